@@ -1,0 +1,32 @@
+// burnwise-cli: Burnwise's codec and template logic without a window, for scripts and
+// production lines. Exit status 0 on success, 2 with one line on stderr for bad arguments
+// or unreadable input.
+
+#include "burnwise/cli/CodecCommands.h"
+#include "burnwise/cli/TemplateCommands.h"
+
+#include <CLI/CLI.hpp>
+#include <iostream>
+#include <string>
+
+int main(int argc, char** argv) {
+    CLI::App app{"Burnwise EEPROM image codec and templates", "burnwise-cli"};
+    app.require_subcommand(1);
+    burnwise::cli::AddCodecCommands(app);
+    burnwise::cli::AddTemplateCommands(app);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::RuntimeError& e) {
+        // Thrown by a command that has failed; its message, if any, is the one line.
+        const std::string message = e.what();
+        if (!message.empty() && message != "Runtime error") {
+            std::cerr << "burnwise-cli: " << message << '\n';
+        }
+        return e.get_exit_code();
+    } catch (const CLI::ParseError& e) {
+        if (e.get_exit_code() == 0) return app.exit(e); // --help
+        std::cerr << "burnwise-cli: " << e.what() << '\n';
+        return 2;
+    }
+    return 0;
+}
