@@ -1,0 +1,58 @@
+#include "dl2mgr/editor/MessageCoding.h"
+
+#include "dl2mgr/editor/MorseTable.h"
+
+namespace dl2mgr::editor {
+
+namespace {
+
+constexpr std::uint8_t EndMark = 0x80;
+
+// Characters that share a byte read back as the lowest code that has it, so lower case
+// comes back upper case and `:` comes back as `(`. Code 0 means no character has it.
+char CharacterOf(std::uint8_t value) {
+    for (unsigned code = 32; code < MorseTable.size(); ++code) {
+        if (MorseTable[code] == value) return static_cast<char>(code);
+    }
+    return '\0';
+}
+
+} // namespace
+
+EncodeResult EncodeMessages(KeyerImage& image, const MessageTexts& texts) {
+    std::size_t total = 0;
+    for (const auto& text : texts)
+        total += text.size();
+    if (total > MessageAreaSize) return EncodeResult::TooLong;
+
+    std::size_t next = offset::MessageArea;
+    for (std::size_t k = 0; k < MessageCount; ++k) {
+        const std::string& text = texts[k];
+        if (text.empty()) {
+            image[offset::MessageStart + k] = EmptyMessageStart;
+            continue;
+        }
+        image[offset::MessageStart + k] = static_cast<std::uint8_t>(next);
+        for (char c : text)
+            image[next++] = MorseByteOf(static_cast<unsigned char>(c));
+        image[next - 1] |= EndMark;
+    }
+    // A full area ends at 256, which the byte stores as 0.
+    image[offset::MessageEnd] = static_cast<std::uint8_t>(next);
+    return EncodeResult::Stored;
+}
+
+std::string DecodeMessage(const KeyerImage& image, std::uint8_t start) {
+    std::string text;
+    if (start < offset::MessageArea) return text;
+    for (std::size_t at = start; at < image.size(); ++at) {
+        const std::uint8_t b = image[at];
+        const char c = CharacterOf(b & ~EndMark);
+        if (c == '\0') break;
+        text.push_back(c);
+        if (b & EndMark) break;
+    }
+    return text;
+}
+
+} // namespace dl2mgr::editor

@@ -1,0 +1,282 @@
+#include "dl2mgr/keyersim/KeyerSim.h"
+
+#include "dl2mgr/editor/AtomicFile.h"
+#include "dl2mgr/editor/ImageFile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace dl2mgr::keyersim {
+
+namespace {
+
+// One byte on a 1200-baud 8N1 line: start bit, 8 data bits, stop bit.
+constexpr std::chrono::nanoseconds ByteTime{10'000'000'000LL / 1200};
+
+constexpr std::uint8_t EchoCmd = 0x04, HostCmd = 0x03, RevisionCmd = 0x09, PotCmd = 0x06,
+                       PbCmd = 0x05, DumpCmd = 0x0C, LoadCmd = 0x0D, TestCmd = 0x0E;
+
+} // namespace
+
+KeyerSim::KeyerSim(KeyerSimOptions options) : options_(std::move(options)) {}
+
+KeyerSim::~KeyerSim() {
+    if (!comLink_.empty()) {
+        // Remove the link only while it still points at this simulator.
+        std::error_code ec;
+        if (std::filesystem::read_symlink(comLink_, ec) == devicePath_) {
+            std::filesystem::remove(comLink_, ec);
+        }
+    }
+    if (master_ >= 0) ::close(master_);
+    if (slave_ >= 0) ::close(slave_);
+    if (log_) std::fclose(log_);
+}
+
+std::string KeyerSim::Start() {
+    if (!options_.ImagePath.empty()) {
+        std::error_code ec;
+        if (std::filesystem::exists(options_.ImagePath, ec)) {
+            editor::KeyerImage image{};
+            const std::string error = editor::LoadImageFile(options_.ImagePath, image);
+            if (!error.empty()) return error;
+            std::lock_guard lock(mutex_);
+            eeprom_ = image;
+        }
+    }
+    if (!options_.LogPath.empty()) {
+        log_ = std::fopen(options_.LogPath.c_str(), "w");
+        if (!log_)
+            return "Cannot open the log " + options_.LogPath.string() + ": " + std::strerror(errno);
+    }
+
+    char name[256] = {};
+    if (::openpty(&master_, &slave_, name, nullptr, nullptr) != 0) {
+        return std::string("Cannot open a pseudo-terminal: ") + std::strerror(errno);
+    }
+    ::fcntl(master_, F_SETFD, FD_CLOEXEC);
+    ::fcntl(slave_, F_SETFD, FD_CLOEXEC);
+    // Raw from the start: until the host configures the line, a cooked terminal would echo
+    // the keyer's own replies back to it and eat XOFF (0x13, the preamble byte).
+    termios raw{};
+    if (::tcgetattr(slave_, &raw) == 0) {
+        ::cfmakeraw(&raw);
+        ::cfsetispeed(&raw, B1200);
+        ::cfsetospeed(&raw, B1200);
+        ::tcsetattr(slave_, TCSANOW, &raw);
+    }
+    // The simulator keeps the terminal side open itself, so a host closing the port is not
+    // a hang-up and the next host can open it again.
+    devicePath_ = name;
+
+    if (options_.Com) {
+        std::error_code ec;
+        std::filesystem::create_directories(options_.PortsFolder, ec);
+        const auto link = options_.PortsFolder / ("COM" + std::to_string(*options_.Com));
+        const auto temp = options_.PortsFolder / (".COM" + std::to_string(*options_.Com) + "." +
+                                                  std::to_string(::getpid()));
+        std::filesystem::remove(temp, ec);
+        std::filesystem::create_symlink(devicePath_, temp, ec);
+        if (!ec) std::filesystem::rename(temp, link, ec);
+        if (ec) return "Cannot make the link " + link.string() + ": " + ec.message();
+        comLink_ = link;
+    }
+    started_ = Clock::now();
+    return {};
+}
+
+void KeyerSim::Serve(int stopFd) {
+    std::uint8_t buffer[512];
+    for (;;) {
+        int timeoutMs = -1;
+        if (!outgoing_.empty()) {
+            const auto wait = outgoing_.front().Due - Clock::now();
+            timeoutMs =
+                wait <= Clock::duration::zero()
+                    ? 0
+                    : static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(wait).count());
+        }
+        pollfd fds[2] = {{master_, POLLIN, 0}, {stopFd, POLLIN, 0}};
+        // Sub-millisecond precision for the byte schedule: wait in whole milliseconds, then
+        // spin the last fraction below, so no byte goes out early and none noticeably late.
+        const int ready = ::poll(fds, 2, timeoutMs > 0 ? timeoutMs - 1 : timeoutMs);
+        if (ready < 0 && errno != EINTR) return;
+        if (fds[1].revents) return;
+        if (fds[0].revents & POLLIN) {
+            const ssize_t n = ::read(master_, buffer, sizeof buffer);
+            if (n > 0) {
+                for (ssize_t i = 0; i < n; ++i) {
+                    Record(false, buffer[i]);
+                    Feed(buffer[i]);
+                }
+            }
+        }
+        while (!outgoing_.empty()) {
+            const auto now = Clock::now();
+            const auto due = outgoing_.front().Due;
+            if (due > now) {
+                if (due - now > std::chrono::milliseconds(1)) break;
+                while (Clock::now() < due) {
+                }
+            }
+            const std::uint8_t byte = outgoing_.front().Byte;
+            outgoing_.pop_front();
+            if (::write(master_, &byte, 1) == 1) Record(true, byte);
+        }
+    }
+}
+
+void KeyerSim::Feed(std::uint8_t byte) {
+    switch (state_) {
+    case State::Idle:
+        // 0x13 preambles and stray bytes are ignored; 0x00 starts a command.
+        if (byte == 0x00) state_ = State::Command;
+        return;
+    case State::Command:
+        state_ = State::Idle;
+        switch (byte) {
+        case 0x00:
+            state_ = State::Command;
+            return;
+        case EchoCmd:
+            state_ = State::EchoArgument;
+            return;
+        case HostCmd:
+            return;
+        case RevisionCmd:
+            Queue(options_.Revision);
+            return;
+        case PotCmd:
+            Queue(options_.PotVal);
+            return;
+        case PbCmd:
+            Queue(options_.PbVal);
+            return;
+        case DumpCmd: {
+            const auto eeprom = Eeprom();
+            const std::size_t count =
+                std::min<std::size_t>(options_.ShortDump.value_or(eeprom.size()), eeprom.size());
+            for (std::size_t i = 0; i < count; ++i)
+                Queue(eeprom[i]);
+            return;
+        }
+        case LoadCmd:
+            loaded_ = 0;
+            state_ = State::Loading;
+            return;
+        case TestCmd:
+            state_ = State::TestArgument;
+            return;
+        default:
+            return;
+        }
+    case State::EchoArgument:
+        state_ = State::Idle;
+        if (!options_.NoEcho) Queue(options_.WrongEcho ? byte ^ 0x01 : byte);
+        return;
+    case State::TestArgument: {
+        state_ = State::Idle;
+        std::lock_guard lock(mutex_);
+        tested_.push_back(byte);
+        return;
+    }
+    case State::Loading:
+        load_[loaded_++] = byte;
+        if (loaded_ == load_.size()) {
+            state_ = State::Idle;
+            CommitLoad();
+        }
+        return;
+    }
+}
+
+void KeyerSim::CommitLoad() {
+    {
+        std::lock_guard lock(mutex_);
+        eeprom_ = load_;
+        ++completedWrites_;
+    }
+    if (!options_.ImagePath.empty()) {
+        const std::string error = editor::WriteFileAtomically(options_.ImagePath, load_);
+        if (!error.empty()) std::fprintf(stderr, "dahlo2-sim: %s\n", error.c_str());
+    }
+}
+
+void KeyerSim::Queue(std::uint8_t byte) {
+    if (options_.SilentAfter && queuedTotal_ >= *options_.SilentAfter) return;
+    ++queuedTotal_;
+    const auto now = Clock::now();
+    if (options_.Fast) {
+        outgoing_.push_back({now, byte});
+        return;
+    }
+    // A byte is on the host's side once its stop bit is through. Schedule from the previous
+    // byte's due time, not from when it was actually written, so lateness does not add up.
+    const auto start = std::max(lastDue_, now);
+    lastDue_ = start + ByteTime;
+    outgoing_.push_back({lastDue_, byte});
+}
+
+void KeyerSim::Record(bool sent, std::uint8_t byte) {
+    const double seconds = std::chrono::duration<double>(Clock::now() - started_).count();
+    if (log_) {
+        std::fprintf(log_, "%.6f %s %02X\n", seconds, sent ? "TX" : "RX", byte);
+        std::fflush(log_);
+    }
+    std::lock_guard lock(mutex_);
+    wire_.push_back({seconds, sent, byte});
+}
+
+std::array<std::uint8_t, 256> KeyerSim::Eeprom() const {
+    std::lock_guard lock(mutex_);
+    return eeprom_;
+}
+
+void KeyerSim::SetEeprom(const std::array<std::uint8_t, 256>& eeprom) {
+    std::lock_guard lock(mutex_);
+    eeprom_ = eeprom;
+}
+
+std::vector<WireByte> KeyerSim::Wire() const {
+    std::lock_guard lock(mutex_);
+    return wire_;
+}
+
+void KeyerSim::ClearWire() {
+    std::lock_guard lock(mutex_);
+    wire_.clear();
+}
+
+std::vector<int> KeyerSim::TestedMessages() const {
+    std::lock_guard lock(mutex_);
+    return tested_;
+}
+
+int KeyerSim::CompletedWrites() const {
+    std::lock_guard lock(mutex_);
+    return completedWrites_;
+}
+
+KeyerSimThread::KeyerSimThread(KeyerSim& sim) {
+    if (::pipe2(stop_, O_CLOEXEC) != 0) return;
+    thread_ = std::thread([&sim, fd = stop_[0]] { sim.Serve(fd); });
+}
+
+KeyerSimThread::~KeyerSimThread() {
+    if (stop_[1] >= 0) {
+        const char stop = 1;
+        [[maybe_unused]] const ssize_t n = ::write(stop_[1], &stop, 1);
+    }
+    if (thread_.joinable()) thread_.join();
+    for (int fd : stop_) {
+        if (fd >= 0) ::close(fd);
+    }
+}
+
+} // namespace dl2mgr::keyersim

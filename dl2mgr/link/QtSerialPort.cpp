@@ -1,0 +1,132 @@
+#include "dl2mgr/link/QtSerialPort.h"
+
+#include <QDeadlineTimer>
+
+namespace dl2mgr::link {
+
+bool QtSerialPort::Open(const std::string& deviceName) {
+    if (port_.isOpen()) port_.close();
+    port_.setPortName(QString::fromLocal8Bit(deviceName.c_str()));
+    return port_.open(QIODevice::ReadWrite);
+}
+
+bool QtSerialPort::ReadSettings(SerialSettings& s) {
+    if (!port_.isOpen()) return false;
+    s.BaudRate = port_.baudRate();
+    s.ByteSize = static_cast<std::uint8_t>(port_.dataBits());
+    switch (port_.parity()) {
+    case QSerialPort::OddParity:
+        s.Parity = 1;
+        break;
+    case QSerialPort::EvenParity:
+        s.Parity = 2;
+        break;
+    case QSerialPort::MarkParity:
+        s.Parity = 3;
+        break;
+    case QSerialPort::SpaceParity:
+        s.Parity = 4;
+        break;
+    default:
+        s.Parity = 0;
+        break;
+    }
+    switch (port_.stopBits()) {
+    case QSerialPort::OneAndHalfStop:
+        s.StopBits = 1;
+        break;
+    case QSerialPort::TwoStop:
+        s.StopBits = 2;
+        break;
+    default:
+        s.StopBits = 0;
+        break;
+    }
+    s.DtrControl = port_.isDataTerminalReady() ? 1 : 0;
+    s.RtsControl = port_.isRequestToSend() ? 1 : 0;
+    s.DsrSensitivity = false;
+    s.OutxCtsFlow = port_.flowControl() == QSerialPort::HardwareControl;
+    s.OutX = s.InX = port_.flowControl() == QSerialPort::SoftwareControl;
+    s.Null = false;
+    return true;
+}
+
+bool QtSerialPort::ApplySettings(const SerialSettings& s) {
+    if (!port_.isOpen()) return false;
+    static constexpr QSerialPort::Parity Parities[] = {
+        QSerialPort::NoParity, QSerialPort::OddParity, QSerialPort::EvenParity,
+        QSerialPort::MarkParity, QSerialPort::SpaceParity};
+    static constexpr QSerialPort::StopBits Stops[] = {
+        QSerialPort::OneStop, QSerialPort::OneAndHalfStop, QSerialPort::TwoStop};
+    if (s.Parity >= std::size(Parities) || s.StopBits >= std::size(Stops)) return false;
+    if (s.ByteSize < 5 || s.ByteSize > 8) return false;
+    const QSerialPort::FlowControl flow = s.OutxCtsFlow       ? QSerialPort::HardwareControl
+                                          : (s.OutX || s.InX) ? QSerialPort::SoftwareControl
+                                                              : QSerialPort::NoFlowControl;
+    const bool applied = port_.setBaudRate(s.BaudRate) &&
+                         port_.setDataBits(static_cast<QSerialPort::DataBits>(s.ByteSize)) &&
+                         port_.setParity(Parities[s.Parity]) &&
+                         port_.setStopBits(Stops[s.StopBits]) && port_.setFlowControl(flow);
+    if (!applied) return false;
+    // A pseudo-terminal or a three-wire adapter has no modem lines; the keyer does not
+    // need them, so a refusal here is not a failure. Zero bytes are never discarded here.
+    if (!s.OutxCtsFlow) port_.setRequestToSend(s.RtsControl != 0);
+    port_.setDataTerminalReady(s.DtrControl != 0);
+    port_.clearError();
+    return true;
+}
+
+bool QtSerialPort::ApplyTimeouts(const SerialTimeouts& timeouts) {
+    timeouts_ = timeouts;
+    return true;
+}
+
+bool QtSerialPort::PurgeReceive() {
+    if (!port_.isOpen()) return false;
+    return port_.clear(QSerialPort::Input);
+}
+
+std::size_t QtSerialPort::Send(std::span<const std::uint8_t> bytes) {
+    if (!port_.isOpen()) return 0;
+    const qint64 queued =
+        port_.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+    if (queued < 0) return 0;
+    // Writes have no time limit: wait until everything has gone to the device or it failed.
+    while (port_.bytesToWrite() > 0) {
+        if (!port_.waitForBytesWritten(-1)) break;
+    }
+    const qint64 left = port_.bytesToWrite();
+    return static_cast<std::size_t>(queued - left);
+}
+
+std::size_t QtSerialPort::Receive(std::span<std::uint8_t> buffer) {
+    if (!port_.isOpen()) return 0;
+    // One limit for the whole call, however many bytes it asks for and however they trickle
+    // in; it is never restarted by a byte that arrives.
+    const qint64 limitMs =
+        qint64{timeouts_.ReadTotalTimeoutConstant} +
+        qint64{timeouts_.ReadTotalTimeoutMultiplier} * static_cast<qint64>(buffer.size());
+    const QDeadlineTimer deadline(limitMs);
+    std::size_t got = 0;
+    while (got < buffer.size()) {
+        const qint64 n = port_.read(reinterpret_cast<char*>(buffer.data() + got),
+                                    static_cast<qint64>(buffer.size() - got));
+        if (n < 0) break;
+        got += static_cast<std::size_t>(n);
+        if (got == buffer.size()) break;
+        const qint64 left = deadline.remainingTime();
+        if (left <= 0) break;
+        if (!port_.waitForReadyRead(static_cast<int>(left)) &&
+            port_.error() != QSerialPort::TimeoutError) {
+            break;
+        }
+    }
+    port_.clearError();
+    return got;
+}
+
+void QtSerialPort::Close() {
+    if (port_.isOpen()) port_.close();
+}
+
+} // namespace dl2mgr::link
