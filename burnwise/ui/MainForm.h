@@ -1,0 +1,223 @@
+#pragma once
+
+#include "burnwise/codec/CodecState.h"
+#include "burnwise/device/Reporter.h"
+#include "burnwise/device/RunFlags.h"
+#include "burnwise/ui/Controls.h"
+#include "burnwise/ui/FormHost.h"
+#include "burnwise/ui/ProfileFile.h"
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace burnwise::ui {
+
+inline constexpr std::string_view StartCaption = "Burnwise - Multi Device EEPROM Programmer V 3.0a";
+inline constexpr std::string_view EditModeCaption =
+    "Burnwise - Multi Device EEPROM Programmer ( Edit Mode )";
+inline constexpr std::string_view ProgramModeCaption =
+    "Burnwise - Multi Device EEPROM Programmer ( Program Mode )";
+
+inline constexpr std::string_view TemplateFilter = "EEPROM Program Templates|*.ept";
+inline constexpr std::string_view TemplateExtension = "ept";
+
+// Longest total of manufacturer, prefix, product and serial number the image has room for.
+inline constexpr std::size_t MaxStringTotal = 48;
+
+// Where the form finds the templates folder (the dialogs start there) and the help file.
+struct FormPaths {
+    std::filesystem::path TemplatesFolder;
+    std::filesystem::path HelpFile;
+};
+
+// One value of a template file and the control that holds it.
+enum class TemplateValueKind { Index, Flag, Text };
+
+struct TemplateRow {
+    std::string_view Section;
+    std::string_view Key;
+    TemplateValueKind Kind;
+    Control* Target; // a ListControl, CheckControl or TextField after Kind
+};
+
+struct TemplateValue {
+    std::string_view Section;
+    std::string_view Key;
+    std::string Value; // as a save would write it
+};
+
+// Burnwise's main window without the window: every control's state, addressed by the
+// control's name, and everything the controls do. The Qt view renders it and forwards
+// user input through the User* entry points; burnwise-cli and the tests drive it directly.
+//
+// A change made by code runs the control's change rule exactly as the same change made by
+// the user does; choosing a list entry from code runs none.
+class TMainForm : public device::Reporter {
+public:
+    TMainForm(codec::CodecState& state, device::RunFlags& flags, FormHost& host,
+              FormPaths paths = {});
+    TMainForm(const TMainForm&) = delete;
+    TMainForm& operator=(const TMainForm&) = delete;
+
+    // ---- The window and its controls -----------------------------------------------
+
+    std::string Caption{StartCaption};
+
+    GroupControl GB1, GB2, GB3, GB4, GB5, GB6, GB8, GB9;
+    LabelControl Label1, Label2, Label3, Label5, Label6, Label8, Label9, Label11, Label12, Label13,
+        Label14;
+    ListControl CB1, CB2, CB3;
+    TextField Edit1, Edit2, Edit9, Edit5, Edit6, Edit10, Edit11;
+    CheckControl RB1, RB2;
+    CheckControl CheckBox5, CheckBox1, CheckBox3, CheckBox8, CheckBox11, CheckBox6;
+    MessageList Memo1;
+
+    TabControl PageControl1;
+    GroupControl TabSheet1, TabSheet2;
+    // Dual-channel options: each side has a hardware group and a driver group.
+    GroupControl GB10, GroupBox2, GroupBox3, GroupBox4, GroupBox5, GroupBox6, GroupBox7;
+    CheckControl RB3, RB4, RB5, RB6, RB7, RB8, RB9, RB10, RB11, RB12, RB13, RB14;
+    CheckControl CB4, CB5;
+    // KR4 options.
+    GroupControl GB11, GB12, GB13, GB14;
+    CheckControl CB6, CB7, CB8, CB9, CB10, CB11, CB12, CB13;
+    LabelControl Label18, Label19, Label20, Label21, Label22; // "C0" to "C4"
+    ListControl CBX1, CBX2, CBX3, CBX4, CBX5;
+    CheckControl CB15, CB16, CB17;
+    LabelControl Label17;
+    ListControl CBX6;
+
+    Action BWNew, BWOpen, BWEdit, BWSave, BWSaveAs, BWExit, BWScan, BWErase, BWProgram, BWHelp,
+        BWAbout;
+    // Commands outside the action list.
+    Action Read1, ReadandParse1, ToolButton11;
+
+    // Every control, groups first, in window order; every action and command.
+    const std::vector<Control*>& Controls() const { return controls_; }
+    const std::vector<Action*>& Actions() const { return actions_; }
+    Control* FindControl(std::string_view name) const;
+    Action* FindAction(std::string_view name) const;
+
+    // Called with a control's or action's name after any of its state changed, and with
+    // "Caption" after the window caption changed. The view mirrors the state from here.
+    std::function<void(std::string_view name)> StateChanged;
+
+    // True when the user can reach the control: it and every group holding it are enabled
+    // and shown.
+    bool IsUsable(const Control& control) const;
+
+    // ---- Changes made by code (each runs the rule a user change would) -------------
+
+    void SetText(TextField& field, std::string_view text);
+    void SetChecked(CheckControl& box, bool checked);
+    // Runs no change rule. An index outside the list leaves no entry chosen.
+    void ChooseEntry(ListControl& list, int index);
+    void SetEnabled(Control& control, bool enabled);
+    void SetVisible(Control& control, bool visible);
+    void SetActionEnabled(Action& action, bool enabled);
+    void SetCaption(std::string_view caption);
+    void SelectPage(int page);
+
+    // ---- User input (refused, returning false, where the user could not do it) -----
+
+    bool UserTypeText(std::string_view name, std::string_view text);
+    // A check box toggles; a radio button becomes checked.
+    bool UserClick(std::string_view name);
+    // Chooses a list entry and runs the list's change rule.
+    bool UserChooseEntry(std::string_view name, int index);
+    bool UserSelectPage(int page);
+    // Runs the action's handler when the action is enabled.
+    bool UserExecute(std::string_view actionName);
+
+    // ---- Start-up and the action handlers ------------------------------------------
+
+    // The first showing of the window: leaves the form in the Start state.
+    void FormShow();
+
+    void BWNewExecute();
+    void BWOpenExecute();
+    void BWSaveExecute();
+    void BWSaveAsExecute();
+    void BWEditExecute();
+    void BWExitExecute();
+    void BWHelpExecute();
+    void BWAboutExecute();
+
+    void SetTemplateGroupsEnabled(bool enabled);
+    void UpdateEraseAvailability();
+
+    // The current template file name; empty while none is known.
+    const std::filesystem::path& TemplateFileName() const { return fileName_; }
+
+    // ---- Field rules ---------------------------------------------------------------
+
+    void DisableAllFields();
+    void ApplyDeviceTypeRules();
+    bool ValidateTemplate();
+    bool CheckStringTotal();
+
+    // ---- Template file ---------------------------------------------------------------
+
+    // False, after the standard error box, when the file could not be written; the old
+    // file is then left as it was.
+    bool WriteTemplate(const std::filesystem::path& fileName);
+    // A file that cannot be read reads as an empty one.
+    void ReadTemplate(const std::filesystem::path& fileName);
+    void ReadTemplate(const ProfileFile& file);
+
+    const std::vector<TemplateRow>& TemplateRows() const { return rows_; }
+    // The 49 values in file order, as a save would write them now.
+    std::vector<TemplateValue> TemplateValues() const;
+
+    // ---- What the device operations use ---------------------------------------------
+
+    // Fills the codec state's settings from the window for the device with the 0-based
+    // number `deviceNumber` within a run.
+    void GatherSettings(int deviceNumber);
+    // Shows a decoded record in the fields (after a successful parse of a device). Sets
+    // the prefix text of `settings` and the FIFO selector as the shown model needs.
+    void PutIntoWindow(codec::EepromSettings& settings, codec::FamilySelectors& selectors);
+    // The device type and identifier kind of a parsed device, shown in the locked lists.
+    void ShowParsedDeviceType(const codec::EepromSettings& settings,
+                              const codec::FamilySelectors& selectors);
+
+    // ---- Reporter: lines go to Memo1, boxes to the host --------------------------------
+
+    void AppendLine(std::string_view line) override;
+    void ClearLines() override;
+    void ShowError(std::string_view text) override;
+    void ShowInformation(std::string_view text) override;
+
+private:
+    void Notify(std::string_view name);
+    void CommonChange(bool saveAsOn, bool eraseOff, bool editCaption);
+    void VendorIdCheck();
+    void CurrentCheck();
+    void EnterProgramMode();
+    void RunRule(Control& control);
+    void EnableAll(std::initializer_list<Control*> controls, bool enabled);
+
+    codec::CodecState& state_;
+    device::RunFlags& flags_;
+    FormHost& host_;
+    FormPaths paths_;
+    std::filesystem::path fileName_;   // the save dialog's file name
+    std::filesystem::path saveFolder_; // the save dialog's initial folder
+    std::vector<Control*> controls_;
+    std::vector<Action*> actions_;
+    std::vector<TemplateRow> rows_;
+};
+
+// The text of an index or flag value of a template file, read as the templates always
+// were: optional sign, then decimal digits or "0x" and hexadecimal digits, within 32 bits.
+// Nothing for anything else.
+std::optional<int> ParseTemplateInteger(std::string_view text);
+
+// Exactly a decimal integer within 32 bits (optional sign), as the current check needs.
+std::optional<long> ParseStrictDecimal(std::string_view text);
+
+} // namespace burnwise::ui

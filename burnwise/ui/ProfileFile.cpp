@@ -1,0 +1,290 @@
+#include "burnwise/ui/ProfileFile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <fstream>
+#include <iterator>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace burnwise::ui {
+namespace {
+
+constexpr std::string_view Utf8Mark = "\xEF\xBB\xBF";
+
+std::string_view Trim(std::string_view text) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    while (!text.empty() && blank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && blank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+    const auto lower = [](char c) {
+        return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+// The name of a section header line, or nothing for any other line. A '[' line without a
+// closing ']' is not a header.
+std::optional<std::string_view> SectionName(std::string_view line) {
+    const std::string_view text = Trim(line);
+    if (text.empty() || text.front() != '[') return std::nullopt;
+    const std::size_t close = text.rfind(']');
+    if (close == std::string_view::npos || close == 0) return std::nullopt;
+    return Trim(text.substr(1, close - 1));
+}
+
+struct KeyLine {
+    std::string_view Key;
+    std::size_t ValueStart; // index in the line just past the '='
+};
+
+std::optional<KeyLine> KeyOf(std::string_view line) {
+    const std::size_t equals = line.find('=');
+    if (equals == std::string_view::npos) return std::nullopt;
+    return KeyLine{Trim(line.substr(0, equals)), equals + 1};
+}
+
+bool IsBlank(std::string_view line) {
+    return Trim(line).empty();
+}
+
+std::string Latin1FromUtf8(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        std::size_t length = 0;
+        std::uint32_t code = 0;
+        if (lead < 0x80) {
+            length = 1;
+            code = lead;
+        } else if ((lead & 0xE0) == 0xC0) {
+            length = 2;
+            code = lead & 0x1Fu;
+        } else if ((lead & 0xF0) == 0xE0) {
+            length = 3;
+            code = lead & 0x0Fu;
+        } else if ((lead & 0xF8) == 0xF0) {
+            length = 4;
+            code = lead & 0x07u;
+        }
+        bool valid = length != 0 && i + length <= text.size();
+        for (std::size_t k = 1; valid && k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80)
+                valid = false;
+            else
+                code = (code << 6) | (next & 0x3Fu);
+        }
+        if (!valid) {
+            out.push_back('?');
+            ++i;
+            continue;
+        }
+        out.push_back(code <= 0xFF ? static_cast<char>(code) : '?');
+        i += length;
+    }
+    return out;
+}
+
+std::string Utf8FromLatin1(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x80) {
+            out.push_back(c);
+        } else {
+            out.push_back(static_cast<char>(0xC0 | (byte >> 6)));
+            out.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+ProfileFile ProfileFile::Parse(std::string_view bytes) {
+    ProfileFile file;
+    if (bytes.substr(0, Utf8Mark.size()) == Utf8Mark) {
+        file.utf8_ = true;
+        bytes.remove_prefix(Utf8Mark.size());
+    }
+    bool styleKnown = false;
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+        const std::size_t stop = bytes.find_first_of("\r\n", start);
+        if (stop == std::string_view::npos) {
+            file.lines_.push_back({std::string(bytes.substr(start)), {}});
+            break;
+        }
+        const std::size_t endLength =
+            (bytes[stop] == '\r' && stop + 1 < bytes.size() && bytes[stop + 1] == '\n') ? 2 : 1;
+        Line line{std::string(bytes.substr(start, stop - start)),
+                  std::string(bytes.substr(stop, endLength))};
+        if (!styleKnown) {
+            file.newline_ = line.End;
+            styleKnown = true;
+        }
+        file.lines_.push_back(std::move(line));
+        start = stop + endLength;
+    }
+    return file;
+}
+
+std::optional<ProfileFile> ProfileFile::Load(const std::filesystem::path& path,
+                                             std::error_code& error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = std::error_code(errno != 0 ? errno : ENOENT, std::generic_category());
+        return std::nullopt;
+    }
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) {
+        error = std::make_error_code(std::errc::io_error);
+        return std::nullopt;
+    }
+    return Parse(bytes);
+}
+
+std::optional<std::string> ProfileFile::Read(std::string_view section, std::string_view key) const {
+    bool inSection = false;
+    for (const Line& line : lines_) {
+        if (const auto name = SectionName(line.Text)) {
+            // Only the first copy of a section is searched.
+            if (inSection) return std::nullopt;
+            inSection = SameName(*name, section);
+            continue;
+        }
+        if (!inSection) continue;
+        const auto keyLine = KeyOf(line.Text);
+        if (!keyLine || !SameName(keyLine->Key, key)) continue;
+
+        std::string_view value = std::string_view(line.Text).substr(keyLine->ValueStart);
+        value = value.substr(0, value.find('\0'));
+        value = Trim(value);
+        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+            value.back() == value.front()) {
+            value = value.substr(1, value.size() - 2);
+        }
+        std::string text = utf8_ ? Latin1FromUtf8(value) : std::string(value);
+        if (text.size() > MaxProfileValueLength) text.resize(MaxProfileValueLength);
+        return text;
+    }
+    return std::nullopt;
+}
+
+void ProfileFile::Write(std::string_view section, std::string_view key, std::string_view value) {
+    value = value.substr(0, value.find_first_of(std::string_view("\r\n\0", 3)));
+    const std::string stored = utf8_ ? Utf8FromLatin1(value) : std::string(value);
+
+    std::optional<std::size_t> header;
+    for (std::size_t i = 0; i < lines_.size() && !header; ++i) {
+        const auto name = SectionName(lines_[i].Text);
+        if (name && SameName(*name, section)) header = i;
+    }
+
+    if (!header) {
+        if (!lines_.empty() && lines_.back().End.empty()) lines_.back().End = newline_;
+        lines_.push_back({"[" + std::string(section) + "]", newline_});
+        lines_.push_back({std::string(key) + "=" + stored, newline_});
+        return;
+    }
+
+    std::size_t lastUsed = *header;
+    for (std::size_t i = *header + 1; i < lines_.size(); ++i) {
+        if (SectionName(lines_[i].Text)) break;
+        if (const auto keyLine = KeyOf(lines_[i].Text); keyLine && SameName(keyLine->Key, key)) {
+            lines_[i].Text.resize(keyLine->ValueStart);
+            lines_[i].Text += stored;
+            return;
+        }
+        if (!IsBlank(lines_[i].Text)) lastUsed = i;
+    }
+    if (lines_[lastUsed].End.empty()) lines_[lastUsed].End = newline_;
+    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(lastUsed + 1),
+                  Line{std::string(key) + "=" + stored, newline_});
+}
+
+std::string ProfileFile::Serialize() const {
+    std::string out;
+    if (utf8_) out += Utf8Mark;
+    for (const Line& line : lines_) {
+        out += line.Text;
+        out += line.End;
+    }
+    return out;
+}
+
+bool ReplaceFileAtomically(const std::filesystem::path& path, std::string_view bytes,
+                           std::error_code& error) {
+    namespace fs = std::filesystem;
+    const auto fail = [&error](int code) {
+        error = std::error_code(code, std::generic_category());
+        return false;
+    };
+
+    // Replace the file a link points at, not the link.
+    fs::path target = path;
+    std::error_code ignored;
+    if (fs::is_symlink(path, ignored)) target = fs::weakly_canonical(path, ignored);
+    if (target.empty()) target = path;
+
+    struct stat old {};
+    const bool exists = ::stat(target.c_str(), &old) == 0;
+    if (exists && !S_ISREG(old.st_mode)) return fail(EISDIR);
+    // rename() would happily replace a read-only file in a writable folder.
+    if (exists && ::access(target.c_str(), W_OK) != 0) return fail(errno);
+
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    std::string pattern = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+    const int fd = ::mkstemp(pattern.data());
+    if (fd < 0) return fail(errno);
+
+    mode_t mode = 0;
+    if (exists) {
+        mode = old.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+
+    int failure = 0;
+    const char* data = bytes.data();
+    std::size_t left = bytes.size();
+    while (left > 0 && failure == 0) {
+        const ssize_t written = ::write(fd, data, left);
+        if (written < 0) {
+            if (errno != EINTR) failure = errno;
+            continue;
+        }
+        data += written;
+        left -= static_cast<std::size_t>(written);
+    }
+    if (failure == 0 && ::fchmod(fd, mode) != 0) failure = errno;
+    if (failure == 0 && ::fsync(fd) != 0) failure = errno;
+    if (::close(fd) != 0 && failure == 0) failure = errno;
+    if (failure == 0 && ::rename(pattern.c_str(), target.c_str()) != 0) failure = errno;
+    if (failure != 0) {
+        ::unlink(pattern.c_str());
+        return fail(failure);
+    }
+
+    // Make the rename itself durable.
+    if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY); dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
+}
+
+} // namespace burnwise::ui
