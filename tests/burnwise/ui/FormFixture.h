@@ -1,0 +1,121 @@
+#pragma once
+
+#include "burnwise/ui/MainForm.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace burnwise::ui::testing {
+
+namespace fs = std::filesystem;
+
+// Records every window service the form asks for, in order, and answers the dialogs with
+// preset files.
+class FakeHost : public FormHost {
+public:
+    std::vector<std::string> Calls; // "error: TEXT", "info: TEXT", "open", "save", ...
+    std::optional<fs::path> OpenAnswer;
+    std::optional<fs::path> SaveAnswer;
+    FileDialogOptions LastOpen;
+    FileDialogOptions LastSave;
+    int PendingEvents = 0;
+
+    std::optional<fs::path> RunOpenDialog(const FileDialogOptions& options) override {
+        LastOpen = options;
+        Calls.push_back("open");
+        return OpenAnswer;
+    }
+    std::optional<fs::path> RunSaveDialog(const FileDialogOptions& options) override {
+        LastSave = options;
+        Calls.push_back("save");
+        return SaveAnswer;
+    }
+    void ShowErrorBox(std::string_view text) override {
+        Calls.push_back("error: " + std::string(text));
+    }
+    void ShowInformationBox(std::string_view text) override {
+        Calls.push_back("info: " + std::string(text));
+    }
+    void ProcessPendingEvents() override { ++PendingEvents; }
+    void OpenHelpFile(const fs::path& file) override { Calls.push_back("help " + file.string()); }
+    void ShowAboutBox() override { Calls.push_back("about"); }
+    void CloseWindow() override { Calls.push_back("close"); }
+
+    std::vector<std::string> Boxes() const {
+        std::vector<std::string> boxes;
+        for (const std::string& call : Calls)
+            if (call.starts_with("error: ") || call.starts_with("info: ")) boxes.push_back(call);
+        return boxes;
+    }
+};
+
+// A scratch folder removed afterwards.
+class TempFolder {
+public:
+    TempFolder() {
+        std::random_device random;
+        Path = fs::temp_directory_path() / ("burnwise-ui-test-" + std::to_string(random()));
+        fs::create_directories(Path);
+    }
+    ~TempFolder() {
+        std::error_code ignored;
+        fs::permissions(Path, fs::perms::owner_all, fs::perm_options::add, ignored);
+        fs::remove_all(Path, ignored);
+    }
+    fs::path Path;
+};
+
+inline std::string ReadBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void WriteBytes(const fs::path& path, std::string_view bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// A started program: codec state, flags, fake window services and the form in its Start
+// state.
+struct StartedForm {
+    codec::CodecState State;
+    device::RunFlags Flags;
+    FakeHost Host;
+    TempFolder Folder;
+    TMainForm Form{State, Flags, Host, {Folder.Path / "Templates", Folder.Path / "help.html"}};
+
+    StartedForm() { Form.FormShow(); }
+
+    // New, then the model chosen as the user does.
+    void NewWithModel(std::string_view model) {
+        Form.BWNewExecute();
+        const auto& items = Form.CB1.Items;
+        const auto found = std::find(items.begin(), items.end(), model);
+        ASSERT_NE(found, items.end()) << model;
+        ASSERT_TRUE(Form.UserChooseEntry("CB1", static_cast<int>(found - items.begin())));
+    }
+
+    void Open(const fs::path& file) {
+        Host.OpenAnswer = file;
+        Form.BWOpenExecute();
+    }
+
+    bool SaveAs(const fs::path& file) {
+        Host.SaveAnswer = file;
+        Form.BWSaveAsExecute();
+        return Form.Caption == ProgramModeCaption;
+    }
+
+    std::string Value(std::string_view section, std::string_view key) const {
+        for (const TemplateValue& value : Form.TemplateValues())
+            if (value.Section == section && value.Key == key) return value.Value;
+        ADD_FAILURE() << "no template value " << section << "/" << key;
+        return {};
+    }
+};
+
+} // namespace burnwise::ui::testing
