@@ -1,7 +1,6 @@
 #include "burnwise/codec/ChipModels.h"
 
 #include <gtest/gtest.h>
-
 #include <set>
 #include <string>
 

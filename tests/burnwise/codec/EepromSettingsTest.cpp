@@ -1,8 +1,8 @@
 #include "burnwise/codec/EepromSettings.h"
+
 #include "burnwise/codec/NumberReaders.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 
 namespace burnwise::codec {
@@ -25,7 +25,8 @@ TEST(EepromSettings, BuffersSitAtTheirOffsetsAndResetClearsThem) {
     EXPECT_EQ(s.VendorId, 0);
     EXPECT_EQ(s.C4Signal, 0);
     EXPECT_EQ(s.SerialNumber.data(), area.Bytes.data() + 192) << "Reset keeps the attachments";
-    for (const char c : area.Bytes) ASSERT_EQ(c, '\0');
+    for (const char c : area.Bytes)
+        ASSERT_EQ(c, '\0');
 }
 
 TEST(EepromSettings, TextsStopAtZeroAndAtTheBufferEnd) {
@@ -57,9 +58,15 @@ TEST(NumberReaders, NonDigitsCountAsZero) {
         std::uint32_t hexadecimal;
     };
     const Case cases[] = {
-        {"", 0, 0},           {"0", 0, 0},           {"100", 100, 0x100},
-        {"1x5", 105, 0x105},  {"-5", 5, 5},          {"3C5A", 3050, 0x3C5A},
-        {"3c5a", 3050, 0x3C5A}, {"fFgG", 0, 0xFF00}, {" 12", 12, 0x12},
+        {"", 0, 0},
+        {"0", 0, 0},
+        {"100", 100, 0x100},
+        {"1x5", 105, 0x105},
+        {"-5", 5, 5},
+        {"3C5A", 3050, 0x3C5A},
+        {"3c5a", 3050, 0x3C5A},
+        {"fFgG", 0, 0xFF00},
+        {" 12", 12, 0x12},
         {"500", 500, 0x500},
     };
     for (const Case& c : cases) {
