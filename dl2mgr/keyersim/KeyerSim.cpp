@@ -216,8 +216,10 @@ void KeyerSim::Queue(std::uint8_t byte) {
         outgoing_.push_back({now, byte});
         return;
     }
-    // A byte is on the host's side once its stop bit is through. Schedule from the previous
-    // byte's due time, not from when it was actually written, so lateness does not add up.
+    // A byte is on the host's side once its stop bit is through: byte k of a burst is due
+    // k + 1 byte times after the burst began. The slots come from the previous slot, not from
+    // when a byte was actually written, so a late wake-up (a busy machine) is caught up by
+    // the following bytes instead of stretching the whole transfer.
     const auto start = std::max(lastDue_, now);
     lastDue_ = start + ByteTime;
     outgoing_.push_back({lastDue_, byte});

@@ -90,7 +90,7 @@ private:
     std::array<std::uint8_t, 256> load_{};
     std::size_t loaded_ = 0;
     std::deque<Outgoing> outgoing_;
-    Clock::time_point lastDue_{};
+    Clock::time_point lastDue_{}; // when the last queued byte is due
     std::size_t queuedTotal_ = 0;
 
     mutable std::mutex mutex_; // guards what tests read while Serve runs
