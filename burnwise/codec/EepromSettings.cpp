@@ -22,7 +22,8 @@ void EepromSettings::Reset() {
     SerialPrefix = texts[1];
     ProductDescription = texts[2];
     SerialNumber = texts[3];
-    for (const TextBuffer text : texts) std::fill(text.begin(), text.end(), '\0');
+    for (const TextBuffer text : texts)
+        std::fill(text.begin(), text.end(), '\0');
 }
 
 std::string_view TextOf(TextBuffer buffer) {
