@@ -1,0 +1,218 @@
+// dl2mgr-cli end to end against the dahlo2-sim program over a pseudo-terminal.
+#include "dl2mgr/editor/ImageFile.h"
+#include "dl2mgr/editor/MessageCoding.h"
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <numeric>
+#include <sstream>
+#include <thread>
+#include <unistd.h>
+
+namespace dl2mgr::cli {
+namespace {
+
+namespace fs = std::filesystem;
+using editor::KeyerImage;
+
+struct CliRun {
+    int ExitCode = -1;
+    std::string Out, Err;
+};
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("dl2mgr-cli-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        env_ = QProcessEnvironment::systemEnvironment();
+        env_.insert("XDG_CONFIG_HOME", Q(dir_ / "config"));
+    }
+    void TearDown() override {
+        StopSim();
+        fs::remove_all(dir_);
+    }
+
+    static QString Q(const fs::path& p) { return QString::fromStdString(p.string()); }
+
+    // Starts dahlo2-sim with its EEPROM in image.eep and its log in wire.log; returns the
+    // terminal's path.
+    std::string StartSim(QStringList args) {
+        args << "--image" << Q(dir_ / "image.eep") << "--log" << Q(dir_ / "wire.log");
+        sim_.setProcessEnvironment(env_);
+        sim_.start(DAHLO2_SIM, args);
+        EXPECT_TRUE(sim_.waitForStarted(5000));
+        EXPECT_TRUE(sim_.waitForReadyRead(5000));
+        return sim_.readLine().trimmed().toStdString();
+    }
+    void StopSim() {
+        if (sim_.state() == QProcess::NotRunning) return;
+        sim_.terminate();
+        if (!sim_.waitForFinished(5000)) {
+            sim_.kill();
+            sim_.waitForFinished(5000);
+        }
+    }
+
+    CliRun Cli(const QStringList& args) {
+        QProcess cli;
+        cli.setProcessEnvironment(env_);
+        cli.start(DL2MGR_CLI, args);
+        CliRun run;
+        if (!cli.waitForStarted(5000)) return run;
+        if (!cli.waitForFinished(15000)) {
+            cli.kill();
+            cli.waitForFinished(5000);
+            ADD_FAILURE() << "dl2mgr-cli did not finish: " << args.join(' ').toStdString();
+            return run;
+        }
+        run.ExitCode = cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1;
+        run.Out = cli.readAllStandardOutput().toStdString();
+        run.Err = cli.readAllStandardError().toStdString();
+        return run;
+    }
+
+    std::string Slurp(const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+
+    fs::path dir_;
+    QProcessEnvironment env_;
+    QProcess sim_;
+};
+
+KeyerImage Counting(std::uint8_t from) {
+    KeyerImage image;
+    std::iota(image.begin(), image.end(), from);
+    return image;
+}
+
+TEST_F(CliTest, InfoPrintsStatusRevisionAndStatusBytes) {
+    const std::string device = StartSim({"--fast", "--revision", "31", "--pot", "9", "--pb", "4"});
+    const CliRun run = Cli({"--device", QString::fromStdString(device), "info"});
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(run.Out, "DL Open, F/W revision 31\nRevision: 31\nPotVal: 9\nPbVal: 4\n");
+}
+
+TEST_F(CliTest, PortComesFromTheOptionOrTheConfigFile) {
+    StartSim({"--fast", "--com", "4"});
+    EXPECT_EQ(Cli({"--port", "4", "info"}).ExitCode, 0);
+    fs::create_directories(dir_ / "config" / "dl2mgr");
+    std::ofstream(dir_ / "config" / "dl2mgr" / "dl2mgr.cfg", std::ios::binary)
+        .write("\x04\x00\x00\x00", 4);
+    const CliRun run = Cli({"info"});
+    EXPECT_EQ(run.ExitCode, 0) << run.Out << run.Err;
+    EXPECT_EQ(Cli({"--port", "10000", "info"}).Out, "DL Fail:comm open\n");
+}
+
+TEST_F(CliTest, ReadFetchesTheKeyersImageAndWriteSendsAFile) {
+    ASSERT_EQ(editor::SaveImageFile(dir_ / "image.eep", Counting(5)), "");
+    const QString device = QString::fromStdString(StartSim({"--fast"}));
+
+    CliRun run = Cli({"--device", device, "read", Q(dir_ / "out.eep")});
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(run.Out, "DL Open, F/W revision 23\nReading\nDone\n");
+    KeyerImage read{};
+    ASSERT_EQ(editor::LoadImageFile(dir_ / "out.eep", read), "");
+    EXPECT_EQ(read, Counting(5));
+
+    ASSERT_EQ(editor::SaveImageFile(dir_ / "in.eep", Counting(77)), "");
+    run = Cli({"--device", device, "write", Q(dir_ / "in.eep")});
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(run.Out, "DL Open, F/W revision 23\nWriting\nDone\n");
+    KeyerImage kept{};
+    for (int i = 0; i < 100; ++i) {
+        if (editor::LoadImageFile(dir_ / "image.eep", kept) == "" && kept == Counting(77)) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_EQ(kept, Counting(77));
+
+    run = Cli({"--device", device, "test", "3"});
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(run.Out, "DL Open, F/W revision 23\nMessage 3 started\n");
+    // The last bytes the keyer received are the message test command.
+    std::vector<std::string> received;
+    std::istringstream log(Slurp(dir_ / "wire.log"));
+    for (std::string seconds, direction, byte; log >> seconds >> direction >> byte;) {
+        if (direction == "RX") received.push_back(byte);
+    }
+    ASSERT_GE(received.size(), 3u);
+    EXPECT_EQ(std::vector<std::string>(received.end() - 3, received.end()),
+              (std::vector<std::string>{"00", "0E", "03"}));
+}
+
+TEST_F(CliTest, ShowPrintsAnImageAsTheEditorShowsIt) {
+    KeyerImage image{};
+    const std::uint8_t settings[] = {0x00, 0x1B, 0x00, 5,  50, 10,   20,   15, 20,
+                                     1,    2,    0,    50, 40, 0xB9, 0x0C, 25};
+    std::copy(std::begin(settings), std::end(settings), image.begin());
+    ASSERT_EQ(editor::EncodeMessages(image, {"cq test", "", "5NN TU", "", "", "a:b"}),
+              editor::EncodeResult::Stored);
+    ASSERT_EQ(editor::SaveImageFile(dir_ / "show.eep", image), "");
+    const CliRun run = Cli({"show", Q(dir_ / "show.eep")});
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(run.Out, "Weight: 50\nLeadIn: 10\nTail: 20\n1stExt: 1\nComp: 2\nFarns: 0\n"
+                       "Sample: 50\nRatio: 40\nCmdWpm: 25\nMAX: 35\nMIN: 15\n"
+                       "Keyer Mode: Iambic A\nPaddle Hang: 2.0 Word\nSidetone Hz: 800\n"
+                       "Output Config: Port2, PTT\nSwap: on\nAutoSpace: on\nCTspace: on\n"
+                       "PaddleDog: on\nCut 0/9: on\nMsgBrk: on\n"
+                       "Message 1: \"CQ TEST\"\nMessage 2: \"\"\nMessage 3: \"5NN TU\"\n"
+                       "Message 4: \"\"\nMessage 5: \"\"\nMessage 6: \"A(B\"\n");
+}
+
+TEST_F(CliTest, BadArgumentsExitWithTwoAndTouchNoKeyer) {
+    const QString device = QString::fromStdString(StartSim({"--fast"}));
+    std::ofstream(dir_ / "short.eep") << "ten bytes!";
+    const QStringList cases[] = {
+        {},
+        {"--device", device},
+        {"--device", device, "test", "0"},
+        {"--device", device, "test", "7"},
+        {"--device", device, "read"},
+        {"--port", "1", "--device", device, "info"},
+        {"--device", device, "erase"},
+        {"show", Q(dir_ / "missing.eep")},
+        {"show", Q(dir_ / "short.eep")},
+        {"--device", device, "write", Q(dir_ / "short.eep")},
+    };
+    for (const auto& args : cases) {
+        const CliRun run = Cli(args);
+        EXPECT_EQ(run.ExitCode, 2) << args.join(' ').toStdString() << "\n" << run.Err;
+    }
+    EXPECT_NE(Cli({"show", Q(dir_ / "short.eep")}).Err.find("exactly 256 bytes"),
+              std::string::npos);
+    EXPECT_EQ(Slurp(dir_ / "wire.log"), ""); // the keyer heard nothing
+}
+
+TEST_F(CliTest, KeyerNotConnectedExitsWithOne) {
+    CliRun run = Cli({"--device", Q(dir_ / "no-such-tty"), "info"});
+    EXPECT_EQ(run.ExitCode, 1);
+    EXPECT_EQ(run.Out, "DL Fail:comm open\n");
+    EXPECT_EQ(run.Err, "DL not connected\n");
+
+    const QString device = QString::fromStdString(StartSim({"--fast", "--wrong-echo"}));
+    run = Cli({"--device", device, "read", Q(dir_ / "out.eep")});
+    EXPECT_EQ(run.ExitCode, 1);
+    EXPECT_EQ(run.Out, "DL Fail:echo mismatch\n");
+    EXPECT_FALSE(fs::exists(dir_ / "out.eep"));
+}
+
+TEST_F(CliTest, IncompleteReadLeavesTheFileAlone) {
+    ASSERT_EQ(editor::SaveImageFile(dir_ / "out.eep", Counting(1)), "");
+    const QString device = QString::fromStdString(StartSim({"--fast", "--short-dump", "100"}));
+    const CliRun run = Cli({"--device", device, "read", Q(dir_ / "out.eep")});
+    EXPECT_EQ(run.ExitCode, 1);
+    EXPECT_NE(run.Err.find("256"), std::string::npos) << run.Err;
+    KeyerImage old{};
+    ASSERT_EQ(editor::LoadImageFile(dir_ / "out.eep", old), "");
+    EXPECT_EQ(old, Counting(1));
+}
+
+} // namespace
+} // namespace dl2mgr::cli
