@@ -108,14 +108,14 @@ void KeyerSim::Serve(int stopFd) {
         const int ready = ::poll(fds, 2, timeoutMs > 0 ? timeoutMs - 1 : timeoutMs);
         if (ready < 0 && errno != EINTR) return;
         if (fds[1].revents) return;
-        if (fds[0].revents & POLLIN) {
+        if (fds[0].revents) {
             const ssize_t n = ::read(master_, buffer, sizeof buffer);
-            if (n > 0) {
-                for (ssize_t i = 0; i < n; ++i) {
-                    Record(false, buffer[i]);
-                    Feed(buffer[i]);
-                }
+            for (ssize_t i = 0; i < n; ++i) {
+                Record(false, buffer[i]);
+                Feed(buffer[i]);
             }
+            // A hung-up terminal keeps reporting itself ready; do not spin on it.
+            if (n <= 0 && errno != EINTR && errno != EAGAIN) ::poll(nullptr, 0, 10);
         }
         while (!outgoing_.empty()) {
             const auto now = Clock::now();

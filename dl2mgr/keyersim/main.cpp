@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
     std::size_t shortDump = 0, silentAfter = 0;
     app.add_option("--image", image, "EEPROM file, kept across runs (all zero when new)");
     app.add_option("--com", com, "make the link COMn to the terminal in dl2mgr's ports folder")
-        ->check(CLI::Range(1, 99));
+        ->check(CLI::Range(1, 999));
     app.add_option("--revision", revision, "firmware revision byte (default 23)")
         ->check(CLI::Range(0, 255));
     app.add_option("--pot", pot, "PotVal reply byte")->check(CLI::Range(0, 255));
