@@ -2,6 +2,8 @@
 
 #include "dl2mgr/editor/MorseTable.h"
 
+#include <array>
+
 namespace dl2mgr::editor {
 
 namespace {
@@ -10,11 +12,19 @@ constexpr std::uint8_t EndMark = 0x80;
 
 // Characters that share a byte read back as the lowest code that has it, so lower case
 // comes back upper case and `:` comes back as `(`. Code 0 means no character has it.
-char CharacterOf(std::uint8_t value) {
-    for (unsigned code = 32; code < MorseTable.size(); ++code) {
-        if (MorseTable[code] == value) return static_cast<char>(code);
+std::array<char, 128> MakeCharacterOf() {
+    std::array<char, 128> characterOf{};
+    // From the top down, so the lowest code is the one left standing. `$` stores 0xC8,
+    // which no 7-bit value equals: it never reads back.
+    for (unsigned code = MorseTable.size() - 1; code >= 32; --code) {
+        if (MorseTable[code] < 0x80) characterOf[MorseTable[code]] = static_cast<char>(code);
     }
-    return '\0';
+    return characterOf;
+}
+
+char CharacterOf(std::uint8_t value) {
+    static const std::array<char, 128> characterOf = MakeCharacterOf();
+    return characterOf[value & 0x7F];
 }
 
 } // namespace
