@@ -79,6 +79,33 @@ inline void WriteBytes(const fs::path& path, std::string_view bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
+// The state of a control as one text: a list's index, a box's 0/1, a field's text.
+inline std::string StateOf(const TMainForm& form, std::string_view name) {
+    const Control* c = form.FindControl(name);
+    if (c == nullptr) return "?";
+    switch (c->Kind) {
+    case ControlKind::List:
+        return std::to_string(static_cast<const ListControl*>(c)->ItemIndex);
+    case ControlKind::Check:
+    case ControlKind::Radio:
+        return static_cast<const CheckControl*>(c)->Checked ? "1" : "0";
+    case ControlKind::Text:
+        return static_cast<const TextField*>(c)->Text;
+    default:
+        return "?";
+    }
+}
+
+// "Name=state" for each control named, separated by blanks.
+inline std::string States(const TMainForm& form, std::initializer_list<std::string_view> names) {
+    std::string states;
+    for (const std::string_view name : names) {
+        if (!states.empty()) states += ' ';
+        states += std::string(name) + "=" + StateOf(form, name);
+    }
+    return states;
+}
+
 // A started program: codec state, flags, fake window services and the form in its Start
 // state.
 struct StartedForm {

@@ -145,7 +145,7 @@ TEST(PutIntoWindow, ShowsAKr2RecordAndKeepsItsCurrent) {
     codec::SetText(d.Settings.Manufacturer, "AB");
     codec::SetText(d.Settings.ProductDescription, "CD");
     codec::SetText(d.Settings.SerialNumber, "XY000001");
-    d.Settings.MaxPowerMilliAmps = 100;
+    d.Settings.MaxPowerMilliAmps = 250;
     d.Settings.Kr2Present = 1;
     d.Settings.Kr2UsbVersion = 0x0200;
     d.Settings.Kr2SerialNumberEnable = 0;
@@ -154,22 +154,13 @@ TEST(PutIntoWindow, ShowsAKr2RecordAndKeepsItsCurrent) {
     p.Form.ShowParsedDeviceType(d.Settings, d.Selectors);
 
     const TMainForm& f = p.Form;
-    EXPECT_EQ(f.Edit1.Text, "1234");
-    EXPECT_EQ(f.Edit2.Text, "BEEF");
-    EXPECT_EQ(f.Edit10.Text, "AB");
-    EXPECT_EQ(f.Edit11.Text, "CD");
-    EXPECT_EQ(f.Edit6.Text, "XY000001");
-    EXPECT_EQ(f.Edit5.Text, "XY");
+    // The current is the device's, not the power buttons' default.
+    EXPECT_EQ(States(f, {"Edit1", "Edit2", "Edit10", "Edit11", "Edit6", "Edit5", "Edit9", "RB1",
+                         "RB2", "CheckBox3", "CheckBox8", "CB1", "CB3", "CB2"}),
+              "Edit1=1234 Edit2=BEEF Edit10=AB Edit11=CD Edit6=XY000001 Edit5=XY Edit9=250 RB1=1 "
+              "RB2=0 CheckBox3=0 CheckBox8=1 CB1=3 CB3=1 CB2=2");
     EXPECT_EQ(TextOf(d.Settings.SerialPrefix), "XY");
-    EXPECT_EQ(f.Edit9.Text, "100") << "the device's current, not the power buttons' default";
-    EXPECT_TRUE(f.RB1.Checked);
-    EXPECT_FALSE(f.RB2.Checked);
-    EXPECT_FALSE(f.CheckBox3.Checked);
-    EXPECT_TRUE(f.CheckBox8.Checked);
     EXPECT_TRUE(p.Flags.SerialNumberDisabled);
-    EXPECT_EQ(f.CB1.Text, "KR2S");
-    EXPECT_EQ(f.CB3.Text, "USB 2.0");
-    EXPECT_EQ(f.CB2.Text, "Own VID & PID");
     EXPECT_TRUE(f.BWSaveAs.Enabled);
     EXPECT_FALSE(f.BWProgram.Enabled);
     EXPECT_FALSE(f.CB1.Enabled) << "the lists are locked again after showing the type";
@@ -188,13 +179,8 @@ TEST(PutIntoWindow, ShowsKr3ModesAndKr4Options) {
     kr3.Selectors.Kr3Selected = true;
     p.Form.PutIntoWindow(kr3.Settings, kr3.Selectors);
     const TMainForm& f = p.Form;
-    EXPECT_EQ(f.CB1.Text, "KR3D");
-    EXPECT_TRUE(f.RB5.Checked);
-    EXPECT_FALSE(f.RB3.Checked);
-    EXPECT_TRUE(f.RB8.Checked);
-    EXPECT_TRUE(f.RB12.Checked);
-    EXPECT_TRUE(f.RB13.Checked);
-    EXPECT_FALSE(f.CheckBox8.Checked);
+    EXPECT_EQ(States(f, {"CB1", "RB3", "RB5", "RB8", "RB12", "RB13", "CheckBox8"}),
+              "CB1=5 RB3=0 RB5=1 RB8=1 RB12=1 RB13=1 CheckBox8=0");
 
     Decoded kr4;
     kr4.Settings.Kr4Present = 1;
@@ -204,25 +190,19 @@ TEST(PutIntoWindow, ShowsKr3ModesAndKr4Options) {
     kr4.Settings.InEndpointSize = 32;
     kr4.Selectors.Kr4Selected = true;
     p.Form.PutIntoWindow(kr4.Settings, kr4.Selectors);
-    EXPECT_EQ(f.CB1.Text, "KR4F");
+    // The FIFO pins are fixed; an invert the device does not have is cleared.
+    EXPECT_EQ(States(f, {"CB1", "CBX1", "CBX3", "CBX5", "CB6", "CB12", "CBX6"}),
+              "CB1=7 CBX1=13 CBX3=13 CBX5=1 CB6=0 CB12=1 CBX6=1");
     EXPECT_TRUE(kr4.Selectors.Kr4FifoSelected);
-    EXPECT_EQ(f.CBX3.ItemIndex, 13) << "the FIFO pins are fixed";
-    EXPECT_EQ(f.CBX5.ItemIndex, 1);
     EXPECT_EQ(kr4.Settings.C2Signal, 0);
-    EXPECT_FALSE(f.CB6.Checked) << "an invert the device does not have is cleared";
-    EXPECT_TRUE(f.CB12.Checked);
-    EXPECT_EQ(f.CBX6.Text, "32");
 
     kr4.Settings.Kr4IsFifo = 0;
     kr4.Settings.C2Signal = 7;
     kr4.Settings.C4Signal = 12; // beyond the C4 list
     kr4.Settings.InEndpointSize = 48;
     p.Form.PutIntoWindow(kr4.Settings, kr4.Selectors);
-    EXPECT_EQ(f.CB1.Text, "KR4S");
+    EXPECT_EQ(States(f, {"CB1", "CBX3", "CBX5", "CBX6"}), "CB1=6 CBX3=7 CBX5=-1 CBX6=-1");
     EXPECT_FALSE(kr4.Selectors.Kr4FifoSelected);
-    EXPECT_EQ(f.CBX3.Text, "CLK24");
-    EXPECT_EQ(f.CBX5.ItemIndex, -1);
-    EXPECT_EQ(f.CBX6.ItemIndex, -1);
 }
 
 TEST(PutIntoWindow, ParsedIdsChooseTheIdentifierKind) {
@@ -237,7 +217,7 @@ TEST(PutIntoWindow, ParsedIdsChooseTheIdentifierKind) {
         {0x3C5A, 0x71B0, false, "Velquor Supplied PID", "KR2S"},
         {0x3C5A, 0x71B0, true, "Velquor Default", "KR3D"},
         {0x3C5A, 0x71A0, true, "Velquor Supplied PID", "KR3D"},
-        {0x0403, 0x71A0, false, "Own VID & PID", "KR2S"},
+        {0x1234, 0x71A0, false, "Own VID & PID", "KR2S"},
     };
     for (const Case& c : cases) {
         StartedForm p;

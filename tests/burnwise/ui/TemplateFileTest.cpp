@@ -143,23 +143,6 @@ struct ReadingCase {
     std::vector<std::string> Boxes = {};
 };
 
-// The state of a control as one text: a list's index, a box's 0/1, a field's text.
-std::string StateOf(const TMainForm& form, std::string_view name) {
-    const Control* c = form.FindControl(name);
-    if (c == nullptr) return "?";
-    switch (c->Kind) {
-    case ControlKind::List:
-        return std::to_string(static_cast<const ListControl*>(c)->ItemIndex);
-    case ControlKind::Check:
-    case ControlKind::Radio:
-        return static_cast<const CheckControl*>(c)->Checked ? "1" : "0";
-    case ControlKind::Text:
-        return static_cast<const TextField*>(c)->Text;
-    default:
-        return "?";
-    }
-}
-
 TEST(TemplateFile, ReadingRunsTheChangeRulesAsTypingWould) {
     const ReadingCase cases[] = {
         {"hexadecimal index, word index",
