@@ -173,8 +173,8 @@ int main(int argc, char** argv) {
     } else if (*write) {
         Say("Writing");
         const bool sent = link.WriteKeyerImage(image);
-        // The keyer stores the bytes in its EEPROM as they come; give it time before the
-        // port closes.
+        // The editor waits 500 ms after a write before it closes the port; so does this,
+        // so the keyer has taken the bytes before the line goes away.
         session.Pause(std::chrono::milliseconds(500));
         if (!sent) {
             Complain("Write failed: not all 258 bytes could be sent.");

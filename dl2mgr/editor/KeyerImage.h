@@ -12,8 +12,8 @@ inline constexpr std::size_t KeyerImageSize = 256;
 // pass through untouched, so an image read from the keyer goes back to it unchanged.
 using KeyerImage = std::array<std::uint8_t, KeyerImageSize>;
 
-// Byte offsets of the parameter EEPROM. The keyer firmware reads these at power-up when no
-// host program drives it.
+// Byte offsets of the parameter EEPROM: the settings the keyer uses when no host program
+// drives it, and its six stored messages.
 namespace offset {
 // 0: not interpreted, carried through
 inline constexpr std::size_t ModeReg = 1; // 1: mode bits, see the ModeReg masks below
@@ -48,7 +48,7 @@ inline constexpr std::uint8_t ModeRegKeyerMode = 0x30; // bits 5,4: 01 A, 00 B, 
 inline constexpr std::uint8_t ModeRegSwap = 0x08;      // bit 3
 inline constexpr std::uint8_t ModeRegAutoSpace = 0x02; // bit 1
 inline constexpr std::uint8_t ModeRegCtSpace = 0x01;   // bit 0
-// bits 6 and 2 belong to the firmware and are never touched
+// bits 6 and 2 are never touched by the editor
 
 // OutputConfig (byte 14)
 inline constexpr std::uint8_t OutputUltimatic = 0xC0;  // bits 7,6: 00 plain, 10 dit, 01 dah
@@ -56,8 +56,8 @@ inline constexpr std::uint8_t OutputPaddleHang = 0x30; // bits 5,4: hang time 1.
 inline constexpr std::uint8_t OutputLines =
     0x0F; // bit 0 PTT, bit 1 sidetone, bit 2 port 1, bit 3 port 2
 
-// ModeReg2 (byte 15); the other six bits are the firmware's
-inline constexpr std::uint8_t ModeReg2Cut09 = 0x08;  // bit 3: cut numbers 0 and 9
-inline constexpr std::uint8_t ModeReg2MsgBrk = 0x04; // bit 2: paddle breaks a message
+// ModeReg2 (byte 15); the editor never touches the other six bits
+inline constexpr std::uint8_t ModeReg2Cut09 = 0x08;  // bit 3: "Cut 0/9"
+inline constexpr std::uint8_t ModeReg2MsgBrk = 0x04; // bit 2: "MsgBrk"
 
 } // namespace dl2mgr::editor

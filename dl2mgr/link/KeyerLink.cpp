@@ -18,8 +18,8 @@ constexpr std::uint8_t CmdDump = 0x0C;
 constexpr std::uint8_t CmdLoad = 0x0D;
 constexpr std::uint8_t CmdTestMessage = 0x0E;
 
-// The keyer's UART needs time to settle after the line settings change; bytes it sends
-// meanwhile are noise and are purged right after the pause.
+// The keyer gets this long after the line is configured before the exchange starts;
+// whatever arrived until then is dropped by the purge that follows.
 constexpr std::chrono::milliseconds SettlePause{400};
 
 } // namespace

@@ -16,15 +16,16 @@ namespace dl2mgr::link {
 
 inline constexpr std::size_t KeyerEepromSize = 256;
 
-// Line settings the keyer needs: 1200 baud 8N1, DTR on (it powers the keyer's interface),
-// RTS off, no flow control of any kind.
+// The keyer's line: 1200 baud 8N1, DTR on, RTS off, no XON/XOFF either way, zero bytes
+// kept. Every other field keeps what the port reported.
 SerialSettings KeyerLineSettings(SerialSettings reported);
 
 // One fixed limit for a whole receive call, whatever its length: the 256-byte dump takes
 // about 2133 ms at 1200 baud and has to arrive within it.
 inline constexpr SerialTimeouts KeyerTimeouts{0, 0, 2500, 0, 0};
 
-// Lowest firmware revision of a second-generation keyer; older keyers speak another protocol.
+// Lowest firmware revision of a second-generation keyer; 10 or less is a first-generation
+// keyer, which the editor refuses.
 inline constexpr int MinimumRevision = 11;
 
 // The serial exchange with the keyer. Each command opens the port, runs one exchange and
