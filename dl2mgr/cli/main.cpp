@@ -105,7 +105,7 @@ std::int32_t DefaultPort() {
     const auto path =
         ConfigFilePath(QCoreApplication::applicationDirPath().toLocal8Bit().toStdString(),
                        dl2mgr::link::ConfigFolder());
-    return ReadConfigFile(path).ComPortNumber;
+    return LoadComPortNumber(path).ComPortNumber;
 }
 
 } // namespace

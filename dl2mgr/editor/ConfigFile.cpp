@@ -47,6 +47,14 @@ ConfigLoad ReadConfigFile(const std::filesystem::path& path) {
     return load;
 }
 
+ConfigLoad LoadComPortNumber(const std::filesystem::path& path) {
+    ConfigLoad load = ReadConfigFile(path);
+    if (load.Outcome == ConfigLoad::State::Missing) {
+        load.Error = SaveConfigFile(path, load.ComPortNumber);
+    }
+    return load;
+}
+
 std::string SaveConfigFile(const std::filesystem::path& path, std::int32_t comPortNumber) {
     std::error_code ec;
     if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ec);

@@ -30,6 +30,11 @@ struct ConfigLoad {
 // Reads the file; anything but exactly 4 bytes gives the default port.
 ConfigLoad ReadConfigFile(const std::filesystem::path& path);
 
+// The port at start-up: a missing file is created holding the default port, so the user
+// finds it and the next start reads it; a malformed one is left for the user to see and
+// the default is used. A file that cannot be created is passed over (Error says why).
+ConfigLoad LoadComPortNumber(const std::filesystem::path& path);
+
 // Replaces the file atomically (creating its folder); returns an empty string on success.
 std::string SaveConfigFile(const std::filesystem::path& path, std::int32_t comPortNumber);
 

@@ -101,14 +101,24 @@ TEST_F(CliTest, InfoPrintsStatusRevisionAndStatusBytes) {
 }
 
 TEST_F(CliTest, PortComesFromTheOptionOrTheConfigFile) {
-    StartSim({"--fast", "--com", "4"});
+    const std::string device = StartSim({"--fast", "--com", "4"});
     EXPECT_EQ(Cli({"--port", "4", "info"}).ExitCode, 0);
     fs::create_directories(dir_ / "config" / "dl2mgr");
     std::ofstream(dir_ / "config" / "dl2mgr" / "dl2mgr.cfg", std::ios::binary)
         .write("\x04\x00\x00\x00", 4);
     const CliRun run = Cli({"info"});
     EXPECT_EQ(run.ExitCode, 0) << run.Out << run.Err;
+    fs::remove(dir_ / "config" / "dl2mgr" / "dl2mgr.cfg");
+    EXPECT_EQ(Cli({"show", Q(dir_ / "missing.eep")}).ExitCode, 2);
+    EXPECT_FALSE(fs::exists(dir_ / "config" / "dl2mgr" / "dl2mgr.cfg")); // no port needed
+    EXPECT_EQ(Cli({"--port", "10000", "info"}).ExitCode, 1);
+    EXPECT_FALSE(fs::exists(dir_ / "config" / "dl2mgr" / "dl2mgr.cfg"));
     EXPECT_EQ(Cli({"--port", "10000", "info"}).Out, "DL Fail:comm open\n");
+
+    // Without a config file the port is 1, and the file is made holding it.
+    fs::create_symlink(device, dir_ / "config" / "dl2mgr" / "ports" / "COM1");
+    EXPECT_EQ(Cli({"info"}).ExitCode, 0);
+    EXPECT_EQ(Slurp(dir_ / "config" / "dl2mgr" / "dl2mgr.cfg"), std::string("\x01\0\0\0", 4));
 }
 
 TEST_F(CliTest, ReadFetchesTheKeyersImageAndWriteSendsAFile) {

@@ -130,6 +130,20 @@ TEST_F(FilesTest, ConfigFileOfAnotherSizeGivesTheDefaultPort) {
     EXPECT_EQ(missing.ComPortNumber, DefaultComPortNumber);
 }
 
+TEST_F(FilesTest, StartUpCreatesAMissingConfigButLeavesAMalformedOne) {
+    const fs::path path = dir_ / "new" / "dl2mgr.cfg";
+    ConfigLoad load = LoadComPortNumber(path);
+    EXPECT_EQ(load.Outcome, ConfigLoad::State::Missing);
+    EXPECT_EQ(load.ComPortNumber, 1);
+    EXPECT_EQ(ReadRaw(path), std::string("\x01\x00\x00\x00", 4));
+
+    WriteRaw(path, "\x09");
+    load = LoadComPortNumber(path);
+    EXPECT_EQ(load.Outcome, ConfigLoad::State::Malformed);
+    EXPECT_EQ(load.ComPortNumber, 1);
+    EXPECT_EQ(ReadRaw(path), "\x09");
+}
+
 TEST_F(FilesTest, ConfigBesideTheProgramWinsOverTheUsersFolder) {
     const fs::path program = dir_ / "bin";
     const fs::path user = dir_ / "config" / "dl2mgr";
