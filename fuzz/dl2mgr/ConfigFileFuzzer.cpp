@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <unistd.h>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -11,7 +12,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto port = ParseConfigBytes({data, size});
     if (port.has_value() != (size == ConfigFileSize)) __builtin_trap();
 
-    static const std::string path = "/tmp/dl2mgr-config-fuzz-" + std::to_string(::getpid());
+    // One scratch file per run, removed when the fuzzer exits.
+    static const struct Scratch {
+        std::string Path = "/tmp/dl2mgr-config-fuzz-" + std::to_string(::getpid());
+        ~Scratch() { std::remove(Path.c_str()); }
+    } scratch;
+    const std::string& path = scratch.Path;
     if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
         std::fwrite(data, 1, size, f);
         std::fclose(f);
