@@ -150,7 +150,7 @@ int main(int argc, char** argv) {
         return ExitOk;
     }
 
-    Session session(*portOpt ? port : DefaultPort(), device);
+    Session session(*portOpt || !device.empty() ? port : DefaultPort(), device);
     if (!session.Connect()) return ExitFailed;
     auto& link = session.Link();
     if (*info) {

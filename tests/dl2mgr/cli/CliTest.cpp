@@ -112,6 +112,7 @@ TEST_F(CliTest, PortComesFromTheOptionOrTheConfigFile) {
     EXPECT_EQ(Cli({"show", Q(dir_ / "missing.eep")}).ExitCode, 2);
     EXPECT_FALSE(fs::exists(dir_ / "config" / "dl2mgr" / "dl2mgr.cfg")); // no port needed
     EXPECT_EQ(Cli({"--port", "10000", "info"}).ExitCode, 1);
+    EXPECT_EQ(Cli({"--device", QString::fromStdString(device), "info"}).ExitCode, 0);
     EXPECT_FALSE(fs::exists(dir_ / "config" / "dl2mgr" / "dl2mgr.cfg"));
     EXPECT_EQ(Cli({"--port", "10000", "info"}).Out, "DL Fail:comm open\n");
 
