@@ -61,6 +61,7 @@ std::string KeyerSim::Start() {
         return std::string("Cannot open a pseudo-terminal: ") + std::strerror(errno);
     }
     ::fcntl(master_, F_SETFD, FD_CLOEXEC);
+    ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
     ::fcntl(slave_, F_SETFD, FD_CLOEXEC);
     // Raw from the start: until the host configures the line, a cooked terminal would echo
     // the keyer's own replies back to it and eat XOFF (0x13, the preamble byte).
@@ -115,7 +116,7 @@ void KeyerSim::Serve(int stopFd) {
                 Feed(buffer[i]);
             }
             // A hung-up terminal keeps reporting itself ready; do not spin on it.
-            if (n <= 0 && errno != EINTR && errno != EAGAIN) ::poll(nullptr, 0, 10);
+            if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) ::poll(nullptr, 0, 10);
         }
         while (!outgoing_.empty()) {
             const auto now = Clock::now();
@@ -127,6 +128,8 @@ void KeyerSim::Serve(int stopFd) {
             }
             const std::uint8_t byte = outgoing_.front().Byte;
             outgoing_.pop_front();
+            // A full terminal (nobody has read for kilobytes) drops the byte, as a line with
+            // nobody listening would, instead of stalling the keyer.
             if (::write(master_, &byte, 1) == 1) Record(true, byte);
         }
     }
