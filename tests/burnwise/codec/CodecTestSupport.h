@@ -1,6 +1,8 @@
 #pragma once
 
+#include "burnwise/codec/CodecState.h"
 #include "burnwise/codec/ImageDecoder.h"
+#include "burnwise/codec/SerialNumber.h"
 
 #include <cstdint>
 #include <string>
@@ -22,6 +24,30 @@ public:
 private:
     std::vector<std::uint32_t> codes_;
 };
+
+inline const FixedUtcClock Clock2007({2007, 6, 15, 12, 34, 56});
+
+// The identity shared by the worked examples.
+inline void WorkedIdentity(CodecState& st) {
+    EepromSettings& s = st.Settings;
+    s.VendorId = 0x1234;
+    s.ProductId = 0x5678;
+    SetText(s.Manufacturer, "AB");
+    SetText(s.ProductDescription, "CD");
+    SetText(s.SerialNumber, "XY000001");
+}
+
+// The KR2 worked example: 100 mA bus powered, USB 2.0, serial number reported.
+inline void WorkedKr2(CodecState& st) {
+    WorkedIdentity(st);
+    EepromSettings& s = st.Settings;
+    s.MaxPowerMilliAmps = 100;
+    s.PlugAndPlay = 1;
+    s.Kr2Present = 1;
+    s.Kr2SerialNumberEnable = 1;
+    s.Kr2UsbVersionEnable = 1;
+    s.Kr2UsbVersion = 0x0200;
+}
 
 // Every field as "Name=value", so two records compare field by field with readable output.
 inline std::vector<std::string> FieldLines(const EepromSettings& s) {

@@ -15,24 +15,15 @@ namespace {
 using test::FieldLines;
 using test::ScriptedTypeSource;
 
-const FixedUtcClock Clock2007({2007, 6, 15, 12, 34, 56});
+using test::Clock2007;
 
 // The KR2 worked example, encoded.
 EepromImage WorkedKr2Image(bool plugAndPlay = true, bool serialEnabled = true) {
     CodecState st;
-    EepromSettings& s = st.Settings;
-    s.VendorId = 0x1234;
-    s.ProductId = 0x5678;
-    SetText(s.Manufacturer, "AB");
-    SetText(s.ProductDescription, "CD");
-    SetText(s.SerialNumber, "XY000001");
-    s.MaxPowerMilliAmps = 100;
-    s.PlugAndPlay = plugAndPlay;
-    s.Kr2Present = 1;
-    s.Kr2SerialNumberEnable = serialEnabled;
-    s.Kr2UsbVersionEnable = 1;
-    s.Kr2UsbVersion = 0x0200;
-    EncodeImage(s, {.Kr2Selected = true}, "93C46", Clock2007, st.WriteImage);
+    test::WorkedKr2(st);
+    st.Settings.PlugAndPlay = plugAndPlay;
+    st.Settings.Kr2SerialNumberEnable = serialEnabled;
+    EncodeImage(st.Settings, {.Kr2Selected = true}, "93C46", Clock2007, st.WriteImage);
     return st.WriteImage;
 }
 

@@ -1,5 +1,6 @@
 #include "burnwise/codec/ImageEncoder.h"
 
+#include "CodecTestSupport.h"
 #include "burnwise/codec/Checksum.h"
 #include "burnwise/codec/CodecState.h"
 
@@ -11,33 +12,14 @@
 namespace burnwise::codec {
 namespace {
 
-const FixedUtcClock Clock2007({2007, 6, 15, 12, 34, 56});
+using test::Clock2007;
+using test::WorkedIdentity;
+using test::WorkedKr2;
 
 constexpr FamilySelectors Kr1{};
 constexpr FamilySelectors Kr2{.Kr2Selected = true};
 constexpr FamilySelectors Kr3{.Kr3Selected = true};
 constexpr FamilySelectors Kr4S{.Kr4Selected = true};
-
-// The identity shared by the worked examples.
-void WorkedIdentity(CodecState& st) {
-    EepromSettings& s = st.Settings;
-    s.VendorId = 0x1234;
-    s.ProductId = 0x5678;
-    SetText(s.Manufacturer, "AB");
-    SetText(s.ProductDescription, "CD");
-    SetText(s.SerialNumber, "XY000001");
-}
-
-void WorkedKr2(CodecState& st) {
-    WorkedIdentity(st);
-    EepromSettings& s = st.Settings;
-    s.MaxPowerMilliAmps = 100;
-    s.PlugAndPlay = 1;
-    s.Kr2Present = 1;
-    s.Kr2SerialNumberEnable = 1;
-    s.Kr2UsbVersionEnable = 1;
-    s.Kr2UsbVersion = 0x0200;
-}
 
 void WorkedKr4S(CodecState& st) {
     WorkedIdentity(st);
