@@ -3,7 +3,6 @@
 #include "burnwise/codec/CodecState.h"
 
 #include <CLI/CLI.hpp>
-
 #include <optional>
 #include <string>
 
@@ -18,7 +17,7 @@ void AddTemplateCommands(CLI::App& app);
 // (`eepromName`, default "93C46"; always "93C46" for the KR4 family). Returns false with
 // a one-line `error` when the file cannot be read.
 bool LoadTemplateForEncode(const std::string& path, int deviceNumber,
-                           const std::optional<std::string>& eepromName,
-                           codec::CodecState& state, std::string& error);
+                           const std::optional<std::string>& eepromName, codec::CodecState& state,
+                           std::string& error);
 
 } // namespace burnwise::cli
