@@ -15,9 +15,12 @@ if [[ -z ${DISPLAY:-}${WAYLAND_DISPLAY:-} ]]; then
 else
   echo "The Burnwise window is not built yet: showing burnwise-cli instead."
 fi
-echo
-echo "\$ burnwise-cli encode examples/kr2s-worked.settings"
-"$bin/burnwise/cli/burnwise-cli" encode examples/kr2s-worked.settings
-echo
-echo "\$ burnwise-cli encode examples/kr2s-worked.settings --format dump"
-"$bin/burnwise/cli/burnwise-cli" encode examples/kr2s-worked.settings --format dump
+cli=$bin/burnwise/cli/burnwise-cli
+show() {
+  echo
+  echo "\$ burnwise-cli $*"
+  "$cli" "$@"
+}
+show template check examples/templates/KR2S-Serial-Cable.ept && echo "(template is valid)"
+show encode --template examples/templates/KR2S-Serial-Cable.ept --device-number 0 --format dump
+show encode examples/kr2s-worked.settings
