@@ -15,6 +15,13 @@ public:
     virtual void ClearLines() = 0;
     virtual void ShowError(std::string_view text) = 0;
     virtual void ShowInformation(std::string_view text) = 0;
+
+    // A device operation is at the 1-based `position` of the `count` devices it visits;
+    // (0, 0) when it has ended. Only for showing progress.
+    virtual void DeviceProgress(int position, int count) {
+        (void)position;
+        (void)count;
+    }
 };
 
 } // namespace burnwise::device

@@ -519,6 +519,10 @@ void TMainForm::ShowInformation(std::string_view text) {
     host_.ShowInformationBox(text);
 }
 
+void TMainForm::DeviceProgress(int position, int count) {
+    if (DeviceProgressChanged) DeviceProgressChanged(position, count);
+}
+
 // ---- Start-up and actions -----------------------------------------------------------------
 
 void TMainForm::FormShow() {

@@ -105,6 +105,8 @@ public:
     // Called with a control's or action's name after any of its state changed, and with
     // "Caption" after the window caption changed. The view mirrors the state from here.
     std::function<void(std::string_view name)> StateChanged;
+    // Called as a device operation moves from device to device (see Reporter).
+    std::function<void(int position, int count)> DeviceProgressChanged;
 
     // True when the user can reach the control: it and every group holding it are enabled
     // and shown.
@@ -191,6 +193,7 @@ public:
     void ClearLines() override;
     void ShowError(std::string_view text) override;
     void ShowInformation(std::string_view text) override;
+    void DeviceProgress(int position, int count) override;
 
 private:
     void Notify(std::string_view name);
