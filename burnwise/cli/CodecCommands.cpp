@@ -68,7 +68,7 @@ void RunEncode(const EncodeOptions& o) {
     if (!o.Template.empty()) {
         std::string error;
         if (!LoadTemplateForEncode(o.Template, o.DeviceNumber, o.Eeprom, state, error)) {
-            throw InputError(error.empty() ? "cannot load template " + o.Template : error);
+            throw InputError(error); // empty when the form's error box has said why
         }
     } else if (!o.File.empty()) {
         utc = ReadSettingsFile(o.File, state).Utc;

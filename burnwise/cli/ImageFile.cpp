@@ -1,11 +1,11 @@
 #include "ImageFile.h"
 
 #include "burnwise/cli/SettingsFile.h"
+#include "burnwise/ui/FileAccess.h"
 
 #include <charconv>
 #include <cstdint>
-#include <fstream>
-#include <iterator>
+#include <optional>
 #include <sstream>
 
 namespace burnwise::cli {
@@ -49,10 +49,10 @@ codec::EepromImage ParseWords(const std::string& text, const std::string& path) 
 } // namespace
 
 codec::EepromImage ReadImageFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw InputError("cannot read " + path);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) throw InputError("cannot read " + path);
+    std::string error;
+    const std::optional<std::string> read = ui::ReadFileBounded(path, ui::MaxImageFileBytes, error);
+    if (!read) throw InputError("cannot read " + path + ": " + error);
+    const std::string& bytes = *read;
     if (bytes.size() != ImageBytes) return ParseWords(bytes, path);
     codec::EepromImage image{};
     for (std::size_t i = 0; i < image.size(); ++i) {

@@ -2,12 +2,14 @@
 
 #include "burnwise/codec/EepromGeometry.h"
 #include "burnwise/codec/TextEscape.h"
+#include "burnwise/ui/FileAccess.h"
 
 #include <array>
 #include <charconv>
 #include <cstdint>
-#include <fstream>
 #include <limits>
+#include <optional>
+#include <sstream>
 #include <type_traits>
 
 namespace burnwise::cli {
@@ -151,8 +153,11 @@ std::string CheckEepromTypeName(std::string_view name) {
 }
 
 SettingsFile ReadSettingsFile(const std::string& path, codec::CodecState& state) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw InputError("cannot read " + path);
+    std::string error;
+    const std::optional<std::string> bytes =
+        ui::ReadFileBounded(path, ui::MaxTemplateFileBytes, error);
+    if (!bytes) throw InputError("cannot read " + path + ": " + error);
+    std::istringstream in(*bytes);
     SettingsFile file;
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
@@ -173,7 +178,6 @@ SettingsFile ReadSettingsFile(const std::string& path, codec::CodecState& state)
             throw InputError(where + ": unknown field \"" + std::string(name) + "\"");
         }
     }
-    if (in.bad()) throw InputError("cannot read " + path);
     return file;
 }
 

@@ -17,6 +17,7 @@ class TerminalHost : public ui::FormHost {
 public:
     std::optional<fs::path> OpenFile;
     std::optional<fs::path> SaveFile;
+    int ErrorBoxes = 0;
 
     std::optional<fs::path> RunOpenDialog(const ui::FileDialogOptions&) override {
         return OpenFile;
@@ -25,6 +26,7 @@ public:
         return SaveFile;
     }
     void ShowErrorBox(std::string_view text) override {
+        ++ErrorBoxes;
         std::cerr << "error: " << codec::EscapeText(text) << '\n';
     }
     void ShowInformationBox(std::string_view text) override {
@@ -46,21 +48,18 @@ struct StartedForm {
     StartedForm() { Form.FormShow(); }
 };
 
-void RequireReadable(const std::string& path) {
-    std::error_code error;
-    if (!ui::ProfileFile::Load(path, error))
-        throw CLI::RuntimeError("cannot read " + path + ": " + error.message(), 2);
-}
-
 void PrintLines(const std::vector<std::string>& lines, std::size_t from = 0) {
     for (std::size_t i = from; i < lines.size(); ++i)
         std::cout << codec::EscapeText(lines[i]) << '\n';
 }
 
-// Opens `path` as the Open action does.
+// Opens `path` as the Open action does, reading it once (it may be a pipe). A file that
+// cannot be read has shown its box; the command then fails with 2.
 void Open(ui::TMainForm& form, TerminalHost& host, const std::string& path) {
     host.OpenFile = fs::path(path);
+    const int before = host.ErrorBoxes;
     form.BWOpenExecute();
+    if (host.ErrorBoxes != before) throw CLI::RuntimeError(2);
 }
 
 int ModelIndex(const ui::ListControl& list, const std::string& name) {
@@ -86,11 +85,13 @@ void RunNew(const std::string& path, const std::optional<std::string>& model) {
     started->Host.SaveFile = fs::path(path);
     form.BWSaveAsExecute();
     PrintLines(form.Memo1.Lines);
+    // A file that could not be written has shown its box: that is an error (2), while a
+    // template that fails its check is a refusal (1).
+    if (started->Host.ErrorBoxes != 0) throw CLI::RuntimeError(2);
     if (form.Caption != ui::ProgramModeCaption) throw CLI::RuntimeError(1);
 }
 
 void RunShow(const std::string& path) {
-    RequireReadable(path);
     auto started = std::make_unique<StartedForm>();
     Open(started->Form, started->Host, path);
     for (const ui::TemplateValue& value : started->Form.TemplateValues()) {
@@ -101,7 +102,6 @@ void RunShow(const std::string& path) {
 }
 
 void RunCheck(const std::string& path) {
-    RequireReadable(path);
     auto started = std::make_unique<StartedForm>();
     ui::TMainForm& form = started->Form;
     Open(form, started->Host, path);
@@ -143,16 +143,16 @@ void AddTemplateCommands(CLI::App& app) {
 bool LoadTemplateForEncode(const std::string& path, int deviceNumber,
                            const std::optional<std::string>& eepromName, codec::CodecState& state,
                            std::string& error) {
-    std::error_code readError;
-    if (!ui::ProfileFile::Load(path, readError)) {
-        error = "cannot read " + path + ": " + readError.message();
-        return false;
-    }
     device::RunFlags flags;
     TerminalHost host;
     ui::TMainForm form(state, flags, host);
     form.FormShow();
-    Open(form, host, path);
+    host.OpenFile = fs::path(path);
+    form.BWOpenExecute();
+    if (host.ErrorBoxes != 0) {
+        error.clear(); // the box has said why
+        return false;
+    }
     // As Program does: the device-type rules refresh the family selectors first.
     form.ApplyDeviceTypeRules();
     form.GatherSettings(deviceNumber);

@@ -6,6 +6,7 @@
 #include "burnwise/cli/TemplateCommands.h"
 
 #include <CLI/CLI.hpp>
+#include <exception>
 #include <iostream>
 #include <string>
 
@@ -26,6 +27,13 @@ int main(int argc, char** argv) {
     } catch (const CLI::ParseError& e) {
         if (e.get_exit_code() == 0) return app.exit(e); // --help
         std::cerr << "burnwise-cli: " << e.what() << '\n';
+        return 2;
+    } catch (const std::exception& e) {
+        // Whatever else a command meets (memory, a stream) still ends in one line.
+        std::cerr << "burnwise-cli: " << e.what() << '\n';
+        return 2;
+    } catch (...) {
+        std::cerr << "burnwise-cli: unexpected failure\n";
         return 2;
     }
     return 0;

@@ -516,8 +516,9 @@ void TMainForm::BWOpenExecute() {
     options.InitialFolder = paths_.TemplatesFolder;
     options.FileMustExist = true;
     if (const auto chosen = host_.RunOpenDialog(options)) {
+        // A file that cannot be read ends the action with its box, the window unchanged.
+        if (!ReadTemplate(*chosen)) return;
         fileName_ = *chosen;
-        ReadTemplate(fileName_);
         host_.ProcessPendingEvents();
     }
     SetTemplateGroupsEnabled(false);

@@ -167,8 +167,9 @@ public:
     // False, after the standard error box, when the file could not be written; the old
     // file is then left as it was.
     bool WriteTemplate(const std::filesystem::path& fileName);
-    // A file that cannot be read reads as an empty one.
-    void ReadTemplate(const std::filesystem::path& fileName);
+    // False, after the standard error box, when the file cannot be read (a folder, a file
+    // far too long for a template, a read error); the form is then left as it was.
+    bool ReadTemplate(const std::filesystem::path& fileName);
     void ReadTemplate(const ProfileFile& file);
 
     const std::vector<TemplateRow>& TemplateRows() const { return rows_; }

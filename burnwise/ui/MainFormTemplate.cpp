@@ -64,30 +64,38 @@ std::vector<TemplateValue> TMainForm::TemplateValues() const {
 }
 
 bool TMainForm::WriteTemplate(const std::filesystem::path& fileName) {
+    namespace fs = std::filesystem;
+    const auto refuse = [&] {
+        ShowError("Unable to write to " + fileName.string());
+        return false;
+    };
     std::error_code error;
     ProfileFile file;
-    if (std::filesystem::exists(fileName, error)) {
+    const fs::file_status status = fs::status(fileName, error); // through a link
+    if (fs::exists(status)) {
+        // Only a file can be replaced; reading a pipe here would wait for its writer.
+        if (!fs::is_regular_file(status)) return refuse();
         // Foreign sections of an existing file must survive, so it has to be readable.
-        auto existing = ProfileFile::Load(fileName, error);
-        if (!existing) {
-            ShowError("Unable to write to " + fileName.string());
-            return false;
-        }
+        std::string readError;
+        auto existing = ProfileFile::Load(fileName, readError);
+        if (!existing) return refuse();
         file = std::move(*existing);
     }
     for (const TemplateValue& value : TemplateValues())
         file.Write(value.Section, value.Key, value.Value);
-    if (!ReplaceFileAtomically(fileName, file.Serialize(), error)) {
-        ShowError("Unable to write to " + fileName.string());
-        return false;
-    }
+    if (!ReplaceFileAtomically(fileName, file.Serialize(), error)) return refuse();
     return true;
 }
 
-void TMainForm::ReadTemplate(const std::filesystem::path& fileName) {
-    std::error_code error;
+bool TMainForm::ReadTemplate(const std::filesystem::path& fileName) {
+    std::string error;
     const auto file = ProfileFile::Load(fileName, error);
-    ReadTemplate(file ? *file : ProfileFile());
+    if (!file) {
+        ShowError("Cannot open file \"" + fileName.string() + "\": " + error);
+        return false;
+    }
+    ReadTemplate(*file);
+    return true;
 }
 
 void TMainForm::ReadTemplate(const ProfileFile& file) {

@@ -1,12 +1,6 @@
 #include "burnwise/ui/ProfileFile.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <fcntl.h>
-#include <fstream>
-#include <iterator>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace burnwise::ui {
 namespace {
@@ -141,18 +135,10 @@ ProfileFile ProfileFile::Parse(std::string_view bytes) {
 }
 
 std::optional<ProfileFile> ProfileFile::Load(const std::filesystem::path& path,
-                                             std::error_code& error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = std::error_code(errno != 0 ? errno : ENOENT, std::generic_category());
-        return std::nullopt;
-    }
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        error = std::make_error_code(std::errc::io_error);
-        return std::nullopt;
-    }
-    return Parse(bytes);
+                                             std::string& error) {
+    const std::optional<std::string> bytes = ReadFileBounded(path, MaxTemplateFileBytes, error);
+    if (!bytes) return std::nullopt;
+    return Parse(*bytes);
 }
 
 std::optional<std::string> ProfileFile::Read(std::string_view section, std::string_view key) const {
@@ -222,69 +208,6 @@ std::string ProfileFile::Serialize() const {
         out += line.End;
     }
     return out;
-}
-
-bool ReplaceFileAtomically(const std::filesystem::path& path, std::string_view bytes,
-                           std::error_code& error) {
-    namespace fs = std::filesystem;
-    const auto fail = [&error](int code) {
-        error = std::error_code(code, std::generic_category());
-        return false;
-    };
-
-    // Replace the file a link points at, not the link.
-    fs::path target = path;
-    std::error_code ignored;
-    if (fs::is_symlink(path, ignored)) target = fs::weakly_canonical(path, ignored);
-    if (target.empty()) target = path;
-
-    struct stat old {};
-    const bool exists = ::stat(target.c_str(), &old) == 0;
-    if (exists && !S_ISREG(old.st_mode)) return fail(EISDIR);
-    // rename() would happily replace a read-only file in a writable folder.
-    if (exists && ::access(target.c_str(), W_OK) != 0) return fail(errno);
-
-    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    std::string pattern = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-    const int fd = ::mkstemp(pattern.data());
-    if (fd < 0) return fail(errno);
-
-    mode_t mode = 0;
-    if (exists) {
-        mode = old.st_mode & 07777;
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
-    }
-
-    int failure = 0;
-    const char* data = bytes.data();
-    std::size_t left = bytes.size();
-    while (left > 0 && failure == 0) {
-        const ssize_t written = ::write(fd, data, left);
-        if (written < 0) {
-            if (errno != EINTR) failure = errno;
-            continue;
-        }
-        data += written;
-        left -= static_cast<std::size_t>(written);
-    }
-    if (failure == 0 && ::fchmod(fd, mode) != 0) failure = errno;
-    if (failure == 0 && ::fsync(fd) != 0) failure = errno;
-    if (::close(fd) != 0 && failure == 0) failure = errno;
-    if (failure == 0 && ::rename(pattern.c_str(), target.c_str()) != 0) failure = errno;
-    if (failure != 0) {
-        ::unlink(pattern.c_str());
-        return fail(failure);
-    }
-
-    // Make the rename itself durable.
-    if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY); dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-    return true;
 }
 
 } // namespace burnwise::ui

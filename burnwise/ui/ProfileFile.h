@@ -1,11 +1,12 @@
 #pragma once
 
+#include "burnwise/ui/FileAccess.h"
+
 #include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <system_error>
 #include <vector>
 
 namespace burnwise::ui {
@@ -33,9 +34,9 @@ public:
     ProfileFile() = default;
 
     static ProfileFile Parse(std::string_view bytes);
-    // The file's contents, or nothing with `error` set when it cannot be read.
-    static std::optional<ProfileFile> Load(const std::filesystem::path& path,
-                                           std::error_code& error);
+    // The file's contents, read once as a stream of at most MaxTemplateFileBytes, or
+    // nothing with `error` set to a short reason when it cannot be read.
+    static std::optional<ProfileFile> Load(const std::filesystem::path& path, std::string& error);
 
     std::optional<std::string> Read(std::string_view section, std::string_view key) const;
     // A value is one line: it is cut at the first line break or zero byte.
@@ -54,11 +55,5 @@ private:
     bool utf8_ = false;
     std::string newline_ = "\r\n";
 };
-
-// Writes `bytes` to a temporary file beside `path`, flushes it to disk and renames it
-// over `path`, so a reader sees the old file or the new one and a failure leaves the old
-// file as it was. An existing read-only file counts as not writable.
-bool ReplaceFileAtomically(const std::filesystem::path& path, std::string_view bytes,
-                           std::error_code& error);
 
 } // namespace burnwise::ui

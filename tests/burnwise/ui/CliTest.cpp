@@ -2,7 +2,9 @@
 
 #include "FormFixture.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 namespace burnwise::ui::testing {
@@ -116,6 +118,51 @@ TEST_F(Cli, EncodeFromATemplateMatchesTheSameSettingsEncodedDirectly) {
     const Result missing = Run({"encode", "--template", File("missing.ept").string()});
     EXPECT_NE(missing.Exit, 0);
     EXPECT_NE(missing.Err.find("missing.ept"), std::string::npos);
+}
+
+TEST_F(Cli, OddPathsEndInOneLineAndExit2) {
+    const std::string dir = Folder.Path.string();
+    WriteBytes(File("ro.ept"), "keep");
+    ::chmod(File("ro.ept").c_str(), 0444);
+    struct Case {
+        std::vector<std::string> Args;
+        std::string Err; // start of the one line on stderr
+    };
+    const std::vector<Case> cases = {
+        {{"decode", dir, "--mode", "1"}, "burnwise-cli: cannot read " + dir + ": is a folder"},
+        {{"dump", dir}, "burnwise-cli: cannot read " + dir + ": is a folder"},
+        {{"encode", dir}, "burnwise-cli: cannot read " + dir + ": is a folder"},
+        {{"template", "show", dir}, "error: Cannot open file \"" + dir + "\": is a folder"},
+        {{"encode", "--template", dir}, "error: Cannot open file \"" + dir + "\": is a folder"},
+        {{"template", "new", dir, "--model", "KR2S"}, "error: Unable to write to " + dir},
+        {{"decode", "/dev/zero", "--mode", "1"},
+         "burnwise-cli: cannot read /dev/zero: is longer than 65536 bytes"},
+        {{"template", "show", "/dev/zero"},
+         "error: Cannot open file \"/dev/zero\": is longer than 262144 bytes"},
+        {{"template", "new", File("ro.ept").string(), "--model", "KR2S"},
+         "error: Unable to write to " + File("ro.ept").string()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Args[0] + " " + c.Args[1]);
+        const Result r = Run(c.Args);
+        EXPECT_EQ(r.Exit, 2) << r.Err;
+        EXPECT_TRUE(r.Err.starts_with(c.Err)) << r.Err;
+        EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), 1) << r.Err;
+    }
+    EXPECT_EQ(ReadBytes(File("ro.ept")), "keep");
+}
+
+TEST_F(Cli, AProcessSubstitutionIsReadAsATemplate) {
+    const fs::path example = fs::path(BW_SOURCE_DIR) / "examples/templates/KR2S-Serial-Cable.ept";
+    const Result direct = Run({"template", "show", example.string()});
+    const std::string command =
+        "bash -c " +
+        Quote(Quote(BURNWISE_CLI) + " template show <(cat " + Quote(example.string()) + ")") +
+        " >" + Quote(File("out").string()) + " 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0) << ReadBytes(File("out"));
+    ASSERT_EQ(direct.Exit, 0);
+    EXPECT_EQ(ReadBytes(File("out")), direct.Out);
+    EXPECT_NE(direct.Out.find("Product=USB <-> Serial Cable"), std::string::npos);
 }
 
 } // namespace
