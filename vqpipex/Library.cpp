@@ -91,11 +91,10 @@ public:
         return true;
     }
 
-    // After every call: the simulated USB round trip, then the trace line.
+    // After every call: the trace line, then the simulated USB round trip.
     VQ_STATUS Finish(VQ_STATUS status, const char* format, ...)
         __attribute__((format(printf, 3, 4))) {
         if (Sim.FaultCountChanged()) Save();
-        Pace();
         if (TraceFd >= 0) {
             char line[256];
             va_list args;
@@ -103,13 +102,14 @@ public:
             int n = std::vsnprintf(line, sizeof line - 16, format, args);
             va_end(args);
             if (n < 0) n = 0;
-            if (static_cast<std::size_t>(n) > sizeof line - 16) n = sizeof line - 16;
+            if (static_cast<std::size_t>(n) > sizeof line - 17) n = sizeof line - 17;
             n += std::snprintf(line + n, 16, " => %" PRIu32 "\n", status);
             // One write per line on an O_APPEND descriptor: lines of several processes
             // never mix.
             [[maybe_unused]] const ssize_t written =
                 ::write(TraceFd, line, static_cast<std::size_t>(n));
         }
+        Pace();
         return status;
     }
 

@@ -53,15 +53,6 @@ TEST(BenchFile, RoundTripKeepsChipsWordsAndFaults) {
     EXPECT_EQ(FormatBench(*parsed.Value), text);
 }
 
-TEST(BenchFile, AcceptsCommentsBlankLinesAndCrLf) {
-    std::string text = "# a bench\r\n\r\n" + Header + "  # indented comment\n" + GoodChip;
-    for (std::size_t pos = 0; (pos = text.find('\n', pos)) != std::string::npos; pos += 2)
-        if (pos == 0 || text[pos - 1] != '\r') text.insert(pos, "\r");
-    const ParseOutcome parsed = ParseBench(text);
-    ASSERT_TRUE(parsed.Value) << parsed.Error;
-    EXPECT_EQ(parsed.Value->Chips.size(), 1u);
-}
-
 TEST(BenchFile, DamagedFilesAreRefusedWithTheLine) {
     std::string manyChips = Header;
     for (int i = 0; i < 65; ++i) {
@@ -139,35 +130,6 @@ TEST(BenchFile, DefaultBenchIsBlank) {
     EXPECT_EQ(bench.Devices().size(), 5u);
 }
 
-TEST(BenchFile, UpdateCreatesTheDefaultBenchAndWritesOnlyChanges) {
-    Scratch scratch;
-    const std::string path = (scratch / "state/burnwise/bench.txt").string();
-    int calls = 0;
-    EXPECT_EQ(UpdateBench(path,
-                          [&](Bench& bench, std::string&) {
-                              ++calls;
-                              EXPECT_EQ(bench.Chips.size(), 4u);
-                              return false;
-                          }),
-              "");
-    EXPECT_EQ(calls, 1);
-    const std::string created = ReadAll(path);
-    ASSERT_FALSE(created.empty());
-    const auto reread = ReadBenchFile(path);
-    ASSERT_TRUE(reread.Value) << reread.Error;
-    EXPECT_EQ(FormatBench(*reread.Value), created);
-
-    // A refused change writes nothing.
-    EXPECT_EQ(UpdateBench(path,
-                          [](Bench& bench, std::string& error) {
-                              bench.Chips.clear();
-                              error = "no";
-                              return true;
-                          }),
-              "no");
-    EXPECT_EQ(ReadAll(path), created);
-}
-
 TEST(BenchFile, DamagedOrOddFilesAreReportedAndLeftAlone) {
     Scratch scratch;
     const auto path = scratch / "bench.txt";
@@ -211,28 +173,6 @@ TEST(BenchFile, WriteFollowsALinkKeepsTheModeAndRespectsReadOnly) {
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(scratch.Dir))
         ++files;
     EXPECT_EQ(files, 2);
-}
-
-TEST(BenchFile, BenchPathFollowsTheEnvironment) {
-    const char* saved[] = {std::getenv("VQPIPEX_BENCH"), std::getenv("XDG_STATE_HOME"),
-                           std::getenv("HOME")};
-    const std::string keep[] = {saved[0] ? saved[0] : "", saved[1] ? saved[1] : "",
-                                saved[2] ? saved[2] : ""};
-    ::setenv("VQPIPEX_BENCH", "/x/b.txt", 1);
-    EXPECT_EQ(BenchPathFromEnvironment(), "/x/b.txt");
-    ::setenv("VQPIPEX_BENCH", "", 1);
-    ::setenv("XDG_STATE_HOME", "/state", 1);
-    EXPECT_EQ(BenchPathFromEnvironment(), "/state/burnwise/bench.txt");
-    ::setenv("XDG_STATE_HOME", "relative", 1);
-    ::setenv("HOME", "/home/u", 1);
-    EXPECT_EQ(BenchPathFromEnvironment(), "/home/u/.local/state/burnwise/bench.txt");
-    const char* names[] = {"VQPIPEX_BENCH", "XDG_STATE_HOME", "HOME"};
-    for (int i = 0; i < 3; ++i) {
-        if (saved[i])
-            ::setenv(names[i], keep[i].c_str(), 1);
-        else
-            ::unsetenv(names[i]);
-    }
 }
 
 } // namespace

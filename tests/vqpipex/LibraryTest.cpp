@@ -58,13 +58,10 @@ protected:
     }
 };
 
-TEST_F(Library, SaysItIsTheSimulatorAndWhereItsBenchIs) {
+TEST_F(Library, CreatesTheDefaultBenchOnFirstUse) {
     ASSERT_NE(&VQSIM_IsSimulator, nullptr);
     EXPECT_EQ(VQSIM_IsSimulator(), 1);
     EXPECT_EQ(std::string(VQSIM_BenchPath()), Env().Bench);
-}
-
-TEST_F(Library, CreatesTheDefaultBenchOnFirstUse) {
     EXPECT_EQ(Count(), 5);
     const auto bench = OnFile();
     ASSERT_EQ(bench.Chips.size(), 4u);
