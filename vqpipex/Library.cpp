@@ -18,6 +18,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <mutex>
 #include <string>
@@ -39,8 +40,12 @@ public:
             if (errno == 0 && end != delay && *end == '\0' && us <= 10'000'000ul)
                 Delay = std::chrono::microseconds(us);
         }
-        if (const char* trace = std::getenv("VQPIPEX_TRACE"); trace != nullptr && *trace != '\0')
+        if (const char* trace = std::getenv("VQPIPEX_TRACE"); trace != nullptr && *trace != '\0') {
             TraceFd = ::open(trace, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+            if (TraceFd < 0)
+                Complain(std::string("cannot open the trace file ") + trace + ": " +
+                         std::strerror(errno));
+        }
     }
 
     ~LibraryBench() {
