@@ -26,7 +26,7 @@ ConfigLoad ReadConfigFile(const std::filesystem::path& path) {
     if (read.Result == FileRead::Outcome::Read) {
         load.Outcome = ConfigLoad::State::Read;
         load.ComPortNumber = ParseConfigBytes(read.Bytes);
-    } else if (read.Missing) {
+    } else if (read.Result == FileRead::Outcome::CannotOpen) {
         load.Outcome = ConfigLoad::State::Missing;
         load.ComPortNumber = DefaultComPortNumber;
     } else {

@@ -25,7 +25,7 @@ std::filesystem::path ConfigFilePath(const std::filesystem::path& programFolder,
 struct ConfigLoad {
     enum class State {
         Read,       // ComPortNumber is what the file holds
-        Missing,    // no file; ComPortNumber is the default and the file was made holding it
+        Missing,    // no file that can be opened; ComPortNumber is the default
         Unreadable, // a folder, an unreadable or an oversized file: ComPortNumber is 0
     };
     State Outcome = State::Missing;
@@ -34,11 +34,11 @@ struct ConfigLoad {
     FileReplace Save;  // the save of a missing file
 };
 
-// Reads the file; a missing one gives the default port without being created.
+// Reads the file; one that cannot be opened gives the default port without being created.
 ConfigLoad ReadConfigFile(const std::filesystem::path& path);
 
-// The port at start-up: a missing file is created holding the default port, so the user
-// finds it and the next start reads it; an unreadable one is left for the user to see.
+// The port at start-up: a file that cannot be opened is made holding the default port, so
+// the user finds it and the next start reads it; an unreadable one is left for the user.
 ConfigLoad LoadComPortNumber(const std::filesystem::path& path);
 
 // Replaces the file atomically, creating its folder.

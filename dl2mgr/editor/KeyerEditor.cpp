@@ -23,7 +23,9 @@ MessageBox FileError(const std::string& text) {
 KeyerEditor::KeyerEditor(link::SerialPort& port, link::Sleeper& sleeper, EditorUi& ui,
                          EditorPaths paths)
     : sleeper_(sleeper), ui_(ui), paths_(std::move(paths)),
-      link_(port, sleeper, paths_.PortsFolder) {}
+      link_(port, sleeper, paths_.PortsFolder) {
+    Dialog.FillLists();
+}
 
 void KeyerEditor::StartUp() {
     const ConfigLoad load = ReadConfigFile(paths_.ConfigFile);
@@ -40,7 +42,6 @@ void KeyerEditor::StartUp() {
         ComPortNumber = load.ComPortNumber;
         break;
     }
-    Dialog.FillLists();
 }
 
 void KeyerEditor::SaveConfig() {

@@ -25,6 +25,7 @@ struct EditorPaths {
 // every command of the menu and the dialog's buttons.
 class KeyerEditor final : private link::StatusDisplay {
 public:
+    // Creates the dialog with its lists filled.
     KeyerEditor(link::SerialPort& port, link::Sleeper& sleeper, EditorUi& ui, EditorPaths paths);
 
     KeyerImage Image{};
@@ -34,8 +35,7 @@ public:
     int StatusTicks = 0;
     std::string OsText; // the running system's name, for the about box
 
-    // Loads the port from the config file, making the file when it is missing, and fills
-    // the dialog's lists.
+    // Loads the port from the config file, making the file when it is missing.
     void StartUp();
 
     // Runs the command of a menu item or a button by its id; false for an unknown id.
