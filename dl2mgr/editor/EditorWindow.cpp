@@ -123,6 +123,9 @@ EditorWindow::EditorWindow(link::SerialPort& port, link::Sleeper& sleeper, Edito
     editor_->Dialog.Changed = [this](int controlId) { Mirror(controlId); };
     BuildMenu();
     BuildDialog();
+    // The lists were filled when the editor was made, before there were widgets.
+    for (auto it = widgets_.cbegin(); it != widgets_.cend(); ++it)
+        Mirror(it.key());
 
     const QScreen* screen = QGuiApplication::primaryScreen();
     const QSize size = MainWindowSize(screen ? static_cast<int>(screen->logicalDotsPerInchX()) : 0);
