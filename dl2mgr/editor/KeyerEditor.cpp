@@ -211,9 +211,11 @@ void KeyerEditor::Exit() {
 
 void KeyerEditor::Help() {
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(paths_.HelpFile, ec) ||
-        !ui_.OpenHelp(paths_.HelpFile.string())) {
-        ui_.ShowBox(FileError("Cannot open the help file " + paths_.HelpFile.string()));
+    const std::string path = paths_.HelpFile.string();
+    if (!std::filesystem::is_regular_file(paths_.HelpFile, ec)) {
+        ui_.ShowBox(FileError("The help file " + path + " is missing."));
+    } else if (!ui_.OpenHelp(path)) {
+        ui_.ShowBox(FileError("No program to show " + path + " was found; open it in a browser."));
     }
 }
 

@@ -375,12 +375,16 @@ TEST_F(KeyerEditorTest, FileErrorsShowTheirBoxes) {
 TEST_F(KeyerEditorTest, HelpAboutAndExit) {
     editor_->Help();
     ASSERT_EQ(ui_.Boxes.size(), 1u); // no help file yet
-    EXPECT_NE(ui_.Boxes[0].Text.find("dl2mgr.html"), std::string::npos);
+    EXPECT_NE(ui_.Boxes[0].Text.find("dl2mgr.html is missing"), std::string::npos);
     EXPECT_TRUE(ui_.HelpOpened.empty());
     WriteRaw(dir_ / "dl2mgr.html", "<html></html>");
     editor_->Help();
     EXPECT_EQ(ui_.HelpOpened, std::vector<std::string>{(dir_ / "dl2mgr.html").string()});
     EXPECT_EQ(ui_.Boxes.size(), 1u);
+    ui_.HelpViewerWorks = false; // no desktop handler for the file
+    editor_->Help();
+    ASSERT_EQ(ui_.Boxes.size(), 2u);
+    EXPECT_NE(ui_.Boxes[1].Text.find("browser"), std::string::npos) << ui_.Boxes[1].Text;
 
     EXPECT_TRUE(editor_->Command(id::MenuAbout));
     EXPECT_EQ(ui_.AboutShown, 1);
