@@ -1,6 +1,7 @@
 // dl2mgr-cli: the keyer commands without a window.
 //   dl2mgr-cli [--port N | --device PATH] info | read FILE | write FILE | test N | show FILE
-// Exit status: 0 success, 1 keyer not connected or a transfer failed, 2 bad arguments.
+// Exit status: 0 success, 1 keyer not connected or a transfer failed, 2 bad arguments or a
+// file that cannot be read or written (one line on stderr).
 #include "dl2mgr/editor/ConfigFile.h"
 #include "dl2mgr/editor/DialogFields.h"
 #include "dl2mgr/editor/ImageFile.h"
@@ -12,6 +13,7 @@
 #include <QCoreApplication>
 #include <cstdio>
 #include <iostream>
+#include <stdexcept>
 
 namespace {
 
@@ -105,12 +107,15 @@ std::int32_t DefaultPort() {
     const auto path =
         ConfigFilePath(QCoreApplication::applicationDirPath().toLocal8Bit().toStdString(),
                        dl2mgr::link::ConfigFolder());
-    return LoadComPortNumber(path).ComPortNumber;
+    const ConfigLoad load = LoadComPortNumber(path);
+    if (load.Outcome == ConfigLoad::State::Unreadable)
+        throw std::runtime_error("the port is not known: " + load.Error);
+    return load.ComPortNumber;
 }
 
 } // namespace
 
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     CLI::App app{"Keyer commands over a serial port"};
     app.require_subcommand(1);
@@ -126,15 +131,17 @@ int main(int argc, char** argv) {
     auto* read = app.add_subcommand("read", "read the keyer's image into FILE");
     read->add_option("FILE", file, "image file to write")->required();
     auto* write = app.add_subcommand("write", "write FILE to the keyer");
-    write->add_option("FILE", file, "image file to send")->required()->check(CLI::ExistingFile);
+    write->add_option("FILE", file, "image file to send")->required();
     auto* test = app.add_subcommand("test", "start stored message N (1 to 6)");
     test->add_option("N", message, "message number")->required()->check(CLI::Range(1, 6));
     auto* show = app.add_subcommand("show", "show the settings and messages of FILE");
-    show->add_option("FILE", file, "image file")->required()->check(CLI::ExistingFile);
+    show->add_option("FILE", file, "image file")->required();
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        return app.exit(e) == 0 ? ExitOk : ExitBadArguments;
+        if (e.get_exit_code() == 0) return app.exit(e); // --help
+        Complain("dl2mgr-cli: " + std::string(e.what()));
+        return ExitBadArguments;
     }
 
     KeyerImage image{};
@@ -167,7 +174,7 @@ int main(int argc, char** argv) {
         const std::string error = dl2mgr::editor::SaveImageFile(file, image);
         if (!error.empty()) {
             Complain(error);
-            return ExitFailed;
+            return ExitBadArguments;
         }
         Say("Done");
     } else if (*write) {
@@ -189,4 +196,16 @@ int main(int argc, char** argv) {
         Say("Message " + std::to_string(message) + " started");
     }
     return ExitOk;
+}
+
+int main(int argc, char** argv) {
+    // Whatever goes wrong ends as one line and exit 2, never as an abort.
+    try {
+        return Run(argc, argv);
+    } catch (const std::exception& e) {
+        Complain(std::string("dl2mgr-cli: ") + e.what());
+    } catch (...) {
+        Complain("dl2mgr-cli: unexpected error");
+    }
+    return ExitBadArguments;
 }

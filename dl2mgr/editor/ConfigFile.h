@@ -1,8 +1,9 @@
 #pragma once
 
+#include "dl2mgr/editor/OutsideFile.h"
+
 #include <cstdint>
 #include <filesystem>
-#include <optional>
 #include <span>
 #include <string>
 
@@ -12,8 +13,9 @@ namespace dl2mgr::editor {
 inline constexpr std::size_t ConfigFileSize = 4;
 inline constexpr std::int32_t DefaultComPortNumber = 1;
 
-// The port number in a config file's bytes; nothing when they are not exactly 4 bytes.
-std::optional<std::int32_t> ParseConfigBytes(std::span<const std::uint8_t> bytes);
+// The port number from the first 4 bytes: a shorter file gives its bytes as the low
+// bytes (an empty one gives 0), bytes past the fourth are not looked at.
+std::int32_t ParseConfigBytes(std::span<const std::uint8_t> bytes);
 
 // The config file used by dl2mgr: "dl2mgr.cfg" in the program's folder if that folder
 // holds one (a build tree, a portable install), else "dl2mgr.cfg" in `configFolder`.
@@ -21,21 +23,25 @@ std::filesystem::path ConfigFilePath(const std::filesystem::path& programFolder,
                                      const std::filesystem::path& configFolder);
 
 struct ConfigLoad {
-    enum class State { Read, Missing, Malformed, Unreadable };
+    enum class State {
+        Read,       // ComPortNumber is what the file holds
+        Missing,    // no file that can be opened; ComPortNumber is the default
+        Unreadable, // a folder, an unreadable or an oversized file: ComPortNumber is 0
+    };
     State Outcome = State::Missing;
-    std::int32_t ComPortNumber = DefaultComPortNumber; // the default unless Outcome is Read
-    std::string Error;                                 // why, unless Outcome is Read
+    std::int32_t ComPortNumber = 0;
+    std::string Error; // why, when Unreadable
+    FileReplace Save;  // the save of a missing file
 };
 
-// Reads the file; anything but exactly 4 bytes gives the default port.
+// Reads the file; one that cannot be opened gives the default port without being created.
 ConfigLoad ReadConfigFile(const std::filesystem::path& path);
 
-// The port at start-up: a missing file is created holding the default port, so the user
-// finds it and the next start reads it; a malformed one is left for the user to see and
-// the default is used. A file that cannot be created is passed over (Error says why).
+// The port at start-up: a file that cannot be opened is made holding the default port, so
+// the user finds it and the next start reads it; an unreadable one is left for the user.
 ConfigLoad LoadComPortNumber(const std::filesystem::path& path);
 
-// Replaces the file atomically (creating its folder); returns an empty string on success.
-std::string SaveConfigFile(const std::filesystem::path& path, std::int32_t comPortNumber);
+// Replaces the file atomically, creating its folder.
+FileReplace SaveConfigFile(const std::filesystem::path& path, std::int32_t comPortNumber);
 
 } // namespace dl2mgr::editor

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dl2mgr/editor/KeyerImage.h"
+#include "dl2mgr/editor/OutsideFile.h"
 
 #include <filesystem>
 #include <string>
@@ -8,8 +9,9 @@
 namespace dl2mgr::editor {
 
 // The image file holds the raw 256 bytes of the keyer's EEPROM, offset 0 first, with no
-// header. A file of any other size is not an image: it is refused and the image is left
-// as it was. Returns an empty string on success, else the reason.
+// header. For the command-line tool and the simulator a file of any other size is not an
+// image: it is refused and the image is left as it was. Returns an empty string on
+// success, else the reason.
 std::string LoadImageFile(const std::filesystem::path& path, KeyerImage& image);
 
 // Replaces the file atomically; on failure the old file stays whole.

@@ -1,6 +1,6 @@
 #include "dl2mgr/keyersim/KeyerSim.h"
 
-#include "dl2mgr/editor/AtomicFile.h"
+#include "dl2mgr/editor/OutsideFile.h"
 #include "dl2mgr/editor/ImageFile.h"
 
 #include <algorithm>
@@ -206,7 +206,7 @@ void KeyerSim::CommitLoad() {
         ++completedWrites_;
     }
     if (!options_.ImagePath.empty()) {
-        const std::string error = editor::WriteFileAtomically(options_.ImagePath, load_);
+        const std::string error = editor::ReplaceFile(options_.ImagePath, load_).Error;
         if (!error.empty()) std::fprintf(stderr, "dahlo2-sim: %s\n", error.c_str());
     }
 }

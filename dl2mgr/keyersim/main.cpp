@@ -6,10 +6,11 @@
 #include <CLI/CLI.hpp>
 #include <csignal>
 #include <cstdio>
+#include <exception>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     using dl2mgr::keyersim::KeyerSimOptions;
     KeyerSimOptions options;
     CLI::App app{"Simulated keyer on a pseudo-terminal, paced at 1200 baud"};
@@ -76,4 +77,16 @@ int main(int argc, char** argv) {
     sim.Serve(stopFd);
     ::close(stopFd);
     return 0;
+}
+
+int main(int argc, char** argv) {
+    // Whatever goes wrong ends as one line and a failure status, never as an abort.
+    try {
+        return Run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "dahlo2-sim: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "dahlo2-sim: unexpected error\n");
+    }
+    return 1;
 }

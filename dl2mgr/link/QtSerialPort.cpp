@@ -1,6 +1,8 @@
 #include "dl2mgr/link/QtSerialPort.h"
 
 #include <QDeadlineTimer>
+#include <cerrno>
+#include <termios.h>
 
 namespace dl2mgr::link {
 
@@ -96,7 +98,14 @@ std::size_t QtSerialPort::Send(std::span<const std::uint8_t> bytes) {
         if (!port_.waitForBytesWritten(-1)) break;
     }
     const qint64 left = port_.bytesToWrite();
-    return static_cast<std::size_t>(queued - left);
+    if (left > 0) return static_cast<std::size_t>(queued - left);
+    // Written means handed to the driver; wait until the line has sent it, so "sent" is
+    // true only once the bytes have left the port.
+    int drained;
+    do {
+        drained = ::tcdrain(static_cast<int>(port_.handle()));
+    } while (drained != 0 && errno == EINTR);
+    return drained == 0 ? static_cast<std::size_t>(queued) : 0;
 }
 
 std::size_t QtSerialPort::Receive(std::span<std::uint8_t> buffer) {

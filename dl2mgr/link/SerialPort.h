@@ -47,7 +47,7 @@ public:
     virtual bool ApplyTimeouts(const SerialTimeouts& timeouts) = 0;
     // Drops whatever has been received and not yet read.
     virtual bool PurgeReceive() = 0;
-    // Returns how many bytes were sent.
+    // Returns how many bytes were sent: they have left the port, not merely been queued.
     virtual std::size_t Send(std::span<const std::uint8_t> bytes) = 0;
     // Fills `buffer` from the start and returns how many bytes arrived before the total
     // read limit ran out; bytes beyond the buffer stay queued for the next receive.

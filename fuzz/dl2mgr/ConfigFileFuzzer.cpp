@@ -1,5 +1,5 @@
-// Any bytes as a config file: only exactly four are a port number, anything else gives the
-// default, and the file reader never takes more than it needs.
+// Any bytes as a config file: the first four (or fewer) are the port number, the reader
+// takes at most its cap, and nothing it reads can crash it.
 #include "dl2mgr/editor/ConfigFile.h"
 
 #include <cstdint>
@@ -9,8 +9,11 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace dl2mgr::editor;
-    const auto port = ParseConfigBytes({data, size});
-    if (port.has_value() != (size == ConfigFileSize)) __builtin_trap();
+    const std::int32_t port = ParseConfigBytes({data, size});
+    std::uint32_t expected = 0;
+    for (std::size_t i = 0; i < size && i < ConfigFileSize; ++i)
+        expected |= std::uint32_t{data[i]} << (8 * i);
+    if (port != static_cast<std::int32_t>(expected)) __builtin_trap();
 
     // One scratch file per run, removed when the fuzzer exits.
     static const struct Scratch {
@@ -22,8 +25,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::fwrite(data, 1, size, f);
         std::fclose(f);
         const ConfigLoad load = ReadConfigFile(path);
-        if (port ? load.ComPortNumber != *port || load.Outcome != ConfigLoad::State::Read
-                 : load.ComPortNumber != DefaultComPortNumber) {
+        const bool fits = size <= ConfigFileCap;
+        if (fits ? load.Outcome != ConfigLoad::State::Read || load.ComPortNumber != port
+                 : load.Outcome != ConfigLoad::State::Unreadable || load.ComPortNumber != 0) {
             __builtin_trap();
         }
     }

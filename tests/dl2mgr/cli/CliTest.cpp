@@ -4,6 +4,7 @@
 
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <algorithm>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <numeric>
@@ -59,10 +60,10 @@ protected:
         }
     }
 
-    CliRun Cli(const QStringList& args) {
+    CliRun Cli(const QStringList& args, const char* program = DL2MGR_CLI) {
         QProcess cli;
         cli.setProcessEnvironment(env_);
-        cli.start(DL2MGR_CLI, args);
+        cli.start(program, args);
         CliRun run;
         if (!cli.waitForStarted(5000)) return run;
         if (!cli.waitForFinished(15000)) {
@@ -223,6 +224,65 @@ TEST_F(CliTest, IncompleteReadLeavesTheFileAlone) {
     KeyerImage old{};
     ASSERT_EQ(editor::LoadImageFile(dir_ / "out.eep", old), "");
     EXPECT_EQ(old, Counting(1));
+}
+
+TEST_F(CliTest, HostilePathsEndInOneLineAndKeepEveryFile) {
+    ASSERT_EQ(editor::SaveImageFile(dir_ / "image.eep", Counting(9)), "");
+    const QString device = QString::fromStdString(StartSim({"--fast"}));
+    ASSERT_EQ(editor::SaveImageFile(dir_ / "good.eep", Counting(40)), "");
+    fs::create_directory(dir_ / "folder");
+    std::ofstream(dir_ / "target.eep") << "old";
+    fs::create_symlink("target.eep", dir_ / "link.eep");
+    std::ofstream(dir_ / "ro.eep") << "old";
+    fs::permissions(dir_ / "ro.eep", fs::perms::owner_read | fs::perms::group_read);
+
+    // Through a shell, for the process substitution and the umask.
+    auto shell = [&](const std::string& line) {
+        return Cli({"-c", QString::fromStdString(line)}, "/bin/bash");
+    };
+    const std::string cli = DL2MGR_CLI;
+    const std::string dev = device.toStdString();
+    struct Case {
+        const char* Name;
+        CliRun Run;
+        int ExitCode;
+        const char* ErrHolds; // nullptr: stderr is empty
+    } cases[] = {
+        {"show a folder", Cli({"show", Q(dir_ / "folder")}), 2, "folder"},
+        {"show /dev/zero", Cli({"show", "/dev/zero"}), 2, "more than 65536 bytes"},
+        {"write a folder", Cli({"--device", device, "write", Q(dir_ / "folder")}), 2, "folder"},
+        {"read over a folder", Cli({"--device", device, "read", Q(dir_ / "folder")}), 2, "folder"},
+        {"read over a write-protected file", Cli({"--device", device, "read", Q(dir_ / "ro.eep")}),
+         2, "write-protected"},
+        {"show a process substitution",
+         shell(cli + " show <(cat '" + (dir_ / "good.eep").string() + "')"), 0, nullptr},
+        {"read through a link", Cli({"--device", device, "read", Q(dir_ / "link.eep")}), 0,
+         nullptr},
+        {"read a new file under umask 077",
+         shell("umask 077; exec " + cli + " --device " + dev + " read '" +
+               (dir_ / "new.eep").string() + "'"),
+         0, nullptr},
+        {"unknown option", Cli({"--colour", "info"}), 2, "--colour"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.Run.ExitCode, c.ExitCode) << c.Name << "\n" << c.Run.Err;
+        if (c.ErrHolds) {
+            EXPECT_NE(c.Run.Err.find(c.ErrHolds), std::string::npos) << c.Name << ": " << c.Run.Err;
+            EXPECT_EQ(std::count(c.Run.Err.begin(), c.Run.Err.end(), '\n'), 1)
+                << c.Name << ": " << c.Run.Err;
+        } else {
+            EXPECT_EQ(c.Run.Err, "") << c.Name;
+        }
+    }
+    EXPECT_EQ(Slurp(dir_ / "ro.eep"), "old");
+    EXPECT_TRUE(fs::is_directory(dir_ / "folder"));
+    EXPECT_TRUE(fs::is_symlink(dir_ / "link.eep"));
+    const KeyerImage keyer = Counting(9);
+    EXPECT_EQ(Slurp(dir_ / "target.eep"), std::string(keyer.begin(), keyer.end()));
+    EXPECT_EQ(Slurp(dir_ / "new.eep"), std::string(keyer.begin(), keyer.end()));
+    EXPECT_EQ(fs::status(dir_ / "new.eep").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_NE(cases[5].Run.Out.find("Weight: 44"), std::string::npos) << cases[5].Run.Out;
 }
 
 } // namespace

@@ -89,13 +89,13 @@ TEST_F(FilesTest, FailedSaveReportsAndLeavesTheOldFileWhole) {
     EXPECT_EQ(EntriesIn(dir_), 1u); // no temporary file left behind
 
     EXPECT_NE(SaveImageFile(dir_ / "no-such-folder" / "x.eep", image), "");
-    EXPECT_NE(SaveConfigFile(target, 3), "");
+    EXPECT_FALSE(SaveConfigFile(target, 3).Ok());
 }
 
 TEST_F(FilesTest, ConfigFileIsFourBytesLittleEndian) {
     const fs::path path = dir_ / "sub" / "dl2mgr.cfg";
     for (std::int32_t port : {1, 14, 300, -2, 0x12345678}) {
-        ASSERT_EQ(SaveConfigFile(path, port), "");
+        ASSERT_TRUE(SaveConfigFile(path, port).Ok());
         const std::string raw = ReadRaw(path);
         ASSERT_EQ(raw.size(), 4u);
         const auto value = static_cast<std::uint32_t>(port);
@@ -107,41 +107,44 @@ TEST_F(FilesTest, ConfigFileIsFourBytesLittleEndian) {
     }
 }
 
-TEST_F(FilesTest, ConfigFileOfAnotherSizeGivesTheDefaultPort) {
+TEST_F(FilesTest, ShortConfigFileGivesItsBytesAsTheLowBytes) {
     struct Case {
         std::string Bytes;
-        ConfigLoad::State Outcome;
+        std::int32_t Port;
     } cases[] = {
-        {"", ConfigLoad::State::Malformed},
-        {"\x05", ConfigLoad::State::Malformed},
-        {std::string("\x05\x00\x00", 3), ConfigLoad::State::Malformed},
-        {std::string("\x05\x00\x00\x00\x00", 5), ConfigLoad::State::Malformed},
+        {"", 0},
+        {"\x05", 5},
+        {std::string("\x05\x01", 2), 0x105},
+        {std::string("\x0C\x00\x00", 3), 12},
+        {std::string("\x03\x00\x00\x00\x09\x09", 6), 3}, // bytes past the fourth are not read
     };
     for (const auto& c : cases) {
         const fs::path path = dir_ / "dl2mgr.cfg";
         WriteRaw(path, c.Bytes);
         const ConfigLoad load = ReadConfigFile(path);
-        EXPECT_EQ(load.Outcome, c.Outcome) << c.Bytes.size();
-        EXPECT_EQ(load.ComPortNumber, DefaultComPortNumber) << c.Bytes.size();
-        EXPECT_NE(load.Error, "");
+        EXPECT_EQ(load.Outcome, ConfigLoad::State::Read) << c.Bytes.size();
+        EXPECT_EQ(load.ComPortNumber, c.Port) << c.Bytes.size();
     }
     const ConfigLoad missing = ReadConfigFile(dir_ / "none.cfg");
     EXPECT_EQ(missing.Outcome, ConfigLoad::State::Missing);
     EXPECT_EQ(missing.ComPortNumber, DefaultComPortNumber);
 }
 
-TEST_F(FilesTest, StartUpCreatesAMissingConfigButLeavesAMalformedOne) {
+TEST_F(FilesTest, StartUpCreatesAMissingConfigButLeavesAnUnreadableOne) {
     const fs::path path = dir_ / "new" / "dl2mgr.cfg";
     ConfigLoad load = LoadComPortNumber(path);
     EXPECT_EQ(load.Outcome, ConfigLoad::State::Missing);
     EXPECT_EQ(load.ComPortNumber, 1);
+    EXPECT_TRUE(load.Save.Ok());
     EXPECT_EQ(ReadRaw(path), std::string("\x01\x00\x00\x00", 4));
 
-    WriteRaw(path, "\x09");
+    fs::remove(path);
+    fs::create_directory(path);
     load = LoadComPortNumber(path);
-    EXPECT_EQ(load.Outcome, ConfigLoad::State::Malformed);
-    EXPECT_EQ(load.ComPortNumber, 1);
-    EXPECT_EQ(ReadRaw(path), "\x09");
+    EXPECT_EQ(load.Outcome, ConfigLoad::State::Unreadable);
+    EXPECT_EQ(load.ComPortNumber, 0);
+    EXPECT_NE(load.Error.find("folder"), std::string::npos) << load.Error;
+    EXPECT_TRUE(fs::is_directory(path));
 }
 
 TEST_F(FilesTest, ConfigBesideTheProgramWinsOverTheUsersFolder) {

@@ -1,0 +1,372 @@
+#include "dl2mgr/editor/EditorWindow.h"
+
+#include "dl2mgr/editor/AboutDialog.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTimer>
+#include <QUrl>
+
+namespace dl2mgr::editor {
+
+namespace {
+
+QString Latin1(const std::string& text) {
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+std::string Bytes(const QString& text) {
+    const QByteArray bytes = text.toLatin1();
+    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+// A message box: several lines, upper case, and only what the keyer can send goes in by
+// typing. Pasted text is turned upper case too; what it holds beyond that is checked when
+// the dialog is stored.
+class MessageEdit final : public QPlainTextEdit {
+public:
+    MessageEdit(const EditorDialog& dialog, QWidget* parent)
+        : QPlainTextEdit(parent), dialog_(dialog) {
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setLineWrapMode(QPlainTextEdit::WidgetWidth);
+        setTabChangesFocus(true);
+    }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        const QString text = event->text();
+        if (event->key() == Qt::Key_Backspace) {
+            QPlainTextEdit::keyPressEvent(event);
+            return;
+        }
+        if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+            if (dialog_.MessageEditFilter('\r')) QPlainTextEdit::keyPressEvent(event);
+            return;
+        }
+        if (text.size() == 1 && text[0].isPrint()) {
+            const char16_t code = text[0].unicode();
+            const unsigned char typed = code > 0xFF ? 0xFF : static_cast<unsigned char>(code);
+            if (dialog_.MessageEditFilter(typed)) insertPlainText(text.toUpper());
+            return;
+        }
+        QPlainTextEdit::keyPressEvent(event);
+    }
+    void insertFromMimeData(const QMimeData* source) override {
+        if (source->hasText()) insertPlainText(source->text().toUpper());
+    }
+
+private:
+    const EditorDialog& dialog_;
+};
+
+} // namespace
+
+QSize MainWindowSize(int dpi) {
+    if (dpi == 96 || dpi <= 0) return {556, 455};
+    if (dpi == 120) return {738, 568};
+    return {dpi * 738 / 120, dpi * 568 / 120};
+}
+
+QFont DialogFont() {
+    // The dialogs were laid out for "Helv" 8 point, a Helvetica face: take Helvetica or one
+    // of its metric-compatible stand-ins where the desktop has one, else the desktop's
+    // sans font. A wider face would push the controls out of the window.
+    QFont font;
+    font.setFamilies({"Helvetica", "Liberation Sans", "Nimbus Sans", "Arial"});
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSize(8);
+    return font;
+}
+
+DialogUnits::DialogUnits(const QFont& font) {
+    const QFontMetrics metrics(font);
+    // The average width of the 52 letters, rounded, as dialog templates measure it.
+    const int letters =
+        metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    baseX_ = std::max(1, (letters / 26 + 1) / 2);
+    baseY_ = std::max(1, metrics.height());
+}
+
+int DialogUnits::X(int units) const {
+    return units * baseX_ / 4;
+}
+int DialogUnits::Y(int units) const {
+    return units * baseY_ / 8;
+}
+QRect DialogUnits::Rect(int x, int y, int width, int height) const {
+    return {X(x), Y(y), X(width), Y(height)};
+}
+
+EditorWindow::EditorWindow(link::SerialPort& port, link::Sleeper& sleeper, EditorPaths paths,
+                           QWidget* parent)
+    : QMainWindow(parent),
+      editor_(std::make_unique<KeyerEditor>(port, sleeper, *this, std::move(paths))) {
+    setObjectName("Dahlo");
+    setWindowTitle("Dahlo2 Standalone Editor");
+    setWindowIcon(ProgramIcon());
+    editor_->Dialog.Changed = [this](int controlId) { Mirror(controlId); };
+    BuildMenu();
+    BuildDialog();
+    // The lists were filled when the editor was made, before there were widgets.
+    for (auto it = widgets_.cbegin(); it != widgets_.cend(); ++it)
+        Mirror(it.key());
+
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QSize size = MainWindowSize(screen ? static_cast<int>(screen->logicalDotsPerInchX()) : 0);
+    resize(size);
+    setMaximumSize(size);
+    if (screen) move(screen->geometry().topLeft());
+
+    timer_ = new QTimer(this);
+    timer_->setObjectName("Timer1");
+    timer_->setInterval(250);
+    connect(timer_, &QTimer::timeout, this, [this] { editor_->TimerTick(); });
+    timer_->start();
+}
+
+EditorWindow::~EditorWindow() {
+    editor_->Dialog.Changed = nullptr;
+}
+
+void EditorWindow::StartUp() {
+    editor_->StartUp();
+    RefreshCommChecks();
+}
+
+void EditorWindow::BuildMenu() {
+    QMenuBar* bar = menuBar();
+    bar->setObjectName("MAINMENU");
+    auto add = [this](QMenu* menu, const char* text, int commandId, bool checkable = false) {
+        QAction* action = menu->addAction(QString::fromLatin1(text));
+        action->setObjectName(QString("menu%1").arg(commandId));
+        action->setCheckable(checkable);
+        actions_.insert(commandId, action);
+        connect(action, &QAction::triggered, this, [this, commandId] { RunCommand(commandId); });
+    };
+    QMenu* file = bar->addMenu("&File");
+    add(file, "&Open", id::MenuOpen);
+    add(file, "&Save", id::MenuSave);
+    add(file, "&Exit", id::MenuExit);
+    QMenu* comm = bar->addMenu("&Comm");
+    for (std::size_t n = 0; n < id::MenuComm.size(); ++n) {
+        const std::string text = "Com" + std::to_string(n + 1);
+        add(comm, text.c_str(), id::MenuComm[n], true);
+    }
+    QMenu* help = bar->addMenu("&Help");
+    add(help, "&About", id::MenuAbout);
+    add(help, "&Help", id::MenuHelp);
+}
+
+void EditorWindow::BuildDialog() {
+    auto* client = new QWidget(this);
+    setCentralWidget(client);
+    const QFont font = DialogFont();
+    const DialogUnits du(font);
+
+    auto* dialog = new QFrame(client);
+    dialog_ = dialog;
+    dialog->setObjectName("EditorDialog");
+    dialog->setFrameShape(QFrame::Panel);
+    dialog->setFrameShadow(QFrame::Raised);
+    dialog->setFont(font);
+    dialog->setGeometry(du.Rect(DialogX, DialogY, DialogWidth, DialogHeight));
+
+    EditorDialog& model = editor_->Dialog;
+    for (const ControlPlace& place : EditorControls) {
+        QRect rect = du.Rect(place.X, place.Y, place.Width, place.Height);
+        const QString caption = QString::fromLatin1(place.Caption);
+        const int controlId = place.Id;
+        QWidget* widget = nullptr;
+        switch (place.Kind) {
+        case ControlKind::GroupBox:
+            widget = new QGroupBox(caption, dialog);
+            break;
+        case ControlKind::Label:
+            widget = new QLabel(caption, dialog);
+            break;
+        case ControlKind::Text:
+        case ControlKind::CentredText: {
+            auto* label = new QLabel(caption, dialog);
+            if (place.Kind == ControlKind::CentredText) label->setAlignment(Qt::AlignCenter);
+            widget = label;
+            break;
+        }
+        case ControlKind::MessageEdit: {
+            auto* edit = new MessageEdit(model, dialog);
+            connect(edit, &QPlainTextEdit::textChanged, this, [this, edit, controlId] {
+                editor_->Dialog.UserEditedText(controlId, Bytes(edit->toPlainText()));
+            });
+            widget = edit;
+            break;
+        }
+        case ControlKind::NumberEdit: {
+            auto* edit = new QLineEdit(dialog);
+            edit->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), edit));
+            connect(edit, &QLineEdit::textEdited, this, [this, controlId](const QString& text) {
+                editor_->Dialog.UserEditedText(controlId, Bytes(text));
+            });
+            widget = edit;
+            break;
+        }
+        case ControlKind::Button: {
+            auto* button = new QPushButton(caption, dialog);
+            button->setAutoDefault(false);
+            connect(button, &QPushButton::clicked, this,
+                    [this, controlId] { RunCommand(controlId); });
+            widget = button;
+            break;
+        }
+        case ControlKind::CheckBox: {
+            auto* box = new QCheckBox(caption, dialog);
+            connect(box, &QCheckBox::clicked, this,
+                    [this, controlId] { editor_->Dialog.UserClickedCheckBox(controlId); });
+            widget = box;
+            break;
+        }
+        case ControlKind::ComboEdit:
+        case ControlKind::ComboList: {
+            auto* combo = new QComboBox(dialog);
+            if (place.Kind == ControlKind::ComboEdit) {
+                combo->setEditable(true);
+                combo->setInsertPolicy(QComboBox::NoInsert);
+            }
+            connect(combo, &QComboBox::activated, this, [this, controlId](int index) {
+                editor_->Dialog.UserSelectedItem(controlId, index);
+            });
+            // The template's height is the open drop-down; the closed box is one line.
+            rect.setHeight(du.Y(12) + 2);
+            widget = combo;
+            break;
+        }
+        }
+        widget->setGeometry(rect);
+        if (controlId != id::Static) {
+            widget->setObjectName(QString::number(controlId));
+            widgets_.insert(controlId, widget);
+        }
+    }
+}
+
+void EditorWindow::Mirror(int controlId) {
+    QWidget* widget = widgets_.value(controlId);
+    if (!widget) return;
+    const Control& c = editor_->Dialog.At(controlId);
+    const QSignalBlocker blocker(widget);
+    if (auto* edit = qobject_cast<QPlainTextEdit*>(widget)) {
+        edit->setPlainText(Latin1(c.Text));
+    } else if (auto* line = qobject_cast<QLineEdit*>(widget)) {
+        line->setText(Latin1(c.Text));
+    } else if (auto* box = qobject_cast<QCheckBox*>(widget)) {
+        box->setChecked(c.Checked);
+    } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
+        if (combo->count() != static_cast<int>(c.Items.size())) {
+            combo->clear();
+            for (const auto& item : c.Items)
+                combo->addItem(Latin1(item));
+        }
+        combo->setCurrentIndex(c.Selection);
+        if (combo->isEditable()) combo->setEditText(Latin1(c.Text));
+    } else if (auto* label = qobject_cast<QLabel*>(widget)) {
+        label->setText(Latin1(c.Text));
+    } else if (auto* button = qobject_cast<QPushButton*>(widget)) {
+        button->setText(Latin1(c.Text));
+    }
+}
+
+void EditorWindow::RefreshCommChecks() {
+    const int checked = editor_->CheckedCommItem();
+    for (const int commandId : id::MenuComm)
+        actions_.value(commandId)->setChecked(commandId == checked);
+}
+
+void EditorWindow::RunCommand(int commandId) {
+    editor_->Command(commandId);
+    RefreshCommChecks();
+}
+
+void EditorWindow::ShowBox(const MessageBox& box) {
+    QWidget* owner = box.Owner == BoxOwner::Dialog       ? dialog_
+                     : box.Owner == BoxOwner::MainWindow ? static_cast<QWidget*>(this)
+                                                         : nullptr;
+    QMessageBox message(box.Icon == BoxIcon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon,
+                        Latin1(box.Caption), Latin1(box.Text), QMessageBox::Ok, owner);
+    message.exec();
+}
+
+namespace {
+
+std::optional<std::string> RunFileDialog(QWidget* owner, QFileDialog::AcceptMode mode) {
+    QFileDialog dialog(owner);
+    dialog.setAcceptMode(mode);
+    // Any name may be typed, also for opening: a missing file is then "File Not Found".
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilters({"EEPROM Files (*.eep)", "All Documents (*.*)"});
+    dialog.selectNameFilter("EEPROM Files (*.eep)");
+    dialog.setDefaultSuffix("eep");
+    // An existing file is replaced without a question, as the keyer tool always did.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return dialog.selectedFiles().front().toLocal8Bit().toStdString();
+}
+
+} // namespace
+
+std::optional<std::string> EditorWindow::ChooseOpenFile() {
+    return RunFileDialog(this, QFileDialog::AcceptOpen);
+}
+
+std::optional<std::string> EditorWindow::ChooseSaveFile() {
+    return RunFileDialog(this, QFileDialog::AcceptSave);
+}
+
+void EditorWindow::LetWindowRepaint() {
+    // The keyer command holds the window; show what it has written so far, but take no
+    // clicks or keys until it is over.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    if (dialog_) dialog_->repaint();
+}
+
+bool EditorWindow::OpenHelp(const std::string& path) {
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromLocal8Bit(path.c_str())));
+}
+
+void EditorWindow::ShowAbout() {
+    AboutDialog about(QString::fromLatin1(editor_->VersionLine().c_str()),
+                      QString::fromLocal8Bit(editor_->OsLine().c_str()), this);
+    about.exec();
+}
+
+void EditorWindow::Quit(int exitCode) {
+    QCoreApplication::exit(exitCode);
+}
+
+void EditorWindow::closeEvent(QCloseEvent* event) {
+    if (editor_->OperationBusy) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+}
+
+void EditorWindow::focusInEvent(QFocusEvent* event) {
+    QMainWindow::focusInEvent(event);
+    if (dialog_) dialog_->setFocus();
+}
+
+} // namespace dl2mgr::editor

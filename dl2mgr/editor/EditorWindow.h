@@ -1,0 +1,79 @@
+#pragma once
+
+#include "dl2mgr/editor/EditorUi.h"
+#include "dl2mgr/editor/KeyerEditor.h"
+
+#include <QMainWindow>
+#include <QMap>
+#include <memory>
+
+class QAction;
+class QTimer;
+class QWidget;
+
+namespace dl2mgr::editor {
+
+// The main window's size for a screen of `dpi` dots per inch: 556 by 455 at 96.
+QSize MainWindowSize(int dpi);
+
+// Dialog units to pixels for a dialog font: x in quarters of its average character
+// width, y in eighths of its height.
+class DialogUnits {
+public:
+    explicit DialogUnits(const QFont& font);
+    QRect Rect(int x, int y, int width, int height) const;
+    int X(int units) const;
+    int Y(int units) const;
+
+private:
+    int baseX_ = 1, baseY_ = 1;
+};
+
+// The dialogs' font: a Helvetica-like sans at 8 points.
+QFont DialogFont();
+
+// The main window: the menu, the editor dialog filling the client area, and the timer.
+// It shows what the KeyerEditor holds and hands every user input to it.
+class EditorWindow : public QMainWindow, public EditorUi {
+    Q_OBJECT
+public:
+    EditorWindow(link::SerialPort& port, link::Sleeper& sleeper, EditorPaths paths,
+                 QWidget* parent = nullptr);
+    ~EditorWindow() override;
+
+    KeyerEditor& Editor() { return *editor_; }
+    // Loads the config file and fills the lists; call once the window exists.
+    void StartUp();
+
+    // The widget of a dialog control, by its id.
+    QWidget* ControlWidget(int controlId) const { return widgets_.value(controlId); }
+    QAction* MenuAction(int commandId) const { return actions_.value(commandId); }
+
+    // EditorUi
+    void ShowBox(const MessageBox& box) override;
+    std::optional<std::string> ChooseOpenFile() override;
+    std::optional<std::string> ChooseSaveFile() override;
+    void LetWindowRepaint() override;
+    bool OpenHelp(const std::string& path) override;
+    void ShowAbout() override;
+    void Quit(int exitCode) override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+
+private:
+    void BuildMenu();
+    void BuildDialog();
+    void Mirror(int controlId);
+    void RefreshCommChecks();
+    void RunCommand(int commandId);
+
+    std::unique_ptr<KeyerEditor> editor_;
+    QWidget* dialog_ = nullptr;
+    QTimer* timer_ = nullptr;
+    QMap<int, QWidget*> widgets_;
+    QMap<int, QAction*> actions_;
+};
+
+} // namespace dl2mgr::editor

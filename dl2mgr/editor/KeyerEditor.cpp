@@ -1,0 +1,254 @@
+#include "dl2mgr/editor/KeyerEditor.h"
+
+#include "dl2mgr/editor/ConfigFile.h"
+#include "dl2mgr/editor/OutsideFile.h"
+
+#include <algorithm>
+
+namespace dl2mgr::editor {
+
+namespace {
+
+constexpr std::chrono::milliseconds CommandPause{500};
+
+MessageBox Warning(const std::string& text) {
+    return {text, "Error", BoxOwner::None, BoxIcon::Warning};
+}
+MessageBox FileError(const std::string& text) {
+    return {text, "Error", BoxOwner::MainWindow, BoxIcon::None};
+}
+
+} // namespace
+
+KeyerEditor::KeyerEditor(link::SerialPort& port, link::Sleeper& sleeper, EditorUi& ui,
+                         EditorPaths paths)
+    : sleeper_(sleeper), ui_(ui), paths_(std::move(paths)),
+      link_(port, sleeper, paths_.PortsFolder) {
+    Dialog.FillLists();
+}
+
+void KeyerEditor::StartUp() {
+    const ConfigLoad load = ReadConfigFile(paths_.ConfigFile);
+    switch (load.Outcome) {
+    case ConfigLoad::State::Missing:
+        ComPortNumber = DefaultComPortNumber;
+        SaveConfig();
+        break;
+    case ConfigLoad::State::Unreadable:
+        ComPortNumber = 0;
+        ui_.ShowBox(Warning("Read file failed."));
+        break;
+    case ConfigLoad::State::Read:
+        ComPortNumber = load.ComPortNumber;
+        break;
+    }
+}
+
+void KeyerEditor::SaveConfig() {
+    const FileReplace saved = SaveConfigFile(paths_.ConfigFile, ComPortNumber);
+    // A file that cannot be made at all is passed over; one that fails on the way is said.
+    if (saved.Result == FileReplace::Outcome::CannotWrite)
+        ui_.ShowBox(Warning("CFG File SAve Failed."));
+}
+
+bool KeyerEditor::Command(int commandId) {
+    if (commandId >= id::TestMessage1 && commandId < id::TestMessage1 + 6) {
+        TestMessage(commandId - id::TestMessage1 + 1);
+        return true;
+    }
+    const auto comm = std::find(id::MenuComm.begin(), id::MenuComm.end(), commandId);
+    if (comm != id::MenuComm.end()) {
+        ChooseComPort(static_cast<std::int32_t>(comm - id::MenuComm.begin()) + 1);
+        return true;
+    }
+    switch (commandId) {
+    case id::ReadDL:
+        ReadDL();
+        return true;
+    case id::WriteDL:
+        WriteDL();
+        return true;
+    case id::TestDL:
+        TestDL();
+        return true;
+    case id::MenuOpen:
+        OpenImageFile();
+        return true;
+    case id::MenuSave:
+        SaveImageFile();
+        return true;
+    case id::MenuExit:
+        Exit();
+        return true;
+    case id::MenuHelp:
+        Help();
+        return true;
+    case id::MenuAbout:
+        About();
+        return true;
+    default:
+        return false;
+    }
+}
+
+template <typename Work>
+int KeyerEditor::Connected(Work work) {
+    link_.ComPortNumber = ComPortNumber;
+    const int revision = link_.ConnectKeyer(*this);
+    if (revision >= 0) work();
+    if (link_.PortOpen()) link_.CloseKeyerPort();
+    return revision;
+}
+
+void KeyerEditor::ReadDL() {
+    if (OperationBusy) return;
+    OperationBusy = true;
+    const int revision = Connected([&] {
+        ShowOperation("Reading");
+        // Only a whole dump replaces the image: a half-new image shown and later written
+        // back would corrupt the keyer.
+        KeyerImage received = Image;
+        const bool whole = link_.ReadKeyerImage(received);
+        if (whole) Image = received;
+        ShowOperation(whole ? "Done" : "Read failed");
+        StatusTicks = StatusShowTicks;
+        if (whole) Dialog.FillDialogFromImage();
+    });
+    if (revision < 0) ui_.ShowBox(Warning("DL not connected"));
+    OperationBusy = false;
+}
+
+void KeyerEditor::WriteDL() {
+    if (OperationBusy) return;
+    OperationBusy = true;
+    const int revision = Connected([&] {
+        if (!Dialog.StoreDialogToImage(ui_)) return;
+        ShowOperation("Writing");
+        // The send returns once the bytes have left the port, not when they are queued.
+        const bool sent = link_.WriteKeyerImage(Image);
+        sleeper_.Sleep(CommandPause);
+        ShowOperation(sent ? "Done" : "Write failed");
+        StatusTicks = StatusShowTicks;
+    });
+    if (revision < 0) ui_.ShowBox(Warning("DL not connected"));
+    OperationBusy = false;
+}
+
+void KeyerEditor::TestDL() {
+    if (OperationBusy) return;
+    OperationBusy = true;
+    sleeper_.Sleep(CommandPause);
+    const int revision = Connected([] {});
+    ShowOperation(revision >= 0 ? "DL OK" : "DL NG");
+    StatusTicks = StatusShowTicks;
+    OperationBusy = false;
+}
+
+void KeyerEditor::TestMessage(int message) {
+    if (OperationBusy) return;
+    OperationBusy = true;
+    const int revision =
+        Connected([&] { link_.TestKeyerMessage(static_cast<std::uint8_t>(message)); });
+    if (revision < 0) ui_.ShowBox(Warning("DL not connected"));
+    OperationBusy = false;
+}
+
+void KeyerEditor::TimerTick() {
+    // A command holds the window for seconds; its repaints must not count down the status
+    // it has just set.
+    if (OperationBusy) return;
+    Dialog.SetText(id::MsgBytesLeft,
+                   "Msg Bytes Left: " + std::to_string(Dialog.MessageBytesLeft()));
+    if (StatusTicks > 0) {
+        if (StatusTicks == 1) Dialog.SetText(id::OperationStatus, "");
+        --StatusTicks;
+    }
+}
+
+void KeyerEditor::ChooseComPort(std::int32_t port) {
+    ComPortNumber = port;
+    SaveConfig();
+}
+
+int KeyerEditor::CheckedCommItem() const {
+    if (ComPortNumber < 1 || ComPortNumber > 14) return 0;
+    return id::MenuComm[static_cast<std::size_t>(ComPortNumber - 1)];
+}
+
+void KeyerEditor::OpenImageFile() {
+    if (const auto path = ui_.ChooseOpenFile()) {
+        Dialog.SetText(id::FileName,
+                       "File Name: " + std::filesystem::path(*path).filename().string());
+        const FileRead read = ReadOutsideFile(*path, ImageFileCap);
+        if (read.Result == FileRead::Outcome::CannotOpen) {
+            ui_.ShowBox(FileError("File Not Found"));
+        } else if (read.Result == FileRead::Outcome::CannotRead) {
+            ui_.ShowBox(FileError("Read EEPROM file failed."));
+        } else {
+            // Up to 256 bytes: a shorter file replaces only as many bytes as it holds.
+            const std::size_t n = std::min(read.Bytes.size(), Image.size());
+            std::copy_n(read.Bytes.begin(), n, Image.begin());
+        }
+    }
+    Dialog.FillDialogFromImage();
+}
+
+void KeyerEditor::SaveImageFile() {
+    if (!Dialog.StoreDialogToImage(ui_)) return;
+    const auto path = ui_.ChooseSaveFile();
+    if (!path) return;
+    Dialog.SetText(id::FileName, std::filesystem::path(*path).filename().string());
+    const FileReplace saved = ReplaceFile(*path, Image);
+    if (saved.Result == FileReplace::Outcome::CannotCreate)
+        ui_.ShowBox(FileError("Can't open EEPROM file for write"));
+    else if (saved.Result == FileReplace::Outcome::CannotWrite)
+        ui_.ShowBox(FileError("Export Log File Failed."));
+}
+
+void KeyerEditor::Exit() {
+    if (!OperationBusy) ui_.Quit(0);
+}
+
+void KeyerEditor::Help() {
+    std::error_code ec;
+    const std::string path = paths_.HelpFile.string();
+    if (!std::filesystem::is_regular_file(paths_.HelpFile, ec)) {
+        ui_.ShowBox(FileError("The help file " + path + " is missing."));
+    } else if (!ui_.OpenHelp(path)) {
+        ui_.ShowBox(FileError("No program to show " + path + " was found; open it in a browser."));
+    }
+}
+
+void KeyerEditor::About() {
+    ui_.ShowAbout();
+}
+
+std::string KeyerEditor::VersionLine() const {
+    // __TIME__ is hh:mm:ss and __DATE__ "Mmm dd yyyy" with the day padded by a space.
+    return std::string("Ver ") + ProgramVersion + ", Built " + __TIME__ + ", " + __DATE__;
+}
+
+std::string KeyerEditor::OsLine() const {
+    return "Operating System is " + OsText;
+}
+
+void KeyerEditor::ShowStatus(const std::string& text) {
+    Dialog.SetText(id::ConnectionStatus, text);
+    ui_.LetWindowRepaint();
+}
+
+void KeyerEditor::ShowPotVal(const std::string& text) {
+    Dialog.SetText(id::PotVal, text);
+}
+
+void KeyerEditor::ShowPbVal(const std::string& text) {
+    Dialog.SetText(id::PbVal, text);
+    ui_.LetWindowRepaint();
+}
+
+void KeyerEditor::ShowOperation(const char* text) {
+    Dialog.SetText(id::OperationStatus, text);
+    ui_.LetWindowRepaint();
+}
+
+} // namespace dl2mgr::editor

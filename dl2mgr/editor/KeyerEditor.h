@@ -1,0 +1,79 @@
+#pragma once
+
+#include "dl2mgr/editor/EditorDialog.h"
+#include "dl2mgr/editor/EditorUi.h"
+#include "dl2mgr/editor/KeyerImage.h"
+#include "dl2mgr/link/KeyerLink.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace dl2mgr::editor {
+
+inline constexpr const char* ProgramVersion = "2.10";
+// Timer ticks (250 ms each) an operation status stays: 4.5 s.
+inline constexpr int StatusShowTicks = 18;
+
+struct EditorPaths {
+    std::filesystem::path ConfigFile;
+    std::filesystem::path HelpFile;
+    std::filesystem::path PortsFolder; // where the COMn links are
+};
+
+// The whole of dl2mgr below its window: the keyer image, the dialog, the port choice and
+// every command of the menu and the dialog's buttons.
+class KeyerEditor final : private link::StatusDisplay {
+public:
+    // Creates the dialog with its lists filled.
+    KeyerEditor(link::SerialPort& port, link::Sleeper& sleeper, EditorUi& ui, EditorPaths paths);
+
+    KeyerImage Image{};
+    EditorDialog Dialog{Image};
+    std::int32_t ComPortNumber = 0;
+    bool OperationBusy = false;
+    int StatusTicks = 0;
+    std::string OsText; // the running system's name, for the about box
+
+    // Loads the port from the config file, making the file when it is missing.
+    void StartUp();
+
+    // Runs the command of a menu item or a button by its id; false for an unknown id.
+    bool Command(int commandId);
+
+    void ReadDL();
+    void WriteDL();
+    void TestDL();
+    void TestMessage(int message);
+    void TimerTick();
+    void ChooseComPort(std::int32_t port);
+    void OpenImageFile();
+    void SaveImageFile();
+    void Exit();
+    void Help();
+    void About();
+
+    // The Comm menu item carrying the check mark, or 0 when ComPortNumber is outside 1..14.
+    int CheckedCommItem() const;
+
+    // The about box's two variable lines.
+    std::string VersionLine() const;
+    std::string OsLine() const;
+
+private:
+    void ShowStatus(const std::string& text) override;
+    void ShowPotVal(const std::string& text) override;
+    void ShowPbVal(const std::string& text) override;
+    void ShowOperation(const char* text);
+    void SaveConfig();
+    // Connects; on success runs `work`. Closes the port in any case.
+    template <typename Work>
+    int Connected(Work work);
+
+    link::Sleeper& sleeper_;
+    EditorUi& ui_;
+    EditorPaths paths_;
+    link::KeyerLink link_;
+};
+
+} // namespace dl2mgr::editor

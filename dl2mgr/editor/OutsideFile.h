@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace dl2mgr::editor {
+
+// Largest input each reader takes. No valid file comes near them; they only keep a wrong
+// path (a device such as /dev/zero, a huge file, an endless pipe) from being read forever.
+inline constexpr std::size_t ImageFileCap = 64 * 1024;
+inline constexpr std::size_t ConfigFileCap = 4 * 1024;
+
+struct FileRead {
+    enum class Outcome {
+        Read,
+        CannotOpen, // missing, not permitted
+        CannotRead, // a folder, not a stream, larger than the cap, or a read error
+    };
+    Outcome Result = Outcome::CannotOpen;
+    bool Missing = false; // CannotOpen because nothing is there
+    std::vector<std::uint8_t> Bytes;
+    std::string Error; // one line, naming the path, unless Result is Read
+};
+
+// Opens `path` once and reads it to its end as a stream: a regular file, a pipe or a
+// process substitution, or a character device. A folder or anything else is refused, and
+// so is more than `cap` bytes. Never throws.
+FileRead ReadOutsideFile(const std::filesystem::path& path, std::size_t cap);
+
+struct FileReplace {
+    enum class Outcome {
+        Replaced,
+        CannotCreate, // the target is refused or no file can be made beside it
+        CannotWrite,  // writing, syncing or renaming the new file failed
+    };
+    Outcome Result = Outcome::Replaced;
+    std::string Error; // one line, naming the path, unless Replaced
+    bool Ok() const { return Result == Outcome::Replaced; }
+};
+
+// Replaces the file at `path` by `bytes` so that a reader sees either the old or the new
+// file, never a part: a temporary file in the target's folder is written, synced and
+// renamed over it. A symbolic link is followed and its target replaced, so the link stays.
+// A target without owner write permission is refused, also for root. A new file gets the
+// mode the umask leaves of 0666, an existing one keeps its mode. Never throws.
+FileReplace ReplaceFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
+
+} // namespace dl2mgr::editor

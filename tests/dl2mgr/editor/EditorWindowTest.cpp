@@ -1,0 +1,244 @@
+// The Qt window offscreen: the controls are bound to their ids at their places, typing
+// goes through the filter, and the menu acts.
+#include "dl2mgr/editor/EditorWindow.h"
+
+#include "RecordingUi.h"
+#include "dl2mgr/editor/AboutDialog.h"
+#include "dl2mgr/link/QtSerialPort.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace dl2mgr::editor {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The window with its boxes and dialogs recorded instead of shown.
+class TestWindow final : public EditorWindow {
+public:
+    using EditorWindow::EditorWindow;
+    void ShowBox(const MessageBox& box) override { Ui.ShowBox(box); }
+    std::optional<std::string> ChooseOpenFile() override { return Ui.ChooseOpenFile(); }
+    std::optional<std::string> ChooseSaveFile() override { return Ui.ChooseSaveFile(); }
+    void ShowAbout() override { Ui.ShowAbout(); }
+    void Quit(int exitCode) override { Ui.Quit(exitCode); }
+    RecordingUi Ui;
+};
+
+class EditorWindowTest : public ::testing::Test {
+protected:
+    EditorWindowTest()
+        : dir_(fs::temp_directory_path() / ("dl2mgr-window-" + std::to_string(::getpid()))),
+          window_(port_, sleeper_, {dir_ / "dl2mgr.cfg", dir_ / "dl2mgr.html", dir_ / "ports"}) {}
+    void SetUp() override {
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        window_.StartUp();
+        window_.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window_));
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    template <typename T>
+    T* Control(int controlId) {
+        auto* widget = qobject_cast<T*>(window_.ControlWidget(controlId));
+        if (!widget) throw std::runtime_error("no control " + std::to_string(controlId));
+        return widget;
+    }
+    std::string ConfigBytes() {
+        std::ifstream in(dir_ / "dl2mgr.cfg", std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+
+    fs::path dir_;
+    link::QtSerialPort port_;
+    link::ThreadSleeper sleeper_;
+    TestWindow window_;
+};
+
+TEST(MainWindowSize, FollowsTheScreenResolution) {
+    EXPECT_EQ(MainWindowSize(96), QSize(556, 455));
+    EXPECT_EQ(MainWindowSize(120), QSize(738, 568));
+    EXPECT_EQ(MainWindowSize(144), QSize(885, 681));
+    EXPECT_EQ(MainWindowSize(72), QSize(442, 340));
+    EXPECT_EQ(MainWindowSize(0), QSize(556, 455)); // not readable
+}
+
+TEST_F(EditorWindowTest, WindowAndMenu) {
+    EXPECT_EQ(window_.windowTitle(), "Dahlo2 Standalone Editor");
+    EXPECT_EQ(window_.pos(), QPoint(0, 0));
+    EXPECT_EQ(window_.maximumSize(), window_.size());
+    QMenuBar* bar = window_.findChild<QMenuBar*>("MAINMENU");
+    ASSERT_NE(bar, nullptr);
+    QStringList menus;
+    for (QAction* a : bar->actions())
+        menus << a->text();
+    EXPECT_EQ(menus, (QStringList{"&File", "&Comm", "&Help"}));
+    const std::pair<int, const char*> items[] = {
+        {539, "&Open"}, {540, "&Save"}, {551, "&Exit"}, {514, "&About"}, {508, "&Help"},
+        {500, "Com1"},  {519, "Com7"},  {546, "Com10"}, {566, "Com12"},  {563, "Com14"}};
+    for (const auto& [commandId, text] : items) {
+        ASSERT_NE(window_.MenuAction(commandId), nullptr) << commandId;
+        EXPECT_EQ(window_.MenuAction(commandId)->text(), text);
+    }
+
+    // No config file at start: port 1 is checked and the file made.
+    auto checked = [&] {
+        std::vector<int> ids;
+        for (const int commandId : id::MenuComm)
+            if (window_.MenuAction(commandId)->isChecked()) ids.push_back(commandId);
+        return ids;
+    };
+    EXPECT_EQ(checked(), std::vector<int>{500});
+    EXPECT_EQ(ConfigBytes(), std::string("\x01\0\0\0", 4));
+    window_.MenuAction(566)->trigger();
+    EXPECT_EQ(checked(), std::vector<int>{566});
+    EXPECT_EQ(ConfigBytes(), std::string("\x0C\0\0\0", 4));
+    window_.MenuAction(566)->trigger(); // choosing it again keeps it checked
+    EXPECT_EQ(checked(), std::vector<int>{566});
+
+    window_.MenuAction(id::MenuAbout)->trigger();
+    EXPECT_EQ(window_.Ui.AboutShown, 1);
+    window_.MenuAction(id::MenuExit)->trigger();
+    EXPECT_EQ(window_.Ui.QuitCodes, std::vector<int>{0});
+}
+
+TEST_F(EditorWindowTest, ControlsSitAtTheirDialogUnitPlaces) {
+    const DialogUnits du(DialogFont());
+    QWidget* dialog = window_.findChild<QWidget*>("EditorDialog");
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->geometry(), du.Rect(2, -13, 362, 250));
+    // Every control of the dialog fits inside it and inside the window's client area.
+    struct Expected {
+        int Id;
+        const char* Class;
+        const char* Text;
+        QRect Place;
+    } expected[] = {
+        {1000, "QPlainTextEdit", "", du.Rect(11, 18, 167, 30)},
+        {1005, "QPlainTextEdit", "", du.Rect(11, 188, 167, 30)},
+        {1008, "QPushButton", "Test", du.Rect(190, 99, 21, 14)},
+        {102, "QPushButton", "Read DL", du.Rect(230, 208, 40, 15)},
+        {328, "QPushButton", "Write DL", du.Rect(273, 208, 40, 15)},
+        {115, "QPushButton", "Test DL", du.Rect(316, 208, 40, 15)},
+        {1019, "QCheckBox", "PaddleDog", du.Rect(238, 47, 51, 10)},
+        {112, "QCheckBox", "Cut 0/9", du.Rect(238, 57, 49, 10)},
+        {1014, "QLineEdit", "", du.Rect(300, 18, 18, 12)},
+        {1033, "QLineEdit", "", du.Rect(297, 131, 21, 12)},
+        {103, "QLabel", "", du.Rect(300, 70, 20, 10)},
+        {119, "QLabel", "Msg Bytes Left:", du.Rect(12, 229, 78, 12)},
+        {113, "QLabel", "", du.Rect(275, 229, 80, 12)},
+    };
+    for (const Expected& e : expected) {
+        QWidget* widget = window_.ControlWidget(e.Id);
+        ASSERT_NE(widget, nullptr) << e.Id;
+        EXPECT_EQ(widget->parentWidget(), dialog) << e.Id;
+        EXPECT_STREQ(widget->metaObject()->className(), e.Class) << e.Id;
+        EXPECT_EQ(widget->geometry(), e.Place) << e.Id;
+        if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+            EXPECT_EQ(button->text(), e.Text) << e.Id;
+        }
+        if (auto* label = qobject_cast<QLabel*>(widget)) {
+            EXPECT_EQ(label->text(), e.Text) << e.Id;
+        }
+    }
+    EXPECT_EQ(Control<QComboBox>(1046)->count(), 8);
+    EXPECT_EQ(Control<QComboBox>(1046)->itemText(6), "Port2, PTT");
+    EXPECT_TRUE(Control<QComboBox>(1040)->isEditable());
+    EXPECT_FALSE(Control<QComboBox>(1044)->isEditable());
+    QStringList groups;
+    for (auto* group : dialog->findChildren<QGroupBox*>())
+        groups << group->title();
+    EXPECT_EQ(groups, (QStringList{"Message Editor", "ModeReg", "WPM Speed", "Settings",
+                                   "Keyer Mode", "Paddle Hang", "Sidetone Hz", "Output Config"}));
+    // The dialog ends inside the client area.
+    EXPECT_LE(dialog->geometry().right(), window_.centralWidget()->width());
+    EXPECT_LE(dialog->geometry().bottom(), window_.centralWidget()->height());
+}
+
+TEST_F(EditorWindowTest, TypingGoesThroughTheFilterAndReachesTheModel) {
+    auto* message = Control<QPlainTextEdit>(1002);
+    QTest::keyClicks(message, "cq!de#k");
+    EXPECT_EQ(message->toPlainText(), "CQDEK");
+    EXPECT_EQ(window_.Editor().Dialog.Text(1002), "CQDEK");
+    QTest::keyClick(message, Qt::Key_Backspace);
+    EXPECT_EQ(window_.Editor().Dialog.Text(1002), "CQDE");
+
+    auto* weight = Control<QLineEdit>(id::Weight);
+    QTest::keyClicks(weight, "4x5");
+    EXPECT_EQ(weight->text(), "45");
+    EXPECT_EQ(window_.Editor().Dialog.Text(id::Weight), "45");
+
+    // A full area takes no more letters, but backspace still works.
+    window_.Editor().Dialog.SetText(1000, std::string(228, 'E'));
+    QTest::keyClicks(message, "AB");
+    EXPECT_EQ(message->toPlainText(), "CQDE");
+    QTest::keyClick(message, Qt::Key_Backspace);
+    QTest::keyClicks(message, "AB");
+    EXPECT_EQ(message->toPlainText(), "CQDA");
+}
+
+TEST_F(EditorWindowTest, ClicksAndChoicesChangeTheImageAtOnce) {
+    KeyerEditor& editor = window_.Editor();
+    auto* dog = Control<QCheckBox>(id::PaddleDog);
+    dog->click();
+    EXPECT_EQ(editor.Image[offset::ModeReg], 0x80);
+    EXPECT_FALSE(dog->isChecked()); // the bit is set: PaddleDog is off
+    dog->click();
+    EXPECT_EQ(editor.Image[offset::ModeReg], 0x00);
+    EXPECT_TRUE(dog->isChecked());
+
+    emit Control<QComboBox>(id::OutputConfig)->activated(6);
+    EXPECT_EQ(editor.Image[offset::OutputConfig], 9);
+    emit Control<QComboBox>(id::KeyerMode)->activated(4);
+    EXPECT_EQ(editor.Image[offset::ModeReg], 0x20);
+    EXPECT_EQ(Control<QComboBox>(id::KeyerMode)->currentText(), "UltimDah");
+
+    // What the model fills in shows in the widgets.
+    editor.Image[offset::Weight] = 33;
+    editor.Image[offset::Sidetone] = 3;
+    editor.Dialog.FillDialogFromImage();
+    EXPECT_EQ(Control<QLineEdit>(id::Weight)->text(), "33");
+    EXPECT_EQ(Control<QComboBox>(id::Sidetone)->currentText(), "1333");
+    editor.TimerTick();
+    EXPECT_EQ(Control<QLabel>(id::MsgBytesLeft)->text(), "Msg Bytes Left: 232");
+}
+
+TEST_F(EditorWindowTest, AboutBoxClosesOnlyWithOk) {
+    AboutDialog about("Ver 2.10, Built 01:02:03, Dec  9 2026", "Operating System is Testix",
+                      &window_);
+    EXPECT_EQ(about.windowTitle(), "Dahlo Testbed");
+    EXPECT_EQ(about.findChild<QLabel*>("202")->text(), "Ver 2.10, Built 01:02:03, Dec  9 2026");
+    EXPECT_EQ(about.findChild<QLabel*>("208")->text(), "Operating System is Testix");
+    EXPECT_FALSE(about.windowFlags() & Qt::WindowCloseButtonHint);
+    about.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&about));
+    QTest::keyClick(&about, Qt::Key_Escape);
+    EXPECT_TRUE(about.isVisible());
+    QTest::keyClick(&about, Qt::Key_Return);
+    EXPECT_FALSE(about.isVisible());
+    EXPECT_EQ(about.result(), QDialog::Accepted);
+}
+
+} // namespace
+} // namespace dl2mgr::editor
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QApplication::setStyle("Fusion");
+    return RUN_ALL_TESTS();
+}
