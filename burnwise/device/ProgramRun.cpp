@@ -51,12 +51,14 @@ DeviceEngine::ProgramStep DeviceEngine::ProgramOneDevice() {
 }
 
 void DeviceEngine::WaitForNewSerial(const std::string& serial) {
-    // The serial number repeats while the clock is still in the same second; programming
-    // the device again before it has moved on would only wear the EEPROM.
-    const std::string prefix(codec::TextOf(codec_.Settings.SerialPrefix));
+    // A generated serial number ends in the clock's code, which steps once a second; until
+    // it has moved on, programming the device again would only wear the EEPROM.
+    constexpr std::size_t CodeLength = 6;
+    if (serial.size() < CodeLength) return;
+    const std::string code = serial.substr(serial.size() - CodeLength);
     for (auto waited = std::chrono::milliseconds::zero(); waited < SerialClockStep;
          waited += SerialClockPoll) {
-        if (codec::GenerateSerial(prefix, clock_) != serial) return;
+        if (codec::SerialCode(clock_.Now()) != code) return;
         Sleep(SerialClockPoll);
     }
 }
