@@ -63,15 +63,14 @@ void DeviceEngine::WaitForNewSerial(const std::string& serial) {
     }
 }
 
-void DeviceEngine::ProgramRun(SettingsSource& settings) {
+RunEnd DeviceEngine::ProgramRun(SettingsSource& settings) {
     codec::CodecState& c = codec_;
     const int count = ProgramScan();
     int k = 0;
     std::array<char, codec::TextBufferSize> previousSerial{};
     if (count < 1) {
         reporter_.ShowError("No Devices Found");
-        Progress(0, 0);
-        return;
+        return End(RunEnd::NoDevices);
     }
 
     const auto finish = [&](int position, std::string failure) {
@@ -107,13 +106,11 @@ void DeviceEngine::ProgramRun(SettingsSource& settings) {
             Unit.CloseCurrentDevice();
             finish(k,
                    "The strings do not fit the EEPROM - nothing written to device " + Position(k));
-            Progress(0, 0);
-            return;
+            return End(RunEnd::Stopped);
         case ProgramStep::UnknownEeprom:
             Unit.CloseCurrentDevice();
             finish(k, "EEPROM size not detected - nothing written to device " + Position(k));
-            Progress(0, 0);
-            return;
+            return End(RunEnd::Stopped);
         }
 
         const std::size_t written =
@@ -161,7 +158,7 @@ void DeviceEngine::ProgramRun(SettingsSource& settings) {
         }
         if (serialFromClock) WaitForNewSerial(lastEncodedSerial_);
     }
-    Progress(0, 0);
+    return End(k == count ? RunEnd::Completed : RunEnd::Stopped);
 }
 
 } // namespace burnwise::device
