@@ -162,6 +162,20 @@ TEST_F(DeviceCommands, OperationsReportTheirEndInTheExitStatus) {
     EXPECT_EQ(program.Err, "error: EEPROM size not detected - nothing written to device 1\n");
 }
 
+TEST_F(DeviceCommands, LogFieldsWithCommasOrQuotesAreQuoted) {
+    ASSERT_EQ(Vqbench("reset").Status, 0);
+    ASSERT_EQ(Vqbench("add KR2S").Status, 0);
+    std::string text = Kr2Template;
+    text.replace(text.find("E2E00001"), 8, "Q\"T,0001");
+    std::ofstream(Template, std::ios::binary | std::ios::trunc) << text;
+    const std::string log = (Folder.Path / "quoted.csv").string();
+    const Ran program = Cli("program --template " + Template + " --log " + log);
+    ASSERT_EQ(program.Status, 0) << program.Err;
+    const std::vector<std::string> records = Ran::Split(ReadAll(log));
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_TRUE(records[1].ends_with(",0,0,KR2S,93C46,\"Q\"\"T,0001\"")) << records[1];
+}
+
 TEST_F(DeviceCommands, BadArgumentsExitTwo) {
     const std::string missing = (Folder.Path / "missing.ept").string();
     const std::string folder = Folder.Path.string();
