@@ -328,7 +328,7 @@ void TMainForm::SetChecked(CheckControl& box, bool checked) {
 void TMainForm::ChooseEntry(ListControl& list, int index) {
     if (index < 0 || index >= static_cast<int>(list.Items.size())) index = -1;
     list.ItemIndex = index;
-    list.Text = index < 0 ? std::string() : list.Items[static_cast<std::size_t>(index)];
+    list.Text = index < 0 ? list.NoEntryText : list.Items[static_cast<std::size_t>(index)];
     Notify(list.Name);
 }
 
@@ -431,8 +431,20 @@ bool TMainForm::UserExecute(std::string_view actionName) {
         BWHelpExecute();
     else if (action == &BWAbout)
         BWAboutExecute();
+    else if (action == &BWScan)
+        BWScanExecute();
+    else if (action == &BWErase)
+        BWEraseExecute();
+    else if (action == &BWProgram)
+        BWProgramExecute();
+    else if (action == &Read1)
+        Read1Click();
+    else if (action == &ReadandParse1)
+        ReadandParse1Click();
+    else if (action == &ToolButton11)
+        ToolButton11Click();
     else
-        return false; // the device commands belong to the device operations
+        return false;
     return true;
 }
 
