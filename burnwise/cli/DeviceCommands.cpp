@@ -1,6 +1,7 @@
 #include "burnwise/cli/DeviceCommands.h"
 
 #include "burnwise/cli/ProductionLog.h"
+#include "burnwise/cli/TerminalHost.h"
 #include "burnwise/codec/TextEscape.h"
 #include "burnwise/device/LinkedDriver.h"
 #include "burnwise/ui/MainForm.h"
@@ -18,36 +19,12 @@ namespace fs = std::filesystem;
 constexpr int StoppedStatus = 1;
 constexpr int BadInputStatus = 2;
 
-// The form's window services on a terminal: the open dialog answers with the template named
-// on the command line, boxes go to stderr as they come.
-class ConsoleHost : public ui::FormHost {
-public:
-    std::optional<fs::path> OpenFile;
-
-    std::optional<fs::path> RunOpenDialog(const ui::FileDialogOptions&) override {
-        return OpenFile;
-    }
-    std::optional<fs::path> RunSaveDialog(const ui::FileDialogOptions&) override {
-        return std::nullopt;
-    }
-    void ShowErrorBox(std::string_view text) override {
-        std::cerr << "error: " << codec::EscapeText(text) << std::endl;
-    }
-    void ShowInformationBox(std::string_view text) override {
-        std::cerr << "info: " << codec::EscapeText(text) << std::endl;
-    }
-    void ProcessPendingEvents() override {}
-    void OpenHelpFile(const fs::path&) override {}
-    void ShowAboutBox() override {}
-    void CloseWindow() override {}
-};
-
 // A started form on the linked driver that prints every message-list line the moment it
 // is appended, so a long run shows its progress.
 struct ConsoleForm {
     codec::CodecState State;
     device::RunFlags Flags;
-    ConsoleHost Host;
+    TerminalHost Host;
     device::LinkedDriver Driver;
     ui::TMainForm Form{State, Flags, Host};
     std::size_t Shown = 0;
@@ -65,12 +42,12 @@ struct ConsoleForm {
     }
     ~ConsoleForm() { Form.FormClose(); }
 
+    // Opens the template as the Open action does, reading it once (it may be a pipe). One
+    // that cannot be read has shown its box, and the command fails with 2.
     void OpenTemplate(const std::string& path) {
-        std::error_code error;
-        if (!ui::ProfileFile::Load(path, error))
-            throw CLI::RuntimeError("cannot read " + path + ": " + error.message(), BadInputStatus);
         Host.OpenFile = fs::path(path);
         Form.BWOpenExecute();
+        if (Host.ErrorBoxes != 0) throw CLI::RuntimeError(BadInputStatus);
     }
 
     void Finish() {

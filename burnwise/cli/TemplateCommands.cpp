@@ -1,5 +1,6 @@
 #include "burnwise/cli/TemplateCommands.h"
 
+#include "burnwise/cli/TerminalHost.h"
 #include "burnwise/codec/TextEscape.h"
 #include "burnwise/ui/MainForm.h"
 
@@ -10,33 +11,6 @@ namespace burnwise::cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-// The form's window services on a terminal: the dialogs answer with the file named on the
-// command line, boxes go to stderr.
-class TerminalHost : public ui::FormHost {
-public:
-    std::optional<fs::path> OpenFile;
-    std::optional<fs::path> SaveFile;
-    int ErrorBoxes = 0;
-
-    std::optional<fs::path> RunOpenDialog(const ui::FileDialogOptions&) override {
-        return OpenFile;
-    }
-    std::optional<fs::path> RunSaveDialog(const ui::FileDialogOptions&) override {
-        return SaveFile;
-    }
-    void ShowErrorBox(std::string_view text) override {
-        ++ErrorBoxes;
-        std::cerr << "error: " << codec::EscapeText(text) << '\n';
-    }
-    void ShowInformationBox(std::string_view text) override {
-        std::cerr << "info: " << codec::EscapeText(text) << '\n';
-    }
-    void ProcessPendingEvents() override {}
-    void OpenHelpFile(const fs::path&) override {}
-    void ShowAboutBox() override {}
-    void CloseWindow() override {}
-};
 
 // A form just started, with its own program state.
 struct StartedForm {
