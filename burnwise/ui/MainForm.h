@@ -1,6 +1,9 @@
 #pragma once
 
 #include "burnwise/codec/CodecState.h"
+#include "burnwise/codec/SerialNumber.h"
+#include "burnwise/device/DeviceEngine.h"
+#include "burnwise/device/PipexDriver.h"
 #include "burnwise/device/Reporter.h"
 #include "burnwise/device/RunFlags.h"
 #include "burnwise/ui/Controls.h"
@@ -9,6 +12,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -56,7 +60,9 @@ struct TemplateValue {
 //
 // A change made by code runs the control's change rule exactly as the same change made by
 // the user does; choosing a list entry from code runs none.
-class TMainForm : public device::Reporter {
+class TMainForm : public device::Reporter,
+                  public device::SettingsSource,
+                  public device::ParsedDeviceSink {
 public:
     TMainForm(codec::CodecState& state, device::RunFlags& flags, FormHost& host,
               FormPaths paths = {});
@@ -160,7 +166,7 @@ public:
     void DisableAllFields();
     void ApplyDeviceTypeRules();
     bool ValidateTemplate();
-    bool CheckStringTotal();
+    bool CheckStringTotal() override;
 
     // ---- Template file ---------------------------------------------------------------
 
@@ -179,13 +185,34 @@ public:
 
     // Fills the codec state's settings from the window for the device with the 0-based
     // number `deviceNumber` within a run.
-    void GatherSettings(int deviceNumber);
+    void GatherSettings(int deviceNumber) override;
     // Shows a decoded record in the fields (after a successful parse of a device). Sets
     // the prefix text of `settings` and the FIFO selector as the shown model needs.
-    void PutIntoWindow(codec::EepromSettings& settings, codec::FamilySelectors& selectors);
+    void PutIntoWindow(codec::EepromSettings& settings, codec::FamilySelectors& selectors) override;
     // The device type and identifier kind of a parsed device, shown in the locked lists.
     void ShowParsedDeviceType(const codec::EepromSettings& settings,
-                              const codec::FamilySelectors& selectors);
+                              const codec::FamilySelectors& selectors) override;
+
+    // ---- Device commands ---------------------------------------------------------------
+
+    // Gives the form the driver its device commands work through, and the clock that
+    // generated serial numbers come from (the system's UTC clock when none is given). Until
+    // then every device command ends with an error box. The driver and clock must outlive
+    // the form.
+    void AttachDriver(device::PipexDriver& driver);
+    void AttachDriver(device::PipexDriver& driver, const codec::UtcClock& clock);
+    // The device engine over the attached driver (scan results, the current device); null
+    // before AttachDriver.
+    device::DeviceEngine* Engine() { return engine_.get(); }
+
+    void BWScanExecute();
+    void BWEraseExecute();
+    void BWProgramExecute();
+    void Read1Click();
+    void ReadandParse1Click();
+    void ToolButton11Click();
+    // The window closes: a device left open is closed.
+    void FormClose();
 
     // ---- Reporter: lines go to Memo1, boxes to the host --------------------------------
 
@@ -203,6 +230,7 @@ private:
     void EnterProgramMode();
     void RunRule(Control& control);
     void EnableAll(std::initializer_list<Control*> controls, bool enabled);
+    bool HaveEngine();
 
     codec::CodecState& state_;
     device::RunFlags& flags_;
@@ -213,6 +241,8 @@ private:
     std::vector<Control*> controls_;
     std::vector<Action*> actions_;
     std::vector<TemplateRow> rows_;
+    codec::SystemUtcClock systemClock_;
+    std::unique_ptr<device::DeviceEngine> engine_;
 };
 
 // The text of an index or flag value of a template file, read as the templates always

@@ -587,8 +587,9 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    // Whatever closes the window: a device left open is closed first.
+    Guarded([&] { form_.FormClose(); });
     event->accept();
-    if (Closed) Closed();
 }
 
 } // namespace burnwise::view

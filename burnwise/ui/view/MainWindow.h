@@ -43,9 +43,6 @@ public:
     QWidget* ControlWidget(std::string_view name) const;
     QAction* ActionOf(std::string_view name) const;
 
-    // Called once the window has closed, for what must happen before the program ends.
-    std::function<void()> Closed;
-
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -1,6 +1,7 @@
 #include "burnwise/ui/view/Program.h"
 
 #include "burnwise/codec/CodecState.h"
+#include "burnwise/device/LinkedDriver.h"
 #include "burnwise/device/RunFlags.h"
 #include "burnwise/ui/MainForm.h"
 #include "burnwise/ui/TemplatesFolder.h"
@@ -56,8 +57,10 @@ int RunProgram(QApplication& app, const std::function<void(MainWindow&)>& shown)
     codec::CodecState state;
     device::RunFlags flags;
     WindowHost host;
+    device::LinkedDriver driver;
     ui::TMainForm form(state, flags, host, ProgramPaths());
-    MainWindow window(form, host);
+    form.AttachDriver(driver);
+    MainWindow window(form, host, driver.SimulatedBench());
     TAboutBox about(&window);
     host.Attach(&window, &about);
 

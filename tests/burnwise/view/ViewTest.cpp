@@ -4,6 +4,7 @@
 
 #include "burnwise/codec/CodecState.h"
 #include "burnwise/device/RunFlags.h"
+#include "burnwise/device/testing/InProcessBench.h"
 #include "burnwise/ui/MainForm.h"
 #include "burnwise/ui/view/MainWindow.h"
 #include "burnwise/ui/view/Program.h"
@@ -387,6 +388,74 @@ TEST_F(ViewTest, StatusBarNamesTheBenchAndFollowsDeviceProgress) {
     Form.DeviceProgress(0, 0);
     EXPECT_FALSE(progress->isVisible());
     EXPECT_FALSE(label->isVisible());
+}
+
+// The whole workflow with keys and clicks on a bench of two KR2S chips.
+class FlowTest : public ViewTest {
+protected:
+    void SetUp() override {
+        Bench.AddDevice("KR2S", "93C56");
+        Bench.AddDevice("KR2S");
+        Form.AttachDriver(Bench);
+        ViewTest::SetUp();
+    }
+    std::vector<std::string> MemoLines() {
+        std::vector<std::string> lines;
+        for (const QString& line : Find<QPlainTextEdit>("Memo1")->toPlainText().split('\n'))
+            if (!line.isEmpty()) lines.push_back(line.toStdString());
+        return lines;
+    }
+    device::testing::InProcessBench Bench;
+};
+
+TEST_F(FlowTest, NewModelSaveAsProgramThenReadAndParse) {
+    NewWithModel("KR2S");
+    auto* manufacturer = Find<QLineEdit>("Edit10");
+    manufacturer->setFocus();
+    manufacturer->selectAll();
+    QTest::keyClicks(manufacturer, "Acme Labs");
+    // A fixed serial number advanced per device (a generated one would need the clock to
+    // move on between the two chips).
+    Find<QCheckBox>("CheckBox5")->click();
+    Host.SaveAnswer = Folder.Path / "acme.ept";
+    QTest::keyClick(manufacturer, Qt::Key_V, Qt::ControlModifier); // Save As
+    ASSERT_EQ(Window.windowTitle().toStdString(), ui::ProgramModeCaption);
+
+    QSignalSpy progress(Window.ActionOf("BWProgram"), &QAction::triggered);
+    QTest::keyClick(&Window, Qt::Key_P, Qt::ControlModifier);
+    ASSERT_EQ(progress.count(), 1);
+    // Each device's pass empties the list first, so the last device's line is what stays.
+    EXPECT_EQ(MemoLines(), (std::vector<std::string>{"Programmed Serial Number : 12345679"}))
+        << ::testing::PrintToString(Host.Calls);
+    EXPECT_EQ(MemoLines().size(), Form.Memo1.Lines.size());
+    EXPECT_FALSE(Find<QProgressBar>("ProgressBar")->isVisible()); // the run has ended
+    for (int device : {0, 1}) {
+        const std::vector<std::uint16_t> words = Bench.Words(device);
+        EXPECT_NE(std::count(words.begin(), words.end(), 0xFFFF), std::ssize(words)) << device;
+    }
+
+    // A fresh template, then the first programmed chip read back into the widgets.
+    QTest::keyClick(&Window, Qt::Key_N, Qt::ControlModifier);
+    EXPECT_EQ(manufacturer->text(), "Velquor");
+    Window.ActionOf("ReadandParse1")->trigger();
+    EXPECT_EQ(manufacturer->text(), "Acme Labs");
+    EXPECT_EQ(Find<QComboBox>("CB1")->currentText(), "KR2S");
+    // The last chip parsed is the one the fields show.
+    EXPECT_EQ(Find<QLineEdit>("Edit6")->text(), "12345679");
+}
+
+TEST_F(FlowTest, CycleButtonIsDisabledWhileItsRunLastsOnly) {
+    std::vector<bool> enabledDuringRun;
+    auto* cycle = Window.ActionOf("ToolButton11");
+    Form.DeviceProgressChanged = [&, previous = Form.DeviceProgressChanged](int p, int c) {
+        if (c > 0) enabledDuringRun.push_back(cycle->isEnabled());
+        previous(p, c);
+    };
+    NewWithModel("KR2S");
+    cycle->trigger();
+    EXPECT_FALSE(enabledDuringRun.empty());
+    EXPECT_EQ(std::count(enabledDuringRun.begin(), enabledDuringRun.end(), true), 0);
+    EXPECT_TRUE(cycle->isEnabled());
 }
 
 TEST(ViewWithoutBench, StatusBarSaysNothingForRealHardware) {

@@ -1,0 +1,156 @@
+#pragma once
+
+#include "burnwise/codec/CodecState.h"
+#include "burnwise/codec/SerialNumber.h"
+#include "burnwise/device/PipexUnit.h"
+#include "burnwise/device/Reporter.h"
+#include "burnwise/device/RunFlags.h"
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+
+namespace burnwise::device {
+
+// A scan never examines a driver index of 16 or more, whatever the driver reports.
+inline constexpr int MaxScanDevices = 16;
+inline constexpr std::size_t ScanListSize = 128;
+
+// What ReadAndClassify makes of the open device.
+enum ClassifyVerdict : int { VerdictProgrammed = 0, VerdictUnreadable = 4, VerdictBlank = 15 };
+
+// The program time of KR4 devices, in the two halves of the latency timer value (0x77).
+inline constexpr std::uint8_t ProgramTimeHigh = 7;
+inline constexpr std::uint8_t ProgramTimeLow = 7;
+
+// A device that reads back the previous device's serial number is programmed again at most
+// this many times in all before the run gives up on it.
+inline constexpr int MaxSerialPasses = 3;
+
+// The results of the last scan.
+struct ScanResults {
+    std::array<std::int32_t, ScanListSize> SelectedDevices{};
+    int SelectedCount = 0;
+    // Every device the scan could open, in the order found.
+    std::array<std::int32_t, ScanListSize> OpenedDevices{};
+    int OpenedCount = 0;
+    // The devices that went into BlankCount or ProgrammedCount, in the order found. Read
+    // and Read and Parse visit these, so they see exactly the devices the scan counted.
+    std::array<std::int32_t, ScanListSize> CountedDevices{};
+    int BlankCount = 0;
+    int ProgrammedCount = 0;
+};
+
+// Where the programming run takes its settings from: the main window's fields.
+class SettingsSource {
+public:
+    virtual ~SettingsSource() = default;
+    // Checks the total length of the texts (a line when too long); the run goes on anyway.
+    virtual bool CheckStringTotal() = 0;
+    // Fills the codec state's settings for the device with the 0-based run number.
+    virtual void GatherSettings(int deviceNumber) = 0;
+};
+
+// Where Read and Parse shows a decoded device: the main window's fields.
+class ParsedDeviceSink {
+public:
+    virtual ~ParsedDeviceSink() = default;
+    virtual void PutIntoWindow(codec::EepromSettings& settings,
+                               codec::FamilySelectors& selectors) = 0;
+    virtual void ShowParsedDeviceType(const codec::EepromSettings& settings,
+                                      const codec::FamilySelectors& selectors) = 0;
+};
+
+// How one device of a programming run ended, for logs and production records.
+struct ProgramOutcome {
+    int Position = 0; // 0-based position in the run
+    std::int32_t DriverIndex = 0;
+    std::string EepromTypeName; // the EEPROM detected, "93C46" for a KR4 chip
+    std::string SerialNumber;   // as read back ("Disabled" when switched off)
+    bool Programmed = false;    // false: the run ended on this device
+    std::string Failure;        // the box that ended the run, when not programmed
+};
+
+// Burnwise's device operations over one driver: the scans, the programming run, erase,
+// read, read and parse and cycle. Reports go to the Reporter; nothing is left open when an
+// operation ends.
+class DeviceEngine {
+public:
+    DeviceEngine(PipexDriver& driver, codec::CodecState& codec, RunFlags& flags, Reporter& reporter,
+                 const codec::UtcClock& clock);
+    DeviceEngine(const DeviceEngine&) = delete;
+    DeviceEngine& operator=(const DeviceEngine&) = delete;
+
+    PipexUnit Unit;
+    ScanResults Scan;
+
+    // Called for every device a programming run finishes with, programmed or not.
+    std::function<void(const ProgramOutcome&)> DeviceFinished;
+    // Waits between two looks at the clock while a generated serial number repeats.
+    std::function<void(std::chrono::milliseconds)> Sleep;
+
+    // ---- Classification and scans ------------------------------------------------------
+
+    // Reads the open device whole and decodes it in `mode` (codec::DecodeKeepChipType or
+    // codec::DecodeFromScratch): VerdictProgrammed, VerdictBlank or VerdictUnreadable.
+    int ReadAndClassify(int mode);
+    // The description's last non-zero character among its first 64 is "B" after a blank
+    // (or the description is "B" alone): the second channel of a KR3 chip.
+    static bool IsChannelB(std::span<const char> description);
+    // Words 64 and 65 of a KR4 chip are complements and bit 0 of word 66 names the model
+    // chosen (1 for KR4F); word 66 of 0xFFFF counts as 0. A failed read fails the test.
+    bool Kr4IdentityTest();
+
+    int SurveyScan();
+    int EraseScan();
+    int ProgramScan();
+
+    // ---- Operations (each reports as it goes and ends with nothing open) ------------
+
+    // Survey and report the blank and programmed counts.
+    void ScanDevices();
+    // Programs every device ProgramScan selects, from `settings`.
+    void ProgramRun(SettingsSource& settings);
+    void Erase();
+    void Read();
+    void ReadAndParse(ParsedDeviceSink& sink);
+    // Cycles every device ProgramScan selects (the caller refreshes the selectors first).
+    void Cycle();
+
+    // How programming one open device went.
+    enum class ProgramStep { Written, StringsDoNotFit, UnknownEeprom };
+    ProgramStep ProgramOneDevice();
+    bool SetProgramTime();
+
+private:
+    enum class Variant { Survey, Erase, Program };
+    int RunScan(Variant variant);
+    void Examine(Variant variant);
+    void ExamineSurvey(bool onlyBlank);
+    void ExamineErase();
+    void ExamineProgram();
+    // Reads the device information into fresh zeroed buffers; sets typeCode_ and
+    // description_. True when the call succeeded.
+    bool GetDeviceInfo();
+    bool IsChannelA(bool infoOk) const;
+    int Classify();
+    void Count(int verdict);
+    void Select();
+    void CountAndSelectBlank(int verdict);
+    void WaitForNewSerial(const std::string& serial);
+    void Progress(int position, int count);
+
+    codec::CodecState& codec_;
+    RunFlags& flags_;
+    Reporter& reporter_;
+    const codec::UtcClock& clock_;
+    std::uint32_t typeCode_ = 0;
+    std::array<char, VQ_TEXT_SIZE> description_{};
+    bool saveSelectors_ = false;
+    std::string lastEncodedSerial_;
+};
+
+} // namespace burnwise::device

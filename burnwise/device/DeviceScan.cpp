@@ -1,0 +1,249 @@
+#include "burnwise/codec/ImageDecoder.h"
+#include "burnwise/device/DeviceEngine.h"
+
+#include <algorithm>
+#include <thread>
+
+namespace burnwise::device {
+namespace {
+
+// No driver reports this type code, so a failed device-information call matches nothing.
+constexpr std::uint32_t NoTypeCode = 0xFFFFFFFFu;
+
+// The decoder's question for the open device's type code. The decoder passes no text
+// buffers, so the driver fills none.
+class UnitTypeSource final : public codec::DeviceTypeSource {
+public:
+    explicit UnitTypeSource(PipexUnit& unit) : unit_(unit) {}
+    std::uint32_t DeviceTypeCode() override {
+        std::uint32_t code = NoTypeCode;
+        std::uint32_t identifier = 0;
+        if (unit_.PipexGetDeviceInfo(&code, &identifier, nullptr, nullptr, nullptr) != VQ_OK)
+            return NoTypeCode;
+        return code;
+    }
+
+private:
+    PipexUnit& unit_;
+};
+
+bool IsSingleChannelCode(std::uint32_t code) {
+    return code == codec::DeviceTypeCodeKr2 || code == codec::DeviceTypeCodeKr1;
+}
+
+} // namespace
+
+DeviceEngine::DeviceEngine(PipexDriver& driver, codec::CodecState& codec, RunFlags& flags,
+                           Reporter& reporter, const codec::UtcClock& clock)
+    : Unit(driver, reporter),
+      Sleep([](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); }),
+      codec_(codec), flags_(flags), reporter_(reporter), clock_(clock) {}
+
+void DeviceEngine::Progress(int position, int count) {
+    reporter_.DeviceProgress(position, count);
+}
+
+// ---- Classification ------------------------------------------------------------------
+
+int DeviceEngine::ReadAndClassify(int mode) {
+    codec_.Settings.AttachBuffers(codec_.Texts);
+    codec_.Settings.Reset();
+    if (!Unit.ReadWholeImage(codec_.ReadImage)) return VerdictUnreadable;
+    UnitTypeSource types(Unit);
+    return codec::DecodeImage(mode, codec_.ReadImage, codec_.Selectors, codec_.EepromTypeName,
+                              codec_.Settings, types);
+}
+
+bool DeviceEngine::IsChannelB(std::span<const char> description) {
+    const std::size_t length = std::min<std::size_t>(description.size(), VQ_TEXT_SIZE);
+    std::size_t last = length;
+    for (std::size_t i = length; i-- > 0;) {
+        if (description[i] != '\0') {
+            last = i;
+            break;
+        }
+    }
+    if (last == length || description[last] != 'B') return false;
+    return last == 0 || description[last - 1] == ' ';
+}
+
+bool DeviceEngine::Kr4IdentityTest() {
+    // Words 64 to 66 are the chip's factory words: 65 is the complement of 64, and bit 0
+    // of 66 is set on the FIFO model. A word that cannot be read proves nothing.
+    std::array<std::uint16_t, 3> words{};
+    for (std::uint32_t k = 0; k < words.size(); ++k) {
+        if (Unit.PipexReadEE(64 + k) != VQ_OK) return false;
+        words[k] = Unit.LastReadWord;
+    }
+    const std::uint16_t model = words[2] == 0xFFFF ? 0 : words[2];
+    return static_cast<std::uint16_t>(~words[1]) == words[0] &&
+           ((model & 1u) != 0) == codec_.Selectors.Kr4FifoSelected;
+}
+
+// ---- The scan frame -----------------------------------------------------------------
+
+int DeviceEngine::SurveyScan() {
+    return RunScan(Variant::Survey);
+}
+
+int DeviceEngine::EraseScan() {
+    return RunScan(Variant::Erase);
+}
+
+int DeviceEngine::ProgramScan() {
+    return RunScan(Variant::Program);
+}
+
+int DeviceEngine::RunScan(Variant variant) {
+    Scan = ScanResults{};
+    saveSelectors_ = variant == Variant::Program;
+    if (Unit.GetVQDeviceCount() != VQ_OK) return 0;
+    Unit.CurrentDeviceIndex = 0;
+    if (Unit.DeviceCount <= 0) return 0;
+    const int examined = std::min(Unit.DeviceCount, MaxScanDevices);
+    for (int n = 0;; ++n) {
+        Progress(n + 1, examined);
+        Unit.DeviceIsOpen = false;
+        if (Unit.PipexOpen() == VQ_OK) {
+            Unit.DeviceIsOpen = true;
+            Scan.OpenedDevices[static_cast<std::size_t>(Scan.OpenedCount++)] =
+                Unit.CurrentDeviceIndex;
+            Examine(variant);
+        }
+        Unit.CloseCurrentDevice();
+        ++Unit.CurrentDeviceIndex;
+        if (n + 1 == Unit.DeviceCount || Unit.CurrentDeviceIndex >= MaxScanDevices) break;
+    }
+    return Scan.SelectedCount;
+}
+
+bool DeviceEngine::GetDeviceInfo() {
+    std::array<char, VQ_TEXT_SIZE> serial{};
+    std::array<char, VQ_TEXT_SIZE> reserved{};
+    std::uint32_t identifier = 0;
+    description_.fill('\0');
+    typeCode_ = NoTypeCode;
+    const bool ok = Unit.PipexGetDeviceInfo(&typeCode_, &identifier, serial.data(),
+                                            description_.data(), reserved.data()) == VQ_OK;
+    if (!ok) typeCode_ = NoTypeCode;
+    return ok;
+}
+
+bool DeviceEngine::IsChannelA(bool infoOk) const {
+    return infoOk && !IsChannelB(description_);
+}
+
+int DeviceEngine::Classify() {
+    if (!saveSelectors_) return ReadAndClassify(codec::DecodeKeepChipType);
+    // The family chosen in the window governs the whole program scan, whatever a device's
+    // type code makes the decoder set.
+    const codec::FamilySelectors saved = codec_.Selectors;
+    const int verdict = ReadAndClassify(codec::DecodeKeepChipType);
+    codec_.Selectors = saved;
+    return verdict;
+}
+
+void DeviceEngine::Count(int verdict) {
+    if (verdict == VerdictBlank)
+        ++Scan.BlankCount;
+    else
+        ++Scan.ProgrammedCount;
+    const int counted = Scan.BlankCount + Scan.ProgrammedCount;
+    Scan.CountedDevices[static_cast<std::size_t>(counted - 1)] = Unit.CurrentDeviceIndex;
+}
+
+void DeviceEngine::Select() {
+    Scan.SelectedDevices[static_cast<std::size_t>(Scan.SelectedCount++)] = Unit.CurrentDeviceIndex;
+}
+
+void DeviceEngine::CountAndSelectBlank(int verdict) {
+    Count(verdict);
+    if (verdict == VerdictBlank) Select();
+}
+
+void DeviceEngine::Examine(Variant variant) {
+    switch (variant) {
+    case Variant::Survey:
+        ExamineSurvey(flags_.OnlyBlankDevices);
+        break;
+    case Variant::Erase:
+        if (flags_.OnlyBlankDevices)
+            ExamineSurvey(true);
+        else
+            ExamineErase();
+        break;
+    case Variant::Program:
+        ExamineProgram();
+        break;
+    }
+}
+
+void DeviceEngine::ExamineSurvey(bool onlyBlank) {
+    if (!onlyBlank) {
+        if (!codec_.Selectors.Kr3Selected) {
+            Count(Classify());
+            Select();
+        } else if (IsChannelA(GetDeviceInfo())) {
+            Count(Classify());
+            Select();
+        }
+        return;
+    }
+    const int verdict = Classify();
+    if (!codec_.Selectors.Kr3Selected || IsChannelA(GetDeviceInfo())) CountAndSelectBlank(verdict);
+}
+
+void DeviceEngine::ExamineErase() {
+    const codec::FamilySelectors& selectors = codec_.Selectors;
+    bool take = false;
+    if (selectors.Kr3Selected)
+        take = IsChannelA(GetDeviceInfo());
+    else if (selectors.Kr4Selected)
+        take = GetDeviceInfo() && typeCode_ == codec::DeviceTypeCodeKr4 && Kr4IdentityTest();
+    else
+        take = true;
+    if (take) {
+        Count(Classify());
+        Select();
+    }
+}
+
+void DeviceEngine::ExamineProgram() {
+    const codec::FamilySelectors& selectors = codec_.Selectors;
+    if (!flags_.OnlyBlankDevices) {
+        bool take = false;
+        if (selectors.Kr3Selected)
+            take = IsChannelA(GetDeviceInfo()) && typeCode_ == codec::DeviceTypeCodeKr3;
+        else if (selectors.Kr4Selected)
+            take = GetDeviceInfo() && typeCode_ == codec::DeviceTypeCodeKr4 && Kr4IdentityTest();
+        else
+            take = GetDeviceInfo() && IsSingleChannelCode(typeCode_);
+        if (take) {
+            Count(Classify());
+            Select();
+        }
+        return;
+    }
+    const int verdict = Classify();
+    if (selectors.Kr3Selected) {
+        if (IsChannelA(GetDeviceInfo()) && typeCode_ == codec::DeviceTypeCodeKr3)
+            CountAndSelectBlank(verdict);
+        return;
+    }
+    // A KR4 chip is never taken here: only blank single-channel chips are.
+    if (!GetDeviceInfo()) {
+        Count(VerdictProgrammed);
+    } else if (IsSingleChannelCode(typeCode_)) {
+        CountAndSelectBlank(verdict);
+    }
+}
+
+void DeviceEngine::ScanDevices() {
+    reporter_.ClearLines();
+    SurveyScan();
+    reporter_.AppendLine("Number Of Blank Devices = " + std::to_string(Scan.BlankCount));
+    reporter_.AppendLine("Number Of Programmed Devices = " + std::to_string(Scan.ProgrammedCount));
+    Progress(0, 0);
+}
+
+} // namespace burnwise::device

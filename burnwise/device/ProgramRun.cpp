@@ -1,0 +1,165 @@
+#include "burnwise/codec/EepromGeometry.h"
+#include "burnwise/codec/ImageDecoder.h"
+#include "burnwise/codec/ImageEncoder.h"
+#include "burnwise/device/DeviceEngine.h"
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+
+namespace burnwise::device {
+namespace {
+
+// How long a repeated serial number from the clock may take to change: it steps once a
+// second.
+constexpr std::chrono::milliseconds SerialClockStep{1100};
+constexpr std::chrono::milliseconds SerialClockPoll{10};
+
+std::string Position(int position) {
+    return std::to_string(position);
+}
+
+} // namespace
+
+bool DeviceEngine::SetProgramTime() {
+    const auto value =
+        static_cast<std::uint8_t>(((ProgramTimeHigh & 0xF) << 4) | (ProgramTimeLow & 0xF));
+    return Unit.PipexSetLatencyTimer(value) == VQ_OK;
+}
+
+DeviceEngine::ProgramStep DeviceEngine::ProgramOneDevice() {
+    codec::CodecState& c = codec_;
+    // Whether the strings fit the layout does not depend on the part, so it is known
+    // before anything touches the device: an image that does not fit is never written.
+    if (!codec::EncodeImage(c.Settings, c.Selectors, codec::Eeprom93C46, clock_, c.WriteImage).Fits)
+        return ProgramStep::StringsDoNotFit;
+
+    if (c.Selectors.Kr4Selected) {
+        // The KR4 chip has its 64 user words inside; nothing to detect or erase.
+        c.EepromTypeName = codec::Eeprom93C46;
+        if (!SetProgramTime()) reporter_.AppendLine("ERROR - Failed to set Program Time");
+    } else {
+        Unit.DetectEepromType(c.EepromTypeName);
+        if (c.EepromTypeName == codec::EepromUnknown) return ProgramStep::UnknownEeprom;
+        // The size probe left its marker behind.
+        if (Unit.PipexEraseEE() != VQ_OK) reporter_.AppendLine("ERROR - Erase failed");
+    }
+    lastEncodedSerial_ =
+        codec::EncodeImage(c.Settings, c.Selectors, c.EepromTypeName, clock_, c.WriteImage).Serial;
+    Unit.WriteWholeImage(c.WriteImage, c.EepromTypeName);
+    return ProgramStep::Written;
+}
+
+void DeviceEngine::WaitForNewSerial(const std::string& serial) {
+    // The serial number repeats while the clock is still in the same second; programming
+    // the device again before it has moved on would only wear the EEPROM.
+    const std::string prefix(codec::TextOf(codec_.Settings.SerialPrefix));
+    for (auto waited = std::chrono::milliseconds::zero(); waited < SerialClockStep;
+         waited += SerialClockPoll) {
+        if (codec::GenerateSerial(prefix, clock_) != serial) return;
+        Sleep(SerialClockPoll);
+    }
+}
+
+void DeviceEngine::ProgramRun(SettingsSource& settings) {
+    codec::CodecState& c = codec_;
+    const int count = ProgramScan();
+    int k = 0;
+    std::array<char, codec::TextBufferSize> previousSerial{};
+    if (count < 1) {
+        reporter_.ShowError("No Devices Found");
+        Progress(0, 0);
+        return;
+    }
+
+    const auto finish = [&](int position, std::string failure) {
+        if (!failure.empty()) reporter_.ShowError(failure);
+        if (DeviceFinished) {
+            ProgramOutcome outcome;
+            outcome.Position = position;
+            outcome.DriverIndex = Scan.SelectedDevices[static_cast<std::size_t>(position)];
+            outcome.EepromTypeName = c.EepromTypeName;
+            outcome.SerialNumber = std::string(codec::TextOf(c.Settings.SerialNumber));
+            outcome.Programmed = failure.empty();
+            outcome.Failure = std::move(failure);
+            DeviceFinished(outcome);
+        }
+    };
+
+    int passes = 0; // passes on the device at position k
+    while (k < count) {
+        Progress(k + 1, count);
+        settings.CheckStringTotal();
+        settings.GatherSettings(k);
+        // With no serial number of its own the encoder takes one from the clock.
+        const bool serialFromClock = codec::TextOf(c.Settings.SerialNumber).empty();
+        if (!Unit.OpenDeviceAt(Scan.SelectedDevices[static_cast<std::size_t>(k)])) {
+            finish(k, "Error opening device");
+            break;
+        }
+        ++passes;
+        switch (ProgramOneDevice()) {
+        case ProgramStep::Written:
+            break;
+        case ProgramStep::StringsDoNotFit:
+            Unit.CloseCurrentDevice();
+            finish(k,
+                   "The strings do not fit the EEPROM - nothing written to device " + Position(k));
+            Progress(0, 0);
+            return;
+        case ProgramStep::UnknownEeprom:
+            Unit.CloseCurrentDevice();
+            finish(k, "EEPROM size not detected - nothing written to device " + Position(k));
+            Progress(0, 0);
+            return;
+        }
+
+        const std::size_t written =
+            codec::EepromGeometryOf(c.Selectors.Kr4Selected ? codec::Eeprom93C46
+                                                            : std::string_view(c.EepromTypeName))
+                .WordsWritten;
+        const codec::EepromImage expected = c.WriteImage;
+        if (ReadAndClassify(codec::DecodeKeepChipType) != VerdictProgrammed) {
+            finish(k, "Error reading device");
+            Unit.CloseCurrentDevice();
+            break;
+        }
+        // A part that ignores writes or erases may still hold an older valid image.
+        const auto differs =
+            std::mismatch(expected.begin(), expected.begin() + written, c.ReadImage.begin());
+        if (differs.first != expected.begin() + written) {
+            reporter_.AppendLine("ERROR - Verify failed Device " + Position(k) + " at word " +
+                                 std::to_string(differs.first - expected.begin()));
+            finish(k, "Error reading device");
+            Unit.CloseCurrentDevice();
+            break;
+        }
+
+        const bool isNew =
+            flags_.SerialNumberDisabled ||
+            std::memcmp(c.Settings.SerialNumber.data(), previousSerial.data(),
+                        std::min(c.Settings.SerialNumber.size(), previousSerial.size())) != 0;
+        Unit.CloseCurrentDevice();
+        if (isNew) {
+            std::copy_n(c.Settings.SerialNumber.begin(),
+                        std::min(c.Settings.SerialNumber.size(), previousSerial.size()),
+                        previousSerial.begin());
+            reporter_.AppendLine("Programmed Serial Number : " +
+                                 std::string(codec::TextOf(c.Settings.SerialNumber)));
+            finish(k, {});
+            ++k;
+            passes = 0;
+            continue;
+        }
+        // Same serial number as the device before: program this one again.
+        if (passes >= MaxSerialPasses) {
+            finish(k, "Device " + Position(k) +
+                          " keeps reading back the serial number of the device before it");
+            break;
+        }
+        if (serialFromClock) WaitForNewSerial(lastEncodedSerial_);
+    }
+    Progress(0, 0);
+}
+
+} // namespace burnwise::device

@@ -1,0 +1,68 @@
+#include "burnwise/ui/MainForm.h"
+
+namespace burnwise::ui {
+
+// ---- Device commands ------------------------------------------------------------------
+// Each runs to its end on the window's thread. Every line reaches the view as it is
+// appended (Notify per line), so the window can show a long run's progress.
+
+void TMainForm::AttachDriver(device::PipexDriver& driver) {
+    AttachDriver(driver, systemClock_);
+}
+
+void TMainForm::AttachDriver(device::PipexDriver& driver, const codec::UtcClock& clock) {
+    if (engine_) engine_->Unit.CloseCurrentDevice();
+    engine_ = std::make_unique<device::DeviceEngine>(driver, state_, flags_, *this, clock);
+}
+
+bool TMainForm::HaveEngine() {
+    if (engine_) return true;
+    ShowError("No device driver is loaded");
+    return false;
+}
+
+void TMainForm::BWScanExecute() {
+    if (!HaveEngine()) return;
+    engine_->ScanDevices();
+}
+
+void TMainForm::BWEraseExecute() {
+    if (!HaveEngine()) return;
+    engine_->Erase();
+}
+
+void TMainForm::BWProgramExecute() {
+    if (!HaveEngine()) return;
+    ClearLines();
+    host_.ProcessPendingEvents();
+    // Refreshes the family selectors the run relies on from the chosen model.
+    ApplyDeviceTypeRules();
+    engine_->ProgramRun(*this);
+}
+
+void TMainForm::Read1Click() {
+    if (!HaveEngine()) return;
+    engine_->Read();
+}
+
+void TMainForm::ReadandParse1Click() {
+    if (!HaveEngine()) return;
+    engine_->ReadAndParse(*this);
+    // The chip type now shown in CB1 takes effect.
+    ApplyDeviceTypeRules();
+}
+
+void TMainForm::ToolButton11Click() {
+    if (!HaveEngine()) return;
+    SetActionEnabled(ToolButton11, false);
+    ClearLines();
+    ApplyDeviceTypeRules();
+    engine_->Cycle();
+    SetActionEnabled(ToolButton11, true);
+}
+
+void TMainForm::FormClose() {
+    if (engine_) engine_->Unit.CloseCurrentDevice();
+}
+
+} // namespace burnwise::ui
