@@ -4,6 +4,7 @@
 // uses Xvfb).
 
 #include "burnwise/codec/CodecState.h"
+#include "burnwise/device/LinkedDriver.h"
 #include "burnwise/device/RunFlags.h"
 #include "burnwise/ui/MainForm.h"
 #include "burnwise/ui/TemplatesFolder.h"
@@ -81,8 +82,10 @@ int main(int argc, char** argv) {
     burnwise::codec::CodecState state;
     burnwise::device::RunFlags flags;
     TourHost host;
+    burnwise::device::LinkedDriver driver;
     burnwise::ui::TMainForm form(state, flags, host, burnwise::ui::DefaultFormPaths());
-    MainWindow window(form, host);
+    form.AttachDriver(driver);
+    MainWindow window(form, host, driver.SimulatedBench());
     burnwise::view::TAboutBox about(&window);
     host.Attach(&window, &about);
     window.ShowFirstTime();
@@ -102,12 +105,21 @@ int main(int argc, char** argv) {
         ok = Save(window, folder, model.Shot) && ok;
     }
 
-    // Program mode: the KR2S template saved under a name.
+    // Program mode: the KR2S template, with a fixed serial number, saved under a name.
     form.UserExecute("BWNew");
     form.UserChooseEntry("CB1", ModelIndex(form, "KR2S"));
+    form.UserClick("CheckBox5");
     host.SaveAnswer = scratch / "Serial-Cable.ept";
     form.UserExecute("BWSaveAs");
     ok = Save(window, folder, "program-mode") && ok;
+
+    // A scan and a finished programming run on the bench the driver library offers.
+    form.UserExecute("BWScan");
+    ok = Save(window, folder, "scan") && ok;
+    form.UserExecute("BWProgram");
+    ok = Save(window, folder, "finished-run") && ok;
+    form.UserExecute("Read1");
+    ok = Save(window, folder, "read") && ok;
 
     about.show();
     ok = Save(about, folder, "about") && ok;
