@@ -26,7 +26,7 @@ show() {
   echo "\$ $(basename "$1") ${*:2}"
   "$@"
 }
-has_command() { "$cli" "$1" --help >/dev/null 2>&1; }
+has_command() { "$cli" --help 2>/dev/null | grep -Eq "^ +$1( |\$)"; }
 
 if has_command scan && has_command program && has_command read; then
   show "$cli" scan
