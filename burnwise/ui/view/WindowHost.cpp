@@ -35,8 +35,6 @@ std::optional<fs::path> RunDialog(QWidget* parent, const ui::FileDialogOptions& 
     dialog.setNameFilter(QtNameFilter(options.Filter));
     dialog.setDefaultSuffix(FromLatin1(options.DefaultExtension));
     dialog.setSizeGripEnabled(true);
-    if (!save) dialog.setOption(QFileDialog::ReadOnly, false);
-    // Both dialogs ask before replacing; only the save dialog can replace anything.
     dialog.setOption(QFileDialog::DontConfirmOverwrite, !options.PromptOverwrite);
     std::error_code ignored;
     if (!options.InitialFolder.empty() && fs::is_directory(options.InitialFolder, ignored))
