@@ -1,8 +1,10 @@
-// burnwise-cli: Burnwise's codec and template logic without a window, for scripts and
-// production lines. Exit status 0 on success, 2 with one line on stderr for bad arguments
-// or unreadable input.
+// burnwise-cli: Burnwise's codec, template logic and device commands without a window, for
+// scripts and production lines. Exit status 0 on success, 2 with one line on stderr for bad
+// arguments or unreadable input; a device command that stopped early or found no devices
+// exits 1.
 
 #include "burnwise/cli/CodecCommands.h"
+#include "burnwise/cli/DeviceCommands.h"
 #include "burnwise/cli/TemplateCommands.h"
 
 #include <CLI/CLI.hpp>
@@ -10,10 +12,11 @@
 #include <string>
 
 int main(int argc, char** argv) {
-    CLI::App app{"Burnwise EEPROM image codec and templates", "burnwise-cli"};
+    CLI::App app{"Burnwise EEPROM image codec, templates and device commands", "burnwise-cli"};
     app.require_subcommand(1);
     burnwise::cli::AddCodecCommands(app);
     burnwise::cli::AddTemplateCommands(app);
+    burnwise::cli::AddDeviceCommands(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::RuntimeError& e) {

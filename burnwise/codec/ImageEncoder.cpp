@@ -35,11 +35,15 @@ void Put(EepromImage& image, std::size_t word, std::uint16_t value) {
     if (word < image.size()) image[word] = value;
 }
 
-// A text runs up to its zero byte, and never past the end of its buffer. The first
-// character is always taken, so an empty text becomes one character of code 0.
+// The first character is always taken, then every one up to the zero byte that follows it,
+// never past the end of the buffer: an empty text becomes one character of code 0, and a
+// text that starts with a zero byte keeps what follows it.
 std::string TakeText(TextBuffer buffer) {
-    const std::string_view text = TextOf(buffer);
-    return text.empty() ? std::string(1, '\0') : std::string(text);
+    if (buffer.empty()) return std::string(1, '\0');
+    std::size_t length = 1;
+    while (length < buffer.size() && buffer[length] != '\0')
+        ++length;
+    return std::string(buffer.data(), length);
 }
 
 // Writes one string descriptor at `byteOffset` (header word: length in bytes, then 0x03;

@@ -74,6 +74,10 @@ struct ProgramOutcome {
     std::string Failure;        // the box that ended the run, when not programmed
 };
 
+// How an operation ended: it went through every device it took, it found none, or it
+// stopped at a device (a failed open, read-back or programming step).
+enum class RunEnd { Completed, NoDevices, Stopped };
+
 // Burnwise's device operations over one driver: the scans, the programming run, erase,
 // read, read and parse and cycle. Reports go to the Reporter; nothing is left open when an
 // operation ends.
@@ -111,14 +115,16 @@ public:
     // ---- Operations (each reports as it goes and ends with nothing open) ------------
 
     // Survey and report the blank and programmed counts.
-    void ScanDevices();
+    RunEnd ScanDevices();
     // Programs every device ProgramScan selects, from `settings`.
-    void ProgramRun(SettingsSource& settings);
-    void Erase();
-    void Read();
-    void ReadAndParse(ParsedDeviceSink& sink);
+    RunEnd ProgramRun(SettingsSource& settings);
+    RunEnd Erase();
+    RunEnd Read();
+    RunEnd ReadAndParse(ParsedDeviceSink& sink);
     // Cycles every device ProgramScan selects (the caller refreshes the selectors first).
-    void Cycle();
+    RunEnd Cycle();
+    // How the last operation ended.
+    RunEnd LastEnd = RunEnd::Completed;
 
     // How programming one open device went.
     enum class ProgramStep { Written, StringsDoNotFit, UnknownEeprom };
@@ -142,6 +148,8 @@ private:
     void CountAndSelectBlank(int verdict);
     void WaitForNewSerial(const std::string& serial);
     void Progress(int position, int count);
+    // Reports the end of an operation and keeps its result.
+    RunEnd End(RunEnd end);
 
     codec::CodecState& codec_;
     RunFlags& flags_;

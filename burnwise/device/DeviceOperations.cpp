@@ -9,39 +9,39 @@ constexpr std::string_view NoDevicesLine = "No Devices found ...";
 
 } // namespace
 
-void DeviceEngine::Erase() {
+RunEnd DeviceEngine::Erase() {
     reporter_.ClearLines();
     EraseScan();
     const int count = Scan.SelectedCount;
     if (count < 1) {
         reporter_.AppendLine(NoDevicesLine);
-        Progress(0, 0);
-        return;
+        return End(RunEnd::NoDevices);
     }
     for (int i = 0; i < count; ++i) {
         Progress(i + 1, count);
-        if (!Unit.OpenDeviceAt(Scan.SelectedDevices[static_cast<std::size_t>(i)])) break;
+        if (!Unit.OpenDeviceAt(Scan.SelectedDevices[static_cast<std::size_t>(i)]))
+            return End(RunEnd::Stopped);
         if (Unit.PipexEraseEE() == VQ_OK)
             reporter_.AppendLine("Erase successful Device " + std::to_string(i));
         else
             reporter_.AppendLine("ERROR - Erase failed Device " + std::to_string(i));
         Unit.CloseCurrentDevice();
     }
-    Progress(0, 0);
+    return End(RunEnd::Completed);
 }
 
-void DeviceEngine::Read() {
+RunEnd DeviceEngine::Read() {
     reporter_.ClearLines();
     SurveyScan();
     const int count = Scan.BlankCount + Scan.ProgrammedCount;
     if (count < 1) {
         reporter_.AppendLine(NoDevicesLine);
-        Progress(0, 0);
-        return;
+        return End(RunEnd::NoDevices);
     }
     for (int i = 0; i < count; ++i) {
         Progress(i + 1, count);
-        if (!Unit.OpenDeviceAt(Scan.CountedDevices[static_cast<std::size_t>(i)])) break;
+        if (!Unit.OpenDeviceAt(Scan.CountedDevices[static_cast<std::size_t>(i)]))
+            return End(RunEnd::Stopped);
         if (Unit.ReadWholeImage(codec_.ReadImage)) {
             reporter_.AppendLine("Read EEPROM successful Device " + std::to_string(i));
             for (const std::string& line : codec::DumpImage(codec_.ReadImage, codec_.Selectors))
@@ -51,21 +51,21 @@ void DeviceEngine::Read() {
         }
         Unit.CloseCurrentDevice();
     }
-    Progress(0, 0);
+    return End(RunEnd::Completed);
 }
 
-void DeviceEngine::ReadAndParse(ParsedDeviceSink& sink) {
+RunEnd DeviceEngine::ReadAndParse(ParsedDeviceSink& sink) {
     reporter_.ClearLines();
     SurveyScan();
     const int count = Scan.BlankCount + Scan.ProgrammedCount;
     if (count < 1) {
         reporter_.AppendLine(NoDevicesLine);
-        Progress(0, 0);
-        return;
+        return End(RunEnd::NoDevices);
     }
     for (int i = 0; i < count; ++i) {
         Progress(i + 1, count);
-        if (!Unit.OpenDeviceAt(Scan.CountedDevices[static_cast<std::size_t>(i)])) break;
+        if (!Unit.OpenDeviceAt(Scan.CountedDevices[static_cast<std::size_t>(i)]))
+            return End(RunEnd::Stopped);
         if (ReadAndClassify(codec::DecodeFromScratch) != VerdictProgrammed) {
             reporter_.AppendLine("ERROR - Read EEPROM failed Device " + std::to_string(i));
         } else {
@@ -75,15 +75,14 @@ void DeviceEngine::ReadAndParse(ParsedDeviceSink& sink) {
         }
         Unit.CloseCurrentDevice();
     }
-    Progress(0, 0);
+    return End(RunEnd::Completed);
 }
 
-void DeviceEngine::Cycle() {
+RunEnd DeviceEngine::Cycle() {
     const int count = ProgramScan();
     if (count <= 0) {
         reporter_.AppendLine(NoDevicesLine);
-        Progress(0, 0);
-        return;
+        return End(RunEnd::NoDevices);
     }
     for (int i = 0; i < count; ++i) {
         Progress(i + 1, count);
@@ -97,7 +96,7 @@ void DeviceEngine::Cycle() {
             reporter_.ShowInformation("No Valid Devices Found");
         Unit.CloseCurrentDevice();
     }
-    Progress(0, 0);
+    return End(RunEnd::Completed);
 }
 
 } // namespace burnwise::device

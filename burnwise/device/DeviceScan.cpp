@@ -238,12 +238,18 @@ void DeviceEngine::ExamineProgram() {
     }
 }
 
-void DeviceEngine::ScanDevices() {
+RunEnd DeviceEngine::End(RunEnd end) {
+    Progress(0, 0);
+    LastEnd = end;
+    return end;
+}
+
+RunEnd DeviceEngine::ScanDevices() {
     reporter_.ClearLines();
     SurveyScan();
     reporter_.AppendLine("Number Of Blank Devices = " + std::to_string(Scan.BlankCount));
     reporter_.AppendLine("Number Of Programmed Devices = " + std::to_string(Scan.ProgrammedCount));
-    Progress(0, 0);
+    return End(Scan.BlankCount + Scan.ProgrammedCount > 0 ? RunEnd::Completed : RunEnd::NoDevices);
 }
 
 } // namespace burnwise::device

@@ -51,25 +51,26 @@ DeviceEngine::ProgramStep DeviceEngine::ProgramOneDevice() {
 }
 
 void DeviceEngine::WaitForNewSerial(const std::string& serial) {
-    // The serial number repeats while the clock is still in the same second; programming
-    // the device again before it has moved on would only wear the EEPROM.
-    const std::string prefix(codec::TextOf(codec_.Settings.SerialPrefix));
+    // A generated serial number ends in the clock's code, which steps once a second; until
+    // it has moved on, programming the device again would only wear the EEPROM.
+    constexpr std::size_t CodeLength = 6;
+    if (serial.size() < CodeLength) return;
+    const std::string code = serial.substr(serial.size() - CodeLength);
     for (auto waited = std::chrono::milliseconds::zero(); waited < SerialClockStep;
          waited += SerialClockPoll) {
-        if (codec::GenerateSerial(prefix, clock_) != serial) return;
+        if (codec::SerialCode(clock_.Now()) != code) return;
         Sleep(SerialClockPoll);
     }
 }
 
-void DeviceEngine::ProgramRun(SettingsSource& settings) {
+RunEnd DeviceEngine::ProgramRun(SettingsSource& settings) {
     codec::CodecState& c = codec_;
     const int count = ProgramScan();
     int k = 0;
     std::array<char, codec::TextBufferSize> previousSerial{};
     if (count < 1) {
         reporter_.ShowError("No Devices Found");
-        Progress(0, 0);
-        return;
+        return End(RunEnd::NoDevices);
     }
 
     const auto finish = [&](int position, std::string failure) {
@@ -105,13 +106,11 @@ void DeviceEngine::ProgramRun(SettingsSource& settings) {
             Unit.CloseCurrentDevice();
             finish(k,
                    "The strings do not fit the EEPROM - nothing written to device " + Position(k));
-            Progress(0, 0);
-            return;
+            return End(RunEnd::Stopped);
         case ProgramStep::UnknownEeprom:
             Unit.CloseCurrentDevice();
             finish(k, "EEPROM size not detected - nothing written to device " + Position(k));
-            Progress(0, 0);
-            return;
+            return End(RunEnd::Stopped);
         }
 
         const std::size_t written =
@@ -159,7 +158,7 @@ void DeviceEngine::ProgramRun(SettingsSource& settings) {
         }
         if (serialFromClock) WaitForNewSerial(lastEncodedSerial_);
     }
-    Progress(0, 0);
+    return End(k == count ? RunEnd::Completed : RunEnd::Stopped);
 }
 
 } // namespace burnwise::device

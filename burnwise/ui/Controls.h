@@ -68,17 +68,20 @@ struct CheckControl : Control {
 };
 
 // A drop-down list. Text is what the list shows: the chosen entry's text, or a text of
-// its own while no entry is chosen (ItemIndex -1).
+// its own while no entry is chosen (ItemIndex -1): the one it was created with.
 struct ListControl : Control {
     ListControl(std::string name, std::string parent, std::vector<std::string> items, int itemIndex,
                 std::string text = {})
         : Control(ControlKind::List, std::move(name), std::move(parent), {}),
-          Items(std::move(items)), ItemIndex(itemIndex), Text(std::move(text)) {
+          Items(std::move(items)), ItemIndex(itemIndex), Text(text), NoEntryText(std::move(text)) {
         if (ItemIndex >= 0) Text = Items[static_cast<std::size_t>(ItemIndex)];
     }
     std::vector<std::string> Items;
     int ItemIndex;
     std::string Text;
+    // Shown whenever no entry is chosen. A KR4 pin list shows its pin's default signal,
+    // which is what the pin then gets programmed with.
+    std::string NoEntryText;
 };
 
 // The page control: its pages are the groups named in Pages (their Caption is the tab's

@@ -328,7 +328,7 @@ void TMainForm::SetChecked(CheckControl& box, bool checked) {
 void TMainForm::ChooseEntry(ListControl& list, int index) {
     if (index < 0 || index >= static_cast<int>(list.Items.size())) index = -1;
     list.ItemIndex = index;
-    list.Text = index < 0 ? std::string() : list.Items[static_cast<std::size_t>(index)];
+    list.Text = index < 0 ? list.NoEntryText : list.Items[static_cast<std::size_t>(index)];
     Notify(list.Name);
 }
 

@@ -315,8 +315,8 @@ TEST(ImageDecoder, RoundTripsEveryModelAndEepromType) {
             SCOPED_TRACE(std::string(model.ListText) + " on " + std::string(geometry.Name));
             CodecState enc;
             EepromSettings& s = enc.Settings;
-            s.VendorId = 0x0403;
-            s.ProductId = 0x6001;
+            s.VendorId = 0x5EA1;
+            s.ProductId = 0x0B17;
             SetText(s.Manufacturer, "Maker\x01");
             SetText(s.ProductDescription, "Widget 9");
             SetText(s.SerialNumber, "SN\\42");

@@ -3,6 +3,7 @@
 #include "CodecTestSupport.h"
 #include "burnwise/codec/Checksum.h"
 #include "burnwise/codec/CodecState.h"
+#include "burnwise/codec/TextEscape.h"
 
 #include <functional>
 #include <gtest/gtest.h>
@@ -238,6 +239,32 @@ TEST(ImageEncoder, GeneratedSerialWithEmptyPrefixKeepsItsZeroCharacter) {
     EXPECT_EQ(st.WriteImage[15], 0x0000);
     EXPECT_EQ(st.WriteImage[16], 'P');
     EXPECT_EQ(st.WriteImage[23], 0x0001) << "Plug and Play off: 14 + 7 + 2";
+}
+
+// A text is taken from its first character on, whatever that is, up to the zero byte that
+// follows: a manufacturer that starts with a zero byte keeps the characters after it.
+TEST(ImageEncoder, TakesTextsFromTheFirstCharacterToTheNextZeroByte) {
+    struct Case {
+        std::string_view text;
+        std::uint16_t pointer; // length in the high byte, 0x80 | byte 20 in the low byte
+        std::vector<std::uint16_t> characters;
+    };
+    using namespace std::string_view_literals;
+    const Case cases[] = {
+        {""sv, 0x0494, {0x0000}},
+        {"\0AB"sv, 0x0894, {0x0000, 'A', 'B'}},
+        {"AB"sv, 0x0694, {'A', 'B'}},
+        {"A\0B"sv, 0x0494, {'A'}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(EscapeText(c.text));
+        CodecState st;
+        SetText(st.Settings.Manufacturer, c.text);
+        EncodeImage(st.Settings, Kr1, "93C46", Clock2007, st.WriteImage);
+        EXPECT_EQ(st.WriteImage[7], c.pointer);
+        for (std::size_t k = 0; k < c.characters.size(); ++k)
+            EXPECT_EQ(st.WriteImage[11 + k], c.characters[k]) << "character " << k;
+    }
 }
 
 // The descriptors and the Plug and Play word must end below word 63. Whatever does not

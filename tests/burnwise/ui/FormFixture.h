@@ -1,12 +1,12 @@
 #pragma once
 
 #include "burnwise/ui/MainForm.h"
+#include "support/TempFolder.h"
 
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -55,19 +55,9 @@ public:
 };
 
 // A scratch folder removed afterwards.
-class TempFolder {
+class TempFolder : public bwtest::TempFolder {
 public:
-    TempFolder() {
-        std::random_device random;
-        Path = fs::temp_directory_path() / ("burnwise-ui-test-" + std::to_string(random()));
-        fs::create_directories(Path);
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        fs::permissions(Path, fs::perms::owner_all, fs::perm_options::add, ignored);
-        fs::remove_all(Path, ignored);
-    }
-    fs::path Path;
+    TempFolder() : bwtest::TempFolder("burnwise-ui-test-") {}
 };
 
 inline std::string ReadBytes(const fs::path& path) {

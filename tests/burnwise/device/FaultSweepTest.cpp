@@ -1,0 +1,112 @@
+#include "DeviceFixture.h"
+
+namespace burnwise::device::testing {
+namespace {
+
+using ui::TMainForm;
+
+// A mixed bench: two KR2 chips on different parts, programmed from `templateFile`, a chip
+// of another family and a blank KR2 chip, so every scan has something to take and something
+// to skip.
+void Populate(DeviceBench& p, const fs::path& templateFile) {
+    p.Bench.AddDevice("KR2S", "93C46");
+    p.Bench.AddDevice("KR2S", "93C56");
+    p.Bench.AddDevice("KR4S");
+    p.Open(templateFile);
+    p.Form.BWProgramExecute();
+    p.Bench.AddDevice("KR2S", "93C46");
+    p.Host.Calls.clear();
+    p.Log.clear();
+    p.Outcomes.clear();
+    p.Trace.Calls.clear();
+}
+
+struct Operation {
+    std::string_view Name;
+    std::function<void(TMainForm&)> Run;
+};
+
+const Operation Operations[] = {
+    {"program", [](TMainForm& f) { f.BWProgramExecute(); }},
+    {"erase", [](TMainForm& f) { f.BWEraseExecute(); }},
+    {"read", [](TMainForm& f) { f.Read1Click(); }},
+    {"read and parse", [](TMainForm& f) { f.ReadandParse1Click(); }},
+    {"cycle", [](TMainForm& f) { f.ToolButton11Click(); }},
+};
+
+bool Contains(const std::vector<std::string>& all, std::string_view part) {
+    return std::any_of(all.begin(), all.end(),
+                       [&](const std::string& s) { return s.find(part) != std::string::npos; });
+}
+
+// What a failed call of each kind must leave behind, whichever operation made it.
+void ExpectReported(std::string_view call, DeviceBench& p, std::string_view operation) {
+    const std::vector<std::string> boxes = p.Boxes();
+    if (call == "VQ_ListDevices") {
+        EXPECT_TRUE(Contains(boxes, "GetVQDeviceCount - General IO Error..."));
+    } else if (call == "VQ_Open") {
+        EXPECT_TRUE(Contains(boxes, "VQ_Open - General IO Error..."));
+    } else if (call == "VQ_Close") {
+        EXPECT_TRUE(Contains(boxes, "VQ_Close - General IO Error..."));
+    } else if (call == "VQ_GetDeviceInfo") {
+        EXPECT_TRUE(Contains(boxes, "VQ_GetDeviceInfo  - General IO Error..."));
+    } else if (call == "VQ_EraseEE") {
+        EXPECT_TRUE(Contains(p.Log, "Erase failed"));
+    } else if (call == "VQ_CyclePort") {
+        EXPECT_TRUE(Contains(boxes, "info: No Valid Devices Found"));
+    } else if (call == "VQ_WriteEE") {
+        // The size probe's marker, or a word of the image the read-back then misses.
+        EXPECT_TRUE(Contains(p.Log, "ERROR - Write failed") ||
+                    Contains(boxes, "error: Error reading device"));
+    } else if (call == "VQ_ReadEE" && operation == "read") {
+        // Scan reads only change a count; the walk's own reads are reported.
+        EXPECT_TRUE(Contains(p.Log, "ERROR - Read EEPROM failed") ||
+                    p.Engine().Scan.ProgrammedCount > 0);
+    }
+}
+
+TEST(FaultSweep, EveryFailedCallOfEveryOperationIsSurvivedAndReported) {
+    // Saving a template flushes it to disk; write it once and open it for every run.
+    DeviceBench writer;
+    writer.Template("KR2S", [](TMainForm& f) {
+        ASSERT_TRUE(f.UserClick("CheckBox5"));
+        ASSERT_TRUE(f.UserTypeText("Edit6", "SW000001"));
+        ASSERT_TRUE(f.UserClick("CheckBox6"));
+    });
+    const fs::path templateFile = writer.Folder.Path / "run.ept";
+
+    for (const Operation& op : Operations) {
+        SCOPED_TRACE(op.Name);
+        DeviceBench clean;
+        Populate(clean, templateFile);
+        const int start = clean.Faults.Calls();
+        op.Run(clean.Form);
+        const std::vector<std::string> calls = clean.Trace.Calls;
+        ASSERT_GT(calls.size(), 10u);
+
+        for (std::size_t k = 0; k < calls.size(); ++k) {
+            SCOPED_TRACE(::testing::Message() << "call " << k + 1 << " " << calls[k]);
+            DeviceBench p;
+            Populate(p, templateFile);
+            p.Faults.FailCall(start + static_cast<int>(k) + 1, VQ_IO_ERROR);
+            op.Run(p.Form);
+            ASSERT_EQ(p.Faults.Failures(), 1);
+            EXPECT_EQ(p.Bench.OpenHandles(), 0);
+            EXPECT_FALSE(p.Engine().Unit.DeviceIsOpen);
+            ExpectReported(calls[k], p, op.Name);
+            // A device reported programmed holds its image.
+            for (const ProgramOutcome& o : p.Outcomes) {
+                if (!o.Programmed) continue;
+                codec::CodecState st;
+                EXPECT_EQ(
+                    p.DecodeBench(o.DriverIndex, codec::ChipModelOf(codec::ChipType::KR2S), st),
+                    codec::Programmed);
+                EXPECT_EQ(codec::TextOf(st.Settings.SerialNumber), o.SerialNumber);
+            }
+            if (::testing::Test::HasFailure()) return; // one broken call tells enough
+        }
+    }
+}
+
+} // namespace
+} // namespace burnwise::device::testing

@@ -1,0 +1,339 @@
+#include "DeviceFixture.h"
+#include "burnwise/codec/EepromGeometry.h"
+
+namespace burnwise::device::testing {
+namespace {
+
+using ui::TMainForm;
+
+void FixedSerial(TMainForm& f, std::string_view serial) {
+    ASSERT_TRUE(f.UserClick("CheckBox5"));
+    ASSERT_TRUE(f.UserTypeText("Edit6", serial));
+}
+
+// Every device a run reported programmed holds a valid image with that serial number.
+void ExpectProgrammedDevicesHoldTheirImage(DeviceBench& p, const codec::ChipModel& model) {
+    for (const ProgramOutcome& o : p.Outcomes) {
+        if (!o.Programmed) continue;
+        codec::CodecState st;
+        EXPECT_EQ(p.DecodeBench(o.DriverIndex, model, st), codec::Programmed)
+            << "device " << o.Position;
+        EXPECT_EQ(codec::TextOf(st.Settings.SerialNumber), o.SerialNumber);
+    }
+}
+
+TEST(ProgramRun, FixedSerialsAdvanceTheLastCharacterOnly) {
+    DeviceBench p;
+    for (int i = 0; i < 10; ++i)
+        p.Bench.AddDevice("KR2S");
+    p.Template("KR2S", [](TMainForm& f) { FixedSerial(f, "00000001"); });
+    ASSERT_TRUE(p.Form.UserExecute("BWProgram"));
+    const auto lines = p.LinesStartingWith("Programmed Serial Number : ");
+    ASSERT_EQ(lines.size(), 10u);
+    EXPECT_EQ(lines[0], "Programmed Serial Number : 00000001");
+    EXPECT_EQ(lines[1], "Programmed Serial Number : 00000002");
+    EXPECT_EQ(lines[2], "Programmed Serial Number : 00000003");
+    EXPECT_EQ(lines[9], "Programmed Serial Number : 0000000:") << "no carry past the 9";
+    // Each pass starts by clearing the list, so only the last line stays.
+    EXPECT_EQ(p.Form.Memo1.Lines, std::vector<std::string>{lines[9]});
+    EXPECT_TRUE(p.Boxes().empty());
+    EXPECT_EQ(p.Bench.OpenHandles(), 0);
+    ExpectProgrammedDevicesHoldTheirImage(p, codec::ChipModelOf(codec::ChipType::KR2S));
+    EXPECT_EQ(p.ProgressSeen.back(), std::make_pair(0, 0));
+}
+
+TEST(ProgramRun, EveryFamilyAndPartProgramsAndReadsBackWhatWasWritten) {
+    struct Case {
+        std::string_view model, eeprom;
+        std::size_t words;
+    } const cases[] = {
+        {"KR1S", "93C46", 64}, {"KR1S", "93C56", 128}, {"KR1S", "93C66", 128},
+        {"KR2S", "93C46", 64}, {"KR2S", "93C56", 128}, {"KR2F", "93C66", 128},
+        {"KR3D", "93C46", 64}, {"KR3D", "93C56", 128}, {"KR3E", "93C66", 128},
+        {"KR4S", "93C46", 64}, {"KR4F", "93C46", 64},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.model) + " on " + std::string(c.eeprom));
+        DeviceBench p;
+        p.Bench.AddDevice(c.model, c.eeprom);
+        p.Template(c.model, [](TMainForm& f) {
+            FixedSerial(f, "AB000001");
+            if (f.CheckBox6.Checked) {
+                ASSERT_TRUE(f.UserClick("CheckBox6"));
+            }
+        });
+        p.Form.BWProgramExecute();
+        EXPECT_TRUE(p.Boxes().empty()) << ::testing::PrintToString(p.Boxes());
+        EXPECT_EQ(p.LinesStartingWith("Programmed Serial Number : "),
+                  std::vector<std::string>{"Programmed Serial Number : AB000001"});
+        const auto held = p.Bench.Words(0);
+        for (std::size_t w = 0; w < c.words; ++w)
+            ASSERT_EQ(held[w], p.State.WriteImage[w]) << "word " << w;
+        EXPECT_EQ(p.State.EepromTypeName, c.model.starts_with("KR4") ? "93C46" : c.eeprom);
+        if (c.model.starts_with("KR4")) {
+            EXPECT_EQ(p.Trace.Count("VQ_SetLatencyTimer"), 1);
+            EXPECT_EQ(p.Trace.Count("VQ_EraseEE"), 0) << "the chip's own EEPROM is not erased";
+        }
+        EXPECT_EQ(p.Bench.OpenHandles(), 0);
+    }
+}
+
+TEST(ProgramRun, OnlyBlankDevicesLeavesProgrammedOnesAlone) {
+    for (const bool onlyBlank : {true, false}) {
+        SCOPED_TRACE(onlyBlank);
+        DeviceBench p;
+        p.Bench.AddDevice("KR2S");
+        p.Bench.AddDevice("KR2S");
+        p.Template("KR2S", [](TMainForm& f) { FixedSerial(f, "FIRST001"); });
+        p.Form.BWProgramExecute();
+        ASSERT_EQ(p.Outcomes.size(), 2u);
+
+        p.Outcomes.clear();
+        p.Bench.AddDevice("KR2S");
+        p.Template("KR2S", [onlyBlank](TMainForm& f) {
+            FixedSerial(f, "AGAIN001");
+            if (f.CheckBox6.Checked != onlyBlank) {
+                ASSERT_TRUE(f.UserClick("CheckBox6"));
+            }
+        });
+        p.Form.BWProgramExecute();
+        std::vector<int> programmed;
+        for (const ProgramOutcome& o : p.Outcomes)
+            programmed.push_back(o.DriverIndex);
+        EXPECT_EQ(programmed, (onlyBlank ? std::vector<int>{2} : std::vector<int>{0, 1, 2}));
+    }
+}
+
+TEST(ProgramRun, GeneratedSerialsWithinOneSecondWaitForTheClockAndProgramAgain) {
+    DeviceBench p;
+    for (int i = 0; i < 3; ++i)
+        p.Bench.AddDevice("KR2S");
+    p.Template("KR2S");
+    p.Form.BWProgramExecute();
+    const auto lines = p.LinesStartingWith("Programmed Serial Number : VQ");
+    ASSERT_EQ(lines.size(), 3u) << ::testing::PrintToString(p.Log);
+    EXPECT_NE(lines[0], lines[1]);
+    EXPECT_NE(lines[1], lines[2]);
+    // The clock stands still while a device is programmed: devices 1 and 2 each read back
+    // the serial of the device before them once, then wait for the next second.
+    EXPECT_EQ(p.Trace.Count("VQ_WriteEE"), 5 * (64 + 1));
+    EXPECT_TRUE(p.Boxes().empty());
+    ExpectProgrammedDevicesHoldTheirImage(p, codec::ChipModelOf(codec::ChipType::KR2S));
+}
+
+TEST(ProgramRun, ASerialThatNeverChangesEndsTheRunAfterThreePasses) {
+    DeviceBench p;
+    p.Bench.AddDevice("KR2S");
+    p.Bench.AddDevice("KR2S");
+    p.Clock.Frozen = true;
+    p.Template("KR2S");
+    p.Form.BWProgramExecute();
+    EXPECT_EQ(p.LinesStartingWith("Programmed Serial Number : ").size(), 1u);
+    EXPECT_EQ(p.Boxes(), std::vector<std::string>{
+                             "error: Device 1 keeps reading back the serial number of the device "
+                             "before it"});
+    EXPECT_EQ(p.Trace.Count("VQ_WriteEE"), 4 * (64 + 1)) << "device 0 once, device 1 three times";
+    ASSERT_EQ(p.Outcomes.size(), 2u);
+    EXPECT_FALSE(p.Outcomes[1].Programmed);
+    EXPECT_EQ(p.Bench.OpenHandles(), 0);
+}
+
+TEST(ProgramRun, SerialNumberDisabledMakesEveryDeviceNew) {
+    DeviceBench p;
+    p.Bench.AddDevice("KR2S");
+    p.Bench.AddDevice("KR2S");
+    p.Clock.Frozen = true;
+    p.Template("KR2S", [](TMainForm& f) { ASSERT_TRUE(f.UserClick("CheckBox8")); });
+    p.Form.BWProgramExecute();
+    EXPECT_EQ(p.LinesStartingWith("Programmed Serial Number : "),
+              std::vector<std::string>(2, "Programmed Serial Number : Disabled"));
+    EXPECT_TRUE(p.Boxes().empty());
+}
+
+TEST(ProgramRun, NoDeviceGivesOneBox) {
+    DeviceBench p;
+    p.Template("KR2S");
+    p.Form.BWProgramExecute();
+    EXPECT_EQ(p.Boxes(), std::vector<std::string>{"error: No Devices Found"});
+}
+
+TEST(ProgramRun, AnOpenFailureShowsItsBoxesInOrderAndEndsTheRun) {
+    // On a clean bench, find the open of the first programming pass, after the scan's two.
+    DeviceBench clean;
+    clean.Bench.AddDevice("KR2S");
+    clean.Bench.AddDevice("KR2S");
+    clean.Template("KR2S");
+    clean.Form.BWProgramExecute();
+    const auto& calls = clean.Trace.Calls;
+    int opens = 0, call = 0;
+    for (std::size_t i = 0; i < calls.size(); ++i)
+        if (calls[i] == "VQ_Open" && ++opens == 3) call = static_cast<int>(i) + 1;
+
+    DeviceBench p;
+    p.Bench.AddDevice("KR2S");
+    p.Bench.AddDevice("KR2S");
+    p.Template("KR2S");
+    p.Faults.FailCall(call, VQ_DEVICE_NOT_FOUND);
+    p.Form.BWProgramExecute();
+    EXPECT_EQ(p.Boxes(), (std::vector<std::string>{"error: VQ_Open - Device Not Found....",
+                                                   "error: Could Not Open Device 0",
+                                                   "error: Error opening device"}));
+    EXPECT_TRUE(p.Outcomes.size() == 1 && !p.Outcomes[0].Programmed);
+    EXPECT_EQ(p.Bench.Words(0), std::vector<std::uint16_t>(64, 0xFFFF)) << "nothing written";
+    EXPECT_EQ(p.Bench.OpenHandles(), 0);
+}
+
+TEST(ProgramRun, AReadBackFailureEndsTheRunAndKeepsEarlierDevices) {
+    DeviceBench p;
+    for (int i = 0; i < 3; ++i)
+        p.Bench.AddDevice("KR2S");
+    p.Template("KR2S", [](TMainForm& f) {
+        FixedSerial(f, "RB000001");
+        ASSERT_TRUE(f.UserClick("CheckBox6")); // every device, so the scan's read may fail
+    });
+    p.Bench.AddFault(1, {FaultKind::Read, 5, VQ_EEPROM_READ_FAILED});
+    p.Form.BWProgramExecute();
+    EXPECT_EQ(p.Boxes(), std::vector<std::string>{"error: Error reading device"});
+    EXPECT_EQ(p.LinesStartingWith("Programmed Serial Number : "),
+              std::vector<std::string>{"Programmed Serial Number : RB000001"});
+    EXPECT_EQ(p.Bench.Words(2), std::vector<std::uint16_t>(64, 0xFFFF)) << "never reached";
+    EXPECT_EQ(p.Bench.OpenHandles(), 0);
+    EXPECT_FALSE(p.Engine().Unit.DeviceIsOpen);
+}
+
+TEST(ProgramRun, APartThatKeepsItsOldImageIsNeverReportedProgrammed) {
+    struct Case {
+        std::string_view model;
+        std::string_view box;
+        bool verifyLine;
+    } const cases[] = {
+        // The internal EEPROM takes no size probe: the read-back still holds the old image.
+        {"KR4S", "error: Error reading device", true},
+        // The ignored probe marker already gives it away.
+        {"KR2S", "error: EEPROM size not detected - nothing written to device 0", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.model);
+        DeviceBench p;
+        p.Bench.AddDevice(c.model);
+        p.Template(c.model, [](TMainForm& f) {
+            FixedSerial(f, "OLD00001");
+            if (f.CheckBox6.Checked) {
+                ASSERT_TRUE(f.UserClick("CheckBox6"));
+            }
+        });
+        p.Form.BWProgramExecute();
+        ASSERT_EQ(p.Outcomes.size(), 1u);
+        ASSERT_TRUE(p.Outcomes[0].Programmed);
+
+        // The part holds a valid image now, and from here on keeps its words.
+        p.Outcomes.clear();
+        p.Host.Calls.clear();
+        p.Bench.AddFault(0, {FaultKind::IgnoreWrites, std::nullopt, VQ_OK});
+        p.Template(c.model, [](TMainForm& f) {
+            FixedSerial(f, "NEW00001");
+            if (f.CheckBox6.Checked) {
+                ASSERT_TRUE(f.UserClick("CheckBox6"));
+            }
+        });
+        p.Form.BWProgramExecute();
+        EXPECT_TRUE(p.LinesStartingWith("Programmed Serial Number : ").empty());
+        EXPECT_EQ(p.Boxes(), std::vector<std::string>{std::string(c.box)});
+        EXPECT_EQ(p.LinesStartingWith("ERROR - Verify failed Device 0 at word ").size(),
+                  c.verifyLine ? 1u : 0u)
+            << ::testing::PrintToString(p.Log);
+        ASSERT_EQ(p.Outcomes.size(), 1u);
+        EXPECT_FALSE(p.Outcomes[0].Programmed);
+    }
+}
+
+TEST(ProgramRun, StringsThatDoNotFitAreNeverWritten) {
+    DeviceBench p;
+    p.Bench.AddDevice("KR4S");
+    p.Template("KR4S");
+    // No prefix: the generated serial is a zero character and the six digits of the clock.
+    p.Form.SetText(p.Form.Edit5, "");
+    p.Form.SetText(p.Form.Edit10, std::string(20, 'M'));
+    p.Form.SetText(p.Form.Edit11, std::string(20, 'P'));
+    EXPECT_TRUE(p.Form.CheckStringTotal()) << "20 + 0 + 20 + 8 passes the length rule...";
+    const auto before = p.Bench.Words(0);
+    p.Form.BWProgramExecute();
+    // ...but the KR4 layout's strings then end at word 12 + 4 + 20 + 20 + 7 = 63, the
+    // checksum word.
+    EXPECT_EQ(p.Boxes(), std::vector<std::string>{
+                             "error: The strings do not fit the EEPROM - nothing written to "
+                             "device 0"});
+    EXPECT_EQ(p.Bench.Words(0), before);
+    EXPECT_EQ(p.Trace.Count("VQ_WriteEE") + p.Trace.Count("VQ_EraseEE") +
+                  p.Trace.Count("VQ_SetLatencyTimer"),
+              0);
+    ASSERT_EQ(p.Outcomes.size(), 1u);
+    EXPECT_FALSE(p.Outcomes[0].Programmed);
+}
+
+TEST(ProgramRun, APartOfUnknownSizeEndsTheRunNamingItsPosition) {
+    DeviceBench p;
+    p.Bench.AddDevice("KR2S");
+    p.Bench.AddDevice("KR2S");
+    p.Template("KR2S", [](TMainForm& f) { ASSERT_TRUE(f.UserClick("CheckBox6")); });
+    // The second device's part refuses the size probe's marker.
+    p.Bench.AddFault(1, {FaultKind::Write, 192, VQ_EEPROM_WRITE_FAILED});
+    p.Form.BWProgramExecute();
+    EXPECT_EQ(p.Boxes(), std::vector<std::string>{
+                             "error: EEPROM size not detected - nothing written to device 1"});
+    EXPECT_EQ(p.LinesStartingWith("ERROR - Write failed").size(), 1u);
+    EXPECT_EQ(p.Outcomes.size(), 2u);
+    EXPECT_EQ(p.Bench.OpenHandles(), 0);
+}
+
+TEST(ProgramRun, TooLongTextsAddTheLineButTheRunGoesOn) {
+    DeviceBench p;
+    p.Bench.AddDevice("KR2S");
+    p.Template("KR2S");
+    // 49 characters: 7 + 2 + 32 + 8.
+    p.Form.SetText(p.Form.Edit11, std::string(32, 'P'));
+    p.Log.clear();
+    p.Form.BWProgramExecute();
+    EXPECT_EQ(p.LinesStartingWith("ERROR - Total String Length exceeds maximum.").size(), 1u);
+    EXPECT_EQ(p.LinesStartingWith("Programmed Serial Number : ").size(), 1u);
+}
+
+} // namespace
+} // namespace burnwise::device::testing
+
+namespace burnwise::device::testing {
+namespace {
+
+// C0 TXDEN (0), C1 TXLED# (3), C2 RXLED# (2), C3 PWRON# (1), C4 SLEEP# (5 of its own list).
+constexpr std::uint16_t DefaultPinWord = 0x1230;
+constexpr std::uint16_t DefaultC4Word = 0x0005;
+
+TEST(ProgramRun, PinListsWithNoEntryChosenProgramTheirDefaultSignalAfterReopening) {
+    DeviceBench p;
+    p.Bench.AddDevice("KR4S");
+    p.Template("KR4S", [](TMainForm& f) { EXPECT_EQ(f.CBX1.ItemIndex, -1); });
+    p.Form.BWProgramExecute();
+    ASSERT_EQ(p.Outcomes.size(), 1u);
+    EXPECT_EQ(p.Bench.Words(0)[10], DefaultPinWord) << "freshly saved";
+    EXPECT_EQ(p.Bench.Words(0)[11], DefaultC4Word);
+
+    // The saved template holds -1 for every pin; opened again it shows and programs the same.
+    p.Bench.AddDevice("KR4S");
+    p.Bench.SetWords(0, std::vector<std::uint16_t>(64, 0xFFFF));
+    p.Outcomes.clear();
+    p.Open(p.Folder.Path / "run.ept");
+    EXPECT_EQ(p.Form.CBX1.Text, "TXDEN");
+    EXPECT_EQ(p.Form.CBX2.Text, "TXLED#");
+    EXPECT_EQ(p.Form.CBX3.Text, "RXLED#");
+    EXPECT_EQ(p.Form.CBX4.Text, "PWRON#");
+    EXPECT_EQ(p.Form.CBX5.Text, "SLEEP#");
+    p.Form.BWProgramExecute();
+    ASSERT_EQ(p.Outcomes.size(), 2u);
+    for (int device = 0; device < 2; ++device) {
+        EXPECT_EQ(p.Bench.Words(device)[10], DefaultPinWord) << "reopened, device " << device;
+        EXPECT_EQ(p.Bench.Words(device)[11], DefaultC4Word);
+    }
+}
+
+} // namespace
+} // namespace burnwise::device::testing

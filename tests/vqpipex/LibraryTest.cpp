@@ -1,0 +1,263 @@
+// The driver library through its C functions, on a bench file of this test process.
+#include "TestFiles.h"
+#include "vqpipex/BenchFile.h"
+#include "vqpipex/vqpipex.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+
+using namespace vqpipex::testing;
+
+// The library reads its environment once, at its first call: every test of this process
+// shares one bench file and one trace file, and each test starts by writing the bench.
+struct Environment {
+    Scratch Folder;
+    std::string Bench = (Folder / "bench.txt").string();
+    std::string Trace = (Folder / "trace.txt").string();
+    Environment() {
+        // A child run of one test brings its own bench.
+        if (std::getenv("VQPIPEX_CHILD") != nullptr) return;
+        ::setenv("VQPIPEX_BENCH", Bench.c_str(), 1);
+        ::setenv("VQPIPEX_TRACE", Trace.c_str(), 1);
+    }
+};
+
+Environment& Env() {
+    static Environment env;
+    return env;
+}
+
+std::string Vqbench(const std::string& args) {
+    return std::string(VQBENCH) + " " + args;
+}
+
+class Library : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::getenv("VQPIPEX_CHILD") != nullptr) return;
+        ::unlink((Env().Bench + ".lock").c_str());
+        std::filesystem::remove(Env().Bench);
+    }
+
+    int Count() {
+        std::int32_t count = -1;
+        EXPECT_EQ(VQ_ListDevices(&count, nullptr, VQ_LIST_NUMBER_ONLY), VQ_OK);
+        return count;
+    }
+
+    vqpipex::Bench OnFile() {
+        auto read = vqpipex::ReadBenchFile(Env().Bench);
+        EXPECT_TRUE(read.Value) << read.Error;
+        return read.Value ? *read.Value : vqpipex::Bench{};
+    }
+};
+
+TEST_F(Library, CreatesTheDefaultBenchOnFirstUse) {
+    ASSERT_NE(&VQSIM_IsSimulator, nullptr);
+    EXPECT_EQ(VQSIM_IsSimulator(), 1);
+    EXPECT_EQ(std::string(VQSIM_BenchPath()), Env().Bench);
+    EXPECT_EQ(Count(), 5);
+    const auto bench = OnFile();
+    ASSERT_EQ(bench.Chips.size(), 4u);
+    EXPECT_EQ(bench.Chips[3].Model->Name, "KR4S");
+    VQ_HANDLE h = nullptr;
+    ASSERT_EQ(VQ_Open(2, &h), VQ_OK);
+    std::uint32_t code = 0;
+    char description[VQ_TEXT_SIZE] = {};
+    char serial[VQ_TEXT_SIZE] = {};
+    EXPECT_EQ(VQ_GetDeviceInfo(h, &code, nullptr, serial, description, nullptr), VQ_OK);
+    EXPECT_EQ(code, 4u);
+    EXPECT_EQ(std::string(description), "KR3D Dual UART A");
+    EXPECT_EQ(std::string(serial), bench.Chips[2].Serial + "A");
+    EXPECT_EQ(VQ_Close(h), VQ_OK);
+    EXPECT_EQ(VQ_Close(h), VQ_INVALID_HANDLE);
+}
+
+TEST_F(Library, WritesReachTheBenchFileWhenTheHandleCloses) {
+    ASSERT_EQ(Shell(Vqbench("reset")).Code, 0);
+    ASSERT_EQ(Shell(Vqbench("add KR2S --eeprom 93C56")).Code, 0);
+    ASSERT_EQ(Count(), 1);
+    VQ_HANDLE h = nullptr;
+    ASSERT_EQ(VQ_Open(0, &h), VQ_OK);
+    ASSERT_EQ(VQ_EraseEE(h), VQ_OK);
+    for (std::uint32_t w = 0; w < 128; ++w)
+        ASSERT_EQ(VQ_WriteEE(h, w, static_cast<std::uint16_t>(0x1000 + w)), VQ_OK);
+    ASSERT_EQ(VQ_WriteEE(h, 192, 0x00C0), VQ_OK); // lands on word 64 of a 128-word part
+    ASSERT_EQ(VQ_Close(h), VQ_OK);
+    const auto words = OnFile().Chips.at(0).Words;
+    ASSERT_EQ(words.size(), 128u);
+    EXPECT_EQ(words[0], 0x1000);
+    EXPECT_EQ(words[64], 0x00C0);
+    EXPECT_EQ(words[127], 0x107F);
+}
+
+TEST_F(Library, AChipAddedWhileAHandleIsOpenIsNotLost) {
+    ASSERT_EQ(Shell(Vqbench("reset")).Code, 0);
+    ASSERT_EQ(Shell(Vqbench("add KR1S")).Code, 0);
+    ASSERT_EQ(Count(), 1);
+    VQ_HANDLE h = nullptr;
+    ASSERT_EQ(VQ_Open(0, &h), VQ_OK);
+    ASSERT_EQ(VQ_WriteEE(h, 3, 0x0303), VQ_OK);
+    ASSERT_EQ(Shell(Vqbench("add KR4F")).Code, 0);
+    ASSERT_EQ(VQ_WriteEE(h, 4, 0x0404), VQ_OK);
+    ASSERT_EQ(VQ_Close(h), VQ_OK);
+
+    const auto bench = OnFile();
+    ASSERT_EQ(bench.Chips.size(), 2u);
+    EXPECT_EQ(bench.Chips[0].Words[3], 0x0303);
+    EXPECT_EQ(bench.Chips[0].Words[4], 0x0404);
+    EXPECT_EQ(bench.Chips[1].Model->Name, "KR4F");
+    EXPECT_EQ(Count(), 2); // plugged in: seen at the next scan
+}
+
+TEST_F(Library, ARemovedChipIsGoneAtTheNextScanAndItsHandleOnlyCloses) {
+    ASSERT_EQ(Shell(Vqbench("reset")).Code, 0);
+    ASSERT_EQ(Shell(Vqbench("add KR2S")).Code, 0);
+    ASSERT_EQ(Shell(Vqbench("add KR2F")).Code, 0);
+    ASSERT_EQ(Count(), 2);
+    VQ_HANDLE h = nullptr;
+    ASSERT_EQ(VQ_Open(0, &h), VQ_OK);
+    ASSERT_EQ(VQ_WriteEE(h, 0, 0x1234), VQ_OK);
+    ASSERT_EQ(Shell(Vqbench("remove 0")).Code, 0);
+    EXPECT_EQ(Count(), 1);
+    std::uint16_t value = 0;
+    EXPECT_EQ(VQ_ReadEE(h, 0, &value), VQ_IO_ERROR);
+    EXPECT_EQ(VQ_Close(h), VQ_OK);
+    const auto bench = OnFile();
+    ASSERT_EQ(bench.Chips.size(), 1u);
+    EXPECT_EQ(bench.Chips[0].Model->Name, "KR2F");
+    EXPECT_EQ(bench.Chips[0].Words[0], 0xFFFF); // the write went with the removed chip
+}
+
+TEST_F(Library, ADamagedBenchFailsTheCountAndIsLeftAsItWas) {
+    const std::string damaged = "vqpipex-bench 1\nchip VQ1 KR2S 93C46\nwords 0 FFFF\nend\n";
+    WriteAll(Env().Bench, damaged);
+    std::int32_t count = 7;
+    const Ran stderrCheck = Shell(Vqbench("list"), true);
+    EXPECT_EQ(stderrCheck.Code, 2);
+    EXPECT_NE(stderrCheck.Out.find("damaged bench file"), std::string::npos) << stderrCheck.Out;
+    EXPECT_EQ(VQ_ListDevices(&count, nullptr, VQ_LIST_NUMBER_ONLY), VQ_IO_ERROR);
+    EXPECT_EQ(ReadAll(Env().Bench), damaged);
+}
+
+TEST_F(Library, CountedFaultsCountDownInTheFile) {
+    ASSERT_EQ(Shell(Vqbench("reset")).Code, 0);
+    ASSERT_EQ(Shell(Vqbench("add KR2S")).Code, 0);
+    ASSERT_EQ(Shell(Vqbench("fault 0 open --status 2 --times 1")).Code, 0);
+    ASSERT_EQ(Shell(Vqbench("fault 0 read --word 9 --times 2")).Code, 0);
+    ASSERT_EQ(Count(), 1);
+    VQ_HANDLE h = nullptr;
+    EXPECT_EQ(VQ_Open(0, &h), VQ_DEVICE_NOT_FOUND);
+    // Spent at once, without a close: another process sees it.
+    EXPECT_EQ(OnFile().Chips[0].Faults[0].size(), 1u);
+    ASSERT_EQ(VQ_Open(0, &h), VQ_OK);
+    std::uint16_t value = 0;
+    EXPECT_EQ(VQ_ReadEE(h, 9, &value), VQ_EEPROM_READ_FAILED);
+    EXPECT_EQ(OnFile().Chips[0].Faults[0].at(0).Times, 1);
+    EXPECT_EQ(VQ_ReadEE(h, 8, &value), VQ_OK);
+    EXPECT_EQ(VQ_ReadEE(h, 9, &value), VQ_EEPROM_READ_FAILED);
+    EXPECT_EQ(VQ_ReadEE(h, 9, &value), VQ_OK);
+    EXPECT_EQ(VQ_Close(h), VQ_OK);
+    EXPECT_TRUE(OnFile().Chips[0].Faults[0].empty());
+}
+
+TEST_F(Library, AWriteBackThatCannotHappenFailsTheClose) {
+    ASSERT_EQ(Shell(Vqbench("reset")).Code, 0);
+    ASSERT_EQ(Shell(Vqbench("add KR2S")).Code, 0);
+    ASSERT_EQ(Count(), 1);
+    VQ_HANDLE h = nullptr;
+    ASSERT_EQ(VQ_Open(0, &h), VQ_OK);
+    ASSERT_EQ(VQ_WriteEE(h, 0, 0), VQ_OK);
+    ::chmod(Env().Bench.c_str(), 0444);
+    EXPECT_EQ(VQ_Close(h), VQ_IO_ERROR);
+    EXPECT_EQ(VQ_Close(h), VQ_INVALID_HANDLE); // closed all the same
+    ::chmod(Env().Bench.c_str(), 0644);
+    // Kept and written at the next chance.
+    EXPECT_EQ(Count(), 1);
+    EXPECT_EQ(OnFile().Chips[0].Words[0], 0);
+}
+
+TEST_F(Library, TracesEveryCallWithItsNameFirstAndStatusLast) {
+    const auto start = std::filesystem::exists(Env().Trace) ? ReadAll(Env().Trace).size() : 0;
+    ASSERT_EQ(Count(), 5);
+    VQ_HANDLE h = nullptr;
+    ASSERT_EQ(VQ_Open(0, &h), VQ_OK);
+    std::uint16_t value = 0;
+    EXPECT_EQ(VQ_ReadEE(h, 300, &value), VQ_INVALID_PARAMETER);
+    EXPECT_EQ(VQ_SetLatencyTimer(h, 0x77), VQ_OK);
+    EXPECT_EQ(VQ_Close(h), VQ_OK);
+    EXPECT_EQ(VQ_EraseEE(h), VQ_INVALID_HANDLE);
+    std::istringstream lines(ReadAll(Env().Trace).substr(start));
+    std::vector<std::pair<std::string, std::string>> seen;
+    for (std::string line; std::getline(lines, line);)
+        seen.emplace_back(line.substr(0, line.find(' ')), line.substr(line.rfind(' ') + 1));
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"VQ_ListDevices", "0"},     {"VQ_Open", "0"},  {"VQ_ReadEE", "6"},
+        {"VQ_SetLatencyTimer", "0"}, {"VQ_Close", "0"}, {"VQ_EraseEE", "1"}};
+    EXPECT_EQ(seen, expected);
+}
+
+// Runs one test of this executable in a child process with extra environment.
+int RunChild(const std::string& test, const std::string& environment) {
+    const std::string command = "VQPIPEX_TRACE= " + environment + " " +
+                                std::string(TEST_EXECUTABLE) + " --gtest_filter=" + test +
+                                " > /dev/null 2>&1";
+    return Shell(command).Code;
+}
+
+TEST_F(Library, ChangesLeftOpenAtExitAreSaved) {
+    if (std::getenv("VQPIPEX_CHILD") != nullptr) {
+        ASSERT_EQ(Count(), 1);
+        VQ_HANDLE h = nullptr;
+        ASSERT_EQ(VQ_Open(0, &h), VQ_OK);
+        ASSERT_EQ(VQ_WriteEE(h, 1, 0xBEEF), VQ_OK);
+        std::exit(0); // no close
+    }
+    Scratch scratch;
+    const std::string bench = (scratch / "b.txt").string();
+    const std::string env = "VQPIPEX_BENCH=" + bench;
+    ASSERT_EQ(Shell(env + " " + Vqbench("reset")).Code, 0);
+    ASSERT_EQ(Shell(env + " " + Vqbench("add KR2S")).Code, 0);
+    ASSERT_EQ(RunChild("Library.ChangesLeftOpenAtExitAreSaved", env + " VQPIPEX_CHILD=1"), 0);
+    const auto read = vqpipex::ReadBenchFile(bench);
+    ASSERT_TRUE(read.Value) << read.Error;
+    EXPECT_EQ(read.Value->Chips[0].Words[1], 0xBEEF);
+}
+
+TEST_F(Library, EveryCallTakesTheDelay) {
+    constexpr int Calls = 300;
+    constexpr int DelayUs = 1000;
+    if (const char* elapsedFile = std::getenv("VQPIPEX_CHILD")) {
+        const auto start = std::chrono::steady_clock::now();
+        ASSERT_EQ(Count(), 5);
+        VQ_HANDLE h = nullptr;
+        ASSERT_EQ(VQ_Open(1, &h), VQ_OK);
+        std::uint16_t value = 0;
+        for (int i = 0; i < Calls - 4; ++i)
+            ASSERT_EQ(VQ_WriteEE(h, static_cast<std::uint32_t>(i % 128), value++), VQ_OK);
+        ASSERT_EQ(VQ_EraseEE(h), VQ_OK);
+        ASSERT_EQ(VQ_Close(h), VQ_OK); // with a write-back
+        const auto us = std::chrono::duration_cast<std::chrono::microseconds>(
+                            std::chrono::steady_clock::now() - start)
+                            .count();
+        WriteAll(elapsedFile, std::to_string(us));
+        std::exit(0);
+    }
+    Scratch scratch;
+    const std::string env = "VQPIPEX_BENCH=" + (scratch / "b.txt").string() +
+                            " VQPIPEX_DELAY_US=" + std::to_string(DelayUs) +
+                            " VQPIPEX_CHILD=" + (scratch / "elapsed").string();
+    ASSERT_EQ(RunChild("Library.EveryCallTakesTheDelay", env), 0);
+    const double ratio = std::stod(ReadAll(scratch / "elapsed")) / (Calls * DelayUs);
+    EXPECT_GE(ratio, 0.98);
+    // Generous: the machine is shared; the benchmark reports the real figure.
+    EXPECT_LT(ratio, 1.5);
+}
+
+} // namespace
