@@ -21,18 +21,32 @@ echo "No display (DISPLAY and WAYLAND_DISPLAY are unset): a headless demonstrati
 cli=$bin/burnwise/cli/burnwise-cli
 vqbench=$bin/vqpipex/vqbench
 template=examples/templates/KR2S-Serial-Cable.ept
+# A command that fails says so and the demonstration goes on.
 show() {
   echo
   echo "\$ $(basename "$1") ${*:2}"
-  "$@"
+  "$@" || { local status=$?; echo "(exit status $status)"; return "$status"; }
 }
 has_command() { "$cli" --help 2>/dev/null | grep -Eq "^ +$1( |\$)"; }
 
-if has_command scan && has_command program && has_command read; then
+set +e
+if has_command scan && has_command program && has_command read && [[ -x $vqbench ]]; then
+  # The default bench in a file of its own, so the window's bench stays as it was.
+  scratch=$(mktemp -d)
+  trap 'rm -rf "$scratch"' EXIT
+  export VQPIPEX_BENCH=$scratch/bench.txt
+  echo "Bench file: $VQPIPEX_BENCH (a fresh copy of the default bench)"
+  show "$vqbench" reset --default
+  show "$vqbench" list
   show "$cli" scan
-  show "$cli" program "$template"
-  show "$cli" read
-  if [[ -x $vqbench ]]; then show "$vqbench" list; fi
+  show "$cli" program --template "$template" --log "$scratch/production.csv"
+  show "$cli" scan
+  show "$cli" read --template "$template" | head -n 12
+  echo "(... every device's EEPROM follows)"
+  show "$vqbench" list
+  echo
+  echo "\$ cat production.csv"
+  cat "$scratch/production.csv"
 else
   echo "(this build of burnwise-cli has no device commands yet: showing the template and its image)"
   show "$cli" template check "$template" && echo "(template is valid)"
