@@ -6,6 +6,7 @@
 #include "burnwise/device/RunFlags.h"
 #include "burnwise/device/testing/InProcessBench.h"
 #include "burnwise/ui/MainForm.h"
+#include "burnwise/ui/view/AboutBox.h"
 #include "burnwise/ui/view/MainWindow.h"
 #include "burnwise/ui/view/Program.h"
 #include "burnwise/ui/view/WindowHost.h"
@@ -20,6 +21,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -481,6 +483,29 @@ TEST(HelpFile, CompiledHelpWinsAndAMissingFileIsNotReported) {
     host.OpenHelpFile(html);
     EXPECT_EQ(host.Calls,
               (std::vector<std::string>{"desktop Burnwise.html", "desktop Burnwise.chm"}));
+}
+
+TEST(AboutBox, ShowsTheVersionOnItsPanelAndClosesWithOk) {
+    view::TAboutBox about;
+    about.show();
+    EXPECT_EQ(about.size(), QSize(367, 223));
+    EXPECT_EQ(about.windowTitle(), "About");
+    EXPECT_EQ(QFontInfo(about.font()).pixelSize(), 13);
+    auto* version = about.findChild<QLabel*>("Version");
+    ASSERT_NE(version, nullptr);
+    EXPECT_EQ(version->text(), "BURNWISE Version 3.0a");
+    auto* logo = about.findChild<QLabel*>("ProgramIcon");
+    ASSERT_NE(logo, nullptr);
+    // The drawing was found and drawn: the chip in its middle is opaque.
+    const QImage drawn = logo->pixmap().toImage();
+    ASSERT_FALSE(drawn.isNull());
+    EXPECT_EQ(qAlpha(drawn.pixel(drawn.width() / 2, drawn.height() * 2 / 3)), 255);
+    auto* ok = about.findChild<QPushButton*>("OKButton");
+    ASSERT_NE(ok, nullptr);
+    EXPECT_FALSE(ok->icon().isNull());
+    ok->click();
+    EXPECT_EQ(about.result(), QDialog::Accepted);
+    EXPECT_FALSE(about.isVisible());
 }
 
 TEST(QtNameFilter, TurnsTheTemplateFilterIntoQtsForm) {
