@@ -1,0 +1,193 @@
+// burnwise-cli's device commands end to end: vqbench sets up a bench file, burnwise-cli
+// programs it through the simulated driver library, vqbench reads the EEPROMs back.
+
+#include "support/TempFolder.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+namespace {
+
+struct Ran {
+    int Status = -1;
+    std::string Out;
+    std::string Err;
+
+    std::vector<std::string> Lines() const { return Split(Out); }
+    static std::vector<std::string> Split(const std::string& text) {
+        std::vector<std::string> lines;
+        std::istringstream in(text);
+        for (std::string line; std::getline(in, line);) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            lines.push_back(line);
+        }
+        return lines;
+    }
+};
+
+std::string ReadAll(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A KR2S template with fixed serial numbers, and only blank devices programmed.
+constexpr const char* Kr2Template = "[Basic Details]\r\n"
+                                    "Device Type=3\r\n"
+                                    "VID PID Type=0\r\n"
+                                    "USB VID=3C5A\r\n"
+                                    "USB PID=71A0\r\n"
+                                    "[USB Power Options]\r\n"
+                                    "Bus Powered=1\r\n"
+                                    "Max Bus Power=100\r\n"
+                                    "[USB Serial Number Control]\r\n"
+                                    "Prefix=VQ\r\n"
+                                    "Use Fixed Serial Number=1\r\n"
+                                    "Fixed Serial Number=E2E00001\r\n"
+                                    "[Windows Plug and Play]\r\n"
+                                    "Enable Plug and Play=1\r\n"
+                                    "[USB String Descriptors]\r\n"
+                                    "Manufacturer=Bench Maker\r\n"
+                                    "Product=Line Test\r\n"
+                                    "[Programming Options]\r\n"
+                                    "Only Program Blank Devices=1\r\n"
+                                    "[KR2 Device Specific Options]\r\n"
+                                    "USB Version Number=1\r\n";
+
+class DeviceCommands : public testing::Test {
+protected:
+    bwtest::TempFolder Folder{"bwcli-device-"};
+    std::string Bench = (Folder.Path / "bench.txt").string();
+    std::string Template = (Folder.Path / "kr2.ept").string();
+
+    void SetUp() override { std::ofstream(Template, std::ios::binary) << Kr2Template; }
+
+    // `args` goes through the shell; the paths used here hold no blanks.
+    Ran Run(const std::string& program, const std::string& args) const {
+        const std::string out = (Folder.Path / "stdout").string();
+        const std::string err = (Folder.Path / "stderr").string();
+        const std::string command = "VQPIPEX_BENCH=" + Bench + " " + program + " " + args + " >" +
+                                    out + " 2>" + err + " </dev/null";
+        const int raw = std::system(command.c_str());
+        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadAll(out), ReadAll(err)};
+    }
+    Ran Cli(const std::string& args) const { return Run(BURNWISE_CLI, args); }
+    Ran Vqbench(const std::string& args) const { return Run(VQBENCH, args); }
+};
+
+TEST_F(DeviceCommands, ProgramsTheBenchFileAndLogsEachDevice) {
+    ASSERT_EQ(Vqbench("reset").Status, 0);
+    ASSERT_EQ(Vqbench("add KR2S --eeprom 93C46").Status, 0);
+    ASSERT_EQ(Vqbench("add KR2S --eeprom 93C56").Status, 0);
+    ASSERT_EQ(Vqbench("add KR4S").Status, 0);
+
+    const std::string log = (Folder.Path / "run.csv").string();
+    const Ran program = Cli("program --template " + Template + " --log " + log);
+    EXPECT_EQ(program.Status, 0) << program.Err;
+    EXPECT_EQ(program.Lines(), (std::vector<std::string>{"Programmed Serial Number : E2E00001",
+                                                         "Programmed Serial Number : E2E00002"}));
+    EXPECT_EQ(program.Err, "");
+
+    // What each part holds is the image encode makes for that device and part.
+    const struct {
+        int Index;
+        const char* Eeprom;
+    } devices[] = {{0, "93C46"}, {1, "93C56"}};
+    for (const auto& d : devices) {
+        SCOPED_TRACE(d.Eeprom);
+        const Ran dump = Vqbench("dump " + std::to_string(d.Index));
+        ASSERT_EQ(dump.Status, 0);
+        const Ran encoded = Cli("encode --template " + Template + " --format dump --eeprom " +
+                                d.Eeprom + " --device-number " + std::to_string(d.Index));
+        ASSERT_EQ(encoded.Status, 0) << encoded.Err;
+        const std::vector<std::string> held = dump.Lines();
+        const std::vector<std::string> expected = encoded.Lines();
+        ASSERT_EQ(expected.size(), 8u);
+        ASSERT_GE(held.size(), expected.size());
+        for (std::size_t i = 0; i < expected.size(); ++i)
+            EXPECT_EQ(held[i], expected[i]) << "line " << i;
+        // The image's upper half, written as zero words to a 128-word part.
+        for (std::size_t i = expected.size(); i < held.size(); ++i)
+            EXPECT_NE(held[i].find(" : 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 "),
+                      std::string::npos)
+                << held[i];
+    }
+    EXPECT_EQ(Vqbench("dump 2").Lines()[0].substr(0, 11), "0000 : FF F") << "KR4 left alone";
+
+    const std::vector<std::string> records = Ran::Split(ReadAll(log));
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[0], "utc_time,position,driver_index,model,eeprom,serial_number");
+    EXPECT_TRUE(records[1].ends_with(",0,0,KR2S,93C46,E2E00001")) << records[1];
+    EXPECT_TRUE(records[2].ends_with(",1,1,KR2S,93C56,E2E00002")) << records[2];
+
+    // A second run finds nothing blank to program; the log keeps its two records.
+    const Ran again = Cli("program --template " + Template + " --log " + log);
+    EXPECT_EQ(again.Status, 1);
+    EXPECT_EQ(again.Err, "error: No Devices Found\n");
+    EXPECT_EQ(Ran::Split(ReadAll(log)).size(), 3u);
+
+    const Ran scan = Cli("scan --template " + Template);
+    EXPECT_EQ(scan.Status, 0);
+    EXPECT_EQ(scan.Lines(), (std::vector<std::string>{"Number Of Blank Devices = 1",
+                                                      "Number Of Programmed Devices = 2"}))
+        << "the scan counts every device, the KR4 chip too";
+}
+
+TEST_F(DeviceCommands, OperationsReportTheirEndInTheExitStatus) {
+    ASSERT_EQ(Vqbench("reset").Status, 0);
+    const Ran empty = Cli("erase --template " + Template);
+    EXPECT_EQ(empty.Status, 1);
+    EXPECT_EQ(empty.Out, "No Devices found ...\n");
+
+    ASSERT_EQ(Vqbench("add KR2S").Status, 0);
+    ASSERT_EQ(Vqbench("add KR2S").Status, 0);
+    ASSERT_EQ(Vqbench("fault 0 open").Status, 0);
+    // The scan skips the device it cannot open; the read walk of the rest runs to its end.
+    const Ran read = Cli("read --template " + Template);
+    EXPECT_EQ(read.Status, 0) << read.Err;
+    EXPECT_EQ(read.Lines().at(0), "Read EEPROM successful Device 0");
+    EXPECT_TRUE(read.Err.starts_with("error: VQ_Open - ")) << read.Err;
+
+    ASSERT_EQ(Vqbench("fault 0 clear").Status, 0);
+    ASSERT_EQ(Vqbench("fault 1 ignore-writes").Status, 0);
+    // Device 1 takes no size marker: nothing is written to it and the run stops there.
+    const Ran program = Cli("program --template " + Template);
+    EXPECT_EQ(program.Status, 1);
+    EXPECT_EQ(program.Lines(), std::vector<std::string>{"Programmed Serial Number : E2E00001"});
+    EXPECT_EQ(program.Err, "error: EEPROM size not detected - nothing written to device 1\n");
+}
+
+TEST_F(DeviceCommands, LogFieldsWithCommasOrQuotesAreQuoted) {
+    ASSERT_EQ(Vqbench("reset").Status, 0);
+    ASSERT_EQ(Vqbench("add KR2S").Status, 0);
+    std::string text = Kr2Template;
+    text.replace(text.find("E2E00001"), 8, "Q\"T,0001");
+    std::ofstream(Template, std::ios::binary | std::ios::trunc) << text;
+    const std::string log = (Folder.Path / "quoted.csv").string();
+    const Ran program = Cli("program --template " + Template + " --log " + log);
+    ASSERT_EQ(program.Status, 0) << program.Err;
+    const std::vector<std::string> records = Ran::Split(ReadAll(log));
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_TRUE(records[1].ends_with(",0,0,KR2S,93C46,\"Q\"\"T,0001\"")) << records[1];
+}
+
+TEST_F(DeviceCommands, BadArgumentsExitTwo) {
+    const std::string missing = (Folder.Path / "missing.ept").string();
+    const std::string folder = Folder.Path.string();
+    for (const std::string& args :
+         {std::string("program"), "scan --template " + missing, "program --template " + folder,
+          "program --template " + Template + " --log " + folder, std::string("scan extra")}) {
+        SCOPED_TRACE(args);
+        const Ran run = Cli(args);
+        EXPECT_EQ(run.Status, 2);
+        EXPECT_FALSE(run.Err.empty());
+        EXPECT_EQ(run.Out, "");
+    }
+}
+
+} // namespace
