@@ -9,6 +9,8 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
   xvfb xauth xdotool fonts-liberation
+  qt6-svg-dev adwaita-icon-theme imagemagick
+  dpkg-dev file desktop-file-utils
   git
 )
 

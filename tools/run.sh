@@ -1,26 +1,54 @@
 #!/usr/bin/env bash
-# Installs what the build needs, builds, and starts Burnwise on the simulated bench.
-# Without a display it says so and shows what the codec makes of an example template.
+# Installs what the build needs, builds what is missing, and starts Burnwise on the
+# simulated device bench. Without a display it says so and runs a headless
+# demonstration instead: burnwise-cli scans, programs and reads back the same bench.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
 cmake --preset default >/dev/null
-cmake --build --preset default
+targets=(burnwise burnwise-cli)
+# vqbench comes with the simulated bench's tool set.
+if cmake --build --preset default --target help 2>/dev/null | grep -q '^vqbench:'; then
+  targets+=(vqbench)
+fi
+cmake --build --preset default --target "${targets[@]}"
 bin=build/default
-if [[ -n ${DISPLAY:-}${WAYLAND_DISPLAY:-} && -x $bin/burnwise/ui/burnwise ]]; then
-  exec "$bin/burnwise/ui/burnwise"
+if [[ -n ${DISPLAY:-}${WAYLAND_DISPLAY:-} ]]; then
+  exec "$bin/burnwise/ui/view/burnwise"
 fi
-if [[ -z ${DISPLAY:-}${WAYLAND_DISPLAY:-} ]]; then
-  echo "No display (DISPLAY and WAYLAND_DISPLAY are unset): showing burnwise-cli instead."
-else
-  echo "The Burnwise window is not built yet: showing burnwise-cli instead."
-fi
+
+echo "No display (DISPLAY and WAYLAND_DISPLAY are unset): a headless demonstration instead."
 cli=$bin/burnwise/cli/burnwise-cli
+vqbench=$bin/vqpipex/vqbench
+template=examples/templates/KR2S-Serial-Cable.ept
+# A command that fails says so and the demonstration goes on.
 show() {
   echo
-  echo "\$ burnwise-cli $*"
-  "$cli" "$@"
+  echo "\$ $(basename "$1") ${*:2}"
+  "$@" || { local status=$?; echo "(exit status $status)"; return "$status"; }
 }
-show template check examples/templates/KR2S-Serial-Cable.ept && echo "(template is valid)"
-show encode --template examples/templates/KR2S-Serial-Cable.ept --device-number 0 --format dump
-show encode examples/kr2s-worked.settings
+has_command() { "$cli" --help 2>/dev/null | grep -Eq "^ +$1( |\$)"; }
+
+set +e
+if has_command scan && has_command program && has_command read && [[ -x $vqbench ]]; then
+  # The default bench in a file of its own, so the window's bench stays as it was.
+  scratch=$(mktemp -d)
+  trap 'rm -rf "$scratch"' EXIT
+  export VQPIPEX_BENCH=$scratch/bench.txt
+  echo "Bench file: $VQPIPEX_BENCH (a fresh copy of the default bench)"
+  show "$vqbench" reset --default
+  show "$vqbench" list
+  show "$cli" scan
+  show "$cli" program --template "$template" --log "$scratch/production.csv"
+  show "$cli" scan
+  show "$cli" read --template "$template" | head -n 12
+  echo "(... every device's EEPROM follows)"
+  show "$vqbench" list
+  echo
+  echo "\$ cat production.csv"
+  cat "$scratch/production.csv"
+else
+  echo "(this build of burnwise-cli has no device commands yet: showing the template and its image)"
+  show "$cli" template check "$template" && echo "(template is valid)"
+  show "$cli" encode --template "$template" --device-number 0 --format dump
+fi

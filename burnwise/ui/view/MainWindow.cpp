@@ -1,0 +1,595 @@
+#include "burnwise/ui/view/MainWindow.h"
+
+#include "burnwise/ui/view/Icons.h"
+#include "burnwise/ui/view/Texts.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QStatusBar>
+#include <QStyleOptionComboBox>
+#include <QStylePainter>
+#include <QTabWidget>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <exception>
+
+namespace burnwise::view {
+namespace {
+
+// Where the controls sit inside their groups (the groups' own bounds come from the form).
+// Rows are 21 pixels high, labels left and their fields right-aligned to one edge.
+struct Placement {
+    std::string_view Name;
+    int Left, Top, Width, Height;
+};
+
+constexpr Placement Placements[] = {
+    // GB1 "Basic Details"
+    {"Label13", 8, 19, 74, 21},
+    {"CB1", 84, 19, 133, 21},
+    {"Label14", 8, 43, 74, 21},
+    {"CB2", 84, 43, 133, 21},
+    {"Label1", 8, 67, 74, 21},
+    {"Edit1", 84, 67, 64, 21},
+    {"Label2", 8, 91, 74, 21},
+    {"Edit2", 84, 91, 64, 21},
+    // GB4 "KR2 / KR3 Device Specific Options"
+    {"Label3", 8, 30, 110, 21},
+    {"CB3", 122, 30, 95, 21},
+    {"CheckBox8", 10, 68, 205, 19},
+    {"CheckBox11", 10, 98, 205, 19},
+    // GB2 "USB Power Options"
+    {"RB1", 10, 19, 100, 19},
+    {"RB2", 118, 19, 100, 19},
+    {"Label8", 8, 39, 78, 20},
+    {"Edit9", 88, 39, 48, 20},
+    {"Label9", 142, 39, 70, 20},
+    // GB3 "USB Serial Number Control": the long labels sit above their fields; the
+    // switch between prefix and fixed number beside the short prefix field.
+    {"Label5", 8, 19, 205, 15},
+    {"Edit5", 8, 34, 44, 21},
+    {"CheckBox5", 62, 35, 155, 19},
+    {"Label6", 8, 62, 205, 15},
+    {"Edit6", 8, 77, 72, 21},
+    // GB9, GB8, GB6
+    {"CheckBox1", 10, 19, 205, 19},
+    {"CheckBox3", 10, 19, 205, 19},
+    {"CheckBox6", 10, 19, 300, 19},
+    // GB5 "Product and Manufacturer Descriptor Strings"
+    {"Label12", 8, 25, 66, 21},
+    {"Edit10", 76, 25, 130, 21},
+    {"Label11", 216, 25, 100, 21},
+    {"Edit11", 318, 25, 131, 21},
+    // KR3D tab
+    {"GB10", 2, 2, 167, 424},
+    {"GroupBox2", 6, 20, 155, 196},
+    {"GroupBox3", 6, 18, 143, 92},
+    {"RB3", 8, 19, 128, 17},
+    {"RB4", 8, 36, 128, 17},
+    {"RB5", 8, 53, 128, 17},
+    {"RB6", 8, 70, 128, 17},
+    {"CB4", 12, 114, 135, 19},
+    {"GroupBox4", 6, 136, 143, 56},
+    {"RB7", 8, 19, 128, 17},
+    {"RB8", 8, 36, 128, 17},
+    {"GroupBox5", 6, 222, 155, 196},
+    {"GroupBox6", 6, 18, 143, 92},
+    {"RB9", 8, 19, 128, 17},
+    {"RB10", 8, 36, 128, 17},
+    {"RB11", 8, 53, 128, 17},
+    {"RB12", 8, 70, 128, 17},
+    {"CB5", 12, 114, 135, 19},
+    {"GroupBox7", 6, 136, 143, 56},
+    {"RB13", 8, 19, 128, 17},
+    {"RB14", 8, 36, 128, 17},
+    // KR4 tab
+    {"GB11", 2, 2, 167, 424},
+    {"GB12", 6, 8, 155, 170},
+    {"CB6", 10, 19, 135, 18},
+    {"CB7", 10, 37, 135, 18},
+    {"CB8", 10, 55, 135, 18},
+    {"CB9", 10, 73, 135, 18},
+    {"CB10", 10, 91, 135, 18},
+    {"CB11", 10, 109, 135, 18},
+    {"CB12", 10, 127, 135, 18},
+    {"CB13", 10, 145, 135, 18},
+    {"GB13", 6, 184, 155, 154},
+    {"Label18", 10, 20, 22, 21},
+    {"CBX1", 34, 20, 113, 21},
+    {"Label19", 10, 46, 22, 21},
+    {"CBX2", 34, 46, 113, 21},
+    {"Label20", 10, 72, 22, 21},
+    {"CBX3", 34, 72, 113, 21},
+    {"Label21", 10, 98, 22, 21},
+    {"CBX4", 34, 98, 113, 21},
+    {"Label22", 10, 124, 22, 21},
+    {"CBX5", 34, 124, 113, 21},
+    {"GB14", 6, 346, 155, 54},
+    {"CB16", 10, 8, 135, 19},
+    {"CB17", 10, 28, 135, 19},
+    // Kept in templates, never shown.
+    {"CB15", 10, 48, 135, 19},
+    {"Label17", 10, 48, 60, 21},
+    {"CBX6", 72, 48, 60, 21},
+};
+
+// A drop-down list that, with no entry chosen, still shows a text of its own in the
+// ordinary colour (the pin lists start that way).
+class ListBox : public QComboBox {
+public:
+    using QComboBox::QComboBox;
+    void SetShownText(const QString& text) {
+        if (shownText_ == text) return;
+        shownText_ = text;
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QStylePainter painter(this);
+        QStyleOptionComboBox option;
+        initStyleOption(&option);
+        if (currentIndex() < 0) option.currentText = shownText_;
+        painter.drawComplexControl(QStyle::CC_ComboBox, option);
+        painter.drawControl(QStyle::CE_ComboBoxLabel, option);
+    }
+
+private:
+    QString shownText_;
+};
+
+QRect PlaceOf(const ui::Control& control) {
+    if (control.Place.Width > 0 && control.Place.Height > 0)
+        return {control.Place.Left, control.Place.Top, control.Place.Width, control.Place.Height};
+    for (const Placement& p : Placements)
+        if (p.Name == control.Name) return {p.Left, p.Top, p.Width, p.Height};
+    return {};
+}
+
+// The window's action for a Ctrl key, if it has one.
+QAction* WindowShortcut(const QKeyEvent& key,
+                        const std::unordered_map<std::string, QAction*>& all) {
+    if ((key.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) !=
+        Qt::ControlModifier)
+        return nullptr;
+    const QKeySequence pressed(
+        QKeyCombination(key.modifiers() & ~Qt::KeypadModifier, static_cast<Qt::Key>(key.key())));
+    for (const auto& [name, action] : all)
+        if (!action->shortcut().isEmpty() &&
+            action->shortcut().matches(pressed) == QKeySequence::ExactMatch)
+            return action;
+    return nullptr;
+}
+
+} // namespace
+
+MainWindow::MainWindow(ui::TMainForm& form, WindowHost& host,
+                       std::optional<std::string> simulatedBench, QWidget* parent)
+    : QMainWindow(parent), form_(form), host_(host) {
+    setObjectName("TMainForm");
+    // A single fixed border with the close box only.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setContextMenuPolicy(Qt::NoContextMenu); // the toolbar cannot be hidden
+    QFont font(QStringLiteral("Arial"));
+    font.setPixelSize(11);
+    setFont(font);
+
+    auto* panel = new QWidget(this);
+    panel->setObjectName("Panel");
+    panel->setFixedSize(ClientWidth, ClientHeight - ToolBarHeight);
+    setCentralWidget(panel);
+
+    BuildControls(panel);
+    BuildActions();
+    BuildStatusBar(simulatedBench);
+
+    form_.StateChanged = [this](std::string_view name) { OnStateChanged(name); };
+    form_.DeviceProgressChanged = [this](int position, int count) {
+        ShowDeviceProgress(position, count);
+    };
+    host_.Attach(this, nullptr);
+    SyncAll();
+
+    setFixedSize(ClientWidth,
+                 menuBar()->sizeHint().height() + ClientHeight + statusBar()->height());
+}
+
+MainWindow::~MainWindow() {
+    form_.StateChanged = nullptr;
+    form_.DeviceProgressChanged = nullptr;
+}
+
+void MainWindow::BuildControls(QWidget* panel) {
+    for (const ui::Control* control : form_.Controls()) {
+        QWidget* parent = panel;
+        if (!control->Parent.empty()) {
+            const auto found = widgets_.find(control->Parent);
+            if (found == widgets_.end()) continue; // a control is listed after its group
+            parent = found->second;
+        }
+        QWidget* widget = nullptr;
+        switch (control->Kind) {
+        case ui::ControlKind::Group:
+            if (control->Parent == form_.PageControl1.Name) {
+                widget = new QWidget;
+                auto* tabs = static_cast<QTabWidget*>(parent);
+                tabs->addTab(widget, FromLatin1(control->Caption));
+            } else {
+                widget = new QGroupBox(parent);
+            }
+            break;
+        case ui::ControlKind::Label: {
+            auto* label = new QLabel(parent);
+            label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+            widget = label;
+            break;
+        }
+        case ui::ControlKind::Text:
+            widget = new QLineEdit(parent);
+            break;
+        case ui::ControlKind::Check:
+            widget = new QCheckBox(parent);
+            break;
+        case ui::ControlKind::Radio: {
+            auto* radio = new QRadioButton(parent);
+            // The form decides which button of a group is checked.
+            radio->setAutoExclusive(false);
+            widget = radio;
+            break;
+        }
+        case ui::ControlKind::List: {
+            auto* list = new ListBox(parent);
+            list->setMaxVisibleItems(16);
+            widget = list;
+            break;
+        }
+        case ui::ControlKind::Tabs:
+            widget = new QTabWidget(parent);
+            break;
+        case ui::ControlKind::Messages: {
+            auto* memo = new QPlainTextEdit(parent);
+            memo->setReadOnly(true);
+            memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+            memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+            memo->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+            memo_ = memo;
+            widget = memo;
+            break;
+        }
+        }
+        widget->setObjectName(QString::fromStdString(control->Name));
+        if (control->Parent != form_.PageControl1.Name) widget->setGeometry(PlaceOf(*control));
+        widgets_.emplace(control->Name, widget);
+        ConnectInput(*control, widget);
+    }
+}
+
+void MainWindow::ConnectInput(const ui::Control& control, QWidget* widget) {
+    const std::string name = control.Name;
+    switch (control.Kind) {
+    case ui::ControlKind::Text:
+        connect(static_cast<QLineEdit*>(widget), &QLineEdit::textEdited, this,
+                [this, name](const QString& text) {
+                    Guarded([&] { form_.UserTypeText(name, ToLatin1(text)); });
+                    // Refused input, or a rule that put another text back: show the form's.
+                    if (const ui::Control* c = form_.FindControl(name)) SyncControl(*c);
+                });
+        break;
+    case ui::ControlKind::Check:
+    case ui::ControlKind::Radio:
+        connect(static_cast<QAbstractButton*>(widget), &QAbstractButton::clicked, this,
+                [this, name] {
+                    Guarded([&] { form_.UserClick(name); });
+                    if (const ui::Control* c = form_.FindControl(name)) SyncControl(*c);
+                });
+        break;
+    case ui::ControlKind::List:
+        connect(static_cast<QComboBox*>(widget), &QComboBox::activated, this,
+                [this, name](int index) {
+                    Guarded([&] { form_.UserChooseEntry(name, index); });
+                    if (const ui::Control* c = form_.FindControl(name)) SyncControl(*c);
+                });
+        break;
+    case ui::ControlKind::Tabs:
+        connect(static_cast<QTabWidget*>(widget), &QTabWidget::currentChanged, this,
+                [this](int page) {
+                    Guarded([&] { form_.UserSelectPage(page); });
+                    SyncControl(form_.PageControl1);
+                });
+        break;
+    default:
+        break;
+    }
+}
+
+void MainWindow::BuildActions() {
+    for (const ui::Action* action : form_.Actions()) {
+        auto* qa = new QAction(FromLatin1(action->Caption), this);
+        qa->setObjectName(QString::fromStdString(action->Name));
+        if (!action->Shortcut.empty()) {
+            qa->setShortcut(QKeySequence(FromLatin1(action->Shortcut)));
+            qa->setShortcutContext(Qt::WindowShortcut);
+        }
+        if (!action->Hint.empty()) {
+            qa->setToolTip(FromLatin1(action->Hint));
+            qa->setStatusTip({});
+        }
+        qa->setIcon(ActionIcon(action->Name));
+        qa->setIconVisibleInMenu(true);
+        const std::string name = action->Name;
+        connect(qa, &QAction::triggered, this,
+                [this, name] { Guarded([&] { form_.UserExecute(name); }); });
+        actions_.emplace(name, qa);
+        addAction(qa); // the shortcuts work wherever the focus is in the window
+    }
+
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    for (const char* name : {"BWNew", "BWOpen", "BWEdit", "BWSave", "BWSaveAs"})
+        file->addAction(actions_.at(name));
+    file->addSeparator();
+    file->addAction(actions_.at("BWExit"));
+    QMenu* device = menuBar()->addMenu(QStringLiteral("&Device"));
+    for (const char* name : {"BWScan", "BWErase", "BWProgram"})
+        device->addAction(actions_.at(name));
+    QMenu* tools = menuBar()->addMenu(QStringLiteral("Tools"));
+    tools->addAction(actions_.at("Read1"));
+    tools->addAction(actions_.at("ReadandParse1"));
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    help->addAction(actions_.at("BWHelp"));
+    help->addSeparator();
+    help->addAction(actions_.at("BWAbout"));
+    // The two Tools items have no icon of their own.
+    actions_.at("Read1")->setIcon({});
+    actions_.at("ReadandParse1")->setIcon({});
+
+    toolBar_ = addToolBar(QStringLiteral("ToolBar2"));
+    toolBar_->setObjectName("ToolBar2");
+    toolBar_->setMovable(false);
+    toolBar_->setFloatable(false);
+    toolBar_->setFixedHeight(ToolBarHeight);
+    toolBar_->setIconSize(QSize(16, 16));
+    toolBar_->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    const auto smallGap = [this] {
+        auto* gap = new QWidget(toolBar_);
+        gap->setFixedSize(4, 25);
+        toolBar_->addWidget(gap);
+    };
+    for (const char* name : {"BWNew", "BWOpen", "BWEdit", "BWSave", "BWSaveAs"})
+        toolBar_->addAction(actions_.at(name));
+    toolBar_->addSeparator();
+    for (const char* name : {"BWScan", "BWErase", "BWProgram"})
+        toolBar_->addAction(actions_.at(name));
+    smallGap();
+    toolBar_->addAction(actions_.at("BWAbout"));
+    toolBar_->addAction(actions_.at("BWHelp"));
+    toolBar_->addSeparator();
+    toolBar_->addAction(actions_.at("ToolButton11"));
+    for (QAction* action : toolBar_->actions()) {
+        if (auto* button = qobject_cast<QToolButton*>(toolBar_->widgetForAction(action))) {
+            button->setFixedSize(30, 25);
+            if (action->objectName() == "ToolButton11") button->setObjectName("ToolButton11");
+        }
+    }
+
+    // Every widget that takes keys lets the window's Ctrl shortcuts through.
+    for (QWidget* widget : findChildren<QWidget*>())
+        widget->installEventFilter(this);
+}
+
+void MainWindow::BuildStatusBar(const std::optional<std::string>& simulatedBench) {
+    QStatusBar* bar = statusBar();
+    bar->setObjectName("StatusBar");
+    bar->setSizeGripEnabled(false);
+    bar->setFixedHeight(20);
+    bar->setContentsMargins(4, 0, 4, 0);
+    benchLabel_ = new QLabel(bar);
+    benchLabel_->setObjectName("BenchLabel");
+    if (simulatedBench) {
+        benchLabel_->setText(QStringLiteral("Simulated devices"));
+        benchLabel_->setToolTip(QString::fromStdString(*simulatedBench));
+    }
+    bar->addWidget(benchLabel_, 1);
+    progressLabel_ = new QLabel(bar);
+    progressLabel_->setObjectName("ProgressLabel");
+    progressBar_ = new QProgressBar(bar);
+    progressBar_->setObjectName("ProgressBar");
+    progressBar_->setFixedSize(140, 12);
+    progressBar_->setTextVisible(false);
+    bar->addPermanentWidget(progressLabel_);
+    bar->addPermanentWidget(progressBar_);
+    progressLabel_->hide();
+    progressBar_->hide();
+}
+
+QWidget* MainWindow::ControlWidget(std::string_view name) const {
+    const auto found = widgets_.find(std::string(name));
+    return found == widgets_.end() ? nullptr : found->second;
+}
+
+QAction* MainWindow::ActionOf(std::string_view name) const {
+    const auto found = actions_.find(std::string(name));
+    return found == actions_.end() ? nullptr : found->second;
+}
+
+void MainWindow::ShowFirstTime() {
+    if (shown_) return;
+    shown_ = true;
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect desktop = screen->availableGeometry();
+        move(desktop.center() - QPoint(width() / 2, height() / 2));
+    }
+    form_.FormShow();
+    show();
+}
+
+void MainWindow::Guarded(const std::function<void()>& work) {
+    ++running_;
+    try {
+        work();
+    } catch (const std::exception& error) {
+        host_.ShowExceptionBox(error.what());
+    } catch (...) {
+        host_.ShowExceptionBox("The command ended with an unexpected error.");
+    }
+    --running_;
+}
+
+// ---- Form to widgets ----------------------------------------------------------------------
+
+void MainWindow::OnStateChanged(std::string_view name) {
+    if (name == "Caption") {
+        setWindowTitle(FromLatin1(form_.Caption));
+        return;
+    }
+    if (const ui::Control* control = form_.FindControl(name)) {
+        SyncControl(*control);
+        return;
+    }
+    if (const ui::Action* action = form_.FindAction(name)) SyncAction(*action);
+}
+
+void MainWindow::SyncControl(const ui::Control& control) {
+    QWidget* widget = ControlWidget(control.Name);
+    if (widget == nullptr) return;
+    const QSignalBlocker blocker(widget);
+    switch (control.Kind) {
+    case ui::ControlKind::Group:
+        if (control.Parent == form_.PageControl1.Name) {
+            auto* tabs = static_cast<QTabWidget*>(ControlWidget(form_.PageControl1.Name));
+            const QSignalBlocker tabsBlocker(tabs);
+            const int page = tabs->indexOf(widget);
+            tabs->setTabText(page, FromLatin1(control.Caption));
+            tabs->setTabEnabled(page, control.Enabled);
+            tabs->setTabVisible(page, control.Visible);
+            return;
+        }
+        static_cast<QGroupBox*>(widget)->setTitle(FromLatin1(control.Caption));
+        break;
+    case ui::ControlKind::Label:
+        static_cast<QLabel*>(widget)->setText(FromLatin1(control.Caption));
+        break;
+    case ui::ControlKind::Text: {
+        auto* edit = static_cast<QLineEdit*>(widget);
+        const QString text = FromLatin1(static_cast<const ui::TextField&>(control).Text);
+        // Leaves the cursor where the user is typing when nothing changed.
+        if (edit->text() != text) edit->setText(text);
+        break;
+    }
+    case ui::ControlKind::Check:
+    case ui::ControlKind::Radio: {
+        auto* button = static_cast<QAbstractButton*>(widget);
+        button->setText(FromLatin1(control.Caption));
+        button->setChecked(static_cast<const ui::CheckControl&>(control).Checked);
+        break;
+    }
+    case ui::ControlKind::List: {
+        auto* list = static_cast<QComboBox*>(widget);
+        const auto& state = static_cast<const ui::ListControl&>(control);
+        bool same = list->count() == static_cast<int>(state.Items.size());
+        for (int i = 0; same && i < list->count(); ++i)
+            same = list->itemText(i) == FromLatin1(state.Items[static_cast<std::size_t>(i)]);
+        if (!same) {
+            list->clear();
+            for (const std::string& item : state.Items)
+                list->addItem(FromLatin1(item));
+        }
+        // With no entry chosen the list still shows its own text.
+        static_cast<ListBox*>(list)->SetShownText(state.ItemIndex < 0 ? FromLatin1(state.Text)
+                                                                      : QString());
+        list->setCurrentIndex(state.ItemIndex);
+        break;
+    }
+    case ui::ControlKind::Tabs:
+        static_cast<QTabWidget*>(widget)->setCurrentIndex(form_.PageControl1.ActivePage);
+        break;
+    case ui::ControlKind::Messages:
+        SyncMessages();
+        break;
+    }
+    widget->setEnabled(control.Enabled);
+    widget->setHidden(!control.Visible);
+}
+
+void MainWindow::SyncMessages() {
+    const auto& lines = form_.Memo1.Lines;
+    const QSignalBlocker blocker(memo_);
+    if (lines.size() == shownLines_ + 1 && shownLines_ + 1 > 0) {
+        memo_->appendPlainText(FromLatin1(lines.back()));
+    } else {
+        memo_->clear();
+        for (const std::string& line : lines)
+            memo_->appendPlainText(FromLatin1(line));
+    }
+    shownLines_ = lines.size();
+    // Follow the newest line.
+    memo_->verticalScrollBar()->setValue(memo_->verticalScrollBar()->maximum());
+    // A device operation blocks the window; let each line show as it comes.
+    if (running_ > 0 && isVisible()) host_.ProcessPendingEvents();
+}
+
+void MainWindow::SyncAction(const ui::Action& action) {
+    QAction* qa = ActionOf(action.Name);
+    if (qa == nullptr) return;
+    qa->setEnabled(action.Enabled);
+    if (running_ > 0 && isVisible()) toolBar_->repaint();
+}
+
+void MainWindow::SyncAll() {
+    setWindowTitle(FromLatin1(form_.Caption));
+    for (const ui::Control* control : form_.Controls())
+        SyncControl(*control);
+    for (const ui::Action* action : form_.Actions())
+        SyncAction(*action);
+}
+
+void MainWindow::ShowDeviceProgress(int position, int count) {
+    if (count <= 0) {
+        progressLabel_->hide();
+        progressBar_->hide();
+        return;
+    }
+    progressLabel_->setText(QStringLiteral("Device %1 of %2").arg(position).arg(count));
+    progressBar_->setRange(0, count);
+    progressBar_->setValue(position);
+    progressLabel_->show();
+    progressBar_->show();
+    if (running_ > 0 && isVisible()) host_.ProcessPendingEvents();
+}
+
+// ---- Window events ------------------------------------------------------------------------
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    // A text field claims Ctrl+C, Ctrl+V, Ctrl+X, Ctrl+A and others for itself, so the
+    // window's shortcut does not fire and the key reaches the field: run the action here.
+    if (event->type() == QEvent::KeyPress) {
+        if (QAction* action = WindowShortcut(*static_cast<QKeyEvent*>(event), actions_)) {
+            if (action->isEnabled()) action->trigger();
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    // Whatever closes the window: a device left open is closed first.
+    Guarded([&] { form_.FormClose(); });
+    event->accept();
+}
+
+} // namespace burnwise::view

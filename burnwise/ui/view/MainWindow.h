@@ -1,0 +1,80 @@
+#pragma once
+
+#include "burnwise/ui/MainForm.h"
+#include "burnwise/ui/view/WindowHost.h"
+
+#include <QMainWindow>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+class QAction;
+class QLabel;
+class QPlainTextEdit;
+class QProgressBar;
+class QToolBar;
+
+namespace burnwise::view {
+
+// Burnwise's main window: one widget per control of the form, named after it, and the
+// menus and toolbar over the form's actions. User input goes to the form through
+// signals only the user raises (textEdited, clicked, activated); every change the form
+// announces is copied back into its widget with the widget's signals blocked. No rule
+// lives here.
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    // The client area below the menu bar, as the form's bounds expect it.
+    static constexpr int ClientWidth = 650;
+    static constexpr int ClientHeight = 494;
+    static constexpr int ToolBarHeight = 31;
+
+    // `simulatedBench` is the bench file when the driver library is the simulator.
+    MainWindow(ui::TMainForm& form, WindowHost& host,
+               std::optional<std::string> simulatedBench = std::nullopt, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // The first showing: centred on the screen, the form's start state, then shown.
+    void ShowFirstTime();
+
+    // The widget of a control, or the action of a command, by the form's name.
+    QWidget* ControlWidget(std::string_view name) const;
+    QAction* ActionOf(std::string_view name) const;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildControls(QWidget* panel);
+    void BuildActions();
+    void BuildStatusBar(const std::optional<std::string>& simulatedBench);
+    void ConnectInput(const ui::Control& control, QWidget* widget);
+
+    void OnStateChanged(std::string_view name);
+    void SyncControl(const ui::Control& control);
+    void SyncAction(const ui::Action& action);
+    void SyncMessages();
+    void SyncAll();
+    void ShowDeviceProgress(int position, int count);
+
+    // Runs a piece of user input; an error raised inside it ends it in one error box.
+    void Guarded(const std::function<void()>& work);
+
+    ui::TMainForm& form_;
+    WindowHost& host_;
+    std::unordered_map<std::string, QWidget*> widgets_;
+    std::unordered_map<std::string, QAction*> actions_;
+    QToolBar* toolBar_ = nullptr;
+    QPlainTextEdit* memo_ = nullptr;
+    std::size_t shownLines_ = 0;
+    QLabel* benchLabel_ = nullptr;
+    QLabel* progressLabel_ = nullptr;
+    QProgressBar* progressBar_ = nullptr;
+    int running_ = 0; // depth of user input being handled
+    bool shown_ = false;
+};
+
+} // namespace burnwise::view

@@ -1,0 +1,72 @@
+#include "burnwise/ui/view/Program.h"
+
+#include "burnwise/codec/CodecState.h"
+#include "burnwise/device/LinkedDriver.h"
+#include "burnwise/device/RunFlags.h"
+#include "burnwise/ui/MainForm.h"
+#include "burnwise/ui/TemplatesFolder.h"
+#include "burnwise/ui/view/AboutBox.h"
+#include "burnwise/ui/view/Icons.h"
+#include "burnwise/ui/view/MainWindow.h"
+#include "burnwise/ui/view/Texts.h"
+#include "burnwise/ui/view/WindowHost.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QIcon>
+#include <QStyle>
+#include <filesystem>
+
+namespace burnwise::view {
+
+namespace fs = std::filesystem;
+
+void PrepareApplication(QApplication& app) {
+    // The window's name on the desktop (matches the desktop entry).
+    QApplication::setApplicationName(QStringLiteral("burnwise"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("burnwise"));
+    QApplication::setStyle(QStringLiteral("Fusion"));
+    QFont font(QStringLiteral("Arial"));
+    font.setPixelSize(11);
+    QApplication::setFont(font);
+    // Without a desktop session the theme is bare; Adwaita still has the usual icons.
+    if (QIcon::fallbackThemeName().isEmpty() || QIcon::fallbackThemeName() == "hicolor")
+        QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
+    QApplication::setWindowIcon(ProgramIcon());
+    (void)app;
+}
+
+namespace {
+
+// Help and templates beside the program (a build tree or a portable install), else where
+// an installed program keeps them.
+ui::FormPaths ProgramPaths() {
+    ui::FormPaths paths = ui::DefaultFormPaths();
+    std::error_code ignored;
+    if (!fs::exists(paths.HelpFile, ignored)) {
+        const fs::path installed =
+            ui::ProgramFolder().parent_path() / "share" / "burnwise" / "Help" / "Burnwise.html";
+        if (fs::exists(installed, ignored)) paths.HelpFile = installed;
+    }
+    return paths;
+}
+
+} // namespace
+
+int RunProgram(QApplication& app, const std::function<void(MainWindow&)>& shown) {
+    codec::CodecState state;
+    device::RunFlags flags;
+    WindowHost host;
+    device::LinkedDriver driver;
+    ui::TMainForm form(state, flags, host, ProgramPaths());
+    form.AttachDriver(driver);
+    MainWindow window(form, host, driver.SimulatedBench());
+    TAboutBox about(&window);
+    host.Attach(&window, &about);
+
+    window.ShowFirstTime();
+    if (shown) shown(window);
+    return app.exec();
+}
+
+} // namespace burnwise::view

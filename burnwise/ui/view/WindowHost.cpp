@@ -1,0 +1,108 @@
+#include "burnwise/ui/view/WindowHost.h"
+
+#include "burnwise/ui/view/Texts.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QUrl>
+#include <QWidget>
+
+namespace burnwise::view {
+
+namespace fs = std::filesystem;
+
+void WindowHost::Attach(QWidget* window, QWidget* about) {
+    window_ = window;
+    about_ = about;
+}
+
+QString QtNameFilter(std::string_view filter) {
+    const auto bar = filter.find('|');
+    if (bar == std::string_view::npos) return FromLatin1(filter);
+    return FromLatin1(filter.substr(0, bar)) + " (" + FromLatin1(filter.substr(bar + 1)) + ")";
+}
+
+namespace {
+
+std::optional<fs::path> RunDialog(QWidget* parent, const ui::FileDialogOptions& options,
+                                  bool save) {
+    QFileDialog dialog(parent);
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dialog.setNameFilter(QtNameFilter(options.Filter));
+    dialog.setDefaultSuffix(FromLatin1(options.DefaultExtension));
+    dialog.setSizeGripEnabled(true);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, !options.PromptOverwrite);
+    std::error_code ignored;
+    if (!options.InitialFolder.empty() && fs::is_directory(options.InitialFolder, ignored))
+        dialog.setDirectory(QString::fromStdString(options.InitialFolder.string()));
+    if (!options.FileName.empty()) {
+        if (options.FileName.has_parent_path())
+            dialog.setDirectory(QString::fromStdString(options.FileName.parent_path().string()));
+        dialog.selectFile(QString::fromStdString(options.FileName.filename().string()));
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    const fs::path chosen = dialog.selectedFiles().front().toStdString();
+    if (options.FileMustExist && !fs::is_regular_file(chosen, ignored)) return std::nullopt;
+    return chosen;
+}
+
+} // namespace
+
+std::optional<fs::path> WindowHost::RunOpenDialog(const ui::FileDialogOptions& options) {
+    return RunDialog(window_, options, false);
+}
+
+std::optional<fs::path> WindowHost::RunSaveDialog(const ui::FileDialogOptions& options) {
+    return RunDialog(window_, options, true);
+}
+
+void WindowHost::ShowErrorBox(std::string_view text) {
+    QMessageBox::critical(window_, QStringLiteral("Error"), FromLatin1(text), QMessageBox::Ok);
+}
+
+void WindowHost::ShowInformationBox(std::string_view text) {
+    QMessageBox::information(window_, FromLatin1(ApplicationTitle), FromLatin1(text),
+                             QMessageBox::Ok);
+}
+
+void WindowHost::ShowExceptionBox(std::string_view text) {
+    QMessageBox::critical(window_, FromLatin1(ApplicationTitle), FromLatin1(text), QMessageBox::Ok);
+}
+
+void WindowHost::ProcessPendingEvents() {
+    // Repaints and queued work only: a click made meanwhile waits for the action to end.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+fs::path WindowHost::HelpFileToOpen(const fs::path& file) {
+    std::error_code ignored;
+    const fs::path compiled = file.parent_path() / "Burnwise.chm";
+    if (fs::is_regular_file(compiled, ignored)) return compiled;
+    return file;
+}
+
+bool WindowHost::OpenWithDesktop(const fs::path& file) {
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(file.string())));
+}
+
+void WindowHost::OpenHelpFile(const fs::path& file) {
+    const fs::path chosen = HelpFileToOpen(file);
+    std::error_code ignored;
+    // A missing help file is not reported.
+    if (chosen.empty() || !fs::is_regular_file(chosen, ignored)) return;
+    OpenWithDesktop(chosen);
+}
+
+void WindowHost::ShowAboutBox() {
+    if (auto* dialog = qobject_cast<QDialog*>(about_)) dialog->exec();
+}
+
+void WindowHost::CloseWindow() {
+    if (window_ != nullptr) window_->close();
+}
+
+} // namespace burnwise::view

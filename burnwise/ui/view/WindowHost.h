@@ -1,0 +1,50 @@
+#pragma once
+
+#include "burnwise/ui/FormHost.h"
+
+#include <QString>
+
+class QWidget;
+
+namespace burnwise::view {
+
+// The form's window services on the desktop: file dialogs, modal boxes, the help viewer
+// and the About box. The boxes and dialogs are virtual so the view tests can answer them
+// without a modal loop; everything else is the real thing.
+class WindowHost : public ui::FormHost {
+public:
+    // `parent` owns the boxes and dialogs; `about` is shown by ShowAboutBox. Either may be
+    // set later (the window is made after the form that needs this host).
+    void Attach(QWidget* window, QWidget* about);
+
+    std::optional<std::filesystem::path>
+    RunOpenDialog(const ui::FileDialogOptions& options) override;
+    std::optional<std::filesystem::path>
+    RunSaveDialog(const ui::FileDialogOptions& options) override;
+    void ShowErrorBox(std::string_view text) override;
+    void ShowInformationBox(std::string_view text) override;
+    void ProcessPendingEvents() override;
+    void OpenHelpFile(const std::filesystem::path& file) override;
+    void ShowAboutBox() override;
+    void CloseWindow() override;
+
+    // The box for an error raised inside a handler: the handler has ended, the window
+    // goes on.
+    virtual void ShowExceptionBox(std::string_view text);
+
+    // The file the help command opens for `file`: a compiled help file beside it wins
+    // over the guide itself.
+    static std::filesystem::path HelpFileToOpen(const std::filesystem::path& file);
+
+protected:
+    // Opens `file` with the desktop's handler; false when nothing could be started.
+    virtual bool OpenWithDesktop(const std::filesystem::path& file);
+
+    QWidget* window_ = nullptr;
+    QWidget* about_ = nullptr;
+};
+
+// "EEPROM Program Templates|*.ept" as a Qt name filter: "EEPROM Program Templates (*.ept)".
+QString QtNameFilter(std::string_view filter);
+
+} // namespace burnwise::view
