@@ -55,10 +55,14 @@ void TMainForm::ReadandParse1Click() {
 void TMainForm::ToolButton11Click() {
     if (!HaveEngine()) return;
     SetActionEnabled(ToolButton11, false);
+    // The button comes back even when an error inside the run ends this handler.
+    struct Reenable {
+        TMainForm& Form;
+        ~Reenable() { Form.SetActionEnabled(Form.ToolButton11, true); }
+    } reenable{*this};
     ClearLines();
     ApplyDeviceTypeRules();
     engine_->Cycle();
-    SetActionEnabled(ToolButton11, true);
 }
 
 void TMainForm::FormClose() {
