@@ -1,6 +1,7 @@
 // dl2mgr-cli end to end against the dahlo2-sim program over a pseudo-terminal.
 #include "dl2mgr/editor/ImageFile.h"
 #include "dl2mgr/editor/MessageCoding.h"
+#include "support/TempFolder.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -26,18 +27,11 @@ struct CliRun {
 class CliTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("dl2mgr-cli-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
         fs::create_directories(dir_);
         env_ = QProcessEnvironment::systemEnvironment();
         env_.insert("XDG_CONFIG_HOME", Q(dir_ / "config"));
     }
-    void TearDown() override {
-        StopSim();
-        fs::remove_all(dir_);
-    }
+    void TearDown() override { StopSim(); }
 
     static QString Q(const fs::path& p) { return QString::fromStdString(p.string()); }
 
@@ -83,7 +77,8 @@ protected:
         return {std::istreambuf_iterator<char>(in), {}};
     }
 
-    fs::path dir_;
+    bwtest::TempFolder scratch_{"dl2mgr-cli-"};
+    const fs::path dir_ = scratch_.Path;
     QProcessEnvironment env_;
     QProcess sim_;
 };

@@ -1,5 +1,6 @@
 #include "dl2mgr/editor/ConfigFile.h"
 #include "dl2mgr/editor/ImageFile.h"
+#include "support/TempFolder.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
@@ -14,15 +15,6 @@ namespace fs = std::filesystem;
 
 class FilesTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("dl2mgr-files-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
     void WriteRaw(const fs::path& path, const std::string& bytes) {
         std::ofstream(path, std::ios::binary) << bytes;
     }
@@ -34,7 +26,8 @@ protected:
         return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir), {}));
     }
 
-    fs::path dir_;
+    bwtest::TempFolder scratch_{"dl2mgr-files-"};
+    const fs::path dir_ = scratch_.Path;
 };
 
 TEST_F(FilesTest, ImageFileIsTheImageByteForByte) {

@@ -6,6 +6,7 @@
 #include "dl2mgr/editor/MessageCoding.h"
 #include "dl2mgr/keyersim/KeyerSim.h"
 #include "dl2mgr/link/QtSerialPort.h"
+#include "support/TempFolder.h"
 
 #include <QCoreApplication>
 #include <fstream>
@@ -55,10 +56,6 @@ KeyerImage KeyerHolding() {
 class KeyerEditorTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("dl2mgr-commands-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
         fs::create_directories(dir_ / "ports");
         EditorPaths paths{dir_ / "config" / "dl2mgr.cfg", dir_ / "dl2mgr.html", dir_ / "ports"};
         editor_ = std::make_unique<KeyerEditor>(port_, sleeper_, ui_, paths);
@@ -67,7 +64,6 @@ protected:
         editor_.reset();
         thread_.reset();
         sim_.reset();
-        fs::remove_all(dir_);
     }
 
     // The simulated keyer on COM1, holding `eeprom`.
@@ -98,7 +94,8 @@ protected:
     }
     const std::string& Status(int controlId) { return editor_->Dialog.Text(controlId); }
 
-    fs::path dir_;
+    bwtest::TempFolder scratch_{"dl2mgr-commands-"};
+    const fs::path dir_ = scratch_.Path;
     link::QtSerialPort port_;
     CountingSleeper sleeper_;
     HookedUi ui_;

@@ -2,6 +2,7 @@
 // oversized input, symbolic links, write-protected targets and the umask.
 #include "dl2mgr/editor/ConfigFile.h"
 #include "dl2mgr/editor/ImageFile.h"
+#include "support/TempFolder.h"
 
 #include <fcntl.h>
 #include <fstream>
@@ -20,15 +21,6 @@ namespace fs = std::filesystem;
 
 class OutsideFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("dl2mgr-outside-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
     static void WriteRaw(const fs::path& path, const std::string& bytes) {
         std::ofstream(path, std::ios::binary) << bytes;
     }
@@ -42,7 +34,8 @@ protected:
         return st.st_mode & 07777;
     }
 
-    fs::path dir_;
+    bwtest::TempFolder scratch_{"dl2mgr-outside-"};
+    const fs::path dir_ = scratch_.Path;
 };
 
 KeyerImage Counting() {

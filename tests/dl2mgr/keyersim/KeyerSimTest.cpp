@@ -1,6 +1,8 @@
 // The simulated keyer on its own, driven through the raw terminal the way a host would.
 #include "dl2mgr/keyersim/KeyerSim.h"
 
+#include "support/TempFolder.h"
+
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <fcntl.h>
@@ -66,15 +68,8 @@ public:
 
 class KeyerSimTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("dl2mgr-sim-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    fs::path dir_;
+    bwtest::TempFolder scratch_{"dl2mgr-sim-"};
+    const fs::path dir_ = scratch_.Path;
 };
 
 TEST_F(KeyerSimTest, PacesEveryByteAtTheLineRateWithoutDrift) {
