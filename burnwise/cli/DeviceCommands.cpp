@@ -1,6 +1,7 @@
 #include "burnwise/cli/DeviceCommands.h"
 
 #include "burnwise/cli/ProductionLog.h"
+#include "burnwise/cli/SerialCounter.h"
 #include "burnwise/cli/TerminalHost.h"
 #include "burnwise/codec/TextEscape.h"
 #include "burnwise/device/LinkedDriver.h"
@@ -59,7 +60,23 @@ struct ConsoleForm {
 struct Options {
     std::optional<std::string> Template;
     std::optional<std::string> Log;
+    std::optional<std::string> Counter;
 };
+
+// The counter of a fixed serial number, checked before anything is written: a damaged
+// file, a serial number without trailing digits or digits already run out end the command.
+std::optional<SerialCounter> OpenCounter(const Options& options, ui::TMainForm& form) {
+    if (!options.Counter) return std::nullopt;
+    if (!form.CheckBox5.Checked || form.Edit6.Text.empty())
+        throw CLI::RuntimeError("--counter needs a template with a fixed serial number",
+                                BadInputStatus);
+    std::string error;
+    const std::optional<SerialPattern> pattern = SplitSerial(form.Edit6.Text, error);
+    if (!pattern) throw CLI::RuntimeError(error, BadInputStatus);
+    std::optional<SerialCounter> counter = SerialCounter::Open(*options.Counter, *pattern, error);
+    if (!counter) throw CLI::RuntimeError(error, BadInputStatus);
+    return counter;
+}
 
 void RunOperation(const Options& options, const std::function<void(ui::TMainForm&)>& handler) {
     auto console = std::make_unique<ConsoleForm>();
@@ -81,11 +98,28 @@ void RunProgram(const Options& options) {
         log.emplace();
         if (!log->Open(*options.Log, error)) throw CLI::RuntimeError(error, BadInputStatus);
     }
+    std::optional<SerialCounter> counter = OpenCounter(options, form);
+    if (counter) {
+        // Each device takes its number from the counter the moment it is reached, so a
+        // failed device uses up its number and no later run repeats it.
+        form.Engine()->SerialSource = [&](int) -> std::optional<std::string> {
+            std::string error;
+            std::optional<std::string> serial = counter->Reserve(error);
+            if (!serial) form.Engine()->SerialSourceFailure = error;
+            return serial;
+        };
+    }
     bool logFailed = false;
     form.Engine()->DeviceFinished = [&](const device::ProgramOutcome& outcome) {
-        if (!log || !outcome.Programmed) return;
-        const DeviceRecord record{UtcTimestamp(), outcome.Position,       outcome.DriverIndex,
-                                  form.CB1.Text,  outcome.EepromTypeName, outcome.SerialNumber};
+        if (!log) return;
+        // Failures are recorded too: with a counter, a failed device has used up its number.
+        const DeviceRecord record{UtcTimestamp(),
+                                  outcome.Position,
+                                  outcome.DriverIndex,
+                                  form.CB1.Text,
+                                  outcome.EepromTypeName,
+                                  outcome.SerialNumber,
+                                  outcome.Programmed ? "PASS" : "FAIL " + outcome.Failure};
         if (!log->Append(record)) logFailed = true;
     };
     form.BWProgramExecute();
@@ -132,6 +166,8 @@ void AddDeviceCommands(CLI::App& app) {
         ->check(CLI::ExistingFile);
     program->add_option("--log", options->Log,
                         "CSV file that gains one line per programmed device");
+    program->add_option("--counter", options->Counter,
+                        "File holding the next value of the template's fixed serial number");
     program->callback([options] { RunProgram(*options); });
 }
 

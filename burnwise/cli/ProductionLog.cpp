@@ -16,6 +16,7 @@ const std::vector<ProductionLog::Column>& ProductionLog::Columns() {
         {"model", [](const DeviceRecord& r) { return r.Model; }},
         {"eeprom", [](const DeviceRecord& r) { return r.Eeprom; }},
         {"serial_number", [](const DeviceRecord& r) { return r.SerialNumber; }},
+        {"result", [](const DeviceRecord& r) { return r.Result; }},
     };
     return columns;
 }

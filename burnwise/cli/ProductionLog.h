@@ -16,6 +16,7 @@ struct DeviceRecord {
     std::string Model;  // the template's device type, e.g. "KR2S"
     std::string Eeprom; // "93C46", "93C56", "93C66"
     std::string SerialNumber;
+    std::string Result; // "PASS", or "FAIL" with the reason after it
 };
 
 // A CSV file that gains one line per record, with a header line when it is new. Each line

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -93,6 +94,12 @@ public:
 
     // Called for every device a programming run finishes with, programmed or not.
     std::function<void(const ProgramOutcome&)> DeviceFinished;
+    // When set, gives the fixed serial number of the device at each position of a
+    // programming run in place of the window's (e.g. from a production line's counter).
+    // Called once per device, before it is opened; an empty result ends the run with
+    // `SerialSourceFailure` as its box and nothing written to that device.
+    std::function<std::optional<std::string>(int position)> SerialSource;
+    std::string SerialSourceFailure;
     // Waits between two looks at the clock while a generated serial number repeats.
     std::function<void(std::chrono::milliseconds)> Sleep;
 

@@ -88,10 +88,22 @@ RunEnd DeviceEngine::ProgramRun(SettingsSource& settings) {
     };
 
     int passes = 0; // passes on the device at position k
+    std::string sourcedSerial;
     while (k < count) {
         Progress(k + 1, count);
         settings.CheckStringTotal();
         settings.GatherSettings(k);
+        // A repeated pass on the same device keeps the number it was given.
+        if (SerialSource && passes == 0) {
+            std::optional<std::string> serial = SerialSource(k);
+            if (!serial) {
+                finish(k, SerialSourceFailure.empty() ? "No serial number for device " + Position(k)
+                                                      : SerialSourceFailure);
+                return End(RunEnd::Stopped);
+            }
+            sourcedSerial = std::move(*serial);
+        }
+        if (SerialSource) codec::SetText(c.Settings.SerialNumber, sourcedSerial);
         // With no serial number of its own the encoder takes one from the clock.
         const bool serialFromClock = codec::TextOf(c.Settings.SerialNumber).empty();
         if (!Unit.OpenDeviceAt(Scan.SelectedDevices[static_cast<std::size_t>(k)])) {

@@ -121,9 +121,9 @@ TEST_F(DeviceCommands, ProgramsTheBenchFileAndLogsEachDevice) {
 
     const std::vector<std::string> records = Ran::Split(ReadAll(log));
     ASSERT_EQ(records.size(), 3u);
-    EXPECT_EQ(records[0], "utc_time,position,driver_index,model,eeprom,serial_number");
-    EXPECT_TRUE(records[1].ends_with(",0,0,KR2S,93C46,E2E00001")) << records[1];
-    EXPECT_TRUE(records[2].ends_with(",1,1,KR2S,93C56,E2E00002")) << records[2];
+    EXPECT_EQ(records[0], "utc_time,position,driver_index,model,eeprom,serial_number,result");
+    EXPECT_TRUE(records[1].ends_with(",0,0,KR2S,93C46,E2E00001,PASS")) << records[1];
+    EXPECT_TRUE(records[2].ends_with(",1,1,KR2S,93C56,E2E00002,PASS")) << records[2];
 
     // A second run finds nothing blank to program; the log keeps its two records.
     const Ran again = Cli("program --template " + Template + " --log " + log);
@@ -173,7 +173,7 @@ TEST_F(DeviceCommands, LogFieldsWithCommasOrQuotesAreQuoted) {
     ASSERT_EQ(program.Status, 0) << program.Err;
     const std::vector<std::string> records = Ran::Split(ReadAll(log));
     ASSERT_EQ(records.size(), 2u);
-    EXPECT_TRUE(records[1].ends_with(",0,0,KR2S,93C46,\"Q\"\"T,0001\"")) << records[1];
+    EXPECT_TRUE(records[1].ends_with(",0,0,KR2S,93C46,\"Q\"\"T,0001\",PASS")) << records[1];
 }
 
 TEST_F(DeviceCommands, BadArgumentsExitTwo) {
@@ -191,3 +191,53 @@ TEST_F(DeviceCommands, BadArgumentsExitTwo) {
 }
 
 } // namespace
+
+TEST_F(DeviceCommands, TwoRunsWithOneCounterNeverRepeatASerialNumber) {
+    const std::string counter = (Folder.Path / "serial.counter").string();
+    const std::string log = (Folder.Path / "line.csv").string();
+    const char* const batches[][2] = {{"E2E00001", "E2E00002"}, {"E2E00003", "E2E00004"}};
+    for (const auto& batch : batches) {
+        SCOPED_TRACE(batch[0]);
+        ASSERT_EQ(Vqbench("reset").Status, 0);
+        ASSERT_EQ(Vqbench("add KR2S").Status, 0);
+        ASSERT_EQ(Vqbench("add KR2S").Status, 0);
+        const Ran run =
+            Cli("program --template " + Template + " --counter " + counter + " --log " + log);
+        EXPECT_EQ(run.Status, 0) << run.Err;
+        EXPECT_EQ(run.Lines(), (std::vector<std::string>{
+                                   std::string("Programmed Serial Number : ") + batch[0],
+                                   std::string("Programmed Serial Number : ") + batch[1]}));
+    }
+    EXPECT_EQ(ReadAll(counter), "5\n");
+
+    // A failed device uses up its number, and the log says so.
+    ASSERT_EQ(Vqbench("reset").Status, 0);
+    ASSERT_EQ(Vqbench("add KR2S").Status, 0);
+    ASSERT_EQ(Vqbench("fault 0 ignore-writes").Status, 0);
+    const Ran failed =
+        Cli("program --template " + Template + " --counter " + counter + " --log " + log);
+    EXPECT_EQ(failed.Status, 1);
+    EXPECT_EQ(ReadAll(counter), "6\n");
+    const std::vector<std::string> records = Ran::Split(ReadAll(log));
+    ASSERT_EQ(records.size(), 6u);
+    EXPECT_NE(records[5].find(",FAIL "), std::string::npos) << records[5];
+}
+
+TEST_F(DeviceCommands, ABadCounterIsRefusedBeforeAnythingIsWritten) {
+    const std::string counter = (Folder.Path / "serial.counter").string();
+    const struct {
+        const char* Content;
+        const char* Says;
+    } cases[] = {{"12abc\n", "damaged"}, {"", "damaged"}, {"100000000\n", "digits"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Content);
+        ASSERT_EQ(Vqbench("reset").Status, 0);
+        ASSERT_EQ(Vqbench("add KR2S").Status, 0);
+        std::ofstream(counter, std::ios::binary | std::ios::trunc) << c.Content;
+        const Ran run = Cli("program --template " + Template + " --counter " + counter);
+        EXPECT_EQ(run.Status, 2);
+        EXPECT_NE(run.Err.find(c.Says), std::string::npos) << run.Err;
+        EXPECT_EQ(ReadAll(counter), c.Content);
+        EXPECT_EQ(Vqbench("dump 0").Lines()[0].substr(0, 11), "0000 : FF F") << "still blank";
+    }
+}
