@@ -7,10 +7,16 @@
 #include "burnwise/device/LinkedDriver.h"
 #include "burnwise/ui/MainForm.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <ctime>
 #include <functional>
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <set>
 
 namespace burnwise::cli {
 namespace {
@@ -61,7 +67,29 @@ struct Options {
     std::optional<std::string> Template;
     std::optional<std::string> Log;
     std::optional<std::string> Counter;
+    bool Watch = false;
 };
+
+// Set by SIGINT or SIGTERM: the watch ends after the devices in hand.
+volatile std::sig_atomic_t StopRequested = 0;
+
+extern "C" void RequestStop(int) {
+    StopRequested = 1;
+}
+
+// How often the watch asks the driver for the number of attached devices.
+constexpr auto PollInterval = std::chrono::milliseconds(500);
+// A serial number from the clock changes about once a second; two runs closer than this
+// could hand two devices the same one.
+constexpr auto ClockSerialStep = std::chrono::milliseconds(1200);
+
+// Sleeps `duration`, or less when a stop is requested (the signal cuts the sleep short).
+void SleepUnlessStopped(std::chrono::nanoseconds duration) {
+    timespec left{static_cast<time_t>(duration.count() / 1'000'000'000),
+                  static_cast<long>(duration.count() % 1'000'000'000)};
+    while (!StopRequested && ::nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
 
 // The counter of a fixed serial number, checked before anything is written: a damaged
 // file, a serial number without trailing digits or digits already run out end the command.
@@ -109,8 +137,25 @@ void RunProgram(const Options& options) {
             return serial;
         };
     }
+    if (options.Watch && form.CheckBox5.Checked && !counter)
+        throw CLI::RuntimeError("--watch with a fixed serial number needs --counter: every "
+                                "device would get the same serial number",
+                                BadInputStatus);
+
     bool logFailed = false;
+    bool anyFailed = false;
+    std::set<std::int32_t> finished; // driver indexes the last run finished with
     form.Engine()->DeviceFinished = [&](const device::ProgramOutcome& outcome) {
+        finished.insert(outcome.DriverIndex);
+        if (!outcome.Programmed) anyFailed = true;
+        if (options.Watch) {
+            if (outcome.Programmed)
+                std::cout << "PASS device " << outcome.DriverIndex << " serial "
+                          << codec::EscapeText(outcome.SerialNumber) << std::endl;
+            else
+                std::cout << "FAIL device " << outcome.DriverIndex << ": "
+                          << codec::EscapeText(outcome.Failure) << std::endl;
+        }
         if (!log) return;
         // Failures are recorded too: with a counter, a failed device has used up its number.
         const DeviceRecord record{UtcTimestamp(),
@@ -122,12 +167,88 @@ void RunProgram(const Options& options) {
                                   outcome.Programmed ? "PASS" : "FAIL " + outcome.Failure};
         if (!log->Append(record)) logFailed = true;
     };
-    form.BWProgramExecute();
-    if (logFailed) {
+    const auto checkLog = [&] {
+        if (!logFailed) return;
         std::cerr << "burnwise-cli: cannot write the log " << *options.Log << std::endl;
         throw CLI::RuntimeError(StoppedStatus);
+    };
+
+    if (!options.Watch) {
+        form.BWProgramExecute();
+        checkLog();
+        console->Finish();
+        return;
     }
-    console->Finish();
+
+    // The watch: a loop around the same Program action, each pass limited to the devices
+    // plugged in since the last one. Devices are told apart by the serial number they
+    // report; one that is unplugged is forgotten, so plugging it in again judges it afresh.
+    struct sigaction action {};
+    action.sa_handler = RequestStop;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+
+    device::DeviceEngine& engine = *form.Engine();
+    std::set<std::string> judged;
+    std::int32_t lastCount = -1;
+    bool retry = false; // a run stopped before it reached every new device
+    const bool clockSerials = !form.CheckBox5.Checked;
+    std::optional<std::chrono::steady_clock::time_point> lastRun;
+    std::cout << "Waiting for " << form.CB1.Text << " devices (Ctrl+C stops)" << std::endl;
+    while (!StopRequested) {
+        std::int32_t count = 0;
+        if (engine.Unit.GetVQDeviceCount() == VQ_OK) count = engine.Unit.DeviceCount;
+        if (count == lastCount && !retry) {
+            SleepUnlessStopped(PollInterval);
+            continue;
+        }
+        lastCount = count;
+        retry = false;
+
+        const std::vector<std::string> serials = engine.AttachedSerials();
+        std::erase_if(judged, [&](const std::string& serial) {
+            return std::find(serials.begin(), serials.end(), serial) == serials.end();
+        });
+        std::set<std::int32_t> fresh;
+        for (std::size_t i = 0; i < serials.size(); ++i)
+            if (!serials[i].empty() && !judged.contains(serials[i]))
+                fresh.insert(static_cast<std::int32_t>(i));
+        if (fresh.empty()) continue;
+
+        if (clockSerials && lastRun) {
+            const auto since = std::chrono::steady_clock::now() - *lastRun;
+            if (since < ClockSerialStep) SleepUnlessStopped(ClockSerialStep - since);
+        }
+        engine.ScanFilter = [&](std::int32_t index) { return fresh.contains(index); };
+        finished.clear();
+        form.BWProgramExecute();
+        engine.ScanFilter = nullptr;
+        lastRun = std::chrono::steady_clock::now();
+
+        for (const std::int32_t index : fresh) {
+            const std::string& serial = serials[static_cast<std::size_t>(index)];
+            if (finished.contains(index)) {
+                judged.insert(serial);
+            } else if (engine.LastEnd == device::RunEnd::Stopped) {
+                retry = true; // the run ended at an earlier device; this one comes again
+            } else {
+                judged.insert(serial);
+                anyFailed = true;
+                const std::string reason =
+                    "not programmed (not blank, or not a " + form.CB1.Text + " device)";
+                std::cout << "FAIL device " << index << " serial " << codec::EscapeText(serial)
+                          << ": " << reason << std::endl;
+                // The serial number logged is the one the device reports; nothing was written.
+                if (log && !log->Append({UtcTimestamp(), 0, index, form.CB1.Text, "", serial,
+                                         "FAIL " + reason}))
+                    logFailed = true;
+            }
+        }
+        checkLog();
+    }
+    std::cout << "Stopped" << std::endl;
+    if (anyFailed) throw CLI::RuntimeError(StoppedStatus);
 }
 
 } // namespace
@@ -168,6 +289,9 @@ void AddDeviceCommands(CLI::App& app) {
                         "CSV file that gains one line per programmed device");
     program->add_option("--counter", options->Counter,
                         "File holding the next value of the template's fixed serial number");
+    program->add_flag("--watch", options->Watch,
+                      "Wait for devices and program each one as it is plugged in, until "
+                      "Ctrl+C; exit 1 when any failed");
     program->callback([options] { RunProgram(*options); });
 }
 

@@ -13,6 +13,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace burnwise::device {
 
@@ -100,6 +101,10 @@ public:
     // `SerialSourceFailure` as its box and nothing written to that device.
     std::function<std::optional<std::string>(int position)> SerialSource;
     std::string SerialSourceFailure;
+    // When set, a scan passes over (does not even open) every driver index it refuses, as
+    // if nothing were attached there. A production line's watch uses it to work on the
+    // devices just plugged in only.
+    std::function<bool(std::int32_t driverIndex)> ScanFilter;
     // Waits between two looks at the clock while a generated serial number repeats.
     std::function<void(std::chrono::milliseconds)> Sleep;
 
@@ -114,6 +119,10 @@ public:
     // Words 64 and 65 of a KR4 chip are complements and bit 0 of word 66 names the model
     // chosen (1 for KR4F); word 66 of 0xFFFF counts as 0. A failed read fails the test.
     bool Kr4IdentityTest();
+
+    // The serial number each attached device reports, by driver index (at most
+    // MaxScanDevices; empty where a device cannot be opened or asked). Reads no EEPROM.
+    std::vector<std::string> AttachedSerials();
 
     int SurveyScan();
     int EraseScan();

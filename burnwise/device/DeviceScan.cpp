@@ -2,6 +2,8 @@
 #include "burnwise/device/DeviceEngine.h"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 #include <thread>
 
 namespace burnwise::device {
@@ -104,7 +106,8 @@ int DeviceEngine::RunScan(Variant variant) {
     for (int n = 0;; ++n) {
         Progress(n + 1, examined);
         Unit.DeviceIsOpen = false;
-        if (Unit.PipexOpen() == VQ_OK) {
+        const bool wanted = !ScanFilter || ScanFilter(Unit.CurrentDeviceIndex);
+        if (wanted && Unit.PipexOpen() == VQ_OK) {
             Unit.DeviceIsOpen = true;
             Scan.OpenedDevices[static_cast<std::size_t>(Scan.OpenedCount++)] =
                 Unit.CurrentDeviceIndex;
@@ -115,6 +118,28 @@ int DeviceEngine::RunScan(Variant variant) {
         if (n + 1 == Unit.DeviceCount || Unit.CurrentDeviceIndex >= MaxScanDevices) break;
     }
     return Scan.SelectedCount;
+}
+
+std::vector<std::string> DeviceEngine::AttachedSerials() {
+    std::vector<std::string> serials;
+    if (Unit.GetVQDeviceCount() != VQ_OK || Unit.DeviceCount <= 0) return serials;
+    const int examined = std::min(Unit.DeviceCount, MaxScanDevices);
+    for (int index = 0; index < examined; ++index) {
+        std::array<char, VQ_TEXT_SIZE> serial{};
+        std::array<char, VQ_TEXT_SIZE> description{};
+        std::array<char, VQ_TEXT_SIZE> reserved{};
+        std::uint32_t typeCode = 0, identifier = 0;
+        Unit.CurrentDeviceIndex = index;
+        Unit.DeviceIsOpen = Unit.PipexOpen() == VQ_OK;
+        if (Unit.DeviceIsOpen &&
+            Unit.PipexGetDeviceInfo(&typeCode, &identifier, serial.data(), description.data(),
+                                    reserved.data()) == VQ_OK)
+            serials.emplace_back(serial.data(), strnlen(serial.data(), serial.size()));
+        else
+            serials.emplace_back();
+        Unit.CloseCurrentDevice();
+    }
+    return serials;
 }
 
 bool DeviceEngine::GetDeviceInfo() {

@@ -3,6 +3,8 @@
 
 #include "support/TempFolder.h"
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -10,6 +12,8 @@
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -188,6 +192,97 @@ TEST_F(DeviceCommands, BadArgumentsExitTwo) {
         EXPECT_FALSE(run.Err.empty());
         EXPECT_EQ(run.Out, "");
     }
+}
+
+// A watch running in the background, as an operator leaves it on a production line.
+class Watch {
+public:
+    Watch(const std::string& bench, const std::string& args, const std::string& out) : out_(out) {
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            const std::string command = "VQPIPEX_BENCH=" + bench + " exec " + BURNWISE_CLI + " " +
+                                        args + " >" + out + " 2>&1 </dev/null";
+            ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+    }
+    ~Watch() {
+        if (pid_ > 0) Stop();
+    }
+
+    // True once the output holds a line starting with `line`; fails after a few seconds.
+    bool WaitFor(const std::string& line) const {
+        for (int i = 0; i < 200; ++i) {
+            for (const std::string& l : Ran::Split(ReadAll(out_)))
+                if (l.starts_with(line)) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        ADD_FAILURE() << "no line \"" << line << "\" in:\n" << ReadAll(out_);
+        return false;
+    }
+    // Ctrl+C; the exit status.
+    int Stop() {
+        ::kill(pid_, SIGINT);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::string Output() const { return ReadAll(out_); }
+
+private:
+    pid_t pid_ = -1;
+    std::string out_;
+};
+
+TEST_F(DeviceCommands, AWatchProgramsEachDeviceOnceAsItArrivesWithNumbersFromTheCounter) {
+    ASSERT_EQ(Vqbench("reset").Status, 0);
+    const std::string counter = (Folder.Path / "counter").string();
+    const std::string log = (Folder.Path / "line.csv").string();
+    Watch watch(
+        Bench, "program --template " + Template + " --watch --counter " + counter + " --log " + log,
+        (Folder.Path / "watch.out").string());
+    ASSERT_TRUE(watch.WaitFor("Waiting for KR2S devices (Ctrl+C stops)"));
+
+    ASSERT_EQ(Vqbench("add KR2S").Status, 0);
+    ASSERT_TRUE(watch.WaitFor("PASS device 0 serial E2E00001"));
+    ASSERT_EQ(Vqbench("add KR2S --eeprom 93C56").Status, 0);
+    ASSERT_TRUE(watch.WaitFor("PASS device 1 serial E2E00002"));
+    // A part without an EEPROM reads back as unreadable, so it is not blank: it is refused,
+    // logged, and takes no number.
+    ASSERT_EQ(Vqbench("add KR2S --eeprom none").Status, 0);
+    ASSERT_TRUE(watch.WaitFor("FAIL device 2 serial VQ"));
+    ASSERT_EQ(Vqbench("add KR2S").Status, 0);
+    ASSERT_TRUE(watch.WaitFor("PASS device 3 serial E2E00003"));
+    // Unplugged, the first device is forgotten; a new one in its place is judged afresh.
+    // The watch looks at the device count, so the unplugging must last past a poll.
+    ASSERT_EQ(Vqbench("remove 0").Status, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    ASSERT_EQ(Vqbench("add KR2S").Status, 0);
+    ASSERT_TRUE(watch.WaitFor("PASS device 3 serial E2E00004"));
+
+    EXPECT_EQ(watch.Stop(), 1) << "a device failed" << watch.Output();
+    const std::vector<std::string> lines = Ran::Split(watch.Output());
+    EXPECT_EQ(lines.back(), "Stopped");
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& l) { return l.starts_with("PASS device 0"); }),
+              1)
+        << "a device left attached is programmed once";
+    EXPECT_EQ(ReadAll(counter), "5\n");
+    const std::vector<std::string> logged = Ran::Split(ReadAll(log));
+    ASSERT_EQ(logged.size(), 6u) << ReadAll(log);
+    EXPECT_TRUE(logged[1].ends_with(",E2E00001,PASS"));
+    EXPECT_TRUE(logged[2].ends_with(",E2E00002,PASS"));
+    EXPECT_NE(logged[3].find(",\"FAIL not programmed"), std::string::npos) << logged[3];
+    EXPECT_TRUE(logged[4].ends_with(",E2E00003,PASS"));
+    EXPECT_TRUE(logged[5].ends_with(",E2E00004,PASS"));
+}
+
+TEST_F(DeviceCommands, AWatchWithAFixedSerialNeedsACounter) {
+    const Ran r = Cli("program --template " + Template + " --watch");
+    EXPECT_EQ(r.Status, 2);
+    EXPECT_NE(r.Err.find("--watch with a fixed serial number needs --counter"), std::string::npos)
+        << r.Err;
 }
 
 } // namespace
