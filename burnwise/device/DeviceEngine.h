@@ -150,6 +150,9 @@ public:
 private:
     enum class Variant { Survey, Erase, Program };
     int RunScan(Variant variant);
+    // Read and Read and Parse: survey, then open each device the survey counted in turn and
+    // visit it at its position; a failed open ends the walk.
+    RunEnd WalkCountedDevices(const std::function<void(int position)>& visit);
     void Examine(Variant variant);
     void ExamineSurvey(bool onlyBlank);
     void ExamineErase();

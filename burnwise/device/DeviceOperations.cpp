@@ -2,6 +2,8 @@
 #include "burnwise/codec/ImageDump.h"
 #include "burnwise/device/DeviceEngine.h"
 
+#include <functional>
+
 namespace burnwise::device {
 namespace {
 
@@ -30,7 +32,7 @@ RunEnd DeviceEngine::Erase() {
     return End(RunEnd::Completed);
 }
 
-RunEnd DeviceEngine::Read() {
+RunEnd DeviceEngine::WalkCountedDevices(const std::function<void(int position)>& visit) {
     reporter_.ClearLines();
     SurveyScan();
     const int count = Scan.BlankCount + Scan.ProgrammedCount;
@@ -42,6 +44,14 @@ RunEnd DeviceEngine::Read() {
         Progress(i + 1, count);
         if (!Unit.OpenDeviceAt(Scan.CountedDevices[static_cast<std::size_t>(i)]))
             return End(RunEnd::Stopped);
+        visit(i);
+        Unit.CloseCurrentDevice();
+    }
+    return End(RunEnd::Completed);
+}
+
+RunEnd DeviceEngine::Read() {
+    return WalkCountedDevices([this](int i) {
         if (Unit.ReadWholeImage(codec_.ReadImage)) {
             reporter_.AppendLine("Read EEPROM successful Device " + std::to_string(i));
             for (const std::string& line : codec::DumpImage(codec_.ReadImage, codec_.Selectors))
@@ -49,23 +59,11 @@ RunEnd DeviceEngine::Read() {
         } else {
             reporter_.AppendLine("ERROR - Read EEPROM failed Device " + std::to_string(i));
         }
-        Unit.CloseCurrentDevice();
-    }
-    return End(RunEnd::Completed);
+    });
 }
 
 RunEnd DeviceEngine::ReadAndParse(ParsedDeviceSink& sink) {
-    reporter_.ClearLines();
-    SurveyScan();
-    const int count = Scan.BlankCount + Scan.ProgrammedCount;
-    if (count < 1) {
-        reporter_.AppendLine(NoDevicesLine);
-        return End(RunEnd::NoDevices);
-    }
-    for (int i = 0; i < count; ++i) {
-        Progress(i + 1, count);
-        if (!Unit.OpenDeviceAt(Scan.CountedDevices[static_cast<std::size_t>(i)]))
-            return End(RunEnd::Stopped);
+    return WalkCountedDevices([this, &sink](int i) {
         if (ReadAndClassify(codec::DecodeFromScratch) != VerdictProgrammed) {
             reporter_.AppendLine("ERROR - Read EEPROM failed Device " + std::to_string(i));
         } else {
@@ -73,9 +71,7 @@ RunEnd DeviceEngine::ReadAndParse(ParsedDeviceSink& sink) {
             sink.PutIntoWindow(codec_.Settings, codec_.Selectors);
             sink.ShowParsedDeviceType(codec_.Settings, codec_.Selectors);
         }
-        Unit.CloseCurrentDevice();
-    }
-    return End(RunEnd::Completed);
+    });
 }
 
 RunEnd DeviceEngine::Cycle() {
