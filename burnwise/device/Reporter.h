@@ -1,8 +1,44 @@
 #pragma once
 
+#include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace burnwise::device {
+
+// The device operations, as a results table or a record names them.
+enum class DeviceOperation { Scan, Program, Erase, Read, ReadAndParse, Cycle };
+
+constexpr std::string_view OperationName(DeviceOperation operation) {
+    switch (operation) {
+    case DeviceOperation::Scan:
+        return "Scan";
+    case DeviceOperation::Program:
+        return "Program";
+    case DeviceOperation::Erase:
+        return "Erase";
+    case DeviceOperation::Read:
+        return "Read";
+    case DeviceOperation::ReadAndParse:
+        return "Read and Parse";
+    case DeviceOperation::Cycle:
+        return "Cycle";
+    }
+    return "";
+}
+
+// How one device of an operation ended. Every device an operation takes (or should have
+// taken and could not open or read) gets exactly one.
+struct DeviceOutcome {
+    DeviceOperation Operation = DeviceOperation::Scan;
+    int Position = 0; // 0-based among the devices the operation visits
+    std::int32_t DriverIndex = 0;
+    std::string Model;          // the model the device itself reported ("KR2S"); empty if unknown
+    std::string EepromTypeName; // the EEPROM detected ("93C46"); empty if unknown
+    std::string SerialNumber;   // the serial number it holds or was given; empty if none
+    bool Passed = false;
+    std::string Reason; // why it failed (the line or box that said so); empty on a pass
+};
 
 // Where every operation reports: lines for the message list, and modal boxes for
 // conditions that end an operation. The window shows lines in its message list and boxes
@@ -22,6 +58,13 @@ public:
         (void)position;
         (void)count;
     }
+
+    // An operation is done with one device, passed or failed.
+    virtual void DeviceFinished(const DeviceOutcome& outcome) { (void)outcome; }
+
+    // Asked after each device: true ends the operation after the device in hand, with
+    // nothing left open.
+    virtual bool StopRequested() { return false; }
 };
 
 } // namespace burnwise::device
