@@ -194,12 +194,6 @@ private:
     std::string Error;
 };
 
-std::string Hex4(std::uint16_t value) {
-    char text[5];
-    std::snprintf(text, sizeof text, "%04X", value);
-    return text;
-}
-
 std::string SystemError(const std::string& what, const std::string& path) {
     return what + " " + path + ": " + std::strerror(errno);
 }
@@ -220,11 +214,17 @@ mode_t CurrentUmask() {
     return 022;
 }
 
-// The file a write must replace: a symbolic link is followed to its target.
+// How many links a path may pass through before it counts as a loop, as the kernel counts.
+constexpr int MaxLinkHops = 40;
+
 std::string Target(const std::string& path) {
-    std::error_code ec;
-    std::filesystem::path target = std::filesystem::weakly_canonical(path, ec);
-    return ec ? path : target.string();
+    return ResolveBenchPath(path);
+}
+
+void AppendHex4(std::string& text, std::uint16_t value) {
+    static constexpr char Digits[] = "0123456789ABCDEF";
+    for (int shift = 12; shift >= 0; shift -= 4)
+        text += Digits[(value >> shift) & 0xF];
 }
 
 } // namespace
@@ -233,19 +233,32 @@ ParseOutcome ParseBench(std::string_view text) {
     return Parser().Run(text);
 }
 
-std::string FormatBench(const Bench& bench) {
+std::string FormatWords(const Chip& chip) {
+    std::string text;
+    text.reserve(chip.Words.size() * 5 + chip.Words.size() / WordsPerLine * 12);
+    for (std::size_t i = 0; i < chip.Words.size(); i += WordsPerLine) {
+        text += "words ";
+        text += std::to_string(i);
+        for (std::size_t j = i; j < i + WordsPerLine && j < chip.Words.size(); ++j) {
+            text += ' ';
+            AppendHex4(text, chip.Words[j]);
+        }
+        text += '\n';
+    }
+    return text;
+}
+
+std::string FormatBench(const Bench& bench, std::vector<WordsSpan>* layout) {
     std::string text = "# Simulated device bench of the vqpipex driver library; change it with "
                        "vqbench.\n";
     text += std::string(Magic) + " " + std::string(Version) + "\n";
+    if (layout != nullptr) layout->clear();
     for (const Chip& chip : bench.Chips) {
         text += "chip " + chip.Serial + " " + std::string(chip.Model->Name) + " " +
                 std::string(chip.EepromName()) + "\n";
-        for (std::size_t i = 0; i < chip.Words.size(); i += WordsPerLine) {
-            text += "words " + std::to_string(i);
-            for (std::size_t j = i; j < i + WordsPerLine && j < chip.Words.size(); ++j)
-                text += " " + Hex4(chip.Words[j]);
-            text += "\n";
-        }
+        const std::string words = FormatWords(chip);
+        if (layout != nullptr) layout->push_back({text.size(), words.size()});
+        text += words;
         for (int channel = 0; channel < chip.Channels(); ++channel) {
             for (const Fault& f : chip.Faults[static_cast<std::size_t>(channel)]) {
                 text += std::string("fault ") + (channel == 0 ? "A" : "B") + " " +
@@ -259,6 +272,23 @@ std::string FormatBench(const Bench& bench) {
         text += "end\n";
     }
     return text;
+}
+
+std::string ResolveBenchPath(const std::string& path) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::path current = fs::absolute(path, ec);
+    if (ec) return path;
+    for (int hop = 0; hop < MaxLinkHops; ++hop) {
+        // Links in the folders above count as well.
+        const fs::path folder = fs::weakly_canonical(current.parent_path(), ec);
+        if (!ec) current = folder / current.filename();
+        if (!fs::is_symlink(current, ec)) break;
+        const fs::path next = fs::read_symlink(current, ec);
+        if (ec) break;
+        current = next.is_absolute() ? next : current.parent_path() / next;
+    }
+    return current.lexically_normal().string();
 }
 
 std::string BenchPathFromEnvironment() {
@@ -300,8 +330,9 @@ BenchLock::~BenchLock() {
     if (Fd >= 0) ::close(Fd); // closing releases the lock
 }
 
-ReadOutcome ReadBenchFile(const std::string& path) {
-    ReadOutcome outcome;
+TextOutcome ReadBenchText(const std::string& path, int* keepFd) {
+    TextOutcome outcome;
+    if (keepFd != nullptr) *keepFd = -1;
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         outcome.Missing = errno == ENOENT;
@@ -332,8 +363,23 @@ ReadOutcome ReadBenchFile(const std::string& path) {
             return outcome;
         }
     }
-    ::close(fd);
-    ParseOutcome parsed = ParseBench(text);
+    if (keepFd != nullptr)
+        *keepFd = fd;
+    else
+        ::close(fd);
+    outcome.Text = std::move(text);
+    return outcome;
+}
+
+ReadOutcome ReadBenchFile(const std::string& path) {
+    ReadOutcome outcome;
+    TextOutcome read = ReadBenchText(path);
+    if (!read.Text) {
+        outcome.Missing = read.Missing;
+        outcome.Error = std::move(read.Error);
+        return outcome;
+    }
+    ParseOutcome parsed = ParseBench(*read.Text);
     if (!parsed.Value) {
         outcome.Error = "damaged bench file " + path + ", " + parsed.Error;
         return outcome;
@@ -343,7 +389,10 @@ ReadOutcome ReadBenchFile(const std::string& path) {
 }
 
 std::string WriteBenchFile(const std::string& path, const Bench& bench) {
-    const std::string target = Target(path);
+    return WriteBenchText(Target(path), FormatBench(bench));
+}
+
+std::string WriteBenchText(const std::string& target, const std::string& text) {
     mode_t mode = 0666 & ~CurrentUmask();
     struct stat st {};
     if (::stat(target.c_str(), &st) == 0) {
@@ -356,7 +405,6 @@ std::string WriteBenchFile(const std::string& path, const Bench& bench) {
     std::string temp = target + ".XXXXXX";
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) return SystemError("cannot write beside", target);
-    const std::string text = FormatBench(bench);
     std::size_t done = 0;
     bool ok = true;
     while (ok && done < text.size()) {
@@ -376,9 +424,11 @@ std::string WriteBenchFile(const std::string& path, const Bench& bench) {
 }
 
 std::string UpdateBench(const std::string& path, const BenchChange& change) {
-    BenchLock lock(path);
+    // Resolved once: the lock, the read and the replace all go to the same file.
+    const std::string target = Target(path);
+    BenchLock lock(target);
     if (!lock.Held()) return lock.Error();
-    ReadOutcome read = ReadBenchFile(path);
+    ReadOutcome read = ReadBenchFile(target);
     bool changed = false;
     if (read.Missing) {
         read.Value = DefaultBench(Entropy());
@@ -389,7 +439,50 @@ std::string UpdateBench(const std::string& path, const BenchChange& change) {
     std::string error;
     changed = change(*read.Value, error) || changed;
     if (!error.empty()) return error;
-    return changed ? WriteBenchFile(path, *read.Value) : std::string();
+    return changed ? WriteBenchText(target, FormatBench(*read.Value)) : std::string();
+}
+
+DeviceHold::DeviceHold(const std::string& benchTarget, const std::string& device) {
+    const std::string folder = benchTarget + ".held";
+    if (::mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {
+        Problem = SystemError("cannot make the folder", folder);
+        return;
+    }
+    Path = folder + "/" + device;
+    // The holder removes its file when it lets go; a file opened just before that is no
+    // longer the device's, so the lock is taken again on the file the name now gives.
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const int fd = ::open(Path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            Problem = SystemError("cannot make the hold file", Path);
+            return;
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            const int error = errno;
+            ::close(fd);
+            if (error == EINTR) continue;
+            if (error != EWOULDBLOCK) {
+                errno = error;
+                Problem = SystemError("cannot lock", Path);
+            }
+            return; // another holder has it
+        }
+        struct stat mine {
+        }, named{};
+        if (::fstat(fd, &mine) == 0 && ::stat(Path.c_str(), &named) == 0 &&
+            mine.st_dev == named.st_dev && mine.st_ino == named.st_ino) {
+            Fd = fd;
+            return;
+        }
+        ::close(fd);
+    }
+    Problem = "cannot hold " + Path + ": it keeps being replaced";
+}
+
+DeviceHold::~DeviceHold() {
+    if (Fd < 0) return;
+    ::unlink(Path.c_str());
+    ::close(Fd);
 }
 
 std::uint64_t Entropy() {

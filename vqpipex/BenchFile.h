@@ -25,6 +25,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vqpipex {
 
@@ -38,13 +39,29 @@ struct ParseOutcome {
 };
 
 ParseOutcome ParseBench(std::string_view text);
-std::string FormatBench(const Bench& bench);
+
+// Where one chip's "words" lines lie in a formatted bench: bytes [Offset, Offset + Length).
+// Their length depends on the part only, so a chip's words can be rewritten in place.
+struct WordsSpan {
+    std::size_t Offset = 0;
+    std::size_t Length = 0;
+};
+
+// The bench as text; `layout`, when given, receives one span per chip, in chip order.
+std::string FormatBench(const Bench& bench, std::vector<WordsSpan>* layout = nullptr);
+// One chip's "words" lines as FormatBench writes them.
+std::string FormatWords(const Chip& chip);
 
 // Where the bench lives: $VQPIPEX_BENCH, else burnwise/bench.txt in the user's state folder
 // ($XDG_STATE_HOME, else ~/.local/state).
 std::string BenchPathFromEnvironment();
 
-// Holds the lock file beside the bench (BENCH.lock) for its lifetime; every change to the
+// The file a bench path finally names: symbolic links are followed, the last one too when
+// its target does not exist yet, and links in the folders above. Lock and replace go by it,
+// so a bench file and a link to it are one bench.
+std::string ResolveBenchPath(const std::string& path);
+
+// Holds the lock file beside the resolved bench (TARGET.lock) for its lifetime; every change to the
 // bench is made under it, by this library and by vqbench alike.
 class BenchLock {
 public:
@@ -70,10 +87,22 @@ struct ReadOutcome {
 // Reads and parses the bench file; call with the lock held.
 ReadOutcome ReadBenchFile(const std::string& path);
 
+struct TextOutcome {
+    std::optional<std::string> Text;
+    bool Missing = false;
+    std::string Error;
+};
+
+// Reads the bench file's bytes, at most MaxBenchFileBytes; call with the lock held. With
+// `keepFd` the file stays open read-only and its descriptor goes there (else -1).
+TextOutcome ReadBenchText(const std::string& path, int* keepFd = nullptr);
+
 // Replaces the bench file atomically (temporary file beside the target, flushed, renamed),
 // following a symbolic link to its target and keeping the file's mode. A file without
 // owner write permission is refused. Returns an error text, empty on success.
 std::string WriteBenchFile(const std::string& path, const Bench& bench);
+// The same for text already formatted, to the resolved path `target`.
+std::string WriteBenchText(const std::string& target, const std::string& text);
 
 // Reads the bench under the lock, creating the default bench when there is no file, and
 // hands it to `change`, which may alter it and returns whether it did; the bench is then
@@ -81,6 +110,27 @@ std::string WriteBenchFile(const std::string& path, const Bench& bench);
 // nothing is written then. Returns an error text, empty on success.
 using BenchChange = std::function<bool(Bench& bench, std::string& error)>;
 std::string UpdateBench(const std::string& path, const BenchChange& change);
+
+// Holds one device of the bench for this process while a handle is open on it: an exclusive
+// lock on a file of its own in the folder TARGET.held beside the resolved bench. The system
+// drops the lock when the process ends, however it ends, so a device is never kept by a
+// process that is gone.
+class DeviceHold {
+public:
+    DeviceHold(const std::string& benchTarget, const std::string& device);
+    ~DeviceHold(); // lets go and removes the file
+    DeviceHold(const DeviceHold&) = delete;
+    DeviceHold& operator=(const DeviceHold&) = delete;
+
+    // False when another holder has the device, or the hold could not be made (Error()).
+    bool Held() const { return Fd >= 0; }
+    const std::string& Error() const { return Problem; }
+
+private:
+    std::string Path;
+    int Fd = -1;
+    std::string Problem;
+};
 
 // A fresh seed for serial numbers.
 std::uint64_t Entropy();

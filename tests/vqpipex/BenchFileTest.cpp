@@ -2,7 +2,9 @@
 
 #include "TestFiles.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 
 namespace {
@@ -173,6 +175,29 @@ TEST(BenchFile, WriteFollowsALinkKeepsTheModeAndRespectsReadOnly) {
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(scratch.Dir))
         ++files;
     EXPECT_EQ(files, 2);
+}
+
+TEST(BenchFile, ABenchAndALinkToItAreOneLockedFile) {
+    Scratch scratch;
+    const auto target = scratch / "real.txt";
+    const auto link = scratch / "bench.txt";
+    const auto linkToLink = scratch / "again.txt";
+    // Links made before the file exists, one relative, one to the other link.
+    std::filesystem::create_symlink("real.txt", link);
+    std::filesystem::create_symlink(link, linkToLink);
+    EXPECT_EQ(ResolveBenchPath(linkToLink.string()), target.string());
+    ASSERT_EQ(UpdateBench(linkToLink.string(), [](Bench&, std::string&) { return false; }), "");
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_TRUE(std::filesystem::is_symlink(linkToLink));
+    EXPECT_TRUE(ReadBenchFile(target.string()).Value);
+    EXPECT_FALSE(std::filesystem::exists(link.string() + ".lock"));
+
+    const BenchLock held(link.string());
+    ASSERT_TRUE(held.Held()) << held.Error();
+    const int fd = ::open((target.string() + ".lock").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    EXPECT_NE(::flock(fd, LOCK_EX | LOCK_NB), 0) << "the file's own lock is the one held";
+    ::close(fd);
 }
 
 } // namespace
