@@ -116,6 +116,9 @@ struct Chip {
     // written, so it can be merged into a fresher copy.
     bool WordsChanged = false;
     std::vector<std::pair<int, Fault>> FaultsStruck; // (channel, fault before it struck)
+    // Gone from the bench since the device count: kept so that the driver indexes stay as
+    // they were counted, while its handles fail and it cannot be opened.
+    bool Unplugged = false;
 
     int Channels() const { return Model->ChipFamily == Family::KR3 ? 2 : 1; }
     bool IsKr4() const { return Model->ChipFamily == Family::KR4; }

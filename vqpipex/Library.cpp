@@ -1,12 +1,19 @@
 // The driver library's C functions over the simulated bench kept in a bench file.
 //
-// The bench file is read afresh at every VQ_ListDevices, as a real bus is enumerated
-// afresh, so chips added or removed with vqbench meanwhile show up at the next scan. The
-// EEPROM words a program changes are kept in memory and written back (under the bench
-// lock, merged into a fresh read of the file so a concurrent vqbench change survives) when
-// the handle is closed, when the port is cycled, at the next device count and when the
-// process ends. A counted fault that struck is written back at once, so its count holds
-// across processes. Writing per word would cost a file replace per USB round trip.
+// The bench file is read afresh at every VQ_ListDevices, as a real bus is enumerated afresh,
+// so chips added with vqbench meanwhile show up at the next scan; the driver indexes stay as
+// counted until then. Between counts every call on a handle first looks whether the file
+// changed (one stat): a chip removed meanwhile is unplugged at once, and its handles fail.
+//
+// A write or erase that changes a part is stored in the file before the call returns, so a
+// change that cannot be stored fails the call that made it. Replacing the file costs a
+// flush of its data on many file systems, far more than a USB round trip, so a chip's words
+// are rewritten in place (their text has a fixed length) while the file is the one this
+// process last wrote or read; anything else (the first change to a file written by hand, a
+// counted fault that struck, a file changed by another process) goes through a full merge
+// and an atomic replace. Everything is under the bench lock, and the file is flushed to
+// disk when a handle closes. A device is held for the process that opened it by a lock of
+// its own (DeviceHold), which the system drops when the process ends.
 #include "vqpipex/BenchFile.h"
 #include "vqpipex/Simulator.h"
 #include "vqpipex/vqpipex.h"
@@ -20,8 +27,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -29,7 +39,25 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-class LibraryBench {
+// Tells one version of the file from another without reading it. A replaced file is
+// another inode (the library keeps the file it knows open, so that inode number cannot come
+// back meanwhile); a file changed in place has another size or other times.
+struct Stamp {
+    dev_t Device = 0;
+    ino_t Inode = 0;
+    off_t Size = -1;
+    std::int64_t ModifiedNs = 0;
+    std::int64_t ChangedNs = 0;
+    bool operator==(const Stamp&) const = default;
+};
+
+Stamp StampOf(const struct stat& st) {
+    return {st.st_dev, st.st_ino, st.st_size,
+            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec,
+            static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec};
+}
+
+class LibraryBench final : public vqpipex::BenchKeeper {
 public:
     LibraryBench() : Path(vqpipex::BenchPathFromEnvironment()) {
         if (const char* delay = std::getenv("VQPIPEX_DELAY_US")) {
@@ -46,11 +74,16 @@ public:
                 Complain(std::string("cannot open the trace file ") + trace + ": " +
                          std::strerror(errno));
         }
+        Sim.SetKeeper(this);
     }
 
-    ~LibraryBench() {
+    ~LibraryBench() override {
         std::lock_guard guard(Mutex);
         Save();
+        Flush();
+        Holds.clear();
+        Sim.SetKeeper(nullptr);
+        Forget();
         if (TraceFd >= 0) ::close(TraceFd);
     }
 
@@ -59,42 +92,56 @@ public:
     const std::string Path;
 
     // Re-reads the bench file (creating the default bench on first use), carrying this
-    // process's unsaved changes into it.
-    bool Reload() {
-        vqpipex::Bench fresh;
-        const std::string error =
-            vqpipex::UpdateBench(Path, [&](vqpipex::Bench& bench, std::string&) {
-                const bool changed = Merge(bench);
-                fresh = bench;
-                return changed;
-            });
-        if (!error.empty()) return Complain(error);
-        Sim.ReplaceBench(std::move(fresh));
-        Loaded = true;
-        return true;
-    }
+    // process's unsaved changes into it; the simulator takes the bench as it now is.
+    bool Reload() { return Exchange(true); }
 
     bool EnsureLoaded() { return Loaded || Reload(); }
 
-    // Writes this process's changes back, if there are any. The chips it knows take the
-    // file's contents; chips added meanwhile wait for the next device count.
-    bool Save() {
-        if (!Pending()) return true;
-        const std::string error =
-            vqpipex::UpdateBench(Path, [&](vqpipex::Bench& bench, std::string&) {
-                const bool changed = Merge(bench);
-                for (vqpipex::Chip& mine : Sim.GetBench().Chips) {
-                    if (const vqpipex::Chip* theirs = bench.FindChip(mine.Serial)) {
-                        mine.Words = theirs->Words;
-                        mine.Faults = theirs->Faults;
-                    }
-                }
-                return changed;
-            });
-        if (!error.empty()) return Complain(error);
-        Saved();
+    // Before a call on a handle: catches up with a file changed since it was last seen.
+    bool Sync() {
+        if (!Loaded) return true; // no handle can be open yet
+        struct stat st {};
+        if (HaveFile && ::stat(Path.c_str(), &st) == 0 && StampOf(st) == Known) return true;
+        return Exchange(false);
+    }
+
+    // Stores what is still this process's own (a struck fault whose count could not be
+    // stored before).
+    bool Save() { return !Pending() || Exchange(false); }
+
+    // Puts what was rewritten in place on the disk.
+    bool Flush() {
+        if (!Unflushed) return true;
+        Unflushed = false;
+        if (FileFd >= 0 && ::fdatasync(FileFd) != 0)
+            return Complain("cannot flush the bench file " + Target + ": " + std::strerror(errno));
         return true;
     }
+
+    bool KeepChange() override {
+        switch (StoreInPlace()) {
+        case InPlace::Stored:
+            return true;
+        case InPlace::Failed:
+            return false;
+        case InPlace::NotHere:
+            break;
+        }
+        return Exchange(false);
+    }
+
+    bool Claim(const std::string& device) override {
+        auto hold = std::make_unique<vqpipex::DeviceHold>(
+            Target.empty() ? vqpipex::ResolveBenchPath(Path) : Target, device);
+        if (!hold->Held()) {
+            if (!hold->Error().empty()) Complain(hold->Error());
+            return false;
+        }
+        Holds[device] = std::move(hold);
+        return true;
+    }
+
+    void Release(const std::string& device) override { Holds.erase(device); }
 
     // After every call: the trace line, then the simulated USB round trip.
     VQ_STATUS Finish(VQ_STATUS status, const char* format, ...)
@@ -118,23 +165,40 @@ public:
         return status;
     }
 
+    // Marks the start of a call, for the pacing.
+    void Start() {
+        if (Delay.count() != 0) CallStart = Clock::now();
+    }
+
 private:
+    enum class InPlace { Stored, Failed, NotHere };
+
+    struct Merged {
+        bool Changed = false;
+        bool Lost = false; // a changed chip is no longer on the bench
+    };
+
     bool Pending() const {
         for (const vqpipex::Chip& chip : Sim.GetBench().Chips)
             if (chip.WordsChanged || !chip.FaultsStruck.empty()) return true;
         return false;
     }
 
-    // Puts this process's changes into `bench`, a fresh read of the file.
-    bool Merge(vqpipex::Bench& bench) {
-        bool changed = false;
+    // Puts this process's changes into `bench`, the file's contents.
+    Merged Merge(vqpipex::Bench& bench) {
+        Merged merged;
         for (vqpipex::Chip& mine : Sim.GetBench().Chips) {
+            if (mine.Unplugged) continue;
             vqpipex::Chip* theirs = bench.FindChip(mine.Serial);
+            if (theirs != nullptr && theirs->Words.size() != mine.Words.size()) theirs = nullptr;
             // A chip removed meanwhile takes its changes with it, as unplugging does.
-            if (theirs != nullptr && mine.WordsChanged &&
-                theirs->Words.size() == mine.Words.size()) {
-                theirs->Words = mine.Words;
-                changed = true;
+            if (mine.WordsChanged) {
+                if (theirs == nullptr) {
+                    merged.Lost = true;
+                } else {
+                    theirs->Words = mine.Words;
+                    merged.Changed = true;
+                }
             }
             for (const auto& [channel, struck] : mine.FaultsStruck) {
                 if (theirs == nullptr) break;
@@ -143,13 +207,13 @@ private:
                     if (it->Kind == struck.Kind && it->Word == struck.Word &&
                         it->Status == struck.Status && it->Times > 0) {
                         if (--it->Times == 0) faults.erase(it);
-                        changed = true;
+                        merged.Changed = true;
                         break;
                     }
                 }
             }
         }
-        return changed;
+        return merged;
     }
 
     // Once the file holds them, this process's changes are no longer its own.
@@ -160,8 +224,168 @@ private:
         }
     }
 
+    // Lets go of what is known about the file; the next look reads it afresh.
+    void Forget() {
+        if (FileFd >= 0) ::close(FileFd);
+        FileFd = -1;
+        FileWritable = false;
+        HaveFile = false;
+        Canonical = false;
+        KnownText.clear();
+        Layout.clear();
+        Known = {};
+    }
+
+    // Reads the file under the lock, merges this process's changes into it and writes it
+    // back when that changed it. With `adopt` the simulator takes the bench as it is (a new
+    // device count); else the chips it knows take the file's words and faults, and those no
+    // longer in the file are unplugged. False when the file could not be read or written,
+    // or a change was lost with its chip; this process's changes are then dropped.
+    bool Exchange(bool adopt) {
+        const std::string target = vqpipex::ResolveBenchPath(Path);
+        vqpipex::BenchLock lock(target);
+        if (!lock.Held()) return Complain(lock.Error());
+        if (target != Target) {
+            Forget();
+            Target = target;
+        }
+        int fd = -1;
+        vqpipex::TextOutcome read = vqpipex::ReadBenchText(target, &fd);
+        bool write = false;
+        if (read.Missing) {
+            Forget();
+            FileBench = vqpipex::DefaultBench(vqpipex::Entropy());
+            write = true;
+        } else if (!read.Text) {
+            Forget();
+            return Complain(read.Error);
+        } else {
+            if (FileFd >= 0) ::close(FileFd);
+            FileFd = fd;
+            FileWritable = false;
+            if (!HaveFile || *read.Text != KnownText) {
+                vqpipex::ParseOutcome parsed = vqpipex::ParseBench(*read.Text);
+                if (!parsed.Value) {
+                    Forget();
+                    return Complain("damaged bench file " + target + ", " + parsed.Error);
+                }
+                FileBench = std::move(*parsed.Value);
+                KnownText = std::move(*read.Text);
+                Canonical = vqpipex::FormatBench(FileBench, &Layout) == KnownText;
+                HaveFile = true;
+            }
+        }
+        const Merged merged = Merge(FileBench);
+        // The first change to a file written by hand puts it in the form rewritten in place.
+        write = write || merged.Changed || (!Canonical && Pending());
+        if (write) {
+            std::string text = vqpipex::FormatBench(FileBench, &Layout);
+            const std::string error = vqpipex::WriteBenchText(target, text);
+            if (!error.empty()) {
+                Forget();
+                return Complain(error);
+            }
+            const int written = ::open(target.c_str(), O_RDONLY | O_CLOEXEC);
+            if (FileFd >= 0) ::close(FileFd);
+            FileFd = written;
+            FileWritable = false;
+            KnownText = std::move(text);
+            Canonical = true;
+            HaveFile = FileFd >= 0;
+        }
+        struct stat st {};
+        if (FileFd >= 0 && ::fstat(FileFd, &st) == 0)
+            Known = StampOf(st);
+        else
+            Forget();
+        if (adopt) {
+            Sim.ReplaceBench(FileBench);
+        } else {
+            for (vqpipex::Chip& mine : Sim.GetBench().Chips) {
+                const vqpipex::Chip* theirs = FileBench.FindChip(mine.Serial);
+                if (theirs == nullptr || theirs->Words.size() != mine.Words.size()) {
+                    mine.Unplugged = true;
+                } else {
+                    mine.Words = theirs->Words;
+                    mine.Faults = theirs->Faults;
+                }
+            }
+        }
+        Saved();
+        Loaded = true;
+        return !merged.Lost;
+    }
+
+    // Rewrites the changed chips' words in place when the file is still the one this
+    // process knows and only words changed; NotHere when that is not so.
+    InPlace StoreInPlace() {
+        if (!HaveFile || !Canonical || FileFd < 0) return InPlace::NotHere;
+        const auto& chips = Sim.GetBench().Chips;
+        for (const vqpipex::Chip& chip : chips)
+            if (!chip.FaultsStruck.empty()) return InPlace::NotHere;
+        vqpipex::BenchLock lock(Target);
+        if (!lock.Held()) {
+            Complain(lock.Error());
+            return InPlace::Failed;
+        }
+        struct stat st {};
+        if (::stat(Target.c_str(), &st) != 0 || StampOf(st) != Known) return InPlace::NotHere;
+        // Permission bits, not access(): root may write anything, but a file its owner made
+        // read-only is left alone.
+        if ((st.st_mode & S_IWUSR) == 0) {
+            Complain("the bench file " + Target + " is read-only");
+            return InPlace::Failed;
+        }
+        if (!FileWritable) {
+            const int fd = ::open(Target.c_str(), O_RDWR | O_CLOEXEC);
+            struct stat opened {};
+            if (fd < 0 || ::fstat(fd, &opened) != 0 || StampOf(opened) != Known) {
+                if (fd >= 0) ::close(fd);
+                return InPlace::NotHere;
+            }
+            ::close(FileFd);
+            FileFd = fd;
+            FileWritable = true;
+        }
+        for (const vqpipex::Chip& mine : chips) {
+            if (!mine.WordsChanged || mine.Unplugged) continue;
+            vqpipex::Chip* theirs = FileBench.FindChip(mine.Serial);
+            if (theirs == nullptr || theirs->Words.size() != mine.Words.size())
+                return InPlace::NotHere;
+            const auto at = static_cast<std::size_t>(theirs - FileBench.Chips.data());
+            if (at >= Layout.size()) return InPlace::NotHere;
+            const std::string text = vqpipex::FormatWords(mine);
+            if (text.size() != Layout[at].Length) return InPlace::NotHere;
+            std::size_t done = 0;
+            while (done < text.size()) {
+                const ssize_t n = ::pwrite(FileFd, text.data() + done, text.size() - done,
+                                           static_cast<off_t>(Layout[at].Offset + done));
+                if (n < 0 && errno == EINTR) continue;
+                if (n <= 0) {
+                    Complain("cannot write the bench file " + Target + ": " +
+                             std::strerror(n < 0 ? errno : EIO));
+                    // What the file now holds is read afresh at the next call.
+                    Forget();
+                    return InPlace::Failed;
+                }
+                done += static_cast<std::size_t>(n);
+            }
+            theirs->Words = mine.Words;
+            KnownText.replace(Layout[at].Offset, text.size(), text);
+        }
+        if (::fstat(FileFd, &st) == 0)
+            Known = StampOf(st);
+        else
+            Forget();
+        Saved();
+        Unflushed = true;
+        return InPlace::Stored;
+    }
+
+    // One line on stderr for each new trouble; the same trouble again says nothing more.
     bool Complain(const std::string& error) {
-        std::fprintf(stderr, "vqpipex: %s\n", error.c_str());
+        if (error != LastComplaint) std::fprintf(stderr, "vqpipex: %s\n", error.c_str());
+        LastComplaint = error;
         return false;
     }
 
@@ -179,18 +403,26 @@ private:
         CallStart = {};
     }
 
-public:
-    // Marks the start of a call, for the pacing.
-    void Start() {
-        if (Delay.count() != 0) CallStart = Clock::now();
-    }
-
-private:
     bool Loaded = false;
     std::chrono::microseconds Delay{0};
     std::chrono::nanoseconds Overrun{0};
     Clock::time_point CallStart{};
     int TraceFd = -1;
+    std::string LastComplaint;
+
+    // The bench file as this process last read or wrote it.
+    std::string Target; // the resolved path
+    int FileFd = -1;    // open on it, read-only until a word is rewritten in place
+    bool FileWritable = false;
+    bool HaveFile = false;
+    Stamp Known;
+    std::string KnownText;
+    vqpipex::Bench FileBench;
+    bool Canonical = false; // KnownText is FormatBench(FileBench), laid out as in Layout
+    std::vector<vqpipex::WordsSpan> Layout;
+    bool Unflushed = false;
+
+    std::map<std::string, std::unique_ptr<vqpipex::DeviceHold>> Holds;
 };
 
 LibraryBench& Library() {
@@ -219,8 +451,8 @@ VQ_STATUS VQ_ListDevices(int32_t* count, void* reserved, uint32_t flags) {
 
 VQ_STATUS VQ_Open(int32_t index, VQ_HANDLE* handle) {
     Call c;
-    const VQ_STATUS status =
-        c.L.EnsureLoaded() ? c.L.Sim.Open(index, handle) : VQ_STATUS{VQ_DEVICE_NOT_FOUND};
+    const VQ_STATUS status = c.L.EnsureLoaded() && c.L.Sync() ? c.L.Sim.Open(index, handle)
+                                                              : VQ_STATUS{VQ_DEVICE_NOT_FOUND};
     return c.L.Finish(status, "VQ_Open index=%" PRId32 " handle=%p", index,
                       handle != nullptr && status == VQ_OK ? *handle : nullptr);
 }
@@ -229,22 +461,24 @@ VQ_STATUS VQ_Close(VQ_HANDLE handle) {
     Call c;
     VQ_STATUS status = c.L.Sim.Close(handle);
     // The handle is closed either way; a lost write-back must not pass for success.
-    if (status == VQ_OK && !c.L.Save()) status = VQ_IO_ERROR;
+    if (status == VQ_OK && !(c.L.Save() && c.L.Flush())) status = VQ_IO_ERROR;
     return c.L.Finish(status, "VQ_Close handle=%p", handle);
 }
 
 VQ_STATUS VQ_SetLatencyTimer(VQ_HANDLE handle, uint8_t value) {
     Call c;
-    return c.L.Finish(c.L.Sim.SetLatencyTimer(handle, value),
-                      "VQ_SetLatencyTimer handle=%p value=%u", handle,
+    const VQ_STATUS status =
+        c.L.Sync() ? c.L.Sim.SetLatencyTimer(handle, value) : VQ_STATUS{VQ_IO_ERROR};
+    return c.L.Finish(status, "VQ_SetLatencyTimer handle=%p value=%u", handle,
                       static_cast<unsigned>(value));
 }
 
 VQ_STATUS VQ_GetDeviceInfo(VQ_HANDLE handle, uint32_t* typeCode, uint32_t* deviceId,
                            char* serialNumber, char* description, void* reserved) {
     Call c;
-    const VQ_STATUS status =
-        c.L.Sim.GetDeviceInfo(handle, typeCode, deviceId, serialNumber, description, reserved);
+    const VQ_STATUS status = c.L.Sync() ? c.L.Sim.GetDeviceInfo(handle, typeCode, deviceId,
+                                                                serialNumber, description, reserved)
+                                        : VQ_STATUS{VQ_IO_ERROR};
     return c.L.Finish(status, "VQ_GetDeviceInfo handle=%p type=%" PRId64, handle,
                       typeCode != nullptr && status == VQ_OK ? static_cast<int64_t>(*typeCode)
                                                              : -1);
@@ -252,28 +486,31 @@ VQ_STATUS VQ_GetDeviceInfo(VQ_HANDLE handle, uint32_t* typeCode, uint32_t* devic
 
 VQ_STATUS VQ_ReadEE(VQ_HANDLE handle, uint32_t wordOffset, uint16_t* value) {
     Call c;
-    const VQ_STATUS status = c.L.Sim.ReadEE(handle, wordOffset, value);
+    const VQ_STATUS status =
+        c.L.Sync() ? c.L.Sim.ReadEE(handle, wordOffset, value) : VQ_STATUS{VQ_IO_ERROR};
     return c.L.Finish(status, "VQ_ReadEE handle=%p offset=%" PRIu32 " value=0x%04X", handle,
                       wordOffset, value != nullptr && status == VQ_OK ? *value : 0u);
 }
 
 VQ_STATUS VQ_WriteEE(VQ_HANDLE handle, uint32_t wordOffset, uint16_t value) {
     Call c;
-    return c.L.Finish(c.L.Sim.WriteEE(handle, wordOffset, value),
-                      "VQ_WriteEE handle=%p offset=%" PRIu32 " value=0x%04X", handle, wordOffset,
-                      static_cast<unsigned>(value));
+    const VQ_STATUS status =
+        c.L.Sync() ? c.L.Sim.WriteEE(handle, wordOffset, value) : VQ_STATUS{VQ_IO_ERROR};
+    return c.L.Finish(status, "VQ_WriteEE handle=%p offset=%" PRIu32 " value=0x%04X", handle,
+                      wordOffset, static_cast<unsigned>(value));
 }
 
 VQ_STATUS VQ_EraseEE(VQ_HANDLE handle) {
     Call c;
-    return c.L.Finish(c.L.Sim.EraseEE(handle), "VQ_EraseEE handle=%p", handle);
+    const VQ_STATUS status = c.L.Sync() ? c.L.Sim.EraseEE(handle) : VQ_STATUS{VQ_IO_ERROR};
+    return c.L.Finish(status, "VQ_EraseEE handle=%p", handle);
 }
 
 VQ_STATUS VQ_CyclePort(VQ_HANDLE handle) {
     Call c;
-    VQ_STATUS status = c.L.Sim.CyclePort(handle);
+    VQ_STATUS status = c.L.Sync() ? c.L.Sim.CyclePort(handle) : VQ_STATUS{VQ_IO_ERROR};
     // The device drops off the bus: what it holds must be on the bench by now.
-    if (status == VQ_OK && !c.L.Save()) status = VQ_IO_ERROR;
+    if (status == VQ_OK && !(c.L.Save() && c.L.Flush())) status = VQ_IO_ERROR;
     return c.L.Finish(status, "VQ_CyclePort handle=%p", handle);
 }
 

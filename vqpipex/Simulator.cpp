@@ -25,8 +25,9 @@ VQ_STATUS Simulator::Resolve(VQ_HANDLE handle, OpenDevice*& device, Chip*& chip)
     if (it == Handles.end()) return VQ_INVALID_HANDLE;
     device = &it->second;
     chip = State.FindChip(device->Serial);
-    // Unplugged, or gone off the bus after a port cycle: transfers fail.
-    if (chip == nullptr || device->Cycled) return VQ_IO_ERROR;
+    // Unplugged, or gone off the bus after a port cycle: transfers fail, as they do on a
+    // bus the device has left.
+    if (chip == nullptr || chip->Unplugged || device->Cycled) return VQ_IO_ERROR;
     return VQ_OK;
 }
 
@@ -64,18 +65,36 @@ VQ_STATUS Simulator::Open(std::int32_t index, VQ_HANDLE* handle) {
     if (index < 0 || static_cast<std::size_t>(index) >= devices.size()) return VQ_DEVICE_NOT_FOUND;
     const DeviceRef ref = devices[static_cast<std::size_t>(index)];
     Chip& chip = State.Chips[ref.ChipIndex];
+    if (chip.Unplugged) return VQ_DEVICE_NOT_FOUND;
     for (const auto& [key, open] : Handles)
         if (open.Serial == chip.Serial && open.Channel == ref.Channel) return VQ_DEVICE_NOT_OPENED;
-    if (const auto fault = Strike(chip, ref.Channel, FaultKind::Open)) return fault->Status;
+    std::string device = DeviceSerial(chip, ref.Channel);
+    if (Keeper != nullptr && !Keeper->Claim(device)) return VQ_DEVICE_NOT_OPENED;
+    if (const auto fault = Strike(chip, ref.Channel, FaultKind::Open)) {
+        if (Keeper != nullptr) Keeper->Release(device);
+        return fault->Status;
+    }
     const std::uintptr_t key = NextHandle++;
-    Handles[key] = OpenDevice{chip.Serial, ref.Channel, false};
+    Handles[key] = OpenDevice{chip.Serial, ref.Channel, std::move(device), false};
     *handle = reinterpret_cast<VQ_HANDLE>(key);
     return VQ_OK;
 }
 
 VQ_STATUS Simulator::Close(VQ_HANDLE handle) {
     CountChanged = false;
-    return Handles.erase(Key(handle)) == 1 ? VQ_OK : VQ_INVALID_HANDLE;
+    const auto it = Handles.find(Key(handle));
+    if (it == Handles.end()) return VQ_INVALID_HANDLE;
+    const std::string device = std::move(it->second.Device);
+    Handles.erase(it);
+    if (Keeper != nullptr) Keeper->Release(device);
+    return VQ_OK;
+}
+
+bool Simulator::Keep(Chip& chip, std::vector<std::uint16_t> before, bool wasChanged) {
+    if (Keeper == nullptr || chip.Words == before || Keeper->KeepChange()) return true;
+    chip.Words = std::move(before);
+    chip.WordsChanged = wasChanged;
+    return false;
 }
 
 VQ_STATUS Simulator::SetLatencyTimer(VQ_HANDLE handle, std::uint8_t value) {
@@ -123,7 +142,12 @@ VQ_STATUS Simulator::WriteEE(VQ_HANDLE handle, std::uint32_t wordOffset, std::ui
         std::uint16_t old = 0;
         return ReadWord(*chip, wordOffset, old);
     }
-    return WriteWord(*chip, wordOffset, value);
+    const bool wasChanged = chip->WordsChanged;
+    std::vector<std::uint16_t> before;
+    if (Keeper != nullptr) before = chip->Words;
+    if (const VQ_STATUS status = WriteWord(*chip, wordOffset, value)) return status;
+    // What cannot be kept never reached the part.
+    return Keep(*chip, std::move(before), wasChanged) ? VQ_OK : VQ_EEPROM_WRITE_FAILED;
 }
 
 VQ_STATUS Simulator::EraseEE(VQ_HANDLE handle) {
@@ -133,7 +157,11 @@ VQ_STATUS Simulator::EraseEE(VQ_HANDLE handle) {
     if (const auto fault = Strike(*chip, device->Channel, FaultKind::Erase)) return fault->Status;
     if (Strike(*chip, device->Channel, FaultKind::IgnoreWrites))
         return chip->HasEeprom() ? VQ_OK : VQ_EEPROM_NOT_PRESENT;
-    return EraseAll(*chip);
+    const bool wasChanged = chip->WordsChanged;
+    std::vector<std::uint16_t> before;
+    if (Keeper != nullptr) before = chip->Words;
+    if (const VQ_STATUS status = EraseAll(*chip)) return status;
+    return Keep(*chip, std::move(before), wasChanged) ? VQ_OK : VQ_EEPROM_ERASE_FAILED;
 }
 
 VQ_STATUS Simulator::CyclePort(VQ_HANDLE handle) {

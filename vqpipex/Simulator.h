@@ -10,8 +10,23 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace vqpipex {
+
+// What lies beyond the simulator's memory: where the bench is kept and who else works on
+// it. Without a keeper every change is kept and no one else holds a device.
+class BenchKeeper {
+public:
+    virtual ~BenchKeeper() = default;
+    // Keeps the change to the EEPROM words that a write or erase has just made; false when
+    // it cannot be kept: the simulator then puts the words back and fails the call.
+    virtual bool KeepChange() = 0;
+    // Takes the device (named by the serial number it reports) for a handle of this
+    // simulator; false while someone else holds it.
+    virtual bool Claim(const std::string& device) = 0;
+    virtual void Release(const std::string& device) = 0;
+};
 
 class Simulator {
 public:
@@ -32,6 +47,9 @@ public:
     Bench& GetBench() { return State; }
     const Bench& GetBench() const { return State; }
 
+    // Not owned; null for none. Set it while no handle is open.
+    void SetKeeper(BenchKeeper* keeper) { Keeper = keeper; }
+
     // Puts a fresher copy of the bench in place. Open handles stay with their chip (found
     // by serial number); a handle whose chip has gone fails every call but Close.
     void ReplaceBench(Bench bench);
@@ -44,8 +62,9 @@ public:
 
 private:
     struct OpenDevice {
-        std::string Serial;
+        std::string Serial; // the chip's
         int Channel = 0;
+        std::string Device;  // the serial number the device reports, as claimed
         bool Cycled = false; // re-enumerating: only Close still works
     };
 
@@ -55,7 +74,12 @@ private:
     std::optional<Fault> Strike(Chip& chip, int channel, FaultKind kind,
                                 std::optional<std::uint32_t> word = std::nullopt);
 
+    // Keeps a change just made, or undoes it (`before` the chip's words, `wasChanged` its
+    // flag before the call).
+    bool Keep(Chip& chip, std::vector<std::uint16_t> before, bool wasChanged);
+
     Bench State;
+    BenchKeeper* Keeper = nullptr;
     std::map<std::uintptr_t, OpenDevice> Handles;
     std::uintptr_t NextHandle = 0x5100;
     bool CountChanged = false;

@@ -4,10 +4,13 @@
 #include "vqpipex/vqpipex.h"
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -167,20 +170,68 @@ TEST_F(Library, CountedFaultsCountDownInTheFile) {
     EXPECT_TRUE(OnFile().Chips[0].Faults[0].empty());
 }
 
-TEST_F(Library, AWriteBackThatCannotHappenFailsTheClose) {
+TEST_F(Library, AChangeThatCannotBeStoredFailsTheCallThatMadeIt) {
     ASSERT_EQ(Shell(Vqbench("reset")).Code, 0);
     ASSERT_EQ(Shell(Vqbench("add KR2S")).Code, 0);
     ASSERT_EQ(Count(), 1);
     VQ_HANDLE h = nullptr;
     ASSERT_EQ(VQ_Open(0, &h), VQ_OK);
     ASSERT_EQ(VQ_WriteEE(h, 0, 0), VQ_OK);
+    EXPECT_EQ(OnFile().Chips[0].Words[0], 0); // stored by the write, before any close
+    // Read-only by its owner's bits: refused for root too.
     ::chmod(Env().Bench.c_str(), 0444);
-    EXPECT_EQ(VQ_Close(h), VQ_IO_ERROR);
-    EXPECT_EQ(VQ_Close(h), VQ_INVALID_HANDLE); // closed all the same
+    std::uint16_t value = 1;
+    EXPECT_EQ(VQ_WriteEE(h, 1, 0x1111), VQ_EEPROM_WRITE_FAILED);
+    EXPECT_EQ(VQ_ReadEE(h, 1, &value), VQ_OK);
+    EXPECT_EQ(value, 0xFFFF);              // the part kept its word
+    EXPECT_EQ(VQ_WriteEE(h, 0, 0), VQ_OK); // changes nothing, so nothing to store
+    EXPECT_EQ(VQ_EraseEE(h), VQ_EEPROM_ERASE_FAILED);
+    EXPECT_EQ(VQ_ReadEE(h, 0, &value), VQ_OK);
+    EXPECT_EQ(value, 0);
+    EXPECT_EQ(VQ_Close(h), VQ_OK); // nothing was left to write back
+    EXPECT_EQ(VQ_Close(h), VQ_INVALID_HANDLE);
     ::chmod(Env().Bench.c_str(), 0644);
-    // Kept and written at the next chance.
-    EXPECT_EQ(Count(), 1);
-    EXPECT_EQ(OnFile().Chips[0].Words[0], 0);
+    const auto words = OnFile().Chips[0].Words;
+    EXPECT_EQ(words[0], 0);
+    EXPECT_EQ(words[1], 0xFFFF);
+    ASSERT_EQ(Count(), 1);
+    ASSERT_EQ(VQ_Open(0, &h), VQ_OK);
+    EXPECT_EQ(VQ_WriteEE(h, 1, 0x1111), VQ_OK);
+    EXPECT_EQ(VQ_Close(h), VQ_OK);
+    EXPECT_EQ(OnFile().Chips[0].Words[1], 0x1111);
+}
+
+TEST_F(Library, ADeviceRemovedWhileOpenFailsItsNextCall) {
+    ASSERT_EQ(Shell(Vqbench("reset")).Code, 0);
+    ASSERT_EQ(Shell(Vqbench("add KR2S")).Code, 0);
+    ASSERT_EQ(Shell(Vqbench("add KR3D")).Code, 0);
+    ASSERT_EQ(Count(), 3);
+    VQ_HANDLE gone = nullptr, b = nullptr;
+    ASSERT_EQ(VQ_Open(0, &gone), VQ_OK);
+    ASSERT_EQ(VQ_Open(2, &b), VQ_OK);
+    ASSERT_EQ(VQ_WriteEE(gone, 0, 0x1234), VQ_OK);
+    ASSERT_EQ(Shell(Vqbench("remove 0")).Code, 0);
+    // No device count in between: the very next call sees it gone, whatever it is.
+    std::uint16_t value = 0;
+    std::uint32_t code = 0;
+    EXPECT_EQ(VQ_WriteEE(gone, 1, 0x5678), VQ_IO_ERROR);
+    EXPECT_EQ(VQ_ReadEE(gone, 0, &value), VQ_IO_ERROR);
+    EXPECT_EQ(VQ_EraseEE(gone), VQ_IO_ERROR);
+    EXPECT_EQ(VQ_GetDeviceInfo(gone, &code, nullptr, nullptr, nullptr, nullptr), VQ_IO_ERROR);
+    EXPECT_EQ(VQ_SetLatencyTimer(gone, 0x77), VQ_IO_ERROR);
+    EXPECT_EQ(VQ_CyclePort(gone), VQ_IO_ERROR);
+    EXPECT_EQ(VQ_ReadEE(b, 0, &value), VQ_OK); // the other chip is still there
+    // The driver indexes stay as counted until the next count.
+    VQ_HANDLE h = nullptr;
+    EXPECT_EQ(VQ_Open(0, &h), VQ_DEVICE_NOT_FOUND);
+    ASSERT_EQ(VQ_Open(1, &h), VQ_OK);
+    char description[VQ_TEXT_SIZE] = {};
+    EXPECT_EQ(VQ_GetDeviceInfo(h, &code, nullptr, nullptr, description, nullptr), VQ_OK);
+    EXPECT_EQ(std::string(description), "KR3D Dual UART A");
+    EXPECT_EQ(VQ_Close(h), VQ_OK);
+    EXPECT_EQ(VQ_Close(gone), VQ_OK);
+    EXPECT_EQ(VQ_Close(b), VQ_OK);
+    EXPECT_EQ(Count(), 2);
 }
 
 TEST_F(Library, TracesEveryCallWithItsNameFirstAndStatusLast) {
@@ -228,6 +279,78 @@ TEST_F(Library, ChangesLeftOpenAtExitAreSaved) {
     const auto read = vqpipex::ReadBenchFile(bench);
     ASSERT_TRUE(read.Value) << read.Error;
     EXPECT_EQ(read.Value->Chips[0].Words[1], 0xBEEF);
+}
+
+TEST_F(Library, AStoreTheFileSystemRefusesFailsTheWrite) {
+    if (std::getenv("VQPIPEX_CHILD") != nullptr) {
+        ASSERT_EQ(Count(), 1);
+        VQ_HANDLE h = nullptr;
+        ASSERT_EQ(VQ_Open(0, &h), VQ_OK);
+        ASSERT_EQ(VQ_WriteEE(h, 1, 0x1111), VQ_OK);
+        // No file may reach past its first 64 bytes from here on, as on a full disk; every
+        // word of the bench file lies beyond.
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{64, 64};
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+        EXPECT_EQ(VQ_WriteEE(h, 2, 0x2222), VQ_EEPROM_WRITE_FAILED);
+        std::uint16_t value = 0;
+        EXPECT_EQ(VQ_ReadEE(h, 2, &value), VQ_OK);
+        EXPECT_EQ(value, 0xFFFF);
+        EXPECT_EQ(VQ_EraseEE(h), VQ_EEPROM_ERASE_FAILED);
+        std::exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    Scratch scratch;
+    const std::string bench = (scratch / "b.txt").string();
+    const std::string env = "VQPIPEX_BENCH=" + bench;
+    ASSERT_EQ(Shell(env + " " + Vqbench("reset")).Code, 0);
+    ASSERT_EQ(Shell(env + " " + Vqbench("add KR2S")).Code, 0);
+    ASSERT_EQ(RunChild("Library.AStoreTheFileSystemRefusesFailsTheWrite", env + " VQPIPEX_CHILD=1"),
+              0);
+    const auto read = vqpipex::ReadBenchFile(bench);
+    ASSERT_TRUE(read.Value) << read.Error;
+    EXPECT_EQ(read.Value->Chips[0].Words[1], 0x1111);
+    EXPECT_EQ(read.Value->Chips[0].Words[2], 0xFFFF);
+}
+
+TEST_F(Library, ADeviceOpenInAnotherProcessCannotBeOpenedUntilThatProcessEnds) {
+    const std::string test =
+        "Library.ADeviceOpenInAnotherProcessCannotBeOpenedUntilThatProcessEnds";
+    if (const char* ready = std::getenv("VQPIPEX_CHILD")) {
+        ASSERT_EQ(Count(), 2);
+        VQ_HANDLE h = nullptr;
+        ASSERT_EQ(VQ_Open(0, &h), VQ_OK);
+        WriteAll(ready, "open");
+        for (;;)
+            ::pause(); // holds the device until it is killed
+    }
+    ASSERT_EQ(Shell(Vqbench("reset")).Code, 0);
+    ASSERT_EQ(Shell(Vqbench("add KR2S")).Code, 0);
+    ASSERT_EQ(Shell(Vqbench("add KR2S")).Code, 0);
+    Scratch scratch;
+    const std::string ready = (scratch / "ready").string();
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::setenv("VQPIPEX_CHILD", ready.c_str(), 1);
+        ::setenv("VQPIPEX_TRACE", "", 1);
+        const std::string filter = "--gtest_filter=" + test;
+        ::execl(TEST_EXECUTABLE, TEST_EXECUTABLE, filter.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    for (int i = 0; i < 1000 && !std::filesystem::exists(ready); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(std::filesystem::exists(ready));
+    ASSERT_EQ(Count(), 2);
+    VQ_HANDLE h = nullptr;
+    EXPECT_EQ(VQ_Open(0, &h), VQ_DEVICE_NOT_OPENED);
+    ASSERT_EQ(VQ_Open(1, &h), VQ_OK);
+    EXPECT_EQ(VQ_Close(h), VQ_OK);
+    // Killed, it cannot let go itself: the device is free all the same.
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_EQ(VQ_Open(0, &h), VQ_OK);
+    EXPECT_EQ(VQ_Close(h), VQ_OK);
 }
 
 TEST_F(Library, EveryCallTakesTheDelay) {
