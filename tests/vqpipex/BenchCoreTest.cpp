@@ -247,6 +247,30 @@ TEST(BenchCore, AnUnpluggedOrCycledDeviceOnlyCloses) {
     EXPECT_THROW(bench.AddDevice("KR2S", "93C86"), std::invalid_argument);
 }
 
+TEST(BenchCore, ADeviceHeldElsewhereOrABenchThatCannotBeStoredFailsTheCall) {
+    InProcessBench bench;
+    bench.AddDevice("KR2S");
+    bench.AddDevice("KR2S");
+    bench.HoldElsewhere(0);
+    VQ_HANDLE h = nullptr;
+    EXPECT_EQ(bench.Open(0, &h), VQ_DEVICE_NOT_OPENED);
+    { Opened other(bench, 1); }
+    bench.HoldElsewhere(0, false);
+    Opened device(bench, 0);
+    ASSERT_EQ(device.Write(0, 0x0000), VQ_OK);
+    bench.FailStores();
+    EXPECT_EQ(device.Write(3, 0x0303), VQ_EEPROM_WRITE_FAILED);
+    EXPECT_EQ(device.Write(3, 0xFFFF), VQ_OK); // changes nothing
+    EXPECT_EQ(bench.EraseEE(device.Handle), VQ_EEPROM_ERASE_FAILED);
+    std::uint16_t value = 1;
+    EXPECT_EQ(device.Read(0, value), VQ_OK);
+    EXPECT_EQ(value, 0x0000); // the part kept its words
+    EXPECT_EQ(bench.Words(0)[3], 0xFFFF);
+    bench.FailStores(false);
+    EXPECT_EQ(bench.EraseEE(device.Handle), VQ_OK);
+    EXPECT_EQ(bench.Words(0)[0], 0xFFFF);
+}
+
 // Runs the operation a fault kind stands for on an open handle.
 VQ_STATUS RunOperation(InProcessBench& bench, FaultKind kind, VQ_HANDLE handle,
                        std::uint32_t word) {

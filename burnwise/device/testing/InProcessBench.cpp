@@ -39,6 +39,14 @@ void InProcessBench::RemoveDevice(int driverIndex) {
     Devices = Sim.GetBench().Devices();
 }
 
+void InProcessBench::HoldElsewhere(int driverIndex, bool held) {
+    const std::string device = SerialOf(driverIndex);
+    if (held)
+        HeldElsewhere.insert(device);
+    else
+        HeldElsewhere.erase(device);
+}
+
 int InProcessBench::DeviceCount() const {
     return static_cast<int>(Devices.size());
 }
