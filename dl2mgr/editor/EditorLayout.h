@@ -46,6 +46,7 @@ inline constexpr int MenuSave = 540;
 inline constexpr int MenuExit = 551;
 inline constexpr int MenuAbout = 514;
 inline constexpr int MenuHelp = 508;
+inline constexpr int MenuVerifyAfterWrite = 570; // in the Comm menu, below the ports
 // "Com1" to "Com14"
 inline constexpr std::array<int, 14> MenuComm = {500, 501, 502, 503, 504, 505, 519,
                                                  526, 538, 546, 556, 566, 562, 563};

@@ -139,7 +139,9 @@ TEST_F(KeyerEditorTest, IncompleteDumpKeepsImageAndDialog) {
     EXPECT_EQ(editor_->Image, before);
     EXPECT_EQ(Status(id::OperationStatus), "Read failed");
     EXPECT_EQ(Status(id::Weight), ""); // not refilled
-    EXPECT_TRUE(ui_.Boxes.empty());
+    // The box says that what the dialog shows is not the keyer's.
+    ASSERT_EQ(ui_.Boxes.size(), 1u);
+    EXPECT_NE(ui_.Boxes[0].Text.find("did not come from the keyer"), std::string::npos);
 }
 
 TEST_F(KeyerEditorTest, WriteDlStoresTheDialogAndSendsTheImage) {
