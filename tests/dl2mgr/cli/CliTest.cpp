@@ -166,6 +166,41 @@ TEST_F(CliTest, ReadFetchesTheKeyersImageAndWriteSendsAFile) {
               (std::vector<std::string>{"00", "0E", "03"}));
 }
 
+TEST_F(CliTest, WriteChecksTheFieldsFirstAndVerifiesWhatTheKeyerHolds) {
+    // Refused with the window's texts before anything is sent.
+    struct Refused {
+        std::size_t Offset;
+        std::uint8_t Value;
+        const char* Error;
+    } refused[] = {
+        {4, 171, "Weight must be between 10 and 90"},
+        {8, 248, "Pot Max must be between 5 and 99"}, // MAX 15 + 248 = 263
+        {3, 0, "Sidetone Hz must be one of the list's tones"},
+    };
+    const QString device = QString::fromStdString(StartSim({"--fast", "--short-dump", "200"}));
+    for (const Refused& r : refused) {
+        KeyerImage image = Acceptable(50);
+        image[r.Offset] = r.Value;
+        ASSERT_EQ(editor::SaveImageFile(dir_ / "bad.eep", image), "");
+        const CliRun run = Cli({"--device", device, "write", Q(dir_ / "bad.eep")});
+        EXPECT_EQ(run.ExitCode, 2) << r.Error;
+        EXPECT_EQ(run.Err, std::string(r.Error) + "\n");
+        EXPECT_EQ(run.Out, "");
+    }
+    EXPECT_EQ(Slurp(dir_ / "wire.log"), ""); // the keyer heard nothing
+
+    // The keyer takes the write but sends back only 200 bytes: not "Done".
+    ASSERT_EQ(editor::SaveImageFile(dir_ / "in.eep", Acceptable(60)), "");
+    CliRun run = Cli({"--device", device, "write", Q(dir_ / "in.eep")});
+    EXPECT_EQ(run.ExitCode, 1);
+    EXPECT_EQ(run.Out, "DL Open, F/W revision 23\nWriting\nVerify failed\n");
+    EXPECT_NE(run.Err.find("Verify failed"), std::string::npos) << run.Err;
+    run = Cli({"--device", device, "write", "--no-verify", Q(dir_ / "in.eep")});
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(run.Out, "DL Open, F/W revision 23\nWriting\nDone\n");
+    EXPECT_NE(Cli({"write", "--help"}).Out.find("--no-verify"), std::string::npos);
+}
+
 TEST_F(CliTest, ShowPrintsAnImageAsTheEditorShowsIt) {
     KeyerImage image{};
     const std::uint8_t settings[] = {0x00, 0x1B, 0x00, 5,  50, 10,   20,   15, 20,
