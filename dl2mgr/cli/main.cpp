@@ -1,5 +1,6 @@
 // dl2mgr-cli: the keyer commands without a window.
-//   dl2mgr-cli [--port N | --device PATH] info | read FILE | write FILE | test N | show FILE
+//   dl2mgr-cli [--port N | --device PATH] info | read FILE | write [--no-verify] FILE | test N
+//   dl2mgr-cli show FILE
 // Exit status: 0 success, 1 keyer not connected, a transfer failed or the read-back after a
 // write differed, 2 bad arguments, a file that cannot be read or written, or an image the
 // editor's field checks refuse (one line on stderr).
