@@ -316,8 +316,6 @@ TEST_F(EditorWindowTest, VerifyAfterWriteIsACheckableCommItemKeptInTheConfig) {
 TEST_F(EditorWindowTest, PastedCharactersBeyondLatin1AreRefusedNotTurnedIntoQuestionMarks) {
     auto* message = Control<QPlainTextEdit>(id::Message1);
     message->setPlainText(QString::fromUtf8("CQ \u20AC DE")); // a euro sign
-    window_.Editor().Image[offset::Sidetone] = 1;
-    window_.Editor().Dialog.FillLists();
     RecordingUi ui;
     KeyerEditor& editor = window_.Editor();
     for (const auto& [box, text] :
