@@ -1,11 +1,13 @@
 // dl2mgr-cli: the keyer commands without a window.
-//   dl2mgr-cli [--port N | --device PATH] info | read FILE | write FILE | test N | show FILE
-// Exit status: 0 success, 1 keyer not connected or a transfer failed, 2 bad arguments or a
-// file that cannot be read or written (one line on stderr).
+//   dl2mgr-cli [--port N | --device PATH] info | read FILE | write [--no-verify] FILE | test N
+//   dl2mgr-cli show FILE
+// Exit status: 0 success, 1 keyer not connected, a transfer failed or the read-back after a
+// write differed, 2 bad arguments, a file that cannot be read or written, or an image the
+// editor's field checks refuse (one line on stderr).
 #include "dl2mgr/editor/ConfigFile.h"
 #include "dl2mgr/editor/DialogFields.h"
 #include "dl2mgr/editor/ImageFile.h"
-#include "dl2mgr/link/KeyerLink.h"
+#include "dl2mgr/editor/KeyerEditor.h"
 #include "dl2mgr/link/PortNames.h"
 #include "dl2mgr/link/QtSerialPort.h"
 
@@ -23,15 +25,6 @@ constexpr int ExitOk = 0;
 constexpr int ExitFailed = 1;
 constexpr int ExitBadArguments = 2;
 
-// Keeps what a connect reports, for printing once it is over.
-class RecordedStatus final : public dl2mgr::link::StatusDisplay {
-public:
-    void ShowStatus(const std::string& text) override { Status = text; }
-    void ShowPotVal(const std::string& text) override { PotVal = text; }
-    void ShowPbVal(const std::string& text) override { PbVal = text; }
-    std::string Status, PotVal, PbVal;
-};
-
 void Say(const std::string& line) {
     std::cout << line << std::endl;
 }
@@ -39,37 +32,40 @@ void Complain(const std::string& line) {
     std::cerr << line << std::endl;
 }
 
-// Closes the port on every way out of a command, as the editor does after each one.
+// The editor's boxes as lines on stderr; a command-line tool has no file dialogs, help
+// viewer or about box.
+class CliUi final : public dl2mgr::editor::EditorUi {
+public:
+    void ShowBox(const dl2mgr::editor::MessageBox& box) override { Complain(box.Text); }
+    std::optional<std::string> ChooseOpenFile() override { return std::nullopt; }
+    std::optional<std::string> ChooseSaveFile() override { return std::nullopt; }
+    void LetWindowRepaint() override {}
+    bool OpenHelp(const std::string&) override { return false; }
+    void ShowAbout() override {}
+    void Quit(int) override {}
+};
+
+// The editor the window runs on, with the connection line and the operation status
+// printed as they change.
 class Session {
 public:
-    Session(std::int32_t comPortNumber, const std::string& devicePath) : link_(port_, sleeper_) {
-        link_.ComPortNumber = comPortNumber;
-        link_.DevicePath = devicePath;
+    Session(std::int32_t comPortNumber, const std::string& devicePath)
+        : editor_(port_, sleeper_, ui_, {{}, {}, dl2mgr::link::PortsFolder()}) {
+        editor_.ComPortNumber = comPortNumber;
+        editor_.DevicePath = devicePath;
+        editor_.Dialog.Changed = [this](int controlId) {
+            namespace id = dl2mgr::editor::id;
+            if (controlId == id::ConnectionStatus || controlId == id::OperationStatus)
+                Say(editor_.Dialog.Text(controlId));
+        };
     }
-    ~Session() {
-        if (link_.PortOpen()) link_.CloseKeyerPort();
-    }
-    // Connects and prints the status line; false (after "DL not connected") on failure.
-    bool Connect() {
-        revision_ = link_.ConnectKeyer(status_);
-        Say(status_.Status);
-        if (revision_ < 0) {
-            Complain("DL not connected");
-            return false;
-        }
-        return true;
-    }
-    dl2mgr::link::KeyerLink& Link() { return link_; }
-    const RecordedStatus& Status() const { return status_; }
-    int Revision() const { return revision_; }
-    void Pause(std::chrono::milliseconds duration) { sleeper_.Sleep(duration); }
+    dl2mgr::editor::KeyerEditor& Editor() { return editor_; }
 
 private:
     dl2mgr::link::QtSerialPort port_;
     dl2mgr::link::ThreadSleeper sleeper_;
-    dl2mgr::link::KeyerLink link_;
-    RecordedStatus status_;
-    int revision_ = -1;
+    CliUi ui_;
+    dl2mgr::editor::KeyerEditor editor_;
 };
 
 const char* ItemOr(int index, const auto& items) {
@@ -132,6 +128,10 @@ int Run(int argc, char** argv) {
     read->add_option("FILE", file, "image file to write")->required();
     auto* write = app.add_subcommand("write", "write FILE to the keyer");
     write->add_option("FILE", file, "image file to send")->required();
+    bool noVerify = false;
+    write->add_flag("--no-verify", noVerify,
+                    "do not read the keyer back and compare after writing (by default a "
+                    "write ends in \"Done\" only when all 256 bytes match)");
     auto* test = app.add_subcommand("test", "start stored message N (1 to 6)");
     test->add_option("N", message, "message number")->required()->check(CLI::Range(1, 6));
     auto* show = app.add_subcommand("show", "show the settings and messages of FILE");
@@ -158,41 +158,45 @@ int Run(int argc, char** argv) {
     }
 
     Session session(*portOpt || !device.empty() ? port : DefaultPort(), device);
-    if (!session.Connect()) return ExitFailed;
-    auto& link = session.Link();
+    auto& editor = session.Editor();
+    using dl2mgr::editor::CommandResult;
+    auto exitFor = [](CommandResult result) {
+        return result == CommandResult::Done      ? ExitOk
+               : result == CommandResult::Refused ? ExitBadArguments
+                                                  : ExitFailed;
+    };
     if (*info) {
-        Say("Revision: " + std::to_string(session.Revision()));
-        Say("PotVal: " + session.Status().PotVal);
-        Say("PbVal: " + session.Status().PbVal);
-    } else if (*read) {
-        Say("Reading");
-        if (!link.ReadKeyerImage(image)) {
-            Complain("Read failed: the keyer did not send all 256 bytes; " + file +
-                     " was not written.");
+        const int revision = editor.QueryKeyer();
+        if (revision < 0) {
+            Complain("DL not connected");
             return ExitFailed;
         }
-        const std::string error = dl2mgr::editor::SaveImageFile(file, image);
+        Say("Revision: " + std::to_string(revision));
+        Say("PotVal: " + editor.Dialog.Text(dl2mgr::editor::id::PotVal));
+        Say("PbVal: " + editor.Dialog.Text(dl2mgr::editor::id::PbVal));
+    } else if (*read) {
+        const CommandResult result = editor.ReadDL();
+        if (result == CommandResult::Failed) Complain(file + " was not written.");
+        if (result != CommandResult::Done) return exitFor(result);
+        const std::string error = dl2mgr::editor::SaveImageFile(file, editor.Image);
         if (!error.empty()) {
             Complain(error);
             return ExitBadArguments;
         }
-        Say("Done");
     } else if (*write) {
-        Say("Writing");
-        const bool sent = link.WriteKeyerImage(image);
-        // The editor waits 500 ms after a write before it closes the port; so does this,
-        // so the keyer has taken the bytes before the line goes away.
-        session.Pause(std::chrono::milliseconds(500));
-        if (!sent) {
+        editor.Image = image;
+        editor.VerifyAfterWrite = !noVerify;
+        const CommandResult result = editor.WriteImage();
+        if (result == CommandResult::Mismatch)
+            Complain("Verify failed: the keyer does not hold the 256 bytes of " + file + ".");
+        else if (result == CommandResult::Failed)
             Complain("Write failed: not all 258 bytes could be sent.");
-            return ExitFailed;
-        }
-        Say("Done");
+        return exitFor(result);
     } else if (*test) {
-        if (!link.TestKeyerMessage(static_cast<std::uint8_t>(message))) {
+        const CommandResult result = editor.TestMessage(message);
+        if (result == CommandResult::Failed)
             Complain("Message test failed: the command could not be sent.");
-            return ExitFailed;
-        }
+        if (result != CommandResult::Done) return exitFor(result);
         Say("Message " + std::to_string(message) + " started");
     }
     return ExitOk;

@@ -12,6 +12,10 @@ std::int32_t ParseConfigBytes(std::span<const std::uint8_t> bytes) {
     return static_cast<std::int32_t>(value);
 }
 
+bool ParseVerifyAfterWrite(std::span<const std::uint8_t> bytes) {
+    return bytes.size() <= ConfigFileSize || bytes[ConfigFileSize] != 0;
+}
+
 std::filesystem::path ConfigFilePath(const std::filesystem::path& programFolder,
                                      const std::filesystem::path& configFolder) {
     const std::filesystem::path beside = programFolder / "dl2mgr.cfg";
@@ -26,6 +30,7 @@ ConfigLoad ReadConfigFile(const std::filesystem::path& path) {
     if (read.Result == FileRead::Outcome::Read) {
         load.Outcome = ConfigLoad::State::Read;
         load.ComPortNumber = ParseConfigBytes(read.Bytes);
+        load.VerifyAfterWrite = ParseVerifyAfterWrite(read.Bytes);
     } else if (read.Result == FileRead::Outcome::CannotOpen) {
         load.Outcome = ConfigLoad::State::Missing;
         load.ComPortNumber = DefaultComPortNumber;
@@ -43,14 +48,16 @@ ConfigLoad LoadComPortNumber(const std::filesystem::path& path) {
     return load;
 }
 
-FileReplace SaveConfigFile(const std::filesystem::path& path, std::int32_t comPortNumber) {
+FileReplace SaveConfigFile(const std::filesystem::path& path, std::int32_t comPortNumber,
+                           bool verifyAfterWrite) {
     std::error_code ec;
     if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ec);
     const auto value = static_cast<std::uint32_t>(comPortNumber);
-    const std::array<std::uint8_t, ConfigFileSize> bytes = {
+    const std::array<std::uint8_t, ConfigFileSize + 1> bytes = {
         static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-        static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
-    return ReplaceFile(path, bytes);
+        static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24), 0};
+    return ReplaceFile(
+        path, std::span(bytes).first(verifyAfterWrite ? ConfigFileSize : ConfigFileSize + 1));
 }
 
 } // namespace dl2mgr::editor

@@ -9,13 +9,17 @@
 
 namespace dl2mgr::editor {
 
-// The config file holds the keyer's COM port number as 4 bytes, little-endian, nothing else.
+// The config file holds the keyer's COM port number as 4 bytes, little-endian. A fifth
+// byte 0 switches Verify After Write off; a file without it (every file written while the
+// check is on, and every older file) keeps the check on. Older readers take the first 4.
 inline constexpr std::size_t ConfigFileSize = 4;
 inline constexpr std::int32_t DefaultComPortNumber = 1;
 
 // The port number from the first 4 bytes: a shorter file gives its bytes as the low
 // bytes (an empty one gives 0), bytes past the fourth are not looked at.
 std::int32_t ParseConfigBytes(std::span<const std::uint8_t> bytes);
+// Whether writes are read back and compared: off only when a fifth byte holds 0.
+bool ParseVerifyAfterWrite(std::span<const std::uint8_t> bytes);
 
 // The config file used by dl2mgr: "dl2mgr.cfg" in the program's folder if that folder
 // holds one (a build tree, a portable install), else "dl2mgr.cfg" in `configFolder`.
@@ -30,6 +34,7 @@ struct ConfigLoad {
     };
     State Outcome = State::Missing;
     std::int32_t ComPortNumber = 0;
+    bool VerifyAfterWrite = true;
     std::string Error; // why, when Unreadable
     FileReplace Save;  // the save of a missing file
 };
@@ -42,6 +47,7 @@ ConfigLoad ReadConfigFile(const std::filesystem::path& path);
 ConfigLoad LoadComPortNumber(const std::filesystem::path& path);
 
 // Replaces the file atomically, creating its folder.
-FileReplace SaveConfigFile(const std::filesystem::path& path, std::int32_t comPortNumber);
+FileReplace SaveConfigFile(const std::filesystem::path& path, std::int32_t comPortNumber,
+                           bool verifyAfterWrite = true);
 
 } // namespace dl2mgr::editor

@@ -10,6 +10,10 @@ namespace dl2mgr::editor {
 
 namespace {
 
+// Beyond every field's range: what a number too large for 32 bits reads as, so it is
+// refused instead of wrapping round to a value that passes.
+constexpr std::uint64_t TooLarge = ~std::uint64_t{0};
+
 // A box's number as an unsigned decimal; an empty or unreadable box counts as 0.
 std::uint64_t ReadNumber(const std::string& text) {
     std::size_t at = 0;
@@ -19,7 +23,7 @@ std::uint64_t ReadNumber(const std::string& text) {
     bool any = false;
     for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
         value = value * 10 + static_cast<std::uint64_t>(text[at] - '0');
-        if (value > 0xFFFFFFFFu) return 0;
+        if (value > 0xFFFFFFFFu) return TooLarge;
         any = true;
     }
     while (at < text.size() && text[at] == ' ')
@@ -146,9 +150,14 @@ bool EditorDialog::StoreDialogToImage(EditorUi& ui) {
         total += texts[k].size();
         for (const char ch : texts[k]) {
             const auto c = static_cast<unsigned char>(ch);
-            if (!HasMorseForm(c)) {
-                char text[96];
-                std::snprintf(text, sizeof text, UnsendableCharacterText, static_cast<int>(k + 1));
+            // "$" is stored with bit 7 set and control codes as 0x00: either ends the message
+            // where it stands when the keyer or the editor reads it back.
+            const char* problem = c == '$' || c < 32 ? MessageEndingCharacterText
+                                  : !HasMorseForm(c) ? UnsendableCharacterText
+                                                     : nullptr;
+            if (problem) {
+                char text[128];
+                std::snprintf(text, sizeof text, problem, static_cast<int>(k + 1));
                 return refuse(text);
             }
         }
@@ -242,6 +251,34 @@ bool EditorDialog::MessageEditFilter(unsigned char typed) const {
 
 std::string EditorDialog::MessageText(std::size_t k) const {
     return Text(id::Message1 + static_cast<int>(k)).substr(0, MessageBoxRoom);
+}
+
+std::optional<std::string> SendRefusal(const KeyerImage& image) {
+    // The list stores its choice at once, so only an image that came with a value no item
+    // has (0 in the all-zero start image) holds one: the keyer would sound 4000 / 0 Hz.
+    const std::uint8_t sidetone = image[offset::Sidetone];
+    if (sidetone < 1 || sidetone > SidetoneItems.size()) return NoSidetoneText;
+    return std::nullopt;
+}
+
+std::optional<std::string> StoreRefusal(const KeyerImage& image) {
+    class Refusal final : public EditorUi {
+    public:
+        void ShowBox(const MessageBox& box) override { Text = box.Text; }
+        std::optional<std::string> ChooseOpenFile() override { return std::nullopt; }
+        std::optional<std::string> ChooseSaveFile() override { return std::nullopt; }
+        void LetWindowRepaint() override {}
+        bool OpenHelp(const std::string&) override { return false; }
+        void ShowAbout() override {}
+        void Quit(int) override {}
+        std::string Text;
+    } refusal;
+    KeyerImage copy = image;
+    EditorDialog dialog(copy);
+    dialog.FillLists();
+    dialog.FillDialogFromImage();
+    if (!dialog.StoreDialogToImage(refusal)) return refusal.Text;
+    return SendRefusal(image);
 }
 
 int EditorDialog::MessageBytesLeft() const {

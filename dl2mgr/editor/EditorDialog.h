@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,10 @@ inline constexpr std::size_t MessageBoxRoom = 249; // characters read from a mes
 
 inline constexpr const char* UnsendableCharacterText =
     "Message %d holds a character that has no Morse form. Nothing was stored.";
+inline constexpr const char* MessageEndingCharacterText =
+    "Message %d holds a $, a line break or a tab, which would end the message there on the "
+    "keyer. Nothing was stored.";
+inline constexpr const char* NoSidetoneText = "Sidetone Hz must be one of the list's tones";
 
 // The editor dialog without a window: every control by its id, and the rules that tie
 // them to the keyer image. Changes made here are announced through Changed so a window
@@ -78,5 +83,12 @@ private:
     KeyerImage& image_;
     std::map<int, Control> controls_;
 };
+
+// Why a stored image must not go to the keyer (a sidetone no list item has), or nothing.
+std::optional<std::string> SendRefusal(const KeyerImage& image);
+
+// Why an image must not go to the keyer as it is: the error text StoreDialogToImage shows
+// for a dialog filled from it, else SendRefusal's. The image itself is not changed.
+std::optional<std::string> StoreRefusal(const KeyerImage& image);
 
 } // namespace dl2mgr::editor

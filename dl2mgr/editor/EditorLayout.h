@@ -46,6 +46,7 @@ inline constexpr int MenuSave = 540;
 inline constexpr int MenuExit = 551;
 inline constexpr int MenuAbout = 514;
 inline constexpr int MenuHelp = 508;
+inline constexpr int MenuVerifyAfterWrite = 570; // in the Comm menu, below the ports
 // "Com1" to "Com14"
 inline constexpr std::array<int, 14> MenuComm = {500, 501, 502, 503, 504, 505, 519,
                                                  526, 538, 546, 556, 566, 562, 563};
@@ -73,8 +74,9 @@ struct ControlPlace {
     int X, Y, Width, Height;
 };
 
-// The editor dialog sits at (2, -13) in the main window's client area, 362 by 250.
-inline constexpr int DialogX = 2, DialogY = -13, DialogWidth = 362, DialogHeight = 250;
+// The editor dialog sits at (2, 0) in the main window's client area, 362 by 250. The old
+// template placed it 13 units higher, which puts the top group captions under the menu bar.
+inline constexpr int DialogX = 2, DialogY = 0, DialogWidth = 362, DialogHeight = 250;
 
 // clang-format off
 inline constexpr ControlPlace EditorControls[] = {

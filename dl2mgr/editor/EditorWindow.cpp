@@ -34,6 +34,48 @@ std::string Bytes(const QString& text) {
     const QByteArray bytes = text.toLatin1();
     return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
+// A message box's text as 8-bit characters. A character beyond Latin-1 (pasted) becomes
+// code 127, which has no Morse form, so storing refuses it as it refuses any other such
+// character instead of sending "?" in its place.
+std::string MessageBytes(const QString& text) {
+    std::string bytes;
+    bytes.reserve(static_cast<std::size_t>(text.size()));
+    for (const QChar c : text)
+        bytes.push_back(static_cast<char>(c.unicode() > 0xFF ? 0x7F : c.unicode()));
+    return bytes;
+}
+
+bool IsKeyerCommand(int commandId) {
+    return commandId == id::ReadDL || commandId == id::WriteDL || commandId == id::TestDL ||
+           (commandId >= id::TestMessage1 && commandId < id::TestMessage1 + 6);
+}
+
+bool IsUserInput(QEvent::Type type) {
+    switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::NonClientAreaMouseButtonPress:
+    case QEvent::NonClientAreaMouseButtonRelease:
+    case QEvent::NonClientAreaMouseButtonDblClick:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::ContextMenu:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TabletPress:
+    case QEvent::TabletRelease:
+    case QEvent::InputMethod:
+    case QEvent::Drop:
+        return true;
+    default:
+        return false;
+    }
+}
 
 // A message box: several lines, upper case, and only what the keyer can send goes in by
 // typing. Pasted text is turned upper case too; what it holds beyond that is checked when
@@ -128,7 +170,13 @@ EditorWindow::EditorWindow(link::SerialPort& port, link::Sleeper& sleeper, Edito
         Mirror(it.key());
 
     const QScreen* screen = QGuiApplication::primaryScreen();
-    const QSize size = MainWindowSize(screen ? static_cast<int>(screen->logicalDotsPerInchX()) : 0);
+    // The sizes are screen pixels at the screen's resolution. Qt scales a screen above
+    // 96 dpi (120 dpi is a ratio of 1.25) and reports 96 to the program, so the resolution
+    // is worked back from both and the size taken back into Qt's scaled pixels.
+    const qreal ratio = screen ? screen->devicePixelRatio() : 1.0;
+    const int dpi = screen ? qRound(screen->logicalDotsPerInchX() * ratio) : 0;
+    const QSize pixels = MainWindowSize(dpi);
+    const QSize size(qRound(pixels.width() / ratio), qRound(pixels.height() / ratio));
     resize(size);
     setMaximumSize(size);
     if (screen) move(screen->geometry().topLeft());
@@ -168,6 +216,8 @@ void EditorWindow::BuildMenu() {
         const std::string text = "Com" + std::to_string(n + 1);
         add(comm, text.c_str(), id::MenuComm[n], true);
     }
+    comm->addSeparator();
+    add(comm, "Verify After Write", id::MenuVerifyAfterWrite, true);
     QMenu* help = bar->addMenu("&Help");
     add(help, "&About", id::MenuAbout);
     add(help, "&Help", id::MenuHelp);
@@ -210,7 +260,7 @@ void EditorWindow::BuildDialog() {
         case ControlKind::MessageEdit: {
             auto* edit = new MessageEdit(model, dialog);
             connect(edit, &QPlainTextEdit::textChanged, this, [this, edit, controlId] {
-                editor_->Dialog.UserEditedText(controlId, Bytes(edit->toPlainText()));
+                editor_->Dialog.UserEditedText(controlId, MessageBytes(edit->toPlainText()));
             });
             widget = edit;
             break;
@@ -293,11 +343,64 @@ void EditorWindow::RefreshCommChecks() {
     const int checked = editor_->CheckedCommItem();
     for (const int commandId : id::MenuComm)
         actions_.value(commandId)->setChecked(commandId == checked);
+    actions_.value(id::MenuVerifyAfterWrite)->setChecked(editor_->VerifyAfterWrite);
 }
 
 void EditorWindow::RunCommand(int commandId) {
+    // Nothing reaches here while busy, as input is discarded; a command started from
+    // inside another (a signal emitted by code) still does nothing.
+    if (busy_) return;
+    const bool keyer = IsKeyerCommand(commandId);
+    if (keyer) BeginBusy();
     editor_->Command(commandId);
+    if (keyer) EndBusy();
     RefreshCommChecks();
+}
+
+QList<QObject*> EditorWindow::CommandsBlockedWhileBusy() const {
+    QList<QObject*> blocked;
+    for (const int controlId : {id::ReadDL, id::WriteDL, id::TestDL})
+        blocked.append(widgets_.value(controlId));
+    for (int n = 0; n < 6; ++n)
+        blocked.append(widgets_.value(id::TestMessage1 + n));
+    for (const int commandId : {id::MenuOpen, id::MenuSave, id::MenuExit})
+        blocked.append(actions_.value(commandId));
+    return blocked;
+}
+
+void EditorWindow::BeginBusy() {
+    busy_ = true;
+    for (QObject* object : CommandsBlockedWhileBusy()) {
+        if (auto* widget = qobject_cast<QWidget*>(object)) widget->setEnabled(false);
+        if (auto* action = qobject_cast<QAction*>(object)) action->setEnabled(false);
+    }
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    qApp->installEventFilter(this);
+    discarding_ = true;
+}
+
+void EditorWindow::EndBusy() {
+    // Input that came while the line was being waited on may still be queued: take it in
+    // and drop it before the window listens again.
+    DiscardPendingInput();
+    qApp->removeEventFilter(this);
+    discarding_ = false;
+    QGuiApplication::restoreOverrideCursor();
+    for (QObject* object : CommandsBlockedWhileBusy()) {
+        if (auto* widget = qobject_cast<QWidget*>(object)) widget->setEnabled(true);
+        if (auto* action = qobject_cast<QAction*>(object)) action->setEnabled(true);
+    }
+    busy_ = false;
+}
+
+void EditorWindow::DiscardPendingInput() {
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+bool EditorWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (discarding_ && IsUserInput(event->type())) return true;
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void EditorWindow::ShowBox(const MessageBox& box) {
@@ -306,7 +409,18 @@ void EditorWindow::ShowBox(const MessageBox& box) {
                                                          : nullptr;
     QMessageBox message(box.Icon == BoxIcon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon,
                         Latin1(box.Caption), Latin1(box.Text), QMessageBox::Ok, owner);
+    // A box shown by a running command needs the user's OK: let input through while it is
+    // up, but not what was clicked or typed before it appeared.
+    const bool wasDiscarding = discarding_;
+    if (wasDiscarding) {
+        DiscardPendingInput();
+        discarding_ = false;
+    }
     message.exec();
+    if (wasDiscarding) {
+        DiscardPendingInput();
+        discarding_ = true;
+    }
 }
 
 namespace {
@@ -336,9 +450,10 @@ std::optional<std::string> EditorWindow::ChooseSaveFile() {
 }
 
 void EditorWindow::LetWindowRepaint() {
-    // The keyer command holds the window; show what it has written so far, but take no
-    // clicks or keys until it is over.
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    // The keyer command holds the window; show what it has written so far. Clicks and keys
+    // are taken in too, and dropped by the filter: held back, they would run once the
+    // command is over.
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
     if (dialog_) dialog_->repaint();
 }
 

@@ -58,12 +58,22 @@ public:
     void ShowAbout() override;
     void Quit(int exitCode) override;
 
+    // True while a keyer command holds the window.
+    bool Busy() const { return busy_; }
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void BuildMenu();
+    // While a keyer command runs the window repaints but takes no input: clicks and keys
+    // made meanwhile are thrown away, not kept for later.
+    void BeginBusy();
+    void EndBusy();
+    void DiscardPendingInput();
+    QList<QObject*> CommandsBlockedWhileBusy() const;
     void BuildDialog();
     void Mirror(int controlId);
     void RefreshCommChecks();
@@ -74,6 +84,8 @@ private:
     QTimer* timer_ = nullptr;
     QMap<int, QWidget*> widgets_;
     QMap<int, QAction*> actions_;
+    bool busy_ = false;
+    bool discarding_ = false; // the input filter is installed
 };
 
 } // namespace dl2mgr::editor

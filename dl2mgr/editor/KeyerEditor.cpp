@@ -14,6 +14,10 @@ constexpr std::chrono::milliseconds CommandPause{500};
 MessageBox Warning(const std::string& text) {
     return {text, "Error", BoxOwner::None, BoxIcon::Warning};
 }
+constexpr const char* ReadFailedText =
+    "Read failed: the keyer did not send all 256 bytes. What the editor shows did not come "
+    "from the keyer; it is what the editor held before.";
+
 MessageBox FileError(const std::string& text) {
     return {text, "Error", BoxOwner::MainWindow, BoxIcon::None};
 }
@@ -40,12 +44,13 @@ void KeyerEditor::StartUp() {
         break;
     case ConfigLoad::State::Read:
         ComPortNumber = load.ComPortNumber;
+        VerifyAfterWrite = load.VerifyAfterWrite;
         break;
     }
 }
 
 void KeyerEditor::SaveConfig() {
-    const FileReplace saved = SaveConfigFile(paths_.ConfigFile, ComPortNumber);
+    const FileReplace saved = SaveConfigFile(paths_.ConfigFile, ComPortNumber, VerifyAfterWrite);
     // A file that cannot be made at all is passed over; one that fails on the way is said.
     if (saved.Result == FileReplace::Outcome::CannotWrite)
         ui_.ShowBox(Warning("CFG File SAve Failed."));
@@ -83,6 +88,9 @@ bool KeyerEditor::Command(int commandId) {
     case id::MenuHelp:
         Help();
         return true;
+    case id::MenuVerifyAfterWrite:
+        ToggleVerifyAfterWrite();
+        return true;
     case id::MenuAbout:
         About();
         return true;
@@ -94,63 +102,140 @@ bool KeyerEditor::Command(int commandId) {
 template <typename Work>
 int KeyerEditor::Connected(Work work) {
     link_.ComPortNumber = ComPortNumber;
+    link_.DevicePath = DevicePath;
     const int revision = link_.ConnectKeyer(*this);
     if (revision >= 0) work();
     if (link_.PortOpen()) link_.CloseKeyerPort();
     return revision;
 }
 
-void KeyerEditor::ReadDL() {
-    if (OperationBusy) return;
+template <typename Work>
+CommandResult KeyerEditor::Exclusive(Work work) {
+    if (OperationBusy) return CommandResult::Busy;
     OperationBusy = true;
-    const int revision = Connected([&] {
-        ShowOperation("Reading");
-        // Only a whole dump replaces the image: a half-new image shown and later written
-        // back would corrupt the keyer.
-        KeyerImage received = Image;
-        const bool whole = link_.ReadKeyerImage(received);
-        if (whole) Image = received;
-        ShowOperation(whole ? "Done" : "Read failed");
-        StatusTicks = StatusShowTicks;
-        if (whole) Dialog.FillDialogFromImage();
-    });
-    if (revision < 0) ui_.ShowBox(Warning("DL not connected"));
+    const CommandResult result = work();
     OperationBusy = false;
+    return result;
 }
 
-void KeyerEditor::WriteDL() {
-    if (OperationBusy) return;
-    OperationBusy = true;
-    const int revision = Connected([&] {
-        if (!Dialog.StoreDialogToImage(ui_)) return;
-        ShowOperation("Writing");
-        // The send returns once the bytes have left the port, not when they are queued.
-        const bool sent = link_.WriteKeyerImage(Image);
-        sleeper_.Sleep(CommandPause);
-        ShowOperation(sent ? "Done" : "Write failed");
-        StatusTicks = StatusShowTicks;
+CommandResult KeyerEditor::ReadDL() {
+    return Exclusive([&] {
+        CommandResult result = CommandResult::Done;
+        const int revision = Connected([&] {
+            ShowOperation("Reading");
+            // Only a whole dump replaces the image: a half-new image shown and later written
+            // back would corrupt the keyer.
+            KeyerImage received = Image;
+            const bool whole = link_.ReadKeyerImage(received);
+            if (whole) Image = received;
+            ShowOperation(whole ? "Done" : "Read failed");
+            StatusTicks = StatusShowTicks;
+            if (whole)
+                Dialog.FillDialogFromImage();
+            else
+                result = CommandResult::Failed;
+        });
+        if (revision < 0) {
+            ui_.ShowBox(Warning("DL not connected"));
+            return CommandResult::NotConnected;
+        }
+        if (result == CommandResult::Failed) ui_.ShowBox(Warning(ReadFailedText));
+        return result;
     });
-    if (revision < 0) ui_.ShowBox(Warning("DL not connected"));
-    OperationBusy = false;
 }
 
-void KeyerEditor::TestDL() {
-    if (OperationBusy) return;
-    OperationBusy = true;
+CommandResult KeyerEditor::SendImage() {
+    ShowOperation("Writing");
+    // The send returns once the bytes have left the port, not when the keyer has stored
+    // them: the pause gives it the time, and only reading the keyer back tells what it holds.
+    const bool sent = link_.WriteKeyerImage(Image);
     sleeper_.Sleep(CommandPause);
-    const int revision = Connected([] {});
-    ShowOperation(revision >= 0 ? "DL OK" : "DL NG");
     StatusTicks = StatusShowTicks;
-    OperationBusy = false;
+    if (!sent) {
+        ShowOperation("Write failed");
+        return CommandResult::Failed;
+    }
+    if (VerifyAfterWrite) {
+        KeyerImage back{};
+        if (!link_.ReadKeyerImage(back) || back != Image) {
+            ShowOperation("Verify failed");
+            return CommandResult::Mismatch;
+        }
+    }
+    ShowOperation("Done");
+    return CommandResult::Done;
 }
 
-void KeyerEditor::TestMessage(int message) {
-    if (OperationBusy) return;
-    OperationBusy = true;
-    const int revision =
-        Connected([&] { link_.TestKeyerMessage(static_cast<std::uint8_t>(message)); });
-    if (revision < 0) ui_.ShowBox(Warning("DL not connected"));
-    OperationBusy = false;
+CommandResult KeyerEditor::WriteDL() {
+    return Exclusive([&] {
+        CommandResult result = CommandResult::Done;
+        const int revision = Connected([&] {
+            if (!Dialog.StoreDialogToImage(ui_)) {
+                result = CommandResult::Refused;
+                return;
+            }
+            if (const auto refusal = SendRefusal(Image)) {
+                ui_.ShowBox({*refusal, "Error", BoxOwner::Dialog, BoxIcon::None});
+                result = CommandResult::Refused;
+                return;
+            }
+            result = SendImage();
+        });
+        if (revision < 0) {
+            ui_.ShowBox(Warning("DL not connected"));
+            return CommandResult::NotConnected;
+        }
+        return result;
+    });
+}
+
+CommandResult KeyerEditor::WriteImage() {
+    return Exclusive([&] {
+        // Checked before connecting: an image the window would refuse never reaches the line.
+        if (const auto refusal = StoreRefusal(Image)) {
+            ui_.ShowBox({*refusal, "Error", BoxOwner::Dialog, BoxIcon::None});
+            return CommandResult::Refused;
+        }
+        CommandResult result = CommandResult::Done;
+        const int revision = Connected([&] { result = SendImage(); });
+        if (revision < 0) {
+            ui_.ShowBox(Warning("DL not connected"));
+            return CommandResult::NotConnected;
+        }
+        return result;
+    });
+}
+
+int KeyerEditor::QueryKeyer() {
+    return Connected([] {});
+}
+
+CommandResult KeyerEditor::TestDL() {
+    return Exclusive([&] {
+        sleeper_.Sleep(CommandPause);
+        const int revision = QueryKeyer();
+        ShowOperation(revision >= 0 ? "DL OK" : "DL NG");
+        StatusTicks = StatusShowTicks;
+        return revision >= 0 ? CommandResult::Done : CommandResult::NotConnected;
+    });
+}
+
+CommandResult KeyerEditor::TestMessage(int message) {
+    return Exclusive([&] {
+        bool sent = false;
+        const int revision =
+            Connected([&] { sent = link_.TestKeyerMessage(static_cast<std::uint8_t>(message)); });
+        if (revision < 0) {
+            ui_.ShowBox(Warning("DL not connected"));
+            return CommandResult::NotConnected;
+        }
+        return sent ? CommandResult::Done : CommandResult::Failed;
+    });
+}
+
+void KeyerEditor::ToggleVerifyAfterWrite() {
+    VerifyAfterWrite = !VerifyAfterWrite;
+    SaveConfig();
 }
 
 void KeyerEditor::TimerTick() {

@@ -15,6 +15,16 @@ inline constexpr const char* ProgramVersion = "2.10";
 // Timer ticks (250 ms each) an operation status stays: 4.5 s.
 inline constexpr int StatusShowTicks = 18;
 
+// How a keyer command ended.
+enum class CommandResult {
+    Done,
+    Busy,         // another command was running: nothing was done
+    NotConnected, // no second-generation keyer answered
+    Refused,      // a field check failed: nothing was sent
+    Failed,       // a transfer was incomplete
+    Mismatch,     // the image read back after a write differs from the one sent
+};
+
 struct EditorPaths {
     std::filesystem::path ConfigFile;
     std::filesystem::path HelpFile;
@@ -31,6 +41,10 @@ public:
     KeyerImage Image{};
     EditorDialog Dialog{Image};
     std::int32_t ComPortNumber = 0;
+    // When set, the commands open this device instead of ComPortNumber's port.
+    std::string DevicePath;
+    // Write DL reads the keyer back and compares all 256 bytes before it says "Done".
+    bool VerifyAfterWrite = true;
     bool OperationBusy = false;
     int StatusTicks = 0;
     std::string OsText; // the running system's name, for the about box
@@ -41,10 +55,18 @@ public:
     // Runs the command of a menu item or a button by its id; false for an unknown id.
     bool Command(int commandId);
 
-    void ReadDL();
-    void WriteDL();
-    void TestDL();
-    void TestMessage(int message);
+    CommandResult ReadDL();
+    // Stores the dialog into the image, then sends it.
+    CommandResult WriteDL();
+    // Sends the image as it is, if the dialog filled from it would pass its store checks
+    // (the error box is shown otherwise, before anything is sent).
+    CommandResult WriteImage();
+    CommandResult TestDL();
+    CommandResult TestMessage(int message);
+    // Connects, shows the status line and the two status bytes, and closes again: the
+    // firmware revision, or a negative result.
+    int QueryKeyer();
+    void ToggleVerifyAfterWrite();
     void TimerTick();
     void ChooseComPort(std::int32_t port);
     void OpenImageFile();
@@ -69,6 +91,11 @@ private:
     // Connects; on success runs `work`. Closes the port in any case.
     template <typename Work>
     int Connected(Work work);
+    // Runs a keyer command under the busy flag; a second one inside it does nothing.
+    template <typename Work>
+    CommandResult Exclusive(Work work);
+    // With the keyer connected: sends the image and, when asked, reads it back.
+    CommandResult SendImage();
 
     link::Sleeper& sleeper_;
     EditorUi& ui_;

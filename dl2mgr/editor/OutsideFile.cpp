@@ -1,9 +1,11 @@
 #include "dl2mgr/editor/OutsideFile.h"
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -59,12 +61,9 @@ bool ResolveLinks(std::filesystem::path& path, std::string& error) {
 
 FileRead ReadOutsideFile(const std::filesystem::path& path, std::size_t cap) {
     FileRead read;
-    // A pipe is opened as it is (waiting for its writer, as any reader of a named pipe
-    // does); anything else without blocking, so a serial line's carrier or a locked device
-    // cannot hang the open. The type is checked on what was opened, not on the name.
-    struct stat named {};
-    const bool fifo = ::stat(path.c_str(), &named) == 0 && S_ISFIFO(named.st_mode);
-    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | (fifo ? 0 : O_NONBLOCK)));
+    // Opened without blocking, so neither a named pipe without a writer nor a serial line's
+    // carrier can hang the open. The type is checked on what was opened, not on the name.
+    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (fd.Get() < 0) {
         read.Missing = errno == ENOENT;
         read.Error = Reason("Cannot open", path, errno);
@@ -84,14 +83,34 @@ FileRead ReadOutsideFile(const std::filesystem::path& path, std::size_t cap) {
         read.Error = "Cannot read " + path.string() + ": it is neither a file nor a stream";
         return read;
     }
-    if (!fifo) ::fcntl(fd.Get(), F_SETFL, ::fcntl(fd.Get(), F_GETFL) & ~O_NONBLOCK);
+    // A regular file always has its bytes; a pipe or a device is waited on, up to the limit.
+    const bool stream = !S_ISREG(st.st_mode);
+    if (!stream) ::fcntl(fd.Get(), F_SETFL, ::fcntl(fd.Get(), F_GETFL) & ~O_NONBLOCK);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(StreamReadLimitMs);
 
     // One byte past the cap tells a file at the cap from a longer one.
     read.Bytes.resize(cap + 1);
     std::size_t got = 0;
     while (got <= cap) {
+        if (stream) {
+            // A pipe opened without blocking reads as ended while no writer has come yet;
+            // only what poll reports ready is read.
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            pollfd ready{fd.Get(), POLLIN, 0};
+            const int polled =
+                left.count() > 0 ? ::poll(&ready, 1, static_cast<int>(left.count())) : 0;
+            if (polled < 0 && errno == EINTR) continue;
+            if (polled <= 0) {
+                read.Error = "Cannot read " + path.string() + ": it did not end within " +
+                             std::to_string(StreamReadLimitMs / 1000) + " seconds";
+                read.Bytes.clear();
+                return read;
+            }
+        }
         const ssize_t n = ::read(fd.Get(), read.Bytes.data() + got, cap + 1 - got);
-        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
         if (n < 0) {
             read.Error = Reason("Cannot read", path, errno);
             read.Bytes.clear();

@@ -13,6 +13,9 @@ namespace dl2mgr::editor {
 // path (a device such as /dev/zero, a huge file, an endless pipe) from being read forever.
 inline constexpr std::size_t ImageFileCap = 64 * 1024;
 inline constexpr std::size_t ConfigFileCap = 4 * 1024;
+// A pipe or a device has this long in all to deliver what it holds, so a named pipe with
+// no writer or a terminal that sends nothing cannot hold the window.
+inline constexpr int StreamReadLimitMs = 2000;
 
 struct FileRead {
     enum class Outcome {
@@ -28,7 +31,8 @@ struct FileRead {
 
 // Opens `path` once and reads it to its end as a stream: a regular file, a pipe or a
 // process substitution, or a character device. A folder or anything else is refused, and
-// so is more than `cap` bytes. Never throws.
+// so is more than `cap` bytes, and a pipe or device that has not ended within
+// StreamReadLimitMs. Never throws.
 FileRead ReadOutsideFile(const std::filesystem::path& path, std::size_t cap);
 
 struct FileReplace {

@@ -1,7 +1,8 @@
 #include "dl2mgr/keyersim/KeyerSim.h"
 
-#include "dl2mgr/editor/OutsideFile.h"
 #include "dl2mgr/editor/ImageFile.h"
+#include "dl2mgr/editor/OutsideFile.h"
+#include "dl2mgr/link/PortNames.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -19,6 +20,10 @@ namespace {
 // One byte on a 1200-baud 8N1 line: start bit, 8 data bits, stop bit.
 constexpr std::chrono::nanoseconds ByteTime{10'000'000'000LL / 1200};
 
+// The keyer gives up a load when the line stays quiet this long before its 256 bytes are
+// in: far above a byte time, below the 400 ms a host waits after opening before it sends.
+constexpr std::chrono::milliseconds LoadSilence{200};
+
 constexpr std::uint8_t EchoCmd = 0x04, HostCmd = 0x03, RevisionCmd = 0x09, PotCmd = 0x06,
                        PbCmd = 0x05, DumpCmd = 0x0C, LoadCmd = 0x0D, TestCmd = 0x0E;
 
@@ -32,6 +37,7 @@ KeyerSim::~KeyerSim() {
         std::error_code ec;
         if (std::filesystem::read_symlink(comLink_, ec) == devicePath_) {
             std::filesystem::remove(comLink_, ec);
+            std::filesystem::remove(link::LinkOwnerFile(comLink_), ec);
         }
     }
     if (master_ >= 0) ::close(master_);
@@ -82,6 +88,16 @@ std::string KeyerSim::Start() {
         const auto link = options_.PortsFolder / ("COM" + std::to_string(*options_.Com));
         const auto temp = options_.PortsFolder / (".COM" + std::to_string(*options_.Com) + "." +
                                                   std::to_string(::getpid()));
+        // The owner's process id goes beside the link first: a host that finds the link
+        // with a dead owner does not follow it, since a terminal name is handed out again
+        // once its simulator is gone. A link left by one that died is simply replaced.
+        const std::string pid = std::to_string(::getpid()) + "\n";
+        const std::string written =
+            editor::ReplaceFile(
+                link::LinkOwnerFile(link),
+                std::span(reinterpret_cast<const std::uint8_t*>(pid.data()), pid.size()))
+                .Error;
+        if (!written.empty()) return written;
         std::filesystem::remove(temp, ec);
         std::filesystem::create_symlink(devicePath_, temp, ec);
         if (!ec) std::filesystem::rename(temp, link, ec);
@@ -96,8 +112,14 @@ void KeyerSim::Serve(int stopFd) {
     std::uint8_t buffer[512];
     for (;;) {
         int timeoutMs = -1;
-        if (!outgoing_.empty()) {
-            const auto wait = outgoing_.front().Due - Clock::now();
+        std::optional<Clock::time_point> wake;
+        if (!outgoing_.empty()) wake = outgoing_.front().Due;
+        if (state_ == State::Loading) {
+            const auto giveUp = lastReceived_ + LoadSilence;
+            if (!wake || giveUp < *wake) wake = giveUp;
+        }
+        if (wake) {
+            const auto wait = *wake - Clock::now();
             timeoutMs =
                 wait <= Clock::duration::zero()
                     ? 0
@@ -118,6 +140,7 @@ void KeyerSim::Serve(int stopFd) {
             // A hung-up terminal keeps reporting itself ready; do not spin on it.
             if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) ::poll(nullptr, 0, 10);
         }
+        AbandonStaleLoad();
         while (!outgoing_.empty()) {
             const auto now = Clock::now();
             const auto due = outgoing_.front().Due;
@@ -135,7 +158,19 @@ void KeyerSim::Serve(int stopFd) {
     }
 }
 
+void KeyerSim::AbandonStaleLoad() {
+    // Bytes of a later command must not complete a load that was cut off: they would be
+    // stored as a mix of two images.
+    if (state_ != State::Loading || Clock::now() - lastReceived_ < LoadSilence) return;
+    state_ = State::Idle;
+    loaded_ = 0;
+    std::lock_guard lock(mutex_);
+    ++abandonedWrites_;
+}
+
 void KeyerSim::Feed(std::uint8_t byte) {
+    AbandonStaleLoad();
+    lastReceived_ = Clock::now();
     switch (state_) {
     case State::Idle:
         // 0x13 preambles and stray bytes are ignored; 0x00 starts a command.
@@ -215,15 +250,17 @@ void KeyerSim::Queue(std::uint8_t byte) {
     if (options_.SilentAfter && queuedTotal_ >= *options_.SilentAfter) return;
     ++queuedTotal_;
     const auto now = Clock::now();
+    // Nothing still due: this byte begins an answer, which a slow keyer starts late.
+    const auto start = lastDue_ > now ? lastDue_ : now + options_.AnswerDelay;
     if (options_.Fast) {
-        outgoing_.push_back({now, byte});
+        lastDue_ = start;
+        outgoing_.push_back({start, byte});
         return;
     }
     // A byte is on the host's side once its stop bit is through: byte k of a burst is due
     // k + 1 byte times after the burst began. The slots come from the previous slot, not from
     // when a byte was actually written, so a late wake-up (a busy machine) is caught up by
     // the following bytes instead of stretching the whole transfer.
-    const auto start = std::max(lastDue_, now);
     lastDue_ = start + ByteTime;
     outgoing_.push_back({lastDue_, byte});
 }
@@ -266,6 +303,11 @@ std::vector<int> KeyerSim::TestedMessages() const {
 int KeyerSim::CompletedWrites() const {
     std::lock_guard lock(mutex_);
     return completedWrites_;
+}
+
+int KeyerSim::AbandonedWrites() const {
+    std::lock_guard lock(mutex_);
+    return abandonedWrites_;
 }
 
 KeyerSimThread::KeyerSimThread(KeyerSim& sim) {

@@ -20,6 +20,9 @@ struct KeyerSimOptions {
     std::uint8_t PotVal = 0;
     std::uint8_t PbVal = 0;
     bool Fast = false; // send at once instead of at 1200 baud
+    // A slow keyer: every answer starts this much later (below the host's 2500 ms limit it
+    // still gets through).
+    std::chrono::milliseconds AnswerDelay{0};
     // Faults
     bool NoEcho = false;
     bool WrongEcho = false;
@@ -64,6 +67,8 @@ public:
     std::vector<int> TestedMessages() const;
     // Write commands whose 256 bytes all arrived.
     int CompletedWrites() const;
+    // Write commands dropped because the line went silent before their 256 bytes were in.
+    int AbandonedWrites() const;
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -77,6 +82,7 @@ private:
     void Queue(std::uint8_t byte);
     void Record(bool sent, std::uint8_t byte);
     void CommitLoad();
+    void AbandonStaleLoad();
 
     KeyerSimOptions options_;
     int master_ = -1;
@@ -89,6 +95,7 @@ private:
     State state_ = State::Idle;
     std::array<std::uint8_t, 256> load_{};
     std::size_t loaded_ = 0;
+    Clock::time_point lastReceived_{};
     std::deque<Outgoing> outgoing_;
     Clock::time_point lastDue_{}; // when the last queued byte is due
     std::size_t queuedTotal_ = 0;
@@ -98,6 +105,7 @@ private:
     std::vector<WireByte> wire_;
     std::vector<int> tested_;
     int completedWrites_ = 0;
+    int abandonedWrites_ = 0;
 };
 
 // Runs a started simulator on its own thread until destroyed; for tests and benchmarks.

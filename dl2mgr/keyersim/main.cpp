@@ -18,6 +18,7 @@ int Run(int argc, char** argv) {
     int com = 0;
     unsigned revision = 23, pot = 0, pb = 0;
     std::size_t shortDump = 0, silentAfter = 0;
+    unsigned slowMs = 0;
     app.add_option("--image", image, "EEPROM file, kept across runs (all zero when new)");
     app.add_option("--com", com, "make the link COMn to the terminal in dl2mgr's ports folder")
         ->check(CLI::Range(1, 999));
@@ -26,6 +27,10 @@ int Run(int argc, char** argv) {
     app.add_option("--pot", pot, "PotVal reply byte")->check(CLI::Range(0, 255));
     app.add_option("--pb", pb, "PbVal reply byte")->check(CLI::Range(0, 255));
     app.add_flag("--fast", options.Fast, "send at once instead of at 1200 baud");
+    app.add_option("--slow", slowMs,
+                   "start every answer MS milliseconds late (a slow keyer; below 2500 the "
+                   "host still gets it)")
+        ->check(CLI::Range(0, 60000));
     app.add_flag("--no-echo", options.NoEcho, "fault: do not answer the echo test");
     app.add_flag("--wrong-echo", options.WrongEcho, "fault: answer the echo test wrongly");
     auto* shortOpt = app.add_option("--short-dump", shortDump, "fault: send only N dump bytes");
@@ -37,6 +42,7 @@ int Run(int argc, char** argv) {
     } catch (const CLI::ParseError& e) {
         return app.exit(e) == 0 ? 0 : 2;
     }
+    options.AnswerDelay = std::chrono::milliseconds(slowMs);
     options.ImagePath = image;
     options.LogPath = log;
     options.Revision = static_cast<std::uint8_t>(revision);

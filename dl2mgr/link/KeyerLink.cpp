@@ -48,7 +48,7 @@ LinkResult KeyerLink::OpenKeyerPort(std::int32_t comPortNumber) {
 }
 
 LinkResult KeyerLink::OpenKeyerDevice(const std::string& devicePath) {
-    if (!port_.Open(devicePath)) return LinkOpenFailed;
+    if (devicePath.empty() || !port_.Open(devicePath)) return LinkOpenFailed;
     portOpen_ = true;
     SerialSettings settings;
     if (!port_.ReadSettings(settings)) return LinkGetStateFailed;

@@ -1,6 +1,8 @@
 #include "dl2mgr/link/PortNames.h"
 
+#include <cerrno>
 #include <charconv>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <pwd.h>
@@ -37,6 +39,29 @@ std::optional<std::string> KeyerPortName(std::int32_t comPortNumber) {
     return std::string(name, static_cast<std::size_t>(length));
 }
 
+std::filesystem::path LinkOwnerFile(const std::filesystem::path& link) {
+    return link.string() + ".pid";
+}
+
+namespace {
+
+// False only when the owner file names a process that no longer runs; a link made by hand
+// has no owner file and is followed as it is.
+bool OwnerAlive(const std::filesystem::path& link) {
+    std::FILE* file = std::fopen(LinkOwnerFile(link).c_str(), "re");
+    if (!file) return true;
+    char text[24] = {};
+    const std::size_t n = std::fread(text, 1, sizeof text - 1, file);
+    std::fclose(file);
+    long pid = 0;
+    const auto [end, ec] = std::from_chars(text, text + n, pid);
+    if (ec != std::errc() || pid <= 0) return true;
+    // EPERM: it runs, as another user.
+    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+} // namespace
+
 std::string DevicePathOf(std::string_view portName, const std::filesystem::path& portsFolder) {
     std::string_view digits;
     if (portName.starts_with("\\\\.\\COM")) {
@@ -52,7 +77,8 @@ std::string DevicePathOf(std::string_view portName, const std::filesystem::path&
 
     const std::filesystem::path link = portsFolder / ("COM" + std::to_string(number));
     std::error_code error;
-    if (std::filesystem::exists(std::filesystem::symlink_status(link, error))) return link.string();
+    if (std::filesystem::exists(std::filesystem::symlink_status(link, error)))
+        return OwnerAlive(link) ? link.string() : std::string();
     return "/dev/ttyS" + std::to_string(number - 1);
 }
 

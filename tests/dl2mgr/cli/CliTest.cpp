@@ -89,6 +89,18 @@ KeyerImage Counting(std::uint8_t from) {
     return image;
 }
 
+// An image the editor's field checks take: Weight `weight`, two messages, and bytes past
+// the messages that must pass through as they are.
+KeyerImage Acceptable(std::uint8_t weight) {
+    KeyerImage image = Counting(0);
+    const std::uint8_t settings[] = {0x00, 0x1B, 0x00, 5,  weight, 10,   20,   15, 20,
+                                     1,    2,    0,    50, 40,     0xB9, 0x0C, 25};
+    std::copy(std::begin(settings), std::end(settings), image.begin());
+    EXPECT_EQ(editor::EncodeMessages(image, {"CQ TEST", "", "5NN TU", "", "", ""}),
+              editor::EncodeResult::Stored);
+    return image;
+}
+
 TEST_F(CliTest, InfoPrintsStatusRevisionAndStatusBytes) {
     const std::string device = StartSim({"--fast", "--revision", "31", "--pot", "9", "--pb", "4"});
     const CliRun run = Cli({"--device", QString::fromStdString(device), "info"});
@@ -129,16 +141,16 @@ TEST_F(CliTest, ReadFetchesTheKeyersImageAndWriteSendsAFile) {
     ASSERT_EQ(editor::LoadImageFile(dir_ / "out.eep", read), "");
     EXPECT_EQ(read, Counting(5));
 
-    ASSERT_EQ(editor::SaveImageFile(dir_ / "in.eep", Counting(77)), "");
+    ASSERT_EQ(editor::SaveImageFile(dir_ / "in.eep", Acceptable(77)), "");
     run = Cli({"--device", device, "write", Q(dir_ / "in.eep")});
     EXPECT_EQ(run.ExitCode, 0) << run.Err;
     EXPECT_EQ(run.Out, "DL Open, F/W revision 23\nWriting\nDone\n");
     KeyerImage kept{};
     for (int i = 0; i < 100; ++i) {
-        if (editor::LoadImageFile(dir_ / "image.eep", kept) == "" && kept == Counting(77)) break;
+        if (editor::LoadImageFile(dir_ / "image.eep", kept) == "" && kept == Acceptable(77)) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    EXPECT_EQ(kept, Counting(77));
+    EXPECT_EQ(kept, Acceptable(77));
 
     run = Cli({"--device", device, "test", "3"});
     EXPECT_EQ(run.ExitCode, 0) << run.Err;
@@ -152,6 +164,41 @@ TEST_F(CliTest, ReadFetchesTheKeyersImageAndWriteSendsAFile) {
     ASSERT_GE(received.size(), 3u);
     EXPECT_EQ(std::vector<std::string>(received.end() - 3, received.end()),
               (std::vector<std::string>{"00", "0E", "03"}));
+}
+
+TEST_F(CliTest, WriteChecksTheFieldsFirstAndVerifiesWhatTheKeyerHolds) {
+    // Refused with the window's texts before anything is sent.
+    struct Refused {
+        std::size_t Offset;
+        std::uint8_t Value;
+        const char* Error;
+    } refused[] = {
+        {4, 171, "Weight must be between 10 and 90"},
+        {8, 248, "Pot Max must be between 5 and 99"}, // MAX 15 + 248 = 263
+        {3, 0, "Sidetone Hz must be one of the list's tones"},
+    };
+    const QString device = QString::fromStdString(StartSim({"--fast", "--short-dump", "200"}));
+    for (const Refused& r : refused) {
+        KeyerImage image = Acceptable(50);
+        image[r.Offset] = r.Value;
+        ASSERT_EQ(editor::SaveImageFile(dir_ / "bad.eep", image), "");
+        const CliRun run = Cli({"--device", device, "write", Q(dir_ / "bad.eep")});
+        EXPECT_EQ(run.ExitCode, 2) << r.Error;
+        EXPECT_EQ(run.Err, std::string(r.Error) + "\n");
+        EXPECT_EQ(run.Out, "");
+    }
+    EXPECT_EQ(Slurp(dir_ / "wire.log"), ""); // the keyer heard nothing
+
+    // The keyer takes the write but sends back only 200 bytes: not "Done".
+    ASSERT_EQ(editor::SaveImageFile(dir_ / "in.eep", Acceptable(60)), "");
+    CliRun run = Cli({"--device", device, "write", Q(dir_ / "in.eep")});
+    EXPECT_EQ(run.ExitCode, 1);
+    EXPECT_EQ(run.Out, "DL Open, F/W revision 23\nWriting\nVerify failed\n");
+    EXPECT_NE(run.Err.find("Verify failed"), std::string::npos) << run.Err;
+    run = Cli({"--device", device, "write", "--no-verify", Q(dir_ / "in.eep")});
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(run.Out, "DL Open, F/W revision 23\nWriting\nDone\n");
+    EXPECT_NE(Cli({"write", "--help"}).Out.find("--no-verify"), std::string::npos);
 }
 
 TEST_F(CliTest, ShowPrintsAnImageAsTheEditorShowsIt) {

@@ -91,8 +91,12 @@ TEST(StoreDialogToImage, FirstFailingStepShowsItsTextAndKeepsWhatCameBefore) {
          9},
         {with([](Numbers& n) { n.Max = "100", n.Min = "20"; }), "Pot Max must be between 5 and 99",
          9},
-        // A number too large for the reader counts as 0.
+        // A number too large for 32 bits is out of range, never wrapped round to 0.
         {with([](Numbers& n) { n.Weight = "99999999999"; }), "Weight must be between 10 and 90", 0},
+        {with([](Numbers& n) { n.Farns = "4294967296"; }), "Farns must be 0 or between 10 and 90",
+         5},
+        {with([](Numbers& n) { n.Max = "4294967331", n.Min = "15"; }),
+         "Pot Max must be between 5 and 99", 9},
     };
     // Offsets in storing order and what the valid boxes store there.
     const std::size_t offsets[] = {offset::Weight,   offset::LeadIn,  offset::Tail,
@@ -142,6 +146,13 @@ TEST(StoreDialogToImage, PastedMessagesTheFilterWouldRefuseStoreNothing) {
         {"CQ!", "", "Message 1 holds a character that has no Morse form. Nothing was stored."},
         {"", "DE \xE9", "Message 6 holds a character that has no Morse form. Nothing was stored."},
         {"", "A~B", "Message 6 holds a character that has no Morse form. Nothing was stored."},
+        // Stored as bytes that end the message on reading back: the rest would be lost.
+        {"5$ TU", "",
+         "Message 1 holds a $, a line break or a tab, which would end the message "
+         "there on the keyer. Nothing was stored."},
+        {"", "CQ\r\nDE",
+         "Message 6 holds a $, a line break or a tab, which would end the "
+         "message there on the keyer. Nothing was stored."},
     };
     for (const Case& c : cases) {
         KeyerImage image = Filled(0xEE);
@@ -154,16 +165,16 @@ TEST(StoreDialogToImage, PastedMessagesTheFilterWouldRefuseStoreNothing) {
         EXPECT_EQ(ui.BoxTexts(), std::vector<std::string>{c.Error});
         EXPECT_EQ(image, Filled(0xEE)) << c.Error;
     }
-    // 232 in all fit exactly; a line break is stored as a zero byte.
+    // 232 in all fit exactly.
     KeyerImage image{};
     EditorDialog d(image);
     Enter(d, {});
     d.UserEditedText(id::Message1, std::string(200, 'E'));
-    d.UserEditedText(id::Message1 + 5, std::string(30, 'T') + "\r\n");
+    d.UserEditedText(id::Message1 + 5, std::string(32, 'T'));
     RecordingUi ui;
     EXPECT_TRUE(d.StoreDialogToImage(ui));
     EXPECT_EQ(image[offset::MessageEnd], 0);
-    EXPECT_EQ(image[255], 0x80);
+    EXPECT_EQ(image[255], 0x83);
 }
 
 TEST(EditorDialog, CheckBoxesFlipTheirBitAtOnce) {

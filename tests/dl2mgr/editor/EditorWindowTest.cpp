@@ -4,6 +4,7 @@
 
 #include "RecordingUi.h"
 #include "dl2mgr/editor/AboutDialog.h"
+#include "dl2mgr/keyersim/KeyerSim.h"
 #include "dl2mgr/link/QtSerialPort.h"
 
 #include <QApplication>
@@ -16,6 +17,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -119,7 +121,8 @@ TEST_F(EditorWindowTest, ControlsSitAtTheirDialogUnitPlaces) {
     const DialogUnits du(DialogFont());
     QWidget* dialog = window_.findChild<QWidget*>("EditorDialog");
     ASSERT_NE(dialog, nullptr);
-    EXPECT_EQ(dialog->geometry(), du.Rect(2, -13, 362, 250));
+    // Below the menu bar: the top group captions are not cut off.
+    EXPECT_EQ(dialog->geometry(), du.Rect(2, 0, 362, 250));
     // Every control of the dialog fits inside it and inside the window's client area.
     struct Expected {
         int Id;
@@ -214,6 +217,124 @@ TEST_F(EditorWindowTest, ClicksAndChoicesChangeTheImageAtOnce) {
     EXPECT_EQ(Control<QComboBox>(id::Sidetone)->currentText(), "1333");
     editor.TimerTick();
     EXPECT_EQ(Control<QLabel>(id::MsgBytesLeft)->text(), "Msg Bytes Left: 232");
+}
+
+// The keyer's log: the command byte after each 0x00 the host sent.
+std::vector<std::string> CommandsReceived(const fs::path& log) {
+    std::vector<std::string> commands;
+    std::ifstream in(log);
+    bool introduced = false;
+    for (std::string seconds, direction, byte; in >> seconds >> direction >> byte;) {
+        if (direction != "RX") continue;
+        if (introduced && byte != "00") commands.push_back(byte);
+        introduced = byte == "00" && !introduced;
+    }
+    return commands;
+}
+
+TEST_F(EditorWindowTest, InputDuringAKeyerCommandIsDiscardedNotReplayed) {
+    keyersim::KeyerSimOptions options;
+    options.Fast = true;
+    options.AnswerDelay = std::chrono::milliseconds(250); // a slow keyer: the read takes ~2 s
+    options.LogPath = dir_ / "wire.log";
+    options.Com = 1;
+    options.PortsFolder = dir_ / "ports";
+    keyersim::KeyerSim sim(options);
+    ASSERT_EQ(sim.Start(), "");
+    KeyerImage eeprom{};
+    eeprom[offset::Weight] = 44;
+    sim.SetEeprom(eeprom);
+    keyersim::KeyerSimThread serving(sim);
+    window_.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window_));
+
+    auto* read = Control<QPushButton>(id::ReadDL);
+    auto* message = Control<QPlainTextEdit>(id::Message1);
+    window_.Ui.FileAnswers = {(dir_ / "never.eep").string()};
+    bool clicked = false;
+    bool busyShown = false;
+    QTimer::singleShot(500, &window_, [&] {
+        // Inside the read: the window repaints, and everything the user does is dropped.
+        busyShown = window_.Busy() && !read->isEnabled() &&
+                    !Control<QPushButton>(id::WriteDL)->isEnabled() &&
+                    !window_.MenuAction(id::MenuOpen)->isEnabled() &&
+                    !window_.MenuAction(id::MenuExit)->isEnabled() &&
+                    QGuiApplication::overrideCursor() &&
+                    QGuiApplication::overrideCursor()->shape() == Qt::WaitCursor;
+        QTest::mouseClick(read, Qt::LeftButton);
+        QTest::mouseClick(read, Qt::LeftButton);
+        QTest::mouseClick(Control<QPushButton>(id::WriteDL), Qt::LeftButton);
+        QTest::mouseClick(Control<QPushButton>(id::TestDL), Qt::LeftButton);
+        QTest::mouseClick(Control<QPushButton>(id::TestMessage1), Qt::LeftButton);
+        QTest::keyClicks(message, "CQ");
+        QTest::keyClick(&window_, Qt::Key_F, Qt::AltModifier); // File, then Open, then Exit
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_O);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_E);
+        window_.close();
+        clicked = true;
+    });
+    QTest::mouseClick(read, Qt::LeftButton);
+    EXPECT_TRUE(clicked);
+    EXPECT_TRUE(busyShown);
+    QTest::qWait(300); // anything still queued would run now
+
+    EXPECT_EQ(CommandsReceived(dir_ / "wire.log"),
+              (std::vector<std::string>{"04", "03", "09", "06", "05", "0C"})); // one read only
+    EXPECT_EQ(window_.Editor().Dialog.Text(id::Weight), "44");
+    EXPECT_EQ(window_.Editor().Dialog.Text(id::OperationStatus), "Done");
+    EXPECT_EQ(message->toPlainText(), "");
+    EXPECT_EQ(window_.Ui.FileAnswers.size(), 1u); // no file dialog was asked for
+    EXPECT_TRUE(window_.Ui.QuitCodes.empty());
+    EXPECT_TRUE(window_.Ui.Boxes.empty());
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+    EXPECT_TRUE(window_.isVisible());
+    // And the window listens again.
+    EXPECT_FALSE(window_.Busy());
+    EXPECT_TRUE(read->isEnabled());
+    EXPECT_TRUE(window_.MenuAction(id::MenuOpen)->isEnabled());
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+    QTest::keyClicks(message, "CQ");
+    EXPECT_EQ(message->toPlainText(), "CQ");
+}
+
+TEST_F(EditorWindowTest, VerifyAfterWriteIsACheckableCommItemKeptInTheConfig) {
+    QAction* verify = window_.MenuAction(id::MenuVerifyAfterWrite);
+    ASSERT_NE(verify, nullptr);
+    EXPECT_EQ(verify->text(), "Verify After Write");
+    EXPECT_TRUE(verify->isCheckable());
+    EXPECT_TRUE(verify->isChecked()); // on by default
+    verify->trigger();
+    EXPECT_FALSE(window_.Editor().VerifyAfterWrite);
+    EXPECT_FALSE(verify->isChecked());
+    EXPECT_EQ(ConfigBytes(), std::string("\x01\0\0\0\0", 5));
+    window_.Editor().StartUp(); // read back as it was left
+    EXPECT_FALSE(window_.Editor().VerifyAfterWrite);
+    verify->trigger();
+    EXPECT_EQ(ConfigBytes(), std::string("\x01\0\0\0", 4));
+}
+
+TEST_F(EditorWindowTest, PastedCharactersBeyondLatin1AreRefusedNotTurnedIntoQuestionMarks) {
+    auto* message = Control<QPlainTextEdit>(id::Message1);
+    message->setPlainText(QString::fromUtf8("CQ \u20AC DE")); // a euro sign
+    RecordingUi ui;
+    KeyerEditor& editor = window_.Editor();
+    for (const auto& [box, text] :
+         std::initializer_list<std::pair<int, const char*>>{{id::Weight, "50"},
+                                                            {id::LeadIn, "1"},
+                                                            {id::Tail, "1"},
+                                                            {id::FirstExt, "1"},
+                                                            {id::KeyComp, "1"},
+                                                            {id::Farns, "0"},
+                                                            {id::Sample, "50"},
+                                                            {id::CmdWpm, "20"},
+                                                            {id::Ratio, "50"},
+                                                            {id::Max, "30"},
+                                                            {id::Min, "10"}})
+        editor.Dialog.UserEditedText(box, text);
+    EXPECT_FALSE(editor.Dialog.StoreDialogToImage(ui));
+    EXPECT_EQ(ui.BoxTexts(),
+              std::vector<std::string>{
+                  "Message 1 holds a character that has no Morse form. Nothing was stored."});
 }
 
 TEST_F(EditorWindowTest, AboutBoxClosesOnlyWithOk) {

@@ -139,7 +139,9 @@ TEST_F(KeyerEditorTest, IncompleteDumpKeepsImageAndDialog) {
     EXPECT_EQ(editor_->Image, before);
     EXPECT_EQ(Status(id::OperationStatus), "Read failed");
     EXPECT_EQ(Status(id::Weight), ""); // not refilled
-    EXPECT_TRUE(ui_.Boxes.empty());
+    // The box says that what the dialog shows is not the keyer's.
+    ASSERT_EQ(ui_.Boxes.size(), 1u);
+    EXPECT_NE(ui_.Boxes[0].Text.find("did not come from the keyer"), std::string::npos);
 }
 
 TEST_F(KeyerEditorTest, WriteDlStoresTheDialogAndSendsTheImage) {
@@ -157,6 +159,28 @@ TEST_F(KeyerEditorTest, WriteDlStoresTheDialogAndSendsTheImage) {
     EXPECT_EQ(sim.Eeprom(), expected);
     EXPECT_EQ(Status(id::OperationStatus), "Done");
     EXPECT_EQ(sleeper_.Pauses.back(), std::chrono::milliseconds(500));
+}
+
+TEST_F(KeyerEditorTest, WriteDlReadsTheKeyerBackUnlessVerifyIsOff) {
+    KeyerSimOptions options;
+    options.ShortDump = 200; // the write goes in, but the read-back comes short
+    KeyerSim& sim = StartKeyer(options, KeyerHolding());
+    editor_->Image = KeyerHolding();
+    editor_->Dialog.FillDialogFromImage();
+    EXPECT_EQ(editor_->WriteDL(), CommandResult::Mismatch);
+    EXPECT_EQ(Status(id::OperationStatus), "Verify failed");
+    EXPECT_EQ(sim.CompletedWrites(), 1);
+    EXPECT_TRUE(editor_->Command(id::MenuVerifyAfterWrite));
+    EXPECT_FALSE(editor_->VerifyAfterWrite);
+    EXPECT_EQ(ReadRaw(dir_ / "config" / "dl2mgr.cfg"), std::string("\x01\0\0\0\0", 5));
+    EXPECT_EQ(editor_->WriteDL(), CommandResult::Done);
+    EXPECT_EQ(Status(id::OperationStatus), "Done");
+    // A sidetone no list item has (the all-zero start image) is not sent.
+    editor_->Image[offset::Sidetone] = 0;
+    editor_->Dialog.FillDialogFromImage();
+    EXPECT_EQ(editor_->WriteDL(), CommandResult::Refused);
+    EXPECT_EQ(ui_.BoxTexts(), std::vector<std::string>{NoSidetoneText});
+    EXPECT_EQ(sim.CompletedWrites(), 2);
 }
 
 TEST_F(KeyerEditorTest, WriteDlWithAFieldErrorConnectsButSendsNothing) {

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <iterator>
 #include <numeric>
+#include <pty.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -119,6 +120,21 @@ TEST_F(OutsideFileTest, PipesAreReadAsOrdinaryStreams) {
     late.join();
     EXPECT_EQ(load.Outcome, ConfigLoad::State::Read);
     EXPECT_EQ(load.ComPortNumber, 7);
+
+    // A named pipe nobody writes to, and a terminal that sends nothing: refused in time.
+    int master = -1, slave = -1;
+    char name[256] = {};
+    ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+    for (const fs::path& silent : {fifo, fs::path(name)}) {
+        const auto start = std::chrono::steady_clock::now();
+        const FileRead read = ReadOutsideFile(silent, ImageFileCap);
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(read.Result, FileRead::Outcome::CannotRead) << silent;
+        EXPECT_NE(read.Error.find("did not end within 2 seconds"), std::string::npos) << read.Error;
+        EXPECT_LT(took, std::chrono::milliseconds(StreamReadLimitMs + 1000)) << silent;
+    }
+    ::close(master);
+    ::close(slave);
 }
 
 TEST_F(OutsideFileTest, ReplaceFollowsLinksRefusesProtectedTargetsAndKeepsModes) {

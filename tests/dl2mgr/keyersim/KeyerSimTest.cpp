@@ -1,6 +1,7 @@
 // The simulated keyer on its own, driven through the raw terminal the way a host would.
 #include "dl2mgr/keyersim/KeyerSim.h"
 
+#include "dl2mgr/link/PortNames.h"
 #include "support/TempFolder.h"
 
 #include <QProcess>
@@ -11,6 +12,7 @@
 #include <memory>
 #include <numeric>
 #include <poll.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace dl2mgr::keyersim {
@@ -184,6 +186,64 @@ TEST_F(KeyerSimTest, EepromFileIsKeptAcrossRunsAndReplacedAfterAWrite) {
     o.ImagePath = dir_ / "short.eep";
     Running refused(o);
     EXPECT_NE(refused.error.find("exactly 256 bytes"), std::string::npos) << refused.error;
+}
+
+TEST_F(KeyerSimTest, ACutOffWriteIsDroppedAfterASilenceNeverCompletedByLaterBytes) {
+    KeyerSimOptions o;
+    o.Fast = true;
+    o.AnswerDelay = std::chrono::milliseconds(300); // and a slow keyer's answers
+    Running r(o);
+    ASSERT_EQ(r.error, "");
+    Host host(r.sim.DevicePath());
+    Bytes part = {0x00, 0x0D};
+    part.insert(part.end(), 100, 0x77);
+    host.Send(part);
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    // The next host's handshake and then more than enough bytes to finish the old load.
+    host.Send({0x13, 0x13, 0x13, 0x00, 0x04, 0x55});
+    const auto asked = Clock::now();
+    EXPECT_EQ(host.Receive(1, std::chrono::seconds(2)), Bytes{0x55}); // a command again
+    EXPECT_GE(Clock::now() - asked, std::chrono::milliseconds(280));
+    host.Send(Bytes(200, 0x11));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(r.sim.CompletedWrites(), 0);
+    EXPECT_EQ(r.sim.AbandonedWrites(), 1);
+    EXPECT_EQ(r.sim.Eeprom(), (std::array<std::uint8_t, 256>{}));
+}
+
+TEST_F(KeyerSimTest, ALinkLeftByADeadSimulatorIsNotFollowedAndTheNextOneReplacesIt) {
+    const fs::path ports = dir_ / "ports";
+    fs::create_directories(ports);
+    // A simulator that died: its link points at a terminal that now serves someone else.
+    KeyerSimOptions other;
+    Running unrelated(other);
+    ASSERT_EQ(unrelated.error, "");
+    fs::create_symlink(unrelated.sim.DevicePath(), ports / "COM3");
+    const pid_t gone = ::fork();
+    if (gone == 0) ::_exit(0);
+    ASSERT_GT(gone, 0);
+    ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
+    std::ofstream(ports / "COM3.pid") << gone << "\n";
+    EXPECT_EQ(link::DevicePathOf("com3:", ports), "");
+    // A link made by hand, without an owner file, is followed.
+    fs::create_symlink(unrelated.sim.DevicePath(), ports / "COM4");
+    EXPECT_EQ(link::DevicePathOf("com4:", ports), (ports / "COM4").string());
+
+    KeyerSimOptions o;
+    o.Com = 3;
+    o.PortsFolder = ports;
+    {
+        Running next(o);
+        ASSERT_EQ(next.error, "");
+        EXPECT_EQ(fs::read_symlink(ports / "COM3"), next.sim.DevicePath());
+        EXPECT_EQ(link::DevicePathOf("com3:", ports), (ports / "COM3").string());
+        std::ifstream pid(ports / "COM3.pid");
+        long owner = 0;
+        pid >> owner;
+        EXPECT_EQ(owner, ::getpid());
+    }
+    EXPECT_FALSE(fs::exists(fs::symlink_status(ports / "COM3")));
+    EXPECT_FALSE(fs::exists(ports / "COM3.pid"));
 }
 
 TEST_F(KeyerSimTest, ProgramPrintsItsTerminalMakesTheComLinkAndStopsOnSigterm) {
