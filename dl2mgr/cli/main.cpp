@@ -2,6 +2,7 @@
 //   dl2mgr-cli [--port N | --device PATH] info | read FILE | write FILE | test N | show FILE
 // Exit status: 0 success, 1 keyer not connected or a transfer failed, 2 bad arguments or a
 // file that cannot be read or written (one line on stderr).
+#include "ProjectVersion.h"
 #include "dl2mgr/editor/ConfigFile.h"
 #include "dl2mgr/editor/DialogFields.h"
 #include "dl2mgr/editor/ImageFile.h"
@@ -117,8 +118,9 @@ std::int32_t DefaultPort() {
 
 int Run(int argc, char** argv) {
     QCoreApplication application(argc, argv);
-    CLI::App app{"Keyer commands over a serial port"};
+    CLI::App app{"Keyer commands over a serial port", "dl2mgr-cli"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("dl2mgr-cli ") + ProjectVersion);
     std::int32_t port = 0;
     std::string device;
     auto* portOpt = app.add_option("--port", port, "COM port number (default: dl2mgr's config)");
