@@ -49,7 +49,7 @@ version=$(sed -n 's/.*ProjectVersion = "\(.*\)";/\1/p' "$build/generated/Project
 for program in burnwise/cli/burnwise-cli vqpipex/vqbench dl2mgr/cli/dl2mgr-cli \
   dl2mgr/keyersim/dahlo2-sim burnwise/ui/view/burnwise dl2mgr/editor/dl2mgr; do
   [[ -x $build/$program ]] || continue
-  out=$("$build/$program" --version 2>&1)
+  out=$("$build/$program" --version 2>/dev/null)
   [[ $out == "$(basename "$program") $version" ]] || fail "$program --version: $out"
 done
 
