@@ -8,7 +8,7 @@
 # debootstrap from the Debian mirror apt already uses (a few minutes) and keeps it in
 # $BARE_ROOT (default /tmp/burnwise-bare-root); each run works on a fresh copy of it.
 # The whole log is OUTDIR/bare-system.log, the screenshots OUTDIR/*.png; the summary lines
-# (starting "==" or "ok"/"FAIL") are printed.
+# (starting "==" or "ok"/"FAIL") are printed; the file lists it compares are left in OUTDIR.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 out=$(mkdir -p "${1:-build/bare-system}" && cd "${1:-build/bare-system}" && pwd)
@@ -65,6 +65,7 @@ echo "== test tools: xvfb xauth xdotool imagemagick man-db bash-completion"
 apt-get install -y -q --no-install-recommends xvfb xauth xdotool imagemagick man-db \
   bash-completion >/dev/null || fail "installing the test tools"
 snapshot >/root/before.txt
+dpkg-query -W -f='${Package}\n' | sort >/root/packages-before.txt
 
 deb=$(ls /root/burnwise_*.deb)
 echo "== apt-get install ./$(basename "$deb")"
@@ -148,15 +149,27 @@ kill "$SIM_PID" 2>/dev/null; wait "$SIM_PID" 2>/dev/null
 
 echo "== apt-get purge burnwise, then autoremove"
 apt-get purge -y -q burnwise >/root/purge.log 2>&1 && ok "package purged" || fail "apt-get purge"
-apt-get autoremove --purge -y -q >>/root/purge.log 2>&1 || fail "apt-get autoremove"
+# What our install brought in goes again, also what it pulled in only as recommended (or
+# what a test tool merely suggests).
+apt-get autoremove --purge -y -q -o APT::AutoRemove::RecommendsImportant=false \
+  -o APT::AutoRemove::SuggestsImportant=false \
+  >>/root/purge.log 2>&1 || fail "apt-get autoremove"
 left=0
 while read -r path; do
   [[ -f $path || -L $path ]] && { echo "left: $path"; left=1; }
 done </root/package-files.txt
 snapshot >/root/after.txt
-# Caches that other packages' triggers rebuilt may stay; a path of ours may not.
-echo "paths now on the system that were not there before the install:"
-comm -13 /root/before.txt /root/after.txt | tee /root/new-paths.txt
+# Packages and paths that were not there before the install are listed (the paths that no
+# such package owns, too: caches other packages' triggers made). A path of ours may not be
+# among them.
+dpkg-query -W -f='${Package}\n' | sort >/root/packages-after.txt
+comm -13 /root/packages-before.txt /root/packages-after.txt >/root/new-packages.txt
+echo "packages left that were not there before: $(tr '\n' ' ' </root/new-packages.txt)"
+comm -13 /root/before.txt /root/after.txt >/root/new-paths.txt
+for package in $(cat /root/new-packages.txt); do dpkg -L "$package" 2>/dev/null; done | sort -u >/root/owned.txt
+comm -23 /root/new-paths.txt /root/owned.txt >/root/unowned.txt
+echo "new paths: $(wc -l </root/new-paths.txt), owned by no new package: $(wc -l </root/unowned.txt)"
+sed -n '1,20s/^/  unowned: /p' /root/unowned.txt
 ours=$(grep -Ei 'burnwise|dl2mgr|vqpipex|vqbench|dahlo2' /root/new-paths.txt)
 [[ -n $ours ]] && echo "$ours" | sed 's/^/left: /'
 [[ $left == 0 && -z $ours ]] && ok "nothing of the package is left" ||
@@ -168,6 +181,7 @@ INSIDE
 chroot "$work" /bin/bash /root/inside.sh >"$log" 2>&1
 status=$?
 cp "$work"/tmp/*.png "$out/" 2>/dev/null
-grep -E '^(== |ok: |FAIL: |left: |package files: )' "$log"
+cp "$work"/root/*.txt "$out/" 2>/dev/null
+grep -E '^(== |ok: |FAIL: |left: |package files: |packages left|new paths: |  unowned: )' "$log"
 echo "rc=$status (log: $log, screenshots: $(cd "$out" && ls ./*.png 2>/dev/null | tr '\n' ' '))"
 exit $status
