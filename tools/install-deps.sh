@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs every Debian package the project needs to build, test, fuzz and show
-# its windows. Safe to run again: apt-get skips what is already there.
+# Installs every Debian package the project needs to build, test, fuzz, show its
+# windows, and make and check its manual pages and Debian package. Safe to run again:
+# apt-get skips what is already there.
 set -euo pipefail
 
 packages=(
@@ -11,6 +12,7 @@ packages=(
   xvfb xauth xdotool fonts-liberation
   qt6-svg-dev adwaita-icon-theme imagemagick
   dpkg-dev file desktop-file-utils
+  help2man groff-base lintian appstream shared-mime-info libxml2-utils bash-completion
   git
 )
 

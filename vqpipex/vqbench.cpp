@@ -1,4 +1,5 @@
 // vqbench: looks at and changes the simulated bench the driver library works on.
+#include "ProjectVersion.h"
 #include "burnwise/codec/ImageDump.h"
 #include "vqpipex/BenchFile.h"
 
@@ -22,6 +23,42 @@ constexpr std::string_view Usage =
     "usage: vqbench list | add MODEL [--eeprom 93C46|93C56|93C66|none] | remove N | "
     "reset [--default] | dump N | load N FILE | fault N KIND [--word W] [--status S] "
     "[--times T] | fault N clear";
+
+// The manual page is made from this text: keep every command and option in it.
+constexpr std::string_view Help =
+    "Usage: vqbench COMMAND [ARGUMENTS]\n"
+    "Looks at and changes the simulated device bench that the vqpipex driver library\n"
+    "works on. Programs using the library see a change at their next device count.\n"
+    "Devices are numbered from 0 in the order the library counts them; a KR3 chip is\n"
+    "two devices (channels A and B).\n"
+    "\n"
+    "Commands:\n"
+    "  list                 one line per device: index, model, EEPROM, description\n"
+    "  add MODEL [--eeprom 93C46|93C56|93C66|none]\n"
+    "                       add a blank chip; MODEL is KR1S KR1F KR2S KR2F KR3D KR3E\n"
+    "                       KR4S or KR4F (a KR4 has its EEPROM inside; default 93C46)\n"
+    "  remove N             remove device N's chip (both channels of a KR3)\n"
+    "  reset [--default]    remove every device; with --default, make the default\n"
+    "                       bench: KR2S on a 93C46, KR2S on a 93C56, KR3D on a 93C56\n"
+    "                       and KR4S\n"
+    "  dump N               device N's EEPROM as Burnwise's Read shows it\n"
+    "  load N FILE          write a 256-byte image file (low byte first) into device\n"
+    "                       N's EEPROM, as far as the part reaches\n"
+    "  fault N KIND [--word W] [--status S] [--times T]\n"
+    "                       make device N fail a driver call: KIND is open, info,\n"
+    "                       read, write, erase, cycle, latency or ignore-writes;\n"
+    "                       --word limits read, write and ignore-writes to word W\n"
+    "                       (0 to 255), --status gives the status returned (1 to\n"
+    "                       255), --times the number of failures (default: always)\n"
+    "  fault N clear        remove device N's faults\n"
+    "\n"
+    "Options:\n"
+    "  --help               print this help and exit\n"
+    "  --version            print the version and exit\n"
+    "\n"
+    "The bench file is $VQPIPEX_BENCH, else burnwise/bench.txt in $XDG_STATE_HOME\n"
+    "(default ~/.local/state). Exit status: 0 on success, 2 with one line on stderr\n"
+    "for bad arguments, a bad bench file or a change the bench refuses.\n";
 
 constexpr std::size_t ImageFileBytes = 256;
 
@@ -257,6 +294,14 @@ int Run(const std::vector<std::string>& args) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && argv[1] == std::string_view("--help")) {
+        std::fwrite(Help.data(), 1, Help.size(), stdout);
+        return 0;
+    }
+    if (argc == 2 && argv[1] == std::string_view("--version")) {
+        std::printf("vqbench %s\n", ProjectVersion);
+        return 0;
+    }
     try {
         return Run(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const Failure& failure) {

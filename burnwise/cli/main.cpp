@@ -3,6 +3,7 @@
 // arguments or unreadable input; a device command that stopped early or found no devices
 // exits 1.
 
+#include "ProjectVersion.h"
 #include "burnwise/cli/CodecCommands.h"
 #include "burnwise/cli/DeviceCommands.h"
 #include "burnwise/cli/TemplateCommands.h"
@@ -15,6 +16,7 @@
 int main(int argc, char** argv) {
     CLI::App app{"Burnwise EEPROM image codec, templates and device commands", "burnwise-cli"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("burnwise-cli ") + ProjectVersion);
     burnwise::cli::AddCodecCommands(app);
     burnwise::cli::AddTemplateCommands(app);
     burnwise::cli::AddDeviceCommands(app);

@@ -4,6 +4,7 @@
 // Exit status: 0 success, 1 keyer not connected, a transfer failed or the read-back after a
 // write differed, 2 bad arguments, a file that cannot be read or written, or an image the
 // editor's field checks refuse (one line on stderr).
+#include "ProjectVersion.h"
 #include "dl2mgr/editor/ConfigFile.h"
 #include "dl2mgr/editor/DialogFields.h"
 #include "dl2mgr/editor/ImageFile.h"
@@ -113,8 +114,9 @@ std::int32_t DefaultPort() {
 
 int Run(int argc, char** argv) {
     QCoreApplication application(argc, argv);
-    CLI::App app{"Keyer commands over a serial port"};
+    CLI::App app{"Keyer commands over a serial port", "dl2mgr-cli"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("dl2mgr-cli ") + ProjectVersion);
     std::int32_t port = 0;
     std::string device;
     auto* portOpt = app.add_option("--port", port, "COM port number (default: dl2mgr's config)");

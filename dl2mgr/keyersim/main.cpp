@@ -1,5 +1,6 @@
 // dahlo2-sim: a simulated keyer on a pseudo-terminal. Prints the terminal's path, then
 // answers the host until SIGINT or SIGTERM.
+#include "ProjectVersion.h"
 #include "dl2mgr/keyersim/KeyerSim.h"
 #include "dl2mgr/link/PortNames.h"
 
@@ -13,7 +14,8 @@
 int Run(int argc, char** argv) {
     using dl2mgr::keyersim::KeyerSimOptions;
     KeyerSimOptions options;
-    CLI::App app{"Simulated keyer on a pseudo-terminal, paced at 1200 baud"};
+    CLI::App app{"Simulated keyer on a pseudo-terminal, paced at 1200 baud", "dahlo2-sim"};
+    app.set_version_flag("--version", std::string("dahlo2-sim ") + ProjectVersion);
     std::string image, log;
     int com = 0;
     unsigned revision = 23, pot = 0, pb = 0;

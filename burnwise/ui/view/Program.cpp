@@ -11,11 +11,14 @@
 #include "burnwise/ui/view/Texts.h"
 #include "burnwise/ui/view/WindowHost.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QFont>
 #include <QIcon>
 #include <QStyle>
+#include <QTimer>
 #include <filesystem>
+#include <utility>
 
 namespace burnwise::view {
 
@@ -51,12 +54,25 @@ ui::FormPaths ProgramPaths() {
     return paths;
 }
 
+// Answers the first open dialog with the file named on the command line, so that file
+// goes through the same steps and checks as one chosen in the dialog.
+class StartHost final : public WindowHost {
+public:
+    std::optional<fs::path> StartFile;
+
+    std::optional<fs::path> RunOpenDialog(const ui::FileDialogOptions& options) override {
+        if (StartFile) return std::exchange(StartFile, std::nullopt);
+        return WindowHost::RunOpenDialog(options);
+    }
+};
+
 } // namespace
 
-int RunProgram(QApplication& app, const std::function<void(MainWindow&)>& shown) {
+int RunProgram(QApplication& app, const std::function<void(MainWindow&)>& shown,
+               const fs::path& templateFile) {
     codec::CodecState state;
     device::RunFlags flags;
-    WindowHost host;
+    StartHost host;
     device::LinkedDriver driver;
     ui::TMainForm form(state, flags, host, ProgramPaths());
     form.AttachDriver(driver);
@@ -66,6 +82,14 @@ int RunProgram(QApplication& app, const std::function<void(MainWindow&)>& shown)
 
     window.ShowFirstTime();
     if (shown) shown(window);
+    if (!templateFile.empty()) {
+        host.StartFile = templateFile;
+        // Once the loop runs, so an error box has a shown window to sit on.
+        QTimer::singleShot(0, &window, [&window] {
+            if (QAction* open = window.ActionOf("BWOpen"); open && open->isEnabled())
+                open->trigger();
+        });
+    }
     return app.exec();
 }
 
