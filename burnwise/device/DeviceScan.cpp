@@ -133,6 +133,7 @@ int DeviceEngine::RunScan(Variant variant) {
         Unit.DeviceIsOpen = false;
         const bool wanted = !ScanFilter || ScanFilter(Unit.CurrentDeviceIndex);
         DeviceNote& note = notes_[static_cast<std::size_t>(Unit.CurrentDeviceIndex)];
+        std::optional<ScanResults> before;
         if (wanted) {
             note.Examined = true;
             note.Position = n;
@@ -148,6 +149,9 @@ int DeviceEngine::RunScan(Variant variant) {
                 if (infoOk_ && typeCode_ == codec::DeviceTypeCodeKr4) kr4Fifo_ = Kr4FifoBit();
                 note.Model = infoOk_ ? ReportedModelName(typeCode_, kr4Fifo_) : "";
                 note.Serial = reportedSerial_;
+                // A device the scan could not examine whole is never written: erase and
+                // program (and cycle, which shares its scan) leave it alone and fail it.
+                before = Scan;
                 const int taken = variant == Variant::Survey
                                       ? Scan.BlankCount + Scan.ProgrammedCount
                                       : Scan.SelectedCount;
@@ -158,6 +162,10 @@ int DeviceEngine::RunScan(Variant variant) {
             }
             Unit.CloseCurrentDevice();
             note.Fault = Unit.Fault;
+            if (variant != Variant::Survey && note.Taken && !note.Fault.empty()) {
+                Scan = *before;
+                note.Taken = false;
+            }
         }
         ++Unit.CurrentDeviceIndex;
         if (n + 1 == Unit.DeviceCount || Unit.CurrentDeviceIndex >= MaxScanDevices) break;

@@ -183,7 +183,7 @@ TEST(ProgramRun, AnOpenFailureShowsItsBoxesInOrderAndEndsTheRun) {
     EXPECT_EQ(p.Bench.OpenHandles(), 0);
 }
 
-TEST(ProgramRun, AReadBackFailureEndsTheRunAndKeepsEarlierDevices) {
+TEST(ProgramRun, ADeviceTheScanCannotReadWholeIsNeverWritten) {
     DeviceBench p;
     for (int i = 0; i < 3; ++i)
         p.Bench.AddDevice("KR2S");
@@ -193,10 +193,16 @@ TEST(ProgramRun, AReadBackFailureEndsTheRunAndKeepsEarlierDevices) {
     });
     p.Bench.AddFault(1, {FaultKind::Read, 5, VQ_EEPROM_READ_FAILED});
     p.Form.BWProgramExecute();
-    EXPECT_EQ(p.Boxes(), std::vector<std::string>{"error: Error reading device"});
+    EXPECT_EQ(p.Log.front(), "ERROR - Device 1 could not be examined: VQ_ReadEE - EEPROM read "
+                             "Failed ...");
     EXPECT_EQ(p.LinesStartingWith("Programmed Serial Number : "),
-              std::vector<std::string>{"Programmed Serial Number : RB000001"});
-    EXPECT_EQ(p.Bench.Words(2), std::vector<std::uint16_t>(64, 0xFFFF)) << "never reached";
+              (std::vector<std::string>{"Programmed Serial Number : RB000001",
+                                        "Programmed Serial Number : RB000002"}));
+    EXPECT_EQ(p.Bench.Words(1), std::vector<std::uint16_t>(64, 0xFFFF)) << "never written";
+    EXPECT_NE(p.Engine().LastEnd, RunEnd::Completed);
+    ASSERT_EQ(p.Outcomes.size(), 3u);
+    EXPECT_FALSE(p.Outcomes[0].Passed);
+    EXPECT_EQ(p.Outcomes[0].DriverIndex, 1);
     EXPECT_EQ(p.Bench.OpenHandles(), 0);
     EXPECT_FALSE(p.Engine().Unit.DeviceIsOpen);
 }
