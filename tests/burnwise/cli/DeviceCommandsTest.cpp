@@ -323,6 +323,22 @@ TEST_F(DeviceCommands, AWatchRidesOutAGlitchAndSeesADeviceSwappedWithinOnePoll) 
     EXPECT_EQ(ReadAll(counter), "3\n");
 }
 
+TEST_F(DeviceCommands, AWatchSaysOnceThatOnlySixteenDevicesAreExamined) {
+    ASSERT_EQ(Vqbench("reset").Status, 0);
+    for (int i = 0; i < 17; ++i)
+        ASSERT_EQ(Vqbench("add KR2S").Status, 0);
+    const std::string counter = (Folder.Path / "counter").string();
+    Watch watch(Bench, "program --template " + Template + " --watch --counter " + counter,
+                (Folder.Path / "watch.out").string());
+    ASSERT_TRUE(watch.WaitFor("PASS device 15 serial E2E00016"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    EXPECT_EQ(watch.Stop(), 0) << watch.Output();
+    const std::vector<std::string> lines = Ran::Split(watch.Output());
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "only the first 16 devices are examined"), 1)
+        << watch.Output();
+    EXPECT_EQ(ReadAll(counter), "17\n");
+}
+
 TEST_F(DeviceCommands, AWatchWithAFixedSerialNeedsACounter) {
     const Ran r = Cli("program --template " + Template + " --watch");
     EXPECT_EQ(r.Status, 2);
@@ -360,7 +376,8 @@ TEST_F(DeviceCommands, TwoRunsWithOneCounterNeverRepeatASerialNumber) {
     EXPECT_EQ(ReadAll(counter), "6\n");
     const std::vector<std::string> records = Ran::Split(ReadAll(log));
     ASSERT_EQ(records.size(), 6u);
-    EXPECT_NE(records[5].find(",FAIL "), std::string::npos) << records[5];
+    // The failed device's record carries the number reserved for it.
+    EXPECT_NE(records[5].find(",E2E00005,FAIL "), std::string::npos) << records[5];
 }
 
 TEST_F(DeviceCommands, ABadCounterIsRefusedBeforeAnythingIsWritten) {
