@@ -66,19 +66,30 @@ public:
                                       const codec::FamilySelectors& selectors) = 0;
 };
 
-// How one device of a programming run ended, for logs and production records.
-struct ProgramOutcome {
-    int Position = 0; // 0-based position in the run
-    std::int32_t DriverIndex = 0;
-    std::string EepromTypeName; // the EEPROM detected, "93C46" for a KR4 chip
-    std::string SerialNumber;   // as read back ("Disabled" when switched off)
-    bool Programmed = false;    // false: the run ended on this device
-    std::string Failure;        // the box that ended the run, when not programmed
-};
+// How an operation ended: it went through every device it took and each passed; it found
+// none; it stopped at a device (a failed open, read-back or programming step); it went
+// through every device but at least one failed; or it was asked to stop after a device.
+// Only Completed means every device the operation should have taken went through.
+enum class RunEnd { Completed, NoDevices, Stopped, Failed, Cancelled };
 
-// How an operation ended: it went through every device it took, it found none, or it
-// stopped at a device (a failed open, read-back or programming step).
-enum class RunEnd { Completed, NoDevices, Stopped };
+// The model a device reports of itself: its family from the type code ("KR1", "KR2",
+// "KR3"), and for the KR4 family the model its factory words name ("KR4S", "KR4F"; "KR4"
+// when they fail the identity test). Empty when the type code is unknown.
+std::string ReportedModelName(std::uint32_t typeCode, std::optional<bool> kr4Fifo);
+
+// The last serial number generated from the clock on this machine, kept across runs and
+// processes, so that two runs within one second never hand out the same one. Lock holds
+// it against every other run until Unlock.
+class ClockSerialRecord {
+public:
+    virtual ~ClockSerialRecord() = default;
+    // Takes the lock and reads the time of the last clock serial number issued (nothing
+    // when none was). False with `error` when it cannot be locked or read.
+    virtual bool Lock(std::optional<codec::UtcTime>& last, std::string& error) = 0;
+    // Records `issued` as the last one, replacing the record whole. False with `error`.
+    virtual bool Store(const codec::UtcTime& issued, std::string& error) = 0;
+    virtual void Unlock() = 0;
+};
 
 // Burnwise's device operations over one driver: the scans, the programming run, erase,
 // read, read and parse and cycle. Reports go to the Reporter; nothing is left open when an
@@ -93,8 +104,12 @@ public:
     PipexUnit Unit;
     ScanResults Scan;
 
-    // Called for every device a programming run finishes with, programmed or not.
-    std::function<void(const ProgramOutcome&)> DeviceFinished;
+    // Called for every device outcome of every operation, right after the Reporter's
+    // DeviceFinished (e.g. for a production log).
+    std::function<void(const DeviceOutcome&)> DeviceFinished;
+    // Asked after each device besides the Reporter's StopRequested: true ends the operation
+    // the same way (e.g. when its production log can no longer be written).
+    std::function<bool()> StopWanted;
     // When set, gives the fixed serial number of the device at each position of a
     // programming run in place of the window's (e.g. from a production line's counter).
     // Called once per device, before it is opened; an empty result ends the run with
@@ -107,6 +122,9 @@ public:
     std::function<bool(std::int32_t driverIndex)> ScanFilter;
     // Waits between two looks at the clock while a generated serial number repeats.
     std::function<void(std::chrono::milliseconds)> Sleep;
+    // When set, every serial number generated from the clock is recorded here first, after
+    // waiting until the clock has moved past the last one this machine issued.
+    ClockSerialRecord* ClockRecord = nullptr;
 
     // ---- Classification and scans ------------------------------------------------------
 
@@ -119,10 +137,26 @@ public:
     // Words 64 and 65 of a KR4 chip are complements and bit 0 of word 66 names the model
     // chosen (1 for KR4F); word 66 of 0xFFFF counts as 0. A failed read fails the test.
     bool Kr4IdentityTest();
+    // The FIFO bit of the open KR4 chip's factory words (true for KR4F); nothing when a
+    // word cannot be read or words 64 and 65 are not complements.
+    std::optional<bool> Kr4FifoBit();
 
     // The serial number each attached device reports, by driver index (at most
     // MaxScanDevices; empty where a device cannot be opened or asked). Reads no EEPROM.
     std::vector<std::string> AttachedSerials();
+
+    // The model the last scan found the device at `driverIndex` reporting (see
+    // ReportedModelName); empty when it did not examine it.
+    std::string ReportedModel(std::int32_t driverIndex) const {
+        const DeviceNote* note = NoteOf(driverIndex);
+        return note ? note->Model : std::string();
+    }
+
+    // The serial number the last scan found the device at `driverIndex` reporting.
+    std::string ReportedSerial(std::int32_t driverIndex) const {
+        const DeviceNote* note = NoteOf(driverIndex);
+        return note ? note->Serial : std::string();
+    }
 
     int SurveyScan();
     int EraseScan();
@@ -148,11 +182,35 @@ public:
     bool SetProgramTime();
 
 private:
+    // What the last scan learnt of each driver index it examined.
+    struct DeviceNote {
+        bool Examined = false;
+        bool Taken = false; // counted (survey) or selected (erase, program)
+        std::string Model;  // as ReportedModelName gives it
+        std::string Serial; // the serial number it reports (not the one its EEPROM holds)
+        std::string Fault;  // the first failed call on it, as its box or line said
+        int Position = 0;   // its step in the scan
+    };
     enum class Variant { Survey, Erase, Program };
+    // Starts an operation's bookkeeping of outcomes.
+    void Begin(DeviceOperation operation);
+    // Reports how one device ended; true when the operation must end after it (a stop
+    // was requested, and "Stopped after device N" has been appended).
+    bool Finish(DeviceOutcome outcome);
+    // A device outcome of the running operation, with what the scan learnt of it.
+    DeviceOutcome Outcome(int position, std::int32_t driverIndex, bool passed,
+                          std::string reason) const;
+    // Fails every device the last scan examined but did not take because a driver call on
+    // it failed, with a line each. True when a stop was requested after one of them.
+    bool FailSkippedDevices();
+    const DeviceNote* NoteOf(std::int32_t driverIndex) const;
+    // The open device reads all ones after an erase (the user words of a KR4 chip).
+    bool ReadsBlank(std::int32_t driverIndex);
     int RunScan(Variant variant);
     // Read and Read and Parse: survey, then open each device the survey counted in turn and
-    // visit it at its position; a failed open ends the walk.
-    RunEnd WalkCountedDevices(const std::function<void(int position)>& visit);
+    // visit it at its position; a failed open ends the walk. The visit gives the line that
+    // failed the device, or nothing.
+    RunEnd WalkCountedDevices(const std::function<std::string(int position)>& visit);
     void Examine(Variant variant);
     void ExamineSurvey(bool onlyBlank);
     void ExamineErase();
@@ -166,8 +224,13 @@ private:
     void Select();
     void CountAndSelectBlank(int verdict);
     void WaitForNewSerial(const std::string& serial);
+    // Takes the time for a clock serial number from the machine's record: waits until the
+    // clock has passed the last one issued and records the new one. The failure's text
+    // when that cannot be done.
+    std::optional<std::string> IssueClockTime(int position);
     void Progress(int position, int count);
-    // Reports the end of an operation and keeps its result.
+    // Reports the end of an operation and keeps its result: Completed becomes Failed when a
+    // device failed, and anything becomes Cancelled after a stop request.
     RunEnd End(RunEnd end);
 
     codec::CodecState& codec_;
@@ -175,9 +238,17 @@ private:
     Reporter& reporter_;
     const codec::UtcClock& clock_;
     std::uint32_t typeCode_ = 0;
+    bool infoOk_ = false;
+    std::optional<bool> kr4Fifo_;
     std::array<char, VQ_TEXT_SIZE> description_{};
-    bool saveSelectors_ = false;
+    std::string reportedSerial_;
+    std::array<DeviceNote, MaxScanDevices> notes_{};
+    DeviceOperation operation_ = DeviceOperation::Scan;
+    bool anyFailed_ = false;
+    bool cancelled_ = false;
     std::string lastEncodedSerial_;
+    // While set, the time the serial number of the device in hand is generated from.
+    std::optional<codec::UtcTime> issuedTime_;
 };
 
 } // namespace burnwise::device

@@ -31,9 +31,10 @@ constexpr std::string_view OperationName(DeviceOperation operation) {
 // taken and could not open or read) gets exactly one.
 struct DeviceOutcome {
     DeviceOperation Operation = DeviceOperation::Scan;
-    int Position = 0; // 0-based among the devices the operation visits
+    int Position = 0; // 0-based among the devices the operation visits; -1 for one the
+                      // scan could not examine (its open or a call on it failed)
     std::int32_t DriverIndex = 0;
-    std::string Model;          // the model the device itself reported ("KR2S"); empty if unknown
+    std::string Model; // the model the device itself reported ("KR2", "KR4S"); empty if unknown
     std::string EepromTypeName; // the EEPROM detected ("93C46"); empty if unknown
     std::string SerialNumber;   // the serial number it holds or was given; empty if none
     bool Passed = false;
