@@ -223,6 +223,16 @@ public:
     void ShowInformation(std::string_view text) override;
     void DeviceProgress(int position, int count) override;
 
+    // ---- The window's side of a run and of closing ------------------------------------
+
+    // Outcomes and the stop request go to the host. A box that ends a run on a device
+    // names the device.
+    void DeviceFinished(const device::DeviceOutcome& outcome) override;
+    bool StopRequested() override;
+    // True when the template shown differs from the one last started with New, opened or
+    // saved (or the start state).
+    bool HasUnsavedChanges() const;
+
 private:
     void Notify(std::string_view name);
     void CommonChange(bool saveAsOn, bool eraseOff, bool editCaption);
@@ -244,6 +254,10 @@ private:
     std::vector<TemplateRow> rows_;
     codec::SystemUtcClock systemClock_;
     std::unique_ptr<device::DeviceEngine> engine_;
+    // The window's side of a run and of closing.
+    void RememberSavedTemplate();
+    std::vector<TemplateValue> savedValues_;
+    int devicePosition_ = 0; // 1-based device in hand of a running operation; 0 between
 };
 
 // The text of an index or flag value of a template file, read as the templates always
