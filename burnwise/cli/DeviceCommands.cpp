@@ -145,16 +145,16 @@ void RunProgram(const Options& options) {
     bool logFailed = false;
     bool anyFailed = false;
     std::set<std::int32_t> finished; // driver indexes the last run finished with
-    form.Engine()->DeviceFinished = [&](const device::ProgramOutcome& outcome) {
+    form.Engine()->DeviceFinished = [&](const device::DeviceOutcome& outcome) {
         finished.insert(outcome.DriverIndex);
-        if (!outcome.Programmed) anyFailed = true;
+        if (!outcome.Passed) anyFailed = true;
         if (options.Watch) {
-            if (outcome.Programmed)
+            if (outcome.Passed)
                 std::cout << "PASS device " << outcome.DriverIndex << " serial "
                           << codec::EscapeText(outcome.SerialNumber) << std::endl;
             else
                 std::cout << "FAIL device " << outcome.DriverIndex << ": "
-                          << codec::EscapeText(outcome.Failure) << std::endl;
+                          << codec::EscapeText(outcome.Reason) << std::endl;
         }
         if (!log) return;
         // Failures are recorded too: with a counter, a failed device has used up its number.
@@ -164,7 +164,7 @@ void RunProgram(const Options& options) {
                                   form.CB1.Text,
                                   outcome.EepromTypeName,
                                   outcome.SerialNumber,
-                                  outcome.Programmed ? "PASS" : "FAIL " + outcome.Failure};
+                                  outcome.Passed ? "PASS" : "FAIL " + outcome.Reason};
         if (!log->Append(record)) logFailed = true;
     };
     const auto checkLog = [&] {

@@ -66,19 +66,16 @@ public:
                                       const codec::FamilySelectors& selectors) = 0;
 };
 
-// How one device of a programming run ended, for logs and production records.
-struct ProgramOutcome {
-    int Position = 0; // 0-based position in the run
-    std::int32_t DriverIndex = 0;
-    std::string EepromTypeName; // the EEPROM detected, "93C46" for a KR4 chip
-    std::string SerialNumber;   // as read back ("Disabled" when switched off)
-    bool Programmed = false;    // false: the run ended on this device
-    std::string Failure;        // the box that ended the run, when not programmed
-};
+// How an operation ended: it went through every device it took and each passed; it found
+// none; it stopped at a device (a failed open, read-back or programming step); it went
+// through every device but at least one failed; or it was asked to stop after a device.
+// Only Completed means every device the operation should have taken went through.
+enum class RunEnd { Completed, NoDevices, Stopped, Failed, Cancelled };
 
-// How an operation ended: it went through every device it took, it found none, or it
-// stopped at a device (a failed open, read-back or programming step).
-enum class RunEnd { Completed, NoDevices, Stopped };
+// The model a device reports of itself: its family from the type code ("KR1", "KR2",
+// "KR3"), and for the KR4 family the model its factory words name ("KR4S", "KR4F"; "KR4"
+// when they fail the identity test). Empty when the type code is unknown.
+std::string ReportedModelName(std::uint32_t typeCode, std::optional<bool> kr4Fifo);
 
 // Burnwise's device operations over one driver: the scans, the programming run, erase,
 // read, read and parse and cycle. Reports go to the Reporter; nothing is left open when an
@@ -93,8 +90,9 @@ public:
     PipexUnit Unit;
     ScanResults Scan;
 
-    // Called for every device a programming run finishes with, programmed or not.
-    std::function<void(const ProgramOutcome&)> DeviceFinished;
+    // Called for every device outcome of every operation, right after the Reporter's
+    // DeviceFinished (e.g. for a production log).
+    std::function<void(const DeviceOutcome&)> DeviceFinished;
     // When set, gives the fixed serial number of the device at each position of a
     // programming run in place of the window's (e.g. from a production line's counter).
     // Called once per device, before it is opened; an empty result ends the run with
@@ -119,6 +117,9 @@ public:
     // Words 64 and 65 of a KR4 chip are complements and bit 0 of word 66 names the model
     // chosen (1 for KR4F); word 66 of 0xFFFF counts as 0. A failed read fails the test.
     bool Kr4IdentityTest();
+    // The FIFO bit of the open KR4 chip's factory words (true for KR4F); nothing when a
+    // word cannot be read or words 64 and 65 are not complements.
+    std::optional<bool> Kr4FifoBit();
 
     // The serial number each attached device reports, by driver index (at most
     // MaxScanDevices; empty where a device cannot be opened or asked). Reads no EEPROM.
@@ -148,11 +149,32 @@ public:
     bool SetProgramTime();
 
 private:
+    // What the last scan learnt of each driver index it examined.
+    struct DeviceNote {
+        bool Examined = false;
+        bool Taken = false; // counted (survey) or selected (erase, program)
+        std::string Model;  // as ReportedModelName gives it
+        std::string Fault;  // the first failed call on it, as its box or line said
+        int Position = 0;   // its step in the scan
+    };
     enum class Variant { Survey, Erase, Program };
+    // Starts an operation's bookkeeping of outcomes.
+    void Begin(DeviceOperation operation);
+    // Reports how one device ended; true when the operation must end after it (a stop
+    // was requested, and "Stopped after device N" has been appended).
+    bool Finish(DeviceOutcome outcome);
+    // A device outcome of the running operation, with what the scan learnt of it.
+    DeviceOutcome Outcome(int position, std::int32_t driverIndex, bool passed,
+                          std::string reason) const;
+    // Fails every device the last scan examined but did not take because a driver call on
+    // it failed, with a line each. True when a stop was requested after one of them.
+    bool FailSkippedDevices();
+    const DeviceNote* NoteOf(std::int32_t driverIndex) const;
     int RunScan(Variant variant);
     // Read and Read and Parse: survey, then open each device the survey counted in turn and
-    // visit it at its position; a failed open ends the walk.
-    RunEnd WalkCountedDevices(const std::function<void(int position)>& visit);
+    // visit it at its position; a failed open ends the walk. The visit gives the line that
+    // failed the device, or nothing.
+    RunEnd WalkCountedDevices(const std::function<std::string(int position)>& visit);
     void Examine(Variant variant);
     void ExamineSurvey(bool onlyBlank);
     void ExamineErase();
@@ -167,7 +189,8 @@ private:
     void CountAndSelectBlank(int verdict);
     void WaitForNewSerial(const std::string& serial);
     void Progress(int position, int count);
-    // Reports the end of an operation and keeps its result.
+    // Reports the end of an operation and keeps its result: Completed becomes Failed when a
+    // device failed, and anything becomes Cancelled after a stop request.
     RunEnd End(RunEnd end);
 
     codec::CodecState& codec_;
@@ -175,7 +198,13 @@ private:
     Reporter& reporter_;
     const codec::UtcClock& clock_;
     std::uint32_t typeCode_ = 0;
+    bool infoOk_ = false;
+    std::optional<bool> kr4Fifo_;
     std::array<char, VQ_TEXT_SIZE> description_{};
+    std::array<DeviceNote, MaxScanDevices> notes_{};
+    DeviceOperation operation_ = DeviceOperation::Scan;
+    bool anyFailed_ = false;
+    bool cancelled_ = false;
     bool saveSelectors_ = false;
     std::string lastEncodedSerial_;
 };

@@ -12,85 +12,127 @@ constexpr std::string_view NoDevicesLine = "No Devices found ...";
 } // namespace
 
 RunEnd DeviceEngine::Erase() {
+    Begin(DeviceOperation::Erase);
     reporter_.ClearLines();
     EraseScan();
     const int count = Scan.SelectedCount;
+    if (FailSkippedDevices()) return End(RunEnd::Stopped);
     if (count < 1) {
         reporter_.AppendLine(NoDevicesLine);
-        return End(RunEnd::NoDevices);
+        return End(anyFailed_ ? RunEnd::Stopped : RunEnd::NoDevices);
     }
     for (int i = 0; i < count; ++i) {
         Progress(i + 1, count);
-        if (!Unit.OpenDeviceAt(Scan.SelectedDevices[static_cast<std::size_t>(i)]))
+        const std::int32_t index = Scan.SelectedDevices[static_cast<std::size_t>(i)];
+        Unit.Fault.clear();
+        if (!Unit.OpenDeviceAt(index)) {
+            Finish(Outcome(i, index, false, "Could Not Open Device " + std::to_string(index)));
             return End(RunEnd::Stopped);
-        if (Unit.PipexEraseEE() == VQ_OK)
+        }
+        std::string failure;
+        if (Unit.PipexEraseEE() != VQ_OK)
+            failure = "ERROR - Erase failed Device " + std::to_string(i);
+        Unit.CloseCurrentDevice();
+        if (failure.empty() && !Unit.Fault.empty())
+            failure = "ERROR - Device " + std::to_string(i) + " failed: " + Unit.Fault;
+        if (failure.empty())
             reporter_.AppendLine("Erase successful Device " + std::to_string(i));
         else
-            reporter_.AppendLine("ERROR - Erase failed Device " + std::to_string(i));
-        Unit.CloseCurrentDevice();
+            reporter_.AppendLine(failure);
+        if (Finish(Outcome(i, index, failure.empty(), failure))) break;
     }
     return End(RunEnd::Completed);
 }
 
-RunEnd DeviceEngine::WalkCountedDevices(const std::function<void(int position)>& visit) {
+RunEnd DeviceEngine::WalkCountedDevices(const std::function<std::string(int position)>& visit) {
     reporter_.ClearLines();
     SurveyScan();
     const int count = Scan.BlankCount + Scan.ProgrammedCount;
+    if (FailSkippedDevices()) return End(RunEnd::Stopped);
     if (count < 1) {
         reporter_.AppendLine(NoDevicesLine);
-        return End(RunEnd::NoDevices);
+        return End(anyFailed_ ? RunEnd::Stopped : RunEnd::NoDevices);
     }
     for (int i = 0; i < count; ++i) {
         Progress(i + 1, count);
-        if (!Unit.OpenDeviceAt(Scan.CountedDevices[static_cast<std::size_t>(i)]))
+        const std::int32_t index = Scan.CountedDevices[static_cast<std::size_t>(i)];
+        Unit.Fault.clear();
+        if (!Unit.OpenDeviceAt(index)) {
+            Finish(Outcome(i, index, false, "Could Not Open Device " + std::to_string(index)));
             return End(RunEnd::Stopped);
-        visit(i);
+        }
+        std::string failure = visit(i);
         Unit.CloseCurrentDevice();
+        if (failure.empty() && !Unit.Fault.empty()) {
+            failure = "ERROR - Device " + std::to_string(i) + " failed: " + Unit.Fault;
+            reporter_.AppendLine(failure);
+        }
+        if (Finish(Outcome(i, index, failure.empty(), failure))) break;
     }
     return End(RunEnd::Completed);
 }
 
 RunEnd DeviceEngine::Read() {
-    return WalkCountedDevices([this](int i) {
+    Begin(DeviceOperation::Read);
+    return WalkCountedDevices([this](int i) -> std::string {
         if (Unit.ReadWholeImage(codec_.ReadImage)) {
             reporter_.AppendLine("Read EEPROM successful Device " + std::to_string(i));
             for (const std::string& line : codec::DumpImage(codec_.ReadImage, codec_.Selectors))
                 reporter_.AppendLine(line);
-        } else {
-            reporter_.AppendLine("ERROR - Read EEPROM failed Device " + std::to_string(i));
+            return {};
         }
+        const std::string line = "ERROR - Read EEPROM failed Device " + std::to_string(i);
+        reporter_.AppendLine(line);
+        return line;
     });
 }
 
 RunEnd DeviceEngine::ReadAndParse(ParsedDeviceSink& sink) {
-    return WalkCountedDevices([this, &sink](int i) {
+    Begin(DeviceOperation::ReadAndParse);
+    return WalkCountedDevices([this, &sink](int i) -> std::string {
         if (ReadAndClassify(codec::DecodeFromScratch) != VerdictProgrammed) {
-            reporter_.AppendLine("ERROR - Read EEPROM failed Device " + std::to_string(i));
-        } else {
-            reporter_.AppendLine("Read EEPROM successful Device " + std::to_string(i));
-            sink.PutIntoWindow(codec_.Settings, codec_.Selectors);
-            sink.ShowParsedDeviceType(codec_.Settings, codec_.Selectors);
+            const std::string line = "ERROR - Read EEPROM failed Device " + std::to_string(i);
+            reporter_.AppendLine(line);
+            return line;
         }
+        reporter_.AppendLine("Read EEPROM successful Device " + std::to_string(i));
+        sink.PutIntoWindow(codec_.Settings, codec_.Selectors);
+        sink.ShowParsedDeviceType(codec_.Settings, codec_.Selectors);
+        return {};
     });
 }
 
 RunEnd DeviceEngine::Cycle() {
+    Begin(DeviceOperation::Cycle);
     const int count = ProgramScan();
+    if (FailSkippedDevices()) return End(RunEnd::Stopped);
     if (count <= 0) {
         reporter_.AppendLine(NoDevicesLine);
-        return End(RunEnd::NoDevices);
+        return End(anyFailed_ ? RunEnd::Stopped : RunEnd::NoDevices);
     }
     for (int i = 0; i < count; ++i) {
         Progress(i + 1, count);
-        if (!Unit.OpenDeviceAt(Scan.SelectedDevices[static_cast<std::size_t>(i)])) {
-            reporter_.AppendLine("CyclePort failed Device " + std::to_string(i));
+        const std::int32_t index = Scan.SelectedDevices[static_cast<std::size_t>(i)];
+        Unit.Fault.clear();
+        if (!Unit.OpenDeviceAt(index)) {
+            const std::string line = "CyclePort failed Device " + std::to_string(i);
+            reporter_.AppendLine(line);
+            if (Finish(Outcome(i, index, false, line))) break;
             continue;
         }
-        if (Unit.PipexCyclePort() == VQ_OK)
+        std::string failure;
+        if (Unit.PipexCyclePort() == VQ_OK) {
             reporter_.AppendLine("CyclePort successful Device " + std::to_string(i));
-        else
-            reporter_.ShowInformation("No Valid Devices Found");
+        } else {
+            failure = "No Valid Devices Found";
+            reporter_.ShowInformation(failure);
+        }
         Unit.CloseCurrentDevice();
+        if (failure.empty() && !Unit.Fault.empty()) {
+            failure = "ERROR - Device " + std::to_string(i) + " failed: " + Unit.Fault;
+            reporter_.AppendLine(failure);
+        }
+        if (Finish(Outcome(i, index, failure.empty(), failure))) break;
     }
     return End(RunEnd::Completed);
 }

@@ -29,6 +29,10 @@ private:
     PipexUnit& unit_;
 };
 
+std::string NotExaminedLine(std::int32_t driverIndex, const std::string& fault) {
+    return "ERROR - Device " + std::to_string(driverIndex) + " could not be examined: " + fault;
+}
+
 bool IsSingleChannelCode(std::uint32_t code) {
     return code == codec::DeviceTypeCodeKr2 || code == codec::DeviceTypeCodeKr1;
 }
@@ -69,17 +73,38 @@ bool DeviceEngine::IsChannelB(std::span<const char> description) {
     return last == 0 || description[last - 1] == ' ';
 }
 
-bool DeviceEngine::Kr4IdentityTest() {
+std::optional<bool> DeviceEngine::Kr4FifoBit() {
     // Words 64 to 66 are the chip's factory words: 65 is the complement of 64, and bit 0
     // of 66 is set on the FIFO model. A word that cannot be read proves nothing.
     std::array<std::uint16_t, 3> words{};
     for (std::uint32_t k = 0; k < words.size(); ++k) {
-        if (Unit.PipexReadEE(64 + k) != VQ_OK) return false;
+        if (Unit.PipexReadEE(64 + k) != VQ_OK) return std::nullopt;
         words[k] = Unit.LastReadWord;
     }
+    if (static_cast<std::uint16_t>(~words[1]) != words[0]) return std::nullopt;
     const std::uint16_t model = words[2] == 0xFFFF ? 0 : words[2];
-    return static_cast<std::uint16_t>(~words[1]) == words[0] &&
-           ((model & 1u) != 0) == codec_.Selectors.Kr4FifoSelected;
+    return (model & 1u) != 0;
+}
+
+bool DeviceEngine::Kr4IdentityTest() {
+    const std::optional<bool> fifo = Kr4FifoBit();
+    return fifo && *fifo == codec_.Selectors.Kr4FifoSelected;
+}
+
+std::string ReportedModelName(std::uint32_t typeCode, std::optional<bool> kr4Fifo) {
+    switch (typeCode) {
+    case codec::DeviceTypeCodeKr1:
+        return "KR1";
+    case codec::DeviceTypeCodeKr2:
+        return "KR2";
+    case codec::DeviceTypeCodeKr3:
+        return "KR3";
+    case codec::DeviceTypeCodeKr4:
+        if (!kr4Fifo) return "KR4";
+        return *kr4Fifo ? "KR4F" : "KR4S";
+    default:
+        return "";
+    }
 }
 
 // ---- The scan frame -----------------------------------------------------------------
@@ -98,6 +123,7 @@ int DeviceEngine::ProgramScan() {
 
 int DeviceEngine::RunScan(Variant variant) {
     Scan = ScanResults{};
+    notes_ = {};
     saveSelectors_ = variant == Variant::Program;
     if (Unit.GetVQDeviceCount() != VQ_OK) return 0;
     Unit.CurrentDeviceIndex = 0;
@@ -107,13 +133,32 @@ int DeviceEngine::RunScan(Variant variant) {
         Progress(n + 1, examined);
         Unit.DeviceIsOpen = false;
         const bool wanted = !ScanFilter || ScanFilter(Unit.CurrentDeviceIndex);
-        if (wanted && Unit.PipexOpen() == VQ_OK) {
-            Unit.DeviceIsOpen = true;
-            Scan.OpenedDevices[static_cast<std::size_t>(Scan.OpenedCount++)] =
-                Unit.CurrentDeviceIndex;
-            Examine(variant);
+        DeviceNote& note = notes_[static_cast<std::size_t>(Unit.CurrentDeviceIndex)];
+        if (wanted) {
+            note.Examined = true;
+            note.Position = n;
+            Unit.Fault.clear();
+            if (Unit.PipexOpen() == VQ_OK) {
+                Unit.DeviceIsOpen = true;
+                Scan.OpenedDevices[static_cast<std::size_t>(Scan.OpenedCount++)] =
+                    Unit.CurrentDeviceIndex;
+                // What the device says it is, asked once: the model of its outcome, and
+                // what every examination below tests.
+                GetDeviceInfo();
+                kr4Fifo_.reset();
+                if (infoOk_ && typeCode_ == codec::DeviceTypeCodeKr4) kr4Fifo_ = Kr4FifoBit();
+                note.Model = infoOk_ ? ReportedModelName(typeCode_, kr4Fifo_) : "";
+                const int taken = variant == Variant::Survey
+                                      ? Scan.BlankCount + Scan.ProgrammedCount
+                                      : Scan.SelectedCount;
+                Examine(variant);
+                note.Taken =
+                    taken != (variant == Variant::Survey ? Scan.BlankCount + Scan.ProgrammedCount
+                                                         : Scan.SelectedCount);
+            }
+            Unit.CloseCurrentDevice();
+            note.Fault = Unit.Fault;
         }
-        Unit.CloseCurrentDevice();
         ++Unit.CurrentDeviceIndex;
         if (n + 1 == Unit.DeviceCount || Unit.CurrentDeviceIndex >= MaxScanDevices) break;
     }
@@ -143,6 +188,7 @@ std::vector<std::string> DeviceEngine::AttachedSerials() {
 }
 
 bool DeviceEngine::GetDeviceInfo() {
+    infoOk_ = false;
     std::array<char, VQ_TEXT_SIZE> serial{};
     std::array<char, VQ_TEXT_SIZE> reserved{};
     std::uint32_t identifier = 0;
@@ -151,6 +197,7 @@ bool DeviceEngine::GetDeviceInfo() {
     const bool ok = Unit.PipexGetDeviceInfo(&typeCode_, &identifier, serial.data(),
                                             description_.data(), reserved.data()) == VQ_OK;
     if (!ok) typeCode_ = NoTypeCode;
+    infoOk_ = ok;
     return ok;
 }
 
@@ -208,23 +255,24 @@ void DeviceEngine::ExamineSurvey(bool onlyBlank) {
         if (!codec_.Selectors.Kr3Selected) {
             Count(Classify());
             Select();
-        } else if (IsChannelA(GetDeviceInfo())) {
+        } else if (IsChannelA(infoOk_)) {
             Count(Classify());
             Select();
         }
         return;
     }
     const int verdict = Classify();
-    if (!codec_.Selectors.Kr3Selected || IsChannelA(GetDeviceInfo())) CountAndSelectBlank(verdict);
+    if (!codec_.Selectors.Kr3Selected || IsChannelA(infoOk_)) CountAndSelectBlank(verdict);
 }
 
 void DeviceEngine::ExamineErase() {
     const codec::FamilySelectors& selectors = codec_.Selectors;
     bool take = false;
     if (selectors.Kr3Selected)
-        take = IsChannelA(GetDeviceInfo());
+        take = IsChannelA(infoOk_);
     else if (selectors.Kr4Selected)
-        take = GetDeviceInfo() && typeCode_ == codec::DeviceTypeCodeKr4 && Kr4IdentityTest();
+        take = infoOk_ && typeCode_ == codec::DeviceTypeCodeKr4 && kr4Fifo_ &&
+               *kr4Fifo_ == selectors.Kr4FifoSelected;
     else
         take = true;
     if (take) {
@@ -238,11 +286,12 @@ void DeviceEngine::ExamineProgram() {
     if (!flags_.OnlyBlankDevices) {
         bool take = false;
         if (selectors.Kr3Selected)
-            take = IsChannelA(GetDeviceInfo()) && typeCode_ == codec::DeviceTypeCodeKr3;
+            take = IsChannelA(infoOk_) && typeCode_ == codec::DeviceTypeCodeKr3;
         else if (selectors.Kr4Selected)
-            take = GetDeviceInfo() && typeCode_ == codec::DeviceTypeCodeKr4 && Kr4IdentityTest();
+            take = infoOk_ && typeCode_ == codec::DeviceTypeCodeKr4 && kr4Fifo_ &&
+                   *kr4Fifo_ == selectors.Kr4FifoSelected;
         else
-            take = GetDeviceInfo() && IsSingleChannelCode(typeCode_);
+            take = infoOk_ && IsSingleChannelCode(typeCode_);
         if (take) {
             Count(Classify());
             Select();
@@ -251,30 +300,94 @@ void DeviceEngine::ExamineProgram() {
     }
     const int verdict = Classify();
     if (selectors.Kr3Selected) {
-        if (IsChannelA(GetDeviceInfo()) && typeCode_ == codec::DeviceTypeCodeKr3)
+        if (IsChannelA(infoOk_) && typeCode_ == codec::DeviceTypeCodeKr3)
             CountAndSelectBlank(verdict);
         return;
     }
     // A KR4 chip is never taken here: only blank single-channel chips are.
-    if (!GetDeviceInfo()) {
+    if (!infoOk_) {
         Count(VerdictProgrammed);
     } else if (IsSingleChannelCode(typeCode_)) {
         CountAndSelectBlank(verdict);
     }
 }
 
+// ---- Outcomes ------------------------------------------------------------------------
+
+void DeviceEngine::Begin(DeviceOperation operation) {
+    operation_ = operation;
+    anyFailed_ = false;
+    cancelled_ = false;
+}
+
+const DeviceEngine::DeviceNote* DeviceEngine::NoteOf(std::int32_t driverIndex) const {
+    if (driverIndex < 0 || driverIndex >= MaxScanDevices) return nullptr;
+    return &notes_[static_cast<std::size_t>(driverIndex)];
+}
+
+DeviceOutcome DeviceEngine::Outcome(int position, std::int32_t driverIndex, bool passed,
+                                    std::string reason) const {
+    DeviceOutcome outcome;
+    outcome.Operation = operation_;
+    outcome.Position = position;
+    outcome.DriverIndex = driverIndex;
+    if (const DeviceNote* note = NoteOf(driverIndex)) outcome.Model = note->Model;
+    outcome.Passed = passed;
+    outcome.Reason = std::move(reason);
+    return outcome;
+}
+
+bool DeviceEngine::Finish(DeviceOutcome outcome) {
+    outcome.Operation = operation_;
+    if (!outcome.Passed) anyFailed_ = true;
+    reporter_.DeviceFinished(outcome);
+    if (DeviceFinished) DeviceFinished(outcome);
+    if (cancelled_ || !reporter_.StopRequested()) return cancelled_;
+    cancelled_ = true;
+    reporter_.AppendLine("Stopped after device " + std::to_string(outcome.DriverIndex));
+    return true;
+}
+
+bool DeviceEngine::FailSkippedDevices() {
+    for (std::int32_t index = 0; index < MaxScanDevices; ++index) {
+        const DeviceNote& note = notes_[static_cast<std::size_t>(index)];
+        if (!note.Examined || note.Taken || note.Fault.empty()) continue;
+        // Its open or a read failed, so the scan could not judge it: it may well be one
+        // the operation should have taken.
+        const std::string line = NotExaminedLine(index, note.Fault);
+        reporter_.AppendLine(line);
+        if (Finish(Outcome(-1, index, false, line))) return true;
+    }
+    return false;
+}
+
 RunEnd DeviceEngine::End(RunEnd end) {
     Progress(0, 0);
+    if (end == RunEnd::Completed && anyFailed_) end = RunEnd::Failed;
+    if (cancelled_) end = RunEnd::Cancelled;
     LastEnd = end;
     return end;
 }
 
 RunEnd DeviceEngine::ScanDevices() {
+    Begin(DeviceOperation::Scan);
     reporter_.ClearLines();
     SurveyScan();
     reporter_.AppendLine("Number Of Blank Devices = " + std::to_string(Scan.BlankCount));
     reporter_.AppendLine("Number Of Programmed Devices = " + std::to_string(Scan.ProgrammedCount));
-    return End(Scan.BlankCount + Scan.ProgrammedCount > 0 ? RunEnd::Completed : RunEnd::NoDevices);
+    for (std::int32_t index = 0; index < MaxScanDevices; ++index) {
+        const DeviceNote& note = notes_[static_cast<std::size_t>(index)];
+        if (!note.Examined || (!note.Taken && note.Fault.empty())) continue;
+        // A count that rests on a failed call may be wrong: the device fails.
+        std::string reason;
+        if (!note.Fault.empty()) {
+            reason = NotExaminedLine(index, note.Fault);
+            reporter_.AppendLine(reason);
+        }
+        if (Finish(Outcome(note.Position, index, reason.empty(), reason))) break;
+    }
+    return End(Scan.BlankCount + Scan.ProgrammedCount > 0 || anyFailed_ ? RunEnd::Completed
+                                                                        : RunEnd::NoDevices);
 }
 
 } // namespace burnwise::device

@@ -39,6 +39,11 @@ std::string PipexStatusText(VQ_STATUS status) {
     return " - unknown status " + std::to_string(status) + " ...";
 }
 
+VQ_STATUS PipexUnit::Note(std::string_view label, VQ_STATUS status) {
+    if (status != VQ_OK && Fault.empty()) Fault = std::string(label) + PipexStatusText(status);
+    return status;
+}
+
 VQ_STATUS PipexUnit::GetVQDeviceCount() {
     const VQ_STATUS status = driver_.ListDevices(&DeviceCount, nullptr, VQ_LIST_NUMBER_ONLY);
     PipexReportStatus("GetVQDeviceCount", status);
@@ -46,46 +51,47 @@ VQ_STATUS PipexUnit::GetVQDeviceCount() {
 }
 
 VQ_STATUS PipexUnit::PipexOpen() {
-    const VQ_STATUS status = driver_.Open(CurrentDeviceIndex, &CurrentHandle);
+    const VQ_STATUS status = Note("VQ_Open", driver_.Open(CurrentDeviceIndex, &CurrentHandle));
     PipexReportStatus("VQ_Open", status);
     return status;
 }
 
 VQ_STATUS PipexUnit::PipexClose() {
-    const VQ_STATUS status = driver_.Close(CurrentHandle);
+    const VQ_STATUS status = Note("VQ_Close", driver_.Close(CurrentHandle));
     PipexReportStatus("VQ_Close", status);
     return status;
 }
 
 VQ_STATUS PipexUnit::PipexSetLatencyTimer(std::uint8_t value) {
-    return driver_.SetLatencyTimer(CurrentHandle, value);
+    return Note("VQ_SetLatencyTimer", driver_.SetLatencyTimer(CurrentHandle, value));
 }
 
 VQ_STATUS PipexUnit::PipexGetDeviceInfo(std::uint32_t* typeCode, std::uint32_t* deviceId,
                                         char* serialNumber, char* description, void* reserved) {
-    const VQ_STATUS status = driver_.GetDeviceInfo(CurrentHandle, typeCode, deviceId, serialNumber,
-                                                   description, reserved);
+    const VQ_STATUS status =
+        Note("VQ_GetDeviceInfo ", driver_.GetDeviceInfo(CurrentHandle, typeCode, deviceId,
+                                                        serialNumber, description, reserved));
     PipexReportStatus("VQ_GetDeviceInfo ", status);
     return status;
 }
 
 VQ_STATUS PipexUnit::PipexReadEE(std::uint32_t offset) {
     std::uint16_t word = 0;
-    const VQ_STATUS status = driver_.ReadEE(CurrentHandle, offset, &word);
+    const VQ_STATUS status = Note("VQ_ReadEE", driver_.ReadEE(CurrentHandle, offset, &word));
     if (status == VQ_OK) LastReadWord = word;
     return status;
 }
 
 VQ_STATUS PipexUnit::PipexWriteEE(std::uint32_t offset, std::uint16_t value) {
-    return driver_.WriteEE(CurrentHandle, offset, value);
+    return Note("VQ_WriteEE", driver_.WriteEE(CurrentHandle, offset, value));
 }
 
 VQ_STATUS PipexUnit::PipexEraseEE() {
-    return driver_.EraseEE(CurrentHandle);
+    return Note("VQ_EraseEE", driver_.EraseEE(CurrentHandle));
 }
 
 VQ_STATUS PipexUnit::PipexCyclePort() {
-    return driver_.CyclePort(CurrentHandle);
+    return Note("VQ_CyclePort", driver_.CyclePort(CurrentHandle));
 }
 
 void PipexUnit::PipexReportStatus(std::string_view label, VQ_STATUS status) {

@@ -29,6 +29,10 @@ public:
     std::int32_t DeviceCount = 0;
     std::uint16_t LastReadWord = 0;
     bool DeviceIsOpen = false;
+    // The first driver call that failed since the engine last cleared it, as its label and
+    // status text ("VQ_ReadEE - General IO Error..."); empty while every call succeeded.
+    // Every failed call counts, also those whose caller goes on.
+    std::string Fault;
 
     // ---- The driver calls; each returns the driver's status unchanged ------------------
     // Count, open, close and device information show a box on failure.
@@ -66,6 +70,8 @@ public:
     void WriteWholeImage(const codec::EepromImage& image, std::string_view eepromTypeName);
 
 private:
+    VQ_STATUS Note(std::string_view label, VQ_STATUS status);
+
     PipexDriver& driver_;
     Reporter& reporter_;
 };

@@ -65,26 +65,30 @@ void DeviceEngine::WaitForNewSerial(const std::string& serial) {
 
 RunEnd DeviceEngine::ProgramRun(SettingsSource& settings) {
     codec::CodecState& c = codec_;
+    Begin(DeviceOperation::Program);
     const int count = ProgramScan();
     int k = 0;
     std::array<char, codec::TextBufferSize> previousSerial{};
+    if (FailSkippedDevices()) return End(RunEnd::Stopped);
     if (count < 1) {
         reporter_.ShowError("No Devices Found");
-        return End(RunEnd::NoDevices);
+        return End(anyFailed_ ? RunEnd::Stopped : RunEnd::NoDevices);
     }
 
-    const auto finish = [&](int position, std::string failure) {
-        if (!failure.empty()) reporter_.ShowError(failure);
-        if (DeviceFinished) {
-            ProgramOutcome outcome;
-            outcome.Position = position;
-            outcome.DriverIndex = Scan.SelectedDevices[static_cast<std::size_t>(position)];
-            outcome.EepromTypeName = c.EepromTypeName;
-            outcome.SerialNumber = std::string(codec::TextOf(c.Settings.SerialNumber));
-            outcome.Programmed = failure.empty();
-            outcome.Failure = std::move(failure);
-            DeviceFinished(outcome);
-        }
+    // The serial number reserved for the device in hand: the one it was given, or the one
+    // the encoder generated for it.
+    std::string reservedSerial;
+    // One place decides how a device ended: a box or line that failed it, or the serial
+    // number it reads back. True when the run must end after it.
+    const auto finish = [&](int position, std::string failure, bool box = true) {
+        if (!failure.empty() && box) reporter_.ShowError(failure);
+        const std::int32_t index = Scan.SelectedDevices[static_cast<std::size_t>(position)];
+        const bool passed = failure.empty();
+        DeviceOutcome outcome = Outcome(position, index, passed, std::move(failure));
+        outcome.EepromTypeName = c.EepromTypeName;
+        outcome.SerialNumber =
+            outcome.Passed ? std::string(codec::TextOf(c.Settings.SerialNumber)) : reservedSerial;
+        return Finish(std::move(outcome));
     };
 
     int passes = 0; // passes on the device at position k
@@ -97,6 +101,7 @@ RunEnd DeviceEngine::ProgramRun(SettingsSource& settings) {
         if (SerialSource && passes == 0) {
             std::optional<std::string> serial = SerialSource(k);
             if (!serial) {
+                reservedSerial.clear();
                 finish(k, SerialSourceFailure.empty() ? "No serial number for device " + Position(k)
                                                       : SerialSourceFailure);
                 return End(RunEnd::Stopped);
@@ -104,14 +109,20 @@ RunEnd DeviceEngine::ProgramRun(SettingsSource& settings) {
             sourcedSerial = std::move(*serial);
         }
         if (SerialSource) codec::SetText(c.Settings.SerialNumber, sourcedSerial);
+        reservedSerial = std::string(codec::TextOf(c.Settings.SerialNumber));
+        c.EepromTypeName.clear();
         // With no serial number of its own the encoder takes one from the clock.
-        const bool serialFromClock = codec::TextOf(c.Settings.SerialNumber).empty();
+        const bool serialFromClock = reservedSerial.empty();
+        lastEncodedSerial_.clear();
+        Unit.Fault.clear();
         if (!Unit.OpenDeviceAt(Scan.SelectedDevices[static_cast<std::size_t>(k)])) {
             finish(k, "Error opening device");
             break;
         }
         ++passes;
-        switch (ProgramOneDevice()) {
+        const ProgramStep step = ProgramOneDevice();
+        if (serialFromClock) reservedSerial = lastEncodedSerial_;
+        switch (step) {
         case ProgramStep::Written:
             break;
         case ProgramStep::StringsDoNotFit:
@@ -131,8 +142,8 @@ RunEnd DeviceEngine::ProgramRun(SettingsSource& settings) {
                 .WordsWritten;
         const codec::EepromImage expected = c.WriteImage;
         if (ReadAndClassify(codec::DecodeKeepChipType) != VerdictProgrammed) {
-            finish(k, "Error reading device");
             Unit.CloseCurrentDevice();
+            finish(k, "Error reading device");
             break;
         }
         // A part that ignores writes or erases may still hold an older valid image.
@@ -141,8 +152,8 @@ RunEnd DeviceEngine::ProgramRun(SettingsSource& settings) {
         if (differs.first != expected.begin() + written) {
             reporter_.AppendLine("ERROR - Verify failed Device " + Position(k) + " at word " +
                                  std::to_string(differs.first - expected.begin()));
-            finish(k, "Error reading device");
             Unit.CloseCurrentDevice();
+            finish(k, "Error reading device");
             break;
         }
 
@@ -151,15 +162,24 @@ RunEnd DeviceEngine::ProgramRun(SettingsSource& settings) {
             std::memcmp(c.Settings.SerialNumber.data(), previousSerial.data(),
                         std::min(c.Settings.SerialNumber.size(), previousSerial.size())) != 0;
         Unit.CloseCurrentDevice();
+        // Any call the driver refused on the way (an erase, a word, the close) leaves the
+        // device in doubt, whatever it read back.
+        if (!Unit.Fault.empty()) {
+            const std::string line = "ERROR - Device " + Position(k) + " failed: " + Unit.Fault;
+            reporter_.AppendLine(line);
+            finish(k, line, false);
+            break;
+        }
         if (isNew) {
             std::copy_n(c.Settings.SerialNumber.begin(),
                         std::min(c.Settings.SerialNumber.size(), previousSerial.size()),
                         previousSerial.begin());
             reporter_.AppendLine("Programmed Serial Number : " +
                                  std::string(codec::TextOf(c.Settings.SerialNumber)));
-            finish(k, {});
+            const bool stop = finish(k, {});
             ++k;
             passes = 0;
+            if (stop) break;
             continue;
         }
         // Same serial number as the device before: program this one again.

@@ -95,8 +95,8 @@ TEST(FaultSweep, EveryFailedCallOfEveryOperationIsSurvivedAndReported) {
             EXPECT_FALSE(p.Engine().Unit.DeviceIsOpen);
             ExpectReported(calls[k], p, op.Name);
             // A device reported programmed holds its image.
-            for (const ProgramOutcome& o : p.Outcomes) {
-                if (!o.Programmed) continue;
+            for (const DeviceOutcome& o : p.Outcomes) {
+                if (!o.Passed || o.Operation != DeviceOperation::Program) continue;
                 codec::CodecState st;
                 EXPECT_EQ(
                     p.DecodeBench(o.DriverIndex, codec::ChipModelOf(codec::ChipType::KR2S), st),

@@ -13,8 +13,8 @@ void FixedSerial(TMainForm& f, std::string_view serial) {
 
 // Every device a run reported programmed holds a valid image with that serial number.
 void ExpectProgrammedDevicesHoldTheirImage(DeviceBench& p, const codec::ChipModel& model) {
-    for (const ProgramOutcome& o : p.Outcomes) {
-        if (!o.Programmed) continue;
+    for (const DeviceOutcome& o : p.Outcomes) {
+        if (!o.Passed) continue;
         codec::CodecState st;
         EXPECT_EQ(p.DecodeBench(o.DriverIndex, model, st), codec::Programmed)
             << "device " << o.Position;
@@ -98,7 +98,7 @@ TEST(ProgramRun, OnlyBlankDevicesLeavesProgrammedOnesAlone) {
         });
         p.Form.BWProgramExecute();
         std::vector<int> programmed;
-        for (const ProgramOutcome& o : p.Outcomes)
+        for (const DeviceOutcome& o : p.Outcomes)
             programmed.push_back(o.DriverIndex);
         EXPECT_EQ(programmed, (onlyBlank ? std::vector<int>{2} : std::vector<int>{0, 1, 2}));
     }
@@ -134,7 +134,7 @@ TEST(ProgramRun, ASerialThatNeverChangesEndsTheRunAfterThreePasses) {
                              "before it"});
     EXPECT_EQ(p.Trace.Count("VQ_WriteEE"), 4 * (64 + 1)) << "device 0 once, device 1 three times";
     ASSERT_EQ(p.Outcomes.size(), 2u);
-    EXPECT_FALSE(p.Outcomes[1].Programmed);
+    EXPECT_FALSE(p.Outcomes[1].Passed);
     EXPECT_EQ(p.Bench.OpenHandles(), 0);
 }
 
@@ -178,7 +178,7 @@ TEST(ProgramRun, AnOpenFailureShowsItsBoxesInOrderAndEndsTheRun) {
     EXPECT_EQ(p.Boxes(), (std::vector<std::string>{"error: VQ_Open - Device Not Found....",
                                                    "error: Could Not Open Device 0",
                                                    "error: Error opening device"}));
-    EXPECT_TRUE(p.Outcomes.size() == 1 && !p.Outcomes[0].Programmed);
+    EXPECT_TRUE(p.Outcomes.size() == 1 && !p.Outcomes[0].Passed);
     EXPECT_EQ(p.Bench.Words(0), std::vector<std::uint16_t>(64, 0xFFFF)) << "nothing written";
     EXPECT_EQ(p.Bench.OpenHandles(), 0);
 }
@@ -224,7 +224,7 @@ TEST(ProgramRun, APartThatKeepsItsOldImageIsNeverReportedProgrammed) {
         });
         p.Form.BWProgramExecute();
         ASSERT_EQ(p.Outcomes.size(), 1u);
-        ASSERT_TRUE(p.Outcomes[0].Programmed);
+        ASSERT_TRUE(p.Outcomes[0].Passed);
 
         // The part holds a valid image now, and from here on keeps its words.
         p.Outcomes.clear();
@@ -243,7 +243,7 @@ TEST(ProgramRun, APartThatKeepsItsOldImageIsNeverReportedProgrammed) {
                   c.verifyLine ? 1u : 0u)
             << ::testing::PrintToString(p.Log);
         ASSERT_EQ(p.Outcomes.size(), 1u);
-        EXPECT_FALSE(p.Outcomes[0].Programmed);
+        EXPECT_FALSE(p.Outcomes[0].Passed);
     }
 }
 
@@ -268,7 +268,7 @@ TEST(ProgramRun, StringsThatDoNotFitAreNeverWritten) {
                   p.Trace.Count("VQ_SetLatencyTimer"),
               0);
     ASSERT_EQ(p.Outcomes.size(), 1u);
-    EXPECT_FALSE(p.Outcomes[0].Programmed);
+    EXPECT_FALSE(p.Outcomes[0].Passed);
 }
 
 TEST(ProgramRun, APartOfUnknownSizeEndsTheRunNamingItsPosition) {
