@@ -110,8 +110,8 @@ struct Programmer {
             Form.UserTypeText("Edit6", "BN000001");
         }
         Form.AttachDriver(driver);
-        Form.Engine()->DeviceFinished = [this](const device::ProgramOutcome& o) {
-            Programmed += o.Programmed;
+        Form.Engine()->DeviceFinished = [this](const device::DeviceOutcome& o) {
+            if (o.Operation == device::DeviceOperation::Program) Programmed += o.Passed;
         };
     }
 };
