@@ -464,9 +464,12 @@ void TMainForm::ClearLines() {
 
 void TMainForm::ShowError(std::string_view text) {
     // The engine's boxes that end a run on a device say only what went wrong; with several
-    // devices attached the user needs to know which one, numbered as the lines number them.
-    if (devicePosition_ > 0 && (text == "Error reading device" || text == "Error opening device")) {
-        host_.ShowErrorBox(std::string(text) + " " + std::to_string(devicePosition_ - 1));
+    // devices attached the user needs to know which one: the device in hand, by the driver
+    // index the results table and the stop line show.
+    if (engine_ && devicePosition_ > 0 &&
+        (text == "Error reading device" || text == "Error opening device")) {
+        host_.ShowErrorBox(std::string(text) + " " +
+                           std::to_string(engine_->Unit.CurrentDeviceIndex));
         return;
     }
     host_.ShowErrorBox(text);

@@ -657,8 +657,9 @@ TEST_F(BusyTest, StopButtonAndEscAreTheOnlyInputTaken) {
 }
 
 TEST_F(BusyTest, AnErrorBoxEndingARunNamesTheDeviceAndTheWindowComesBack) {
-    // The engine's bare boxes get the device in hand, numbered as its lines number them.
+    // The engine's bare boxes get the device in hand.
     Host.Calls.clear();
+    Form.Engine()->Unit.CurrentDeviceIndex = 1;
     Form.DeviceProgress(2, 3);
     Form.ShowError("Error reading device");
     Form.ShowError("Error opening device");
@@ -676,6 +677,48 @@ TEST_F(BusyTest, AnErrorBoxEndingARunNamesTheDeviceAndTheWindowComesBack) {
     EXPECT_FALSE(Window.IsBusy());
     EXPECT_TRUE(Window.ActionOf("BWProgram")->isEnabled());
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(BusyTest, StopEndsTheRunAfterTheDeviceInHandAndTheTableKeepsEveryRun) {
+    // Stop is clicked as the first device is being programmed.
+    Form.DeviceProgressChanged = [&, previous = Form.DeviceProgressChanged](int p, int c) {
+        previous(p, c);
+        if (Find<QLabel>("ProgressLabel")->text() == "Programming device 1 of 3")
+            QTest::mouseClick(Find<QToolButton>("StopButton"), Qt::LeftButton);
+    };
+    QTest::mouseClick(ButtonOf("BWProgram"), Qt::LeftButton);
+    EXPECT_FALSE(Blank(0));
+    EXPECT_TRUE(Blank(1));
+    EXPECT_TRUE(Blank(2));
+    ASSERT_FALSE(Form.Memo1.Lines.empty());
+    EXPECT_EQ(Form.Memo1.Lines.back(), "Stopped after device 0");
+    EXPECT_EQ(Bench.OpenHandles(), 0);
+    EXPECT_FALSE(Window.IsBusy());
+    EXPECT_TRUE(Window.ActionOf("BWProgram")->isEnabled());
+
+    // The next run takes the two blank devices; the table keeps the rows of both runs.
+    Form.DeviceProgressChanged = [previous = Form.DeviceProgressChanged](int p, int c) {
+        previous(p, c);
+    };
+    QTest::mouseClick(ButtonOf("BWProgram"), Qt::LeftButton);
+    EXPECT_FALSE(Blank(1));
+    EXPECT_FALSE(Blank(2));
+    view::ResultsWindow* results = Window.Results();
+    EXPECT_TRUE(results->isVisible());
+    // Operation, driver index, EEPROM, result and reason of each Program row; the model
+    // and serial number are the device's own.
+    std::vector<std::string> rows;
+    for (int row = 0; row < results->RowCount(); ++row) {
+        if (results->Cell(row, 1) != "Program") continue;
+        std::string text;
+        for (int column : {1, 2, 4, 6, 7})
+            text += results->Cell(row, column).toStdString() + "|";
+        rows.push_back(text);
+        EXPECT_FALSE(results->Cell(row, 3).isEmpty());
+        EXPECT_FALSE(results->Cell(row, 5).isEmpty());
+    }
+    EXPECT_EQ(rows, (std::vector<std::string>{"Program|0|93C46|PASS||", "Program|1|93C46|PASS||",
+                                              "Program|2|93C46|PASS||"}));
 }
 
 TEST_F(ViewTest, ResultsTableKeepsEveryOutcomeAndCopiesAndSavesThemAsCsv) {
