@@ -466,7 +466,7 @@ void TMainForm::ShowError(std::string_view text) {
     // The engine's boxes that end a run on a device say only what went wrong; with several
     // devices attached the user needs to know which one: the device in hand, by the driver
     // index the results table and the stop line show.
-    if (engine_ && devicePosition_ > 0 &&
+    if (NameDeviceInBoxes && engine_ && devicePosition_ > 0 &&
         (text == "Error reading device" || text == "Error opening device")) {
         host_.ShowErrorBox(std::string(text) + " " +
                            std::to_string(engine_->Unit.CurrentDeviceIndex));

@@ -232,6 +232,9 @@ public:
     // True when the template shown differs from the one last started with New, opened or
     // saved (or the start state).
     bool HasUnsavedChanges() const;
+    // The window names the device in hand in the engine's bare boxes ("Error reading
+    // device 3"); the command line keeps the engine's own texts.
+    bool NameDeviceInBoxes = false;
 
 private:
     void Notify(std::string_view name);

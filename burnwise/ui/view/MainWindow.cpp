@@ -270,6 +270,7 @@ MainWindow::MainWindow(ui::TMainForm& form, WindowHost& host,
         ShowDeviceProgress(position, count);
     };
     host_.Attach(this, nullptr);
+    form_.NameDeviceInBoxes = true;
     host_.OnDeviceFinished = [this](const device::DeviceOutcome& outcome) { AddResult(outcome); };
     host_.OnStopRequested = [this] {
         // A click on Stop made since the last line still counts for this device.

@@ -7,6 +7,7 @@
 #include <QDesktopServices>
 #include <QDialog>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QUrl>
 #include <QWidget>
@@ -54,6 +55,23 @@ std::optional<fs::path> RunDialog(QWidget* parent, const ui::FileDialogOptions& 
     return chosen;
 }
 
+// A box raised during a device operation shows the ordinary pointer while it waits for
+// its OK; the busy one comes back with the run.
+class BoxCursor {
+public:
+    explicit BoxCursor(bool busy) : busy_(busy) {
+        if (busy_) QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
+    }
+    ~BoxCursor() {
+        if (busy_) QGuiApplication::restoreOverrideCursor();
+    }
+    BoxCursor(const BoxCursor&) = delete;
+    BoxCursor& operator=(const BoxCursor&) = delete;
+
+private:
+    bool busy_;
+};
+
 } // namespace
 
 std::optional<fs::path> WindowHost::RunOpenDialog(const ui::FileDialogOptions& options) {
@@ -65,10 +83,12 @@ std::optional<fs::path> WindowHost::RunSaveDialog(const ui::FileDialogOptions& o
 }
 
 void WindowHost::ShowErrorBox(std::string_view text) {
+    const BoxCursor cursor(busy_);
     QMessageBox::critical(window_, QStringLiteral("Error"), FromLatin1(text), QMessageBox::Ok);
 }
 
 void WindowHost::ShowInformationBox(std::string_view text) {
+    const BoxCursor cursor(busy_);
     QMessageBox::information(window_, FromLatin1(ApplicationTitle), FromLatin1(text),
                              QMessageBox::Ok);
 }
