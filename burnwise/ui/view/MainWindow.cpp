@@ -453,6 +453,15 @@ void MainWindow::BuildActions() {
     QMenu* tools = menuBar()->addMenu(QStringLiteral("Tools"));
     tools->addAction(actions_.at("Read1"));
     tools->addAction(actions_.at("ReadandParse1"));
+    // The session's results, also after their window was closed.
+    tools->addSeparator();
+    QAction* showResults = tools->addAction(QStringLiteral("Results Table"));
+    showResults->setObjectName("ShowResults");
+    connect(showResults, &QAction::triggered, this, [this] {
+        ShowResultsWindow();
+        results_->raise();
+        results_->activateWindow();
+    });
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->addAction(actions_.at("BWHelp"));
     help->addSeparator();

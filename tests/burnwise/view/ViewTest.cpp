@@ -760,6 +760,9 @@ TEST_F(ViewTest, ResultsTableKeepsEveryOutcomeAndCopiesAndSavesThemAsCsv) {
     results->findChild<QPushButton*>("SaveResults")->click();
     std::ifstream saved(Folder.Path / "results.csv", std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(saved), {}), csv.toStdString());
+    results->close(); // the Tools menu brings it back
+    Window.findChild<QAction*>("ShowResults")->trigger();
+    EXPECT_TRUE(results->isVisible());
     Host.SaveAnswer = Folder.Path; // a folder cannot be written as a file
     Host.Calls.clear();
     results->findChild<QPushButton*>("SaveResults")->click();
