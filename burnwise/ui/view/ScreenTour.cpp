@@ -120,7 +120,21 @@ int main(int argc, char** argv) {
     // as the user's commands (busy mode, the results table).
     window.ActionOf("BWScan")->trigger();
     ok = Save(window, folder, "scan") && ok;
-    window.ActionOf("BWProgram")->trigger();
+    // The window busy while the run goes on: grabbed as the last device is programmed.
+    {
+        auto previous = form.DeviceProgressChanged;
+        bool grabbed = false;
+        form.DeviceProgressChanged = [&](int position, int count) {
+            previous(position, count);
+            if (!grabbed && window.IsBusy() && position == count && count > 0 &&
+                form.Memo1.Lines.empty()) {
+                grabbed = true;
+                ok = Save(window, folder, "busy") && ok;
+            }
+        };
+        window.ActionOf("BWProgram")->trigger();
+        form.DeviceProgressChanged = previous;
+    }
     ok = Save(window, folder, "finished-run") && ok;
     // The same run with the results table below the window.
     {
