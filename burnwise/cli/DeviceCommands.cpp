@@ -14,6 +14,7 @@
 #include <ctime>
 #include <functional>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -82,6 +83,8 @@ constexpr auto PollInterval = std::chrono::milliseconds(500);
 // A serial number from the clock changes about once a second; two runs closer than this
 // could hand two devices the same one.
 constexpr auto ClockSerialStep = std::chrono::milliseconds(1200);
+// Polls in a row a device may fail to answer before the watch reports it.
+constexpr int UnansweredPolls = 3;
 
 // Sleeps `duration`, or less when a stop is requested (the signal cuts the sleep short).
 void SleepUnlessStopped(std::chrono::nanoseconds duration) {
@@ -144,7 +147,8 @@ void RunProgram(const Options& options) {
 
     bool logFailed = false;
     bool anyFailed = false;
-    std::set<std::int32_t> finished; // driver indexes the last run finished with
+    std::set<std::int32_t> finished;                    // driver indexes the last run finished with
+    const std::vector<std::string>* attached = nullptr; // the watch's serials by driver index
     form.Engine()->DeviceFinished = [&](const device::DeviceOutcome& outcome) {
         finished.insert(outcome.DriverIndex);
         if (!outcome.Passed) anyFailed = true;
@@ -152,21 +156,32 @@ void RunProgram(const Options& options) {
             if (outcome.Passed)
                 std::cout << "PASS device " << outcome.DriverIndex << " serial "
                           << codec::EscapeText(outcome.SerialNumber) << std::endl;
+            else if (outcome.Position < 0 && attached != nullptr &&
+                     outcome.DriverIndex < static_cast<std::int32_t>(attached->size()))
+                // Not examined, so it was given nothing: named by the serial it reports.
+                std::cout << "FAIL device " << outcome.DriverIndex << " serial "
+                          << codec::EscapeText(
+                                 (*attached)[static_cast<std::size_t>(outcome.DriverIndex)])
+                          << ": " << codec::EscapeText(outcome.Reason) << std::endl;
             else
                 std::cout << "FAIL device " << outcome.DriverIndex << ": "
                           << codec::EscapeText(outcome.Reason) << std::endl;
         }
         if (!log) return;
         // Failures are recorded too: with a counter, a failed device has used up its number.
+        // The model is what the device reported of itself; a failed device carries the
+        // serial number reserved for it.
         const DeviceRecord record{UtcTimestamp(),
                                   outcome.Position,
                                   outcome.DriverIndex,
-                                  form.CB1.Text,
+                                  outcome.Model,
                                   outcome.EepromTypeName,
                                   outcome.SerialNumber,
                                   outcome.Passed ? "PASS" : "FAIL " + outcome.Reason};
         if (!log->Append(record)) logFailed = true;
     };
+    // A run whose record can no longer be written stops before the next device.
+    form.Engine()->StopWanted = [&] { return logFailed; };
     const auto checkLog = [&] {
         if (!logFailed) return;
         std::cerr << "burnwise-cli: cannot write the log " << *options.Log << std::endl;
@@ -190,30 +205,59 @@ void RunProgram(const Options& options) {
     ::sigaction(SIGTERM, &action, nullptr);
 
     device::DeviceEngine& engine = *form.Engine();
+    // Serial numbers of the attached devices already programmed or refused. Only a complete
+    // answer forgets one: a device that did not answer for a moment is still there.
     std::set<std::string> judged;
-    std::int32_t lastCount = -1;
-    bool retry = false; // a run stopped before it reached every new device
+    std::map<std::int32_t, int> unanswered; // driver index: polls in a row it did not answer
+    std::set<std::int32_t> unopenable;      // reported as such, until it answers or goes
+    bool tooMany = false;
     const bool clockSerials = !form.CheckBox5.Checked;
     std::optional<std::chrono::steady_clock::time_point> lastRun;
     std::cout << "Waiting for " << form.CB1.Text << " devices (Ctrl+C stops)" << std::endl;
-    while (!StopRequested) {
-        std::int32_t count = 0;
-        if (engine.Unit.GetVQDeviceCount() == VQ_OK) count = engine.Unit.DeviceCount;
-        if (count == lastCount && !retry) {
-            SleepUnlessStopped(PollInterval);
-            continue;
-        }
-        lastCount = count;
-        retry = false;
+    for (bool first = true; !StopRequested; first = false) {
+        if (!first) SleepUnlessStopped(PollInterval);
+        if (StopRequested) break;
+        // A failed count tells nothing: keep what was known and ask again.
+        if (engine.Unit.GetVQDeviceCount() != VQ_OK) continue;
+        const std::int32_t count = engine.Unit.DeviceCount;
+        if (count > device::MaxScanDevices && !tooMany)
+            std::cout << "only the first " << device::MaxScanDevices << " devices are examined"
+                      << std::endl;
+        tooMany = count > device::MaxScanDevices;
 
+        // The set of serial numbers, not the count: a device swapped within one poll shows.
         const std::vector<std::string> serials = engine.AttachedSerials();
-        std::erase_if(judged, [&](const std::string& serial) {
-            return std::find(serials.begin(), serials.end(), serial) == serials.end();
-        });
+        const std::size_t expected =
+            static_cast<std::size_t>(std::clamp(count, 0, device::MaxScanDevices));
+        const bool complete = serials.size() == expected &&
+                              std::none_of(serials.begin(), serials.end(),
+                                           [](const std::string& s) { return s.empty(); });
+        if (complete)
+            std::erase_if(judged, [&](const std::string& serial) {
+                return std::find(serials.begin(), serials.end(), serial) == serials.end();
+            });
         std::set<std::int32_t> fresh;
-        for (std::size_t i = 0; i < serials.size(); ++i)
-            if (!serials[i].empty() && !judged.contains(serials[i]))
-                fresh.insert(static_cast<std::int32_t>(i));
+        for (std::size_t i = 0; i < serials.size(); ++i) {
+            const auto index = static_cast<std::int32_t>(i);
+            if (!serials[i].empty()) {
+                unanswered.erase(index);
+                unopenable.erase(index);
+                if (!judged.contains(serials[i])) fresh.insert(index);
+                continue;
+            }
+            // One that keeps failing is a device that cannot be opened: said once.
+            if (++unanswered[index] < UnansweredPolls || unopenable.contains(index)) continue;
+            unopenable.insert(index);
+            anyFailed = true;
+            const std::string reason = "cannot be opened or asked for its serial number";
+            std::cout << "FAIL device " << index << ": " << reason << std::endl;
+            if (log && !log->Append({UtcTimestamp(), 0, index, "", "", "", "FAIL " + reason}))
+                logFailed = true;
+        }
+        std::erase_if(unanswered, [&](const auto& entry) {
+            return entry.first >= static_cast<std::int32_t>(serials.size());
+        });
+        checkLog();
         if (fresh.empty()) continue;
 
         if (clockSerials && lastRun) {
@@ -222,7 +266,9 @@ void RunProgram(const Options& options) {
         }
         engine.ScanFilter = [&](std::int32_t index) { return fresh.contains(index); };
         finished.clear();
+        attached = &serials;
         form.BWProgramExecute();
+        attached = nullptr;
         engine.ScanFilter = nullptr;
         lastRun = std::chrono::steady_clock::now();
 
@@ -230,8 +276,12 @@ void RunProgram(const Options& options) {
             const std::string& serial = serials[static_cast<std::size_t>(index)];
             if (finished.contains(index)) {
                 judged.insert(serial);
-            } else if (engine.LastEnd == device::RunEnd::Stopped) {
-                retry = true; // the run ended at an earlier device; this one comes again
+                // The device the scan actually found there, should it have been swapped.
+                const std::string seen = engine.ReportedSerial(index);
+                if (!seen.empty()) judged.insert(seen);
+            } else if (engine.LastEnd == device::RunEnd::Stopped ||
+                       engine.LastEnd == device::RunEnd::Cancelled) {
+                // The run ended at an earlier device; this one comes again at the next poll.
             } else {
                 judged.insert(serial);
                 anyFailed = true;
@@ -240,8 +290,8 @@ void RunProgram(const Options& options) {
                 std::cout << "FAIL device " << index << " serial " << codec::EscapeText(serial)
                           << ": " << reason << std::endl;
                 // The serial number logged is the one the device reports; nothing was written.
-                if (log && !log->Append({UtcTimestamp(), 0, index, form.CB1.Text, "", serial,
-                                         "FAIL " + reason}))
+                if (log && !log->Append({UtcTimestamp(), 0, index, engine.ReportedModel(index), "",
+                                         serial, "FAIL " + reason}))
                     logFailed = true;
             }
         }

@@ -13,7 +13,7 @@ struct DeviceRecord {
     std::string UtcTime; // "2026-12-09T10:00:00Z"
     int Position = 0;    // 0-based position in the run
     int DriverIndex = 0;
-    std::string Model;  // the template's device type, e.g. "KR2S"
+    std::string Model;  // the model the device reported, e.g. "KR2" or "KR4S"
     std::string Eeprom; // "93C46", "93C56", "93C66"
     std::string SerialNumber;
     std::string Result; // "PASS", or "FAIL" with the reason after it

@@ -33,7 +33,12 @@ bool IsDigit(char c) {
 class CounterLock {
 public:
     explicit CounterLock(const fs::path& counter) {
-        const fs::path lock = counter.string() + ".lock";
+        // Named after the file the replace writes, so a link to the counter and the
+        // counter itself share one lock.
+        std::string error;
+        const std::optional<fs::path> target = ui::ResolveFinalTarget(counter, error);
+        if (!target) return;
+        const fs::path lock = target->string() + ".lock";
         fd_ = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
         if (fd_ >= 0 && ::flock(fd_, LOCK_EX) != 0) {
             ::close(fd_);

@@ -67,12 +67,20 @@ void RunNew(const std::string& path, const std::optional<std::string>& model) {
 
 void RunShow(const std::string& path) {
     auto started = std::make_unique<StartedForm>();
-    Open(started->Form, started->Host, path);
-    for (const ui::TemplateValue& value : started->Form.TemplateValues()) {
+    ui::TMainForm& form = started->Form;
+    started->Host.OpenFile = fs::path(path);
+    form.BWOpenExecute();
+    // A file that cannot be read at all leaves nothing to show. A box raised while the
+    // values were read (a current that is not a number) does not stop the window either:
+    // every value is shown as the window then holds it, and the command fails after.
+    if (form.TemplateFileName().empty()) throw CLI::RuntimeError(2);
+    for (const ui::TemplateValue& value : form.TemplateValues()) {
         std::cout << value.Section << '/' << value.Key << '=' << codec::EscapeText(value.Value)
                   << '\n';
     }
-    PrintLines(started->Form.Memo1.Lines);
+    PrintLines(form.Memo1.Lines);
+    std::cout.flush();
+    if (started->Host.ErrorBoxes != 0) throw CLI::RuntimeError(1);
 }
 
 void RunCheck(const std::string& path) {

@@ -77,6 +77,20 @@ enum class RunEnd { Completed, NoDevices, Stopped, Failed, Cancelled };
 // when they fail the identity test). Empty when the type code is unknown.
 std::string ReportedModelName(std::uint32_t typeCode, std::optional<bool> kr4Fifo);
 
+// The last serial number generated from the clock on this machine, kept across runs and
+// processes, so that two runs within one second never hand out the same one. Lock holds
+// it against every other run until Unlock.
+class ClockSerialRecord {
+public:
+    virtual ~ClockSerialRecord() = default;
+    // Takes the lock and reads the time of the last clock serial number issued (nothing
+    // when none was). False with `error` when it cannot be locked or read.
+    virtual bool Lock(std::optional<codec::UtcTime>& last, std::string& error) = 0;
+    // Records `issued` as the last one, replacing the record whole. False with `error`.
+    virtual bool Store(const codec::UtcTime& issued, std::string& error) = 0;
+    virtual void Unlock() = 0;
+};
+
 // Burnwise's device operations over one driver: the scans, the programming run, erase,
 // read, read and parse and cycle. Reports go to the Reporter; nothing is left open when an
 // operation ends.
@@ -93,6 +107,9 @@ public:
     // Called for every device outcome of every operation, right after the Reporter's
     // DeviceFinished (e.g. for a production log).
     std::function<void(const DeviceOutcome&)> DeviceFinished;
+    // Asked after each device besides the Reporter's StopRequested: true ends the operation
+    // the same way (e.g. when its production log can no longer be written).
+    std::function<bool()> StopWanted;
     // When set, gives the fixed serial number of the device at each position of a
     // programming run in place of the window's (e.g. from a production line's counter).
     // Called once per device, before it is opened; an empty result ends the run with
@@ -105,6 +122,9 @@ public:
     std::function<bool(std::int32_t driverIndex)> ScanFilter;
     // Waits between two looks at the clock while a generated serial number repeats.
     std::function<void(std::chrono::milliseconds)> Sleep;
+    // When set, every serial number generated from the clock is recorded here first, after
+    // waiting until the clock has moved past the last one this machine issued.
+    ClockSerialRecord* ClockRecord = nullptr;
 
     // ---- Classification and scans ------------------------------------------------------
 
@@ -124,6 +144,19 @@ public:
     // The serial number each attached device reports, by driver index (at most
     // MaxScanDevices; empty where a device cannot be opened or asked). Reads no EEPROM.
     std::vector<std::string> AttachedSerials();
+
+    // The model the last scan found the device at `driverIndex` reporting (see
+    // ReportedModelName); empty when it did not examine it.
+    std::string ReportedModel(std::int32_t driverIndex) const {
+        const DeviceNote* note = NoteOf(driverIndex);
+        return note ? note->Model : std::string();
+    }
+
+    // The serial number the last scan found the device at `driverIndex` reporting.
+    std::string ReportedSerial(std::int32_t driverIndex) const {
+        const DeviceNote* note = NoteOf(driverIndex);
+        return note ? note->Serial : std::string();
+    }
 
     int SurveyScan();
     int EraseScan();
@@ -154,6 +187,7 @@ private:
         bool Examined = false;
         bool Taken = false; // counted (survey) or selected (erase, program)
         std::string Model;  // as ReportedModelName gives it
+        std::string Serial; // the serial number it reports (not the one its EEPROM holds)
         std::string Fault;  // the first failed call on it, as its box or line said
         int Position = 0;   // its step in the scan
     };
@@ -170,6 +204,8 @@ private:
     // it failed, with a line each. True when a stop was requested after one of them.
     bool FailSkippedDevices();
     const DeviceNote* NoteOf(std::int32_t driverIndex) const;
+    // The open device reads all ones after an erase (the user words of a KR4 chip).
+    bool ReadsBlank(std::int32_t driverIndex);
     int RunScan(Variant variant);
     // Read and Read and Parse: survey, then open each device the survey counted in turn and
     // visit it at its position; a failed open ends the walk. The visit gives the line that
@@ -188,6 +224,10 @@ private:
     void Select();
     void CountAndSelectBlank(int verdict);
     void WaitForNewSerial(const std::string& serial);
+    // Takes the time for a clock serial number from the machine's record: waits until the
+    // clock has passed the last one issued and records the new one. The failure's text
+    // when that cannot be done.
+    std::optional<std::string> IssueClockTime(int position);
     void Progress(int position, int count);
     // Reports the end of an operation and keeps its result: Completed becomes Failed when a
     // device failed, and anything becomes Cancelled after a stop request.
@@ -201,12 +241,14 @@ private:
     bool infoOk_ = false;
     std::optional<bool> kr4Fifo_;
     std::array<char, VQ_TEXT_SIZE> description_{};
+    std::string reportedSerial_;
     std::array<DeviceNote, MaxScanDevices> notes_{};
     DeviceOperation operation_ = DeviceOperation::Scan;
     bool anyFailed_ = false;
     bool cancelled_ = false;
-    bool saveSelectors_ = false;
     std::string lastEncodedSerial_;
+    // While set, the time the serial number of the device in hand is generated from.
+    std::optional<codec::UtcTime> issuedTime_;
 };
 
 } // namespace burnwise::device

@@ -2,6 +2,7 @@
 #include "burnwise/codec/ImageDump.h"
 #include "burnwise/device/DeviceEngine.h"
 
+#include <algorithm>
 #include <functional>
 
 namespace burnwise::device {
@@ -10,6 +11,17 @@ namespace {
 constexpr std::string_view NoDevicesLine = "No Devices found ...";
 
 } // namespace
+
+bool DeviceEngine::ReadsBlank(std::int32_t driverIndex) {
+    // An erased word reads all ones. A KR4 chip keeps its factory words above the 64 user
+    // words, which no erase touches.
+    const DeviceNote* seen = NoteOf(driverIndex);
+    const bool kr4 = seen != nullptr && seen->Model.starts_with("KR4");
+    const std::size_t words = kr4 ? 64 : codec_.ReadImage.size();
+    if (!Unit.ReadWholeImage(codec_.ReadImage)) return false;
+    return std::all_of(codec_.ReadImage.begin(), codec_.ReadImage.begin() + words,
+                       [](std::uint16_t word) { return word == 0xFFFF; });
+}
 
 RunEnd DeviceEngine::Erase() {
     Begin(DeviceOperation::Erase);
@@ -32,6 +44,9 @@ RunEnd DeviceEngine::Erase() {
         std::string failure;
         if (Unit.PipexEraseEE() != VQ_OK)
             failure = "ERROR - Erase failed Device " + std::to_string(i);
+        else if (!ReadsBlank(index))
+            failure = "ERROR - Erase failed Device " + std::to_string(i) +
+                      " - the part does not read blank";
         Unit.CloseCurrentDevice();
         if (failure.empty() && !Unit.Fault.empty())
             failure = "ERROR - Device " + std::to_string(i) + " failed: " + Unit.Fault;

@@ -124,7 +124,6 @@ int DeviceEngine::ProgramScan() {
 int DeviceEngine::RunScan(Variant variant) {
     Scan = ScanResults{};
     notes_ = {};
-    saveSelectors_ = variant == Variant::Program;
     if (Unit.GetVQDeviceCount() != VQ_OK) return 0;
     Unit.CurrentDeviceIndex = 0;
     if (Unit.DeviceCount <= 0) return 0;
@@ -134,6 +133,7 @@ int DeviceEngine::RunScan(Variant variant) {
         Unit.DeviceIsOpen = false;
         const bool wanted = !ScanFilter || ScanFilter(Unit.CurrentDeviceIndex);
         DeviceNote& note = notes_[static_cast<std::size_t>(Unit.CurrentDeviceIndex)];
+        std::optional<ScanResults> before;
         if (wanted) {
             note.Examined = true;
             note.Position = n;
@@ -148,6 +148,10 @@ int DeviceEngine::RunScan(Variant variant) {
                 kr4Fifo_.reset();
                 if (infoOk_ && typeCode_ == codec::DeviceTypeCodeKr4) kr4Fifo_ = Kr4FifoBit();
                 note.Model = infoOk_ ? ReportedModelName(typeCode_, kr4Fifo_) : "";
+                note.Serial = reportedSerial_;
+                // A device the scan could not examine whole is never written: erase and
+                // program (and cycle, which shares its scan) leave it alone and fail it.
+                before = Scan;
                 const int taken = variant == Variant::Survey
                                       ? Scan.BlankCount + Scan.ProgrammedCount
                                       : Scan.SelectedCount;
@@ -158,6 +162,10 @@ int DeviceEngine::RunScan(Variant variant) {
             }
             Unit.CloseCurrentDevice();
             note.Fault = Unit.Fault;
+            if (variant != Variant::Survey && note.Taken && !note.Fault.empty()) {
+                Scan = *before;
+                note.Taken = false;
+            }
         }
         ++Unit.CurrentDeviceIndex;
         if (n + 1 == Unit.DeviceCount || Unit.CurrentDeviceIndex >= MaxScanDevices) break;
@@ -198,6 +206,7 @@ bool DeviceEngine::GetDeviceInfo() {
                                             description_.data(), reserved.data()) == VQ_OK;
     if (!ok) typeCode_ = NoTypeCode;
     infoOk_ = ok;
+    reportedSerial_ = ok ? std::string(serial.data(), strnlen(serial.data(), serial.size())) : "";
     return ok;
 }
 
@@ -206,10 +215,12 @@ bool DeviceEngine::IsChannelA(bool infoOk) const {
 }
 
 int DeviceEngine::Classify() {
-    if (!saveSelectors_) return ReadAndClassify(codec::DecodeKeepChipType);
-    // The family chosen in the window governs the whole program scan, whatever a device's
-    // type code makes the decoder set.
+    // Each device is judged by its own contents: the decoder takes the family from the
+    // device's type code, never from the selectors the window or the device before left,
+    // which would pick another checksum range and layout. The family chosen in the window
+    // then governs the rest of the scan.
     const codec::FamilySelectors saved = codec_.Selectors;
+    codec_.Selectors.Clear();
     const int verdict = ReadAndClassify(codec::DecodeKeepChipType);
     codec_.Selectors = saved;
     return verdict;
@@ -234,6 +245,9 @@ void DeviceEngine::CountAndSelectBlank(int verdict) {
 }
 
 void DeviceEngine::Examine(Variant variant) {
+    // The second channel of a KR3 chip shares the first one's EEPROM: it is never counted
+    // or worked on, whichever family is chosen.
+    if (infoOk_ && typeCode_ == codec::DeviceTypeCodeKr3 && IsChannelB(description_)) return;
     switch (variant) {
     case Variant::Survey:
         ExamineSurvey(flags_.OnlyBlankDevices);
@@ -342,7 +356,9 @@ bool DeviceEngine::Finish(DeviceOutcome outcome) {
     if (!outcome.Passed) anyFailed_ = true;
     reporter_.DeviceFinished(outcome);
     if (DeviceFinished) DeviceFinished(outcome);
-    if (cancelled_ || !reporter_.StopRequested()) return cancelled_;
+    if (cancelled_) return true;
+    const bool stop = reporter_.StopRequested() || (StopWanted && StopWanted());
+    if (!stop) return false;
     cancelled_ = true;
     reporter_.AppendLine("Stopped after device " + std::to_string(outcome.DriverIndex));
     return true;
@@ -362,6 +378,7 @@ bool DeviceEngine::FailSkippedDevices() {
 }
 
 RunEnd DeviceEngine::End(RunEnd end) {
+    issuedTime_.reset();
     Progress(0, 0);
     if (end == RunEnd::Completed && anyFailed_) end = RunEnd::Failed;
     if (cancelled_) end = RunEnd::Cancelled;

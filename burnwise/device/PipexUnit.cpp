@@ -139,9 +139,11 @@ void PipexUnit::DetectEepromType(std::string& eepromTypeName) {
     // read never counts as a hit, whatever an earlier read left behind.
     for (const codec::EepromGeometry& geometry : codec::EepromGeometries) {
         if (geometry.TestWord < 0) continue;
+        // A probe that cannot be read tells nothing: moving on to the next size would take
+        // a smaller part for a larger one, and an image laid out for the wrong size.
         if (PipexReadEE(static_cast<std::uint32_t>(geometry.TestWord)) != VQ_OK) {
             reporter_.AppendLine("ERROR - Read failed");
-            continue;
+            break;
         }
         if (LastReadWord == SizeMarker) {
             eepromTypeName = geometry.Name;

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstring>
 #include <optional>
+#include <set>
+#include <tuple>
 
 namespace burnwise::device {
 namespace {
@@ -17,6 +19,28 @@ constexpr std::chrono::milliseconds SerialClockPoll{10};
 
 std::string Position(int position) {
     return std::to_string(position);
+}
+
+// A clock that stays at one time: the one recorded for the serial number in hand.
+class FixedClock final : public codec::UtcClock {
+public:
+    explicit FixedClock(codec::UtcTime time) : time_(time) {}
+    codec::UtcTime Now() const override { return time_; }
+
+private:
+    codec::UtcTime time_;
+};
+
+auto TimeKey(const codec::UtcTime& t) {
+    return std::tie(t.Year, t.Month, t.Day, t.Hour, t.Minute, t.Second);
+}
+
+// Whether a decoded image holds a serial number of its own, as the decoder shows it.
+bool CarriesSerialNumber(const codec::EepromSettings& s, const codec::FamilySelectors& f) {
+    return (f.Kr3Selected && s.Kr3SerialNumberEnable) ||
+           (f.Kr2Selected && s.Kr2SerialNumberEnable) ||
+           (f.Kr4Selected && s.Kr4SerialNumberEnable) ||
+           (!f.Kr2Selected && !f.Kr3Selected && !f.Kr4Selected);
 }
 
 } // namespace
@@ -44,10 +68,40 @@ DeviceEngine::ProgramStep DeviceEngine::ProgramOneDevice() {
         // The size probe left its marker behind.
         if (Unit.PipexEraseEE() != VQ_OK) reporter_.AppendLine("ERROR - Erase failed");
     }
+    const FixedClock issued(issuedTime_.value_or(codec::UtcTime{}));
+    const codec::UtcClock& clock =
+        issuedTime_ ? static_cast<const codec::UtcClock&>(issued) : clock_;
     lastEncodedSerial_ =
-        codec::EncodeImage(c.Settings, c.Selectors, c.EepromTypeName, clock_, c.WriteImage).Serial;
+        codec::EncodeImage(c.Settings, c.Selectors, c.EepromTypeName, clock, c.WriteImage).Serial;
     Unit.WriteWholeImage(c.WriteImage, c.EepromTypeName);
     return ProgramStep::Written;
+}
+
+std::optional<std::string> DeviceEngine::IssueClockTime(int position) {
+    const std::string nothing = " - nothing written to device " + Position(position);
+    std::optional<codec::UtcTime> last;
+    std::string error;
+    if (!ClockRecord->Lock(last, error))
+        return "Cannot read the record of clock serial numbers: " + error + nothing;
+    codec::UtcTime now = clock_.Now();
+    // The clock steps once a second; a record further ahead means the clock was set back,
+    // and waiting for it would stall the line.
+    for (auto waited = std::chrono::milliseconds::zero();
+         last && TimeKey(now) <= TimeKey(*last) && waited < 2 * SerialClockStep;
+         waited += SerialClockPoll) {
+        Sleep(SerialClockPoll);
+        now = clock_.Now();
+    }
+    std::optional<std::string> failure;
+    if (last && TimeKey(now) <= TimeKey(*last))
+        failure =
+            "The clock has not passed the last serial number issued on this machine" + nothing;
+    else if (!ClockRecord->Store(now, error))
+        failure = "Cannot write the record of clock serial numbers: " + error + nothing;
+    else
+        issuedTime_ = now;
+    ClockRecord->Unlock();
+    return failure;
 }
 
 void DeviceEngine::WaitForNewSerial(const std::string& serial) {
@@ -68,7 +122,7 @@ RunEnd DeviceEngine::ProgramRun(SettingsSource& settings) {
     Begin(DeviceOperation::Program);
     const int count = ProgramScan();
     int k = 0;
-    std::array<char, codec::TextBufferSize> previousSerial{};
+    std::set<std::string> runSerials; // every serial number this run's devices hold
     if (FailSkippedDevices()) return End(RunEnd::Stopped);
     if (count < 1) {
         reporter_.ShowError("No Devices Found");
@@ -114,6 +168,13 @@ RunEnd DeviceEngine::ProgramRun(SettingsSource& settings) {
         // With no serial number of its own the encoder takes one from the clock.
         const bool serialFromClock = reservedSerial.empty();
         lastEncodedSerial_.clear();
+        issuedTime_.reset();
+        if (serialFromClock && ClockRecord) {
+            if (const std::optional<std::string> failure = IssueClockTime(k)) {
+                finish(k, *failure);
+                return End(RunEnd::Stopped);
+            }
+        }
         Unit.Fault.clear();
         if (!Unit.OpenDeviceAt(Scan.SelectedDevices[static_cast<std::size_t>(k)])) {
             finish(k, "Error opening device");
@@ -157,10 +218,11 @@ RunEnd DeviceEngine::ProgramRun(SettingsSource& settings) {
             break;
         }
 
+        // The guard goes by what the image written carries, not by a switch of another
+        // family: a device is new unless it holds a serial number a device of this run got.
+        const std::string readSerial(codec::TextOf(c.Settings.SerialNumber));
         const bool isNew =
-            flags_.SerialNumberDisabled ||
-            std::memcmp(c.Settings.SerialNumber.data(), previousSerial.data(),
-                        std::min(c.Settings.SerialNumber.size(), previousSerial.size())) != 0;
+            !CarriesSerialNumber(c.Settings, c.Selectors) || !runSerials.contains(readSerial);
         Unit.CloseCurrentDevice();
         // Any call the driver refused on the way (an erase, a word, the close) leaves the
         // device in doubt, whatever it read back.
@@ -171,9 +233,7 @@ RunEnd DeviceEngine::ProgramRun(SettingsSource& settings) {
             break;
         }
         if (isNew) {
-            std::copy_n(c.Settings.SerialNumber.begin(),
-                        std::min(c.Settings.SerialNumber.size(), previousSerial.size()),
-                        previousSerial.begin());
+            runSerials.insert(readSerial);
             reporter_.AppendLine("Programmed Serial Number : " +
                                  std::string(codec::TextOf(c.Settings.SerialNumber)));
             const bool stop = finish(k, {});

@@ -1,8 +1,11 @@
 #include "burnwise/ui/FileAccess.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <random>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -152,6 +155,78 @@ bool ReplaceFileAtomically(const fs::path& path, std::string_view bytes, std::er
     if (Descriptor dir{::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)}; dir.Fd >= 0)
         ::fsync(dir.Fd);
     return true;
+}
+
+std::optional<fs::path> ResolveFinalTarget(const fs::path& path, std::string& error) {
+    const std::optional<fs::path> target = FollowLinks(path, error);
+    if (!target) return std::nullopt;
+    std::error_code ec;
+    const fs::path folder = fs::weakly_canonical(fs::absolute(target->parent_path(), ec), ec);
+    if (ec) return fs::absolute(*target, ec);
+    return folder / target->filename();
+}
+
+std::optional<fs::path> BurnwiseStateFolder() {
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state != nullptr && *state != '\0' && fs::path(state).is_absolute())
+        return fs::path(state) / "burnwise";
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && *home != '\0') return fs::path(home) / ".local" / "state" / "burnwise";
+    return std::nullopt;
+}
+
+bool ClockSerialFile::Lock(std::optional<codec::UtcTime>& last, std::string& error) {
+    Unlock();
+    last.reset();
+    std::error_code ec;
+    fs::create_directories(folder_, ec);
+    if (ec) {
+        error = folder_.string() + ": " + ec.message();
+        return false;
+    }
+    const std::optional<fs::path> target = ResolveFinalTarget(File(), error);
+    if (!target) return false;
+    target_ = *target;
+    const fs::path lock = target_.string() + ".lock";
+    lockFd_ = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (lockFd_ < 0 || ::flock(lockFd_, LOCK_EX) != 0) {
+        error = lock.string() + ": " + Reason(errno);
+        Unlock();
+        return false;
+    }
+    if (!fs::exists(fs::symlink_status(target_, ec))) return true;
+    std::string readError;
+    const std::optional<std::string> bytes = ReadFileBounded(target_, 256, readError);
+    codec::UtcTime t;
+    char zone = 0;
+    if (!bytes ||
+        std::sscanf(bytes->c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &t.Year, &t.Month, &t.Day, &t.Hour,
+                    &t.Minute, &t.Second, &zone) != 7 ||
+        zone != 'Z') {
+        // A record that cannot be trusted cannot tell which serial numbers are taken.
+        error = target_.string() + (bytes ? ": damaged" : ": " + readError);
+        Unlock();
+        return false;
+    }
+    last = t;
+    return true;
+}
+
+bool ClockSerialFile::Store(const codec::UtcTime& issued, std::string& error) {
+    char line[64];
+    std::snprintf(line, sizeof line, "%04d-%02d-%02dT%02d:%02d:%02dZ\n", issued.Year, issued.Month,
+                  issued.Day, issued.Hour, issued.Minute, issued.Second);
+    std::error_code ec;
+    if (!ReplaceFileAtomically(target_, line, ec)) {
+        error = target_.string() + ": " + ec.message();
+        return false;
+    }
+    return true;
+}
+
+void ClockSerialFile::Unlock() {
+    if (lockFd_ >= 0) ::close(lockFd_);
+    lockFd_ = -1;
 }
 
 } // namespace burnwise::ui

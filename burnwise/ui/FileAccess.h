@@ -1,5 +1,7 @@
 #pragma once
 
+#include "burnwise/device/DeviceEngine.h"
+
 #include <cstddef>
 #include <filesystem>
 #include <optional>
@@ -34,5 +36,38 @@ std::optional<std::string> ReadFileBounded(const std::filesystem::path& path, st
 // False with `error` set on failure (permission_denied for a read-only target).
 bool ReplaceFileAtomically(const std::filesystem::path& path, std::string_view bytes,
                            std::error_code& error);
+
+// The file that ReplaceFileAtomically(`path`) replaces: the end of its chain of symbolic
+// links, whether or not it exists yet, with its folder made absolute and free of links.
+// Everything that locks such a file names the lock after this path, so two names of one
+// file take one lock. Nothing with `error` set when a link cannot be read or loops.
+std::optional<std::filesystem::path> ResolveFinalTarget(const std::filesystem::path& path,
+                                                        std::string& error);
+
+// The folder of this user's state on this machine: $XDG_STATE_HOME/burnwise, else
+// $HOME/.local/state/burnwise. Nothing when neither variable names a folder.
+std::optional<std::filesystem::path> BurnwiseStateFolder();
+
+// The record of the last clock serial number, as a file "clock-serial" in a folder (the
+// state folder): one line "YYYY-MM-DDTHH:MM:SSZ", replaced atomically, under an exclusive
+// lock on "clock-serial.lock" beside the file it finally writes.
+class ClockSerialFile final : public device::ClockSerialRecord {
+public:
+    explicit ClockSerialFile(std::filesystem::path folder) : folder_(std::move(folder)) {}
+    ~ClockSerialFile() override { Unlock(); }
+    ClockSerialFile(const ClockSerialFile&) = delete;
+    ClockSerialFile& operator=(const ClockSerialFile&) = delete;
+
+    bool Lock(std::optional<codec::UtcTime>& last, std::string& error) override;
+    bool Store(const codec::UtcTime& issued, std::string& error) override;
+    void Unlock() override;
+
+    std::filesystem::path File() const { return folder_ / "clock-serial"; }
+
+private:
+    std::filesystem::path folder_;
+    std::filesystem::path target_;
+    int lockFd_ = -1;
+};
 
 } // namespace burnwise::ui

@@ -562,13 +562,14 @@ void TMainForm::BWOpenExecute() {
     options.DefaultExtension = TemplateExtension;
     options.InitialFolder = paths_.TemplatesFolder;
     options.FileMustExist = true;
-    if (const auto chosen = host_.RunOpenDialog(options)) {
-        // A file that cannot be read ends the action with its box, the window unchanged.
-        if (!ReadTemplate(*chosen)) return;
-        fileName_ = *chosen;
-        RememberSavedTemplate();
-        host_.ProcessPendingEvents();
-    }
+    const auto chosen = host_.RunOpenDialog(options);
+    // A cancelled Open changes nothing.
+    if (!chosen) return;
+    // A file that cannot be read ends the action with its box, the window unchanged.
+    if (!ReadTemplate(*chosen)) return;
+    fileName_ = *chosen;
+    RememberSavedTemplate();
+    host_.ProcessPendingEvents();
     SetTemplateGroupsEnabled(false);
     SetActionEnabled(BWEdit, true);
     SetActionEnabled(BWProgram, true);

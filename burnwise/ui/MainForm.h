@@ -166,6 +166,10 @@ public:
     void DisableAllFields();
     void ApplyDeviceTypeRules();
     bool ValidateTemplate();
+    // Run by Program before any device is opened: the Save checks, a chosen model, and a
+    // VID and PID of exactly four hexadecimal digits with a VID other than 0000. On false
+    // the reasons are lines in the message list and one error box has been shown.
+    bool ValidateForProgram();
     bool CheckStringTotal() override;
 
     // ---- Template file ---------------------------------------------------------------
@@ -256,6 +260,8 @@ private:
     std::vector<Action*> actions_;
     std::vector<TemplateRow> rows_;
     codec::SystemUtcClock systemClock_;
+    // The machine's record of clock serial numbers, for the system clock only.
+    std::unique_ptr<device::ClockSerialRecord> clockRecord_;
     std::unique_ptr<device::DeviceEngine> engine_;
     // The window's side of a run and of closing.
     void RememberSavedTemplate();

@@ -1,3 +1,4 @@
+#include "burnwise/ui/FileAccess.h"
 #include "burnwise/ui/MainForm.h"
 
 namespace burnwise::ui {
@@ -8,6 +9,12 @@ namespace burnwise::ui {
 
 void TMainForm::AttachDriver(device::PipexDriver& driver) {
     AttachDriver(driver, systemClock_);
+    // Serial numbers from the real clock are kept in the user's state folder, so that no
+    // later run on this machine, in this process or another, repeats one.
+    if (const std::optional<std::filesystem::path> folder = BurnwiseStateFolder()) {
+        clockRecord_ = std::make_unique<ClockSerialFile>(*folder);
+        engine_->ClockRecord = clockRecord_.get();
+    }
 }
 
 void TMainForm::AttachDriver(device::PipexDriver& driver, const codec::UtcClock& clock) {
@@ -37,6 +44,10 @@ void TMainForm::BWProgramExecute() {
     host_.ProcessPendingEvents();
     // Refreshes the family selectors the run relies on from the chosen model.
     ApplyDeviceTypeRules();
+    if (!ValidateForProgram()) {
+        engine_->LastEnd = device::RunEnd::Stopped;
+        return;
+    }
     engine_->ProgramRun(*this);
 }
 

@@ -1,6 +1,9 @@
 #include "burnwise/codec/ChipModels.h"
 #include "burnwise/ui/MainForm.h"
 
+#include <algorithm>
+#include <cctype>
+
 namespace burnwise::ui {
 
 using codec::ChipType;
@@ -187,6 +190,30 @@ bool TMainForm::ValidateTemplate() {
     if (Edit9.Text.empty()) fail("ERROR : You must fill in current used from USB (0-500mA)");
     if (CB1.ItemIndex == static_cast<int>(ChipType::None))
         fail("ERROR : You must select a valid device type");
+    return valid;
+}
+
+bool TMainForm::ValidateForProgram() {
+    // An opened file has never been through the Save checks: a damaged or foreign file, or
+    // the defaults of a cancelled Open, would otherwise burn every chip with nonsense.
+    bool valid = ValidateTemplate();
+    const auto isFourHex = [](std::string_view text) {
+        return text.size() == 4 && std::all_of(text.begin(), text.end(), [](char c) {
+                   return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+               });
+    };
+    if (!isFourHex(Edit1.Text)) {
+        AppendLine("ERROR : The Vendor ID must be four hexadecimal digits");
+        valid = false;
+    } else if (Edit1.Text == "0000") {
+        AppendLine("ERROR : All zeros is an invalid VID");
+        valid = false;
+    }
+    if (!isFourHex(Edit2.Text)) {
+        AppendLine("ERROR : The Product ID must be four hexadecimal digits");
+        valid = false;
+    }
+    if (!valid) ShowError("The template cannot be programmed - nothing written to any device");
     return valid;
 }
 

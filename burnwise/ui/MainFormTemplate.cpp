@@ -3,6 +3,12 @@
 #include <cstdint>
 
 namespace burnwise::ui {
+namespace {
+
+constexpr std::string_view SideAOptoSection = "Dual Device Specific Options A";
+constexpr std::string_view SideAOptoKey = "Side A OPTO Isolate mode";
+
+} // namespace
 
 std::optional<int> ParseTemplateInteger(std::string_view text) {
     bool negative = false;
@@ -83,6 +89,12 @@ bool TMainForm::WriteTemplate(const std::filesystem::path& fileName) {
     }
     for (const TemplateValue& value : TemplateValues())
         file.Write(value.Section, value.Key, value.Value);
+    // Side A's "OPTO Isolate mode" key has always carried the Virtual COM Port button, and
+    // files and readers rely on that; side A's own OPTO Isolate choice gets a key of its
+    // own, so the hardware mode chosen is the one a reopened template programs.
+    // A file that never had OPTO Isolate chosen stays exactly as it always was.
+    if (RB6.Checked || file.Read(SideAOptoSection, SideAOptoKey))
+        file.Write(SideAOptoSection, SideAOptoKey, RB6.Checked ? "1" : "0");
     if (!ReplaceFileAtomically(fileName, file.Serialize(), error)) return refuse();
     return true;
 }
@@ -117,6 +129,9 @@ void TMainForm::ReadTemplate(const ProfileFile& file) {
         }
         if (row.Target == &CheckBox8) flags_.SerialNumberDisabled = CheckBox8.Checked;
     }
+    // Files written before side A's OPTO Isolate had its key open as they always did.
+    if (const std::optional<std::string> opto = file.Read(SideAOptoSection, SideAOptoKey))
+        if (ParseTemplateInteger(*opto).value_or(0) != 0) SetChecked(RB6, true);
     ApplyDeviceTypeRules();
 }
 

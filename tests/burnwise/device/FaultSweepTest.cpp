@@ -1,5 +1,7 @@
 #include "DeviceFixture.h"
 
+#include <set>
+
 namespace burnwise::device::testing {
 namespace {
 
@@ -65,6 +67,30 @@ void ExpectReported(std::string_view call, DeviceBench& p, std::string_view oper
     }
 }
 
+// How the run ended must agree with its outcomes: each device once, every failure with
+// the line or box that said so, and a writing operation never complete after a failed
+// call.
+void ExpectTold(std::string_view call, DeviceBench& p, std::string_view operation) {
+    const RunEnd end = p.Engine().LastEnd;
+    if (call == "VQ_ListDevices") {
+        EXPECT_EQ(end, RunEnd::NoDevices);
+        return;
+    }
+    std::set<std::int32_t> seen;
+    bool anyFailed = false;
+    for (const DeviceOutcome& o : p.Outcomes) {
+        EXPECT_TRUE(seen.insert(o.DriverIndex).second) << "device " << o.DriverIndex << " twice";
+        if (o.Passed) continue;
+        anyFailed = true;
+        EXPECT_FALSE(o.Reason.empty());
+        EXPECT_TRUE(Contains(p.Log, o.Reason) || Contains(p.Boxes(), o.Reason)) << o.Reason;
+    }
+    EXPECT_EQ(end == RunEnd::Completed, !anyFailed) << static_cast<int>(end);
+    if (operation == "program" || operation == "erase" || operation == "cycle") {
+        EXPECT_TRUE(anyFailed) << "a failed " << call << " must fail its device";
+    }
+}
+
 TEST(FaultSweep, EveryFailedCallOfEveryOperationIsSurvivedAndReported) {
     // Saving a template flushes it to disk; write it once and open it for every run.
     DeviceBench writer;
@@ -94,6 +120,7 @@ TEST(FaultSweep, EveryFailedCallOfEveryOperationIsSurvivedAndReported) {
             EXPECT_EQ(p.Bench.OpenHandles(), 0);
             EXPECT_FALSE(p.Engine().Unit.DeviceIsOpen);
             ExpectReported(calls[k], p, op.Name);
+            ExpectTold(calls[k], p, op.Name);
             // A device reported programmed holds its image.
             for (const DeviceOutcome& o : p.Outcomes) {
                 if (!o.Passed || o.Operation != DeviceOperation::Program) continue;

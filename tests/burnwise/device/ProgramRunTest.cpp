@@ -183,7 +183,7 @@ TEST(ProgramRun, AnOpenFailureShowsItsBoxesInOrderAndEndsTheRun) {
     EXPECT_EQ(p.Bench.OpenHandles(), 0);
 }
 
-TEST(ProgramRun, AReadBackFailureEndsTheRunAndKeepsEarlierDevices) {
+TEST(ProgramRun, ADeviceTheScanCannotReadWholeIsNeverWritten) {
     DeviceBench p;
     for (int i = 0; i < 3; ++i)
         p.Bench.AddDevice("KR2S");
@@ -193,10 +193,16 @@ TEST(ProgramRun, AReadBackFailureEndsTheRunAndKeepsEarlierDevices) {
     });
     p.Bench.AddFault(1, {FaultKind::Read, 5, VQ_EEPROM_READ_FAILED});
     p.Form.BWProgramExecute();
-    EXPECT_EQ(p.Boxes(), std::vector<std::string>{"error: Error reading device"});
+    EXPECT_EQ(p.Log.front(), "ERROR - Device 1 could not be examined: VQ_ReadEE - EEPROM read "
+                             "Failed ...");
     EXPECT_EQ(p.LinesStartingWith("Programmed Serial Number : "),
-              std::vector<std::string>{"Programmed Serial Number : RB000001"});
-    EXPECT_EQ(p.Bench.Words(2), std::vector<std::uint16_t>(64, 0xFFFF)) << "never reached";
+              (std::vector<std::string>{"Programmed Serial Number : RB000001",
+                                        "Programmed Serial Number : RB000002"}));
+    EXPECT_EQ(p.Bench.Words(1), std::vector<std::uint16_t>(64, 0xFFFF)) << "never written";
+    EXPECT_NE(p.Engine().LastEnd, RunEnd::Completed);
+    ASSERT_EQ(p.Outcomes.size(), 3u);
+    EXPECT_FALSE(p.Outcomes[0].Passed);
+    EXPECT_EQ(p.Outcomes[0].DriverIndex, 1);
     EXPECT_EQ(p.Bench.OpenHandles(), 0);
     EXPECT_FALSE(p.Engine().Unit.DeviceIsOpen);
 }
@@ -257,7 +263,9 @@ TEST(ProgramRun, StringsThatDoNotFitAreNeverWritten) {
     p.Form.SetText(p.Form.Edit11, std::string(20, 'P'));
     EXPECT_TRUE(p.Form.CheckStringTotal()) << "20 + 0 + 20 + 8 passes the length rule...";
     const auto before = p.Bench.Words(0);
-    p.Form.BWProgramExecute();
+    // The window's Program refuses a template without a prefix before anything is opened;
+    // the engine must never write such strings either.
+    p.Engine().ProgramRun(p.Form);
     // ...but the KR4 layout's strings then end at word 12 + 4 + 20 + 20 + 7 = 63, the
     // checksum word.
     EXPECT_EQ(p.Boxes(), std::vector<std::string>{
@@ -332,6 +340,60 @@ TEST(ProgramRun, PinListsWithNoEntryChosenProgramTheirDefaultSignalAfterReopenin
     for (int device = 0; device < 2; ++device) {
         EXPECT_EQ(p.Bench.Words(device)[10], DefaultPinWord) << "reopened, device " << device;
         EXPECT_EQ(p.Bench.Words(device)[11], DefaultC4Word);
+    }
+}
+
+} // namespace
+} // namespace burnwise::device::testing
+
+namespace burnwise::device::testing {
+namespace {
+
+TEST(ProgramRun, ATemplateThatFailsTheChecksIsRefusedBeforeAnyDeviceIsOpened) {
+    const struct {
+        const char* What;
+        const char* File; // the template file's whole text
+        std::vector<std::string> Lines;
+    } cases[] = {
+        {"empty file",
+         "",
+         {"ERROR : You must fill in the Serial Number Prefix field with 2 characters",
+          "ERROR : You must fill in Manufacturer Name",
+          "ERROR : You must fill in Product Description",
+          "ERROR : You must fill in current used from USB (0-500mA)",
+          "ERROR : You must select a valid device type",
+          "ERROR : The Vendor ID must be four hexadecimal digits",
+          "ERROR : The Product ID must be four hexadecimal digits"}},
+        {"VID of three digits and PID not hexadecimal",
+         "[Basic Details]\nDevice Type=3\nVID PID Type=2\nUSB VID=3C5\nUSB PID=71G0\n"
+         "[USB Power Options]\nBus Powered=1\nMax Bus Power=100\n"
+         "[USB Serial Number Control]\nPrefix=VQ\n"
+         "[USB String Descriptors]\nManufacturer=M\nProduct=P\n",
+         {"ERROR : The Vendor ID must be four hexadecimal digits",
+          "ERROR : The Product ID must be four hexadecimal digits"}},
+        {"VID of five zeros",
+         "[Basic Details]\nDevice Type=3\nVID PID Type=2\nUSB VID=00000\nUSB PID=0000\n"
+         "[USB Power Options]\nBus Powered=1\nMax Bus Power=100\n"
+         "[USB Serial Number Control]\nPrefix=VQ\n"
+         "[USB String Descriptors]\nManufacturer=M\nProduct=P\n",
+         {"ERROR : The Vendor ID must be four hexadecimal digits"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.What);
+        DeviceBench p;
+        p.Bench.AddDevice("KR2S");
+        const fs::path file = p.Folder.Path / "bad.ept";
+        ui::testing::WriteBytes(file, c.File);
+        p.Open(file);
+        p.Host.Calls.clear();
+        p.Trace.Calls.clear();
+        p.Form.BWProgramExecute();
+        EXPECT_EQ(p.Form.Memo1.Lines, c.Lines);
+        EXPECT_EQ(p.Boxes(), std::vector<std::string>{
+                                 "error: The template cannot be programmed - nothing written to "
+                                 "any device"});
+        EXPECT_TRUE(p.Trace.Calls.empty()) << ::testing::PrintToString(p.Trace.Calls);
+        EXPECT_NE(p.Engine().LastEnd, RunEnd::Completed);
     }
 }
 

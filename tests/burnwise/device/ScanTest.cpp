@@ -210,11 +210,14 @@ TEST(Scan, ProgramScanKeepsTheChosenFamilyWhileTheSurveyTakesTheDevices) {
     DeviceBench p;
     p.Bench.AddDevice("KR3D");
     p.Flags.OnlyBlankDevices = false;
-    // No family chosen: the decoder's type-code question sets the KR3 selector.
+    // No family chosen: the device's own type code decides its verdict, and the selectors
+    // are left as they were for the next device.
     Preprogram(p.Bench, 0, codec::ChipType::KR3D);
     p.State.Selectors.Clear();
     p.Engine().SurveyScan();
-    EXPECT_TRUE(p.State.Selectors.Kr3Selected);
+    EXPECT_EQ(p.State.Selectors, codec::FamilySelectors{});
+    EXPECT_EQ(p.Engine().Scan.ProgrammedCount, 1) << "channel B is not a device of its own";
+    EXPECT_EQ(p.Engine().Scan.BlankCount, 0);
 
     p.Template("KR1S");
     p.Engine().ProgramScan();

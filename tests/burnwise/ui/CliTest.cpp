@@ -82,6 +82,18 @@ TEST_F(Cli, ShowPrintsTheValuesThenLinesAndBoxes) {
     EXPECT_TRUE(missing.Out.empty());
 }
 
+TEST_F(Cli, ShowPrintsEveryValueAfterABoxAndThenFails) {
+    WriteBytes(File("abc.ept"), "[Basic Details]\r\nDevice Type=3\r\n[USB Power Options]\r\n"
+                                "Bus Powered=1\r\nMax Bus Power=abc\r\n");
+    const Result r = Run({"template", "show", File("abc.ept").string()});
+    EXPECT_EQ(r.Exit, 1);
+    EXPECT_EQ(r.Err, "error: 'abc' is not a valid integer value\n");
+    EXPECT_NE(r.Out.find("Basic Details/Device Type=3\n"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("USB Power Options/Max Bus Power=abc\n"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("KR4 Device Specific Options/In EndPoint Size=0\n"), std::string::npos)
+        << r.Out;
+}
+
 TEST_F(Cli, CheckReportsWhatASaveWouldRefuse) {
     WriteBytes(File("empty.ept"), "");
     const Result bad = Run({"template", "check", File("empty.ept").string()});

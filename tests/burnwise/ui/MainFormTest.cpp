@@ -140,12 +140,19 @@ TEST(MainForm, ModesFollowNewSaveEditAndOpen) {
     EXPECT_TRUE(f.TemplateFileName().empty());
 }
 
-TEST(MainForm, OpenEntersProgramModeEvenWhenCancelled) {
+TEST(MainForm, ACancelledOpenChangesNothing) {
     StartedForm p;
+    std::vector<bool> before;
+    for (const Action* action : p.Form.Actions())
+        before.push_back(action->Enabled);
     p.Host.OpenAnswer.reset();
     p.Form.BWOpenExecute();
-    EXPECT_EQ(p.Form.Caption, ProgramModeCaption);
-    ExpectActions(p.Form, {true, false, false, true, true}, "cancelled Open from Start");
+    EXPECT_EQ(p.Form.Caption, StartCaption);
+    std::vector<bool> after;
+    for (const Action* action : p.Form.Actions())
+        after.push_back(action->Enabled);
+    EXPECT_EQ(after, before);
+    EXPECT_FALSE(p.Form.BWProgram.Enabled);
     EXPECT_TRUE(p.Host.LastOpen.FileMustExist);
     EXPECT_EQ(p.Host.LastOpen.InitialFolder, p.Folder.Path / "Templates");
 

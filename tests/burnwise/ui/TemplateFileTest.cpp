@@ -211,7 +211,7 @@ TEST(TemplateFile, SerialNumberDisabledFollowsTheFileAndOnlyBlankTheBox) {
     EXPECT_FALSE(p.Flags.SerialNumberDisabled) << "New clears it";
 }
 
-TEST(TemplateFile, SideAOptoIsolateIsNotStored) {
+TEST(TemplateFile, SideAOptoIsolateSurvivesSaveAndOpen) {
     StartedForm p;
     p.NewWithModel("KR3D");
     ASSERT_TRUE(p.Form.UserClick("RB6"));
@@ -219,17 +219,40 @@ TEST(TemplateFile, SideAOptoIsolateIsNotStored) {
     const fs::path file = p.Folder.Path / "opto.ept";
     ASSERT_TRUE(p.SaveAs(file));
     const ProfileFile saved = ProfileFile::Parse(ReadBytes(file));
+    // The keys older files have keep their meaning; the choice has a key of its own.
     for (const char* key :
          {"RS 232 mode", "KRF FIFO mode", "KRF CPU FIFO mode", "OPTO Isolate mode"})
         EXPECT_EQ(saved.Read("Dual Device Specific Options A", key), "0") << key;
+    EXPECT_EQ(saved.Read("Dual Device Specific Options A", "Side A OPTO Isolate mode"), "1");
 
     StartedForm q; // RB3 is checked at start and RB6 is not
     q.Open(file);
-    EXPECT_FALSE(q.Form.RB3.Checked);
-    EXPECT_FALSE(q.Form.RB4.Checked);
-    EXPECT_FALSE(q.Form.RB5.Checked);
-    EXPECT_FALSE(q.Form.RB6.Checked) << "RB6 is left as it was";
-    EXPECT_TRUE(q.Form.RB8.Checked);
+    EXPECT_EQ(States(q.Form, {"RB3", "RB4", "RB5", "RB6", "RB7", "RB8"}),
+              "RB3=0 RB4=0 RB5=0 RB6=1 RB7=0 RB8=1");
+    // What is programmed is what was chosen.
+    q.Form.ApplyDeviceTypeRules();
+    q.Form.GatherSettings(0);
+    EXPECT_TRUE(q.State.Settings.SideAOptoIsolate);
+
+    // Choosing RS232 again and saving over the file clears the key.
+    q.Form.BWEditExecute();
+    ASSERT_TRUE(q.Form.UserClick("RB3"));
+    ASSERT_TRUE(q.SaveAs(file));
+    EXPECT_EQ(ProfileFile::Parse(ReadBytes(file))
+                  .Read("Dual Device Specific Options A", "Side A OPTO Isolate mode"),
+              "0");
+
+    // A file written before the key existed opens as it always did: RB6 as it was.
+    std::string old = ReadBytes(file);
+    old.erase(old.find("Side A OPTO Isolate mode=0"),
+              std::string("Side A OPTO Isolate mode=0").size());
+    for (const char* key : {"RS 232 mode=1", "OPTO Isolate mode=0"})
+        ASSERT_NE(old.find(key), std::string::npos);
+    old.replace(old.find("RS 232 mode=1"), 13, "RS 232 mode=0");
+    WriteBytes(file, old);
+    StartedForm r;
+    r.Open(file);
+    EXPECT_EQ(States(r.Form, {"RB3", "RB4", "RB5", "RB6"}), "RB3=0 RB4=0 RB5=0 RB6=0");
 }
 
 TEST(TemplateFile, SavingOverAFileKeepsWhatElseItHolds) {
