@@ -1,5 +1,7 @@
 #pragma once
 
+#include "burnwise/device/Reporter.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -41,6 +43,11 @@ public:
     virtual void ShowAboutBox() = 0;
     // Asks the window to close, as its close box does.
     virtual void CloseWindow() = 0;
+
+    // A device operation is done with one device (the window keeps a row for it).
+    virtual void DeviceFinished(const device::DeviceOutcome& outcome) { (void)outcome; }
+    // True when the user asked the running device operation to stop.
+    virtual bool StopRequested() { return false; }
 };
 
 } // namespace burnwise::ui

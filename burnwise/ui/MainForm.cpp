@@ -262,6 +262,7 @@ TMainForm::TMainForm(codec::CodecState& state, device::RunFlags& flags, FormHost
     // Creation: an empty message list, and the programming option as the box shows it.
     Memo1.Lines.clear();
     flags_.OnlyBlankDevices = CheckBox6.Checked;
+    RememberSavedTemplate();
 }
 
 // ---- Lookup and notification --------------------------------------------------------------
@@ -462,6 +463,15 @@ void TMainForm::ClearLines() {
 }
 
 void TMainForm::ShowError(std::string_view text) {
+    // The engine's boxes that end a run on a device say only what went wrong; with several
+    // devices attached the user needs to know which one: the device in hand, by the driver
+    // index the results table and the stop line show.
+    if (NameDeviceInBoxes && engine_ && devicePosition_ > 0 &&
+        (text == "Error reading device" || text == "Error opening device")) {
+        host_.ShowErrorBox(std::string(text) + " " +
+                           std::to_string(engine_->Unit.CurrentDeviceIndex));
+        return;
+    }
     host_.ShowErrorBox(text);
 }
 
@@ -470,7 +480,30 @@ void TMainForm::ShowInformation(std::string_view text) {
 }
 
 void TMainForm::DeviceProgress(int position, int count) {
+    devicePosition_ = count > 0 ? position : 0;
     if (DeviceProgressChanged) DeviceProgressChanged(position, count);
+}
+
+void TMainForm::DeviceFinished(const device::DeviceOutcome& outcome) {
+    host_.DeviceFinished(outcome);
+}
+
+bool TMainForm::StopRequested() {
+    return host_.StopRequested();
+}
+
+void TMainForm::RememberSavedTemplate() {
+    savedValues_ = TemplateValues();
+}
+
+bool TMainForm::HasUnsavedChanges() const {
+    const std::vector<TemplateValue> now = TemplateValues();
+    if (now.size() != savedValues_.size()) return true;
+    for (std::size_t i = 0; i < now.size(); ++i)
+        if (now[i].Section != savedValues_[i].Section || now[i].Key != savedValues_[i].Key ||
+            now[i].Value != savedValues_[i].Value)
+            return true;
+    return false;
 }
 
 // ---- Start-up and actions -----------------------------------------------------------------
@@ -480,6 +513,7 @@ void TMainForm::FormShow() {
     ChooseEntry(CB2, 0);
     ChooseEntry(CB3, 1);
     DisableAllFields();
+    RememberSavedTemplate();
     host_.ProcessPendingEvents();
 }
 
@@ -519,6 +553,7 @@ void TMainForm::BWNewExecute() {
     for (Action* action : {&BWSave, &BWSaveAs, &BWEdit, &BWProgram, &BWErase})
         SetActionEnabled(*action, false);
     SetCaption(EditModeCaption);
+    RememberSavedTemplate();
 }
 
 void TMainForm::BWOpenExecute() {
@@ -533,6 +568,7 @@ void TMainForm::BWOpenExecute() {
     // A file that cannot be read ends the action with its box, the window unchanged.
     if (!ReadTemplate(*chosen)) return;
     fileName_ = *chosen;
+    RememberSavedTemplate();
     host_.ProcessPendingEvents();
     SetTemplateGroupsEnabled(false);
     SetActionEnabled(BWEdit, true);
@@ -552,6 +588,7 @@ void TMainForm::EnterProgramMode() {
     SetCaption(ProgramModeCaption);
     SetTemplateGroupsEnabled(false);
     ClearLines();
+    RememberSavedTemplate();
 }
 
 void TMainForm::BWSaveExecute() {

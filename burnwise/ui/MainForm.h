@@ -227,6 +227,19 @@ public:
     void ShowInformation(std::string_view text) override;
     void DeviceProgress(int position, int count) override;
 
+    // ---- The window's side of a run and of closing ------------------------------------
+
+    // Outcomes and the stop request go to the host. A box that ends a run on a device
+    // names the device.
+    void DeviceFinished(const device::DeviceOutcome& outcome) override;
+    bool StopRequested() override;
+    // True when the template shown differs from the one last started with New, opened or
+    // saved (or the start state).
+    bool HasUnsavedChanges() const;
+    // The window names the device in hand in the engine's bare boxes ("Error reading
+    // device 3"); the command line keeps the engine's own texts.
+    bool NameDeviceInBoxes = false;
+
 private:
     void Notify(std::string_view name);
     void CommonChange(bool saveAsOn, bool eraseOff, bool editCaption);
@@ -250,6 +263,10 @@ private:
     // The machine's record of clock serial numbers, for the system clock only.
     std::unique_ptr<device::ClockSerialRecord> clockRecord_;
     std::unique_ptr<device::DeviceEngine> engine_;
+    // The window's side of a run and of closing.
+    void RememberSavedTemplate();
+    std::vector<TemplateValue> savedValues_;
+    int devicePosition_ = 0; // 1-based device in hand of a running operation; 0 between
 };
 
 // The text of an index or flag value of a template file, read as the templates always

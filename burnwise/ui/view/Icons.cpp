@@ -24,6 +24,7 @@ constexpr IconRow IconRows[] = {
     {"BWHelp", "help-browser", ":/burnwise/icons/help.svg"},
     {"BWAbout", "help-about", ":/burnwise/icons/about.svg"},
     {"ToolButton11", nullptr, ":/burnwise/icons/erase.svg"},
+    {"BWStop", "process-stop", ":/burnwise/icons/stop.svg"},
 };
 
 } // namespace

@@ -1,12 +1,16 @@
 #include "burnwise/ui/view/MainWindow.h"
 
+#include "burnwise/ui/view/HelpWindow.h"
 #include "burnwise/ui/view/Icons.h"
+#include "burnwise/ui/view/ResultsWindow.h"
 #include "burnwise/ui/view/Texts.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDateTime>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -16,6 +20,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QRadioButton>
+#include <QRegularExpressionValidator>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSignalBlocker>
@@ -26,6 +31,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <exception>
 
 namespace burnwise::view {
@@ -176,6 +182,65 @@ QAction* WindowShortcut(const QKeyEvent& key,
     return nullptr;
 }
 
+// The commands that work on the attached devices, and what each does with one device as
+// the status bar says it.
+struct DeviceCommand {
+    std::string_view Action;
+    const char* Verb;
+};
+constexpr DeviceCommand DeviceCommands[] = {
+    {"BWScan", "Scanning"}, {"BWErase", "Erasing"},       {"BWProgram", "Programming"},
+    {"Read1", "Reading"},   {"ReadandParse1", "Reading"}, {"ToolButton11", "Cycling"},
+};
+
+const DeviceCommand* DeviceCommandOf(std::string_view action) {
+    for (const DeviceCommand& command : DeviceCommands)
+        if (command.Action == action) return &command;
+    return nullptr;
+}
+
+bool IsUserInput(QEvent::Type type) {
+    switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ContextMenu:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TabletPress:
+    case QEvent::TabletRelease:
+    case QEvent::Drop:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The keys a text field keeps for its own editing, whatever the window's shortcuts say.
+bool IsEditingKey(const QKeyEvent& key) {
+    if ((key.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier |
+                            Qt::ShiftModifier)) != Qt::ControlModifier)
+        return false;
+    switch (key.key()) {
+    case Qt::Key_X:
+    case Qt::Key_C:
+    case Qt::Key_V:
+    case Qt::Key_A:
+    case Qt::Key_Z:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool IsLatin1(const QString& text) {
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() <= 0xFF; });
+}
+
 } // namespace
 
 MainWindow::MainWindow(ui::TMainForm& form, WindowHost& host,
@@ -194,6 +259,7 @@ MainWindow::MainWindow(ui::TMainForm& form, WindowHost& host,
     panel->setObjectName("Panel");
     panel->setFixedSize(ClientWidth, ClientHeight - ToolBarHeight);
     setCentralWidget(panel);
+    panel_ = panel;
 
     BuildControls(panel);
     BuildActions();
@@ -204,6 +270,25 @@ MainWindow::MainWindow(ui::TMainForm& form, WindowHost& host,
         ShowDeviceProgress(position, count);
     };
     host_.Attach(this, nullptr);
+    form_.NameDeviceInBoxes = true;
+    host_.OnDeviceFinished = [this](const device::DeviceOutcome& outcome) { AddResult(outcome); };
+    host_.OnStopRequested = [this] {
+        // A click on Stop made since the last line still counts for this device.
+        if (busy_) host_.ProcessPendingEvents();
+        return stopRequested_;
+    };
+    // A window of its own, not a child window: the main window's Ctrl shortcuts stay out
+    // of it (Ctrl+C there copies rows and never starts a scan).
+    results_ = new ResultsWindow;
+    results_->AskFileName = [this] {
+        ui::FileDialogOptions options;
+        options.Filter = "CSV Files|*.csv";
+        options.DefaultExtension = "csv";
+        options.PromptOverwrite = true;
+        options.FileName = "results.csv";
+        return host_.RunSaveDialog(options);
+    };
+    results_->ReportError = [this](const QString& text) { host_.ShowErrorBox(ToLatin1(text)); };
     SyncAll();
 
     setFixedSize(ClientWidth,
@@ -211,8 +296,12 @@ MainWindow::MainWindow(ui::TMainForm& form, WindowHost& host,
 }
 
 MainWindow::~MainWindow() {
+    if (busy_) LeaveBusy();
     form_.StateChanged = nullptr;
     form_.DeviceProgressChanged = nullptr;
+    host_.OnDeviceFinished = nullptr;
+    host_.OnStopRequested = nullptr;
+    delete results_;
 }
 
 void MainWindow::BuildControls(QWidget* panel) {
@@ -240,9 +329,19 @@ void MainWindow::BuildControls(QWidget* panel) {
             widget = label;
             break;
         }
-        case ui::ControlKind::Text:
-            widget = new QLineEdit(parent);
+        case ui::ControlKind::Text: {
+            auto* edit = new QLineEdit(parent);
+            // Keys that could never make a valid value are not taken at all (no box to
+            // swallow the keys that follow).
+            if (control->Name == "Edit9")
+                edit->setValidator(new QRegularExpressionValidator(
+                    QRegularExpression(QStringLiteral("[0-9]{0,9}")), edit));
+            else if (control->Name == "Edit1" || control->Name == "Edit2")
+                edit->setValidator(new QRegularExpressionValidator(
+                    QRegularExpression(QStringLiteral("[0-9A-Fa-f]{0,4}")), edit));
+            widget = edit;
             break;
+        }
         case ui::ControlKind::Check:
             widget = new QCheckBox(parent);
             break;
@@ -286,7 +385,12 @@ void MainWindow::ConnectInput(const ui::Control& control, QWidget* widget) {
     case ui::ControlKind::Text:
         connect(static_cast<QLineEdit*>(widget), &QLineEdit::textEdited, this,
                 [this, name](const QString& text) {
-                    Guarded([&] { form_.UserTypeText(name, ToLatin1(text)); });
+                    if (!IsLatin1(text)) {
+                        host_.ShowErrorBox("The device's strings hold only Latin-1 "
+                                           "characters - the text was not changed");
+                    } else {
+                        Guarded([&] { form_.UserTypeText(name, ToLatin1(text)); });
+                    }
                     // Refused input, or a rule that put another text back: show the form's.
                     if (const ui::Control* c = form_.FindControl(name)) SyncControl(*c);
                 });
@@ -333,8 +437,7 @@ void MainWindow::BuildActions() {
         qa->setIcon(ActionIcon(action->Name));
         qa->setIconVisibleInMenu(true);
         const std::string name = action->Name;
-        connect(qa, &QAction::triggered, this,
-                [this, name] { Guarded([&] { form_.UserExecute(name); }); });
+        connect(qa, &QAction::triggered, this, [this, name] { RunAction(name); });
         actions_.emplace(name, qa);
         addAction(qa); // the shortcuts work wherever the focus is in the window
     }
@@ -350,6 +453,15 @@ void MainWindow::BuildActions() {
     QMenu* tools = menuBar()->addMenu(QStringLiteral("Tools"));
     tools->addAction(actions_.at("Read1"));
     tools->addAction(actions_.at("ReadandParse1"));
+    // The session's results, also after their window was closed.
+    tools->addSeparator();
+    QAction* showResults = tools->addAction(QStringLiteral("Results Table"));
+    showResults->setObjectName("ShowResults");
+    connect(showResults, &QAction::triggered, this, [this] {
+        ShowResultsWindow();
+        results_->raise();
+        results_->activateWindow();
+    });
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->addAction(actions_.at("BWHelp"));
     help->addSeparator();
@@ -380,10 +492,26 @@ void MainWindow::BuildActions() {
     toolBar_->addAction(actions_.at("BWHelp"));
     toolBar_->addSeparator();
     toolBar_->addAction(actions_.at("ToolButton11"));
+    toolBar_->addSeparator();
+    // Stop: the one command that works while a device operation runs.
+    stopAction_ = new QAction(QStringLiteral("&Stop"), this);
+    stopAction_->setObjectName("BWStop");
+    stopAction_->setShortcut(QKeySequence(Qt::Key_Escape));
+    stopAction_->setShortcutContext(Qt::WindowShortcut);
+    stopAction_->setToolTip(QStringLiteral("Stop after the device in hand"));
+    stopAction_->setIcon(ActionIcon("BWStop"));
+    stopAction_->setEnabled(false);
+    connect(stopAction_, &QAction::triggered, this, [this] { RequestStop(); });
+    addAction(stopAction_);
+    toolBar_->addAction(stopAction_);
     for (QAction* action : toolBar_->actions()) {
         if (auto* button = qobject_cast<QToolButton*>(toolBar_->widgetForAction(action))) {
             button->setFixedSize(30, 25);
             if (action->objectName() == "ToolButton11") button->setObjectName("ToolButton11");
+            if (action == stopAction_) {
+                button->setObjectName("StopButton");
+                stopButton_ = button;
+            }
         }
     }
 
@@ -448,6 +576,110 @@ void MainWindow::Guarded(const std::function<void()>& work) {
         host_.ShowExceptionBox("The command ended with an unexpected error.");
     }
     --running_;
+}
+
+void MainWindow::RunAction(const std::string& name) {
+    const DeviceCommand* command = DeviceCommandOf(name);
+    if (command == nullptr || busy_) {
+        Guarded([&] { form_.UserExecute(name); });
+        return;
+    }
+    Guarded([&] {
+        // Busy mode ends however the command ends: done, stopped, a box, an error.
+        struct Busy {
+            MainWindow& Window;
+            ~Busy() { Window.LeaveBusy(); }
+        } busy{*this};
+        EnterBusy(command->Verb);
+        form_.UserExecute(name);
+    });
+}
+
+void MainWindow::EnterBusy(const std::string& verb) {
+    busy_ = true;
+    stopRequested_ = false;
+    phaseVerb_ = QString::fromStdString(verb);
+    phase_ = 0;
+    lastPosition_ = 0;
+    QWidget* focus = QApplication::focusWidget();
+    focusBeforeBusy_ = focus != nullptr && focus->window() == this ? focus : nullptr;
+    host_.SetBusy(true);
+    // Every field and command visibly off; each keeps its own state for afterwards.
+    panel_->setEnabled(false);
+    menuBar()->setEnabled(false);
+    for (const auto& [name, action] : actions_)
+        action->setEnabled(false);
+    stopAction_->setEnabled(true);
+    results_->SetBusy(true);
+    ShowResultsWindow();
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    // Input is taken as it comes and thrown away, for the whole application while busy.
+    qApp->installEventFilter(this);
+    if (isVisible()) repaint();
+}
+
+void MainWindow::LeaveBusy() {
+    if (!busy_) return;
+    // Input still queued from the run is taken now, while it is still thrown away.
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    qApp->removeEventFilter(this);
+    busy_ = false;
+    stopRequested_ = false; // a request ends with its run
+    host_.SetBusy(false);
+    QApplication::restoreOverrideCursor();
+    stopAction_->setEnabled(false);
+    results_->SetBusy(false);
+    menuBar()->setEnabled(true);
+    panel_->setEnabled(true);
+    for (const ui::Action* action : form_.Actions())
+        SyncAction(*action);
+    if (focusBeforeBusy_ && focusBeforeBusy_->isEnabled()) focusBeforeBusy_->setFocus();
+    ShowDeviceProgress(0, 0);
+}
+
+void MainWindow::RequestStop() {
+    if (!busy_) return;
+    stopRequested_ = true;
+    stopAction_->setEnabled(false); // taken: the run stops after the device in hand
+}
+
+bool MainWindow::DiscardsInput(QObject* watched, QEvent* event) {
+    if (!IsUserInput(event->type()) || !watched->isWidgetType()) return false;
+    auto* widget = static_cast<QWidget*>(watched);
+    // A box or dialog the run raised takes its input as usual.
+    if (widget->window() != this && widget->window() != results_) return false;
+    if (widget == stopButton_) return false;
+    if (event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape)
+        RequestStop();
+    return true;
+}
+
+void MainWindow::ShowResultsWindow() {
+    if (results_->isVisible()) return;
+    // Beside the window where the screen has room, else below it, else at the screen's
+    // right edge.
+    const QRect frame = frameGeometry();
+    QRect screen(0, 0, 1024, 768);
+    if (const QScreen* s = QGuiApplication::primaryScreen()) screen = s->availableGeometry();
+    QPoint place(frame.right() + 8, frame.top());
+    if (place.x() + results_->width() > screen.right()) {
+        place = QPoint(frame.left(), frame.bottom() + 8);
+        if (place.y() + results_->height() > screen.bottom())
+            place =
+                QPoint(screen.right() - results_->width(), screen.bottom() - results_->height());
+    }
+    results_->move(place);
+    // The main window keeps the keyboard (its shortcuts need it active).
+    const bool active = isActiveWindow();
+    results_->show();
+    if (active) activateWindow();
+}
+
+void MainWindow::AddResult(const device::DeviceOutcome& outcome) {
+    results_->AddOutcome(
+        outcome, QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    if (!results_->isVisible() && shown_) ShowResultsWindow();
 }
 
 // ---- Form to widgets ----------------------------------------------------------------------
@@ -546,7 +778,7 @@ void MainWindow::SyncMessages() {
 void MainWindow::SyncAction(const ui::Action& action) {
     QAction* qa = ActionOf(action.Name);
     if (qa == nullptr) return;
-    qa->setEnabled(action.Enabled);
+    qa->setEnabled(action.Enabled && !busy_);
     if (running_ > 0 && isVisible()) toolBar_->repaint();
 }
 
@@ -564,7 +796,15 @@ void MainWindow::ShowDeviceProgress(int position, int count) {
         progressBar_->hide();
         return;
     }
-    progressLabel_->setText(QStringLiteral("Device %1 of %2").arg(position).arg(count));
+    QString text = QStringLiteral("Device %1 of %2");
+    if (busy_) {
+        // Every operation first surveys the devices, then takes them one by one: the count
+        // starting over is the second phase.
+        if (position <= lastPosition_) phase_ = 1;
+        lastPosition_ = position;
+        text = (phase_ == 0 ? QStringLiteral("Scanning") : phaseVerb_) + " device %1 of %2";
+    }
+    progressLabel_->setText(text.arg(position).arg(count));
     progressBar_->setRange(0, count);
     progressBar_->setValue(position);
     progressLabel_->show();
@@ -575,6 +815,11 @@ void MainWindow::ShowDeviceProgress(int position, int count) {
 // ---- Window events ------------------------------------------------------------------------
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (busy_ && DiscardsInput(watched, event)) return true;
+    // In a text field the editing keys edit the text (cut, copy, paste, select all, undo).
+    if (event->type() == QEvent::KeyPress && qobject_cast<QLineEdit*>(watched) != nullptr &&
+        IsEditingKey(*static_cast<QKeyEvent*>(event)))
+        return QMainWindow::eventFilter(watched, event);
     // A text field claims Ctrl+C, Ctrl+V, Ctrl+X, Ctrl+A and others for itself, so the
     // window's shortcut does not fire and the key reaches the field: run the action here.
     if (event->type() == QEvent::KeyPress) {
@@ -587,8 +832,37 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    // A run ends by itself or by Stop, never by closing the window under it.
+    if (busy_) {
+        event->ignore();
+        return;
+    }
+    if (form_.HasUnsavedChanges()) {
+        switch (host_.AskSaveChanges()) {
+        case CloseAnswer::Cancel:
+            event->ignore();
+            return;
+        case CloseAnswer::Save:
+            Guarded([&] {
+                if (form_.TemplateFileName().empty())
+                    form_.BWSaveAsExecute();
+                else
+                    form_.BWSaveExecute();
+            });
+            // Refused by the checks, cancelled or not written: the window stays.
+            if (form_.HasUnsavedChanges()) {
+                event->ignore();
+                return;
+            }
+            break;
+        case CloseAnswer::Discard:
+            break;
+        }
+    }
     // Whatever closes the window: a device left open is closed first.
     Guarded([&] { form_.FormClose(); });
+    results_->close();
+    if (QWidget* help = host_.OwnHelpWindow()) help->close();
     event->accept();
 }
 

@@ -4,6 +4,7 @@
 #include "burnwise/ui/view/WindowHost.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <functional>
 #include <optional>
 #include <string>
@@ -15,8 +16,11 @@ class QLabel;
 class QPlainTextEdit;
 class QProgressBar;
 class QToolBar;
+class QToolButton;
 
 namespace burnwise::view {
+
+class ResultsWindow;
 
 // Burnwise's main window: one widget per control of the form, named after it, and the
 // menus and toolbar over the form's actions. User input goes to the form through
@@ -43,6 +47,13 @@ public:
     QWidget* ControlWidget(std::string_view name) const;
     QAction* ActionOf(std::string_view name) const;
 
+    // While a device operation runs the window is busy: every action and field disabled,
+    // the busy cursor, input thrown away; only Stop (its button and Esc) works.
+    bool IsBusy() const { return busy_; }
+    QAction* StopAction() const { return stopAction_; }
+    // The session's results, one row per device per operation.
+    ResultsWindow* Results() const { return results_; }
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -62,6 +73,14 @@ private:
 
     // Runs a piece of user input; an error raised inside it ends it in one error box.
     void Guarded(const std::function<void()>& work);
+    // Runs an action as the user's command: a device operation in busy mode.
+    void RunAction(const std::string& name);
+    void EnterBusy(const std::string& operation);
+    void LeaveBusy();
+    bool DiscardsInput(QObject* watched, QEvent* event);
+    void RequestStop();
+    void AddResult(const device::DeviceOutcome& outcome);
+    void ShowResultsWindow();
 
     ui::TMainForm& form_;
     WindowHost& host_;
@@ -75,6 +94,16 @@ private:
     QProgressBar* progressBar_ = nullptr;
     int running_ = 0; // depth of user input being handled
     bool shown_ = false;
+    QWidget* panel_ = nullptr;
+    QAction* stopAction_ = nullptr;
+    QToolButton* stopButton_ = nullptr;
+    ResultsWindow* results_ = nullptr;
+    bool busy_ = false;
+    bool stopRequested_ = false;
+    QString phaseVerb_;    // "Programming": what the operation does with each device
+    int phase_ = 0;        // 0 while the operation's scan runs, then 1
+    int lastPosition_ = 0; // the device position last shown
+    QPointer<QWidget> focusBeforeBusy_;
 };
 
 } // namespace burnwise::view

@@ -11,10 +11,13 @@
 #include "burnwise/ui/view/AboutBox.h"
 #include "burnwise/ui/view/MainWindow.h"
 #include "burnwise/ui/view/Program.h"
+#include "burnwise/ui/view/ResultsWindow.h"
 #include "burnwise/ui/view/WindowHost.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QPainter>
 #include <QPixmap>
 #include <QThread>
 #include <cstdio>
@@ -113,11 +116,45 @@ int main(int argc, char** argv) {
     form.UserExecute("BWSaveAs");
     ok = Save(window, folder, "program-mode") && ok;
 
-    // A scan and a finished programming run on the bench the driver library offers.
-    form.UserExecute("BWScan");
+    // A scan and a finished programming run on the bench the driver library offers, run
+    // as the user's commands (busy mode, the results table).
+    window.ActionOf("BWScan")->trigger();
     ok = Save(window, folder, "scan") && ok;
-    form.UserExecute("BWProgram");
+    // The window busy while the run goes on: grabbed as the last device is programmed.
+    {
+        auto previous = form.DeviceProgressChanged;
+        bool grabbed = false;
+        form.DeviceProgressChanged = [&](int position, int count) {
+            previous(position, count);
+            if (!grabbed && window.IsBusy() && position == count && count > 0 &&
+                form.Memo1.Lines.empty()) {
+                grabbed = true;
+                ok = Save(window, folder, "busy") && ok;
+            }
+        };
+        window.ActionOf("BWProgram")->trigger();
+        form.DeviceProgressChanged = previous;
+    }
     ok = Save(window, folder, "finished-run") && ok;
+    // The same run with the results table below the window.
+    {
+        burnwise::view::ResultsWindow& results = *window.Results();
+        results.resize(window.width(), 200);
+        results.show();
+        Settle();
+        const QPixmap top = window.grab();
+        const QPixmap bottom = results.grab();
+        QPixmap both(std::max(top.width(), bottom.width()), top.height() + 6 + bottom.height());
+        both.fill(Qt::white);
+        QPainter painter(&both);
+        painter.drawPixmap(0, 0, top);
+        painter.drawPixmap(0, top.height() + 6, bottom);
+        painter.end();
+        const QString file = folder + "/results.png";
+        const bool saved = both.save(file);
+        std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(file));
+        ok = saved && ok;
+    }
     form.UserExecute("Read1");
     ok = Save(window, folder, "read") && ok;
 

@@ -1,11 +1,13 @@
 #include "burnwise/ui/view/WindowHost.h"
 
+#include "burnwise/ui/view/HelpWindow.h"
 #include "burnwise/ui/view/Texts.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QUrl>
 #include <QWidget>
@@ -13,6 +15,9 @@
 namespace burnwise::view {
 
 namespace fs = std::filesystem;
+
+WindowHost::WindowHost() = default;
+WindowHost::~WindowHost() = default;
 
 void WindowHost::Attach(QWidget* window, QWidget* about) {
     window_ = window;
@@ -50,6 +55,23 @@ std::optional<fs::path> RunDialog(QWidget* parent, const ui::FileDialogOptions& 
     return chosen;
 }
 
+// A box raised during a device operation shows the ordinary pointer while it waits for
+// its OK; the busy one comes back with the run.
+class BoxCursor {
+public:
+    explicit BoxCursor(bool busy) : busy_(busy) {
+        if (busy_) QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
+    }
+    ~BoxCursor() {
+        if (busy_) QGuiApplication::restoreOverrideCursor();
+    }
+    BoxCursor(const BoxCursor&) = delete;
+    BoxCursor& operator=(const BoxCursor&) = delete;
+
+private:
+    bool busy_;
+};
+
 } // namespace
 
 std::optional<fs::path> WindowHost::RunOpenDialog(const ui::FileDialogOptions& options) {
@@ -61,10 +83,12 @@ std::optional<fs::path> WindowHost::RunSaveDialog(const ui::FileDialogOptions& o
 }
 
 void WindowHost::ShowErrorBox(std::string_view text) {
+    const BoxCursor cursor(busy_);
     QMessageBox::critical(window_, QStringLiteral("Error"), FromLatin1(text), QMessageBox::Ok);
 }
 
 void WindowHost::ShowInformationBox(std::string_view text) {
+    const BoxCursor cursor(busy_);
     QMessageBox::information(window_, FromLatin1(ApplicationTitle), FromLatin1(text),
                              QMessageBox::Ok);
 }
@@ -74,8 +98,29 @@ void WindowHost::ShowExceptionBox(std::string_view text) {
 }
 
 void WindowHost::ProcessPendingEvents() {
-    // Repaints and queued work only: a click made meanwhile waits for the action to end.
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    // During a device operation the window discards what is typed or clicked, so input is
+    // taken now and thrown away rather than kept for after the run. Outside one (the short
+    // waits of New and Open) a click made meanwhile waits for the action to end.
+    QCoreApplication::processEvents(busy_ ? QEventLoop::AllEvents
+                                          : QEventLoop::ExcludeUserInputEvents);
+}
+
+void WindowHost::DeviceFinished(const device::DeviceOutcome& outcome) {
+    if (OnDeviceFinished) OnDeviceFinished(outcome);
+}
+
+bool WindowHost::StopRequested() {
+    return OnStopRequested && OnStopRequested();
+}
+
+CloseAnswer WindowHost::AskSaveChanges() {
+    const auto answer = QMessageBox::question(
+        window_, FromLatin1(ApplicationTitle),
+        QStringLiteral("The template has unsaved changes. Save them before closing?"),
+        QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
+    if (answer == QMessageBox::Save) return CloseAnswer::Save;
+    if (answer == QMessageBox::Discard) return CloseAnswer::Discard;
+    return CloseAnswer::Cancel;
 }
 
 fs::path WindowHost::HelpFileToOpen(const fs::path& file) {
@@ -94,7 +139,14 @@ void WindowHost::OpenHelpFile(const fs::path& file) {
     std::error_code ignored;
     // A missing help file is not reported.
     if (chosen.empty() || !fs::is_regular_file(chosen, ignored)) return;
-    OpenWithDesktop(chosen);
+    if (OpenWithDesktop(chosen)) return;
+    // No browser: the guide itself in a window of our own.
+    if (fs::is_regular_file(file, ignored)) ShowOwnHelp(file);
+}
+
+void WindowHost::ShowOwnHelp(const fs::path& file) {
+    if (!helpWindow_) helpWindow_ = std::make_unique<HelpWindow>();
+    helpWindow_->ShowFile(file);
 }
 
 void WindowHost::ShowAboutBox() {

@@ -3,10 +3,17 @@
 #include "burnwise/ui/FormHost.h"
 
 #include <QString>
+#include <functional>
+#include <memory>
 
 class QWidget;
 
 namespace burnwise::view {
+
+class HelpWindow;
+
+// The answer to the question asked before a window with unsaved changes closes.
+enum class CloseAnswer { Save, Discard, Cancel };
 
 // The form's window services on the desktop: file dialogs, modal boxes, the help viewer
 // and the About box. The boxes and dialogs are virtual so the view tests can answer them
@@ -27,6 +34,25 @@ public:
     void OpenHelpFile(const std::filesystem::path& file) override;
     void ShowAboutBox() override;
     void CloseWindow() override;
+    void DeviceFinished(const device::DeviceOutcome& outcome) override;
+    bool StopRequested() override;
+
+    WindowHost();
+    ~WindowHost() override;
+
+    // Where the window takes the outcomes and answers the stop request.
+    std::function<void(const device::DeviceOutcome&)> OnDeviceFinished;
+    std::function<bool()> OnStopRequested;
+
+    // While a device operation runs, pending events are processed in full: the window
+    // itself throws away the input meant for it, and only Stop gets through.
+    void SetBusy(bool busy) { busy_ = busy; }
+
+    // Asked when the window closes with unsaved changes.
+    virtual CloseAnswer AskSaveChanges();
+
+    // The program's own help window, once it has been needed.
+    HelpWindow* OwnHelpWindow() const { return helpWindow_.get(); }
 
     // The box for an error raised inside a handler: the handler has ended, the window
     // goes on.
@@ -39,9 +65,13 @@ public:
 protected:
     // Opens `file` with the desktop's handler; false when nothing could be started.
     virtual bool OpenWithDesktop(const std::filesystem::path& file);
+    // Shows the HTML guide in the program's own help window.
+    virtual void ShowOwnHelp(const std::filesystem::path& file);
 
     QWidget* window_ = nullptr;
     QWidget* about_ = nullptr;
+    bool busy_ = false;
+    std::unique_ptr<HelpWindow> helpWindow_;
 };
 
 // "EEPROM Program Templates|*.ept" as a Qt name filter: "EEPROM Program Templates (*.ept)".

@@ -7,13 +7,16 @@
 #include "burnwise/device/testing/InProcessBench.h"
 #include "burnwise/ui/MainForm.h"
 #include "burnwise/ui/view/AboutBox.h"
+#include "burnwise/ui/view/HelpWindow.h"
 #include "burnwise/ui/view/MainWindow.h"
 #include "burnwise/ui/view/Program.h"
+#include "burnwise/ui/view/ResultsWindow.h"
 #include "burnwise/ui/view/WindowHost.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -27,9 +30,12 @@
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QTest>
 #include <QTextBlock>
+#include <QTextBrowser>
 #include <QTextDocument>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <filesystem>
@@ -37,6 +43,7 @@
 #include <gtest/gtest.h>
 #include <random>
 #include <stdexcept>
+#include <thread>
 
 namespace {
 
@@ -51,6 +58,8 @@ public:
     std::vector<std::string> Calls;
     std::optional<fs::path> SaveAnswer;
     bool SaveThrows = false;
+    bool HaveBrowser = true;
+    view::CloseAnswer CloseAnswer = view::CloseAnswer::Cancel;
 
     std::optional<fs::path> RunOpenDialog(const ui::FileDialogOptions&) override {
         Calls.push_back("open");
@@ -73,7 +82,11 @@ public:
     void ShowAboutBox() override { Calls.push_back("about"); }
     bool OpenWithDesktop(const fs::path& file) override {
         Calls.push_back("desktop " + file.filename().string());
-        return true;
+        return HaveBrowser;
+    }
+    view::CloseAnswer AskSaveChanges() override {
+        Calls.push_back("save changes?");
+        return CloseAnswer;
     }
 };
 
@@ -251,10 +264,14 @@ TEST_F(ViewTest, TypingRunsTheFieldRulesAndTheirBoxes) {
     } rows[] = {
         {"Edit1", "0000", "3C5A", "info: All zeros is an invalid VID"},
         {"Edit9", "5000", "500", "info: Max current exceeded - setting to 500mA"},
-        // Typed key by key, the lone sign is checked before the digit comes.
-        {"Edit9", "-5", "-5", "error: '-' is not a valid integer value"},
+        // Only digits are taken: a sign or a letter is dropped without a box, and the
+        // keys after it still arrive.
+        {"Edit9", "-5", "5", nullptr},
         {"Edit9", "25", "25", nullptr},
-        {"Edit9", "1x", "1x", "error: '1x' is not a valid integer value"},
+        {"Edit9", "1x2", "12", nullptr},
+        // Identifiers take hexadecimal digits only, at most four.
+        {"Edit1", "12g4Z56", "1245", nullptr},
+        {"Edit2", "beef1", "beef", nullptr},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.Field) + " " + row.Typed);
@@ -292,32 +309,58 @@ TEST_F(ViewTest, ClicksReachTheFormAndRadioGroupsStayExclusive) {
     EXPECT_FALSE(Find("Edit5")->isEnabled());
 }
 
-TEST_F(ViewTest, ShortcutsTriggerTheirActionsFromATextField) {
+TEST_F(ViewTest, TextFieldsKeepTheirEditingKeysAndShortcutsWorkElsewhere) {
     NewWithModel("KR2S");
     auto* field = Find<QLineEdit>("Edit10");
     field->setFocus();
     ASSERT_TRUE(QTest::qWaitFor([&] { return field->hasFocus(); }, 1000));
+    std::vector<QSignalSpy*> spies;
+    for (const char* name : {"BWExit", "BWScan", "BWSaveAs", "BWAbout"})
+        spies.push_back(new QSignalSpy(Window.ActionOf(name), &QAction::triggered));
+    const auto key = [&](Qt::Key k) { QTest::keyClick(field, k, Qt::ControlModifier); };
+    key(Qt::Key_A); // select all
+    key(Qt::Key_C); // copy
+    EXPECT_EQ(QApplication::clipboard()->text(), "Velquor");
+    key(Qt::Key_X); // cut: the form sees the empty field
+    EXPECT_EQ(Form.Edit10.Text, "");
+    key(Qt::Key_V);
+    key(Qt::Key_V);
+    EXPECT_EQ(Form.Edit10.Text, "VelquorVelquor");
+    key(Qt::Key_Z); // undo the last paste
+    EXPECT_EQ(Form.Edit10.Text, "Velquor");
+    for (QSignalSpy* spy : spies) {
+        EXPECT_EQ(spy->count(), 0);
+        delete spy;
+    }
+    EXPECT_TRUE(Window.isVisible());
+    // Characters the device's strings cannot hold are refused with a box.
+    QApplication::clipboard()->setText(QString::fromUtf8("\u03a9hm"));
+    Host.Calls.clear();
+    key(Qt::Key_V);
+    EXPECT_EQ(Form.Edit10.Text, "Velquor");
+    EXPECT_EQ(field->text(), "Velquor");
+    ASSERT_EQ(Host.Calls.size(), 1u);
+    EXPECT_NE(Host.Calls[0].find("Latin-1"), std::string::npos);
+
+    // The other shortcuts work from the field, the editing ones from elsewhere.
     const struct {
         Qt::Key Key;
         const char* Action;
-    } rows[] = {{Qt::Key_C, "BWScan"},
-                {Qt::Key_V, "BWSaveAs"},
-                {Qt::Key_A, "BWAbout"},
-                {Qt::Key_H, "BWHelp"},
-                {Qt::Key_N, "BWNew"}};
+        bool InField;
+    } rows[] = {{Qt::Key_H, "BWHelp", true},
+                {Qt::Key_N, "BWNew", true},
+                {Qt::Key_C, "BWScan", false},
+                {Qt::Key_V, "BWSaveAs", false},
+                {Qt::Key_A, "BWAbout", false}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.Action);
         NewWithModel("KR2S");
-        field->setFocus();
+        QWidget* target = row.InField ? static_cast<QWidget*>(field) : Find("CheckBox3");
+        target->setFocus();
         QSignalSpy spy(Window.ActionOf(row.Action), &QAction::triggered);
-        const QString before = field->text();
-        QTest::keyClick(field, row.Key, Qt::ControlModifier);
+        QTest::keyClick(target, row.Key, Qt::ControlModifier);
         EXPECT_EQ(spy.count(), 1);
-        if (row.Key != Qt::Key_N) {
-            EXPECT_EQ(field->text(), before); // nothing pasted or cut
-        }
     }
-    // Save As ran its dialog, About its box.
     EXPECT_NE(std::find(Host.Calls.begin(), Host.Calls.end(), "save"), Host.Calls.end());
     EXPECT_NE(std::find(Host.Calls.begin(), Host.Calls.end(), "about"), Host.Calls.end());
     // A disabled action does not run from its key either.
@@ -325,8 +368,38 @@ TEST_F(ViewTest, ShortcutsTriggerTheirActionsFromATextField) {
     QSignalSpy edit(Window.ActionOf("BWEdit"), &QAction::triggered);
     QTest::keyClick(field, Qt::Key_D, Qt::ControlModifier);
     EXPECT_EQ(edit.count(), 0);
-    // Ctrl+X leaves the program.
-    QTest::keyClick(field, Qt::Key_X, Qt::ControlModifier);
+}
+
+TEST_F(ViewTest, ClosingWithUnsavedChangesAsksSaveDiscardOrCancel) {
+    NewWithModel("KR2S");
+    Find("CheckBox3")->setFocus();
+    // Ctrl+X outside a field is Exit; Cancel keeps the window and the edits.
+    Host.Calls.clear();
+    QTest::keyClick(Find("CheckBox3"), Qt::Key_X, Qt::ControlModifier);
+    EXPECT_EQ(Host.Calls, std::vector<std::string>{"save changes?"});
+    EXPECT_TRUE(Window.isVisible());
+    EXPECT_EQ(Form.CB1.Text, "KR2S");
+    // Save: Save As runs (no file name yet); a cancelled dialog keeps the window open.
+    Host.CloseAnswer = view::CloseAnswer::Save;
+    Host.Calls.clear();
+    Window.close();
+    EXPECT_EQ(Host.Calls, (std::vector<std::string>{"save changes?", "save"}));
+    EXPECT_TRUE(Window.isVisible());
+    Host.SaveAnswer = Folder.Path / "kept.ept";
+    Window.close();
+    EXPECT_TRUE(fs::exists(Folder.Path / "kept.ept"));
+    EXPECT_FALSE(Window.isVisible());
+    // Nothing changed since the save: no question. A change then discarded closes.
+    Window.show();
+    Host.Calls.clear();
+    Window.close();
+    EXPECT_TRUE(Host.Calls.empty());
+    Window.show();
+    Window.ActionOf("BWEdit")->trigger();
+    Find<QCheckBox>("CheckBox1")->click();
+    Host.CloseAnswer = view::CloseAnswer::Discard;
+    Window.close();
+    EXPECT_EQ(Host.Calls, std::vector<std::string>{"save changes?"});
     EXPECT_FALSE(Window.isVisible());
 }
 
@@ -420,7 +493,9 @@ TEST_F(FlowTest, NewModelSaveAsProgramThenReadAndParse) {
     // move on between the two chips).
     Find<QCheckBox>("CheckBox5")->click();
     Host.SaveAnswer = Folder.Path / "acme.ept";
-    QTest::keyClick(manufacturer, Qt::Key_V, Qt::ControlModifier); // Save As
+    // Save As by its key, from outside the text fields (in a field Ctrl+V pastes).
+    Find("CheckBox5")->setFocus();
+    QTest::keyClick(Find("CheckBox5"), Qt::Key_V, Qt::ControlModifier);
     ASSERT_EQ(Window.windowTitle().toStdString(), ui::ProgramModeCaption);
 
     QSignalSpy progress(Window.ActionOf("BWProgram"), &QAction::triggered);
@@ -458,6 +533,279 @@ TEST_F(FlowTest, CycleButtonIsDisabledWhileItsRunLastsOnly) {
     EXPECT_FALSE(enabledDuringRun.empty());
     EXPECT_EQ(std::count(enabledDuringRun.begin(), enabledDuringRun.end(), true), 0);
     EXPECT_TRUE(cycle->isEnabled());
+}
+
+// A bench whose EEPROM words take time, as real parts do, so a run lasts long enough
+// for input to arrive while it goes on.
+class SlowBench : public device::testing::InProcessBench {
+public:
+    VQ_STATUS ReadEE(VQ_HANDLE handle, std::uint32_t offset, std::uint16_t* value) override {
+        std::this_thread::sleep_for(std::chrono::microseconds(40));
+        return InProcessBench::ReadEE(handle, offset, value);
+    }
+    VQ_STATUS WriteEE(VQ_HANDLE handle, std::uint32_t offset, std::uint16_t value) override {
+        std::this_thread::sleep_for(std::chrono::microseconds(40));
+        return InProcessBench::WriteEE(handle, offset, value);
+    }
+};
+
+// Three blank KR2S chips and a saved template with a fixed serial number.
+class BusyTest : public ViewTest {
+protected:
+    void SetUp() override {
+        for (int i = 0; i < 3; ++i)
+            Bench.AddDevice("KR2S");
+        Form.AttachDriver(Bench);
+        ViewTest::SetUp();
+        NewWithModel("KR2S");
+        Find<QCheckBox>("CheckBox5")->click();
+        Host.SaveAnswer = Folder.Path / "busy.ept";
+        Window.ActionOf("BWSaveAs")->trigger();
+        ASSERT_EQ(Window.windowTitle().toStdString(), ui::ProgramModeCaption);
+    }
+    QToolButton* ButtonOf(const char* action) {
+        return qobject_cast<QToolButton*>(
+            Find<QToolBar>("ToolBar2")->widgetForAction(Window.ActionOf(action)));
+    }
+    bool Blank(int device) {
+        const std::vector<std::uint16_t> words = Bench.Words(device);
+        return std::count(words.begin(), words.end(), 0xFFFF) == std::ssize(words);
+    }
+    // Runs `during` over and over while the run started by a click on `action` lasts.
+    void ClickDuringRun(const char* action, const std::function<void()>& during) {
+        QTimer poke;
+        poke.setInterval(1);
+        QObject::connect(&poke, &QTimer::timeout, [&] {
+            if (Window.IsBusy()) during();
+        });
+        poke.start();
+        QTest::mouseClick(ButtonOf(action), Qt::LeftButton);
+        poke.stop();
+    }
+    SlowBench Bench;
+};
+
+TEST_F(BusyTest, InputDuringARunIsThrownAwayNotReplayed) {
+    QSignalSpy erase(Window.ActionOf("BWErase"), &QAction::triggered);
+    QSignalSpy fresh(Window.ActionOf("BWNew"), &QAction::triggered);
+    auto* field = Find<QLineEdit>("Edit10");
+    int pokes = 0;
+    std::vector<std::string> phases;
+    Form.DeviceProgressChanged = [&, previous = Form.DeviceProgressChanged](int p, int c) {
+        previous(p, c);
+        if (c > 0) phases.push_back(Find<QLabel>("ProgressLabel")->text().toStdString());
+    };
+    ClickDuringRun("BWProgram", [&] {
+        if (pokes++ == 0) {
+            // Visibly busy: every command but Stop off, the fields too, the busy cursor.
+            for (const ui::Action* action : Form.Actions())
+                EXPECT_FALSE(Window.ActionOf(action->Name)->isEnabled()) << action->Name;
+            EXPECT_TRUE(Window.StopAction()->isEnabled());
+            EXPECT_FALSE(field->isEnabled());
+            EXPECT_FALSE(Find("CheckBox6")->isEnabled());
+            EXPECT_FALSE(Window.menuBar()->isEnabled());
+            ASSERT_NE(QApplication::overrideCursor(), nullptr);
+            EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::BusyCursor);
+        }
+        QTest::mouseClick(ButtonOf("BWErase"), Qt::LeftButton);
+        QTest::keyClick(&Window, Qt::Key_E, Qt::ControlModifier);
+        QTest::keyClick(&Window, Qt::Key_N, Qt::ControlModifier);
+        QTest::keyClicks(field, "zz");
+        QTest::mouseClick(Find<QCheckBox>("CheckBox6"), Qt::LeftButton, {}, QPoint(8, 9));
+        EXPECT_FALSE(Window.close()); // the run is never closed under its feet
+    });
+    ASSERT_GT(pokes, 2);
+    QTest::qWait(50); // nothing left queued to run now either
+    EXPECT_EQ(erase.count(), 0);
+    EXPECT_EQ(fresh.count(), 0);
+    for (int device = 0; device < 3; ++device)
+        EXPECT_FALSE(Blank(device)) << device;
+    EXPECT_EQ(Form.Edit10.Text, "Velquor");
+    EXPECT_TRUE(Form.CheckBox6.Checked);
+    EXPECT_EQ(phases,
+              (std::vector<std::string>{"Scanning device 1 of 3", "Scanning device 2 of 3",
+                                        "Scanning device 3 of 3", "Programming device 1 of 3",
+                                        "Programming device 2 of 3", "Programming device 3 of 3"}));
+    // Afterwards the mode's own state is back.
+    EXPECT_FALSE(Window.IsBusy());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_FALSE(Window.StopAction()->isEnabled());
+    EXPECT_TRUE(Window.menuBar()->isEnabled());
+    for (const char* on : {"BWNew", "BWEdit", "BWProgram", "BWErase", "BWScan"})
+        EXPECT_TRUE(Window.ActionOf(on)->isEnabled()) << on;
+    EXPECT_FALSE(Window.ActionOf("BWSave")->isEnabled());
+    EXPECT_FALSE(field->isEnabled()); // Program mode keeps the fields locked
+    Window.ActionOf("BWEdit")->trigger();
+    EXPECT_TRUE(field->isEnabled());
+}
+
+TEST_F(BusyTest, StopButtonAndEscAreTheOnlyInputTaken) {
+    for (const bool esc : {false, true}) {
+        SCOPED_TRACE(esc ? "Esc" : "button");
+        std::vector<bool> asked;
+        ClickDuringRun("BWScan", [&] {
+            asked.push_back(Form.StopRequested());
+            if (esc)
+                QTest::keyClick(&Window, Qt::Key_Escape);
+            else
+                QTest::mouseClick(Find<QToolButton>("StopButton"), Qt::LeftButton);
+        });
+        ASSERT_GE(asked.size(), 2u);
+        EXPECT_FALSE(asked.front());
+        EXPECT_TRUE(asked.back());
+        EXPECT_FALSE(Form.StopRequested()); // the request ends with its run
+    }
+}
+
+TEST_F(BusyTest, AnErrorBoxEndingARunNamesTheDeviceAndTheWindowComesBack) {
+    // The engine's bare boxes get the device in hand.
+    Host.Calls.clear();
+    Form.Engine()->Unit.CurrentDeviceIndex = 1;
+    Form.DeviceProgress(2, 3);
+    Form.ShowError("Error reading device");
+    Form.ShowError("Error opening device");
+    Form.ShowError("No Devices Found");
+    Form.DeviceProgress(0, 0);
+    Form.ShowError("Error reading device");
+    EXPECT_EQ(Host.Calls, (std::vector<std::string>{
+                              "error: Error reading device 1", "error: Error opening device 1",
+                              "error: No Devices Found", "error: Error reading device"}));
+    // A device that takes no writes ends the run with a box; the window is itself again.
+    Bench.AddFault(1, {device::testing::FaultKind::IgnoreWrites, std::nullopt, VQ_OK});
+    Host.Calls.clear();
+    QTest::mouseClick(ButtonOf("BWProgram"), Qt::LeftButton);
+    EXPECT_EQ(Host.Calls.size(), 1u) << ::testing::PrintToString(Host.Calls);
+    EXPECT_FALSE(Window.IsBusy());
+    EXPECT_TRUE(Window.ActionOf("BWProgram")->isEnabled());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(BusyTest, StopEndsTheRunAfterTheDeviceInHandAndTheTableKeepsEveryRun) {
+    // Stop is clicked as the first device is being programmed.
+    Form.DeviceProgressChanged = [&, previous = Form.DeviceProgressChanged](int p, int c) {
+        previous(p, c);
+        if (Find<QLabel>("ProgressLabel")->text() == "Programming device 1 of 3")
+            QTest::mouseClick(Find<QToolButton>("StopButton"), Qt::LeftButton);
+    };
+    QTest::mouseClick(ButtonOf("BWProgram"), Qt::LeftButton);
+    EXPECT_FALSE(Blank(0));
+    EXPECT_TRUE(Blank(1));
+    EXPECT_TRUE(Blank(2));
+    ASSERT_FALSE(Form.Memo1.Lines.empty());
+    EXPECT_EQ(Form.Memo1.Lines.back(), "Stopped after device 0");
+    EXPECT_EQ(Bench.OpenHandles(), 0);
+    EXPECT_FALSE(Window.IsBusy());
+    EXPECT_TRUE(Window.ActionOf("BWProgram")->isEnabled());
+
+    // The next run takes the two blank devices; the table keeps the rows of both runs.
+    Form.DeviceProgressChanged = [previous = Form.DeviceProgressChanged](int p, int c) {
+        previous(p, c);
+    };
+    QTest::mouseClick(ButtonOf("BWProgram"), Qt::LeftButton);
+    EXPECT_FALSE(Blank(1));
+    EXPECT_FALSE(Blank(2));
+    view::ResultsWindow* results = Window.Results();
+    EXPECT_TRUE(results->isVisible());
+    // Operation, driver index, EEPROM, result and reason of each Program row; the model
+    // and serial number are the device's own.
+    std::vector<std::string> rows;
+    for (int row = 0; row < results->RowCount(); ++row) {
+        if (results->Cell(row, 1) != "Program") continue;
+        std::string text;
+        for (int column : {1, 2, 4, 6, 7})
+            text += results->Cell(row, column).toStdString() + "|";
+        rows.push_back(text);
+        EXPECT_FALSE(results->Cell(row, 3).isEmpty());
+        EXPECT_FALSE(results->Cell(row, 5).isEmpty());
+    }
+    EXPECT_EQ(rows, (std::vector<std::string>{"Program|0|93C46|PASS||", "Program|1|93C46|PASS||",
+                                              "Program|2|93C46|PASS||"}));
+}
+
+TEST_F(ViewTest, ResultsTableKeepsEveryOutcomeAndCopiesAndSavesThemAsCsv) {
+    device::DeviceOutcome passed;
+    passed.Operation = device::DeviceOperation::Program;
+    passed.DriverIndex = 2;
+    passed.Model = "KR2S";
+    passed.EepromTypeName = "93C46";
+    passed.SerialNumber = "VQ000123";
+    passed.Passed = true;
+    device::DeviceOutcome failed = passed;
+    failed.Operation = device::DeviceOperation::ReadAndParse;
+    failed.Passed = false;
+    failed.Reason = "Error reading device, \"word 3\"";
+    Form.DeviceFinished(passed);
+    Form.ClearLines(); // the message list empties; the table keeps its rows
+    Form.DeviceFinished(failed);
+    view::ResultsWindow* results = Window.Results();
+    EXPECT_TRUE(results->isVisible());
+    ASSERT_EQ(results->RowCount(), 2);
+    EXPECT_TRUE(QRegularExpression("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d$")
+                    .match(results->Cell(0, 0))
+                    .hasMatch())
+        << results->Cell(0, 0).toStdString();
+    const QString time0 = results->Cell(0, 0), time1 = results->Cell(1, 0);
+    const QString csv = "Time,Operation,Driver Index,Model,EEPROM,Serial Number,Result,Reason\r\n" +
+                        time0 + ",Program,2,KR2S,93C46,VQ000123,PASS,\r\n" + time1 +
+                        ",Read and Parse,2,KR2S,93C46,VQ000123,FAIL,"
+                        "\"Error reading device, \"\"word 3\"\"\"\r\n";
+    EXPECT_EQ(results->AllAsCsv(), csv);
+    results->Table()->selectRow(1);
+    results->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(results));
+    QTest::keyClick(results->Table(), Qt::Key_C, Qt::ControlModifier);
+    EXPECT_TRUE(QApplication::clipboard()->text().endsWith(",FAIL,\"Error reading device, "
+                                                           "\"\"word 3\"\"\"\r\n"));
+    EXPECT_EQ(QApplication::clipboard()->text().count("\r\n"), 2);
+    Host.SaveAnswer = Folder.Path / "results.csv";
+    results->findChild<QPushButton*>("SaveResults")->click();
+    std::ifstream saved(Folder.Path / "results.csv", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(saved), {}), csv.toStdString());
+    results->close(); // the Tools menu brings it back
+    Window.findChild<QAction*>("ShowResults")->trigger();
+    EXPECT_TRUE(results->isVisible());
+    Host.SaveAnswer = Folder.Path; // a folder cannot be written as a file
+    Host.Calls.clear();
+    results->findChild<QPushButton*>("SaveResults")->click();
+    ASSERT_EQ(Host.Calls.size(), 2u);
+    EXPECT_EQ(Host.Calls[1].rfind("error: Could not write the results to ", 0), 0u);
+}
+
+TEST(HelpFile, WithoutABrowserTheGuideOpensInTheProgramsOwnWindow) {
+    TempFolder folder;
+    std::ofstream(folder.Path / "Burnwise.html")
+        << "<html><head><title>Guide</title></head><body><p><a href=\"more.html\">More</a></p>"
+           "<img src=\"images/pic.png\"></body></html>";
+    std::ofstream(folder.Path / "more.html") << "<html><body>More text</body></html>";
+    fs::create_directories(folder.Path / "images");
+    QImage pic(4, 4, QImage::Format_RGB32);
+    pic.fill(Qt::red);
+    ASSERT_TRUE(pic.save(QString::fromStdString((folder.Path / "images" / "pic.png").string())));
+    RecordingHost host;
+    host.HaveBrowser = false;
+    host.OpenHelpFile(folder.Path / "Burnwise.html");
+    view::HelpWindow* help = host.OwnHelpWindow();
+    ASSERT_NE(help, nullptr);
+    EXPECT_TRUE(help->isVisible());
+    EXPECT_EQ(help->windowTitle(), "Guide");
+    QTextBrowser* browser = help->Browser();
+    EXPECT_EQ(
+        QImage::fromData(browser->loadResource(QTextDocument::ImageResource, QUrl("images/pic.png"))
+                             .toByteArray())
+            .size(),
+        QSize(4, 4));
+    // A link followed from the keyboard, then Back.
+    auto* back = help->findChild<QToolButton*>("HelpBack");
+    EXPECT_FALSE(back->isEnabled());
+    browser->setFocus();
+    QTest::keyClick(browser, Qt::Key_Tab);
+    QTest::keyClick(browser, Qt::Key_Return);
+    EXPECT_TRUE(browser->source().path().endsWith("more.html"))
+        << browser->source().toString().toStdString();
+    ASSERT_TRUE(back->isEnabled());
+    back->click();
+    EXPECT_TRUE(browser->source().path().endsWith("Burnwise.html"));
+    help->close();
 }
 
 TEST(ViewWithoutBench, StatusBarSaysNothingForRealHardware) {
