@@ -118,10 +118,49 @@ public:
 
     // Puts what was rewritten in place on the disk.
     bool Flush() {
-        if (!Unflushed) return true;
-        Unflushed = false;
+        if (FlushedStores == Stores) return true;
+        FlushedStores = Stores;
         if (FileFd >= 0 && ::fdatasync(FileFd) != 0)
             return Complain("cannot flush the bench file " + Target + ": " + std::strerror(errno));
+        return true;
+    }
+
+    // The same in three steps, so that the flush itself (milliseconds on many file systems)
+    // is spent without the state lock while other devices go on: Flushing() with the lock
+    // held, FlushFile() without it, Flushed() with it again. Flushes of several threads
+    // then overlap, and none passes for done before its own has ended.
+    struct FlushTicket {
+        int Fd = -1;            // a descriptor of the bench file's own, or -1: nothing to do
+        std::uint64_t Upto = 0; // the stores it puts on the disk
+        bool Failed = false;
+        int Error = 0; // errno of a failed flush made without the lock
+    };
+    FlushTicket Flushing() {
+        FlushTicket ticket;
+        if (FlushedStores == Stores || FileFd < 0) return ticket;
+        ticket.Fd = ::fcntl(FileFd, F_DUPFD_CLOEXEC, 0);
+        ticket.Upto = Stores;
+        // Without a descriptor of its own the flush is made here, under the lock.
+        if (ticket.Fd < 0) ticket.Failed = !Flush();
+        return ticket;
+    }
+    static void FlushFile(FlushTicket& ticket) {
+        if (ticket.Fd < 0) return;
+        if (::fdatasync(ticket.Fd) != 0) {
+            ticket.Failed = true;
+            ticket.Error = errno;
+        }
+        ::close(ticket.Fd);
+    }
+    bool Flushed(const FlushTicket& ticket) {
+        if (ticket.Failed) {
+            // A flush made under the lock has said why already.
+            if (ticket.Error != 0)
+                Complain("cannot flush the bench file " + Target + ": " +
+                         std::strerror(ticket.Error));
+            return false;
+        }
+        FlushedStores = std::max(FlushedStores, ticket.Upto);
         return true;
     }
 
@@ -408,7 +447,7 @@ private:
         else
             Forget();
         Saved();
-        Unflushed = true;
+        ++Stores;
         return InPlace::Stored;
     }
 
@@ -434,7 +473,8 @@ private:
     vqpipex::Bench FileBench;
     bool Canonical = false; // KnownText is FormatBench(FileBench), laid out as in Layout
     std::vector<vqpipex::WordsSpan> Layout;
-    bool Unflushed = false;
+    std::uint64_t Stores = 0;        // words rewritten in place, counted
+    std::uint64_t FlushedStores = 0; // of those, put on the disk
 
     std::map<std::string, std::unique_ptr<vqpipex::DeviceHold>> Holds;
     // One lock per open handle; shared, so that a call still under way keeps its lock when
@@ -448,8 +488,8 @@ LibraryBench& Library() {
 }
 
 // One call: marks its start, takes the lock of the device the handle is open on (if any)
-// for the whole call and the state lock for its own work. Done() lets go of the state lock
-// and spends the rest of the round trip with only the device's lock held.
+// for the whole call and the state lock for its own work. Its end lets go of the state lock
+// first and spends the rest of the round trip with only the device's lock held.
 class Call {
 public:
     LibraryBench& L;
@@ -473,6 +513,10 @@ public:
 
     Call(const Call&) = delete;
     Call& operator=(const Call&) = delete;
+
+    // Lets go of the state lock for a while (the device's lock stays held) and takes it back.
+    void Unlock() { State.unlock(); }
+    void Lock() { State.lock(); }
 
 private:
     Clock::time_point Start;
@@ -507,7 +551,17 @@ VQ_STATUS VQ_Close(VQ_HANDLE handle) {
     VQ_STATUS status = c.L.Sim.Close(handle);
     if (status != VQ_INVALID_HANDLE) c.L.Closed(handle);
     // The handle is closed either way; a lost write-back must not pass for success.
-    if (status == VQ_OK && !(c.L.Save() && c.L.Flush())) status = VQ_IO_ERROR;
+    if (status == VQ_OK) {
+        if (c.L.Save()) {
+            auto ticket = c.L.Flushing();
+            c.Unlock();
+            LibraryBench::FlushFile(ticket);
+            c.Lock();
+            if (!c.L.Flushed(ticket)) status = VQ_IO_ERROR;
+        } else {
+            status = VQ_IO_ERROR;
+        }
+    }
     return c.L.Finish(status, "VQ_Close handle=%p", handle);
 }
 
