@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <latch>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -83,13 +84,18 @@ VQ_STATUS WriteWholePart(Driver& driver, int index, std::uint32_t words) {
     return result != VQ_OK ? result : closed;
 }
 
-// Runs job(0) .. job(n - 1), each on a thread of its own; their statuses in that order.
+// Runs job(0) .. job(n - 1), each on a thread of its own, all set off at once; their
+// statuses in that order.
 template <class Job>
 std::vector<VQ_STATUS> OnThreads(int n, const Job& job) {
     std::vector<VQ_STATUS> statuses(static_cast<std::size_t>(n), VQ_OTHER_ERROR);
+    std::latch ready(n);
     std::vector<std::thread> threads;
     for (int i = 0; i < n; ++i)
-        threads.emplace_back([&, i] { statuses[static_cast<std::size_t>(i)] = job(i); });
+        threads.emplace_back([&, i] {
+            ready.arrive_and_wait();
+            statuses[static_cast<std::size_t>(i)] = job(i);
+        });
     for (std::thread& thread : threads)
         thread.join();
     return statuses;
