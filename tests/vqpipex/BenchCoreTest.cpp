@@ -1,6 +1,6 @@
 // The hardware rules of the simulated bench, seen through the driver operations of the
 // in-process bench (the library runs the same core).
-#include "TestFiles.h"
+#include "DeviceJobs.h"
 #include "burnwise/device/testing/InProcessBench.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,5 @@
 // The driver library through its C functions, on a bench file of this test process.
+#include "DeviceJobs.h"
 #include "TestFiles.h"
 #include "vqpipex/BenchFile.h"
 #include "vqpipex/vqpipex.h"
