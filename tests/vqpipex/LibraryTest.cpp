@@ -493,4 +493,42 @@ TEST_F(Library, DevicesOnThreadsOfTheirOwnOverlapTheirDelays) {
     EXPECT_LT(ratio, 0.5);
 }
 
+// Two processes, each writing four devices at once on its own threads, leave the bench file
+// as the same processes one after the other do.
+TEST_F(Library, ProcessesWritingDevicesAtOnceLeaveTheFileAsInTurn) {
+    const std::string test = "Library.ProcessesWritingDevicesAtOnceLeaveTheFileAsInTurn";
+    if (const char* first = std::getenv("VQPIPEX_CHILD")) {
+        const int from = std::atoi(first);
+        ASSERT_EQ(Count(), 8);
+        CDriver driver;
+        const auto statuses =
+            OnThreads(4, [&](int i) { return WriteWholePart(driver, from + i, 64); });
+        EXPECT_EQ(statuses, std::vector<VQ_STATUS>(4, VQ_OK));
+        std::exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    Scratch scratch;
+    const std::string atOnce = (scratch / "at-once.txt").string();
+    const std::string inTurn = (scratch / "in-turn.txt").string();
+    std::string adds = "VQPIPEX_BENCH=" + atOnce + " " + Vqbench("reset");
+    for (int i = 0; i < 8; ++i)
+        adds += " && VQPIPEX_BENCH=" + atOnce + " " + Vqbench("add KR2S --eeprom 93C46");
+    ASSERT_EQ(Shell(adds).Code, 0);
+    std::filesystem::copy_file(atOnce, inTurn);
+    const auto child = [&](const std::string& bench, int from) {
+        return "VQPIPEX_TRACE= VQPIPEX_DELAY_US=500 VQPIPEX_BENCH=" + bench +
+               " VQPIPEX_CHILD=" + std::to_string(from) + " " + TEST_EXECUTABLE +
+               " --gtest_filter=" + test + " > /dev/null 2>&1";
+    };
+    ASSERT_EQ(Shell(child(inTurn, 0) + " && " + child(inTurn, 4)).Code, 0);
+    ASSERT_EQ(Shell("(" + child(atOnce, 0) + ") & a=$!; " + child(atOnce, 4) +
+                    "; b=$?; wait $a && exit $b")
+                  .Code,
+              0);
+    EXPECT_EQ(ReadAll(atOnce), ReadAll(inTurn));
+    const auto read = vqpipex::ReadBenchFile(atOnce);
+    ASSERT_TRUE(read.Value) << read.Error;
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(read.Value->Chips[static_cast<std::size_t>(i)].Words[63], Pattern(i, 63));
+}
+
 } // namespace
