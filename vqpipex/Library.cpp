@@ -14,6 +14,13 @@
 // and an atomic replace. Everything is under the bench lock, and the file is flushed to
 // disk when a handle closes. A device is held for the process that opened it by a lock of
 // its own (DeviceHold), which the system drops when the process ends.
+//
+// Calls come from many threads. The simulator and everything known about the file are
+// guarded by one state lock, held only for a call's own work; each open device has a lock of
+// its own, held for the whole call, the simulated round trip included, so that calls on
+// different devices overlap as they do on a bus while one device does one transfer at a
+// time. The file lock and the hold files work between processes as before; within this
+// process the state lock already puts their users in turn.
 #include "vqpipex/BenchFile.h"
 #include "vqpipex/Simulator.h"
 #include "vqpipex/vqpipex.h"
@@ -111,10 +118,49 @@ public:
 
     // Puts what was rewritten in place on the disk.
     bool Flush() {
-        if (!Unflushed) return true;
-        Unflushed = false;
+        if (FlushedStores == Stores) return true;
+        FlushedStores = Stores;
         if (FileFd >= 0 && ::fdatasync(FileFd) != 0)
             return Complain("cannot flush the bench file " + Target + ": " + std::strerror(errno));
+        return true;
+    }
+
+    // The same in three steps, so that the flush itself (milliseconds on many file systems)
+    // is spent without the state lock while other devices go on: Flushing() with the lock
+    // held, FlushFile() without it, Flushed() with it again. Flushes of several threads
+    // then overlap, and none passes for done before its own has ended.
+    struct FlushTicket {
+        int Fd = -1;            // a descriptor of the bench file's own, or -1: nothing to do
+        std::uint64_t Upto = 0; // the stores it puts on the disk
+        bool Failed = false;
+        int Error = 0; // errno of a failed flush made without the lock
+    };
+    FlushTicket Flushing() {
+        FlushTicket ticket;
+        if (FlushedStores == Stores || FileFd < 0) return ticket;
+        ticket.Fd = ::fcntl(FileFd, F_DUPFD_CLOEXEC, 0);
+        ticket.Upto = Stores;
+        // Without a descriptor of its own the flush is made here, under the lock.
+        if (ticket.Fd < 0) ticket.Failed = !Flush();
+        return ticket;
+    }
+    static void FlushFile(FlushTicket& ticket) {
+        if (ticket.Fd < 0) return;
+        if (::fdatasync(ticket.Fd) != 0) {
+            ticket.Failed = true;
+            ticket.Error = errno;
+        }
+        ::close(ticket.Fd);
+    }
+    bool Flushed(const FlushTicket& ticket) {
+        if (ticket.Failed) {
+            // A flush made under the lock has said why already.
+            if (ticket.Error != 0)
+                Complain("cannot flush the bench file " + Target + ": " +
+                         std::strerror(ticket.Error));
+            return false;
+        }
+        FlushedStores = std::max(FlushedStores, ticket.Upto);
         return true;
     }
 
@@ -143,7 +189,8 @@ public:
 
     void Release(const std::string& device) override { Holds.erase(device); }
 
-    // After every call: the trace line, then the simulated USB round trip.
+    // At the end of every call's own work, with the state lock held: stores a struck fault's
+    // new count, then writes the trace line.
     VQ_STATUS Finish(VQ_STATUS status, const char* format, ...)
         __attribute__((format(printf, 3, 4))) {
         if (Sim.FaultCountChanged()) Save();
@@ -157,18 +204,40 @@ public:
             if (static_cast<std::size_t>(n) > sizeof line - 17) n = sizeof line - 17;
             n += std::snprintf(line + n, 16, " => %" PRIu32 "\n", status);
             // One write per line on an O_APPEND descriptor: lines of several processes
-            // never mix.
+            // and threads never mix.
             [[maybe_unused]] const ssize_t written =
                 ::write(TraceFd, line, static_cast<std::size_t>(n));
         }
-        Pace();
         return status;
     }
 
-    // Marks the start of a call, for the pacing.
-    void Start() {
-        if (Delay.count() != 0) CallStart = Clock::now();
+    // Each call takes the configured time, counted from `start`, the moment the call came
+    // in. Sleeps overshoot and the library's own work (a bench write-back) takes time too;
+    // the overrun is carried into the next calls' sleeps of the same thread, so a run of n
+    // calls takes n times the delay, as on a bus. Call without the state lock.
+    void Pace(Clock::time_point start) const {
+        if (Delay.count() == 0) return;
+        thread_local std::chrono::nanoseconds overrun{0};
+        const auto now = Clock::now();
+        const auto target = start + Delay - overrun;
+        if (target > now) std::this_thread::sleep_until(target);
+        const auto end = Clock::now();
+        overrun = std::clamp(std::chrono::duration_cast<std::chrono::nanoseconds>(end - target),
+                             std::chrono::nanoseconds(0), std::chrono::nanoseconds(Delay) * 50);
     }
+
+    bool Paced() const { return Delay.count() != 0; }
+
+    // The lock of the device open on `handle`, made with the handle (null for no handle of
+    // this library); call with the state lock held.
+    std::shared_ptr<std::mutex> LineOf(VQ_HANDLE handle) {
+        const auto it = Lines.find(reinterpret_cast<std::uintptr_t>(handle));
+        return it == Lines.end() ? nullptr : it->second;
+    }
+    void Opened(VQ_HANDLE handle) {
+        Lines[reinterpret_cast<std::uintptr_t>(handle)] = std::make_shared<std::mutex>();
+    }
+    void Closed(VQ_HANDLE handle) { Lines.erase(reinterpret_cast<std::uintptr_t>(handle)); }
 
 private:
     enum class InPlace { Stored, Failed, NotHere };
@@ -378,7 +447,7 @@ private:
         else
             Forget();
         Saved();
-        Unflushed = true;
+        ++Stores;
         return InPlace::Stored;
     }
 
@@ -389,24 +458,8 @@ private:
         return false;
     }
 
-    // Each call takes the configured time. Sleeps overshoot and the library's own work
-    // (a bench write-back) takes time too; the overrun is carried into the next calls'
-    // sleeps, so a run of n calls takes n times the delay, as on a bus.
-    void Pace() {
-        if (Delay.count() == 0) return;
-        const auto now = Clock::now();
-        const auto target = CallStart + Delay - Overrun;
-        if (target > now) std::this_thread::sleep_until(target);
-        const auto end = Clock::now();
-        Overrun = std::clamp(std::chrono::duration_cast<std::chrono::nanoseconds>(end - target),
-                             std::chrono::nanoseconds(0), std::chrono::nanoseconds(Delay) * 50);
-        CallStart = {};
-    }
-
     bool Loaded = false;
     std::chrono::microseconds Delay{0};
-    std::chrono::nanoseconds Overrun{0};
-    Clock::time_point CallStart{};
     int TraceFd = -1;
     std::string LastComplaint;
 
@@ -420,9 +473,13 @@ private:
     vqpipex::Bench FileBench;
     bool Canonical = false; // KnownText is FormatBench(FileBench), laid out as in Layout
     std::vector<vqpipex::WordsSpan> Layout;
-    bool Unflushed = false;
+    std::uint64_t Stores = 0;        // words rewritten in place, counted
+    std::uint64_t FlushedStores = 0; // of those, put on the disk
 
     std::map<std::string, std::unique_ptr<vqpipex::DeviceHold>> Holds;
+    // One lock per open handle; shared, so that a call still under way keeps its lock when
+    // another thread closes the handle against the rules.
+    std::map<std::uintptr_t, std::shared_ptr<std::mutex>> Lines;
 };
 
 LibraryBench& Library() {
@@ -430,11 +487,42 @@ LibraryBench& Library() {
     return library;
 }
 
-// Takes the library's lock for one call and marks its start.
-struct Call {
+// One call: marks its start, takes the lock of the device the handle is open on (if any)
+// for the whole call and the state lock for its own work. Its end lets go of the state lock
+// first and spends the rest of the round trip with only the device's lock held.
+class Call {
+public:
     LibraryBench& L;
-    std::lock_guard<std::mutex> Guard;
-    Call() : L(Library()), Guard(L.Mutex) { L.Start(); }
+
+    Call() : L(Library()), Start(L.Paced() ? Clock::now() : Clock::time_point{}), State(L.Mutex) {}
+
+    explicit Call(VQ_HANDLE handle)
+        : L(Library()), Start(L.Paced() ? Clock::now() : Clock::time_point{}) {
+        {
+            std::lock_guard guard(L.Mutex);
+            Line = L.LineOf(handle);
+        }
+        if (Line) Device = std::unique_lock(*Line);
+        State = std::unique_lock(L.Mutex);
+    }
+
+    ~Call() {
+        if (State.owns_lock()) State.unlock();
+        L.Pace(Start);
+    }
+
+    Call(const Call&) = delete;
+    Call& operator=(const Call&) = delete;
+
+    // Lets go of the state lock for a while (the device's lock stays held) and takes it back.
+    void Unlock() { State.unlock(); }
+    void Lock() { State.lock(); }
+
+private:
+    Clock::time_point Start;
+    std::shared_ptr<std::mutex> Line;
+    std::unique_lock<std::mutex> Device;
+    std::unique_lock<std::mutex> State;
 };
 
 } // namespace
@@ -453,20 +541,32 @@ VQ_STATUS VQ_Open(int32_t index, VQ_HANDLE* handle) {
     Call c;
     const VQ_STATUS status = c.L.EnsureLoaded() && c.L.Sync() ? c.L.Sim.Open(index, handle)
                                                               : VQ_STATUS{VQ_DEVICE_NOT_FOUND};
+    if (status == VQ_OK) c.L.Opened(*handle);
     return c.L.Finish(status, "VQ_Open index=%" PRId32 " handle=%p", index,
                       handle != nullptr && status == VQ_OK ? *handle : nullptr);
 }
 
 VQ_STATUS VQ_Close(VQ_HANDLE handle) {
-    Call c;
+    Call c(handle);
     VQ_STATUS status = c.L.Sim.Close(handle);
+    if (status != VQ_INVALID_HANDLE) c.L.Closed(handle);
     // The handle is closed either way; a lost write-back must not pass for success.
-    if (status == VQ_OK && !(c.L.Save() && c.L.Flush())) status = VQ_IO_ERROR;
+    if (status == VQ_OK) {
+        if (c.L.Save()) {
+            auto ticket = c.L.Flushing();
+            c.Unlock();
+            LibraryBench::FlushFile(ticket);
+            c.Lock();
+            if (!c.L.Flushed(ticket)) status = VQ_IO_ERROR;
+        } else {
+            status = VQ_IO_ERROR;
+        }
+    }
     return c.L.Finish(status, "VQ_Close handle=%p", handle);
 }
 
 VQ_STATUS VQ_SetLatencyTimer(VQ_HANDLE handle, uint8_t value) {
-    Call c;
+    Call c(handle);
     const VQ_STATUS status =
         c.L.Sync() ? c.L.Sim.SetLatencyTimer(handle, value) : VQ_STATUS{VQ_IO_ERROR};
     return c.L.Finish(status, "VQ_SetLatencyTimer handle=%p value=%u", handle,
@@ -475,7 +575,7 @@ VQ_STATUS VQ_SetLatencyTimer(VQ_HANDLE handle, uint8_t value) {
 
 VQ_STATUS VQ_GetDeviceInfo(VQ_HANDLE handle, uint32_t* typeCode, uint32_t* deviceId,
                            char* serialNumber, char* description, void* reserved) {
-    Call c;
+    Call c(handle);
     const VQ_STATUS status = c.L.Sync() ? c.L.Sim.GetDeviceInfo(handle, typeCode, deviceId,
                                                                 serialNumber, description, reserved)
                                         : VQ_STATUS{VQ_IO_ERROR};
@@ -485,7 +585,7 @@ VQ_STATUS VQ_GetDeviceInfo(VQ_HANDLE handle, uint32_t* typeCode, uint32_t* devic
 }
 
 VQ_STATUS VQ_ReadEE(VQ_HANDLE handle, uint32_t wordOffset, uint16_t* value) {
-    Call c;
+    Call c(handle);
     const VQ_STATUS status =
         c.L.Sync() ? c.L.Sim.ReadEE(handle, wordOffset, value) : VQ_STATUS{VQ_IO_ERROR};
     return c.L.Finish(status, "VQ_ReadEE handle=%p offset=%" PRIu32 " value=0x%04X", handle,
@@ -493,7 +593,7 @@ VQ_STATUS VQ_ReadEE(VQ_HANDLE handle, uint32_t wordOffset, uint16_t* value) {
 }
 
 VQ_STATUS VQ_WriteEE(VQ_HANDLE handle, uint32_t wordOffset, uint16_t value) {
-    Call c;
+    Call c(handle);
     const VQ_STATUS status =
         c.L.Sync() ? c.L.Sim.WriteEE(handle, wordOffset, value) : VQ_STATUS{VQ_IO_ERROR};
     return c.L.Finish(status, "VQ_WriteEE handle=%p offset=%" PRIu32 " value=0x%04X", handle,
@@ -501,13 +601,13 @@ VQ_STATUS VQ_WriteEE(VQ_HANDLE handle, uint32_t wordOffset, uint16_t value) {
 }
 
 VQ_STATUS VQ_EraseEE(VQ_HANDLE handle) {
-    Call c;
+    Call c(handle);
     const VQ_STATUS status = c.L.Sync() ? c.L.Sim.EraseEE(handle) : VQ_STATUS{VQ_IO_ERROR};
     return c.L.Finish(status, "VQ_EraseEE handle=%p", handle);
 }
 
 VQ_STATUS VQ_CyclePort(VQ_HANDLE handle) {
-    Call c;
+    Call c(handle);
     VQ_STATUS status = c.L.Sync() ? c.L.Sim.CyclePort(handle) : VQ_STATUS{VQ_IO_ERROR};
     // The device drops off the bus: what it holds must be on the bench by now.
     if (status == VQ_OK && !(c.L.Save() && c.L.Flush())) status = VQ_IO_ERROR;

@@ -5,7 +5,11 @@
  * Every operation returns a 32-bit status: 0 is success, anything else a failure.
  * Burnwise reaches it only through burnwise/device/PipexUnit. The simulated bench in
  * this folder exports the same functions; a real library with this ABI can be linked
- * in its place (BW_VQPIPEX_LIBRARY). */
+ * in its place (BW_VQPIPEX_LIBRARY).
+ *
+ * Threads: calls on different handles may come from different threads at the same time,
+ * and so may VQ_ListDevices and VQ_Open; the devices then work in parallel, as on a bus.
+ * A handle is used by one thread at a time: nothing shares a handle. */
 
 #include <stdint.h>
 

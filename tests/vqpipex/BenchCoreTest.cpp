@@ -1,5 +1,6 @@
 // The hardware rules of the simulated bench, seen through the driver operations of the
 // in-process bench (the library runs the same core).
+#include "DeviceJobs.h"
 #include "burnwise/device/testing/InProcessBench.h"
 
 #include <gtest/gtest.h>
@@ -363,6 +364,27 @@ TEST(BenchCore, IgnoredWritesAreAcknowledgedButNotKept) {
     EXPECT_EQ(words[8], 0xEEEE);
     EXPECT_EQ(words[9], 9);
     EXPECT_EQ(words[10], 0xEEEE);
+}
+
+// Sixteen devices, each written whole and read back on a thread of its own with a handle of
+// its own, end exactly as the same calls made one device after another leave them.
+TEST(BenchCore, DevicesOnThreadsOfTheirOwnEndAsDevicesInTurn) {
+    const char* parts[] = {"93C46", "93C56", "93C66"};
+    InProcessBench inTurn, atOnce;
+    for (InProcessBench* bench : {&inTurn, &atOnce}) {
+        for (int i = 0; i < 15; ++i)
+            bench->AddDevice("KR2S", parts[i % 3]);
+        bench->AddDevice("KR1S", "93C66");
+    }
+    const auto size = [&](int i) { return static_cast<std::uint32_t>(inTurn.Words(i).size()); };
+    for (int i = 0; i < 16; ++i)
+        ASSERT_EQ(vqpipex::testing::WriteWholePart(inTurn, i, size(i)), VQ_OK);
+    const auto statuses = vqpipex::testing::OnThreads(
+        16, [&](int i) { return vqpipex::testing::WriteWholePart(atOnce, i, size(i)); });
+    EXPECT_EQ(statuses, std::vector<VQ_STATUS>(16, VQ_OK));
+    for (int i = 0; i < 16; ++i)
+        EXPECT_EQ(atOnce.Words(i), inTurn.Words(i)) << "device " << i;
+    EXPECT_EQ(atOnce.OpenHandles(), 0);
 }
 
 } // namespace

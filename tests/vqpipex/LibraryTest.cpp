@@ -1,8 +1,10 @@
 // The driver library through its C functions, on a bench file of this test process.
+#include "DeviceJobs.h"
 #include "TestFiles.h"
 #include "vqpipex/BenchFile.h"
 #include "vqpipex/vqpipex.h"
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -381,6 +383,152 @@ TEST_F(Library, EveryCallTakesTheDelay) {
     EXPECT_GE(ratio, 0.98);
     // Generous: the machine is shared; the benchmark reports the real figure.
     EXPECT_LT(ratio, 1.5);
+}
+
+// The driver's C functions as members, for the helpers shared with the in-process bench.
+struct CDriver {
+    VQ_STATUS Open(std::int32_t index, VQ_HANDLE* h) { return VQ_Open(index, h); }
+    VQ_STATUS Close(VQ_HANDLE h) { return VQ_Close(h); }
+    VQ_STATUS ReadEE(VQ_HANDLE h, std::uint32_t word, std::uint16_t* value) {
+        return VQ_ReadEE(h, word, value);
+    }
+    VQ_STATUS WriteEE(VQ_HANDLE h, std::uint32_t word, std::uint16_t value) {
+        return VQ_WriteEE(h, word, value);
+    }
+};
+
+// Sixteen devices written whole on threads of their own, while another thread keeps
+// counting: the bench file ends byte for byte as the same calls in turn leave it, and the
+// trace holds one whole line per call.
+TEST_F(Library, DevicesOnThreadsOfTheirOwnLeaveTheFileAsDevicesInTurn) {
+    constexpr int Devices = 16;
+    const char* parts[] = {"93C46", "93C56", "93C66"};
+    std::string adds = Vqbench("reset");
+    for (int i = 0; i < Devices; ++i)
+        adds += " && " + Vqbench(std::string("add KR2S --eeprom ") + parts[i % 3]);
+    ASSERT_EQ(Shell(adds).Code, 0);
+    const std::string blank = ReadAll(Env().Bench);
+    std::vector<std::uint32_t> sizes;
+    for (const vqpipex::Chip& chip : OnFile().Chips)
+        sizes.push_back(static_cast<std::uint32_t>(chip.Words.size()));
+    ASSERT_EQ(sizes.size(), std::size_t{Devices});
+    CDriver driver;
+    ASSERT_EQ(Count(), Devices);
+    for (int i = 0; i < Devices; ++i)
+        ASSERT_EQ(WriteWholePart(driver, i, sizes[static_cast<std::size_t>(i)]), VQ_OK);
+    const std::string inTurn = ReadAll(Env().Bench);
+    ASSERT_NE(inTurn, blank);
+
+    WriteAll(Env().Bench, blank);
+    ASSERT_EQ(Count(), Devices);
+    const auto traceStart = ReadAll(Env().Trace).size();
+    std::atomic<bool> done{false};
+    std::thread counter([&] {
+        for (int n = 0; n < 200 && !done; ++n) {
+            std::int32_t count = -1;
+            EXPECT_EQ(VQ_ListDevices(&count, nullptr, VQ_LIST_NUMBER_ONLY), VQ_OK);
+            EXPECT_EQ(count, Devices);
+        }
+    });
+    const auto statuses = OnThreads(Devices, [&](int i) {
+        return WriteWholePart(driver, i, sizes[static_cast<std::size_t>(i)]);
+    });
+    done = true;
+    counter.join();
+    EXPECT_EQ(statuses, std::vector<VQ_STATUS>(Devices, VQ_OK));
+    EXPECT_EQ(ReadAll(Env().Bench), inTurn);
+
+    std::istringstream lines(ReadAll(Env().Trace).substr(traceStart));
+    std::uint32_t writes = 0;
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_TRUE(line.starts_with("VQ_") && line.ends_with(" => 0")) << line;
+        writes += line.starts_with("VQ_WriteEE ") ? 1 : 0;
+    }
+    std::uint32_t words = 0;
+    for (const std::uint32_t size : sizes)
+        words += size;
+    EXPECT_EQ(writes, words);
+}
+
+// With a delay a call, devices on threads of their own take about the time of one device.
+TEST_F(Library, DevicesOnThreadsOfTheirOwnOverlapTheirDelays) {
+    constexpr int Devices = 8;
+    using Clock = std::chrono::steady_clock;
+    const auto us = [](Clock::duration d) {
+        return std::chrono::duration_cast<std::chrono::microseconds>(d).count();
+    };
+    if (const char* timesFile = std::getenv("VQPIPEX_CHILD")) {
+        ASSERT_EQ(Count(), Devices);
+        CDriver driver;
+        const auto start = Clock::now();
+        ASSERT_EQ(WriteWholePart(driver, 0, 64), VQ_OK);
+        const auto alone = Clock::now();
+        const auto statuses =
+            OnThreads(Devices, [&](int i) { return WriteWholePart(driver, i, 64); });
+        const auto end = Clock::now();
+        ASSERT_EQ(statuses, std::vector<VQ_STATUS>(Devices, VQ_OK));
+        WriteAll(timesFile,
+                 std::to_string(us(alone - start)) + " " + std::to_string(us(end - alone)));
+        std::exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    Scratch scratch;
+    const std::string env = "VQPIPEX_BENCH=" + (scratch / "b.txt").string();
+    std::string adds = env + " " + Vqbench("reset");
+    for (int i = 0; i < Devices; ++i)
+        adds += " && " + env + " " + Vqbench("add KR2S --eeprom 93C46");
+    ASSERT_EQ(Shell(adds).Code, 0);
+    ASSERT_EQ(
+        RunChild("Library.DevicesOnThreadsOfTheirOwnOverlapTheirDelays",
+                 env + " VQPIPEX_DELAY_US=2000 VQPIPEX_CHILD=" + (scratch / "times").string()),
+        0);
+    std::istringstream times(ReadAll(scratch / "times"));
+    double alone = 0, together = 0;
+    times >> alone >> together;
+    ASSERT_GT(alone, 0);
+    const double ratio = together / (Devices * alone);
+    RecordProperty("ratio", std::to_string(ratio));
+    std::printf("one device %.0f us, %d devices at once %.0f us, ratio %.3f\n", alone, Devices,
+                together, ratio);
+    // Generous: the machine is shared; in turn the ratio is 1.
+    EXPECT_LT(ratio, 0.5);
+}
+
+// Two processes, each writing four devices at once on its own threads, leave the bench file
+// as the same processes one after the other do.
+TEST_F(Library, ProcessesWritingDevicesAtOnceLeaveTheFileAsInTurn) {
+    const std::string test = "Library.ProcessesWritingDevicesAtOnceLeaveTheFileAsInTurn";
+    if (const char* first = std::getenv("VQPIPEX_CHILD")) {
+        const int from = std::atoi(first);
+        ASSERT_EQ(Count(), 8);
+        CDriver driver;
+        const auto statuses =
+            OnThreads(4, [&](int i) { return WriteWholePart(driver, from + i, 64); });
+        EXPECT_EQ(statuses, std::vector<VQ_STATUS>(4, VQ_OK));
+        std::exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    Scratch scratch;
+    const std::string atOnce = (scratch / "at-once.txt").string();
+    const std::string inTurn = (scratch / "in-turn.txt").string();
+    std::string adds = "VQPIPEX_BENCH=" + atOnce + " " + Vqbench("reset");
+    for (int i = 0; i < 8; ++i)
+        adds += " && VQPIPEX_BENCH=" + atOnce + " " + Vqbench("add KR2S --eeprom 93C46");
+    ASSERT_EQ(Shell(adds).Code, 0);
+    std::filesystem::copy_file(atOnce, inTurn);
+    const auto child = [&](const std::string& bench, int from) {
+        return "VQPIPEX_TRACE= VQPIPEX_DELAY_US=500 VQPIPEX_BENCH=" + bench +
+               " VQPIPEX_CHILD=" + std::to_string(from) + " " + TEST_EXECUTABLE +
+               " --gtest_filter=" + test + " > /dev/null 2>&1";
+    };
+    ASSERT_EQ(Shell(child(inTurn, 0) + " && " + child(inTurn, 4)).Code, 0);
+    ASSERT_EQ(Shell("(" + child(atOnce, 0) + ") & a=$!; " + child(atOnce, 4) +
+                    "; b=$?; wait $a && exit $b")
+                  .Code,
+              0);
+    EXPECT_EQ(ReadAll(atOnce), ReadAll(inTurn));
+    const auto read = vqpipex::ReadBenchFile(atOnce);
+    ASSERT_TRUE(read.Value) << read.Error;
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(read.Value->Chips[static_cast<std::size_t>(i)].Words[63], Pattern(i, 63));
 }
 
 } // namespace

@@ -22,22 +22,36 @@ std::uint32_t Draw(std::uint32_t seed, int call) {
 } // namespace
 
 void FaultDriver::FailCall(int n, VQ_STATUS status) {
+    std::lock_guard guard(Mutex);
     FailAt.emplace(n, status);
 }
 
 void FaultDriver::FailFromSeed(std::uint32_t seed, int percent, VQ_STATUS status) {
+    std::lock_guard guard(Mutex);
     Seed = seed;
     Percent = percent;
     SeedStatus = status;
 }
 
 int FaultDriver::Calls(std::string_view operation) const {
+    std::lock_guard guard(Mutex);
     for (std::size_t i = 0; i < OperationNames.size(); ++i)
         if (OperationNames[i] == operation) return PerOperation[i];
     return 0;
 }
 
+int FaultDriver::Calls() const {
+    std::lock_guard guard(Mutex);
+    return Total;
+}
+
+int FaultDriver::Failures() const {
+    std::lock_guard guard(Mutex);
+    return Failed;
+}
+
 std::optional<VQ_STATUS> FaultDriver::Next(Operation op) {
+    std::lock_guard guard(Mutex);
     const int call = ++Total;
     ++PerOperation[op];
     const auto it = FailAt.lower_bound({call, 0});

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string_view>
@@ -13,6 +14,7 @@ namespace burnwise::device::testing {
 // Wraps any driver and fails chosen calls: the n-th call (every operation counted, from 1),
 // or calls drawn from a seed. A failed call does not reach the inner driver, except Close:
 // the handle is closed underneath all the same, so "nothing left open" stays checkable.
+// Calls may come from many threads; they are then counted in the order they arrive.
 class FaultDriver : public PipexDriver {
 public:
     explicit FaultDriver(PipexDriver& inner) : Inner(inner) {}
@@ -22,11 +24,11 @@ public:
     // Fails about `percent` of the calls from now on, the same calls for the same seed.
     void FailFromSeed(std::uint32_t seed, int percent, VQ_STATUS status = VQ_IO_ERROR);
 
-    int Calls() const { return Total; }
+    int Calls() const;
     // Calls of one operation by its driver name, e.g. "VQ_ReadEE"; 0 for an unknown name.
     int Calls(std::string_view operation) const;
     // Calls that were made to fail.
-    int Failures() const { return Failed; }
+    int Failures() const;
 
     VQ_STATUS ListDevices(std::int32_t* count, void* reserved, std::uint32_t flags) override;
     VQ_STATUS Open(std::int32_t index, VQ_HANDLE* handle) override;
@@ -48,6 +50,7 @@ private:
     std::optional<VQ_STATUS> Next(Operation op);
 
     PipexDriver& Inner;
+    mutable std::mutex Mutex; // guards the counts and the failures to come
     int Total = 0;
     int Failed = 0;
     std::array<int, OpCount> PerOperation{};

@@ -4,6 +4,7 @@
 #include "vqpipex/Simulator.h"
 
 #include <cstdint>
+#include <mutex>
 #include <set>
 #include <span>
 #include <string>
@@ -18,6 +19,10 @@ using Fault = vqpipex::Fault;
 // A bench held in memory that behaves as the driver library does (same hardware rules,
 // handles and faults), without a bench file and without delay. Serial numbers come from a
 // fixed seed, so a test sees the same ones every run.
+//
+// Calls may come from many threads: each handle from one thread at a time, as with the
+// driver library. One lock guards the bench; without a delay a call holds it only for its
+// own work. The test's own functions below take the same lock.
 class InProcessBench : public PipexDriver, private vqpipex::BenchKeeper {
 public:
     using FaultKind = vqpipex::FaultKind;
@@ -41,7 +46,7 @@ public:
     // As if the bench could no longer be stored (a full disk): a write or erase that would
     // change a part fails with VQ_EEPROM_WRITE_FAILED or VQ_EEPROM_ERASE_FAILED and the part
     // keeps its words, until `fail` is false.
-    void FailStores(bool fail = true) { StoresFail = fail; }
+    void FailStores(bool fail = true);
     int DeviceCount() const;
 
     // Every word the part holds: 64, 128 or 256 words, none without an EEPROM, and 128 for
@@ -54,7 +59,7 @@ public:
     void AddFault(int driverIndex, Fault fault);
     void ClearFaults(int driverIndex);
 
-    int OpenHandles() const { return Sim.OpenHandles(); }
+    int OpenHandles() const;
 
     // The chip's serial number (KR3 channels add "A" / "B"), as the device reports it.
     std::string SerialOf(int driverIndex) const;
@@ -79,6 +84,7 @@ private:
     vqpipex::Chip& ChipAt(int driverIndex);
     const vqpipex::Chip& ChipAt(int driverIndex) const;
 
+    mutable std::mutex Mutex; // guards everything below
     vqpipex::Simulator Sim;
     std::vector<vqpipex::DeviceRef> Devices;
     std::uint64_t Entropy = 0x4B52;
