@@ -1,7 +1,7 @@
 #include "ImageFile.h"
 
 #include "burnwise/cli/SettingsFile.h"
-#include "burnwise/ui/FileAccess.h"
+#include "burnwise/common/FileAccess.h"
 
 #include <charconv>
 #include <cstdint>
@@ -50,7 +50,8 @@ codec::EepromImage ParseWords(const std::string& text, const std::string& path) 
 
 codec::EepromImage ReadImageFile(const std::string& path) {
     std::string error;
-    const std::optional<std::string> read = ui::ReadFileBounded(path, ui::MaxImageFileBytes, error);
+    const std::optional<std::string> read =
+        common::ReadFileBounded(path, common::MaxImageFileBytes, error);
     if (!read) throw InputError("cannot read " + path + ": " + error);
     const std::string& bytes = *read;
     if (bytes.size() != ImageBytes) return ParseWords(bytes, path);

@@ -1,11 +1,8 @@
 #include "burnwise/cli/SerialCounter.h"
 
-#include "burnwise/ui/FileAccess.h"
+#include "burnwise/common/FileAccess.h"
 
 #include <charconv>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 namespace burnwise::cli {
 namespace {
@@ -27,34 +24,6 @@ std::uint64_t PowerOfTen(int digits) {
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
-
-// Holds an exclusive lock on a lock file beside the counter while a value is reserved.
-// The counter itself is replaced by rename, so its own inode cannot carry the lock.
-class CounterLock {
-public:
-    explicit CounterLock(const fs::path& counter) {
-        // Named after the file the replace writes, so a link to the counter and the
-        // counter itself share one lock.
-        std::string error;
-        const std::optional<fs::path> target = ui::ResolveFinalTarget(counter, error);
-        if (!target) return;
-        const fs::path lock = target->string() + ".lock";
-        fd_ = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-        if (fd_ >= 0 && ::flock(fd_, LOCK_EX) != 0) {
-            ::close(fd_);
-            fd_ = -1;
-        }
-    }
-    ~CounterLock() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    CounterLock(const CounterLock&) = delete;
-    CounterLock& operator=(const CounterLock&) = delete;
-    bool Held() const { return fd_ >= 0; }
-
-private:
-    int fd_ = -1;
-};
 
 } // namespace
 
@@ -103,7 +72,7 @@ std::optional<std::uint64_t> SerialCounter::ReadNext(std::string& error) const {
     if (!fs::exists(fs::symlink_status(file_, ec)) && !fs::exists(file_, ec)) return pattern_.Value;
     std::string readError;
     const std::optional<std::string> bytes =
-        ui::ReadFileBounded(file_, MaxCounterFileBytes, readError);
+        common::ReadFileBounded(file_, MaxCounterFileBytes, readError);
     if (!bytes) {
         error = "counter " + file_.string() + ": " + readError;
         return std::nullopt;
@@ -122,8 +91,10 @@ std::optional<std::uint64_t> SerialCounter::ReadNext(std::string& error) const {
 }
 
 std::optional<std::string> SerialCounter::Reserve(std::string& error) {
-    const CounterLock lock(file_);
-    if (!lock.Held()) {
+    // Held while a value is reserved; named after the file the replace writes, so a link to
+    // the counter and the counter itself share one lock.
+    common::FileLock lock;
+    if (std::string lockError; !lock.Acquire(file_, lockError)) {
         error = "counter " + file_.string() + ": cannot lock it";
         return std::nullopt;
     }
@@ -136,7 +107,7 @@ std::optional<std::string> SerialCounter::Reserve(std::string& error) {
         return std::nullopt;
     }
     std::error_code ec;
-    if (!ui::ReplaceFileAtomically(file_, std::to_string(*next + 1) + "\n", ec)) {
+    if (!common::ReplaceFileAtomically(file_, std::to_string(*next + 1) + "\n", ec)) {
         error = "counter " + file_.string() + ": cannot write it: " + ec.message();
         return std::nullopt;
     }

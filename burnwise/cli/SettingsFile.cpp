@@ -2,7 +2,7 @@
 
 #include "burnwise/codec/EepromGeometry.h"
 #include "burnwise/codec/TextEscape.h"
-#include "burnwise/ui/FileAccess.h"
+#include "burnwise/common/FileAccess.h"
 
 #include <array>
 #include <charconv>
@@ -155,7 +155,7 @@ std::string CheckEepromTypeName(std::string_view name) {
 SettingsFile ReadSettingsFile(const std::string& path, codec::CodecState& state) {
     std::string error;
     const std::optional<std::string> bytes =
-        ui::ReadFileBounded(path, ui::MaxTemplateFileBytes, error);
+        common::ReadFileBounded(path, common::MaxTemplateFileBytes, error);
     if (!bytes) throw InputError("cannot read " + path + ": " + error);
     std::istringstream in(*bytes);
     SettingsFile file;

@@ -95,7 +95,7 @@ bool TMainForm::WriteTemplate(const std::filesystem::path& fileName) {
     // A file that never had OPTO Isolate chosen stays exactly as it always was.
     if (RB6.Checked || file.Read(SideAOptoSection, SideAOptoKey))
         file.Write(SideAOptoSection, SideAOptoKey, RB6.Checked ? "1" : "0");
-    if (!ReplaceFileAtomically(fileName, file.Serialize(), error)) return refuse();
+    if (!common::ReplaceFileAtomically(fileName, file.Serialize(), error)) return refuse();
     return true;
 }
 

@@ -136,7 +136,8 @@ ProfileFile ProfileFile::Parse(std::string_view bytes) {
 
 std::optional<ProfileFile> ProfileFile::Load(const std::filesystem::path& path,
                                              std::string& error) {
-    const std::optional<std::string> bytes = ReadFileBounded(path, MaxTemplateFileBytes, error);
+    const std::optional<std::string> bytes =
+        common::ReadFileBounded(path, common::MaxTemplateFileBytes, error);
     if (!bytes) return std::nullopt;
     return Parse(*bytes);
 }

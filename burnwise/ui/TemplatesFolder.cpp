@@ -36,7 +36,7 @@ fs::path FindTemplatesFolder(const TemplatesFolderSources& sources, std::error_c
     for (const ExampleTemplate& example : ExampleTemplates()) {
         const fs::path file = folder / fs::path(example.FileName);
         std::error_code writeError;
-        if (!ReplaceFileAtomically(file, example.Contents, writeError) && !error)
+        if (!common::ReplaceFileAtomically(file, example.Contents, writeError) && !error)
             error = writeError;
     }
     return folder;

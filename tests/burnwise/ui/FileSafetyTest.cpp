@@ -11,6 +11,8 @@
 namespace burnwise::ui::testing {
 namespace {
 
+using common::ReadFileBounded;
+
 const std::string Kr2sTemplate = "[Basic Details]\r\nDevice Type=3\r\n"
                                  "[USB String Descriptors]\r\nManufacturer=Pipe Works\r\n";
 

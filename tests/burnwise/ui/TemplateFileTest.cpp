@@ -9,6 +9,8 @@
 namespace burnwise::ui::testing {
 namespace {
 
+using common::ReplaceFileAtomically;
+
 struct ReadCase {
     const char* What;
     std::string File;

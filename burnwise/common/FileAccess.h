@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+namespace burnwise::common {
+
+// The largest template or settings file we read. A full template is about 1.5 KiB; even
+// every one of its values at the longest length a read keeps stays far below this.
+inline constexpr std::size_t MaxTemplateFileBytes = 256 * 1024;
+// The largest image file: 256 bytes, or about 700 bytes of hexadecimal words.
+inline constexpr std::size_t MaxImageFileBytes = 64 * 1024;
+
+// Reads a file a user named, once and to its end, as a stream: a regular file, a pipe
+// (a process substitution is one) or a character device. A folder or any other kind of
+// file is refused, and so is anything longer than `maxBytes`, so /dev/zero cannot exhaust
+// memory. Nothing with `error` set to a short reason (without the path) on failure. Never
+// throws for a bad file.
+std::optional<std::string> ReadFileBounded(const std::filesystem::path& path, std::size_t maxBytes,
+                                           std::string& error);
+
+// Replaces the regular file `path` with `bytes`: a temporary file in the same folder is
+// written, flushed to disk and renamed over the target, so a reader sees the old file or
+// the new one and a failure leaves the old file as it was.
+//
+// A symbolic link is followed and its target replaced, so the link stays. A target without
+// owner write permission is refused, also for root, and so is one the caller may not write.
+// An existing file keeps its mode; a new one gets 0666 less the process's umask, applied
+// by the kernel (the umask is never read or changed, as other threads depend on it).
+// False with `error` set on failure (permission_denied for a read-only target).
+bool ReplaceFileAtomically(const std::filesystem::path& path, std::string_view bytes,
+                           std::error_code& error);
+
+// The file that ReplaceFileAtomically(`path`) replaces: the end of its chain of symbolic
+// links, whether or not it exists yet, with its folder made absolute and free of links.
+// Everything that locks such a file names the lock after this path, so two names of one
+// file take one lock. Nothing with `error` set when a link cannot be read or loops.
+std::optional<std::filesystem::path> ResolveFinalTarget(const std::filesystem::path& path,
+                                                        std::string& error);
+
+// An exclusive lock on a file that is replaced by rename, whose own inode therefore cannot
+// carry one: the lock is taken on "NAME.lock" beside the file's final target, so a link to
+// the file and the file itself share one lock. Closing releases it.
+class FileLock {
+public:
+    FileLock() = default;
+    ~FileLock() { Release(); }
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+    // Waits until the lock is held. False with `error` set: the link problem, or the lock
+    // file's path and the reason.
+    bool Acquire(const std::filesystem::path& file, std::string& error);
+    void Release();
+    bool Held() const { return fd_ >= 0; }
+    // The final target of the file last locked: the one to read and replace.
+    const std::filesystem::path& Target() const { return target_; }
+
+private:
+    std::filesystem::path target_;
+    int fd_ = -1;
+};
+
+} // namespace burnwise::common
