@@ -1,6 +1,6 @@
 // vqbench: looks at and changes the simulated bench the driver library works on.
 #include "ProjectVersion.h"
-#include "burnwise/codec/ImageDump.h"
+#include "burnwise/common/WordDump.h"
 #include "vqpipex/BenchFile.h"
 
 #include <algorithm>
@@ -96,28 +96,19 @@ std::string ListLine(const Bench& bench, std::size_t index, const DeviceRef& ref
 // Every word of the part in the programmer's dump lines; a KR4 shows its user words and
 // the factory words after them (0 to 79), as a read of the chip does.
 std::vector<std::string> DumpLines(const Chip& chip) {
-    burnwise::codec::FamilySelectors selectors;
+    // A block is shown as the programmer shows one image: 128 words for a part larger than
+    // 64 words, 80 for a KR4, 64 otherwise, with what the part lacks as zeros.
+    constexpr std::size_t BlockWords = 128;
     std::size_t words = chip.Words.size();
-    if (chip.IsKr4()) {
-        selectors.Kr4Selected = true;
-        words = 80;
-    } else if (words > 64) {
-        selectors.Kr3Selected = true; // 128 words a block
-    }
+    std::size_t shown = words > 64 ? BlockWords : 64;
+    if (chip.IsKr4()) words = shown = 80;
     std::vector<std::string> lines;
-    for (std::size_t base = 0; base < words; base += burnwise::codec::ImageWords) {
-        burnwise::codec::EepromImage image{};
-        for (std::size_t i = 0; i < image.size() && base + i < chip.Words.size(); ++i)
-            image[i] = chip.Words[base + i];
-        for (std::string line : burnwise::codec::DumpImage(image, selectors)) {
-            // Each line starts with its byte address in four hexadecimal digits.
-            unsigned address = 0;
-            std::from_chars(line.data(), line.data() + 4, address, 16);
-            char fixed[5];
-            std::snprintf(fixed, sizeof fixed, "%04X", static_cast<unsigned>(address + 2 * base));
-            line.replace(0, 4, fixed);
+    for (std::size_t base = 0; base < words; base += BlockWords) {
+        std::vector<std::uint16_t> block(shown, 0);
+        for (std::size_t i = 0; i < shown && base + i < chip.Words.size(); ++i)
+            block[i] = chip.Words[base + i];
+        for (std::string& line : burnwise::common::DumpWords(block, 2 * base))
             lines.push_back(std::move(line));
-        }
     }
     return lines;
 }
