@@ -311,23 +311,11 @@ BenchLock::BenchLock(const std::string& benchPath) {
     std::error_code ec;
     const auto folder = std::filesystem::path(target).parent_path();
     if (!folder.empty()) std::filesystem::create_directories(folder, ec);
-    const std::string lockPath = target + ".lock";
-    Fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (Fd < 0) {
-        Problem = SystemError("cannot open the lock file", lockPath);
-        return;
-    }
-    while (::flock(Fd, LOCK_EX) != 0) {
-        if (errno == EINTR) continue;
-        Problem = SystemError("cannot lock", lockPath);
-        ::close(Fd);
-        Fd = -1;
-        return;
-    }
-}
-
-BenchLock::~BenchLock() {
-    if (Fd >= 0) ::close(Fd); // closing releases the lock
+    // Target() has followed the links already, as the bench's reader and writer do.
+    if (std::string error; Lock.AcquireTarget(target, error)) return;
+    errno = Lock.FailureCode();
+    Problem = SystemError(Lock.OpenFailed() ? "cannot open the lock file" : "cannot lock",
+                          target + ".lock");
 }
 
 TextOutcome ReadBenchText(const std::string& path, int* keepFd) {

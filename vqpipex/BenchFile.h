@@ -17,6 +17,7 @@
 //
 // Every word must be there: a file cut short is refused, not taken as a blank part.
 
+#include "burnwise/common/FileAccess.h"
 #include "vqpipex/BenchModel.h"
 
 #include <cstddef>
@@ -66,15 +67,12 @@ std::string ResolveBenchPath(const std::string& path);
 class BenchLock {
 public:
     explicit BenchLock(const std::string& benchPath);
-    ~BenchLock();
-    BenchLock(const BenchLock&) = delete;
-    BenchLock& operator=(const BenchLock&) = delete;
 
-    bool Held() const { return Fd >= 0; }
+    bool Held() const { return Lock.Held(); }
     const std::string& Error() const { return Problem; }
 
 private:
-    int Fd = -1;
+    burnwise::common::FileLock Lock; // released with it
     std::string Problem;
 };
 

@@ -166,17 +166,26 @@ std::optional<fs::path> ResolveFinalTarget(const fs::path& path, std::string& er
 bool FileLock::Acquire(const fs::path& file, std::string& error) {
     Release();
     const std::optional<fs::path> target = ResolveFinalTarget(file, error);
-    if (!target) return false;
-    target_ = *target;
+    return target && AcquireTarget(*target, error);
+}
+
+bool FileLock::AcquireTarget(const fs::path& target, std::string& error) {
+    Release();
+    openFailed_ = false;
+    failure_ = 0;
+    target_ = target;
     const fs::path lock = target_.string() + ".lock";
     fd_ = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (fd_ < 0) {
-        error = lock.string() + ": " + Reason(errno);
+        openFailed_ = true;
+        failure_ = errno;
+        error = lock.string() + ": " + Reason(failure_);
         return false;
     }
     while (::flock(fd_, LOCK_EX) != 0) {
         if (errno == EINTR) continue;
-        error = lock.string() + ": " + Reason(errno);
+        failure_ = errno;
+        error = lock.string() + ": " + Reason(failure_);
         Release();
         return false;
     }

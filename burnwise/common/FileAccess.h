@@ -55,14 +55,22 @@ public:
     // Waits until the lock is held. False with `error` set: the link problem, or the lock
     // file's path and the reason.
     bool Acquire(const std::filesystem::path& file, std::string& error);
+    // The same for a file whose final target the caller has resolved itself.
+    bool AcquireTarget(const std::filesystem::path& target, std::string& error);
     void Release();
     bool Held() const { return fd_ >= 0; }
+    // After a failed acquire past the links: whether the lock file could not even be
+    // opened (else it could not be locked), and the system's error number.
+    bool OpenFailed() const { return openFailed_; }
+    int FailureCode() const { return failure_; }
     // The final target of the file last locked: the one to read and replace.
     const std::filesystem::path& Target() const { return target_; }
 
 private:
     std::filesystem::path target_;
     int fd_ = -1;
+    bool openFailed_ = false;
+    int failure_ = 0;
 };
 
 } // namespace burnwise::common
