@@ -11,8 +11,6 @@
 namespace burnwise::ui::testing {
 namespace {
 
-using common::ReadFileBounded;
-
 const std::string Kr2sTemplate = "[Basic Details]\r\nDevice Type=3\r\n"
                                  "[USB String Descriptors]\r\nManufacturer=Pipe Works\r\n";
 
@@ -146,19 +144,6 @@ TEST(FileSafety, ANewFileTakesTheUmaskWhichIsLeftAlone) {
         }
         EXPECT_EQ(::umask(saved), mask) << "the save must not change the umask";
     }
-}
-
-TEST(FileSafety, BoundedReaderStopsAtItsCapAndNamesTheKind) {
-    TempFolder folder;
-    std::string error;
-    WriteBytes(folder.Path / "exact", std::string(100, 'x'));
-    EXPECT_EQ(ReadFileBounded(folder.Path / "exact", 100, error).value_or("?").size(), 100u);
-    EXPECT_FALSE(ReadFileBounded(folder.Path / "exact", 99, error));
-    EXPECT_EQ(error, "is longer than 99 bytes, more than such a file ever holds");
-    EXPECT_FALSE(ReadFileBounded("/dev/zero", 1000, error));
-    EXPECT_FALSE(ReadFileBounded(folder.Path, 1000, error));
-    EXPECT_EQ(error, "is a folder, not a file");
-    EXPECT_EQ(ReadFileBounded("/dev/null", 1000, error).value_or("?"), "");
 }
 
 } // namespace

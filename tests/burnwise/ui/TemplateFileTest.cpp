@@ -70,22 +70,6 @@ TEST(ProfileFile, UpdatesInPlaceKeepingEverythingElse) {
     EXPECT_EQ(fresh.Serialize(), "[A]\r\nk=1\r\nj=3\r\n[B]\r\nk=2\r\n");
 }
 
-TEST(ProfileFile, ReplacingKeepsTheModeAndLeavesNoTemporaryFile) {
-    TempFolder folder;
-    const fs::path file = folder.Path / "t.ept";
-    std::error_code error;
-    ASSERT_TRUE(ReplaceFileAtomically(file, "one", error)) << error.message();
-    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-    ASSERT_TRUE(ReplaceFileAtomically(file, "two", error)) << error.message();
-    EXPECT_EQ(ReadBytes(file), "two");
-    EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
-              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder.Path), fs::directory_iterator()), 1)
-        << "no temporary file is left behind";
-    EXPECT_FALSE(ReplaceFileAtomically(folder.Path / "missing" / "t.ept", "x", error));
-    EXPECT_FALSE(ReplaceFileAtomically(folder.Path, "x", error)) << "a folder is not a file";
-}
-
 TEST(TemplateFile, NewKr2sTemplateIsTheWorkedExampleByteForByte) {
     StartedForm p;
     p.NewWithModel("KR2S");
