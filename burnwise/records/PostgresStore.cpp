@@ -1,0 +1,267 @@
+#include "burnwise/records/StoreInternals.h"
+
+#include <libpq-fe.h>
+
+namespace burnwise::records::internal {
+
+namespace {
+
+const std::vector<SchemaStep>& PostgresSteps() {
+    static const std::vector<SchemaStep> steps = {
+        {1,
+         {"CREATE TABLE production_record (id BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY, "
+          "time TEXT NOT NULL, station TEXT NOT NULL, operation TEXT NOT NULL, "
+          "driver_index INTEGER NOT NULL, model TEXT NOT NULL, eeprom TEXT NOT NULL, "
+          "serial_number TEXT NOT NULL, "
+          "result TEXT NOT NULL CHECK (result IN ('PASS', 'FAIL')), reason TEXT NOT NULL, "
+          "template_file TEXT NOT NULL, template_sha256 TEXT NOT NULL, "
+          "image_sha256 TEXT NOT NULL)",
+          "CREATE INDEX production_record_serial ON production_record (serial_number)",
+          "CREATE TABLE serial_series (prefix TEXT NOT NULL, digits INTEGER NOT NULL, "
+          "next_number BIGINT NOT NULL, PRIMARY KEY (prefix, digits))"}},
+    };
+    return steps;
+}
+
+// Two stations opening a fresh database at once migrate it one after the other.
+constexpr const char* MigrationLock = "SELECT pg_advisory_xact_lock(7310541)";
+
+// libpq's messages end in a newline and may run over lines.
+std::string OneLine(const char* message) {
+    std::string line;
+    for (const char* c = message ? message : ""; *c; ++c) {
+        if (*c == '\n') {
+            if (c[1]) line += "; ";
+        } else {
+            line += *c;
+        }
+    }
+    return line.empty() ? "unknown error" : line;
+}
+
+class Result_ {
+public:
+    explicit Result_(PGresult* result) : result_(result) {}
+    Result_(const Result_&) = delete;
+    Result_& operator=(const Result_&) = delete;
+    ~Result_() { PQclear(result_); }
+    PGresult* operator*() const { return result_; }
+    bool Is(ExecStatusType status) const { return PQresultStatus(result_) == status; }
+
+private:
+    PGresult* result_;
+};
+
+class PostgresStore final : public RecordStore, public SchemaConnection {
+public:
+    explicit PostgresStore(std::string where) : where_(std::move(where)) {}
+    ~PostgresStore() override { PQfinish(conn_); }
+
+    bool Open(const std::string& user, const std::string& host, const std::string& port,
+              const std::string& database, std::string& error) {
+        // Give up on an unreachable server, and on a connection that goes silent, within
+        // seconds rather than the system's minutes. The database holds UTF-8; our texts are
+        // Latin-1, which the server converts both ways.
+        const char* keys[] = {"host",
+                              "port",
+                              "user",
+                              "dbname",
+                              "connect_timeout",
+                              "client_encoding",
+                              "application_name",
+                              "keepalives",
+                              "keepalives_idle",
+                              "keepalives_interval",
+                              "keepalives_count",
+                              "tcp_user_timeout",
+                              "options",
+                              nullptr};
+        const char* values[] = {host.c_str(),
+                                port.c_str(),
+                                user.c_str(),
+                                database.c_str(),
+                                "5",
+                                "LATIN1",
+                                "burnwise",
+                                "1",
+                                "5",
+                                "2",
+                                "2",
+                                "5000",
+                                "-c statement_timeout=15000",
+                                nullptr};
+        conn_ = PQconnectdbParams(keys, values, 0);
+        if (!conn_) return Fail("out of memory", error);
+        if (PQstatus(conn_) != CONNECTION_OK)
+            return Fail("cannot connect: " + OneLine(PQerrorMessage(conn_)), error);
+        PQsetNoticeProcessor(
+            conn_, [](void*, const char*) {}, nullptr);
+        if (!MigrateSchema(*this, PostgresSteps(), where_, error)) return false;
+        // Prepared once, so that each operation is a single round trip.
+        return Prepare("reserve",
+                       "INSERT INTO serial_series (prefix, digits, next_number) VALUES "
+                       "($1::text, $2::integer, $3::bigint + 1) ON CONFLICT (prefix, digits) DO "
+                       "UPDATE SET next_number = serial_series.next_number + 1 "
+                       "WHERE serial_series.next_number <= $4::bigint "
+                       "RETURNING next_number - 1",
+                       error) &&
+               Prepare("append",
+                       "INSERT INTO production_record (time, station, operation, driver_index, "
+                       "model, eeprom, serial_number, result, reason, template_file, "
+                       "template_sha256, image_sha256) VALUES ($1, $2, $3, $4::integer, $5, $6, "
+                       "$7, $8, $9, $10, $11, $12)",
+                       error);
+    }
+
+    bool Append(const Record& record, std::string& error) override {
+        if (!IsUtcTime(record.Time)) return Fail("a record needs a UTC time", error);
+        const std::string driverIndex = std::to_string(record.DriverIndex);
+        const char* values[] = {
+            record.Time.c_str(),         record.Station.c_str(),        record.Operation.c_str(),
+            driverIndex.c_str(),         record.Model.c_str(),          record.Eeprom.c_str(),
+            record.SerialNumber.c_str(), ResultName(record.Outcome),    record.Reason.c_str(),
+            record.TemplateFile.c_str(), record.TemplateSha256.c_str(), record.ImageSha256.c_str()};
+        const Result_ result(PQexecPrepared(conn_, "append", 12, values, nullptr, nullptr, 0));
+        if (!result.Is(PGRES_COMMAND_OK)) return Fail(ResultError(*result), error);
+        return true;
+    }
+
+    std::optional<std::uint64_t> Reserve(const SeriesKey& series, std::uint64_t start,
+                                         std::string& error) override {
+        const auto limit = SeriesLimit(series, start, error);
+        if (!limit) return std::nullopt;
+        const std::string digits = std::to_string(series.Digits);
+        const std::string first = std::to_string(start);
+        const std::string last = std::to_string(*limit);
+        const char* values[] = {series.Prefix.c_str(), digits.c_str(), first.c_str(), last.c_str()};
+        const Result_ result(PQexecPrepared(conn_, "reserve", 4, values, nullptr, nullptr, 0));
+        if (!result.Is(PGRES_TUPLES_OK)) {
+            Fail(ResultError(*result), error);
+            return std::nullopt;
+        }
+        if (PQntuples(*result) != 1) {
+            error = "serial series " + series.Prefix + " with " + std::to_string(series.Digits) +
+                    " digits has run out";
+            return std::nullopt;
+        }
+        return std::stoull(PQgetvalue(*result, 0, 0));
+    }
+
+    std::optional<std::vector<Record>> List(const RecordFilter& filter,
+                                            std::string& error) override {
+        std::string sql = "SELECT time, station, operation, driver_index, model, eeprom, "
+                          "serial_number, result, reason, template_file, template_sha256, "
+                          "image_sha256 FROM production_record WHERE true";
+        std::vector<std::string> values;
+        auto add = [&](const char* column, const char* op, std::string value) {
+            values.push_back(std::move(value));
+            sql += std::string(" AND ") + column + op + "$" + std::to_string(values.size());
+        };
+        if (filter.SerialNumber) add("serial_number", " = ", *filter.SerialNumber);
+        if (filter.Station) add("station", " = ", *filter.Station);
+        if (filter.Since) {
+            const auto since = SinceBound(*filter.Since, error);
+            if (!since) return std::nullopt;
+            add("time", " >= ", *since);
+        }
+        sql += " ORDER BY id";
+        std::vector<const char*> pointers;
+        for (const auto& value : values)
+            pointers.push_back(value.c_str());
+        const Result_ result(PQexecParams(conn_, sql.c_str(), int(values.size()), nullptr,
+                                          pointers.data(), nullptr, nullptr, 0));
+        if (!result.Is(PGRES_TUPLES_OK)) {
+            Fail(ResultError(*result), error);
+            return std::nullopt;
+        }
+        std::vector<Record> records;
+        for (int row = 0; row < PQntuples(*result); ++row) {
+            auto column = [&](int i) { return std::string(PQgetvalue(*result, row, i)); };
+            Record record;
+            record.Time = column(0);
+            record.Station = column(1);
+            record.Operation = column(2);
+            record.DriverIndex = std::atoi(PQgetvalue(*result, row, 3));
+            record.Model = column(4);
+            record.Eeprom = column(5);
+            record.SerialNumber = column(6);
+            record.Outcome = ParseResult(column(7)).value_or(Result::Fail);
+            record.Reason = column(8);
+            record.TemplateFile = column(9);
+            record.TemplateSha256 = column(10);
+            record.ImageSha256 = column(11);
+            records.push_back(std::move(record));
+        }
+        return records;
+    }
+
+    std::string Where() const override { return where_; }
+    bool Lost() const override { return PQstatus(conn_) != CONNECTION_OK; }
+
+    bool BeginMigration(std::string& error) override {
+        return Execute("BEGIN", error) && Execute(MigrationLock, error);
+    }
+
+    bool Execute(const std::string& sql, std::string& error) override {
+        const Result_ result(PQexec(conn_, sql.c_str()));
+        if (result.Is(PGRES_COMMAND_OK) || result.Is(PGRES_TUPLES_OK)) return true;
+        return Fail(ResultError(*result), error);
+    }
+
+    std::optional<std::int64_t> QueryNumber(const std::string& sql, std::string& error) override {
+        const Result_ result(PQexec(conn_, sql.c_str()));
+        if (!result.Is(PGRES_TUPLES_OK)) {
+            Fail(ResultError(*result), error);
+            return std::nullopt;
+        }
+        if (PQntuples(*result) == 0 || PQgetisnull(*result, 0, 0)) return 0;
+        return std::stoll(PQgetvalue(*result, 0, 0));
+    }
+
+    std::optional<std::vector<std::string>> TableNames(std::string& error) override {
+        const Result_ result(
+            PQexec(conn_, "SELECT table_name FROM information_schema.tables WHERE "
+                          "table_schema = current_schema() AND table_type = 'BASE TABLE'"));
+        if (!result.Is(PGRES_TUPLES_OK)) {
+            Fail(ResultError(*result), error);
+            return std::nullopt;
+        }
+        std::vector<std::string> names;
+        for (int row = 0; row < PQntuples(*result); ++row)
+            names.emplace_back(PQgetvalue(*result, row, 0));
+        return names;
+    }
+
+private:
+    bool Prepare(const char* name, const char* sql, std::string& error) {
+        const Result_ result(PQprepare(conn_, name, sql, 0, nullptr));
+        if (!result.Is(PGRES_COMMAND_OK)) return Fail(ResultError(*result), error);
+        return true;
+    }
+
+    std::string ResultError(PGresult* result) const {
+        const char* message = result ? PQresultErrorMessage(result) : "";
+        return OneLine(message && *message ? message : PQerrorMessage(conn_));
+    }
+
+    bool Fail(const std::string& message, std::string& error) const {
+        error = where_ + ": " + message;
+        return false;
+    }
+
+    std::string where_;
+    PGconn* conn_ = nullptr;
+};
+
+} // namespace
+
+std::unique_ptr<RecordStore> OpenPostgresStore(const std::string& user, const std::string& host,
+                                               const std::string& port, const std::string& database,
+                                               std::string& error) {
+    auto store = std::make_unique<PostgresStore>("postgresql://" + user + "@" + host + ":" + port +
+                                                 "/" + database);
+    if (!store->Open(user, host, port, database, error)) return nullptr;
+    return store;
+}
+
+} // namespace burnwise::records::internal

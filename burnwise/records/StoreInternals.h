@@ -1,0 +1,62 @@
+#pragma once
+
+#include "burnwise/records/RecordStore.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// What the SQLite and PostgreSQL stores share: the schema's steps, the checks on a series
+// and the text conversions at the database's boundary.
+namespace burnwise::records::internal {
+
+// One step of the schema: the statements that bring a database from Version - 1 to Version.
+struct SchemaStep {
+    int Version;
+    std::vector<std::string> Statements;
+};
+
+// Our texts are Latin-1; the databases hold UTF-8.
+std::string Latin1ToUtf8(std::string_view text);
+// Characters beyond Latin-1 (written by some other program) become '?'.
+std::string Utf8ToLatin1(std::string_view text);
+
+const char* ResultName(Result result);
+std::optional<Result> ParseResult(std::string_view name);
+
+// The largest number the series can hand out, or nothing with `error` set when the key or
+// the start cannot make a series.
+std::optional<std::uint64_t> SeriesLimit(const SeriesKey& series, std::uint64_t start,
+                                         std::string& error);
+
+// The "since" of a filter as stored times compare with it: a UTC time, or a date meaning
+// its midnight. Nothing with `error` set otherwise.
+std::optional<std::string> SinceBound(std::string_view since, std::string& error);
+
+// What a store needs from its connection to bring the schema up to date.
+class SchemaConnection {
+public:
+    virtual ~SchemaConnection() = default;
+    // Starts the transaction in which migration happens, holding off other migrators.
+    virtual bool BeginMigration(std::string& error) = 0;
+    virtual bool Execute(const std::string& sql, std::string& error) = 0;
+    // The first column of the first row as a number; 0 for NULL or no row.
+    virtual std::optional<std::int64_t> QueryNumber(const std::string& sql, std::string& error) = 0;
+    // The names of the tables the database holds.
+    virtual std::optional<std::vector<std::string>> TableNames(std::string& error) = 0;
+};
+
+// Reads the schema's version and, for an older one, applies the missing steps and the new
+// version in one transaction. A newer schema or a database of somebody else's is refused.
+bool MigrateSchema(SchemaConnection& connection, const std::vector<SchemaStep>& steps,
+                   const std::string& where, std::string& error);
+
+std::unique_ptr<RecordStore> OpenSqliteStore(const std::string& path, std::string& error);
+// `user`, `host`, `port` and `database` come checked from the URL.
+std::unique_ptr<RecordStore> OpenPostgresStore(const std::string& user, const std::string& host,
+                                               const std::string& port, const std::string& database,
+                                               std::string& error);
+
+} // namespace burnwise::records::internal
