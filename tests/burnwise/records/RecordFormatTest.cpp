@@ -1,0 +1,82 @@
+#include "burnwise/records/RecordStore.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace burnwise::records;
+
+std::vector<Record> Sample() {
+    Record pass;
+    pass.Time = "2026-12-01T08:00:00Z";
+    pass.Station = "bench-1";
+    pass.Operation = "program";
+    pass.DriverIndex = 0;
+    pass.Model = "KR2C";
+    pass.Eeprom = "internal";
+    pass.SerialNumber = "QA000001";
+    pass.Outcome = Result::Pass;
+    pass.TemplateFile = "cable.bwt";
+    pass.TemplateSha256 = "t1";
+    pass.ImageSha256 = "i1";
+    Record fail = pass;
+    fail.Station = "line \"B\", left";
+    fail.DriverIndex = 12;
+    fail.Outcome = Result::Fail;
+    fail.Reason = "Product Description is X\nsee \\log\x01";
+    fail.TemplateFile = "r\xe9v.bwt"; // Latin-1 e acute
+    return {pass, fail};
+}
+
+TEST(RecordFormat, EachFormatEscapesWhatWouldBreakIt) {
+    const std::pair<ListFormat, std::string> cases[] = {
+        {ListFormat::Csv,
+         "time,station,operation,driver_index,model,eeprom,serial,result,reason,template_file,"
+         "template_sha256,image_sha256\r\n"
+         "2026-12-01T08:00:00Z,bench-1,program,0,KR2C,internal,QA000001,PASS,,cable.bwt,t1,i1\r\n"
+         "2026-12-01T08:00:00Z,\"line \"\"B\"\", left\",program,12,KR2C,internal,QA000001,FAIL,"
+         "\"Product Description is X\nsee \\log\x01\",r\xe9v.bwt,t1,i1\r\n"},
+        {ListFormat::Json,
+         "[\n"
+         "  {\"time\": \"2026-12-01T08:00:00Z\", \"station\": \"bench-1\", \"operation\": "
+         "\"program\", \"driver_index\": 0, \"model\": \"KR2C\", \"eeprom\": \"internal\", "
+         "\"serial\": \"QA000001\", \"result\": \"PASS\", \"reason\": \"\", \"template_file\": "
+         "\"cable.bwt\", \"template_sha256\": \"t1\", \"image_sha256\": \"i1\"},\n"
+         "  {\"time\": \"2026-12-01T08:00:00Z\", \"station\": \"line \\\"B\\\", left\", "
+         "\"operation\": \"program\", \"driver_index\": 12, \"model\": \"KR2C\", \"eeprom\": "
+         "\"internal\", \"serial\": \"QA000001\", \"result\": \"FAIL\", \"reason\": \"Product "
+         "Description is X\\nsee \\\\log\\u0001\", \"template_file\": \"r\xc3\xa9v.bwt\", "
+         "\"template_sha256\": \"t1\", \"image_sha256\": \"i1\"}\n"
+         "]\n"},
+        {ListFormat::Text,
+         "TIME                  STATION         OPERATION  DRIVER INDEX  MODEL  EEPROM    SERIAL  "
+         "  RESULT  REASON                              TEMPLATE FILE  TEMPLATE SHA256  IMAGE "
+         "SHA256\n"
+         "2026-12-01T08:00:00Z  bench-1         program    0             KR2C   internal  "
+         "QA000001  PASS                                        cable.bwt      t1               "
+         "i1\n"
+         "2026-12-01T08:00:00Z  line \"B\", left  program    12            KR2C   internal  "
+         "QA000001  FAIL    Product Description is X see \\log   r\xe9v.bwt        t1              "
+         " "
+         "i1\n"},
+    };
+    for (const auto& [format, expected] : cases)
+        EXPECT_EQ(FormatRecords(Sample(), format), expected) << int(format);
+    EXPECT_EQ(FormatRecords({}, ListFormat::Json), "[]\n");
+    EXPECT_EQ(ParseListFormat("csv"), ListFormat::Csv);
+    EXPECT_FALSE(ParseListFormat("xml"));
+}
+
+TEST(RecordFormat, UtcTimesAreCheckedFieldByField) {
+    const std::pair<const char*, bool> cases[] = {
+        {"2026-12-09T16:02:38Z", true},  {"2026-12-09T16:02:60Z", true},
+        {"2026-13-09T16:02:38Z", false}, {"2026-12-00T16:02:38Z", false},
+        {"2026-12-09T24:02:38Z", false}, {"2026-12-09 16:02:38Z", false},
+        {"2026-12-09T16:02:38", false},  {"2026-12-09T16:02:3xZ", false},
+    };
+    for (const auto& [text, valid] : cases)
+        EXPECT_EQ(IsUtcTime(text), valid) << text;
+    EXPECT_TRUE(IsUtcTime(UtcNow())) << UtcNow();
+}
+
+} // namespace

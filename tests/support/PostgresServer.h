@@ -1,0 +1,210 @@
+#pragma once
+
+// A PostgreSQL server of a test's own: a fresh cluster in a temporary folder, listening on
+// 127.0.0.1 at a free port and on a socket in that folder, with one database ready for
+// use. The server runs as the calling user, or as "nobody" when that is root (the server
+// refuses to run as root). Stop() ends it mid-test; the destructor ends it and removes the
+// folder. Plain C++ and the system's calls, so that any test or benchmark can use it.
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <grp.h>
+#include <netinet/in.h>
+#include <optional>
+#include <pwd.h>
+#include <sstream>
+#include <string>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <system_error>
+#include <unistd.h>
+#include <vector>
+
+namespace bwtest {
+
+class PostgresServer {
+public:
+    static constexpr const char* BinFolder = "/usr/lib/postgresql/15/bin";
+    static constexpr const char* User = "burnwise";
+    static constexpr const char* Database = "production";
+
+    struct Options {
+        // Off: the server skips flushing to disk, which only a crash of the machine could
+        // notice. On: a real server's settings, for measuring.
+        bool Durable = false;
+    };
+
+    PostgresServer() = default;
+    explicit PostgresServer(Options options) : options_(options) {}
+    PostgresServer(const PostgresServer&) = delete;
+    PostgresServer& operator=(const PostgresServer&) = delete;
+    ~PostgresServer() {
+        Stop();
+        if (!folder_.empty()) {
+            std::error_code ignored;
+            std::filesystem::remove_all(folder_, ignored);
+        }
+    }
+
+    // Why no server can be started here, if it cannot: for a test to skip with.
+    static std::optional<std::string> Unavailable() {
+        for (const char* tool : {"initdb", "pg_ctl", "postgres", "createdb", "psql"})
+            if (access((std::string(BinFolder) + "/" + tool).c_str(), X_OK) != 0)
+                return std::string("PostgreSQL 15 is not installed (no ") + BinFolder + "/" + tool +
+                       ")";
+        if (geteuid() == 0 && !getpwnam("nobody")) return std::string("no user \"nobody\"");
+        return std::nullopt;
+    }
+
+    // Makes the cluster, starts the server and creates the database. False with `error`
+    // set (and the server's log in it) on failure.
+    bool Start(std::string& error) {
+        if (const auto why = Unavailable()) return Fail(*why, error);
+        if (!MakeFolder(error)) return false;
+        if (Run({"initdb", "-D", Data(), "-U", User, "--auth=trust", "--no-sync", "-E", "UTF8",
+                 "--locale=C", "--no-instructions"},
+                "initdb.log") != 0)
+            return Fail("initdb failed: " + Log("initdb.log"), error);
+        // A port found free may be taken before the server binds it: try a few.
+        for (int attempt = 0; attempt < 5 && !running_; ++attempt) {
+            port_ = FreePort();
+            std::string settings = "-c listen_addresses=127.0.0.1 -p " + std::to_string(port_) +
+                                   " -k " + folder_.string() +
+                                   " -c max_connections=40 -c shared_buffers=16MB";
+            if (!options_.Durable)
+                settings += " -c fsync=off -c synchronous_commit=off -c full_page_writes=off";
+            running_ = Run({"pg_ctl", "-D", Data(), "-l", (folder_ / "server.log").string(), "-w",
+                            "-t", "60", "-o", settings, "start"},
+                           "pg_ctl.log") == 0;
+        }
+        if (!running_)
+            return Fail("the server did not start: " + Log("pg_ctl.log") + Log("server.log"),
+                        error);
+        if (Run({"createdb", "-h", "127.0.0.1", "-p", std::to_string(port_), "-U", User, Database},
+                "createdb.log") != 0)
+            return Fail("createdb failed: " + Log("createdb.log"), error);
+        return true;
+    }
+
+    // Ends the server at once, as a crash or a pulled cable would for its clients.
+    void Stop() {
+        if (!running_) return;
+        Run({"pg_ctl", "-D", Data(), "-m", "immediate", "-w", "-t", "60", "stop"}, "stop.log");
+        running_ = false;
+    }
+
+    bool Running() const { return running_; }
+    int Port() const { return port_; }
+    std::string Url() const {
+        return std::string("postgresql://") + User + "@127.0.0.1:" + std::to_string(port_) + "/" +
+               Database;
+    }
+
+    // Runs SQL in the database through psql; false with `error` set to its output.
+    bool Sql(const std::string& sql, std::string& error) {
+        if (Run({"psql", "-X", "-q", "-v", "ON_ERROR_STOP=1", "-h", "127.0.0.1", "-p",
+                 std::to_string(port_), "-U", User, "-d", Database, "-c", sql},
+                "psql.log") == 0)
+            return true;
+        return Fail("psql failed: " + Log("psql.log"), error);
+    }
+
+private:
+    std::string Data() const { return (folder_ / "data").string(); }
+
+    bool Fail(const std::string& message, std::string& error) const {
+        error = message;
+        return false;
+    }
+
+    bool MakeFolder(std::string& error) {
+        std::string pattern = (std::filesystem::temp_directory_path() / "bw-pg-XXXXXX").string();
+        if (!mkdtemp(pattern.data()))
+            return Fail("mkdtemp: " + std::string(strerror(errno)), error);
+        folder_ = pattern;
+        if (geteuid() == 0) {
+            const passwd* nobody = getpwnam("nobody");
+            uid_ = nobody->pw_uid;
+            gid_ = nobody->pw_gid;
+            if (chown(folder_.c_str(), uid_, gid_) != 0)
+                return Fail("chown: " + std::string(strerror(errno)), error);
+        } else {
+            uid_ = geteuid();
+            gid_ = getegid();
+        }
+        return true;
+    }
+
+    static int FreePort() {
+        const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        int port = 0;
+        if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            port = ntohs(address.sin_port);
+        if (fd >= 0) close(fd);
+        return port;
+    }
+
+    // Runs one of the server's tools as the server's user, its output in `logName` in the
+    // folder; its exit status, or -1.
+    int Run(std::vector<std::string> arguments, const std::string& logName) const {
+        // The tools find each other beside the path they were started by.
+        const std::string program = std::string(BinFolder) + "/" + arguments[0];
+        arguments[0] = program;
+        const std::string logPath = (folder_ / logName).string();
+        std::vector<char*> argv;
+        for (auto& argument : arguments)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        std::vector<std::string> environment = {"PATH=/usr/bin:/bin", "LC_ALL=C", "TZ=UTC",
+                                                "HOME=" + folder_.string(), "PGCONNECT_TIMEOUT=10"};
+        std::vector<char*> envp;
+        for (auto& variable : environment)
+            envp.push_back(variable.data());
+        envp.push_back(nullptr);
+        const bool dropPrivileges = geteuid() == 0;
+        // Only async-signal-safe calls between fork and exec: the test may have threads.
+        const pid_t child = fork();
+        if (child < 0) return -1;
+        if (child == 0) {
+            if (dropPrivileges &&
+                (setgroups(0, nullptr) != 0 || setgid(gid_) != 0 || setuid(uid_) != 0))
+                _exit(126);
+            const int log = open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+            const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
+            if (log < 0 || null < 0 || dup2(null, 0) < 0 || dup2(log, 1) < 0 || dup2(log, 2) < 0 ||
+                chdir(folder_.c_str()) != 0)
+                _exit(126);
+            execve(program.c_str(), argv.data(), envp.data());
+            _exit(127);
+        }
+        int status = 0;
+        while (waitpid(child, &status, 0) < 0)
+            if (errno != EINTR) return -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    std::string Log(const std::string& name) const {
+        std::ifstream file(folder_ / name);
+        std::stringstream text;
+        text << file.rdbuf();
+        return text.str();
+    }
+
+    Options options_;
+    std::filesystem::path folder_;
+    uid_t uid_ = 0;
+    gid_t gid_ = 0;
+    int port_ = 0;
+    bool running_ = false;
+};
+
+} // namespace bwtest
