@@ -13,7 +13,8 @@ packages=(
   qt6-svg-dev adwaita-icon-theme imagemagick
   dpkg-dev file desktop-file-utils
   help2man groff-base lintian appstream shared-mime-info libxml2-utils bash-completion
-  git
+  libsqlite3-dev sqlite3 libpq-dev postgresql-15
+  ccache git
 )
 
 missing=()
@@ -26,5 +27,21 @@ if ((${#missing[@]})); then
   [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
   export DEBIAN_FRONTEND=noninteractive
   "${sudo_cmd[@]}" apt-get update -q
+  # The PostgreSQL server is only there for the tests, which start servers of their own in
+  # temporary folders. Installed plainly it makes a cluster of the machine's and starts it
+  # (without systemd, through its init script): so no service may start while we install,
+  # and postgresql-common, which decides whether a first cluster is made, comes first and
+  # is told to make none.
+  policy=/usr/sbin/policy-rc.d
+  if [[ ! -e $policy ]]; then
+    printf '#!/bin/sh\nexit 101\n' | "${sudo_cmd[@]}" tee "$policy" >/dev/null
+    "${sudo_cmd[@]}" chmod 755 "$policy"
+    trap '"${sudo_cmd[@]}" rm -f "$policy"' EXIT
+  fi
+  if [[ " ${missing[*]} " == *" postgresql-15 "* ]]; then
+    "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends postgresql-common
+    "${sudo_cmd[@]}" sed -ri 's/^#?[[:space:]]*create_main_cluster[[:space:]]*=.*/create_main_cluster = false/' \
+      /etc/postgresql-common/createcluster.conf
+  fi
   "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
