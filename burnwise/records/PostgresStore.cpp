@@ -1,5 +1,7 @@
 #include "burnwise/records/StoreInternals.h"
 
+#include <charconv>
+#include <cstring>
 #include <libpq-fe.h>
 
 namespace burnwise::records::internal {
@@ -39,12 +41,19 @@ std::string OneLine(const char* message) {
     return line.empty() ? "unknown error" : line;
 }
 
-class Result_ {
+template <typename Number>
+bool ParseNumber(const char* text, Number& number) {
+    const char* end = text + std::strlen(text);
+    const auto [rest, failure] = std::from_chars(text, end, number);
+    return failure == std::errc() && rest == end;
+}
+
+class QueryResult {
 public:
-    explicit Result_(PGresult* result) : result_(result) {}
-    Result_(const Result_&) = delete;
-    Result_& operator=(const Result_&) = delete;
-    ~Result_() { PQclear(result_); }
+    explicit QueryResult(PGresult* result) : result_(result) {}
+    QueryResult(const QueryResult&) = delete;
+    QueryResult& operator=(const QueryResult&) = delete;
+    ~QueryResult() { PQclear(result_); }
     PGresult* operator*() const { return result_; }
     bool Is(ExecStatusType status) const { return PQresultStatus(result_) == status; }
 
@@ -121,7 +130,7 @@ public:
             driverIndex.c_str(),         record.Model.c_str(),          record.Eeprom.c_str(),
             record.SerialNumber.c_str(), ResultName(record.Outcome),    record.Reason.c_str(),
             record.TemplateFile.c_str(), record.TemplateSha256.c_str(), record.ImageSha256.c_str()};
-        const Result_ result(PQexecPrepared(conn_, "append", 12, values, nullptr, nullptr, 0));
+        const QueryResult result(PQexecPrepared(conn_, "append", 12, values, nullptr, nullptr, 0));
         if (!result.Is(PGRES_COMMAND_OK)) return Fail(ResultError(*result), error);
         return true;
     }
@@ -134,7 +143,7 @@ public:
         const std::string first = std::to_string(start);
         const std::string last = std::to_string(*limit);
         const char* values[] = {series.Prefix.c_str(), digits.c_str(), first.c_str(), last.c_str()};
-        const Result_ result(PQexecPrepared(conn_, "reserve", 4, values, nullptr, nullptr, 0));
+        const QueryResult result(PQexecPrepared(conn_, "reserve", 4, values, nullptr, nullptr, 0));
         if (!result.Is(PGRES_TUPLES_OK)) {
             Fail(ResultError(*result), error);
             return std::nullopt;
@@ -144,7 +153,12 @@ public:
                     " digits has run out";
             return std::nullopt;
         }
-        return std::stoull(PQgetvalue(*result, 0, 0));
+        std::uint64_t number = 0;
+        if (!ParseNumber(PQgetvalue(*result, 0, 0), number)) {
+            Fail("the series returned no number", error);
+            return std::nullopt;
+        }
+        return number;
     }
 
     std::optional<std::vector<Record>> List(const RecordFilter& filter,
@@ -168,8 +182,8 @@ public:
         std::vector<const char*> pointers;
         for (const auto& value : values)
             pointers.push_back(value.c_str());
-        const Result_ result(PQexecParams(conn_, sql.c_str(), int(values.size()), nullptr,
-                                          pointers.data(), nullptr, nullptr, 0));
+        const QueryResult result(PQexecParams(conn_, sql.c_str(), int(values.size()), nullptr,
+                                              pointers.data(), nullptr, nullptr, 0));
         if (!result.Is(PGRES_TUPLES_OK)) {
             Fail(ResultError(*result), error);
             return std::nullopt;
@@ -181,7 +195,7 @@ public:
             record.Time = column(0);
             record.Station = column(1);
             record.Operation = column(2);
-            record.DriverIndex = std::atoi(PQgetvalue(*result, row, 3));
+            ParseNumber(PQgetvalue(*result, row, 3), record.DriverIndex);
             record.Model = column(4);
             record.Eeprom = column(5);
             record.SerialNumber = column(6);
@@ -203,23 +217,28 @@ public:
     }
 
     bool Execute(const std::string& sql, std::string& error) override {
-        const Result_ result(PQexec(conn_, sql.c_str()));
+        const QueryResult result(PQexec(conn_, sql.c_str()));
         if (result.Is(PGRES_COMMAND_OK) || result.Is(PGRES_TUPLES_OK)) return true;
         return Fail(ResultError(*result), error);
     }
 
     std::optional<std::int64_t> QueryNumber(const std::string& sql, std::string& error) override {
-        const Result_ result(PQexec(conn_, sql.c_str()));
+        const QueryResult result(PQexec(conn_, sql.c_str()));
         if (!result.Is(PGRES_TUPLES_OK)) {
             Fail(ResultError(*result), error);
             return std::nullopt;
         }
         if (PQntuples(*result) == 0 || PQgetisnull(*result, 0, 0)) return 0;
-        return std::stoll(PQgetvalue(*result, 0, 0));
+        std::int64_t number = 0;
+        if (!ParseNumber(PQgetvalue(*result, 0, 0), number)) {
+            Fail("\"" + sql + "\" gave no number", error);
+            return std::nullopt;
+        }
+        return number;
     }
 
     std::optional<std::vector<std::string>> TableNames(std::string& error) override {
-        const Result_ result(
+        const QueryResult result(
             PQexec(conn_, "SELECT table_name FROM information_schema.tables WHERE "
                           "table_schema = current_schema() AND table_type = 'BASE TABLE'"));
         if (!result.Is(PGRES_TUPLES_OK)) {
@@ -234,7 +253,7 @@ public:
 
 private:
     bool Prepare(const char* name, const char* sql, std::string& error) {
-        const Result_ result(PQprepare(conn_, name, sql, 0, nullptr));
+        const QueryResult result(PQprepare(conn_, name, sql, 0, nullptr));
         if (!result.Is(PGRES_COMMAND_OK)) return Fail(ResultError(*result), error);
         return true;
     }

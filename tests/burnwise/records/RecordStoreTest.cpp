@@ -157,26 +157,25 @@ TYPED_TEST(StoreTest, SchemaIsMigratedFromEmptyAndANewerOneRefused) {
     EXPECT_NE(error.find("holds other tables and no Burnwise records"), std::string::npos) << error;
 }
 
-TYPED_TEST(StoreTest, OneStationLosingTheServerFailsClearlyAndQuickly) {
-    if constexpr (!TypeParam::HasServer) {
-        GTEST_SKIP() << "only a server can go away";
-    } else {
-        auto store = this->Open();
-        ASSERT_TRUE(store);
-        std::string error;
-        ASSERT_EQ(store->Reserve({"QA", 6}, 1, error), 1u) << error;
-        this->backend_.Server.Stop();
+TEST(PostgresStore, AStationLosingTheServerFailsClearlyAndQuickly) {
+    if (const auto why = bwtest::PostgresServer::Unavailable()) GTEST_SKIP() << *why;
+    bwtest::PostgresServer server;
+    std::string error;
+    ASSERT_TRUE(server.Start(error)) << error;
+    auto store = OpenRecordStore(server.Url(), error);
+    ASSERT_TRUE(store) << error;
+    ASSERT_EQ(store->Reserve({"QA", 6}, 1, error), 1u) << error;
+    EXPECT_FALSE(store->Lost());
+    server.Stop();
 
-        const auto began = std::chrono::steady_clock::now();
-        EXPECT_FALSE(store->Reserve({"QA", 6}, 1, error));
-        EXPECT_NE(error.find(store->Where()), std::string::npos) << error;
-        EXPECT_TRUE(store->Lost());
-        EXPECT_FALSE(
-            store->Append(MakeRecord("2026-12-03T00:00:00Z", "b", "s", Result::Pass), error));
-        EXPECT_FALSE(OpenRecordStore(this->backend_.Url(), error));
-        EXPECT_NE(error.find("cannot connect"), std::string::npos) << error;
-        EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(15));
-    }
+    const auto began = std::chrono::steady_clock::now();
+    EXPECT_FALSE(store->Reserve({"QA", 6}, 1, error));
+    EXPECT_NE(error.find(store->Where()), std::string::npos) << error;
+    EXPECT_TRUE(store->Lost());
+    EXPECT_FALSE(store->Append(MakeRecord("2026-12-03T00:00:00Z", "b", "s", Result::Pass), error));
+    EXPECT_FALSE(OpenRecordStore(server.Url(), error));
+    EXPECT_NE(error.find("cannot connect"), std::string::npos) << error;
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(15));
 }
 
 TEST(RecordStoreOpen, RefusesBadUrlsAndFilesThatAreNoDatabase) {

@@ -1,0 +1,101 @@
+// What the records cost a station per device, on the settings a station runs with.
+//
+//   Reserve/*         reserving the next number of a serial series
+//   Append/*          writing one device's record
+//   Device/*          both, as a station does for every device
+//
+// on an SQLite file in the temporary folder (write-ahead log, full sync) and on a local
+// PostgreSQL server the benchmark starts itself (disk flushes on, as a real server runs).
+// Under 5 ms per device each is the goal.
+#include "burnwise/records/RecordStore.h"
+#include "support/PostgresServer.h"
+#include "support/TempFolder.h"
+
+#include <benchmark/benchmark.h>
+#include <memory>
+#include <string>
+
+namespace {
+
+using namespace burnwise::records;
+
+const SeriesKey Series{"QA", 12};
+
+Record DeviceRecord(std::uint64_t number) {
+    Record record;
+    record.Time = UtcNow();
+    record.Station = "bench-1";
+    record.Operation = "program";
+    record.DriverIndex = 0;
+    record.Model = "KR2C";
+    record.Eeprom = "internal";
+    record.SerialNumber = SeriesSerial(Series, number);
+    record.Outcome = Result::Pass;
+    record.TemplateFile = "cable.bwt";
+    record.TemplateSha256 = std::string(64, 'a');
+    record.ImageSha256 = std::string(64, 'b');
+    return record;
+}
+
+// The database a case names, opened once for the whole program.
+struct Databases {
+    bwtest::TempFolder Folder{"bw-records-bench-"};
+    bwtest::PostgresServer Server{bwtest::PostgresServer::Options{.Durable = true}};
+    std::unique_ptr<RecordStore> Sqlite, Postgres;
+    std::string SqliteError, PostgresError;
+
+    Databases() {
+        Sqlite =
+            OpenRecordStore("sqlite:" + (Folder.Path / "records.sqlite").string(), SqliteError);
+        if (const auto why = bwtest::PostgresServer::Unavailable())
+            PostgresError = *why;
+        else if (Server.Start(PostgresError))
+            Postgres = OpenRecordStore(Server.Url(), PostgresError);
+    }
+};
+
+Databases& Stores() {
+    static Databases databases;
+    return databases;
+}
+
+enum Backend { Sqlite, Postgres };
+enum Work { ReserveOnly, AppendOnly, Both };
+
+void Run(benchmark::State& state, Backend backend, Work work) {
+    auto& databases = Stores();
+    RecordStore* store = backend == Sqlite ? databases.Sqlite.get() : databases.Postgres.get();
+    if (!store) {
+        state.SkipWithError(
+            (backend == Sqlite ? databases.SqliteError : databases.PostgresError).c_str());
+        return;
+    }
+    std::string error;
+    std::uint64_t number = 1;
+    for (auto _ : state) {
+        if (work != AppendOnly) {
+            const auto reserved = store->Reserve(Series, 1, error);
+            if (!reserved) {
+                state.SkipWithError(error.c_str());
+                return;
+            }
+            number = *reserved;
+        }
+        if (work != ReserveOnly && !store->Append(DeviceRecord(number), error)) {
+            state.SkipWithError(error.c_str());
+            return;
+        }
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+BENCHMARK_CAPTURE(Run, Reserve / SQLite, Sqlite, ReserveOnly)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Run, Append / SQLite, Sqlite, AppendOnly)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Run, Device / SQLite, Sqlite, Both)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Run, Reserve / PostgreSQL, Postgres, ReserveOnly)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Run, Append / PostgreSQL, Postgres, AppendOnly)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Run, Device / PostgreSQL, Postgres, Both)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();
