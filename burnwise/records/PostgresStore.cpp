@@ -8,23 +8,6 @@ namespace burnwise::records::internal {
 
 namespace {
 
-const std::vector<SchemaStep>& PostgresSteps() {
-    static const std::vector<SchemaStep> steps = {
-        {1,
-         {"CREATE TABLE production_record (id BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY, "
-          "time TEXT NOT NULL, station TEXT NOT NULL, operation TEXT NOT NULL, "
-          "driver_index INTEGER NOT NULL, model TEXT NOT NULL, eeprom TEXT NOT NULL, "
-          "serial_number TEXT NOT NULL, "
-          "result TEXT NOT NULL CHECK (result IN ('PASS', 'FAIL')), reason TEXT NOT NULL, "
-          "template_file TEXT NOT NULL, template_sha256 TEXT NOT NULL, "
-          "image_sha256 TEXT NOT NULL)",
-          "CREATE INDEX production_record_serial ON production_record (serial_number)",
-          "CREATE TABLE serial_series (prefix TEXT NOT NULL, digits INTEGER NOT NULL, "
-          "next_number BIGINT NOT NULL, PRIMARY KEY (prefix, digits))"}},
-    };
-    return steps;
-}
-
 // Two stations opening a fresh database at once migrate it one after the other.
 constexpr const char* MigrationLock = "SELECT pg_advisory_xact_lock(7310541)";
 
@@ -105,32 +88,22 @@ public:
             return Fail("cannot connect: " + OneLine(PQerrorMessage(conn_)), error);
         PQsetNoticeProcessor(
             conn_, [](void*, const char*) {}, nullptr);
-        if (!MigrateSchema(*this, PostgresSteps(), where_, error)) return false;
+        if (!MigrateSchema(*this, SchemaSteps("id BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY"),
+                           where_, error))
+            return false;
         // Prepared once, so that each operation is a single round trip.
-        return Prepare("reserve",
-                       "INSERT INTO serial_series (prefix, digits, next_number) VALUES "
-                       "($1::text, $2::integer, $3::bigint + 1) ON CONFLICT (prefix, digits) DO "
-                       "UPDATE SET next_number = serial_series.next_number + 1 "
-                       "WHERE serial_series.next_number <= $4::bigint "
-                       "RETURNING next_number - 1",
-                       error) &&
-               Prepare("append",
-                       "INSERT INTO production_record (time, station, operation, driver_index, "
-                       "model, eeprom, serial_number, result, reason, template_file, "
-                       "template_sha256, image_sha256) VALUES ($1, $2, $3, $4::integer, $5, $6, "
-                       "$7, $8, $9, $10, $11, $12)",
-                       error);
+        return Prepare("reserve", ReserveStatement, error) &&
+               Prepare("append", AppendStatement, error);
     }
 
     bool Append(const Record& record, std::string& error) override {
         if (!IsUtcTime(record.Time)) return Fail("a record needs a UTC time", error);
-        const std::string driverIndex = std::to_string(record.DriverIndex);
-        const char* values[] = {
-            record.Time.c_str(),         record.Station.c_str(),        record.Operation.c_str(),
-            driverIndex.c_str(),         record.Model.c_str(),          record.Eeprom.c_str(),
-            record.SerialNumber.c_str(), ResultName(record.Outcome),    record.Reason.c_str(),
-            record.TemplateFile.c_str(), record.TemplateSha256.c_str(), record.ImageSha256.c_str()};
-        const QueryResult result(PQexecPrepared(conn_, "append", 12, values, nullptr, nullptr, 0));
+        const auto texts = RecordColumns(record);
+        std::array<const char*, std::tuple_size_v<decltype(texts)>> values{};
+        for (std::size_t i = 0; i < texts.size(); ++i)
+            values[i] = texts[i].c_str();
+        const QueryResult result(PQexecPrepared(conn_, "append", int(values.size()), values.data(),
+                                                nullptr, nullptr, 0));
         if (!result.Is(PGRES_COMMAND_OK)) return Fail(ResultError(*result), error);
         return true;
     }
@@ -163,26 +136,13 @@ public:
 
     std::optional<std::vector<Record>> List(const RecordFilter& filter,
                                             std::string& error) override {
-        std::string sql = "SELECT time, station, operation, driver_index, model, eeprom, "
-                          "serial_number, result, reason, template_file, template_sha256, "
-                          "image_sha256 FROM production_record WHERE true";
         std::vector<std::string> values;
-        auto add = [&](const char* column, const char* op, std::string value) {
-            values.push_back(std::move(value));
-            sql += std::string(" AND ") + column + op + "$" + std::to_string(values.size());
-        };
-        if (filter.SerialNumber) add("serial_number", " = ", *filter.SerialNumber);
-        if (filter.Station) add("station", " = ", *filter.Station);
-        if (filter.Since) {
-            const auto since = SinceBound(*filter.Since, error);
-            if (!since) return std::nullopt;
-            add("time", " >= ", *since);
-        }
-        sql += " ORDER BY id";
+        const auto sql = ListStatement(filter, values, error);
+        if (!sql) return std::nullopt;
         std::vector<const char*> pointers;
         for (const auto& value : values)
             pointers.push_back(value.c_str());
-        const QueryResult result(PQexecParams(conn_, sql.c_str(), int(values.size()), nullptr,
+        const QueryResult result(PQexecParams(conn_, sql->c_str(), int(values.size()), nullptr,
                                               pointers.data(), nullptr, nullptr, 0));
         if (!result.Is(PGRES_TUPLES_OK)) {
             Fail(ResultError(*result), error);
@@ -190,21 +150,8 @@ public:
         }
         std::vector<Record> records;
         for (int row = 0; row < PQntuples(*result); ++row) {
-            auto column = [&](int i) { return std::string(PQgetvalue(*result, row, i)); };
-            Record record;
-            record.Time = column(0);
-            record.Station = column(1);
-            record.Operation = column(2);
-            ParseNumber(PQgetvalue(*result, row, 3), record.DriverIndex);
-            record.Model = column(4);
-            record.Eeprom = column(5);
-            record.SerialNumber = column(6);
-            record.Outcome = ParseResult(column(7)).value_or(Result::Fail);
-            record.Reason = column(8);
-            record.TemplateFile = column(9);
-            record.TemplateSha256 = column(10);
-            record.ImageSha256 = column(11);
-            records.push_back(std::move(record));
+            records.push_back(
+                RecordFromColumns([&](int i) { return std::string(PQgetvalue(*result, row, i)); }));
         }
         return records;
     }

@@ -13,15 +13,6 @@ constexpr std::array<const char*, ColumnCount> ColumnNames = {
     "time",   "station", "operation", "driver_index",  "model",           "eeprom",
     "serial", "result",  "reason",    "template_file", "template_sha256", "image_sha256"};
 
-std::array<std::string, ColumnCount> Columns(const Record& record) {
-    return {record.Time,           record.Station,
-            record.Operation,      std::to_string(record.DriverIndex),
-            record.Model,          record.Eeprom,
-            record.SerialNumber,   internal::ResultName(record.Outcome),
-            record.Reason,         record.TemplateFile,
-            record.TemplateSha256, record.ImageSha256};
-}
-
 // A control character would break the line a record stands on.
 std::string Printable(const std::string& text) {
     std::string out = text;
@@ -84,7 +75,7 @@ std::string FormatText(const std::vector<Record>& records) {
     }
     rows.push_back(header);
     for (const auto& record : records) {
-        auto row = Columns(record);
+        auto row = internal::RecordColumns(record);
         for (auto& cell : row)
             cell = Printable(cell);
         rows.push_back(std::move(row));
@@ -124,7 +115,7 @@ std::string FormatRecords(const std::vector<Record>& records, ListFormat format)
             out += std::string(i ? "," : "") + ColumnNames[i];
         out += "\r\n";
         for (const auto& record : records) {
-            const auto row = Columns(record);
+            const auto row = internal::RecordColumns(record);
             for (std::size_t i = 0; i < ColumnCount; ++i)
                 out += (i ? "," : "") + CsvField(row[i]);
             out += "\r\n";
@@ -133,7 +124,7 @@ std::string FormatRecords(const std::vector<Record>& records, ListFormat format)
     }
     out = "[";
     for (std::size_t r = 0; r < records.size(); ++r) {
-        const auto row = Columns(records[r]);
+        const auto row = internal::RecordColumns(records[r]);
         out += r ? ",\n  {" : "\n  {";
         for (std::size_t i = 0; i < ColumnCount; ++i) {
             out += std::string(i ? ", " : "") + "\"" + ColumnNames[i] + "\": ";

@@ -7,22 +7,6 @@ namespace burnwise::records::internal {
 
 namespace {
 
-const std::vector<SchemaStep>& SqliteSteps() {
-    static const std::vector<SchemaStep> steps = {
-        {1,
-         {"CREATE TABLE production_record (id INTEGER PRIMARY KEY, time TEXT NOT NULL, "
-          "station TEXT NOT NULL, operation TEXT NOT NULL, driver_index INTEGER NOT NULL, "
-          "model TEXT NOT NULL, eeprom TEXT NOT NULL, serial_number TEXT NOT NULL, "
-          "result TEXT NOT NULL CHECK (result IN ('PASS', 'FAIL')), reason TEXT NOT NULL, "
-          "template_file TEXT NOT NULL, template_sha256 TEXT NOT NULL, "
-          "image_sha256 TEXT NOT NULL)",
-          "CREATE INDEX production_record_serial ON production_record (serial_number)",
-          "CREATE TABLE serial_series (prefix TEXT NOT NULL, digits INTEGER NOT NULL, "
-          "next_number INTEGER NOT NULL, PRIMARY KEY (prefix, digits))"}},
-    };
-    return steps;
-}
-
 // A writer waits this long for another process's transaction to end.
 constexpr int BusyTimeoutMs = 10000;
 
@@ -70,16 +54,9 @@ public:
         if (!Execute("PRAGMA journal_mode = WAL", message) ||
             !Execute("PRAGMA synchronous = FULL", message))
             return Fail(message, error);
-        if (!MigrateSchema(*this, SqliteSteps(), path_, error)) return false;
-        if (!reserve_.Prepare(db_, "INSERT INTO serial_series (prefix, digits, next_number) "
-                                   "VALUES (?1, ?2, ?3 + 1) ON CONFLICT (prefix, digits) DO "
-                                   "UPDATE SET next_number = serial_series.next_number + 1 "
-                                   "WHERE serial_series.next_number <= ?4 "
-                                   "RETURNING next_number - 1") ||
-            !append_.Prepare(db_, "INSERT INTO production_record (time, station, operation, "
-                                  "driver_index, model, eeprom, serial_number, result, reason, "
-                                  "template_file, template_sha256, image_sha256) VALUES (?1, "
-                                  "?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)") ||
+        if (!MigrateSchema(*this, SchemaSteps("id INTEGER PRIMARY KEY"), path_, error))
+            return false;
+        if (!reserve_.Prepare(db_, ReserveStatement) || !append_.Prepare(db_, AppendStatement) ||
             !begin_.Prepare(db_, "BEGIN IMMEDIATE") || !commit_.Prepare(db_, "COMMIT") ||
             !rollback_.Prepare(db_, "ROLLBACK"))
             return Fail(sqlite3_errmsg(db_), error);
@@ -89,14 +66,9 @@ public:
     bool Append(const Record& record, std::string& error) override {
         if (!IsUtcTime(record.Time)) return Fail("a record needs a UTC time", error);
         sqlite3_stmt* s = *append_;
-        const std::string* texts[] = {
-            &record.Time,   &record.Station,      &record.Operation,      nullptr,
-            &record.Model,  &record.Eeprom,       &record.SerialNumber,   nullptr,
-            &record.Reason, &record.TemplateFile, &record.TemplateSha256, &record.ImageSha256};
-        for (int i = 0; i < 12; ++i)
-            if (texts[i]) BindText(s, i + 1, *texts[i]);
-        sqlite3_bind_int(s, 4, record.DriverIndex);
-        sqlite3_bind_text(s, 8, ResultName(record.Outcome), -1, SQLITE_STATIC);
+        const auto values = RecordColumns(record);
+        for (std::size_t i = 0; i < values.size(); ++i)
+            BindText(s, int(i + 1), values[i]);
         return WriteOne(s, nullptr, error);
     }
 
@@ -121,27 +93,11 @@ public:
 
     std::optional<std::vector<Record>> List(const RecordFilter& filter,
                                             std::string& error) override {
-        std::string sql = "SELECT time, station, operation, driver_index, model, eeprom, "
-                          "serial_number, result, reason, template_file, template_sha256, "
-                          "image_sha256 FROM production_record WHERE 1 = 1";
         std::vector<std::string> values;
-        if (filter.SerialNumber) {
-            sql += " AND serial_number = ?" + std::to_string(values.size() + 1);
-            values.push_back(*filter.SerialNumber);
-        }
-        if (filter.Station) {
-            sql += " AND station = ?" + std::to_string(values.size() + 1);
-            values.push_back(*filter.Station);
-        }
-        if (filter.Since) {
-            const auto since = SinceBound(*filter.Since, error);
-            if (!since) return std::nullopt;
-            sql += " AND time >= ?" + std::to_string(values.size() + 1);
-            values.push_back(*since);
-        }
-        sql += " ORDER BY id";
+        const auto sql = ListStatement(filter, values, error);
+        if (!sql) return std::nullopt;
         Statement query;
-        if (!query.Prepare(db_, sql)) return FailNothing(sqlite3_errmsg(db_), error);
+        if (!query.Prepare(db_, *sql)) return FailNothing(sqlite3_errmsg(db_), error);
         for (std::size_t i = 0; i < values.size(); ++i)
             BindText(*query, int(i + 1), values[i]);
         std::vector<Record> records;
@@ -151,20 +107,7 @@ public:
                 const auto* text = sqlite3_column_text(*query, i);
                 return Utf8ToLatin1(text ? reinterpret_cast<const char*>(text) : "");
             };
-            Record record;
-            record.Time = column(0);
-            record.Station = column(1);
-            record.Operation = column(2);
-            record.DriverIndex = sqlite3_column_int(*query, 3);
-            record.Model = column(4);
-            record.Eeprom = column(5);
-            record.SerialNumber = column(6);
-            record.Outcome = ParseResult(column(7)).value_or(Result::Fail);
-            record.Reason = column(8);
-            record.TemplateFile = column(9);
-            record.TemplateSha256 = column(10);
-            record.ImageSha256 = column(11);
-            records.push_back(std::move(record));
+            records.push_back(RecordFromColumns(column));
         }
         if (rc != SQLITE_DONE) return FailNothing(sqlite3_errmsg(db_), error);
         return records;

@@ -1,8 +1,84 @@
 #include "burnwise/records/StoreInternals.h"
 
 #include <algorithm>
+#include <charconv>
 
 namespace burnwise::records::internal {
+
+std::vector<SchemaStep> SchemaSteps(const std::string& recordKeyColumn) {
+    return {
+        {1,
+         {"CREATE TABLE production_record (" + recordKeyColumn +
+              ", time TEXT NOT NULL, station TEXT NOT NULL, operation TEXT NOT NULL, "
+              "driver_index INTEGER NOT NULL, model TEXT NOT NULL, eeprom TEXT NOT NULL, "
+              "serial_number TEXT NOT NULL, "
+              "result TEXT NOT NULL CHECK (result IN ('PASS', 'FAIL')), reason TEXT NOT NULL, "
+              "template_file TEXT NOT NULL, template_sha256 TEXT NOT NULL, "
+              "image_sha256 TEXT NOT NULL)",
+          "CREATE INDEX production_record_serial ON production_record (serial_number)",
+          "CREATE TABLE serial_series (prefix TEXT NOT NULL, digits INTEGER NOT NULL, "
+          "next_number BIGINT NOT NULL, PRIMARY KEY (prefix, digits))"}},
+    };
+}
+
+const char* const ReserveStatement =
+    "INSERT INTO serial_series (prefix, digits, next_number) "
+    "VALUES ($1, CAST($2 AS INTEGER), CAST($3 AS BIGINT) + 1) "
+    "ON CONFLICT (prefix, digits) DO UPDATE SET next_number = serial_series.next_number + 1 "
+    "WHERE serial_series.next_number <= CAST($4 AS BIGINT) "
+    "RETURNING next_number - 1";
+
+const char* const AppendStatement =
+    "INSERT INTO production_record (time, station, operation, driver_index, model, eeprom, "
+    "serial_number, result, reason, template_file, template_sha256, image_sha256) "
+    "VALUES ($1, $2, $3, CAST($4 AS INTEGER), $5, $6, $7, $8, $9, $10, $11, $12)";
+
+std::array<std::string, 12> RecordColumns(const Record& record) {
+    return {record.Time,           record.Station,
+            record.Operation,      std::to_string(record.DriverIndex),
+            record.Model,          record.Eeprom,
+            record.SerialNumber,   ResultName(record.Outcome),
+            record.Reason,         record.TemplateFile,
+            record.TemplateSha256, record.ImageSha256};
+}
+
+std::optional<std::string> ListStatement(const RecordFilter& filter,
+                                         std::vector<std::string>& values, std::string& error) {
+    std::string sql = "SELECT time, station, operation, driver_index, model, eeprom, "
+                      "serial_number, result, reason, template_file, template_sha256, "
+                      "image_sha256 FROM production_record WHERE 1 = 1";
+    auto add = [&](const char* condition, std::string value) {
+        values.push_back(std::move(value));
+        sql += std::string(" AND ") + condition + std::to_string(values.size());
+    };
+    if (filter.SerialNumber) add("serial_number = $", *filter.SerialNumber);
+    if (filter.Station) add("station = $", *filter.Station);
+    if (filter.Since) {
+        const auto since = SinceBound(*filter.Since, error);
+        if (!since) return std::nullopt;
+        add("time >= $", *since);
+    }
+    return sql + " ORDER BY id";
+}
+
+Record RecordFromColumns(const std::function<std::string(int)>& column) {
+    Record record;
+    record.Time = column(0);
+    record.Station = column(1);
+    record.Operation = column(2);
+    const std::string driverIndex = column(3);
+    std::from_chars(driverIndex.data(), driverIndex.data() + driverIndex.size(),
+                    record.DriverIndex);
+    record.Model = column(4);
+    record.Eeprom = column(5);
+    record.SerialNumber = column(6);
+    record.Outcome = ParseResult(column(7)).value_or(Result::Fail);
+    record.Reason = column(8);
+    record.TemplateFile = column(9);
+    record.TemplateSha256 = column(10);
+    record.ImageSha256 = column(11);
+    return record;
+}
 
 std::string Latin1ToUtf8(std::string_view text) {
     std::string out;

@@ -2,7 +2,9 @@
 
 #include "burnwise/records/RecordStore.h"
 
+#include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +19,27 @@ struct SchemaStep {
     int Version;
     std::vector<std::string> Statements;
 };
+
+// The schema's steps; only the record's key column is written differently by each database.
+std::vector<SchemaStep> SchemaSteps(const std::string& recordKeyColumn);
+
+// The statements both databases run. Parameters are written $1, $2, ... in the order they
+// appear, which both read the same way.
+//
+// Reserve: $1 prefix, $2 digits, $3 start, $4 the largest number; returns the number, or
+// no row when the series has run out. The increment happens in the database in one
+// statement, so no two callers can read the same value.
+extern const char* const ReserveStatement;
+// Append: the record's columns in the order of RecordColumns.
+extern const char* const AppendStatement;
+// A record's columns as texts, in the order the statements, the list and the history's
+// formats all use.
+std::array<std::string, 12> RecordColumns(const Record& record);
+// The query for `filter` and the values of its parameters; nothing with `error` set for a
+// bad filter. Its columns are read back by RecordFromColumns.
+std::optional<std::string> ListStatement(const RecordFilter& filter,
+                                         std::vector<std::string>& values, std::string& error);
+Record RecordFromColumns(const std::function<std::string(int)>& column);
 
 // Our texts are Latin-1; the databases hold UTF-8.
 std::string Latin1ToUtf8(std::string_view text);

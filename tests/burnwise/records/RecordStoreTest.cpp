@@ -29,25 +29,17 @@ Record MakeRecord(std::string time, std::string station, std::string serial, Res
 }
 
 template <typename Backend>
-class StoreTest : public ::testing::Test {
+class StoreTest : public bwtest::BackendTest<Backend> {
 protected:
-    void SetUp() override {
-        if constexpr (Backend::HasServer)
-            if (const auto why = bwtest::PostgresServer::Unavailable()) GTEST_SKIP() << *why;
-        std::string error;
-        ASSERT_TRUE(backend_.Setup(error)) << error;
-    }
     std::unique_ptr<RecordStore> Open() {
         std::string error;
-        auto store = OpenRecordStore(backend_.Url(), error);
+        auto store = OpenRecordStore(this->backend_.Url(), error);
         EXPECT_TRUE(store) << error;
         return store;
     }
-    Backend backend_;
 };
 
-using Backends = ::testing::Types<bwtest::SqliteBackend, bwtest::PostgresBackend>;
-TYPED_TEST_SUITE(StoreTest, Backends);
+TYPED_TEST_SUITE(StoreTest, bwtest::Backends);
 
 TYPED_TEST(StoreTest, ListsRecordsOldestFirstByEachFilter) {
     auto store = this->Open();

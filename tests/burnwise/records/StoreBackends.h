@@ -4,6 +4,7 @@
 #include "support/TempFolder.h"
 
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <string>
 
@@ -39,5 +40,20 @@ struct PostgresBackend {
     std::string Url() const { return Server.Url(); }
     bool Sql(const std::string& sql, std::string& error) { return Server.Sql(sql, error); }
 };
+
+// A test on a fresh database of the kind `Backend` makes; skipped where there is no server.
+template <typename Backend>
+class BackendTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if constexpr (Backend::HasServer)
+            if (const auto why = PostgresServer::Unavailable()) GTEST_SKIP() << *why;
+        std::string error;
+        ASSERT_TRUE(backend_.Setup(error)) << error;
+    }
+    Backend backend_;
+};
+
+using Backends = ::testing::Types<SqliteBackend, PostgresBackend>;
 
 } // namespace bwtest

@@ -47,15 +47,14 @@ std::vector<std::uint64_t> ReadNumbers(int pipe, std::size_t most) {
 }
 
 template <typename Backend>
-class StoreConcurrencyTest : public ::testing::Test {
+class StoreConcurrencyTest : public bwtest::BackendTest<Backend> {
 protected:
     void SetUp() override {
-        if constexpr (Backend::HasServer)
-            if (const auto why = bwtest::PostgresServer::Unavailable()) GTEST_SKIP() << *why;
+        bwtest::BackendTest<Backend>::SetUp();
+        if (this->IsSkipped() || this->HasFatalFailure()) return;
         std::string error;
-        ASSERT_TRUE(backend_.Setup(error)) << error;
         // The schema is made once up front, as the first station on a new database would.
-        ASSERT_TRUE(OpenRecordStore(backend_.Url(), error)) << error;
+        ASSERT_TRUE(OpenRecordStore(this->backend_.Url(), error)) << error;
         ASSERT_EQ(pipe(pipe_), 0);
     }
     void TearDown() override {
@@ -66,16 +65,14 @@ protected:
         const pid_t child = fork();
         if (child == 0) {
             close(pipe_[0]);
-            Station(backend_.Url(), count, pipe_[1], station);
+            Station(this->backend_.Url(), count, pipe_[1], station);
         }
         return child;
     }
-    Backend backend_;
     int pipe_[2] = {-1, -1};
 };
 
-using Backends = ::testing::Types<bwtest::SqliteBackend, bwtest::PostgresBackend>;
-TYPED_TEST_SUITE(StoreConcurrencyTest, Backends);
+TYPED_TEST_SUITE(StoreConcurrencyTest, bwtest::Backends);
 
 TYPED_TEST(StoreConcurrencyTest, StationsAtOnceGetDistinctConsecutiveNumbers) {
     constexpr int Stations = 4, Each = 50;
