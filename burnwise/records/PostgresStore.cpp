@@ -15,11 +15,13 @@ constexpr const char* MigrationLock = "SELECT pg_advisory_xact_lock(7310541)";
 std::string OneLine(const char* message) {
     std::string line;
     for (const char* c = message ? message : ""; *c; ++c) {
-        if (*c == '\n') {
-            if (c[1]) line += "; ";
-        } else {
+        if (*c != '\n') {
             line += *c;
+            continue;
         }
+        while (c[1] == ' ' || c[1] == '\t')
+            ++c;
+        if (c[1]) line += "; ";
     }
     return line.empty() ? "unknown error" : line;
 }

@@ -50,10 +50,9 @@ public:
         // Write-ahead logging lets readers run beside a writer and makes a commit one append
         // to the log; with full sync that append reaches the disk before the commit returns,
         // so a number once handed out stays handed out even across a power cut.
-        std::string message;
-        if (!Execute("PRAGMA journal_mode = WAL", message) ||
-            !Execute("PRAGMA synchronous = FULL", message))
-            return Fail(message, error);
+        if (!Execute("PRAGMA journal_mode = WAL", error) ||
+            !Execute("PRAGMA synchronous = FULL", error))
+            return false;
         if (!MigrateSchema(*this, SchemaSteps("id INTEGER PRIMARY KEY"), path_, error))
             return false;
         if (!reserve_.Prepare(db_, ReserveStatement) || !append_.Prepare(db_, AppendStatement) ||

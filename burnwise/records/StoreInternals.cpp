@@ -200,7 +200,7 @@ bool MigrateSchema(SchemaConnection& connection, const std::vector<SchemaStep>& 
         if (step.Version <= *version) continue;
         for (const auto& statement : step.Statements)
             if (!connection.Execute(statement, error))
-                return fail("cannot bring " + where + " to schema " + std::to_string(step.Version) +
+                return fail("cannot bring the schema to version " + std::to_string(step.Version) +
                             ": " + error);
     }
     if (!connection.Execute("DELETE FROM schema_version", error) ||

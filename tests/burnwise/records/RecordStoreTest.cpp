@@ -6,6 +6,9 @@
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -168,6 +171,27 @@ TEST(PostgresStore, AStationLosingTheServerFailsClearlyAndQuickly) {
     EXPECT_FALSE(OpenRecordStore(server.Url(), error));
     EXPECT_NE(error.find("cannot connect"), std::string::npos) << error;
     EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(15));
+}
+
+TEST(PostgresStore, AServerThatNeverAnswersIsGivenUpWithinSeconds) {
+    // A socket that takes connections and never says a word, like a server that hangs.
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+
+    std::string error;
+    const auto began = std::chrono::steady_clock::now();
+    EXPECT_FALSE(OpenRecordStore(
+        "postgresql://burnwise@127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/db",
+        error));
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(10));
+    EXPECT_NE(error.find("cannot connect"), std::string::npos) << error;
+    close(listener);
 }
 
 TEST(RecordStoreOpen, RefusesBadUrlsAndFilesThatAreNoDatabase) {
