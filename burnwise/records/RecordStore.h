@@ -46,8 +46,8 @@ struct SeriesKey {
 
 // Where records and serial series are kept. Every operation is one statement in the
 // database, committed when it returns true; a failure returns false (or nothing) with
-// `error` set to a line for the operator. Nothing here throws. A store belongs to the
-// process that opened it: a child process opens its own.
+// `error` set to a line for the operator. Nothing here throws. A store is used by one
+// thread at a time and belongs to the process that opened it: a child process opens its own.
 class RecordStore {
 public:
     virtual ~RecordStore() = default;
