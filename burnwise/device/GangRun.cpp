@@ -286,8 +286,8 @@ RunEnd GangRun::Program(DeviceEngine& run, SettingsSource& settings) {
             const bool passed = worker.End.Kind == PassEnd::Kind::Passed;
             // A stop asked for after a device cannot stop the others, which run already:
             // they are reported all the same, and the run ends Cancelled.
-            run.FinishProgram(position, passed ? std::string() : worker.End.Failure,
-                              worker.End.Box, reserved[k]);
+            run.FinishProgram(position, passed ? std::string() : worker.End.Failure, worker.End.Box,
+                              reserved[k]);
         });
 
     if (refused) {
