@@ -11,6 +11,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <stdexcept>
 #include <thread>
 
 namespace burnwise::device::testing {
@@ -116,6 +117,7 @@ public:
     int MeetAt = 0;
     std::int32_t FailSecondOpenOf = -1;
     std::int32_t UnplugWhileWriting = -1;
+    std::int32_t ThrowWhileReading = -1; // on the programming handle
 
     int Calls() const { return Read(calls_); }
     int Writes() const { return Read(writes_); }
@@ -168,6 +170,11 @@ public:
     }
     VQ_STATUS ReadEE(VQ_HANDLE handle, std::uint32_t wordOffset, std::uint16_t* value) override {
         Count(false);
+        {
+            std::lock_guard guard(mutex_);
+            if (indexOf_[handle] == ThrowWhileReading && programmingOpen_.contains(handle))
+                throw std::runtime_error("bus gone");
+        }
         return bench_.ReadEE(handle, wordOffset, value);
     }
     VQ_STATUS WriteEE(VQ_HANDLE handle, std::uint32_t wordOffset, std::uint16_t value) override {
@@ -283,6 +290,8 @@ TEST(GangRun, GivesWhatTheRunOneByOneGivesDeviceForDevice) {
              Preprogram(s.Bench, 2);
              Preprogram(s.Bench, 9);
          }},
+        {"a scan filter", ChipType::KR2S, "ODD00001", false, -1, 7, RunEnd::Completed,
+         [](Station& s) { s.Engine.ScanFilter = [](std::int32_t index) { return index % 2; }; }},
         {"a device the scan cannot examine", ChipType::KR2S, "SKIP0001", false, -1, 13,
          RunEnd::Failed,
          [](Station& s) {
@@ -340,6 +349,7 @@ TEST(GangRun, AFailingDeviceFailsAloneAndTheOthersPass) {
     s.Bench.AddFault(3, Fault{FaultKind::Write, 3u, VQ_EEPROM_WRITE_FAILED, -1});
     s.Driver.UnplugWhileWriting = 7;
     s.Driver.FailSecondOpenOf = 11;
+    s.Driver.ThrowWhileReading = 5;
     s.Driver.MeetAt = 14; // every unplug comes after the last open, as indexes move with it
     std::vector<std::string> serials; // by driver index before the run
     for (int i = 0; i < s.Bench.DeviceCount(); ++i)
@@ -348,8 +358,10 @@ TEST(GangRun, AFailingDeviceFailsAloneAndTheOthersPass) {
     EXPECT_EQ(s.Engine.ProgramRunParallel(settings), RunEnd::Failed);
 
     ASSERT_EQ(s.Reports.Outcomes.size(), 14u);
-    const std::map<int, std::string> reasons{
-        {3, "Error reading device"}, {7, "Error reading device"}, {11, "Error opening device"}};
+    const std::map<int, std::string> reasons{{3, "Error reading device"},
+                                             {5, "ERROR - Device 5 failed: bus gone"},
+                                             {7, "Error reading device"},
+                                             {11, "Error opening device"}};
     for (const DeviceOutcome& o : s.Reports.Outcomes) {
         SCOPED_TRACE(o.Position);
         const auto failed = reasons.find(o.DriverIndex);
@@ -374,7 +386,7 @@ TEST(GangRun, AFailingDeviceFailsAloneAndTheOthersPass) {
             std::find(serials.begin(), serials.end(), s.Bench.SerialOf(i)) - serials.begin();
         SCOPED_TRACE(index);
         EXPECT_NE(index, 7);
-        if (index == 3) continue; // its third word failed
+        if (index == 3 || index == 5) continue; // its third word failed; it threw
         const std::vector<std::uint16_t> blank(s.Bench.Words(i).size(), 0xFFFF);
         EXPECT_EQ(s.Bench.Words(i),
                   index == 11 ? blank : clean.Bench.Words(static_cast<int>(index)));
