@@ -1,6 +1,8 @@
 // Programming every device at once, against the run one by one on a copy of the same bench.
+#include "burnwise/codec/ImageDecoder.h"
 #include "burnwise/codec/ImageEncoder.h"
 #include "burnwise/device/DeviceEngine.h"
+#include "burnwise/device/testing/FaultDriver.h"
 #include "burnwise/device/testing/InProcessBench.h"
 
 #include <algorithm>
@@ -241,11 +243,12 @@ void SixteenDevices(InProcessBench& bench) {
 struct Station {
     InProcessBench Bench;
     GangDriver Driver{Bench};
+    FaultDriver Faults{Driver};
     codec::CodecState State;
     RunFlags Flags;
     RecordingReporter Reports;
     codec::FixedUtcClock Clock{codec::UtcTime{2026, 12, 9, 10, 0, 0}};
-    DeviceEngine Engine{Driver, State, Flags, Reports, Clock};
+    DeviceEngine Engine{Faults, State, Flags, Reports, Clock};
     std::vector<std::string> Finished; // what DeviceFinished saw
     int ForeignCalls = 0;              // engine callbacks from another thread
 
@@ -257,6 +260,18 @@ struct Station {
         };
     }
     void Note() { ForeignCalls += std::this_thread::get_id() != owner_; }
+
+    // The serial number of the valid KR2 image the device holds; empty for none.
+    std::string SerialHeld(std::int32_t index) {
+        codec::CodecState state;
+        state.Selectors = codec::ChipModelOf(ChipType::KR2S).Selectors;
+        RecordingReporter quiet;
+        DeviceEngine reader(Bench, state, Flags, quiet, Clock);
+        if (!reader.Unit.OpenDeviceAt(index)) return {};
+        const bool valid = reader.ReadAndClassify(codec::DecodeKeepChipType) == VerdictProgrammed;
+        reader.Unit.CloseCurrentDevice();
+        return valid ? std::string(codec::TextOf(state.Settings.SerialNumber)) : std::string();
+    }
 
     std::vector<std::vector<std::uint16_t>> AllWords() const {
         std::vector<std::vector<std::uint16_t>> words;
@@ -392,6 +407,35 @@ TEST(GangRun, AFailingDeviceFailsAloneAndTheOthersPass) {
                   index == 11 ? blank : clean.Bench.Words(static_cast<int>(index)));
     }
     EXPECT_EQ(s.Bench.OpenHandles(), 0);
+}
+
+TEST(GangRun, WhicheverCallsFailNoDevicePassesWithoutItsImageAndNothingStaysOpen) {
+    for (std::uint32_t seed = 1; seed <= 40; ++seed) {
+        SCOPED_TRACE(seed);
+        Station s;
+        // Three calls anywhere in the run, in whatever order the threads make them.
+        for (std::uint32_t k = 0; k < 3; ++k)
+            s.Faults.FailCall(static_cast<int>((seed * 2654435761u + k * 40503u) % 4000u) + 1);
+        TemplateSettings settings(s.State, s.Reports, ChipType::KR2S, "SWP00001");
+        const RunEnd end = s.Engine.ProgramRunParallel(settings);
+
+        EXPECT_EQ(s.Bench.OpenHandles(), 0);
+        std::set<int> positions;
+        std::set<std::string> serials;
+        bool allPassed = true;
+        for (const DeviceOutcome& o : s.Reports.Outcomes) {
+            allPassed = allPassed && o.Passed;
+            if (o.Position >= 0) {
+                EXPECT_TRUE(positions.insert(o.Position).second);
+            }
+            if (!o.Passed) continue;
+            EXPECT_EQ(s.SerialHeld(o.DriverIndex), o.SerialNumber) << "device " << o.DriverIndex;
+            EXPECT_TRUE(serials.insert(o.SerialNumber).second);
+        }
+        EXPECT_EQ(positions.size(), static_cast<std::size_t>(s.Engine.Scan.SelectedCount));
+        EXPECT_EQ(end == RunEnd::Completed, allPassed && !positions.empty());
+        EXPECT_EQ(s.Faults.Failures(), 3);
+    }
 }
 
 TEST(GangRun, AStopLetsTheRunningDevicesFinishAndAStopBeforeWritesNothing) {
