@@ -1,6 +1,4 @@
 // Programming every device at once, against the run one by one on a copy of the same bench.
-#include "burnwise/codec/ImageDecoder.h"
-#include "burnwise/codec/ImageEncoder.h"
 #include "burnwise/device/DeviceEngine.h"
 #include "burnwise/device/testing/FaultDriver.h"
 #include "burnwise/device/testing/InProcessBench.h"
@@ -8,7 +6,6 @@
 #include <condition_variable>
 #include <gtest/gtest.h>
 #include <map>
-#include <set>
 #include <stdexcept>
 #include <thread>
 
@@ -165,26 +162,7 @@ struct Station {
             words.push_back(Bench.Words(i));
         return words;
     }
-    // The serial number of the valid KR2 image the device holds; empty for none.
-    std::string SerialHeld(std::int32_t index) {
-        codec::CodecState state;
-        state.Selectors = codec::ChipModelOf(ChipType::KR2S).Selectors;
-        DeviceEngine reader(Bench, state, Flags, Reports, Clock);
-        if (!reader.Unit.OpenDeviceAt(index)) return {};
-        const bool valid = reader.ReadAndClassify(codec::DecodeKeepChipType) == VerdictProgrammed;
-        reader.Unit.CloseCurrentDevice();
-        return valid ? std::string(codec::TextOf(state.Settings.SerialNumber)) : "";
-    }
 };
-
-void Preprogram(InProcessBench& bench, int index) {
-    codec::CodecState st;
-    codec::SetText(st.Settings.SerialNumber, "PRE00001");
-    st.Settings.Kr2Present = 1;
-    codec::EncodeImage(st.Settings, codec::ChipModelOf(ChipType::KR2S).Selectors, "93C46",
-                       codec::FixedUtcClock({}), st.WriteImage);
-    bench.SetWords(index, std::span(st.WriteImage).first(64));
-}
 
 TEST(GangRun, GivesWhatTheRunOneByOneGivesDeviceForDevice) {
     struct Case {
@@ -200,12 +178,6 @@ TEST(GangRun, GivesWhatTheRunOneByOneGivesDeviceForDevice) {
         {"a serial source", ChipType::KR2S, "", 99, 14, RunEnd::Completed, {}},
         {"a source that runs dry", ChipType::KR2S, "", 5, 5, RunEnd::Stopped, {}},
         {"the KR3 template", ChipType::KR3D, "KR3AB001", -1, 1, RunEnd::Completed, {}},
-        {"only blank devices", ChipType::KR2S, "BLNK0001", -1, 12, RunEnd::Completed,
-         [](Station& s) {
-             s.Flags.OnlyBlankDevices = true;
-             Preprogram(s.Bench, 2);
-             Preprogram(s.Bench, 9);
-         }},
         {"a scan filter", ChipType::KR2S, "ODD00001", -1, 7, RunEnd::Completed,
          [](Station& s) { s.Engine.ScanFilter = [](std::int32_t index) { return index % 2; }; }},
         {"a device the scan cannot examine", ChipType::KR2S, "SKIP0001", -1, 13, RunEnd::Failed,
@@ -285,30 +257,6 @@ TEST(GangRun, AFailingDeviceFailsAloneAndTheOthersPass) {
         EXPECT_EQ(s.Bench.Words(i), index == 11 ? blank : clean.Bench.Words(int(index))) << index;
     }
     EXPECT_EQ(s.Bench.OpenHandles(), 0);
-}
-
-TEST(GangRun, WhicheverCallsFailNoDevicePassesWithoutItsImage) {
-    for (std::uint32_t seed = 1; seed <= 40; ++seed) {
-        SCOPED_TRACE(seed);
-        Station s;
-        // Three calls of the run, in whatever order the threads make them.
-        for (std::uint32_t k = 0; k < 3; ++k)
-            s.Faults.FailCall(static_cast<int>((seed * 2654435761u + k * 40503u) % 4000u) + 1);
-        Template settings(s.State, s.Reports, ChipType::KR2S, "SWP00001");
-        const RunEnd end = s.Engine.ProgramRunParallel(settings);
-        EXPECT_EQ(s.Faults.Failures(), 3);
-        EXPECT_EQ(s.Bench.OpenHandles(), 0);
-        std::set<int> positions;
-        bool allPassed = true;
-        for (const DeviceOutcome& o : s.Reports.Outcomes) {
-            allPassed = allPassed && o.Passed;
-            EXPECT_TRUE(o.Position < 0 || positions.insert(o.Position).second);
-            if (!o.Passed) continue;
-            EXPECT_EQ(s.SerialHeld(o.DriverIndex), o.SerialNumber);
-        }
-        EXPECT_EQ(positions.size(), std::size_t(s.Engine.Scan.SelectedCount));
-        EXPECT_EQ(end == RunEnd::Completed, allPassed);
-    }
 }
 
 TEST(GangRun, AStopLetsTheDevicesRunningFinishAndOneBeforeTheStartWritesNothing) {
