@@ -253,7 +253,8 @@ private:
     // back, it failed (its box, or the line already appended), or it must be programmed
     // again.
     struct PassEnd {
-        enum class Kind { Passed, Failed, Again } Kind = Kind::Failed;
+        enum class Kind { Passed, Failed, Again };
+        Kind What = Kind::Failed;
         std::string Failure;
         bool Box = true;
         std::string ReadSerial;

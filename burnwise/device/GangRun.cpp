@@ -263,7 +263,7 @@ RunEnd GangRun::Program(DeviceEngine& run, SettingsSource& settings) {
                     worker.Codec.EepromTypeName.clear();
                     worker.End =
                         worker.Engine.ProgramPass(position, worker.DriverIndex, before, passes);
-                    if (worker.End.Kind != PassEnd::Kind::Again) break;
+                    if (worker.End.What != PassEnd::Kind::Again) break;
                 }
             } catch (...) {
                 worker.Failed();
@@ -283,7 +283,7 @@ RunEnd GangRun::Program(DeviceEngine& run, SettingsSource& settings) {
                 reporter.AppendLine(line);
                 worker.End = PassEnd{PassEnd::Kind::Failed, line, false, {}};
             }
-            const bool passed = worker.End.Kind == PassEnd::Kind::Passed;
+            const bool passed = worker.End.What == PassEnd::Kind::Passed;
             // A stop asked for after a device cannot stop the others, which run already:
             // they are reported all the same, and the run ends Cancelled.
             run.FinishProgram(position, passed ? std::string() : worker.End.Failure, worker.End.Box,

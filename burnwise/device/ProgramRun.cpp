@@ -251,7 +251,7 @@ RunEnd DeviceEngine::ProgramRun(SettingsSource& settings) {
             ProgramPass(k, Scan.SelectedDevices[static_cast<std::size_t>(k)], runSerials, passes);
         ++passes;
         if (serialFromClock) reservedSerial = lastEncodedSerial_;
-        switch (pass.Kind) {
+        switch (pass.What) {
         case PassEnd::Kind::Failed:
             FinishProgram(k, pass.Failure, pass.Box, reservedSerial);
             return End(RunEnd::Stopped);
