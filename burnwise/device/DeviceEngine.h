@@ -11,8 +11,10 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace burnwise::device {
@@ -31,6 +33,12 @@ inline constexpr std::uint8_t ProgramTimeLow = 7;
 // A device that reads back the previous device's serial number is programmed again at most
 // this many times in all before the run gives up on it.
 inline constexpr int MaxSerialPasses = 3;
+
+// The box a run that programs every device at once gives when the serial numbers would come
+// from the clock, before it opens anything.
+inline constexpr std::string_view ClockSerialsNotAtOnce =
+    "Serial numbers from the clock step once a second and cannot be given to devices "
+    "programmed at once - nothing written to any device";
 
 // The results of the last scan.
 struct ScanResults {
@@ -168,6 +176,18 @@ public:
     RunEnd ScanDevices();
     // Programs every device ProgramScan selects, from `settings`.
     RunEnd ProgramRun(SettingsSource& settings);
+    // The same run with every device at once: the scan examines the devices and the run
+    // programs those it selects, each device on a thread of its own with a handle of its
+    // own. Settings and serial numbers are taken on this thread, in position order, before
+    // any device is written; each device's lines, boxes and outcome reach the Reporter here,
+    // in position order, as the run above gives them. A device that fails does not stop the
+    // others; a stop request is asked before the devices start and after each device, and
+    // lets the devices already running finish. Refused with ClockSerialsNotAtOnce, before
+    // anything is opened, when SerialsFromClock.
+    RunEnd ProgramRunParallel(SettingsSource& settings);
+    // Whether a programming run with `settings` would take its serial numbers from the
+    // clock: no SerialSource, and the first device's settings give no serial number.
+    bool SerialsFromClock(SettingsSource& settings);
     RunEnd Erase();
     RunEnd Read();
     RunEnd ReadAndParse(ParsedDeviceSink& sink);
@@ -182,6 +202,8 @@ public:
     bool SetProgramTime();
 
 private:
+    friend class GangRun;
+
     // What the last scan learnt of each driver index it examined.
     struct DeviceNote {
         bool Examined = false;
@@ -207,6 +229,9 @@ private:
     // The open device reads all ones after an erase (the user words of a KR4 chip).
     bool ReadsBlank(std::int32_t driverIndex);
     int RunScan(Variant variant);
+    // The scan's look at the device at Unit.CurrentDeviceIndex, its `n`-th step: opens,
+    // examines and closes it, and adds what it found to Scan and its note.
+    void ScanIndex(Variant variant, int n);
     // Read and Read and Parse: survey, then open each device the survey counted in turn and
     // visit it at its position; a failed open ends the walk. The visit gives the line that
     // failed the device, or nothing.
@@ -224,6 +249,28 @@ private:
     void Select();
     void CountAndSelectBlank(int verdict);
     void WaitForNewSerial(const std::string& serial);
+    // How one programming pass on a device ended: it passed with the serial number it reads
+    // back, it failed (its box, or the line already appended), or it must be programmed
+    // again.
+    struct PassEnd {
+        enum class Kind { Passed, Failed, Again };
+        Kind What = Kind::Failed;
+        std::string Failure;
+        bool Box = true;
+        std::string ReadSerial;
+    };
+    // One pass of the programming sequence on the device at `driverIndex`, from the settings
+    // in the codec state: open, size detection, write, read-back, verify, close. Devices of
+    // this run hold `runSerials`; `passes` passes on this device went before.
+    PassEnd ProgramPass(int position, std::int32_t driverIndex,
+                        const std::set<std::string>& runSerials, int passes);
+    // Reports how the device at `position` of a programming run ended, from the codec
+    // state; `reserved` is the serial number it was to get. True when the run must end.
+    bool FinishProgram(int position, std::string failure, bool box, const std::string& reserved);
+    std::string NoSerialFor(int position) const;
+    // After the programming scan: fails the devices it could not examine and says when it
+    // found none. The run's end when it ends there.
+    std::optional<RunEnd> AfterProgramScan(int count);
     // Takes the time for a clock serial number from the machine's record: waits until the
     // clock has passed the last one issued and records the new one. The failure's text
     // when that cannot be done.
@@ -249,6 +296,8 @@ private:
     std::string lastEncodedSerial_;
     // While set, the time the serial number of the device in hand is generated from.
     std::optional<codec::UtcTime> issuedTime_;
+    // The scan's look at the device in hand decoded its contents into the codec state.
+    bool classified_ = false;
 };
 
 } // namespace burnwise::device

@@ -131,46 +131,44 @@ int DeviceEngine::RunScan(Variant variant) {
     for (int n = 0;; ++n) {
         Progress(n + 1, examined);
         Unit.DeviceIsOpen = false;
-        const bool wanted = !ScanFilter || ScanFilter(Unit.CurrentDeviceIndex);
-        DeviceNote& note = notes_[static_cast<std::size_t>(Unit.CurrentDeviceIndex)];
-        std::optional<ScanResults> before;
-        if (wanted) {
-            note.Examined = true;
-            note.Position = n;
-            Unit.Fault.clear();
-            if (Unit.PipexOpen() == VQ_OK) {
-                Unit.DeviceIsOpen = true;
-                Scan.OpenedDevices[static_cast<std::size_t>(Scan.OpenedCount++)] =
-                    Unit.CurrentDeviceIndex;
-                // What the device says it is, asked once: the model of its outcome, and
-                // what every examination below tests.
-                GetDeviceInfo();
-                kr4Fifo_.reset();
-                if (infoOk_ && typeCode_ == codec::DeviceTypeCodeKr4) kr4Fifo_ = Kr4FifoBit();
-                note.Model = infoOk_ ? ReportedModelName(typeCode_, kr4Fifo_) : "";
-                note.Serial = reportedSerial_;
-                // A device the scan could not examine whole is never written: erase and
-                // program (and cycle, which shares its scan) leave it alone and fail it.
-                before = Scan;
-                const int taken = variant == Variant::Survey
-                                      ? Scan.BlankCount + Scan.ProgrammedCount
-                                      : Scan.SelectedCount;
-                Examine(variant);
-                note.Taken =
-                    taken != (variant == Variant::Survey ? Scan.BlankCount + Scan.ProgrammedCount
-                                                         : Scan.SelectedCount);
-            }
-            Unit.CloseCurrentDevice();
-            note.Fault = Unit.Fault;
-            if (variant != Variant::Survey && note.Taken && !note.Fault.empty()) {
-                Scan = *before;
-                note.Taken = false;
-            }
-        }
+        if (!ScanFilter || ScanFilter(Unit.CurrentDeviceIndex)) ScanIndex(variant, n);
         ++Unit.CurrentDeviceIndex;
         if (n + 1 == Unit.DeviceCount || Unit.CurrentDeviceIndex >= MaxScanDevices) break;
     }
     return Scan.SelectedCount;
+}
+
+void DeviceEngine::ScanIndex(Variant variant, int n) {
+    DeviceNote& note = notes_[static_cast<std::size_t>(Unit.CurrentDeviceIndex)];
+    std::optional<ScanResults> before;
+    note.Examined = true;
+    note.Position = n;
+    Unit.Fault.clear();
+    if (Unit.PipexOpen() == VQ_OK) {
+        Unit.DeviceIsOpen = true;
+        Scan.OpenedDevices[static_cast<std::size_t>(Scan.OpenedCount++)] = Unit.CurrentDeviceIndex;
+        // What the device says it is, asked once: the model of its outcome, and what every
+        // examination below tests.
+        GetDeviceInfo();
+        kr4Fifo_.reset();
+        if (infoOk_ && typeCode_ == codec::DeviceTypeCodeKr4) kr4Fifo_ = Kr4FifoBit();
+        note.Model = infoOk_ ? ReportedModelName(typeCode_, kr4Fifo_) : "";
+        note.Serial = reportedSerial_;
+        // A device the scan could not examine whole is never written: erase and program (and
+        // cycle, which shares its scan) leave it alone and fail it.
+        before = Scan;
+        const int taken = variant == Variant::Survey ? Scan.BlankCount + Scan.ProgrammedCount
+                                                     : Scan.SelectedCount;
+        Examine(variant);
+        note.Taken = taken != (variant == Variant::Survey ? Scan.BlankCount + Scan.ProgrammedCount
+                                                          : Scan.SelectedCount);
+    }
+    Unit.CloseCurrentDevice();
+    note.Fault = Unit.Fault;
+    if (variant != Variant::Survey && note.Taken && !note.Fault.empty()) {
+        Scan = *before;
+        note.Taken = false;
+    }
 }
 
 std::vector<std::string> DeviceEngine::AttachedSerials() {
@@ -221,6 +219,7 @@ int DeviceEngine::Classify() {
     // then governs the rest of the scan.
     const codec::FamilySelectors saved = codec_.Selectors;
     codec_.Selectors.Clear();
+    classified_ = true;
     const int verdict = ReadAndClassify(codec::DecodeKeepChipType);
     codec_.Selectors = saved;
     return verdict;

@@ -49,6 +49,9 @@ public:
     VQ_STATUS PipexEraseEE();
     VQ_STATUS PipexCyclePort();
 
+    // The driver every call goes to.
+    PipexDriver& Driver() const { return driver_; }
+
     // Shows "label" followed by the status text in an error box when the status is not 0.
     void PipexReportStatus(std::string_view label, VQ_STATUS status);
 

@@ -117,34 +117,109 @@ void DeviceEngine::WaitForNewSerial(const std::string& serial) {
     }
 }
 
+std::string DeviceEngine::NoSerialFor(int position) const {
+    return SerialSourceFailure.empty() ? "No serial number for device " + Position(position)
+                                       : SerialSourceFailure;
+}
+
+std::optional<RunEnd> DeviceEngine::AfterProgramScan(int count) {
+    if (FailSkippedDevices()) return End(RunEnd::Stopped);
+    if (count >= 1) return std::nullopt;
+    reporter_.ShowError("No Devices Found");
+    return End(anyFailed_ ? RunEnd::Stopped : RunEnd::NoDevices);
+}
+
+bool DeviceEngine::SerialsFromClock(SettingsSource& settings) {
+    if (SerialSource) return false;
+    settings.GatherSettings(0);
+    return codec::TextOf(codec_.Settings.SerialNumber).empty();
+}
+
+bool DeviceEngine::FinishProgram(int position, std::string failure, bool box,
+                                 const std::string& reserved) {
+    const codec::CodecState& c = codec_;
+    if (!failure.empty() && box) reporter_.ShowError(failure);
+    const std::int32_t index = Scan.SelectedDevices[static_cast<std::size_t>(position)];
+    const bool passed = failure.empty();
+    DeviceOutcome outcome = Outcome(position, index, passed, std::move(failure));
+    outcome.EepromTypeName = c.EepromTypeName;
+    outcome.SerialNumber =
+        outcome.Passed ? std::string(codec::TextOf(c.Settings.SerialNumber)) : reserved;
+    return Finish(std::move(outcome));
+}
+
+DeviceEngine::PassEnd DeviceEngine::ProgramPass(int position, std::int32_t driverIndex,
+                                                const std::set<std::string>& runSerials,
+                                                int passes) {
+    codec::CodecState& c = codec_;
+    const auto failed = [this](std::string failure, bool box = true) {
+        Unit.CloseCurrentDevice();
+        return PassEnd{PassEnd::Kind::Failed, std::move(failure), box, {}};
+    };
+    lastEncodedSerial_.clear();
+    Unit.Fault.clear();
+    if (!Unit.OpenDeviceAt(driverIndex)) return failed("Error opening device");
+    switch (ProgramOneDevice()) {
+    case ProgramStep::Written:
+        break;
+    case ProgramStep::StringsDoNotFit:
+        return failed("The strings do not fit the EEPROM - nothing written to device " +
+                      Position(position));
+    case ProgramStep::UnknownEeprom:
+        return failed("EEPROM size not detected - nothing written to device " + Position(position));
+    }
+
+    const std::size_t written =
+        codec::EepromGeometryOf(c.Selectors.Kr4Selected ? codec::Eeprom93C46
+                                                        : std::string_view(c.EepromTypeName))
+            .WordsWritten;
+    const codec::EepromImage expected = c.WriteImage;
+    if (ReadAndClassify(codec::DecodeKeepChipType) != VerdictProgrammed)
+        return failed("Error reading device");
+    // A part that ignores writes or erases may still hold an older valid image.
+    const auto differs =
+        std::mismatch(expected.begin(), expected.begin() + written, c.ReadImage.begin());
+    if (differs.first != expected.begin() + written) {
+        reporter_.AppendLine("ERROR - Verify failed Device " + Position(position) + " at word " +
+                             std::to_string(differs.first - expected.begin()));
+        return failed("Error reading device");
+    }
+
+    // The guard goes by what the image written carries, not by a switch of another family: a
+    // device is new unless it holds a serial number a device of this run got.
+    std::string readSerial(codec::TextOf(c.Settings.SerialNumber));
+    const bool isNew =
+        !CarriesSerialNumber(c.Settings, c.Selectors) || !runSerials.contains(readSerial);
+    Unit.CloseCurrentDevice();
+    // Any call the driver refused on the way (an erase, a word, the close) leaves the device
+    // in doubt, whatever it read back.
+    if (!Unit.Fault.empty()) {
+        const std::string line = "ERROR - Device " + Position(position) + " failed: " + Unit.Fault;
+        reporter_.AppendLine(line);
+        return failed(line, false);
+    }
+    if (isNew) {
+        reporter_.AppendLine("Programmed Serial Number : " + readSerial);
+        return PassEnd{PassEnd::Kind::Passed, {}, true, std::move(readSerial)};
+    }
+    // Same serial number as the device before: program this one again.
+    if (passes + 1 >= MaxSerialPasses)
+        return failed("Device " + Position(position) +
+                      " keeps reading back the serial number of the device before it");
+    return PassEnd{PassEnd::Kind::Again, {}, true, {}};
+}
+
 RunEnd DeviceEngine::ProgramRun(SettingsSource& settings) {
     codec::CodecState& c = codec_;
     Begin(DeviceOperation::Program);
     const int count = ProgramScan();
     int k = 0;
     std::set<std::string> runSerials; // every serial number this run's devices hold
-    if (FailSkippedDevices()) return End(RunEnd::Stopped);
-    if (count < 1) {
-        reporter_.ShowError("No Devices Found");
-        return End(anyFailed_ ? RunEnd::Stopped : RunEnd::NoDevices);
-    }
+    if (const std::optional<RunEnd> end = AfterProgramScan(count)) return *end;
 
     // The serial number reserved for the device in hand: the one it was given, or the one
     // the encoder generated for it.
     std::string reservedSerial;
-    // One place decides how a device ended: a box or line that failed it, or the serial
-    // number it reads back. True when the run must end after it.
-    const auto finish = [&](int position, std::string failure, bool box = true) {
-        if (!failure.empty() && box) reporter_.ShowError(failure);
-        const std::int32_t index = Scan.SelectedDevices[static_cast<std::size_t>(position)];
-        const bool passed = failure.empty();
-        DeviceOutcome outcome = Outcome(position, index, passed, std::move(failure));
-        outcome.EepromTypeName = c.EepromTypeName;
-        outcome.SerialNumber =
-            outcome.Passed ? std::string(codec::TextOf(c.Settings.SerialNumber)) : reservedSerial;
-        return Finish(std::move(outcome));
-    };
-
     int passes = 0; // passes on the device at position k
     std::string sourcedSerial;
     while (k < count) {
@@ -155,9 +230,7 @@ RunEnd DeviceEngine::ProgramRun(SettingsSource& settings) {
         if (SerialSource && passes == 0) {
             std::optional<std::string> serial = SerialSource(k);
             if (!serial) {
-                reservedSerial.clear();
-                finish(k, SerialSourceFailure.empty() ? "No serial number for device " + Position(k)
-                                                      : SerialSourceFailure);
+                FinishProgram(k, NoSerialFor(k), true, {});
                 return End(RunEnd::Stopped);
             }
             sourcedSerial = std::move(*serial);
@@ -167,90 +240,35 @@ RunEnd DeviceEngine::ProgramRun(SettingsSource& settings) {
         c.EepromTypeName.clear();
         // With no serial number of its own the encoder takes one from the clock.
         const bool serialFromClock = reservedSerial.empty();
-        lastEncodedSerial_.clear();
         issuedTime_.reset();
         if (serialFromClock && ClockRecord) {
             if (const std::optional<std::string> failure = IssueClockTime(k)) {
-                finish(k, *failure);
+                FinishProgram(k, *failure, true, reservedSerial);
                 return End(RunEnd::Stopped);
             }
         }
-        Unit.Fault.clear();
-        if (!Unit.OpenDeviceAt(Scan.SelectedDevices[static_cast<std::size_t>(k)])) {
-            finish(k, "Error opening device");
-            break;
-        }
+        const PassEnd pass =
+            ProgramPass(k, Scan.SelectedDevices[static_cast<std::size_t>(k)], runSerials, passes);
         ++passes;
-        const ProgramStep step = ProgramOneDevice();
         if (serialFromClock) reservedSerial = lastEncodedSerial_;
-        switch (step) {
-        case ProgramStep::Written:
-            break;
-        case ProgramStep::StringsDoNotFit:
-            Unit.CloseCurrentDevice();
-            finish(k,
-                   "The strings do not fit the EEPROM - nothing written to device " + Position(k));
+        switch (pass.What) {
+        case PassEnd::Kind::Failed:
+            FinishProgram(k, pass.Failure, pass.Box, reservedSerial);
             return End(RunEnd::Stopped);
-        case ProgramStep::UnknownEeprom:
-            Unit.CloseCurrentDevice();
-            finish(k, "EEPROM size not detected - nothing written to device " + Position(k));
-            return End(RunEnd::Stopped);
-        }
-
-        const std::size_t written =
-            codec::EepromGeometryOf(c.Selectors.Kr4Selected ? codec::Eeprom93C46
-                                                            : std::string_view(c.EepromTypeName))
-                .WordsWritten;
-        const codec::EepromImage expected = c.WriteImage;
-        if (ReadAndClassify(codec::DecodeKeepChipType) != VerdictProgrammed) {
-            Unit.CloseCurrentDevice();
-            finish(k, "Error reading device");
-            break;
-        }
-        // A part that ignores writes or erases may still hold an older valid image.
-        const auto differs =
-            std::mismatch(expected.begin(), expected.begin() + written, c.ReadImage.begin());
-        if (differs.first != expected.begin() + written) {
-            reporter_.AppendLine("ERROR - Verify failed Device " + Position(k) + " at word " +
-                                 std::to_string(differs.first - expected.begin()));
-            Unit.CloseCurrentDevice();
-            finish(k, "Error reading device");
-            break;
-        }
-
-        // The guard goes by what the image written carries, not by a switch of another
-        // family: a device is new unless it holds a serial number a device of this run got.
-        const std::string readSerial(codec::TextOf(c.Settings.SerialNumber));
-        const bool isNew =
-            !CarriesSerialNumber(c.Settings, c.Selectors) || !runSerials.contains(readSerial);
-        Unit.CloseCurrentDevice();
-        // Any call the driver refused on the way (an erase, a word, the close) leaves the
-        // device in doubt, whatever it read back.
-        if (!Unit.Fault.empty()) {
-            const std::string line = "ERROR - Device " + Position(k) + " failed: " + Unit.Fault;
-            reporter_.AppendLine(line);
-            finish(k, line, false);
-            break;
-        }
-        if (isNew) {
-            runSerials.insert(readSerial);
-            reporter_.AppendLine("Programmed Serial Number : " +
-                                 std::string(codec::TextOf(c.Settings.SerialNumber)));
-            const bool stop = finish(k, {});
+        case PassEnd::Kind::Passed: {
+            runSerials.insert(pass.ReadSerial);
+            const bool stop = FinishProgram(k, {}, true, reservedSerial);
             ++k;
             passes = 0;
-            if (stop) break;
-            continue;
-        }
-        // Same serial number as the device before: program this one again.
-        if (passes >= MaxSerialPasses) {
-            finish(k, "Device " + Position(k) +
-                          " keeps reading back the serial number of the device before it");
+            if (stop) return End(k == count ? RunEnd::Completed : RunEnd::Stopped);
             break;
         }
-        if (serialFromClock) WaitForNewSerial(lastEncodedSerial_);
+        case PassEnd::Kind::Again:
+            if (serialFromClock) WaitForNewSerial(lastEncodedSerial_);
+            break;
+        }
     }
-    return End(k == count ? RunEnd::Completed : RunEnd::Stopped);
+    return End(RunEnd::Completed);
 }
 
 } // namespace burnwise::device

@@ -1,0 +1,307 @@
+// Programming every device at once. Each device gets an engine of its own for its share of
+// the run: the run's driver, a copy of the run's codec state and switches, a unit (so a
+// handle) of its own, and a reporter that holds what it says. Those engines do exactly what
+// the run one by one does for a device (ScanIndex, ProgramPass); this thread gives out the
+// settings and serial numbers, and passes each device's lines, boxes and outcome on in
+// position order, so the Reporter sees what the run one by one would show it.
+#include "burnwise/device/DeviceEngine.h"
+
+#include <algorithm>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace burnwise::device {
+namespace {
+
+// Copies a codec state whole; the copy's record points into the copy's own text area.
+void CopyCodecState(const codec::CodecState& from, codec::CodecState& to) {
+    to.Texts = from.Texts;
+    to.Settings = from.Settings;
+    to.Settings.AttachBuffers(to.Texts);
+    to.WriteImage = from.WriteImage;
+    to.ReadImage = from.ReadImage;
+    to.Selectors = from.Selectors;
+    to.EepromTypeName = from.EepromTypeName;
+}
+
+// What a device's thread reports, held until the device's turn comes on the run's thread.
+class HeldReports final : public Reporter {
+public:
+    void AppendLine(std::string_view line) override { Add(Kind::Line, line); }
+    void ClearLines() override { Add(Kind::Clear, {}); }
+    void ShowError(std::string_view text) override { Add(Kind::Error, text); }
+    void ShowInformation(std::string_view text) override { Add(Kind::Information, text); }
+    // A programming pass on the device starts here.
+    void PassStarts() { Add(Kind::Pass, {}); }
+
+    // Passes everything on in order; `pass` stands for each pass's start.
+    void Replay(Reporter& to, const std::function<void()>& pass) const {
+        for (const Event& event : events_) {
+            switch (event.What) {
+            case Kind::Line:
+                to.AppendLine(event.Text);
+                break;
+            case Kind::Clear:
+                to.ClearLines();
+                break;
+            case Kind::Error:
+                to.ShowError(event.Text);
+                break;
+            case Kind::Information:
+                to.ShowInformation(event.Text);
+                break;
+            case Kind::Pass:
+                if (pass) pass();
+                break;
+            }
+        }
+    }
+
+private:
+    enum class Kind { Line, Clear, Error, Information, Pass };
+    struct Event {
+        Kind What;
+        std::string Text;
+    };
+    void Add(Kind kind, std::string_view text) { events_.push_back({kind, std::string(text)}); }
+    std::vector<Event> events_;
+};
+
+// Runs task(i) for every i below `count`, each on a thread of its own (on this thread when
+// its turn comes, should no thread be had), and calls done(i) on this thread in the order of
+// i as soon as task i has ended. Tasks must not throw. Every thread has ended when this
+// returns, also when `done` throws.
+void RunAtOnce(std::size_t count, const std::function<void(std::size_t)>& task,
+               const std::function<void(std::size_t)>& done) {
+    std::vector<std::jthread> threads(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        try {
+            threads[i] = std::jthread(task, i);
+        } catch (const std::system_error&) {
+            // Left to this thread.
+        }
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        if (threads[i].joinable())
+            threads[i].join();
+        else
+            task(i);
+        done(i);
+    }
+}
+
+std::string WhatOf(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "unknown error";
+    }
+}
+
+} // namespace
+
+class GangRun {
+public:
+    static RunEnd Program(DeviceEngine& run, SettingsSource& settings);
+
+private:
+    using PassEnd = DeviceEngine::PassEnd;
+
+    // One device's share of the run.
+    struct Worker {
+        codec::CodecState Codec;
+        codec::CodecState Gathered; // the settings each of its passes starts from
+        RunFlags Flags;
+        HeldReports Reports;
+        DeviceEngine Engine;
+        std::int32_t DriverIndex = 0;
+        PassEnd End;
+        std::exception_ptr Error;
+
+        explicit Worker(DeviceEngine& run)
+            : Flags(run.flags_), Engine(run.Unit.Driver(), Codec, Flags, Reports, run.clock_) {
+            CopyCodecState(run.codec_, Codec);
+            CopyCodecState(run.codec_, Gathered);
+        }
+
+        // Ends the work after an exception with nothing left open.
+        void Failed() {
+            Error = std::current_exception();
+            try {
+                Engine.Unit.CloseCurrentDevice();
+            } catch (...) {
+                // The close itself was made; only its report failed.
+            }
+        }
+    };
+
+    static int ProgramScan(DeviceEngine& run);
+    // Adds what the device's own scan found to the run's.
+    static void Merge(DeviceEngine& run, const Worker& worker, std::int32_t index);
+};
+
+int GangRun::ProgramScan(DeviceEngine& run) {
+    run.Scan = ScanResults{};
+    run.notes_ = {};
+    PipexUnit& unit = run.Unit;
+    if (unit.GetVQDeviceCount() != VQ_OK) return 0;
+    unit.CurrentDeviceIndex = 0;
+    if (unit.DeviceCount <= 0) return 0;
+    const int examined = std::min(unit.DeviceCount, MaxScanDevices);
+    std::vector<std::unique_ptr<Worker>> workers(static_cast<std::size_t>(examined));
+    for (int index = 0; index < examined; ++index)
+        if (!run.ScanFilter || run.ScanFilter(index))
+            workers[static_cast<std::size_t>(index)] = std::make_unique<Worker>(run);
+    RunAtOnce(
+        workers.size(),
+        [&](std::size_t index) {
+            Worker* worker = workers[index].get();
+            if (!worker) return;
+            try {
+                worker->Engine.Unit.CurrentDeviceIndex = static_cast<std::int32_t>(index);
+                worker->Engine.ScanIndex(DeviceEngine::Variant::Program, static_cast<int>(index));
+            } catch (...) {
+                worker->Failed();
+            }
+        },
+        [&](std::size_t index) {
+            run.Progress(static_cast<int>(index) + 1, examined);
+            const Worker* worker = workers[index].get();
+            if (!worker) return;
+            worker->Reports.Replay(run.reporter_, {});
+            // Nothing has been written yet: the scan ends as the one by one would.
+            if (worker->Error) std::rethrow_exception(worker->Error);
+            Merge(run, *worker, static_cast<std::int32_t>(index));
+        });
+    unit.CurrentDeviceIndex = examined;
+    unit.DeviceIsOpen = false;
+    return run.Scan.SelectedCount;
+}
+
+void GangRun::Merge(DeviceEngine& run, const Worker& worker, std::int32_t index) {
+    const ScanResults& found = worker.Engine.Scan;
+    ScanResults& to = run.Scan;
+    const auto append = [](auto& list, int& size, const auto& more, int moreSize) {
+        for (int i = 0; i < moreSize; ++i)
+            list[static_cast<std::size_t>(size++)] = more[static_cast<std::size_t>(i)];
+    };
+    append(to.OpenedDevices, to.OpenedCount, found.OpenedDevices, found.OpenedCount);
+    int counted = to.BlankCount + to.ProgrammedCount;
+    append(to.CountedDevices, counted, found.CountedDevices,
+           found.BlankCount + found.ProgrammedCount);
+    to.BlankCount += found.BlankCount;
+    to.ProgrammedCount += found.ProgrammedCount;
+    append(to.SelectedDevices, to.SelectedCount, found.SelectedDevices, found.SelectedCount);
+    const auto note = static_cast<std::size_t>(index);
+    run.notes_[note] = worker.Engine.notes_[note];
+    // The run's codec state holds what the last device examined left in it.
+    if (worker.Engine.classified_) CopyCodecState(worker.Codec, run.codec_);
+}
+
+RunEnd GangRun::Program(DeviceEngine& run, SettingsSource& settings) {
+    Reporter& reporter = run.reporter_;
+    run.Begin(DeviceOperation::Program);
+    if (run.SerialsFromClock(settings)) {
+        reporter.ShowError(ClockSerialsNotAtOnce);
+        return run.End(RunEnd::Stopped);
+    }
+    const int count = ProgramScan(run);
+    if (const std::optional<RunEnd> end = run.AfterProgramScan(count)) return *end;
+    // Once they start, the devices are not stopped halfway: this is the last moment a stop
+    // leaves every one as it is.
+    if (reporter.StopRequested() || (run.StopWanted && run.StopWanted())) {
+        run.cancelled_ = true;
+        reporter.AppendLine("Stopped before programming any device");
+        return run.End(RunEnd::Stopped);
+    }
+
+    // The settings and serial number of each position, in order, before any device is
+    // written. A position that gets no serial number ends the run there, as it would one by
+    // one: the devices before it are programmed, those after it left alone.
+    std::vector<std::unique_ptr<Worker>> workers;
+    std::vector<std::string> reserved;
+    std::optional<std::string> refused; // why the position after the last worker has none
+    for (int k = 0; k < count; ++k) {
+        settings.GatherSettings(k);
+        const codec::TextBuffer serialNumber = run.codec_.Settings.SerialNumber;
+        if (run.SerialSource) {
+            const std::optional<std::string> serial = run.SerialSource(k);
+            if (!serial) {
+                refused = run.NoSerialFor(k);
+                break;
+            }
+            codec::SetText(serialNumber, *serial);
+        }
+        std::string serial(codec::TextOf(serialNumber));
+        if (serial.empty()) {
+            refused = std::string(ClockSerialsNotAtOnce);
+            break;
+        }
+        auto& worker = workers.emplace_back(std::make_unique<Worker>(run));
+        worker->DriverIndex = run.Scan.SelectedDevices[static_cast<std::size_t>(k)];
+        reserved.push_back(std::move(serial));
+    }
+
+    RunAtOnce(
+        workers.size(),
+        [&](std::size_t k) {
+            Worker& worker = *workers[k];
+            const int position = static_cast<int>(k);
+            try {
+                // The repeat guard's view: the numbers of the positions before this one.
+                const std::set<std::string> before(
+                    reserved.begin(), reserved.begin() + static_cast<std::ptrdiff_t>(k));
+                for (int passes = 0;; ++passes) {
+                    worker.Reports.PassStarts();
+                    CopyCodecState(worker.Gathered, worker.Codec);
+                    worker.Codec.EepromTypeName.clear();
+                    worker.End =
+                        worker.Engine.ProgramPass(position, worker.DriverIndex, before, passes);
+                    if (worker.End.What != PassEnd::Kind::Again) break;
+                }
+            } catch (...) {
+                worker.Failed();
+            }
+        },
+        [&](std::size_t k) {
+            Worker& worker = *workers[k];
+            const int position = static_cast<int>(k);
+            worker.Reports.Replay(reporter, [&] {
+                run.Progress(position + 1, count);
+                settings.CheckStringTotal();
+            });
+            CopyCodecState(worker.Codec, run.codec_);
+            if (worker.Error) {
+                const std::string line = "ERROR - Device " + std::to_string(position) +
+                                         " failed: " + WhatOf(worker.Error);
+                reporter.AppendLine(line);
+                worker.End = PassEnd{PassEnd::Kind::Failed, line, false, {}};
+            }
+            const bool passed = worker.End.What == PassEnd::Kind::Passed;
+            // A stop asked for after a device cannot stop the others, which run already:
+            // they are reported all the same, and the run ends Cancelled.
+            run.FinishProgram(position, passed ? std::string() : worker.End.Failure, worker.End.Box,
+                              reserved[k]);
+        });
+
+    if (refused) {
+        const int position = static_cast<int>(workers.size());
+        run.Progress(position + 1, count);
+        settings.CheckStringTotal();
+        run.FinishProgram(position, *refused, true, {});
+        return run.End(RunEnd::Stopped);
+    }
+    return run.End(RunEnd::Completed);
+}
+
+RunEnd DeviceEngine::ProgramRunParallel(SettingsSource& settings) {
+    return GangRun::Program(*this, settings);
+}
+
+} // namespace burnwise::device
