@@ -36,12 +36,14 @@ const ProductionTile* ProductionBoard::TileOf(std::int32_t driverIndex) const {
 }
 
 void ProductionBoard::DeviceStarted(std::int32_t driverIndex) {
+    if (!running_) return;
     ProductionTile& tile = TileFor(driverIndex);
     tile = ProductionTile{};
     tile.DriverIndex = driverIndex;
 }
 
 void ProductionBoard::DeviceFinished(const device::DeviceOutcome& outcome) {
+    if (!running_) return;
     ProductionTile& tile = TileFor(outcome.DriverIndex);
     tile.State = outcome.Passed ? TileState::Passed : TileState::Failed;
     tile.SerialNumber = outcome.SerialNumber;

@@ -33,7 +33,8 @@ public:
 
     explicit ProductionBoard(Clock clock = [] { return std::chrono::steady_clock::now(); });
 
-    // A new run: empty board, counts at zero, the pace measured from now.
+    // A new run: empty board, counts at zero, the pace measured from now. Device events
+    // count only between Start and RunEnded.
     void Start();
     void DeviceStarted(std::int32_t driverIndex);
     void DeviceFinished(const device::DeviceOutcome& outcome);

@@ -356,6 +356,7 @@ ProductionWindow::ProductionWindow(std::unique_ptr<ui::ProductionRunner> runner,
 
     LoadSettings();
     ShowBoard();
+    ShowFigures();
     ShowSummary();
     ShowStatus(runner_ ? QStringLiteral("Ready: choose the settings, then press Start.")
                        : QStringLiteral("Production runs are not available in this program."));
