@@ -554,6 +554,8 @@ void ProductionWindow::ShowSummary() {
 
 void ProductionWindow::ShowStatus(const QString& text, bool alarm) {
     status_->setText(text);
+    // A run that stopped by itself must be seen from the bench: larger, in red.
+    status_->setFont(PixelFont(alarm ? 24 : 18, true));
     status_->setStyleSheet(alarm ? QStringLiteral("color: #c62828") : QString());
 }
 
