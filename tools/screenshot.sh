@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Takes PNG screenshots of Burnwise's window under Xvfb: the window's typical states
 # (start, Edit mode of each family, Program mode, a scan, a finished run, About) drawn by
-# burnwise-screens, and the plain program as the X server shows it.
+# burnwise-screens, the production line window drawn by burnwise-production-screens, and
+# the plain program as the X server shows it.
 #   tools/screenshot.sh [OUTDIR]     (default: burnwise/help/images)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,6 +11,7 @@ bin=build/default/burnwise/ui/view
 if [[ ${1:-} == --inside-display ]]; then
   out=$2
   "$bin/burnwise-screens" "$out"
+  "$bin/burnwise-production-screens" "$out"
   # The program itself, as the X server shows it (no window manager, so no frame).
   "$bin/burnwise" &
   pid=$!
@@ -27,7 +29,7 @@ fi
 out=${1:-burnwise/help/images}
 bash tools/install-deps.sh
 cmake --preset default >/dev/null
-cmake --build --preset default --target burnwise burnwise-screens
+cmake --build --preset default --target burnwise burnwise-screens burnwise-production-screens
 mkdir -p "$out"
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT

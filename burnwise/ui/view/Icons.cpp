@@ -25,6 +25,7 @@ constexpr IconRow IconRows[] = {
     {"BWAbout", "help-about", ":/burnwise/icons/about.svg"},
     {"ToolButton11", nullptr, ":/burnwise/icons/erase.svg"},
     {"BWStop", "process-stop", ":/burnwise/icons/stop.svg"},
+    {"BWProduction", nullptr, ":/burnwise/icons/production.svg"},
 };
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "burnwise/ui/view/HelpWindow.h"
 #include "burnwise/ui/view/Icons.h"
+#include "burnwise/ui/view/ProductionWindow.h"
 #include "burnwise/ui/view/ResultsWindow.h"
 #include "burnwise/ui/view/Texts.h"
 
@@ -450,6 +451,24 @@ void MainWindow::BuildActions() {
     QMenu* device = menuBar()->addMenu(QStringLiteral("&Device"));
     for (const char* name : {"BWScan", "BWErase", "BWProgram"})
         device->addAction(actions_.at(name));
+    // Production mode: a window of its own that takes each device plugged in.
+    auto* production = new QAction(QStringLiteral("Production Line..."), this);
+    production->setObjectName("BWProduction");
+    production->setShortcut(QKeySequence(QStringLiteral("Ctrl+L")));
+    production->setShortcutContext(Qt::WindowShortcut);
+    production->setToolTip(QStringLiteral("Production Line: program every device plugged in"));
+    production->setIcon(ActionIcon("BWProduction"));
+    production->setIconVisibleInMenu(true);
+    connect(production, &QAction::triggered, this, [this] {
+        if (busy_) return;
+        auto* window = new ProductionWindow(MakeProductionRunner ? MakeProductionRunner() : nullptr,
+                                            host_, this);
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        window->show();
+    });
+    addAction(production);
+    device->addSeparator();
+    device->addAction(production);
     QMenu* tools = menuBar()->addMenu(QStringLiteral("Tools"));
     tools->addAction(actions_.at("Read1"));
     tools->addAction(actions_.at("ReadandParse1"));
@@ -487,6 +506,7 @@ void MainWindow::BuildActions() {
     toolBar_->addSeparator();
     for (const char* name : {"BWScan", "BWErase", "BWProgram"})
         toolBar_->addAction(actions_.at(name));
+    toolBar_->addAction(production);
     smallGap();
     toolBar_->addAction(actions_.at("BWAbout"));
     toolBar_->addAction(actions_.at("BWHelp"));

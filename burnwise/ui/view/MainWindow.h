@@ -1,11 +1,13 @@
 #pragma once
 
 #include "burnwise/ui/MainForm.h"
+#include "burnwise/ui/ProductionRunner.h"
 #include "burnwise/ui/view/WindowHost.h"
 
 #include <QMainWindow>
 #include <QPointer>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -53,6 +55,8 @@ public:
     QAction* StopAction() const { return stopAction_; }
     // The session's results, one row per device per operation.
     ResultsWindow* Results() const { return results_; }
+    // Makes the runner of each production line window; without one the window cannot start.
+    std::function<std::unique_ptr<ui::ProductionRunner>()> MakeProductionRunner;
 
 protected:
     void closeEvent(QCloseEvent* event) override;

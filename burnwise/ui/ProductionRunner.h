@@ -1,0 +1,40 @@
+#pragma once
+
+#include "burnwise/device/Reporter.h"
+#include "burnwise/ui/ProductionSettings.h"
+
+#include <cstdint>
+#include <string>
+
+namespace burnwise::ui {
+
+// What a production run tells the window, from the run's own thread, in the order it
+// happens. Every Start ends in exactly one RunEnded, also a run that could not begin.
+class ProductionEvents {
+public:
+    virtual ~ProductionEvents() = default;
+
+    // A device is taken in hand (before anything is written to it).
+    virtual void DeviceStarted(std::int32_t driverIndex) = 0;
+    // A device is done, passed or failed, and its record is written.
+    virtual void DeviceFinished(const device::DeviceOutcome& outcome) = 0;
+    // The run is over: `reason` is empty when it stopped as asked, else the line saying why
+    // it stopped ("database unreachable").
+    virtual void RunEnded(const std::string& reason) = 0;
+};
+
+// A production run: the watcher taking each device plugged in through the Program command,
+// with its serial source and records. The window owns it and drives it from the GUI thread.
+class ProductionRunner {
+public:
+    // Ends a run still going after the device in hand and returns only when the run's thread
+    // is done: no event comes after it.
+    virtual ~ProductionRunner() = default;
+
+    // Starts a run on a thread of its own and returns at once. `events` outlives the run.
+    virtual void Start(const ProductionSettings& settings, ProductionEvents& events) = 0;
+    // Asks the run to end after the device in hand; callable at any time, also twice.
+    virtual void RequestStop() = 0;
+};
+
+} // namespace burnwise::ui

@@ -1,0 +1,582 @@
+#include "burnwise/ui/view/ProductionWindow.h"
+
+#include "burnwise/ui/view/Texts.h"
+#include "burnwise/ui/view/WindowHost.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QFormLayout>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSettings>
+#include <QShortcut>
+#include <QStandardItemModel>
+#include <QStandardPaths>
+#include <QSysInfo>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace burnwise::view {
+
+namespace {
+
+// Tile colours, chosen to stay apart for the colour-blind too: the word on the tile says
+// the same as its colour.
+const QColor PassColour(0x1b, 0x7f, 0x3b);
+const QColor FailColour(0xc6, 0x28, 0x28);
+const QColor WorkingColour(0xf5, 0xa4, 0x00);
+
+constexpr int TileWidth = 300;
+constexpr int TileHeight = 180;
+constexpr int TileColumns = 3;
+
+QString PathText(const std::filesystem::path& path) {
+    return QFile::decodeName(QByteArray::fromStdString(path.string()));
+}
+
+std::filesystem::path PathOf(const QString& text) {
+    return std::filesystem::path(QFile::encodeName(text).toStdString());
+}
+
+QFont PixelFont(int pixels, bool bold) {
+    QFont font = QApplication::font();
+    font.setPixelSize(pixels);
+    font.setBold(bold);
+    return font;
+}
+
+QString HostName() {
+    return QSysInfo::machineHostName();
+}
+
+QLabel* FigureLabel(const char* name, QWidget* parent) {
+    auto* label = new QLabel(QStringLiteral("-"), parent);
+    label->setObjectName(name);
+    label->setFont(PixelFont(34, true));
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    return label;
+}
+
+} // namespace
+
+// ---- Settings dialog ----------------------------------------------------------------------
+
+ProductionSettingsDialog::ProductionSettingsDialog(const ui::ProductionSettings& settings,
+                                                   WindowHost& host, QWidget* parent)
+    : QDialog(parent), host_(host) {
+    setObjectName("ProductionSettings");
+    setWindowTitle(QStringLiteral("Production Settings"));
+    auto* form = new QFormLayout(this);
+
+    const auto withBrowse = [this](QLineEdit* edit, QPushButton* browse) {
+        auto* row = new QHBoxLayout;
+        row->addWidget(edit, 1);
+        row->addWidget(browse);
+        return row;
+    };
+
+    template_ = new QLineEdit(PathText(settings.TemplateFile), this);
+    template_->setObjectName("TemplateEdit");
+    template_->setMinimumWidth(320);
+    template_->setToolTip(QStringLiteral("The template every device is programmed from"));
+    auto* browseTemplate = new QPushButton(QStringLiteral("B&rowse..."), this);
+    browseTemplate->setObjectName("BrowseTemplate");
+    browseTemplate->setToolTip(QStringLiteral("Choose the template file (Alt+R)"));
+    auto* templateLabel = new QLabel(QStringLiteral("&Template:"), this);
+    templateLabel->setBuddy(template_);
+    form->addRow(templateLabel, withBrowse(template_, browseTemplate));
+
+    source_ = new QComboBox(this);
+    source_->setObjectName("SerialSourceList");
+    for (std::string_view name : ui::SerialSourceNames)
+        source_->addItem(FromLatin1(name));
+    source_->setCurrentIndex(static_cast<int>(settings.SerialSource));
+    source_->setToolTip(QStringLiteral(
+        "Where each device's serial number comes from: a series shared by every station on "
+        "the database, a counter file on this machine, or the template's own scheme"));
+    auto* sourceLabel = new QLabel(QStringLiteral("&Serial numbers:"), this);
+    sourceLabel->setBuddy(source_);
+    form->addRow(sourceLabel, source_);
+
+    counter_ = new QLineEdit(PathText(settings.CounterFile), this);
+    counter_->setObjectName("CounterEdit");
+    counter_->setToolTip(QStringLiteral("The file holding the next serial number's value"));
+    browseCounter_ = new QPushButton(QStringLiteral("Bro&wse..."), this);
+    browseCounter_->setObjectName("BrowseCounter");
+    browseCounter_->setToolTip(QStringLiteral("Choose the counter file (Alt+W)"));
+    auto* counterLabel = new QLabel(QStringLiteral("&Counter file:"), this);
+    counterLabel->setBuddy(counter_);
+    form->addRow(counterLabel, withBrowse(counter_, browseCounter_));
+
+    database_ = new QLineEdit(FromLatin1(settings.DatabaseUrl), this);
+    database_->setObjectName("DatabaseEdit");
+    const std::optional<std::filesystem::path> defaultFile = ui::DefaultDatabaseFile();
+    database_->setPlaceholderText(defaultFile ? PathText(*defaultFile) : QString());
+    database_->setToolTip(QStringLiteral(
+        "Where the records go: empty for the SQLite file shown, a file path, or "
+        "postgresql://USER@HOST:PORT/NAME for a database shared by several stations"));
+    auto* databaseLabel = new QLabel(QStringLiteral("&Database:"), this);
+    databaseLabel->setBuddy(database_);
+    form->addRow(databaseLabel, database_);
+
+    station_ = new QLineEdit(FromLatin1(settings.StationName), this);
+    station_->setObjectName("StationEdit");
+    station_->setPlaceholderText(HostName());
+    station_->setToolTip(
+        QStringLiteral("The name this station's records carry; empty for the host name"));
+    auto* stationLabel = new QLabel(QStringLiteral("Statio&n:"), this);
+    stationLabel->setBuddy(station_);
+    form->addRow(stationLabel, station_);
+
+    problem_ = new QLabel(this);
+    problem_->setObjectName("SettingsProblem");
+    problem_->setWordWrap(true);
+    problem_->setStyleSheet(QStringLiteral("color: #c62828"));
+    form->addRow(problem_);
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->button(QDialogButtonBox::Ok)
+        ->setToolTip(QStringLiteral("Keep these settings (Enter)"));
+    buttons->button(QDialogButtonBox::Cancel)
+        ->setToolTip(QStringLiteral("Leave the settings as they were (Esc)"));
+    form->addRow(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    connect(browseTemplate, &QPushButton::clicked, this, [this] {
+        ui::FileDialogOptions options;
+        options.Filter = "EEPROM Program Templates|*.ept";
+        options.DefaultExtension = "ept";
+        options.FileMustExist = true;
+        options.InitialFolder = PathOf(template_->text()).parent_path();
+        if (const auto file = host_.RunOpenDialog(options)) {
+            template_->setText(PathText(*file));
+            UpdateSources();
+        }
+    });
+    connect(browseCounter_, &QPushButton::clicked, this, [this] {
+        // A counter file that does not exist yet starts at the template's number.
+        ui::FileDialogOptions options;
+        options.Filter = "Counter Files|*";
+        options.FileName = PathOf(counter_->text());
+        if (const auto file = host_.RunSaveDialog(options)) counter_->setText(PathText(*file));
+    });
+    connect(template_, &QLineEdit::editingFinished, this, [this] { UpdateSources(); });
+    connect(source_, &QComboBox::currentIndexChanged, this, [this] { UpdateSources(); });
+    UpdateSources();
+}
+
+void ProductionSettingsDialog::UpdateSources() {
+    // A template with one fixed serial number needs a series or a counter to number its
+    // devices; one with a scheme numbers them itself.
+    std::string error;
+    const std::optional<ui::TemplateFacts> facts =
+        ui::ReadTemplateFacts(PathOf(template_->text()), error);
+    auto* model = static_cast<QStandardItemModel*>(source_->model());
+    for (int i = 0; i < source_->count(); ++i) {
+        const bool fromTemplate = i == static_cast<int>(ui::SerialSourceKind::Template);
+        const bool allowed = !facts || (facts->FixedSerialNumber != fromTemplate);
+        model->item(i)->setEnabled(allowed);
+    }
+    if (!model->item(source_->currentIndex())->isEnabled()) {
+        for (int i = 0; i < source_->count(); ++i)
+            if (model->item(i)->isEnabled()) {
+                source_->setCurrentIndex(i);
+                break;
+            }
+    }
+    const bool counter =
+        source_->currentIndex() == static_cast<int>(ui::SerialSourceKind::CounterFile);
+    counter_->setEnabled(counter);
+    browseCounter_->setEnabled(counter);
+}
+
+ui::ProductionSettings ProductionSettingsDialog::Settings() const {
+    ui::ProductionSettings settings;
+    settings.TemplateFile = PathOf(template_->text().trimmed());
+    settings.SerialSource = static_cast<ui::SerialSourceKind>(source_->currentIndex());
+    settings.CounterFile = PathOf(counter_->text().trimmed());
+    settings.DatabaseUrl = ToLatin1(database_->text().trimmed());
+    settings.StationName = ToLatin1(station_->text().trimmed());
+    return settings;
+}
+
+void ProductionSettingsDialog::accept() {
+    const std::string problem = ui::ProductionSettingsProblem(Settings());
+    if (!problem.empty()) {
+        problem_->setText(FromLatin1(problem));
+        return;
+    }
+    QDialog::accept();
+}
+
+// ---- Events from the run's thread ---------------------------------------------------------
+
+// Carries each event to the window's thread as a queued call, in the order they came.
+class ProductionWindow::Relay final : public ui::ProductionEvents {
+public:
+    explicit Relay(ProductionWindow& window) : window_(window) {}
+
+    void DeviceStarted(std::int32_t driverIndex) override {
+        Post([driverIndex](ProductionWindow& w) { w.OnDeviceStarted(driverIndex); });
+    }
+    void DeviceFinished(const device::DeviceOutcome& outcome) override {
+        Post([outcome](ProductionWindow& w) { w.OnDeviceFinished(outcome); });
+    }
+    void RunEnded(const std::string& reason) override {
+        Post([reason](ProductionWindow& w) { w.OnRunEnded(reason); });
+    }
+
+private:
+    template <typename Call>
+    void Post(Call call) {
+        ProductionWindow* window = &window_;
+        QMetaObject::invokeMethod(
+            window, [window, call] { call(*window); }, Qt::QueuedConnection);
+    }
+
+    ProductionWindow& window_;
+};
+
+// ---- The window ---------------------------------------------------------------------------
+
+ProductionWindow::ProductionWindow(std::unique_ptr<ui::ProductionRunner> runner, WindowHost& host,
+                                   QWidget* parent, QString settingsFile,
+                                   ui::ProductionBoard::Clock clock)
+    : QWidget(parent, Qt::Window), relay_(std::make_unique<Relay>(*this)),
+      runner_(std::move(runner)), host_(host), settingsFile_(std::move(settingsFile)),
+      board_(clock ? std::move(clock)
+                   : ui::ProductionBoard::Clock([] { return std::chrono::steady_clock::now(); })) {
+    setObjectName("ProductionWindow");
+    setWindowTitle(QStringLiteral("Production Line"));
+    // The main window's commands wait while the production line is open: one user of the
+    // devices at a time.
+    setWindowModality(Qt::WindowModal);
+    resize(1060, 640);
+    Beep = [] { QApplication::beep(); };
+    if (settingsFile_.isEmpty())
+        settingsFile_ = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) +
+                        QStringLiteral("/production.conf");
+
+    auto* layout = new QVBoxLayout(this);
+
+    // The run's settings and the commands.
+    auto* top = new QHBoxLayout;
+    summary_ = new QLabel(this);
+    summary_->setObjectName("RunSummary");
+    summary_->setFont(PixelFont(15, false));
+    summary_->setWordWrap(true);
+    summary_->setToolTip(QStringLiteral("The settings the next run starts with"));
+    top->addWidget(summary_, 1);
+    settingsButton_ = new QPushButton(QStringLiteral("Se&ttings..."), this);
+    settingsButton_->setObjectName("SettingsButton");
+    settingsButton_->setToolTip(QStringLiteral(
+        "Choose the template, the serial numbers, the database and the station (Alt+T)"));
+    startButton_ = new QPushButton(QStringLiteral("&Start"), this);
+    startButton_->setObjectName("StartButton");
+    stopButton_ = new QPushButton(QStringLiteral("St&op"), this);
+    stopButton_->setObjectName("StopButton");
+    stopButton_->setToolTip(QStringLiteral("End the run after the device in hand (Esc)"));
+    for (QPushButton* button : {settingsButton_, startButton_, stopButton_}) {
+        button->setFont(PixelFont(18, true));
+        button->setMinimumSize(130, 44);
+        top->addWidget(button);
+    }
+    layout->addLayout(top);
+
+    // The tiles, and the figures beside them.
+    auto* middle = new QHBoxLayout;
+    auto* scroll = new QScrollArea(this);
+    scroll->setObjectName("TileArea");
+    scroll->setWidgetResizable(true);
+    tilesPanel_ = new QWidget;
+    tilesGrid_ = new QGridLayout(tilesPanel_);
+    tilesGrid_->setSpacing(10);
+    tilesGrid_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    scroll->setWidget(tilesPanel_);
+    scroll->setMinimumWidth(TileColumns * (TileWidth + 10) + 30);
+    middle->addWidget(scroll, 1);
+
+    auto* figures = new QFrame(this);
+    figures->setObjectName("Figures");
+    figures->setFrameShape(QFrame::StyledPanel);
+    figures->setMinimumWidth(220);
+    auto* grid = new QGridLayout(figures);
+    const auto addFigure = [&](const char* caption, QLabel* value, const char* tip) {
+        auto* label = new QLabel(QString::fromLatin1(caption), figures);
+        label->setFont(PixelFont(16, false));
+        const int row = grid->rowCount();
+        grid->addWidget(label, row, 0);
+        grid->addWidget(value, row + 1, 0);
+        value->setToolTip(QString::fromLatin1(tip));
+        label->setToolTip(value->toolTip());
+    };
+    passed_ = FigureLabel("PassedCount", figures);
+    failed_ = FigureLabel("FailedCount", figures);
+    yield_ = FigureLabel("YieldValue", figures);
+    perHour_ = FigureLabel("PerHourValue", figures);
+    lastSerial_ = FigureLabel("LastSerialValue", figures);
+    lastSerial_->setFont(PixelFont(26, true));
+    addFigure("Passed", passed_, "Devices programmed and checked in this run");
+    addFigure("Failed", failed_, "Devices that failed in this run");
+    addFigure("Yield", yield_, "Passed devices out of all devices of this run");
+    addFigure("Devices per hour", perHour_, "Devices finished per hour since Start");
+    addFigure("Last serial number", lastSerial_,
+              "The serial number of the last device that passed");
+    grid->setRowStretch(grid->rowCount(), 1);
+    middle->addWidget(figures);
+    layout->addLayout(middle, 1);
+
+    status_ = new QLabel(this);
+    status_->setObjectName("StatusLine");
+    status_->setFont(PixelFont(18, true));
+    status_->setWordWrap(true);
+    layout->addWidget(status_);
+
+    connect(settingsButton_, &QPushButton::clicked, this, &ProductionWindow::OpenSettings);
+    connect(startButton_, &QPushButton::clicked, this, &ProductionWindow::StartRun);
+    connect(stopButton_, &QPushButton::clicked, this, &ProductionWindow::RequestStop);
+    auto* startKey = new QShortcut(QKeySequence(Qt::Key_F5), this);
+    connect(startKey, &QShortcut::activated, this, &ProductionWindow::StartRun);
+    auto* stopKey = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(stopKey, &QShortcut::activated, this, &ProductionWindow::RequestStop);
+
+    // The pace goes on changing between devices.
+    paceTimer_ = new QTimer(this);
+    paceTimer_->setInterval(1000);
+    connect(paceTimer_, &QTimer::timeout, this, &ProductionWindow::ShowFigures);
+
+    LoadSettings();
+    ShowBoard();
+    ShowFigures();
+    ShowSummary();
+    ShowStatus(runner_ ? QStringLiteral("Ready: choose the settings, then press Start.")
+                       : QStringLiteral("Production runs are not available in this program."));
+    UpdateControls();
+}
+
+ProductionWindow::~ProductionWindow() {
+    // The device in hand is finished, never dropped: the runner returns once its run is done.
+    if (running_ && runner_) runner_->RequestStop();
+    runner_.reset();
+}
+
+QFrame* ProductionWindow::TileWidget(std::int32_t driverIndex) const {
+    const std::vector<ui::ProductionTile>& tiles = board_.Tiles();
+    for (std::size_t i = 0; i < tiles.size() && i < tiles_.size(); ++i)
+        if (tiles[i].DriverIndex == driverIndex) return tiles_[i];
+    return nullptr;
+}
+
+void ProductionWindow::LoadSettings() {
+    QSettings store(settingsFile_, QSettings::IniFormat);
+    store.beginGroup(QStringLiteral("Production"));
+    settings_.TemplateFile = PathOf(store.value(QStringLiteral("Template")).toString());
+    settings_.SerialSource =
+        ui::SerialSourceFromKey(ToLatin1(store.value(QStringLiteral("SerialSource")).toString()))
+            .value_or(ui::SerialSourceKind::Series);
+    settings_.CounterFile = PathOf(store.value(QStringLiteral("CounterFile")).toString());
+    settings_.DatabaseUrl = ToLatin1(store.value(QStringLiteral("Database")).toString());
+    settings_.StationName = ToLatin1(store.value(QStringLiteral("Station")).toString());
+}
+
+void ProductionWindow::SetSettings(const ui::ProductionSettings& settings) {
+    if (running_) return;
+    settings_ = settings;
+    QSettings store(settingsFile_, QSettings::IniFormat);
+    store.beginGroup(QStringLiteral("Production"));
+    store.setValue(QStringLiteral("Template"), PathText(settings.TemplateFile));
+    store.setValue(QStringLiteral("SerialSource"),
+                   FromLatin1(ui::SerialSourceKey(settings.SerialSource)));
+    store.setValue(QStringLiteral("CounterFile"), PathText(settings.CounterFile));
+    store.setValue(QStringLiteral("Database"), FromLatin1(settings.DatabaseUrl));
+    store.setValue(QStringLiteral("Station"), FromLatin1(settings.StationName));
+    store.endGroup();
+    store.sync();
+    if (store.status() != QSettings::NoError)
+        ShowStatus(QStringLiteral("The settings could not be kept in %1.").arg(settingsFile_),
+                   true);
+    ShowSummary();
+}
+
+void ProductionWindow::OpenSettings() {
+    if (running_) return;
+    ProductionSettingsDialog dialog(settings_, host_, this);
+    if (dialog.exec() == QDialog::Accepted) SetSettings(dialog.Settings());
+}
+
+void ProductionWindow::StartRun() {
+    if (running_ || !runner_) return;
+    const std::string problem = ui::ProductionSettingsProblem(settings_);
+    if (!problem.empty()) {
+        ShowStatus(FromLatin1(problem), true);
+        return;
+    }
+    ui::ProductionSettings settings = settings_;
+    if (settings.StationName.empty()) settings.StationName = ToLatin1(HostName());
+    board_.Start();
+    running_ = true;
+    stopRequested_ = false;
+    ShowBoard();
+    ShowFigures();
+    UpdateControls();
+    ShowStatus(QStringLiteral("Running: plug the devices in. Esc stops after the device in hand."));
+    paceTimer_->start();
+    runner_->Start(settings, *relay_);
+}
+
+void ProductionWindow::RequestStop() {
+    if (!running_ || stopRequested_) return;
+    stopRequested_ = true;
+    runner_->RequestStop();
+    UpdateControls();
+    ShowStatus(QStringLiteral("Stopping after the device in hand..."));
+}
+
+void ProductionWindow::OnDeviceStarted(std::int32_t driverIndex) {
+    if (!running_) return;
+    board_.DeviceStarted(driverIndex);
+    ShowBoard();
+}
+
+void ProductionWindow::OnDeviceFinished(const device::DeviceOutcome& outcome) {
+    if (!running_) return;
+    board_.DeviceFinished(outcome);
+    ShowBoard();
+    ShowFigures();
+    if (!outcome.Passed && Beep) Beep();
+}
+
+void ProductionWindow::OnRunEnded(const std::string& reason) {
+    if (!running_) return;
+    board_.RunEnded(reason);
+    running_ = false;
+    stopRequested_ = false;
+    paceTimer_->stop();
+    ShowBoard();
+    ShowFigures();
+    UpdateControls();
+    if (reason.empty()) {
+        ShowStatus(QStringLiteral("Stopped."));
+    } else {
+        ShowStatus(QStringLiteral("Stopped: %1").arg(FromLatin1(reason)), true);
+        if (Beep) Beep();
+    }
+}
+
+void ProductionWindow::ShowBoard() {
+    const std::vector<ui::ProductionTile>& tiles = board_.Tiles();
+    while (tiles_.size() < tiles.size()) {
+        auto* tile = new QFrame(tilesPanel_);
+        tile->setFixedSize(TileWidth, TileHeight);
+        tile->setAutoFillBackground(true);
+        auto* column = new QVBoxLayout(tile);
+        const auto addLabel = [&](const char* name, int pixels, bool bold) {
+            auto* label = new QLabel(tile);
+            label->setObjectName(name);
+            label->setFont(PixelFont(pixels, bold));
+            label->setAlignment(Qt::AlignCenter);
+            column->addWidget(label);
+            return label;
+        };
+        addLabel("TileDevice", 20, false);
+        addLabel("TileState", 56, true);
+        addLabel("TileDetail", 22, true)->setWordWrap(true);
+        const int at = static_cast<int>(tiles_.size());
+        tilesGrid_->addWidget(tile, at / TileColumns, at % TileColumns);
+        tiles_.push_back(tile);
+    }
+    while (tiles_.size() > tiles.size()) {
+        delete tiles_.back();
+        tiles_.pop_back();
+    }
+    for (std::size_t i = 0; i < tiles.size(); ++i) {
+        const ui::ProductionTile& state = tiles[i];
+        QFrame* tile = tiles_[i];
+        tile->setObjectName(QStringLiteral("Tile%1").arg(state.DriverIndex));
+        QPalette palette = tile->palette();
+        QColor background = WorkingColour;
+        QColor text = Qt::black;
+        if (state.State == ui::TileState::Passed) {
+            background = PassColour;
+            text = Qt::white;
+        } else if (state.State == ui::TileState::Failed) {
+            background = FailColour;
+            text = Qt::white;
+        }
+        palette.setColor(QPalette::Window, background);
+        palette.setColor(QPalette::WindowText, text);
+        tile->setPalette(palette);
+        tile->findChild<QLabel*>("TileDevice")
+            ->setText(FromLatin1(ui::ProductionBoard::DeviceText(state)));
+        tile->findChild<QLabel*>("TileState")
+            ->setText(FromLatin1(ui::ProductionBoard::StateText(state.State)));
+        auto* detail = tile->findChild<QLabel*>("TileDetail");
+        detail->setText(FromLatin1(ui::ProductionBoard::DetailText(state)));
+        // A reason may be long: smaller, wrapped; a serial number big.
+        detail->setFont(PixelFont(state.State == ui::TileState::Failed ? 17 : 26, true));
+        detail->setToolTip(detail->text());
+    }
+}
+
+void ProductionWindow::ShowFigures() {
+    passed_->setText(QString::number(board_.Passed()));
+    failed_->setText(QString::number(board_.Failed()));
+    yield_->setText(FromLatin1(board_.YieldText()));
+    perHour_->setText(FromLatin1(board_.PerHourText()));
+    lastSerial_->setText(board_.LastSerial().empty() ? QStringLiteral("-")
+                                                     : FromLatin1(board_.LastSerial()));
+}
+
+void ProductionWindow::ShowSummary() {
+    const QString templateName = settings_.TemplateFile.empty()
+                                     ? QStringLiteral("none chosen")
+                                     : PathText(settings_.TemplateFile.filename());
+    QString source = FromLatin1(ui::SerialSourceNames[static_cast<int>(settings_.SerialSource)]);
+    if (settings_.SerialSource == ui::SerialSourceKind::CounterFile)
+        source += QStringLiteral(" ") + PathText(settings_.CounterFile);
+    const QString database = settings_.DatabaseUrl.empty() ? QStringLiteral("default")
+                                                           : FromLatin1(settings_.DatabaseUrl);
+    const QString station =
+        settings_.StationName.empty() ? HostName() : FromLatin1(settings_.StationName);
+    summary_->setText(QStringLiteral("Template: %1\nSerial numbers: %2    Database: %3    "
+                                     "Station: %4")
+                          .arg(templateName, source, database, station));
+}
+
+void ProductionWindow::ShowStatus(const QString& text, bool alarm) {
+    status_->setText(text);
+    // A run that stopped by itself must be seen from the bench: larger, in red.
+    status_->setFont(PixelFont(alarm ? 24 : 18, true));
+    status_->setStyleSheet(alarm ? QStringLiteral("color: #c62828") : QString());
+}
+
+void ProductionWindow::UpdateControls() {
+    settingsButton_->setEnabled(!running_);
+    startButton_->setEnabled(runner_ != nullptr && !running_);
+    startButton_->setToolTip(runner_
+                                 ? QStringLiteral("Start the run, then plug the devices in (F5)")
+                                 : QStringLiteral("Production runs are not available in "
+                                                  "this program."));
+    stopButton_->setEnabled(running_ && !stopRequested_);
+}
+
+void ProductionWindow::closeEvent(QCloseEvent* event) {
+    // A run ends by Stop, after the device in hand; never by closing the window under it.
+    if (running_) {
+        event->ignore();
+        ShowStatus(QStringLiteral("Stop the run first (Esc), then close the window."), true);
+        return;
+    }
+    event->accept();
+}
+
+} // namespace burnwise::view

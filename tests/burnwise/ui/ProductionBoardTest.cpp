@@ -1,0 +1,172 @@
+// The production board fed with a run's events, and the checks a run's settings pass
+// before Start.
+
+#include "burnwise/ui/ProductionBoard.h"
+
+#include "burnwise/ui/ProductionSettings.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace burnwise;
+using namespace std::chrono_literals;
+using ui::TileState;
+
+device::DeviceOutcome Outcome(std::int32_t index, const char* serial, const char* reason = "") {
+    device::DeviceOutcome outcome;
+    outcome.Operation = device::DeviceOperation::Program;
+    outcome.DriverIndex = index;
+    outcome.SerialNumber = serial;
+    outcome.Passed = *reason == '\0';
+    outcome.Reason = reason;
+    return outcome;
+}
+
+struct ProductionBoardTest : ::testing::Test {
+    std::chrono::steady_clock::time_point Now{std::chrono::hours(5)};
+    ui::ProductionBoard Board{[this] { return Now; }};
+};
+
+TEST_F(ProductionBoardTest, CountsYieldPaceAndLastSerialFollowTheOutcomes) {
+    Board.Start();
+    EXPECT_EQ(Board.YieldText(), "-");
+    EXPECT_EQ(Board.PerHourText(), "-");
+    const struct {
+        std::chrono::seconds At;
+        device::DeviceOutcome Outcome;
+        int Passed, Failed;
+        const char *Yield, *PerHour, *LastSerial;
+    } steps[] = {
+        {30s, Outcome(0, "QA000001"), 1, 0, "100.0 %", "120", "QA000001"},
+        {60s, Outcome(1, "QA000002", "Error reading device"), 1, 1, "50.0 %", "120", "QA000001"},
+        {90s, Outcome(0, "QA000003"), 2, 1, "66.7 %", "120", "QA000003"},
+        // A failed device used up its number, but the last serial is the last one programmed.
+        {1800s, Outcome(2, "QA000004", "database unreachable"), 2, 2, "50.0 %", "8", "QA000003"},
+    };
+    for (const auto& step : steps) {
+        Now = std::chrono::steady_clock::time_point{std::chrono::hours(5)} + step.At;
+        Board.DeviceFinished(step.Outcome);
+        EXPECT_EQ(Board.Passed(), step.Passed) << step.At.count();
+        EXPECT_EQ(Board.Failed(), step.Failed) << step.At.count();
+        EXPECT_EQ(Board.YieldText(), step.Yield) << step.At.count();
+        EXPECT_EQ(Board.PerHourText(), step.PerHour) << step.At.count();
+        EXPECT_EQ(Board.LastSerial(), step.LastSerial) << step.At.count();
+    }
+    // The pace goes on falling between devices, and stops with the run.
+    Now += 1800s;
+    EXPECT_EQ(Board.PerHourText(), "4");
+    Board.RunEnded({});
+    Now += 3600s;
+    EXPECT_EQ(Board.PerHourText(), "4");
+    // A new run starts from nothing.
+    Board.Start();
+    EXPECT_EQ(Board.Passed() + Board.Failed(), 0);
+    EXPECT_TRUE(Board.Tiles().empty());
+    EXPECT_EQ(Board.LastSerial(), "");
+}
+
+TEST_F(ProductionBoardTest, OneTilePerSlotTakenOverByTheNextDevice) {
+    Board.Start();
+    Board.DeviceStarted(2);
+    Board.DeviceStarted(0);
+    ASSERT_EQ(Board.Tiles().size(), 2u);
+    EXPECT_EQ(Board.Tiles()[0].DriverIndex, 0); // in slot order
+    EXPECT_EQ(Board.Tiles()[1].State, TileState::Working);
+    EXPECT_EQ(ui::ProductionBoard::StateText(Board.Tiles()[1].State), "WORKING");
+
+    Board.DeviceFinished(Outcome(2, "QA000007", "Error reading device"));
+    const ui::ProductionTile* failed = Board.TileOf(2);
+    ASSERT_NE(failed, nullptr);
+    EXPECT_EQ(ui::ProductionBoard::StateText(failed->State), "FAIL");
+    EXPECT_EQ(ui::ProductionBoard::DetailText(*failed), "Error reading device");
+    EXPECT_EQ(ui::ProductionBoard::DeviceText(*failed), "Device 2");
+
+    // The next device in the slot starts afresh: nothing of the failure is left on it.
+    Board.DeviceStarted(2);
+    EXPECT_EQ(Board.TileOf(2)->State, TileState::Working);
+    EXPECT_EQ(ui::ProductionBoard::DetailText(*Board.TileOf(2)), "");
+    Board.DeviceFinished(Outcome(2, "QA000008"));
+    EXPECT_EQ(ui::ProductionBoard::DetailText(*Board.TileOf(2)), "QA000008");
+
+    // A device the run could not even examine still gets its tile.
+    Board.DeviceFinished(Outcome(5, "", "Error reading device"));
+    ASSERT_NE(Board.TileOf(5), nullptr);
+    EXPECT_EQ(Board.TileOf(5)->State, TileState::Failed);
+    EXPECT_EQ(Board.Tiles().size(), 3u);
+}
+
+TEST_F(ProductionBoardTest, ARunThatStopsByItselfSaysWhyAndLeavesNoDeviceWorking) {
+    Board.Start();
+    Board.DeviceStarted(0);
+    Board.DeviceFinished(Outcome(0, "QA000001"));
+    Board.DeviceStarted(1);
+    Board.DeviceFinished(Outcome(1, "QA000002", "database unreachable"));
+    Board.DeviceStarted(0); // taken in hand, never reported
+    Board.RunEnded("database unreachable");
+    EXPECT_FALSE(Board.Running());
+    EXPECT_EQ(Board.StopMessage(), "database unreachable");
+    EXPECT_EQ(ui::ProductionBoard::DetailText(*Board.TileOf(1)), "database unreachable");
+    // Not shown as working on, and not counted: the run gave no verdict for it.
+    EXPECT_EQ(Board.TileOf(0)->State, TileState::Failed);
+    EXPECT_EQ(ui::ProductionBoard::DetailText(*Board.TileOf(0)), "not finished");
+    EXPECT_EQ(Board.Passed(), 1);
+    EXPECT_EQ(Board.Failed(), 1);
+    // Events after the end change nothing.
+    Board.DeviceFinished(Outcome(2, "QA000003"));
+    EXPECT_EQ(Board.Passed(), 1);
+}
+
+TEST(ProductionSettings, StartNeedsATemplateThatFitsTheSerialSource) {
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / "burnwise-production-settings-test";
+    std::filesystem::create_directories(folder);
+    const auto templateFile = [&](const char* name, const char* fixed) {
+        const std::filesystem::path file = folder / name;
+        std::ofstream(file) << "[USB Serial Number Control]\r\nUse Fixed Serial Number=" << fixed
+                            << "\r\nFixed Serial Number=QA000001\r\n";
+        return file;
+    };
+    const auto fixed = templateFile("fixed.ept", "1");
+    const auto scheme = templateFile("scheme.ept", "0");
+    const auto odd = templateFile("odd.ept", "1x"); // not a number: read as 0
+    using K = ui::SerialSourceKind;
+    const struct {
+        std::filesystem::path Template;
+        K Source;
+        const char* Counter;
+        const char* Problem; // a part of the line, or "" for none
+    } rows[] = {
+        {fixed, K::Series, "", ""},
+        {fixed, K::CounterFile, "/tmp/next-serial", ""},
+        {fixed, K::CounterFile, "", "Choose a counter file."},
+        {fixed, K::Template, "", "every device would get the same one"},
+        {scheme, K::Template, "", ""},
+        {odd, K::Template, "", ""},
+        {scheme, K::Series, "", "A series needs a template with a fixed serial number"},
+        {scheme, K::CounterFile, "/tmp/next-serial", "needs a template with a fixed serial"},
+        {{}, K::Series, "", "Choose a template first."},
+        {folder / "missing.ept", K::Series, "", "Cannot open the template"},
+        {folder, K::Series, "", "Cannot open the template"},
+    };
+    for (const auto& row : rows) {
+        ui::ProductionSettings settings;
+        settings.TemplateFile = row.Template;
+        settings.SerialSource = row.Source;
+        settings.CounterFile = row.Counter;
+        const std::string problem = ui::ProductionSettingsProblem(settings);
+        if (*row.Problem == '\0')
+            EXPECT_EQ(problem, "") << row.Template << " " << static_cast<int>(row.Source);
+        else
+            EXPECT_NE(problem.find(row.Problem), std::string::npos) << problem;
+    }
+    for (K kind : {K::Series, K::CounterFile, K::Template})
+        EXPECT_EQ(ui::SerialSourceFromKey(ui::SerialSourceKey(kind)), kind);
+    EXPECT_EQ(ui::SerialSourceFromKey("sequence"), std::nullopt);
+    std::filesystem::remove_all(folder);
+}
+
+} // namespace
