@@ -9,6 +9,7 @@
 #include "burnwise/ui/MainForm.h"
 #include "burnwise/ui/view/MainWindow.h"
 #include "burnwise/ui/view/WindowHost.h"
+#include "support/TempFolder.h"
 
 #include <QAction>
 #include <QApplication>
@@ -109,7 +110,9 @@ bool WaitFor(const std::function<bool()>& done) {
 }
 
 struct ProductionWindowTest : ::testing::Test {
-    fs::path Folder = fs::temp_directory_path() / "burnwise-production-window-test";
+    // A folder of its own: ctest runs the cases of this suite side by side.
+    bwtest::TempFolder Scratch{"bw-production-window-"};
+    fs::path Folder = Scratch.Path;
     QString SettingsFile;
     view::WindowHost Host;
     ScriptedRunner* Runner = nullptr;
@@ -117,8 +120,6 @@ struct ProductionWindowTest : ::testing::Test {
     int Beeps = 0;
 
     void SetUp() override {
-        fs::remove_all(Folder);
-        fs::create_directories(Folder);
         SettingsFile = QString::fromStdString((Folder / "production.conf").string());
         std::ofstream(Folder / "fixed.ept")
             << "[USB Serial Number Control]\r\nUse Fixed Serial Number=1\r\n"
@@ -133,10 +134,7 @@ struct ProductionWindowTest : ::testing::Test {
         Window->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(Window.get()));
     }
-    void TearDown() override {
-        Window.reset();
-        fs::remove_all(Folder);
-    }
+    void TearDown() override { Window.reset(); }
 
     template <typename T = QWidget>
     T* Find(const char* name) const {
