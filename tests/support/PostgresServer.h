@@ -24,6 +24,16 @@
 #include <unistd.h>
 #include <vector>
 
+// In a gtest: skips the test where no server can be started, or fails it when the run
+// must have one (tools/test.sh sets BW_REQUIRE_POSTGRES, having installed the server).
+#define BW_SKIP_WITHOUT_POSTGRES()                                                                 \
+    do {                                                                                           \
+        if (const auto why_ = ::bwtest::PostgresServer::Unavailable()) {                           \
+            if (std::getenv("BW_REQUIRE_POSTGRES")) FAIL() << *why_;                               \
+            GTEST_SKIP() << *why_;                                                                 \
+        }                                                                                          \
+    } while (false)
+
 namespace bwtest {
 
 class PostgresServer {

@@ -153,7 +153,7 @@ TYPED_TEST(StoreTest, SchemaIsMigratedFromEmptyAndANewerOneRefused) {
 }
 
 TEST(PostgresStore, AStationLosingTheServerFailsClearlyAndQuickly) {
-    if (const auto why = bwtest::PostgresServer::Unavailable()) GTEST_SKIP() << *why;
+    BW_SKIP_WITHOUT_POSTGRES();
     bwtest::PostgresServer server;
     std::string error;
     ASSERT_TRUE(server.Start(error)) << error;

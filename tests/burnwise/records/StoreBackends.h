@@ -46,8 +46,7 @@ template <typename Backend>
 class BackendTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if constexpr (Backend::HasServer)
-            if (const auto why = PostgresServer::Unavailable()) GTEST_SKIP() << *why;
+        if constexpr (Backend::HasServer) BW_SKIP_WITHOUT_POSTGRES();
         std::string error;
         ASSERT_TRUE(backend_.Setup(error)) << error;
     }
