@@ -203,6 +203,30 @@ bool ValidateForProgram(const Template& t, device::Reporter& notes) {
 
 // ---- Putting values in ------------------------------------------------------------------------
 
+void ApplyNewTemplate(FieldSink& sink) {
+    using T = Template;
+    sink.SetModel(ChipType::None);
+    sink.SetIndex(FieldOf(&T::VidPidType), 0);
+    sink.SetIndex(FieldOf(&T::UsbVersion), 1);
+    const std::pair<std::string T::*, std::string_view> texts[] = {
+        {&T::VendorId, "3C5A"},
+        {&T::ProductId, "71A0"},
+        {&T::MaxBusPower, "100"},
+        {&T::SerialPrefix, "VQ"},
+        {&T::FixedSerial, "12345678"},
+        {&T::Manufacturer, "Velquor"},
+        {&T::Product, "USB <-> Serial Cable"}};
+    for (const auto& [member, text] : texts)
+        sink.SetText(FieldOf(member), text);
+    const std::pair<bool T::*, bool> flags[] = {
+        {&T::BusPowered, true},         {&T::DisableSerialNumber, false},
+        {&T::PullDownInSuspend, false}, {&T::UseFixedSerial, false},
+        {&T::RemoteWakeup, false},      {&T::PlugAndPlay, true},
+        {&T::OnlyBlankDevices, true}};
+    for (const auto& [member, on] : flags)
+        sink.SetFlag(FieldOf(member), on);
+}
+
 void ApplyFile(FieldSink& sink, const ProfileFile& file) {
     for (const Field& field : Fields()) {
         if (field.Store != FieldStore::Always) continue;

@@ -73,6 +73,8 @@ bool ValidateForProgram(const Template& t, device::Reporter& notes);
 
 // ---- Putting values in ---------------------------------------------------------------------
 
+// The values of a new template, over whatever is shown; the lines are cleared after.
+void ApplyNewTemplate(FieldSink& sink);
 // The file's values, field after field in file order, as opening it does.
 void ApplyFile(FieldSink& sink, const ProfileFile& file);
 // A device's decoded record. Sets the prefix text of `settings` and the FIFO selector as

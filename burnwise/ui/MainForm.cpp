@@ -1,6 +1,5 @@
-#include "burnwise/ui/MainForm.h"
-
 #include "burnwise/codec/ChipModels.h"
+#include "burnwise/ui/ControlSink.h"
 
 #include <algorithm>
 
@@ -423,26 +422,9 @@ void TMainForm::FormShow() {
 }
 
 void TMainForm::BWNewExecute() {
-    ChooseEntry(CB1, static_cast<int>(ChipType::None));
-    ChooseEntry(CB2, 0);
-    ChooseEntry(CB3, 1);
-
-    SetText(Edit1, "3C5A");
-    SetText(Edit2, "71A0");
-    SetText(Edit9, "100");
-    SetText(Edit5, "VQ");
-    SetText(Edit6, "12345678");
-    SetText(Edit10, "Velquor");
-    SetText(Edit11, "USB <-> Serial Cable");
-
-    SetChecked(RB1, true);
-    SetChecked(CheckBox8, false);
+    ControlSink sink(*this);
+    app::ApplyNewTemplate(sink);
     flags_.SerialNumberDisabled = false;
-    SetChecked(CheckBox11, false);
-    SetChecked(CheckBox5, false);
-    SetChecked(CheckBox1, false);
-    SetChecked(CheckBox3, true);
-    SetChecked(CheckBox6, true);
 
     DisableAllFields();
     host_.ProcessPendingEvents();
