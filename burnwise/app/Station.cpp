@@ -46,11 +46,18 @@ private:
 
 Station::Station(device::PipexDriver& driver, device::Reporter& reporter,
                  const codec::UtcClock& clock, device::ClockSerialRecord* clockRecord)
-    : reporter_(reporter), engine_(driver, state_, flags_, reporter, clock) {
+    : ownState_(std::make_unique<codec::CodecState>()),
+      ownFlags_(std::make_unique<device::RunFlags>()), state_(*ownState_), flags_(*ownFlags_),
+      reporter_(reporter), engine_(driver, state_, flags_, reporter, clock) {
     engine_.ClockRecord = clockRecord;
-    engine_.DeviceFinished = [this](const device::DeviceOutcome& outcome) {
-        outcomes_.push_back(outcome);
-    };
+}
+
+Station::Station(device::PipexDriver& driver, device::Reporter& reporter,
+                 const codec::UtcClock& clock, device::ClockSerialRecord* clockRecord,
+                 codec::CodecState& state, device::RunFlags& flags)
+    : state_(state), flags_(flags), reporter_(reporter),
+      engine_(driver, state_, flags_, reporter, clock) {
+    engine_.ClockRecord = clockRecord;
 }
 
 Station::~Station() {
@@ -58,22 +65,42 @@ Station::~Station() {
 }
 
 void Station::Prepare(const Template& shown) {
-    outcomes_.clear();
     const std::optional<codec::ChipType> model = shown.ChosenModel();
     state_.Selectors = model ? codec::ChipModelOf(*model).Selectors : codec::FamilySelectors{};
+    if (!ownFlags_) return;
     flags_.OnlyBlankDevices = shown.OnlyBlankDevices;
     flags_.SerialNumberDisabled = shown.DisableSerialNumber;
 }
 
-Report Station::Finish(device::DeviceOperation operation, device::RunEnd end) {
-    Report report{operation, std::move(outcomes_), end};
-    outcomes_.clear();
-    return report;
+Report Station::Run(device::DeviceOperation operation, const std::function<device::RunEnd()>& run,
+                    const std::function<bool(const device::DeviceOutcome&)>& observe) {
+    std::vector<device::DeviceOutcome> outcomes;
+    bool stop = false;
+    const auto listener = engine_.DeviceFinished;
+    const auto stopWanted = engine_.StopWanted;
+    engine_.DeviceFinished = [&](const device::DeviceOutcome& outcome) {
+        outcomes.push_back(outcome);
+        if (listener) listener(outcome);
+        if (observe && !observe(outcome)) stop = true;
+    };
+    engine_.StopWanted = [&] { return stop || (stopWanted && stopWanted()); };
+    // The engine's listeners are given back also when an error ends the run.
+    struct Restore {
+        device::DeviceEngine& Engine;
+        const std::function<void(const device::DeviceOutcome&)>& Listener;
+        const std::function<bool()>& StopWanted;
+        ~Restore() {
+            Engine.DeviceFinished = Listener;
+            Engine.StopWanted = StopWanted;
+        }
+    } restore{engine_, listener, stopWanted};
+    const device::RunEnd end = run();
+    return Report{operation, std::move(outcomes), end};
 }
 
 Report Station::Scan(const Template& shown) {
     Prepare(shown);
-    return Finish(device::DeviceOperation::Scan, engine_.ScanDevices());
+    return Run(device::DeviceOperation::Scan, [&] { return engine_.ScanDevices(); });
 }
 
 Report Station::Program(const ProgramRequest& request) {
@@ -85,15 +112,9 @@ Report Station::Program(const ProgramRequest& request) {
     Prepare(t);
     if (!ValidateForProgram(t, reporter_)) {
         engine_.LastEnd = device::RunEnd::Stopped;
-        return Finish(device::DeviceOperation::Program, device::RunEnd::Stopped);
+        return Report{device::DeviceOperation::Program, {}, device::RunEnd::Stopped};
     }
 
-    bool stop = false;
-    engine_.DeviceFinished = [&](const device::DeviceOutcome& outcome) {
-        outcomes_.push_back(outcome);
-        if (request.Observe && !request.Observe(outcome)) stop = true;
-    };
-    engine_.StopWanted = [&] { return stop; };
     if (request.Serials) {
         engine_.SerialSource = [&](int position) {
             std::string error;
@@ -103,27 +124,24 @@ Report Station::Program(const ProgramRequest& request) {
         };
     }
     engine_.ScanFilter = request.ScanFilter;
-
+    // Every programming run goes through here, whichever front end asks for it.
     TemplateSettings settings(t, state_, flags_, reporter_);
-    const device::RunEnd end = engine_.ProgramRun(settings);
-
+    Report report = Run(
+        device::DeviceOperation::Program, [&] { return engine_.ProgramRun(settings); },
+        request.Observe);
     engine_.ScanFilter = nullptr;
     engine_.SerialSource = nullptr;
-    engine_.StopWanted = nullptr;
-    engine_.DeviceFinished = [this](const device::DeviceOutcome& outcome) {
-        outcomes_.push_back(outcome);
-    };
-    return Finish(device::DeviceOperation::Program, end);
+    return report;
 }
 
 Report Station::Erase(const Template& shown) {
     Prepare(shown);
-    return Finish(device::DeviceOperation::Erase, engine_.Erase());
+    return Run(device::DeviceOperation::Erase, [&] { return engine_.Erase(); });
 }
 
 Report Station::Read(const Template& shown) {
     Prepare(shown);
-    return Finish(device::DeviceOperation::Read, engine_.Read());
+    return Run(device::DeviceOperation::Read, [&] { return engine_.Read(); });
 }
 
 Report Station::ReadAndParse(const Template& shown, Template& decoded) {
@@ -131,10 +149,11 @@ Report Station::ReadAndParse(const Template& shown, Template& decoded) {
     decoded = shown;
     TemplateEditor editor(decoded, reporter_);
     TemplateParsedSink sink(editor);
-    const device::RunEnd end = engine_.ReadAndParse(sink);
+    Report report =
+        Run(device::DeviceOperation::ReadAndParse, [&] { return engine_.ReadAndParse(sink); });
     // The model now shown takes effect.
     ApplyModelValues(editor);
-    return Finish(device::DeviceOperation::ReadAndParse, end);
+    return report;
 }
 
 Report Station::Cycle(const Template& shown) {
@@ -143,7 +162,7 @@ Report Station::Cycle(const Template& shown) {
     TemplateEditor editor(t, reporter_);
     ApplyModelValues(editor);
     Prepare(t);
-    return Finish(device::DeviceOperation::Cycle, engine_.Cycle());
+    return Run(device::DeviceOperation::Cycle, [&] { return engine_.Cycle(); });
 }
 
 } // namespace burnwise::app

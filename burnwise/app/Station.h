@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -47,6 +48,11 @@ public:
     // The clock and record must outlive the station; `clockRecord` may be null.
     Station(device::PipexDriver& driver, device::Reporter& reporter, const codec::UtcClock& clock,
             device::ClockSerialRecord* clockRecord = nullptr);
+    // Over the caller's program state and switches, which the caller then keeps up to date
+    // (the window does so as its boxes change); the station sets the family selectors only.
+    Station(device::PipexDriver& driver, device::Reporter& reporter, const codec::UtcClock& clock,
+            device::ClockSerialRecord* clockRecord, codec::CodecState& state,
+            device::RunFlags& flags);
     Station(const Station&) = delete;
     Station& operator=(const Station&) = delete;
     ~Station();
@@ -69,13 +75,17 @@ public:
 
 private:
     void Prepare(const Template& shown);
-    Report Finish(device::DeviceOperation operation, device::RunEnd end);
+    // Runs one engine operation, keeping its outcomes (and passing them to whatever else
+    // listens to the engine).
+    Report Run(device::DeviceOperation operation, const std::function<device::RunEnd()>& run,
+               const std::function<bool(const device::DeviceOutcome&)>& observe = {});
 
-    codec::CodecState state_;
-    device::RunFlags flags_;
+    std::unique_ptr<codec::CodecState> ownState_;
+    std::unique_ptr<device::RunFlags> ownFlags_;
+    codec::CodecState& state_;
+    device::RunFlags& flags_;
     device::Reporter& reporter_;
     device::DeviceEngine engine_;
-    std::vector<device::DeviceOutcome> outcomes_;
 };
 
 } // namespace burnwise::app

@@ -370,10 +370,10 @@ void TMainForm::ShowError(std::string_view text) {
     // The engine's boxes that end a run on a device say only what went wrong; with several
     // devices attached the user needs to know which one: the device in hand, by the driver
     // index the results table and the stop line show.
-    if (NameDeviceInBoxes && engine_ && devicePosition_ > 0 &&
+    if (NameDeviceInBoxes && station_ && devicePosition_ > 0 &&
         (text == "Error reading device" || text == "Error opening device")) {
         host_.ShowErrorBox(std::string(text) + " " +
-                           std::to_string(engine_->Unit.CurrentDeviceIndex));
+                           std::to_string(station_->Engine().Unit.CurrentDeviceIndex));
         return;
     }
     host_.ShowErrorBox(text);

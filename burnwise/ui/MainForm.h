@@ -1,5 +1,6 @@
 #pragma once
 
+#include "burnwise/app/Station.h"
 #include "burnwise/app/Template.h"
 #include "burnwise/app/TemplateEditor.h"
 #include "burnwise/codec/CodecState.h"
@@ -306,7 +307,7 @@ public:
     void AttachDriver(device::PipexDriver& driver, const codec::UtcClock& clock);
     // The device engine over the attached driver (scan results, the current device); null
     // before AttachDriver.
-    device::DeviceEngine* Engine() { return engine_.get(); }
+    device::DeviceEngine* Engine() { return station_ ? &station_->Engine() : nullptr; }
 
     void BWScanExecute();
     void BWEraseExecute();
@@ -361,7 +362,7 @@ private:
     codec::SystemUtcClock systemClock_;
     // The machine's record of clock serial numbers, for the system clock only.
     std::unique_ptr<device::ClockSerialRecord> clockRecord_;
-    std::unique_ptr<device::DeviceEngine> engine_;
+    std::unique_ptr<app::Station> station_;
     // The window's side of a run and of closing.
     void RememberSavedTemplate();
     std::vector<TemplateValue> savedValues_;
