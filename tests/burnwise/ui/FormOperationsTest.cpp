@@ -1,4 +1,4 @@
-#include "DeviceFixture.h"
+#include "FormDeviceFixture.h"
 
 namespace burnwise::device::testing {
 namespace {

@@ -1,4 +1,4 @@
-#include "DeviceFixture.h"
+#include "FormDeviceFixture.h"
 #include "burnwise/codec/EepromGeometry.h"
 
 namespace burnwise::device::testing {
