@@ -91,4 +91,29 @@ public:
     }
 };
 
+// Decodes what the bench's part holds now as a programming run's read-back would.
+inline int DecodeBenchPart(const InProcessBench& bench, int driverIndex,
+                           const codec::ChipModel& model, codec::CodecState& out) {
+    const std::vector<std::uint16_t> words = bench.Words(driverIndex);
+    for (std::size_t i = 0; i < out.ReadImage.size(); ++i)
+        out.ReadImage[i] = words.empty() ? 0 : words[i % words.size()];
+    struct Types : codec::DeviceTypeSource {
+        std::uint32_t Code;
+        std::uint32_t DeviceTypeCode() override { return Code; }
+    } types;
+    types.Code = static_cast<std::uint32_t>(model.DeviceTypeCode);
+    out.Selectors = model.Selectors;
+    return codec::DecodeImage(codec::DecodeKeepChipType, out.ReadImage, out.Selectors,
+                              out.EepromTypeName, out.Settings, types);
+}
+
+// The lines of `log` that start with `start`, in order.
+inline std::vector<std::string> LinesStartingWith(const std::vector<std::string>& log,
+                                                  std::string_view start) {
+    std::vector<std::string> found;
+    for (const std::string& line : log)
+        if (line.starts_with(start)) found.push_back(line);
+    return found;
+}
+
 } // namespace burnwise::device::testing

@@ -52,25 +52,12 @@ struct DeviceBench : StartedForm {
     std::vector<std::string> Boxes() const { return Host.Boxes(); }
 
     std::vector<std::string> LinesStartingWith(std::string_view start) const {
-        std::vector<std::string> found;
-        for (const std::string& line : Log)
-            if (line.starts_with(start)) found.push_back(line);
-        return found;
+        return testing::LinesStartingWith(Log, start);
     }
 
     // Decodes what the bench's part holds now as a programming run's read-back would.
     int DecodeBench(int driverIndex, const codec::ChipModel& model, codec::CodecState& out) {
-        const std::vector<std::uint16_t> words = Bench.Words(driverIndex);
-        for (std::size_t i = 0; i < out.ReadImage.size(); ++i)
-            out.ReadImage[i] = words.empty() ? 0 : words[i % words.size()];
-        struct Types : codec::DeviceTypeSource {
-            std::uint32_t Code;
-            std::uint32_t DeviceTypeCode() override { return Code; }
-        } types;
-        types.Code = static_cast<std::uint32_t>(model.DeviceTypeCode);
-        out.Selectors = model.Selectors;
-        return codec::DecodeImage(codec::DecodeKeepChipType, out.ReadImage, out.Selectors,
-                                  out.EepromTypeName, out.Settings, types);
+        return DecodeBenchPart(Bench, driverIndex, model, out);
     }
 
 private:
