@@ -1,96 +1,89 @@
 #include "burnwise/cli/TemplateCommands.h"
 
-#include "burnwise/cli/TerminalHost.h"
+#include "burnwise/app/TemplateEditor.h"
+#include "burnwise/app/TemplateFile.h"
+#include "burnwise/cli/ConsoleReporter.h"
 #include "burnwise/codec/TextEscape.h"
-#include "burnwise/ui/MainForm.h"
 
 #include <iostream>
-#include <memory>
 
 namespace burnwise::cli {
 namespace {
 
 namespace fs = std::filesystem;
 
-// A form just started, with its own program state.
-struct StartedForm {
-    codec::CodecState State;
-    device::RunFlags Flags;
-    TerminalHost Host;
-    ui::TMainForm Form{State, Flags, Host};
+constexpr int RefusedStatus = 1;
+constexpr int BadInputStatus = 2;
 
-    StartedForm() { Form.FormShow(); }
-};
-
-void PrintLines(const std::vector<std::string>& lines, std::size_t from = 0) {
-    for (std::size_t i = from; i < lines.size(); ++i)
-        std::cout << codec::EscapeText(lines[i]) << '\n';
-}
-
-// Opens `path` as the Open action does, reading it once (it may be a pipe). A file that
-// cannot be read has shown its box; the command then fails with 2.
-void Open(ui::TMainForm& form, TerminalHost& host, const std::string& path) {
-    host.OpenFile = fs::path(path);
-    const int before = host.ErrorBoxes;
-    form.BWOpenExecute();
-    if (host.ErrorBoxes != before) throw CLI::RuntimeError(2);
-}
-
-int ModelIndex(const ui::ListControl& list, const std::string& name) {
-    const auto lower = [](std::string text) {
-        for (char& c : text)
+std::optional<codec::ChipType> ModelNamed(const std::string& name) {
+    const auto lower = [](std::string_view text) {
+        std::string out(text);
+        for (char& c : out)
             if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        return text;
+        return out;
     };
-    for (std::size_t i = 0; i < list.Items.size(); ++i)
-        if (lower(list.Items[i]) == lower(name)) return static_cast<int>(i);
-    return -1;
+    for (const codec::ChipModel& model : codec::ChipModels)
+        if (lower(model.ListText) == lower(name)) return model.Type;
+    return std::nullopt;
 }
 
-void RunNew(const std::string& path, const std::optional<std::string>& model) {
-    auto started = std::make_unique<StartedForm>();
-    ui::TMainForm& form = started->Form;
-    form.BWNewExecute();
-    if (model) {
-        const int index = ModelIndex(form.CB1, *model);
-        if (index < 0) throw CLI::ValidationError("--model", "unknown model " + *model);
-        form.UserChooseEntry("CB1", index);
+// Opens `path` over the start template, reading it once (it may be a pipe). Nothing when
+// it cannot be read at all; the box has said why.
+std::optional<app::Template> Open(const std::string& path, ConsoleReporter& console) {
+    return app::OpenTemplateFile(fs::path(path), app::Template::Start(), console);
+}
+
+void RunNew(const std::string& path, const std::optional<std::string>& modelName) {
+    ConsoleReporter console(ConsoleReporter::LineMode::Keep);
+    app::Template t = app::Template::Start();
+    app::TemplateEditor editor(t, console);
+    app::ApplyNewTemplate(editor);
+    console.ClearLines();
+    if (modelName) {
+        const std::optional<codec::ChipType> model = ModelNamed(*modelName);
+        if (!model) throw CLI::ValidationError("--model", "unknown model " + *modelName);
+        editor.SetModel(*model);
+        app::ApplyModelValues(editor);
     }
-    started->Host.SaveFile = fs::path(path);
-    form.BWSaveAsExecute();
-    PrintLines(form.Memo1.Lines);
-    // A file that could not be written has shown its box: that is an error (2), while a
-    // template that fails its check is a refusal (1).
-    if (started->Host.ErrorBoxes != 0) throw CLI::RuntimeError(2);
-    if (form.Caption != ui::ProgramModeCaption) throw CLI::RuntimeError(1);
+    if (app::ValidateTemplate(t, console)) {
+        if (app::WriteTemplateFile(fs::path(path), t))
+            console.ClearLines();
+        else
+            console.ShowError("Unable to write to " + fs::path(path).string());
+    } else {
+        console.PrintLines();
+        throw CLI::RuntimeError(RefusedStatus);
+    }
+    console.PrintLines();
+    // A file that could not be written has shown its box: that is an error, while a
+    // template that fails its check is a refusal.
+    if (console.ErrorBoxes != 0) throw CLI::RuntimeError(BadInputStatus);
 }
 
 void RunShow(const std::string& path) {
-    auto started = std::make_unique<StartedForm>();
-    ui::TMainForm& form = started->Form;
-    started->Host.OpenFile = fs::path(path);
-    form.BWOpenExecute();
+    ConsoleReporter console(ConsoleReporter::LineMode::Keep);
     // A file that cannot be read at all leaves nothing to show. A box raised while the
-    // values were read (a current that is not a number) does not stop the window either:
-    // every value is shown as the window then holds it, and the command fails after.
-    if (form.TemplateFileName().empty()) throw CLI::RuntimeError(2);
-    for (const ui::TemplateValue& value : form.TemplateValues()) {
+    // values were read (a current that is not a number) does not stop the reading either:
+    // every value is shown as it then stands, and the command fails after.
+    const std::optional<app::Template> t = Open(path, console);
+    if (!t) throw CLI::RuntimeError(BadInputStatus);
+    for (const app::TemplateValue& value : app::TemplateValues(*t)) {
         std::cout << value.Section << '/' << value.Key << '=' << codec::EscapeText(value.Value)
                   << '\n';
     }
-    PrintLines(form.Memo1.Lines);
+    console.PrintLines();
     std::cout.flush();
-    if (started->Host.ErrorBoxes != 0) throw CLI::RuntimeError(1);
+    if (console.ErrorBoxes != 0) throw CLI::RuntimeError(RefusedStatus);
 }
 
 void RunCheck(const std::string& path) {
-    auto started = std::make_unique<StartedForm>();
-    ui::TMainForm& form = started->Form;
-    Open(form, started->Host, path);
-    const std::size_t before = form.Memo1.Lines.size();
-    const bool valid = form.ValidateTemplate();
-    PrintLines(form.Memo1.Lines, before);
-    if (!valid) throw CLI::RuntimeError(1);
+    ConsoleReporter console(ConsoleReporter::LineMode::Keep);
+    const std::optional<app::Template> t = Open(path, console);
+    if (!t || console.ErrorBoxes != 0) throw CLI::RuntimeError(BadInputStatus);
+    const std::size_t before = console.Lines.size();
+    const bool valid = app::ValidateTemplate(*t, console);
+    console.PrintLines(before);
+    if (!valid) throw CLI::RuntimeError(RefusedStatus);
 }
 
 } // namespace
@@ -125,19 +118,17 @@ void AddTemplateCommands(CLI::App& app) {
 bool LoadTemplateForEncode(const std::string& path, int deviceNumber,
                            const std::optional<std::string>& eepromName, codec::CodecState& state,
                            std::string& error) {
-    device::RunFlags flags;
-    TerminalHost host;
-    ui::TMainForm form(state, flags, host);
-    form.FormShow();
-    host.OpenFile = fs::path(path);
-    form.BWOpenExecute();
-    if (host.ErrorBoxes != 0) {
+    ConsoleReporter console(ConsoleReporter::LineMode::Keep);
+    const std::optional<app::Template> t = Open(path, console);
+    if (!t || console.ErrorBoxes != 0) {
         error.clear(); // the box has said why
         return false;
     }
-    // As Program does: the device-type rules refresh the family selectors first.
-    form.ApplyDeviceTypeRules();
-    form.GatherSettings(deviceNumber);
+    // As Program does: the chosen model's family selectors, then the settings.
+    const std::optional<codec::ChipType> model = t->ChosenModel();
+    state.Selectors = model ? codec::ChipModelOf(*model).Selectors : codec::FamilySelectors{};
+    device::RunFlags flags;
+    app::GatherSettings(*t, deviceNumber, state, flags);
     // The KR4 family's EEPROM is inside the chip and always the 64-word kind.
     state.EepromTypeName =
         state.Selectors.Kr4Selected ? std::string("93C46") : eepromName.value_or("93C46");

@@ -1,6 +1,5 @@
-#include "burnwise/ui/MainForm.h"
-
 #include "burnwise/codec/ChipModels.h"
+#include "burnwise/ui/ControlSink.h"
 
 #include <algorithm>
 
@@ -158,106 +157,11 @@ TMainForm::TMainForm(codec::CodecState& state, device::RunFlags& flags, FormHost
     actions_ = {&BWNew,   &BWOpen,    &BWEdit, &BWSave,  &BWSaveAs, &BWExit,        &BWScan,
                 &BWErase, &BWProgram, &BWHelp, &BWAbout, &Read1,    &ReadandParse1, &ToolButton11};
 
-    using K = TemplateValueKind;
-    rows_ = {
-        {"Basic Details", "Device Type", K::Index, &CB1},
-        {"Basic Details", "VID PID Type", K::Index, &CB2},
-        {"Basic Details", "USB VID", K::Text, &Edit1},
-        {"Basic Details", "USB PID", K::Text, &Edit2},
-        {"USB Power Options", "Bus Powered", K::Flag, &RB1},
-        {"USB Power Options", "Self Powered", K::Flag, &RB2},
-        {"USB Power Options", "Max Bus Power", K::Text, &Edit9},
-        {"USB Serial Number Control", "Prefix", K::Text, &Edit5},
-        {"USB Serial Number Control", "Use Fixed Serial Number", K::Flag, &CheckBox5},
-        {"USB Serial Number Control", "Fixed Serial Number", K::Text, &Edit6},
-        {"USB Remote WakeUp", "Enable Remote WakeUp", K::Flag, &CheckBox1},
-        {"Windows Plug and Play", "Enable Plug and Play", K::Flag, &CheckBox3},
-        {"USB String Descriptors", "Manufacturer", K::Text, &Edit10},
-        {"USB String Descriptors", "Product", K::Text, &Edit11},
-        {"Programming Options", "Only Program Blank Devices", K::Flag, &CheckBox6},
-        {"KR2 Device Specific Options", "USB Version Number", K::Index, &CB3},
-        {"KR2 Device Specific Options", "Disable Serial Number", K::Flag, &CheckBox8},
-        {"KR2 Device Specific Options", "IO Pin Pull Down in Suspend", K::Flag, &CheckBox11},
-        {"Dual Device Specific Options A", "RS 232 mode", K::Flag, &RB3},
-        {"Dual Device Specific Options A", "KRF FIFO mode", K::Flag, &RB4},
-        {"Dual Device Specific Options A", "KRF CPU FIFO mode", K::Flag, &RB5},
-        // Templates have always kept side A's driver choice under this key; side A's
-        // OPTO Isolate choice is not stored at all.
-        {"Dual Device Specific Options A", "OPTO Isolate mode", K::Flag, &RB7},
-        {"Dual Device Specific Options A", "High Current Drive", K::Flag, &CB4},
-        {"Dual Device Specific Options B", "RS 232 mode", K::Flag, &RB9},
-        {"Dual Device Specific Options B", "KRF FIFO mode", K::Flag, &RB10},
-        {"Dual Device Specific Options B", "KRF CPU FIFO mode", K::Flag, &RB11},
-        {"Dual Device Specific Options B", "OPTO Isolate mode", K::Flag, &RB12},
-        {"Dual Device Specific Options B", "High Current Drive", K::Flag, &CB5},
-        {"Dual Device Driver Options A", "Virtual Com Port Driver", K::Flag, &RB7},
-        {"Dual Device Driver Options A", "Pipex Driver", K::Flag, &RB8},
-        {"Dual Device Driver Options B", "Virtual Com Port Driver", K::Flag, &RB13},
-        {"Dual Device Driver Options B", "Pipex Driver", K::Flag, &RB14},
-        {"KR4 Device Specific Options", "Invert TXD", K::Flag, &CB6},
-        {"KR4 Device Specific Options", "Invert RXD", K::Flag, &CB7},
-        {"KR4 Device Specific Options", "Invert RTS#", K::Flag, &CB8},
-        {"KR4 Device Specific Options", "Invert CTS#", K::Flag, &CB9},
-        {"KR4 Device Specific Options", "Invert DTR#", K::Flag, &CB10},
-        {"KR4 Device Specific Options", "Invert DSR#", K::Flag, &CB11},
-        {"KR4 Device Specific Options", "Invert DCD#", K::Flag, &CB12},
-        {"KR4 Device Specific Options", "Invert RI#", K::Flag, &CB13},
-        {"KR4 Device Specific Options", "C0 Signal", K::Index, &CBX1},
-        {"KR4 Device Specific Options", "C1 Signal", K::Index, &CBX2},
-        {"KR4 Device Specific Options", "C2 Signal", K::Index, &CBX3},
-        {"KR4 Device Specific Options", "C3 Signal", K::Index, &CBX4},
-        {"KR4 Device Specific Options", "C4 Signal", K::Index, &CBX5},
-        {"KR4 Device Specific Options", "Enable Ext Osc", K::Flag, &CB15},
-        {"KR4 Device Specific Options", "High Current I/O", K::Flag, &CB16},
-        {"KR4 Device Specific Options", "Load Pipex Driver", K::Flag, &CB17},
-        {"KR4 Device Specific Options", "In EndPoint Size", K::Index, &CBX6},
-    };
-
-    // The change rules.
-    const auto modelRule = [this] {
-        ApplyDeviceTypeRules();
-        CommonChange(true, false, false);
-    };
-    CB1.Changed = modelRule;
-    CB2.Changed = modelRule;
-    RB1.Changed = [this] {
-        SetText(Edit9, "100");
-        CommonChange(true, false, false);
-    };
-    RB2.Changed = [this] {
-        SetText(Edit9, "0");
-        CommonChange(true, false, false);
-    };
-    CheckBox5.Changed = [this] {
-        ApplyDeviceTypeRules();
-        CommonChange(false, false, false);
-    };
-    Edit1.Changed = [this] {
-        CommonChange(true, true, true);
-        VendorIdCheck();
-    };
-    Edit2.Changed = [this] { CommonChange(true, true, true); };
-    Edit9.Changed = [this] {
-        CommonChange(false, false, true);
-        CurrentCheck();
-    };
-    for (TextField* text : {&Edit5, &Edit6, &Edit10, &Edit11}) {
-        text->Changed = [this] {
-            CheckStringTotal();
-            CommonChange(false, false, true);
-        };
+    // Each field's control, and its change rule.
+    for (const app::Field& field : app::Fields()) {
+        fieldControls_.push_back(FindControl(field.Control));
+        SetFieldRule(*fieldControls_.back(), field);
     }
-    for (Control* option : std::initializer_list<Control*>{
-             &CheckBox1, &CheckBox3, &CB3,  &CheckBox8, &CheckBox11, &RB3,  &RB4,  &RB5,  &RB6,
-             &RB7,       &RB8,       &RB9,  &RB10,      &RB11,       &RB12, &RB13, &RB14, &CB4,
-             &CB5,       &CB6,       &CB7,  &CB8,       &CB9,        &CB10, &CB11, &CB12, &CB13,
-             &CBX1,      &CBX2,      &CBX3, &CBX4,      &CBX5,       &CBX6, &CB15, &CB16, &CB17}) {
-        option->Changed = [this] { CommonChange(false, false, true); };
-    }
-    CheckBox6.Changed = [this] {
-        if (!fileName_.empty()) SetActionEnabled(BWSave, true);
-        flags_.OnlyBlankDevices = CheckBox6.Checked;
-    };
 
     // Creation: an empty message list, and the programming option as the box shows it.
     Memo1.Lines.clear();
@@ -466,10 +370,10 @@ void TMainForm::ShowError(std::string_view text) {
     // The engine's boxes that end a run on a device say only what went wrong; with several
     // devices attached the user needs to know which one: the device in hand, by the driver
     // index the results table and the stop line show.
-    if (NameDeviceInBoxes && engine_ && devicePosition_ > 0 &&
+    if (NameDeviceInBoxes && station_ && devicePosition_ > 0 &&
         (text == "Error reading device" || text == "Error opening device")) {
         host_.ShowErrorBox(std::string(text) + " " +
-                           std::to_string(engine_->Unit.CurrentDeviceIndex));
+                           std::to_string(station_->Engine().Unit.CurrentDeviceIndex));
         return;
     }
     host_.ShowErrorBox(text);
@@ -518,26 +422,9 @@ void TMainForm::FormShow() {
 }
 
 void TMainForm::BWNewExecute() {
-    ChooseEntry(CB1, static_cast<int>(ChipType::None));
-    ChooseEntry(CB2, 0);
-    ChooseEntry(CB3, 1);
-
-    SetText(Edit1, "3C5A");
-    SetText(Edit2, "71A0");
-    SetText(Edit9, "100");
-    SetText(Edit5, "VQ");
-    SetText(Edit6, "12345678");
-    SetText(Edit10, "Velquor");
-    SetText(Edit11, "USB <-> Serial Cable");
-
-    SetChecked(RB1, true);
-    SetChecked(CheckBox8, false);
+    ControlSink sink(*this);
+    app::ApplyNewTemplate(sink);
     flags_.SerialNumberDisabled = false;
-    SetChecked(CheckBox11, false);
-    SetChecked(CheckBox5, false);
-    SetChecked(CheckBox1, false);
-    SetChecked(CheckBox3, true);
-    SetChecked(CheckBox6, true);
 
     DisableAllFields();
     host_.ProcessPendingEvents();
@@ -640,8 +527,7 @@ void TMainForm::SetTemplateGroupsEnabled(bool enabled) {
 }
 
 void TMainForm::UpdateEraseAvailability() {
-    // The internal-EEPROM family cannot be erased; the test goes by the list's text.
-    SetActionEnabled(BWErase, CB1.Text != "KR4S" && CB1.Text != "KR4F");
+    SetActionEnabled(BWErase, app::BehaviourOf(CurrentTemplate().Model).Erasable);
 }
 
 } // namespace burnwise::ui

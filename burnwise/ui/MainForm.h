@@ -1,5 +1,8 @@
 #pragma once
 
+#include "burnwise/app/Station.h"
+#include "burnwise/app/Template.h"
+#include "burnwise/app/TemplateEditor.h"
 #include "burnwise/codec/CodecState.h"
 #include "burnwise/codec/SerialNumber.h"
 #include "burnwise/device/DeviceEngine.h"
@@ -29,29 +32,122 @@ inline constexpr std::string_view ProgramModeCaption =
 inline constexpr std::string_view TemplateFilter = "EEPROM Program Templates|*.ept";
 inline constexpr std::string_view TemplateExtension = "ept";
 
-// Longest total of manufacturer, prefix, product and serial number the image has room for.
-inline constexpr std::size_t MaxStringTotal = 48;
+using app::MaxStringTotal;
 
-// Where the form finds the templates folder (the dialogs start there) and the help file.
 struct FormPaths {
     std::filesystem::path TemplatesFolder;
     std::filesystem::path HelpFile;
 };
 
-// One value of a template file and the control that holds it.
-enum class TemplateValueKind { Index, Flag, Text };
+using app::TemplateValue;
 
-struct TemplateRow {
-    std::string_view Section;
-    std::string_view Key;
-    TemplateValueKind Kind;
-    Control* Target; // a ListControl, CheckControl or TextField after Kind
+// What a control of the window is for.
+enum class ControlPurpose {
+    Field,         // shows the template field it is named in
+    Caption,       // names the field shown in `Of`; enabled with it
+    Fixed,         // a field or caption no rule switches (kept in templates, never shown)
+    TemplateGroup, // holds template fields: disabled while a template is programmed
+    Layout,        // a group, page or the page control that only arranges others
+    Messages,      // the message list
 };
 
-struct TemplateValue {
-    std::string_view Section;
-    std::string_view Key;
-    std::string Value; // as a save would write it
+struct ControlRole {
+    std::string_view Control;
+    ControlPurpose Purpose;
+    std::string_view Of = {}; // Caption: the control of the field it names
+};
+
+// Every control of the window, in window order, with what it is for.
+inline constexpr ControlRole ControlRoles[] = {
+    {"GB1", ControlPurpose::TemplateGroup},
+    {"GB2", ControlPurpose::TemplateGroup},
+    {"GB3", ControlPurpose::TemplateGroup},
+    {"GB4", ControlPurpose::TemplateGroup},
+    {"GB5", ControlPurpose::TemplateGroup},
+    {"GB6", ControlPurpose::TemplateGroup},
+    {"GB8", ControlPurpose::TemplateGroup},
+    {"GB9", ControlPurpose::TemplateGroup},
+    {"Label13", ControlPurpose::Caption, "CB1"},
+    {"CB1", ControlPurpose::Field},
+    {"Label14", ControlPurpose::Caption, "CB2"},
+    {"CB2", ControlPurpose::Field},
+    {"Label1", ControlPurpose::Caption, "Edit1"},
+    {"Edit1", ControlPurpose::Field},
+    {"Label2", ControlPurpose::Caption, "Edit2"},
+    {"Edit2", ControlPurpose::Field},
+    {"RB1", ControlPurpose::Field},
+    {"RB2", ControlPurpose::Field},
+    {"Label8", ControlPurpose::Caption, "Edit9"},
+    {"Edit9", ControlPurpose::Field},
+    {"Label9", ControlPurpose::Caption, "Edit9"},
+    {"Label5", ControlPurpose::Caption, "Edit5"},
+    {"Edit5", ControlPurpose::Field},
+    {"CheckBox5", ControlPurpose::Field},
+    {"Label6", ControlPurpose::Caption, "Edit6"},
+    {"Edit6", ControlPurpose::Field},
+    {"CheckBox1", ControlPurpose::Field},
+    {"CheckBox3", ControlPurpose::Field},
+    {"Label3", ControlPurpose::Caption, "CB3"},
+    {"CB3", ControlPurpose::Field},
+    {"CheckBox8", ControlPurpose::Field},
+    {"CheckBox11", ControlPurpose::Field},
+    {"Label12", ControlPurpose::Caption, "Edit10"},
+    {"Edit10", ControlPurpose::Field},
+    {"Label11", ControlPurpose::Caption, "Edit11"},
+    {"Edit11", ControlPurpose::Field},
+    {"CheckBox6", ControlPurpose::Field},
+    {"Memo1", ControlPurpose::Messages},
+    {"PageControl1", ControlPurpose::Layout},
+    {"TabSheet1", ControlPurpose::Layout},
+    {"TabSheet2", ControlPurpose::Layout},
+    {"GB10", ControlPurpose::TemplateGroup},
+    {"GroupBox2", ControlPurpose::Layout},
+    {"GroupBox3", ControlPurpose::Layout},
+    {"GroupBox4", ControlPurpose::Layout},
+    {"GroupBox5", ControlPurpose::Layout},
+    {"GroupBox6", ControlPurpose::Layout},
+    {"GroupBox7", ControlPurpose::Layout},
+    {"RB3", ControlPurpose::Field},
+    {"RB4", ControlPurpose::Field},
+    {"RB5", ControlPurpose::Field},
+    {"RB6", ControlPurpose::Field},
+    {"CB4", ControlPurpose::Field},
+    {"RB7", ControlPurpose::Field},
+    {"RB8", ControlPurpose::Field},
+    {"RB9", ControlPurpose::Field},
+    {"RB10", ControlPurpose::Field},
+    {"RB11", ControlPurpose::Field},
+    {"RB12", ControlPurpose::Field},
+    {"CB5", ControlPurpose::Field},
+    {"RB13", ControlPurpose::Field},
+    {"RB14", ControlPurpose::Field},
+    {"GB11", ControlPurpose::TemplateGroup},
+    {"GB12", ControlPurpose::TemplateGroup},
+    {"GB13", ControlPurpose::TemplateGroup},
+    {"GB14", ControlPurpose::TemplateGroup},
+    {"CB6", ControlPurpose::Field},
+    {"CB7", ControlPurpose::Field},
+    {"CB8", ControlPurpose::Field},
+    {"CB9", ControlPurpose::Field},
+    {"CB10", ControlPurpose::Field},
+    {"CB11", ControlPurpose::Field},
+    {"CB12", ControlPurpose::Field},
+    {"CB13", ControlPurpose::Field},
+    {"Label18", ControlPurpose::Caption, "CBX1"},
+    {"CBX1", ControlPurpose::Field},
+    {"Label19", ControlPurpose::Caption, "CBX2"},
+    {"CBX2", ControlPurpose::Field},
+    {"Label20", ControlPurpose::Caption, "CBX3"},
+    {"CBX3", ControlPurpose::Field},
+    {"Label21", ControlPurpose::Caption, "CBX4"},
+    {"CBX4", ControlPurpose::Field},
+    {"Label22", ControlPurpose::Caption, "CBX5"},
+    {"CBX5", ControlPurpose::Field},
+    {"CB15", ControlPurpose::Field},
+    {"CB16", ControlPurpose::Field},
+    {"CB17", ControlPurpose::Field},
+    {"Label17", ControlPurpose::Fixed, "CBX6"},
+    {"CBX6", ControlPurpose::Fixed},
 };
 
 // Burnwise's main window without the window: every control's state, addressed by the
@@ -182,9 +278,12 @@ public:
     bool ReadTemplate(const std::filesystem::path& fileName);
     void ReadTemplate(const ProfileFile& file);
 
-    const std::vector<TemplateRow>& TemplateRows() const { return rows_; }
-    // The 49 values in file order, as a save would write them now.
+    // The template the controls show, and the 49 values in file order as a save would
+    // write them now.
+    app::Template CurrentTemplate() const;
     std::vector<TemplateValue> TemplateValues() const;
+    // The control that shows `field`.
+    Control& ControlOf(const app::Field& field) const;
 
     // ---- What the device operations use ---------------------------------------------
 
@@ -208,7 +307,7 @@ public:
     void AttachDriver(device::PipexDriver& driver, const codec::UtcClock& clock);
     // The device engine over the attached driver (scan results, the current device); null
     // before AttachDriver.
-    device::DeviceEngine* Engine() { return engine_.get(); }
+    device::DeviceEngine* Engine() { return station_ ? &station_->Engine() : nullptr; }
 
     void BWScanExecute();
     void BWEraseExecute();
@@ -241,10 +340,11 @@ public:
     bool NameDeviceInBoxes = false;
 
 private:
+    class ControlSink;
+    friend class ControlSink;
     void Notify(std::string_view name);
+    void SetFieldRule(Control& control, const app::Field& field);
     void CommonChange(bool saveAsOn, bool eraseOff, bool editCaption);
-    void VendorIdCheck();
-    void CurrentCheck();
     void EnterProgramMode();
     void RunRule(Control& control);
     void EnableAll(std::initializer_list<Control*> controls, bool enabled);
@@ -258,23 +358,18 @@ private:
     std::filesystem::path saveFolder_; // the save dialog's initial folder
     std::vector<Control*> controls_;
     std::vector<Action*> actions_;
-    std::vector<TemplateRow> rows_;
+    std::vector<Control*> fieldControls_; // by field, in field order
     codec::SystemUtcClock systemClock_;
     // The machine's record of clock serial numbers, for the system clock only.
     std::unique_ptr<device::ClockSerialRecord> clockRecord_;
-    std::unique_ptr<device::DeviceEngine> engine_;
+    std::unique_ptr<app::Station> station_;
     // The window's side of a run and of closing.
     void RememberSavedTemplate();
     std::vector<TemplateValue> savedValues_;
     int devicePosition_ = 0; // 1-based device in hand of a running operation; 0 between
 };
 
-// The text of an index or flag value of a template file, read as the templates always
-// were: optional sign, then decimal digits or "0x" and hexadecimal digits, within 32 bits.
-// Nothing for anything else.
-std::optional<int> ParseTemplateInteger(std::string_view text);
-
-// Exactly a decimal integer within 32 bits (optional sign), as the current check needs.
-std::optional<long> ParseStrictDecimal(std::string_view text);
+using app::ParseStrictDecimal;
+using app::ParseTemplateInteger;
 
 } // namespace burnwise::ui

@@ -13,29 +13,29 @@ void TMainForm::AttachDriver(device::PipexDriver& driver) {
     // later run on this machine, in this process or another, repeats one.
     if (const std::optional<std::filesystem::path> folder = BurnwiseStateFolder()) {
         clockRecord_ = std::make_unique<ClockSerialFile>(*folder);
-        engine_->ClockRecord = clockRecord_.get();
+        Engine()->ClockRecord = clockRecord_.get();
     }
 }
 
 void TMainForm::AttachDriver(device::PipexDriver& driver, const codec::UtcClock& clock) {
-    if (engine_) engine_->Unit.CloseCurrentDevice();
-    engine_ = std::make_unique<device::DeviceEngine>(driver, state_, flags_, *this, clock);
+    station_.reset(); // closes a device left open
+    station_ = std::make_unique<app::Station>(driver, *this, clock, nullptr, state_, flags_);
 }
 
 bool TMainForm::HaveEngine() {
-    if (engine_) return true;
+    if (station_) return true;
     ShowError("No device driver is loaded");
     return false;
 }
 
 void TMainForm::BWScanExecute() {
     if (!HaveEngine()) return;
-    engine_->ScanDevices();
+    Engine()->ScanDevices();
 }
 
 void TMainForm::BWEraseExecute() {
     if (!HaveEngine()) return;
-    engine_->Erase();
+    Engine()->Erase();
 }
 
 void TMainForm::BWProgramExecute() {
@@ -44,21 +44,19 @@ void TMainForm::BWProgramExecute() {
     host_.ProcessPendingEvents();
     // Refreshes the family selectors the run relies on from the chosen model.
     ApplyDeviceTypeRules();
-    if (!ValidateForProgram()) {
-        engine_->LastEnd = device::RunEnd::Stopped;
-        return;
-    }
-    engine_->ProgramRun(*this);
+    app::ProgramRequest request;
+    request.Shown = CurrentTemplate();
+    station_->Program(request);
 }
 
 void TMainForm::Read1Click() {
     if (!HaveEngine()) return;
-    engine_->Read();
+    Engine()->Read();
 }
 
 void TMainForm::ReadandParse1Click() {
     if (!HaveEngine()) return;
-    engine_->ReadAndParse(*this);
+    Engine()->ReadAndParse(*this);
     // The chip type now shown in CB1 takes effect.
     ApplyDeviceTypeRules();
 }
@@ -73,11 +71,11 @@ void TMainForm::ToolButton11Click() {
     } reenable{*this};
     ClearLines();
     ApplyDeviceTypeRules();
-    engine_->Cycle();
+    Engine()->Cycle();
 }
 
 void TMainForm::FormClose() {
-    if (engine_) engine_->Unit.CloseCurrentDevice();
+    if (station_) station_->Engine().Unit.CloseCurrentDevice();
 }
 
 } // namespace burnwise::ui

@@ -1,160 +1,151 @@
 #pragma once
 
-#include "../ui/FormFixture.h"
-#include "burnwise/codec/ImageDecoder.h"
-#include "burnwise/device/DeviceEngine.h"
-#include "burnwise/device/testing/FaultDriver.h"
-#include "burnwise/device/testing/InProcessBench.h"
+#include "EngineFixture.h"
+#include "burnwise/app/Station.h"
+#include "burnwise/app/TemplateEditor.h"
+#include "burnwise/app/TemplateFile.h"
+#include "support/TempFolder.h"
 
-#include <chrono>
+#include <functional>
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
 namespace burnwise::device::testing {
 
-namespace fs = std::filesystem;
-using ui::testing::StartedForm;
+// Keeps what the operations report: the message list as it stands (a clear empties it),
+// every line ever appended, the boxes ("error: TEXT" / "info: TEXT") and the progress.
+struct BenchReporter : Reporter {
+    std::vector<std::string> Lines;
+    std::vector<std::string> Log;
+    std::vector<std::string> Shown; // boxes
+    std::vector<std::pair<int, int>> ProgressSeen;
 
-// Passes every call on and keeps the name of each, in order.
-class TraceDriver : public PipexDriver {
-public:
-    explicit TraceDriver(PipexDriver& inner) : inner_(inner) {}
-    std::vector<std::string> Calls;
-
-    VQ_STATUS ListDevices(std::int32_t* count, void* reserved, std::uint32_t flags) override {
-        Calls.emplace_back("VQ_ListDevices");
-        return inner_.ListDevices(count, reserved, flags);
+    void AppendLine(std::string_view line) override {
+        Lines.emplace_back(line);
+        Log.emplace_back(line);
     }
-    VQ_STATUS Open(std::int32_t index, VQ_HANDLE* handle) override {
-        Calls.emplace_back("VQ_Open");
-        return inner_.Open(index, handle);
+    void ClearLines() override { Lines.clear(); }
+    void ShowError(std::string_view text) override {
+        Shown.push_back("error: " + std::string(text));
     }
-    VQ_STATUS Close(VQ_HANDLE handle) override {
-        Calls.emplace_back("VQ_Close");
-        return inner_.Close(handle);
+    void ShowInformation(std::string_view text) override {
+        Shown.push_back("info: " + std::string(text));
     }
-    VQ_STATUS SetLatencyTimer(VQ_HANDLE handle, std::uint8_t value) override {
-        Calls.emplace_back("VQ_SetLatencyTimer");
-        return inner_.SetLatencyTimer(handle, value);
-    }
-    VQ_STATUS GetDeviceInfo(VQ_HANDLE handle, std::uint32_t* typeCode, std::uint32_t* deviceId,
-                            char* serialNumber, char* description, void* reserved) override {
-        Calls.emplace_back("VQ_GetDeviceInfo");
-        return inner_.GetDeviceInfo(handle, typeCode, deviceId, serialNumber, description,
-                                    reserved);
-    }
-    VQ_STATUS ReadEE(VQ_HANDLE handle, std::uint32_t wordOffset, std::uint16_t* value) override {
-        Calls.emplace_back("VQ_ReadEE");
-        return inner_.ReadEE(handle, wordOffset, value);
-    }
-    VQ_STATUS WriteEE(VQ_HANDLE handle, std::uint32_t wordOffset, std::uint16_t value) override {
-        Calls.emplace_back("VQ_WriteEE");
-        return inner_.WriteEE(handle, wordOffset, value);
-    }
-    VQ_STATUS EraseEE(VQ_HANDLE handle) override {
-        Calls.emplace_back("VQ_EraseEE");
-        return inner_.EraseEE(handle);
-    }
-    VQ_STATUS CyclePort(VQ_HANDLE handle) override {
-        Calls.emplace_back("VQ_CyclePort");
-        return inner_.CyclePort(handle);
-    }
-
-    int Count(std::string_view name) const {
-        return static_cast<int>(std::count(Calls.begin(), Calls.end(), name));
-    }
-
-private:
-    PipexDriver& inner_;
-};
-
-// A UTC clock that moves only when told to: the run's waits advance it.
-class SteppingClock : public codec::UtcClock {
-public:
-    std::chrono::sys_time<std::chrono::milliseconds> Time{
-        std::chrono::sys_days{std::chrono::year{2026} / 12 / 9} + std::chrono::hours{10}};
-    bool Frozen = false; // waits do not move it
-
-    void Advance(std::chrono::milliseconds step) {
-        if (!Frozen) Time += step;
-    }
-    codec::UtcTime Now() const override {
-        using namespace std::chrono;
-        const auto day = floor<days>(Time);
-        const year_month_day date{day};
-        const hh_mm_ss<milliseconds> clock{Time - day};
-        return {static_cast<int>(date.year()),
-                static_cast<int>(unsigned(date.month())),
-                static_cast<int>(unsigned(date.day())),
-                static_cast<int>(clock.hours().count()),
-                static_cast<int>(clock.minutes().count()),
-                static_cast<int>(clock.seconds().count())};
+    void DeviceProgress(int position, int count) override {
+        ProgressSeen.emplace_back(position, count);
     }
 };
 
-// A started form on an in-process bench: bench ← trace ← fault wrapper ← engine. Every line
-// the form appends is kept in Log, also those that a later pass clears from the list.
-struct DeviceBench : StartedForm {
+// The station on an in-process bench: bench ← trace ← fault wrapper ← engine, over a
+// template of its own. The program state and switches are the bench's, so a test may set
+// them as the window would.
+struct DeviceBench {
+    codec::CodecState State;
+    RunFlags Flags;
     InProcessBench Bench;
     TraceDriver Trace{Bench};
     FaultDriver Faults{Trace};
     SteppingClock Clock;
-    std::vector<std::string> Log;
+    BenchReporter Reported;
+    app::Station Line{Faults, Reported, Clock, nullptr, State, Flags};
+    app::Template Shown = app::Template::Start();
+    bwtest::TempFolder Folder{"burnwise-device-test-"};
     std::vector<DeviceOutcome> Outcomes;
-    std::vector<std::pair<int, int>> ProgressSeen;
+    std::vector<std::string>& Log = Reported.Log;
+    std::vector<std::pair<int, int>>& ProgressSeen = Reported.ProgressSeen;
 
     DeviceBench() {
-        Form.AttachDriver(Faults, Clock);
+        Flags.OnlyBlankDevices = Shown.OnlyBlankDevices;
         Engine().Sleep = [this](std::chrono::milliseconds step) { Clock.Advance(step); };
         Engine().DeviceFinished = [this](const DeviceOutcome& o) { Outcomes.push_back(o); };
-        Form.DeviceProgressChanged = [this](int position, int count) {
-            ProgressSeen.emplace_back(position, count);
-        };
-        Form.StateChanged = [this](std::string_view name) {
-            if (name == "Memo1" && Form.Memo1.Lines.size() > seenLines_)
-                Log.push_back(Form.Memo1.Lines.back());
-            if (name == "Memo1") seenLines_ = Form.Memo1.Lines.size();
-        };
     }
 
-    DeviceEngine& Engine() { return *Form.Engine(); }
+    DeviceEngine& Engine() { return Line.Engine(); }
 
-    // New with `model`, the fields changed as a user would, saved: the form is then in
-    // Program mode with the template's settings.
-    void Template(std::string_view model, const std::function<void(ui::TMainForm&)>& edit = {}) {
-        NewWithModel(model);
-        if (edit) edit(Form);
-        ASSERT_TRUE(SaveAs(Folder.Path / "run.ept")) << ::testing::PrintToString(Form.Memo1.Lines);
+    // A new template for `model`, changed by `edit`, that passes the checks of a save; the
+    // switches follow it as the window's boxes would.
+    void Template(std::string_view model, const std::function<void(app::Template&)>& edit = {}) {
+        Shown = app::Template::Start();
+        app::TemplateEditor editor(Shown, Reported);
+        app::ApplyNewTemplate(editor);
+        const std::optional<codec::ChipType> type = codec::ChipTypeFromListText(model);
+        ASSERT_TRUE(type) << model;
+        editor.SetModel(*type);
+        app::ApplyModelValues(editor);
+        if (edit) edit(Shown);
+        ASSERT_TRUE(app::ValidateTemplate(Shown, Reported)) << ::testing::PrintToString(Log);
+        Follow();
+        Flags.SerialNumberDisabled = false;
+        Reported.Lines.clear();
         Log.clear();
     }
 
-    // Everything a run reported, in order: boxes as "error: TEXT" / "info: TEXT".
-    std::vector<std::string> Boxes() const { return Host.Boxes(); }
+    // Opens a template file as the window's Open does.
+    void Open(const fs::path& file) {
+        const std::optional<app::Template> opened = app::OpenTemplateFile(file, Shown, Reported);
+        ASSERT_TRUE(opened) << file;
+        Shown = *opened;
+        Follow();
+        Flags.SerialNumberDisabled = Shown.DisableSerialNumber;
+    }
+
+    // The family selectors and the blank-only switch follow the template shown.
+    void Follow() {
+        const std::optional<codec::ChipType> model = Shown.ChosenModel();
+        State.Selectors = model ? codec::ChipModelOf(*model).Selectors : codec::FamilySelectors{};
+        Flags.OnlyBlankDevices = Shown.OnlyBlankDevices;
+    }
+
+    app::Report Program() {
+        app::ProgramRequest request;
+        request.Shown = Shown;
+        return Line.Program(request);
+    }
+    app::Report Scan() { return Line.Scan(Shown); }
+    app::Report Erase() { return Line.Erase(Shown); }
+    app::Report Read() { return Line.Read(Shown); }
+    app::Report ReadAndParse() {
+        app::Template decoded;
+        app::Report report = Line.ReadAndParse(Shown, decoded);
+        Shown = decoded;
+        return report;
+    }
+    app::Report Cycle() { return Line.Cycle(Shown); }
+
+    const std::vector<std::string>& Lines() const { return Reported.Lines; }
+    std::vector<std::string> Boxes() const { return Reported.Shown; }
+    void ClearBoxes() { Reported.Shown.clear(); }
 
     std::vector<std::string> LinesStartingWith(std::string_view start) const {
-        std::vector<std::string> found;
-        for (const std::string& line : Log)
-            if (line.starts_with(start)) found.push_back(line);
-        return found;
+        return testing::LinesStartingWith(Log, start);
     }
 
     // Decodes what the bench's part holds now as a programming run's read-back would.
     int DecodeBench(int driverIndex, const codec::ChipModel& model, codec::CodecState& out) {
-        const std::vector<std::uint16_t> words = Bench.Words(driverIndex);
-        for (std::size_t i = 0; i < out.ReadImage.size(); ++i)
-            out.ReadImage[i] = words.empty() ? 0 : words[i % words.size()];
-        struct Types : codec::DeviceTypeSource {
-            std::uint32_t Code;
-            std::uint32_t DeviceTypeCode() override { return Code; }
-        } types;
-        types.Code = static_cast<std::uint32_t>(model.DeviceTypeCode);
-        out.Selectors = model.Selectors;
-        return codec::DecodeImage(codec::DecodeKeepChipType, out.ReadImage, out.Selectors,
-                                  out.EepromTypeName, out.Settings, types);
+        return DecodeBenchPart(Bench, driverIndex, model, out);
     }
+};
 
-private:
-    std::size_t seenLines_ = 0;
+// The template's settings device after device, and its decoded devices, for an engine
+// driven directly.
+struct TemplateSettings : SettingsSource, ParsedDeviceSink {
+    DeviceBench& P;
+    explicit TemplateSettings(DeviceBench& p) : P(p) {}
+    bool CheckStringTotal() override { return app::CheckStringTotal(P.Shown, P.Reported); }
+    void GatherSettings(int deviceNumber) override {
+        app::GatherSettings(P.Shown, deviceNumber, P.State, P.Flags);
+    }
+    void PutIntoWindow(codec::EepromSettings& settings,
+                       codec::FamilySelectors& selectors) override {
+        app::TemplateEditor editor(P.Shown, P.Reported);
+        app::ApplyDecoded(editor, settings, selectors);
+    }
+    void ShowParsedDeviceType(const codec::EepromSettings& settings,
+                              const codec::FamilySelectors& selectors) override {
+        app::TemplateEditor editor(P.Shown, P.Reported);
+        app::ApplyParsedDeviceType(editor, settings, selectors);
+    }
 };
 
 } // namespace burnwise::device::testing

@@ -5,8 +5,6 @@
 namespace burnwise::device::testing {
 namespace {
 
-using ui::TMainForm;
-
 // A mixed bench: two KR2 chips on different parts, programmed from `templateFile`, a chip
 // of another family and a blank KR2 chip, so every scan has something to take and something
 // to skip.
@@ -15,9 +13,9 @@ void Populate(DeviceBench& p, const fs::path& templateFile) {
     p.Bench.AddDevice("KR2S", "93C56");
     p.Bench.AddDevice("KR4S");
     p.Open(templateFile);
-    p.Form.BWProgramExecute();
+    p.Program();
     p.Bench.AddDevice("KR2S", "93C46");
-    p.Host.Calls.clear();
+    p.ClearBoxes();
     p.Log.clear();
     p.Outcomes.clear();
     p.Trace.Calls.clear();
@@ -25,15 +23,15 @@ void Populate(DeviceBench& p, const fs::path& templateFile) {
 
 struct Operation {
     std::string_view Name;
-    std::function<void(TMainForm&)> Run;
+    std::function<void(DeviceBench&)> Run;
 };
 
 const Operation Operations[] = {
-    {"program", [](TMainForm& f) { f.BWProgramExecute(); }},
-    {"erase", [](TMainForm& f) { f.BWEraseExecute(); }},
-    {"read", [](TMainForm& f) { f.Read1Click(); }},
-    {"read and parse", [](TMainForm& f) { f.ReadandParse1Click(); }},
-    {"cycle", [](TMainForm& f) { f.ToolButton11Click(); }},
+    {"program", [](DeviceBench& p) { p.Program(); }},
+    {"erase", [](DeviceBench& p) { p.Erase(); }},
+    {"read", [](DeviceBench& p) { p.Read(); }},
+    {"read and parse", [](DeviceBench& p) { p.ReadAndParse(); }},
+    {"cycle", [](DeviceBench& p) { p.Cycle(); }},
 };
 
 bool Contains(const std::vector<std::string>& all, std::string_view part) {
@@ -94,19 +92,20 @@ void ExpectTold(std::string_view call, DeviceBench& p, std::string_view operatio
 TEST(FaultSweep, EveryFailedCallOfEveryOperationIsSurvivedAndReported) {
     // Saving a template flushes it to disk; write it once and open it for every run.
     DeviceBench writer;
-    writer.Template("KR2S", [](TMainForm& f) {
-        ASSERT_TRUE(f.UserClick("CheckBox5"));
-        ASSERT_TRUE(f.UserTypeText("Edit6", "SW000001"));
-        ASSERT_TRUE(f.UserClick("CheckBox6"));
+    writer.Template("KR2S", [](app::Template& t) {
+        t.UseFixedSerial = true;
+        t.FixedSerial = "SW000001";
+        t.OnlyBlankDevices = false;
     });
     const fs::path templateFile = writer.Folder.Path / "run.ept";
+    ASSERT_TRUE(app::WriteTemplateFile(templateFile, writer.Shown));
 
     for (const Operation& op : Operations) {
         SCOPED_TRACE(op.Name);
         DeviceBench clean;
         Populate(clean, templateFile);
         const int start = clean.Faults.Calls();
-        op.Run(clean.Form);
+        op.Run(clean);
         const std::vector<std::string> calls = clean.Trace.Calls;
         ASSERT_GT(calls.size(), 10u);
 
@@ -115,7 +114,7 @@ TEST(FaultSweep, EveryFailedCallOfEveryOperationIsSurvivedAndReported) {
             DeviceBench p;
             Populate(p, templateFile);
             p.Faults.FailCall(start + static_cast<int>(k) + 1, VQ_IO_ERROR);
-            op.Run(p.Form);
+            op.Run(p);
             ASSERT_EQ(p.Faults.Failures(), 1);
             EXPECT_EQ(p.Bench.OpenHandles(), 0);
             EXPECT_FALSE(p.Engine().Unit.DeviceIsOpen);

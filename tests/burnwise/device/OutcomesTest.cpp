@@ -25,17 +25,18 @@ public:
 
 struct Case {
     DeviceOperation Operation;
-    std::function<RunEnd(DeviceEngine&, ui::TMainForm&)> Run;
+    std::function<RunEnd(DeviceEngine&, TemplateSettings&)> Run;
 };
 
 const Case Cases[] = {
-    {DeviceOperation::Scan, [](DeviceEngine& e, ui::TMainForm&) { return e.ScanDevices(); }},
-    {DeviceOperation::Program, [](DeviceEngine& e, ui::TMainForm& f) { return e.ProgramRun(f); }},
-    {DeviceOperation::Erase, [](DeviceEngine& e, ui::TMainForm&) { return e.Erase(); }},
-    {DeviceOperation::Read, [](DeviceEngine& e, ui::TMainForm&) { return e.Read(); }},
+    {DeviceOperation::Scan, [](DeviceEngine& e, TemplateSettings&) { return e.ScanDevices(); }},
+    {DeviceOperation::Program,
+     [](DeviceEngine& e, TemplateSettings& f) { return e.ProgramRun(f); }},
+    {DeviceOperation::Erase, [](DeviceEngine& e, TemplateSettings&) { return e.Erase(); }},
+    {DeviceOperation::Read, [](DeviceEngine& e, TemplateSettings&) { return e.Read(); }},
     {DeviceOperation::ReadAndParse,
-     [](DeviceEngine& e, ui::TMainForm& f) { return e.ReadAndParse(f); }},
-    {DeviceOperation::Cycle, [](DeviceEngine& e, ui::TMainForm&) { return e.Cycle(); }},
+     [](DeviceEngine& e, TemplateSettings& f) { return e.ReadAndParse(f); }},
+    {DeviceOperation::Cycle, [](DeviceEngine& e, TemplateSettings&) { return e.Cycle(); }},
 };
 
 // Three programmed KR2 chips on different parts.
@@ -43,8 +44,8 @@ void Populate(DeviceBench& p) {
     p.Bench.AddDevice("KR2S", "93C46");
     p.Bench.AddDevice("KR2S", "93C56");
     p.Bench.AddDevice("KR2S", "93C66");
-    p.Template("KR2S", [](ui::TMainForm& f) { ASSERT_TRUE(f.UserClick("CheckBox6")); });
-    p.Form.BWProgramExecute();
+    p.Template("KR2S", [](app::Template& t) { t.OnlyBlankDevices = false; });
+    p.Program();
     ASSERT_EQ(p.Engine().LastEnd, RunEnd::Completed);
 }
 
@@ -59,7 +60,8 @@ TEST(Outcomes, EveryOperationReportsEachDeviceOnceAndStopsWhenAsked) {
             r.StopAfter = stopAfter;
             DeviceEngine engine(p.Faults, p.State, p.Flags, r, p.Clock);
             engine.Sleep = [&](std::chrono::milliseconds step) { p.Clock.Advance(step); };
-            const RunEnd end = c.Run(engine, p.Form);
+            TemplateSettings settings(p);
+            const RunEnd end = c.Run(engine, settings);
             EXPECT_EQ(p.Bench.OpenHandles(), 0);
             if (stopAfter < 0) {
                 EXPECT_EQ(end, RunEnd::Completed);
@@ -98,7 +100,8 @@ TEST(Outcomes, ADeviceTheScanCouldNotOpenFailsWithItsReason) {
         RecordingReporter r;
         DeviceEngine engine(p.Faults, p.State, p.Flags, r, p.Clock);
         engine.Sleep = [&](std::chrono::milliseconds step) { p.Clock.Advance(step); };
-        EXPECT_NE(c.Run(engine, p.Form), RunEnd::Completed);
+        TemplateSettings settings(p);
+        EXPECT_NE(c.Run(engine, settings), RunEnd::Completed);
         ASSERT_EQ(r.Outcomes.size(), 3u);
         const auto failed = std::find_if(r.Outcomes.begin(), r.Outcomes.end(),
                                          [](const DeviceOutcome& o) { return !o.Passed; });

@@ -1,14 +1,14 @@
 #include "DeviceFixture.h"
 #include "burnwise/codec/EepromGeometry.h"
 
+#include <fstream>
+
 namespace burnwise::device::testing {
 namespace {
 
-using ui::TMainForm;
-
-void FixedSerial(TMainForm& f, std::string_view serial) {
-    ASSERT_TRUE(f.UserClick("CheckBox5"));
-    ASSERT_TRUE(f.UserTypeText("Edit6", serial));
+void FixedSerial(app::Template& t, std::string_view serial) {
+    t.UseFixedSerial = true;
+    t.FixedSerial = std::string(serial);
 }
 
 // Every device a run reported programmed holds a valid image with that serial number.
@@ -26,8 +26,8 @@ TEST(ProgramRun, FixedSerialsAdvanceTheLastCharacterOnly) {
     DeviceBench p;
     for (int i = 0; i < 10; ++i)
         p.Bench.AddDevice("KR2S");
-    p.Template("KR2S", [](TMainForm& f) { FixedSerial(f, "00000001"); });
-    ASSERT_TRUE(p.Form.UserExecute("BWProgram"));
+    p.Template("KR2S", [](app::Template& t) { FixedSerial(t, "00000001"); });
+    p.Program();
     const auto lines = p.LinesStartingWith("Programmed Serial Number : ");
     ASSERT_EQ(lines.size(), 10u);
     EXPECT_EQ(lines[0], "Programmed Serial Number : 00000001");
@@ -35,7 +35,7 @@ TEST(ProgramRun, FixedSerialsAdvanceTheLastCharacterOnly) {
     EXPECT_EQ(lines[2], "Programmed Serial Number : 00000003");
     EXPECT_EQ(lines[9], "Programmed Serial Number : 0000000:") << "no carry past the 9";
     // Each pass starts by clearing the list, so only the last line stays.
-    EXPECT_EQ(p.Form.Memo1.Lines, std::vector<std::string>{lines[9]});
+    EXPECT_EQ(p.Lines(), std::vector<std::string>{lines[9]});
     EXPECT_TRUE(p.Boxes().empty());
     EXPECT_EQ(p.Bench.OpenHandles(), 0);
     ExpectProgrammedDevicesHoldTheirImage(p, codec::ChipModelOf(codec::ChipType::KR2S));
@@ -56,13 +56,11 @@ TEST(ProgramRun, EveryFamilyAndPartProgramsAndReadsBackWhatWasWritten) {
         SCOPED_TRACE(std::string(c.model) + " on " + std::string(c.eeprom));
         DeviceBench p;
         p.Bench.AddDevice(c.model, c.eeprom);
-        p.Template(c.model, [](TMainForm& f) {
-            FixedSerial(f, "AB000001");
-            if (f.CheckBox6.Checked) {
-                ASSERT_TRUE(f.UserClick("CheckBox6"));
-            }
+        p.Template(c.model, [](app::Template& t) {
+            FixedSerial(t, "AB000001");
+            t.OnlyBlankDevices = false;
         });
-        p.Form.BWProgramExecute();
+        p.Program();
         EXPECT_TRUE(p.Boxes().empty()) << ::testing::PrintToString(p.Boxes());
         EXPECT_EQ(p.LinesStartingWith("Programmed Serial Number : "),
                   std::vector<std::string>{"Programmed Serial Number : AB000001"});
@@ -84,19 +82,17 @@ TEST(ProgramRun, OnlyBlankDevicesLeavesProgrammedOnesAlone) {
         DeviceBench p;
         p.Bench.AddDevice("KR2S");
         p.Bench.AddDevice("KR2S");
-        p.Template("KR2S", [](TMainForm& f) { FixedSerial(f, "FIRST001"); });
-        p.Form.BWProgramExecute();
+        p.Template("KR2S", [](app::Template& t) { FixedSerial(t, "FIRST001"); });
+        p.Program();
         ASSERT_EQ(p.Outcomes.size(), 2u);
 
         p.Outcomes.clear();
         p.Bench.AddDevice("KR2S");
-        p.Template("KR2S", [onlyBlank](TMainForm& f) {
-            FixedSerial(f, "AGAIN001");
-            if (f.CheckBox6.Checked != onlyBlank) {
-                ASSERT_TRUE(f.UserClick("CheckBox6"));
-            }
+        p.Template("KR2S", [onlyBlank](app::Template& t) {
+            FixedSerial(t, "AGAIN001");
+            t.OnlyBlankDevices = onlyBlank;
         });
-        p.Form.BWProgramExecute();
+        p.Program();
         std::vector<int> programmed;
         for (const DeviceOutcome& o : p.Outcomes)
             programmed.push_back(o.DriverIndex);
@@ -109,7 +105,7 @@ TEST(ProgramRun, GeneratedSerialsWithinOneSecondWaitForTheClockAndProgramAgain) 
     for (int i = 0; i < 3; ++i)
         p.Bench.AddDevice("KR2S");
     p.Template("KR2S");
-    p.Form.BWProgramExecute();
+    p.Program();
     const auto lines = p.LinesStartingWith("Programmed Serial Number : VQ");
     ASSERT_EQ(lines.size(), 3u) << ::testing::PrintToString(p.Log);
     EXPECT_NE(lines[0], lines[1]);
@@ -127,7 +123,7 @@ TEST(ProgramRun, ASerialThatNeverChangesEndsTheRunAfterThreePasses) {
     p.Bench.AddDevice("KR2S");
     p.Clock.Frozen = true;
     p.Template("KR2S");
-    p.Form.BWProgramExecute();
+    p.Program();
     EXPECT_EQ(p.LinesStartingWith("Programmed Serial Number : ").size(), 1u);
     EXPECT_EQ(p.Boxes(), std::vector<std::string>{
                              "error: Device 1 keeps reading back the serial number of the device "
@@ -143,8 +139,8 @@ TEST(ProgramRun, SerialNumberDisabledMakesEveryDeviceNew) {
     p.Bench.AddDevice("KR2S");
     p.Bench.AddDevice("KR2S");
     p.Clock.Frozen = true;
-    p.Template("KR2S", [](TMainForm& f) { ASSERT_TRUE(f.UserClick("CheckBox8")); });
-    p.Form.BWProgramExecute();
+    p.Template("KR2S", [](app::Template& t) { t.DisableSerialNumber = true; });
+    p.Program();
     EXPECT_EQ(p.LinesStartingWith("Programmed Serial Number : "),
               std::vector<std::string>(2, "Programmed Serial Number : Disabled"));
     EXPECT_TRUE(p.Boxes().empty());
@@ -153,7 +149,7 @@ TEST(ProgramRun, SerialNumberDisabledMakesEveryDeviceNew) {
 TEST(ProgramRun, NoDeviceGivesOneBox) {
     DeviceBench p;
     p.Template("KR2S");
-    p.Form.BWProgramExecute();
+    p.Program();
     EXPECT_EQ(p.Boxes(), std::vector<std::string>{"error: No Devices Found"});
 }
 
@@ -163,7 +159,7 @@ TEST(ProgramRun, AnOpenFailureShowsItsBoxesInOrderAndEndsTheRun) {
     clean.Bench.AddDevice("KR2S");
     clean.Bench.AddDevice("KR2S");
     clean.Template("KR2S");
-    clean.Form.BWProgramExecute();
+    clean.Program();
     const auto& calls = clean.Trace.Calls;
     int opens = 0, call = 0;
     for (std::size_t i = 0; i < calls.size(); ++i)
@@ -174,7 +170,7 @@ TEST(ProgramRun, AnOpenFailureShowsItsBoxesInOrderAndEndsTheRun) {
     p.Bench.AddDevice("KR2S");
     p.Template("KR2S");
     p.Faults.FailCall(call, VQ_DEVICE_NOT_FOUND);
-    p.Form.BWProgramExecute();
+    p.Program();
     EXPECT_EQ(p.Boxes(), (std::vector<std::string>{"error: VQ_Open - Device Not Found....",
                                                    "error: Could Not Open Device 0",
                                                    "error: Error opening device"}));
@@ -187,12 +183,12 @@ TEST(ProgramRun, ADeviceTheScanCannotReadWholeIsNeverWritten) {
     DeviceBench p;
     for (int i = 0; i < 3; ++i)
         p.Bench.AddDevice("KR2S");
-    p.Template("KR2S", [](TMainForm& f) {
-        FixedSerial(f, "RB000001");
-        ASSERT_TRUE(f.UserClick("CheckBox6")); // every device, so the scan's read may fail
+    p.Template("KR2S", [](app::Template& t) {
+        FixedSerial(t, "RB000001");
+        t.OnlyBlankDevices = false; // every device, so the scan's read may fail
     });
     p.Bench.AddFault(1, {FaultKind::Read, 5, VQ_EEPROM_READ_FAILED});
-    p.Form.BWProgramExecute();
+    p.Program();
     EXPECT_EQ(p.Log.front(), "ERROR - Device 1 could not be examined: VQ_ReadEE - EEPROM read "
                              "Failed ...");
     EXPECT_EQ(p.LinesStartingWith("Programmed Serial Number : "),
@@ -222,27 +218,23 @@ TEST(ProgramRun, APartThatKeepsItsOldImageIsNeverReportedProgrammed) {
         SCOPED_TRACE(c.model);
         DeviceBench p;
         p.Bench.AddDevice(c.model);
-        p.Template(c.model, [](TMainForm& f) {
-            FixedSerial(f, "OLD00001");
-            if (f.CheckBox6.Checked) {
-                ASSERT_TRUE(f.UserClick("CheckBox6"));
-            }
+        p.Template(c.model, [](app::Template& t) {
+            FixedSerial(t, "OLD00001");
+            t.OnlyBlankDevices = false;
         });
-        p.Form.BWProgramExecute();
+        p.Program();
         ASSERT_EQ(p.Outcomes.size(), 1u);
         ASSERT_TRUE(p.Outcomes[0].Passed);
 
         // The part holds a valid image now, and from here on keeps its words.
         p.Outcomes.clear();
-        p.Host.Calls.clear();
+        p.ClearBoxes();
         p.Bench.AddFault(0, {FaultKind::IgnoreWrites, std::nullopt, VQ_OK});
-        p.Template(c.model, [](TMainForm& f) {
-            FixedSerial(f, "NEW00001");
-            if (f.CheckBox6.Checked) {
-                ASSERT_TRUE(f.UserClick("CheckBox6"));
-            }
+        p.Template(c.model, [](app::Template& t) {
+            FixedSerial(t, "NEW00001");
+            t.OnlyBlankDevices = false;
         });
-        p.Form.BWProgramExecute();
+        p.Program();
         EXPECT_TRUE(p.LinesStartingWith("Programmed Serial Number : ").empty());
         EXPECT_EQ(p.Boxes(), std::vector<std::string>{std::string(c.box)});
         EXPECT_EQ(p.LinesStartingWith("ERROR - Verify failed Device 0 at word ").size(),
@@ -258,14 +250,15 @@ TEST(ProgramRun, StringsThatDoNotFitAreNeverWritten) {
     p.Bench.AddDevice("KR4S");
     p.Template("KR4S");
     // No prefix: the generated serial is a zero character and the six digits of the clock.
-    p.Form.SetText(p.Form.Edit5, "");
-    p.Form.SetText(p.Form.Edit10, std::string(20, 'M'));
-    p.Form.SetText(p.Form.Edit11, std::string(20, 'P'));
-    EXPECT_TRUE(p.Form.CheckStringTotal()) << "20 + 0 + 20 + 8 passes the length rule...";
+    p.Shown.SerialPrefix.clear();
+    p.Shown.Manufacturer = std::string(20, 'M');
+    p.Shown.Product = std::string(20, 'P');
+    TemplateSettings settings(p);
+    EXPECT_TRUE(settings.CheckStringTotal()) << "20 + 0 + 20 + 8 passes the length rule...";
     const auto before = p.Bench.Words(0);
     // The window's Program refuses a template without a prefix before anything is opened;
     // the engine must never write such strings either.
-    p.Engine().ProgramRun(p.Form);
+    p.Engine().ProgramRun(settings);
     // ...but the KR4 layout's strings then end at word 12 + 4 + 20 + 20 + 7 = 63, the
     // checksum word.
     EXPECT_EQ(p.Boxes(), std::vector<std::string>{
@@ -283,10 +276,10 @@ TEST(ProgramRun, APartOfUnknownSizeEndsTheRunNamingItsPosition) {
     DeviceBench p;
     p.Bench.AddDevice("KR2S");
     p.Bench.AddDevice("KR2S");
-    p.Template("KR2S", [](TMainForm& f) { ASSERT_TRUE(f.UserClick("CheckBox6")); });
+    p.Template("KR2S", [](app::Template& t) { t.OnlyBlankDevices = false; });
     // The second device's part refuses the size probe's marker.
     p.Bench.AddFault(1, {FaultKind::Write, 192, VQ_EEPROM_WRITE_FAILED});
-    p.Form.BWProgramExecute();
+    p.Program();
     EXPECT_EQ(p.Boxes(), std::vector<std::string>{
                              "error: EEPROM size not detected - nothing written to device 1"});
     EXPECT_EQ(p.LinesStartingWith("ERROR - Write failed").size(), 1u);
@@ -299,48 +292,11 @@ TEST(ProgramRun, TooLongTextsAddTheLineButTheRunGoesOn) {
     p.Bench.AddDevice("KR2S");
     p.Template("KR2S");
     // 49 characters: 7 + 2 + 32 + 8.
-    p.Form.SetText(p.Form.Edit11, std::string(32, 'P'));
+    p.Shown.Product = std::string(32, 'P');
     p.Log.clear();
-    p.Form.BWProgramExecute();
+    p.Program();
     EXPECT_EQ(p.LinesStartingWith("ERROR - Total String Length exceeds maximum.").size(), 1u);
     EXPECT_EQ(p.LinesStartingWith("Programmed Serial Number : ").size(), 1u);
-}
-
-} // namespace
-} // namespace burnwise::device::testing
-
-namespace burnwise::device::testing {
-namespace {
-
-// C0 TXDEN (0), C1 TXLED# (3), C2 RXLED# (2), C3 PWRON# (1), C4 SLEEP# (5 of its own list).
-constexpr std::uint16_t DefaultPinWord = 0x1230;
-constexpr std::uint16_t DefaultC4Word = 0x0005;
-
-TEST(ProgramRun, PinListsWithNoEntryChosenProgramTheirDefaultSignalAfterReopening) {
-    DeviceBench p;
-    p.Bench.AddDevice("KR4S");
-    p.Template("KR4S", [](TMainForm& f) { EXPECT_EQ(f.CBX1.ItemIndex, -1); });
-    p.Form.BWProgramExecute();
-    ASSERT_EQ(p.Outcomes.size(), 1u);
-    EXPECT_EQ(p.Bench.Words(0)[10], DefaultPinWord) << "freshly saved";
-    EXPECT_EQ(p.Bench.Words(0)[11], DefaultC4Word);
-
-    // The saved template holds -1 for every pin; opened again it shows and programs the same.
-    p.Bench.AddDevice("KR4S");
-    p.Bench.SetWords(0, std::vector<std::uint16_t>(64, 0xFFFF));
-    p.Outcomes.clear();
-    p.Open(p.Folder.Path / "run.ept");
-    EXPECT_EQ(p.Form.CBX1.Text, "TXDEN");
-    EXPECT_EQ(p.Form.CBX2.Text, "TXLED#");
-    EXPECT_EQ(p.Form.CBX3.Text, "RXLED#");
-    EXPECT_EQ(p.Form.CBX4.Text, "PWRON#");
-    EXPECT_EQ(p.Form.CBX5.Text, "SLEEP#");
-    p.Form.BWProgramExecute();
-    ASSERT_EQ(p.Outcomes.size(), 2u);
-    for (int device = 0; device < 2; ++device) {
-        EXPECT_EQ(p.Bench.Words(device)[10], DefaultPinWord) << "reopened, device " << device;
-        EXPECT_EQ(p.Bench.Words(device)[11], DefaultC4Word);
-    }
 }
 
 } // namespace
@@ -383,12 +339,12 @@ TEST(ProgramRun, ATemplateThatFailsTheChecksIsRefusedBeforeAnyDeviceIsOpened) {
         DeviceBench p;
         p.Bench.AddDevice("KR2S");
         const fs::path file = p.Folder.Path / "bad.ept";
-        ui::testing::WriteBytes(file, c.File);
+        std::ofstream(file, std::ios::binary) << c.File;
         p.Open(file);
-        p.Host.Calls.clear();
+        p.ClearBoxes();
         p.Trace.Calls.clear();
-        p.Form.BWProgramExecute();
-        EXPECT_EQ(p.Form.Memo1.Lines, c.Lines);
+        p.Program();
+        EXPECT_EQ(p.Lines(), c.Lines);
         EXPECT_EQ(p.Boxes(), std::vector<std::string>{
                                  "error: The template cannot be programmed - nothing written to "
                                  "any device"});

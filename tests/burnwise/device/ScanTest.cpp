@@ -34,9 +34,9 @@ TEST(Scan, ExaminesNoDriverIndexFromSixteenOn) {
     DeviceBench p;
     for (int i = 0; i < 20; ++i)
         p.Bench.AddDevice("KR2S");
-    ASSERT_TRUE(p.Form.UserExecute("BWScan"));
-    EXPECT_EQ(p.Form.Memo1.Lines, (std::vector<std::string>{"Number Of Blank Devices = 16",
-                                                            "Number Of Programmed Devices = 0"}));
+    p.Scan();
+    EXPECT_EQ(p.Lines(), (std::vector<std::string>{"Number Of Blank Devices = 16",
+                                                   "Number Of Programmed Devices = 0"}));
     EXPECT_EQ(p.Trace.Count("VQ_Open"), 16);
     EXPECT_EQ(p.Trace.Count("VQ_Close"), 16);
     EXPECT_EQ(p.Bench.OpenHandles(), 0);
@@ -46,16 +46,15 @@ TEST(Scan, ExaminesNoDriverIndexFromSixteenOn) {
 
 TEST(Scan, NoDevicesOrAFailedCountFindsNothing) {
     DeviceBench empty;
-    empty.Form.BWScanExecute();
-    EXPECT_EQ(empty.Form.Memo1.Lines,
-              (std::vector<std::string>{"Number Of Blank Devices = 0",
-                                        "Number Of Programmed Devices = 0"}));
+    empty.Scan();
+    EXPECT_EQ(empty.Lines(), (std::vector<std::string>{"Number Of Blank Devices = 0",
+                                                       "Number Of Programmed Devices = 0"}));
     EXPECT_TRUE(empty.Boxes().empty());
 
     DeviceBench failing;
     failing.Bench.AddDevice("KR2S");
     failing.Faults.FailCall(1, VQ_IO_ERROR);
-    failing.Form.BWScanExecute();
+    failing.Scan();
     EXPECT_EQ(failing.Boxes(),
               std::vector<std::string>{"error: GetVQDeviceCount - General IO Error..."});
     EXPECT_EQ(failing.Trace.Count("VQ_Open"), 0);

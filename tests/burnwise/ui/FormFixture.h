@@ -96,6 +96,28 @@ inline std::string States(const TMainForm& form, std::initializer_list<std::stri
     return states;
 }
 
+// A file opened without a window, from the start template, as the command line opens it:
+// the template and the boxes ("error: TEXT", "info: TEXT").
+inline std::pair<app::Template, std::vector<std::string>>
+OpenWithoutWindow(const ProfileFile& file) {
+    struct Boxes : device::Reporter {
+        std::vector<std::string> Shown;
+        void AppendLine(std::string_view) override {}
+        void ClearLines() override {}
+        void ShowError(std::string_view text) override {
+            Shown.push_back("error: " + std::string(text));
+        }
+        void ShowInformation(std::string_view text) override {
+            Shown.push_back("info: " + std::string(text));
+        }
+    } boxes;
+    app::Template t = app::Template::Start();
+    app::TemplateEditor editor(t, boxes);
+    app::ApplyFile(editor, file);
+    app::ApplyModelValues(editor);
+    return {t, boxes.Shown};
+}
+
 // A started program: codec state, flags, fake window services and the form in its Start
 // state.
 struct StartedForm {

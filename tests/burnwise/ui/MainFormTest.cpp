@@ -88,8 +88,11 @@ TEST(MainForm, ControlsHangTogetherByNameAndChangesAreAnnounced) {
         EXPECT_EQ(p.Form.FindControl(c->Name), c);
         EXPECT_TRUE(c->Parent.empty() || p.Form.FindControl(c->Parent) != nullptr) << c->Name;
     }
-    for (const TemplateRow& row : p.Form.TemplateRows())
-        EXPECT_TRUE(names.contains(row.Target->Name)) << row.Key;
+    for (const app::Field& field : app::Fields())
+        EXPECT_TRUE(names.contains(std::string(field.Control))) << field.Key;
+    for (const ControlRole& role : ControlRoles)
+        EXPECT_TRUE(names.contains(std::string(role.Control))) << role.Control;
+    EXPECT_EQ(std::size(ControlRoles), p.Form.Controls().size());
     EXPECT_EQ(p.Form.FindAction("BWSaveAs")->Shortcut, "Ctrl+V");
 
     std::vector<std::string> changed;

@@ -179,10 +179,15 @@ TEST(TemplateFile, ReadingRunsTheChangeRulesAsTypingWould) {
     for (const ReadingCase& c : cases) {
         SCOPED_TRACE(c.What);
         StartedForm p;
+        EXPECT_EQ(p.Form.CurrentTemplate(), app::Template::Start());
         p.Form.ReadTemplate(ProfileFile::Parse(c.Body));
         for (const auto& [name, state] : c.Expected)
             EXPECT_EQ(StateOf(p.Form, name), state) << name;
         EXPECT_EQ(p.Host.Boxes(), c.Boxes);
+        // Without a window the same file opens to the same template, with the same boxes.
+        const auto [opened, boxes] = OpenWithoutWindow(ProfileFile::Parse(c.Body));
+        EXPECT_EQ(opened, p.Form.CurrentTemplate());
+        EXPECT_EQ(boxes, c.Boxes);
     }
 }
 

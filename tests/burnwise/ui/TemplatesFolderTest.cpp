@@ -48,6 +48,8 @@ TEST(TemplatesFolder, ShippedExamplesAreValidTemplates) {
         EXPECT_NE(p.Form.CB1.ItemIndex, 0);
         EXPECT_TRUE(p.Form.ValidateTemplate()) << ::testing::PrintToString(p.Form.Memo1.Lines);
         EXPECT_TRUE(p.Host.Boxes().empty());
+        EXPECT_EQ(OpenWithoutWindow(ProfileFile::Parse(example.Contents)).first,
+                  p.Form.CurrentTemplate());
     }
 }
 

@@ -1,8 +1,8 @@
-#include "burnwise/ui/ProfileFile.h"
+#include "burnwise/app/ProfileFile.h"
 
 #include <algorithm>
 
-namespace burnwise::ui {
+namespace burnwise::app {
 namespace {
 
 constexpr std::string_view Utf8Mark = "\xEF\xBB\xBF";
@@ -211,4 +211,4 @@ std::string ProfileFile::Serialize() const {
     return out;
 }
 
-} // namespace burnwise::ui
+} // namespace burnwise::app

@@ -1,10 +1,10 @@
-#include "burnwise/ui/FileAccess.h"
+#include "burnwise/app/StateFiles.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <system_error>
 
-namespace burnwise::ui {
+namespace burnwise::app {
 
 namespace fs = std::filesystem;
 
@@ -63,4 +63,4 @@ void ClockSerialFile::Unlock() {
     lock_.Release();
 }
 
-} // namespace burnwise::ui
+} // namespace burnwise::app

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "burnwise/common/FileAccess.h"
+#include "burnwise/device/DeviceEngine.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace burnwise::app {
+
+// The folder of this user's state on this machine: $XDG_STATE_HOME/burnwise, else
+// $HOME/.local/state/burnwise. Nothing when neither variable names a folder.
+std::optional<std::filesystem::path> BurnwiseStateFolder();
+
+// The record of the last clock serial number, as a file "clock-serial" in a folder (the
+// state folder): one line "YYYY-MM-DDTHH:MM:SSZ", replaced atomically, under an exclusive
+// lock on "clock-serial.lock" beside the file it finally writes.
+class ClockSerialFile final : public device::ClockSerialRecord {
+public:
+    explicit ClockSerialFile(std::filesystem::path folder) : folder_(std::move(folder)) {}
+    ~ClockSerialFile() override { Unlock(); }
+    ClockSerialFile(const ClockSerialFile&) = delete;
+    ClockSerialFile& operator=(const ClockSerialFile&) = delete;
+
+    bool Lock(std::optional<codec::UtcTime>& last, std::string& error) override;
+    bool Store(const codec::UtcTime& issued, std::string& error) override;
+    void Unlock() override;
+
+    std::filesystem::path File() const { return folder_ / "clock-serial"; }
+
+private:
+    std::filesystem::path folder_;
+    common::FileLock lock_;
+};
+
+} // namespace burnwise::app

@@ -1,0 +1,91 @@
+#pragma once
+
+#include "burnwise/app/Template.h"
+#include "burnwise/codec/CodecState.h"
+#include "burnwise/codec/SerialNumber.h"
+#include "burnwise/device/DeviceEngine.h"
+#include "burnwise/device/PipexDriver.h"
+#include "burnwise/device/Reporter.h"
+#include "burnwise/device/RunFlags.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace burnwise::app {
+
+// What a device command did: one outcome per device it took or should have taken, in the
+// order they ended, and how it ended.
+struct Report {
+    device::DeviceOperation Operation = device::DeviceOperation::Scan;
+    std::vector<device::DeviceOutcome> Devices;
+    device::RunEnd End = device::RunEnd::Completed;
+
+    bool Completed() const { return End == device::RunEnd::Completed; }
+};
+
+// A programming run.
+struct ProgramRequest {
+    Template Shown;
+    // When set, the fixed serial number of the device at each 0-based position, taken the
+    // moment the device is reached; nothing (with `error` set) ends the run before that
+    // device is written.
+    std::function<std::optional<std::string>(int position, std::string& error)> Serials;
+    // Told of each outcome as it happens; false ends the run before the next device (the
+    // record of the outcome could not be kept).
+    std::function<bool(const device::DeviceOutcome&)> Observe;
+    // When set, the scan passes over every driver index it refuses.
+    std::function<bool(std::int32_t driverIndex)> ScanFilter;
+};
+
+// Burnwise's device commands over one driver, for any front end: each takes what it works
+// from and returns its report, while its lines and boxes stream to the reporter.
+class Station {
+public:
+    // The clock and record must outlive the station; `clockRecord` may be null.
+    Station(device::PipexDriver& driver, device::Reporter& reporter, const codec::UtcClock& clock,
+            device::ClockSerialRecord* clockRecord = nullptr);
+    // Over the caller's program state and switches, which the caller then keeps up to date
+    // (the window does so as its boxes change); the station sets the family selectors only.
+    Station(device::PipexDriver& driver, device::Reporter& reporter, const codec::UtcClock& clock,
+            device::ClockSerialRecord* clockRecord, codec::CodecState& state,
+            device::RunFlags& flags);
+    Station(const Station&) = delete;
+    Station& operator=(const Station&) = delete;
+    ~Station();
+
+    // The survey of a template's devices: the family selectors and blank-only switch come
+    // from `shown` (the start template when there is none).
+    Report Scan(const Template& shown);
+    // Checks the template as programming needs (lines and one box when it fails, and the
+    // report ends Stopped with no device touched), then programs every selected device.
+    Report Program(const ProgramRequest& request);
+    Report Erase(const Template& shown);
+    Report Read(const Template& shown);
+    // Decodes every counted device; `decoded` ends up as the template shown after the last
+    // one, as opening the device into the window would leave it.
+    Report ReadAndParse(const Template& shown, Template& decoded);
+    Report Cycle(const Template& shown);
+
+    device::DeviceEngine& Engine() { return engine_; }
+    codec::CodecState& State() { return state_; }
+
+private:
+    void Prepare(const Template& shown);
+    // Runs one engine operation, keeping its outcomes (and passing them to whatever else
+    // listens to the engine).
+    Report Run(device::DeviceOperation operation, const std::function<device::RunEnd()>& run,
+               const std::function<bool(const device::DeviceOutcome&)>& observe = {});
+
+    std::unique_ptr<codec::CodecState> ownState_;
+    std::unique_ptr<device::RunFlags> ownFlags_;
+    codec::CodecState& state_;
+    device::RunFlags& flags_;
+    device::Reporter& reporter_;
+    device::DeviceEngine engine_;
+};
+
+} // namespace burnwise::app

@@ -1,0 +1,411 @@
+#include "burnwise/app/Template.h"
+
+#include "burnwise/codec/NumberReaders.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+
+namespace burnwise::app {
+namespace {
+
+using codec::ChipFamily;
+using codec::ChipType;
+using K = FieldKind;
+using R = FieldRule;
+
+constexpr ModelSet Of(std::initializer_list<ChipType> types) {
+    ModelSet set = 0;
+    for (const ChipType type : types)
+        set = static_cast<ModelSet>(set | ModelBit(type));
+    return set;
+}
+
+constexpr ModelSet Every = Of({ChipType::KR1S, ChipType::KR1F, ChipType::KR2S, ChipType::KR2F,
+                               ChipType::KR3D, ChipType::KR4S, ChipType::KR4F, ChipType::KR3E});
+constexpr ModelSet NotKr1 = static_cast<ModelSet>(Every & ~Of({ChipType::KR1S, ChipType::KR1F}));
+constexpr ModelSet Kr3 = Of({ChipType::KR3D, ChipType::KR3E});
+constexpr ModelSet Kr4 = Of({ChipType::KR4S, ChipType::KR4F});
+// No rule switches it.
+constexpr ModelSet Unswitched = 0;
+
+// ---- Feeding the settings of one device ----------------------------------------------------
+
+bool Enabled(const Template& t, const Field& field) {
+    return FieldEnabled(t, field).value_or(true);
+}
+
+template <auto Member, ChipFamily Family>
+void FeedFlag(const Template& t, const Field& field, Gathering& g) {
+    if (g.Family == Family) g.Settings.*Member = t.*field.Flag ? 1 : 0;
+}
+
+template <auto Member>
+void FeedHex(const Template& t, const Field& field, Gathering& g) {
+    g.Settings.*Member = static_cast<std::uint16_t>(codec::ReadHexadecimal(t.*field.Text));
+}
+
+template <auto Member>
+void FeedText(const Template& t, const Field& field, Gathering& g) {
+    // Each buffer holds 63 characters and its zero; a longer text is cut.
+    codec::SetText(g.Settings.*Member, t.*field.Text);
+}
+
+// A box the window disables for the model counts as unchecked.
+template <auto Member>
+void FeedFlagWhileEnabled(const Template& t, const Field& field, Gathering& g) {
+    g.Settings.*Member = Enabled(t, field) && t.*field.Flag;
+}
+
+void FeedFixedSerial(const Template& t, const Field& field, Gathering& g) {
+    if (!t.UseFixedSerial) return;
+    codec::SetText(g.Settings.SerialNumber, t.*field.Text);
+    const std::size_t length = codec::TextOf(g.Settings.SerialNumber).size();
+    if (length == 0) return;
+    // Each device of a run advances the last character only, without carry.
+    char& last = g.Settings.SerialNumber[length - 1];
+    last =
+        static_cast<char>(static_cast<unsigned char>(last) + static_cast<unsigned>(g.DeviceNumber));
+}
+
+void FeedPullDown(const Template& t, const Field& field, Gathering& g) {
+    const codec::Bool8 on = Enabled(t, field) && t.*field.Flag;
+    if (g.Family == ChipFamily::KR2) g.Settings.Kr2PullDownInSuspend = on;
+    if (g.Family == ChipFamily::KR3) g.Settings.Kr3PullDownInSuspend = on;
+    if (g.Family == ChipFamily::KR4) g.Settings.Kr4PullDownInSuspend = on;
+}
+
+void FeedSerialEnable(const Template& t, const Field& field, Gathering& g) {
+    const codec::Bool8 on = !(Enabled(t, field) && t.*field.Flag);
+    if (g.Family == ChipFamily::KR2) g.Settings.Kr2SerialNumberEnable = on;
+    if (g.Family == ChipFamily::KR3) g.Settings.Kr3SerialNumberEnable = on;
+    if (g.Family == ChipFamily::KR4) g.Settings.Kr4SerialNumberEnable = on;
+}
+
+void FeedUsbVersion(const Template& t, const Field& field, Gathering& g) {
+    const std::uint16_t version = t.*field.Index == 1 ? 0x0200 : 0x0110;
+    if (g.Family == ChipFamily::KR2) g.Settings.Kr2UsbVersion = version;
+    if (g.Family == ChipFamily::KR3) g.Settings.Kr3UsbVersion = version;
+}
+
+// A pin list with no entry chosen programs the signal it shows, never the index -1.
+template <auto Member, int NoEntry>
+void FeedPin(const Template& t, const Field& field, Gathering& g) {
+    if (g.Family != ChipFamily::KR4) return;
+    const int entry = t.*field.Index;
+    g.Settings.*Member = static_cast<std::uint8_t>(entry >= 0 ? entry : NoEntry);
+}
+
+constexpr std::array<std::uint8_t, 5> EndpointSizes{64, 32, 16, 8, 4};
+
+void FeedEndpointSize(const Template& t, const Field& field, Gathering& g) {
+    if (g.Family != ChipFamily::KR4) return;
+    const int entry = t.*field.Index;
+    g.Settings.InEndpointSize = entry >= 0 && entry < static_cast<int>(EndpointSizes.size())
+                                    ? EndpointSizes[static_cast<std::size_t>(entry)]
+                                    : 0;
+}
+
+void FeedCurrent(const Template& t, const Field& field, Gathering& g) {
+    g.Settings.MaxPowerMilliAmps = static_cast<std::uint16_t>(codec::ReadDecimal(t.*field.Text));
+}
+
+void FeedSelfPowered(const Template& t, const Field& field, Gathering& g) {
+    g.Settings.SelfPowered = t.*field.Flag;
+}
+
+using S = codec::EepromSettings;
+constexpr ChipFamily F3 = ChipFamily::KR3;
+constexpr ChipFamily F4 = ChipFamily::KR4;
+
+constexpr std::string_view Basic = "Basic Details";
+constexpr std::string_view Power = "USB Power Options";
+constexpr std::string_view Serial = "USB Serial Number Control";
+constexpr std::string_view Strings = "USB String Descriptors";
+constexpr std::string_view Kr2Options = "KR2 Device Specific Options";
+constexpr std::string_view SideA = "Dual Device Specific Options A";
+constexpr std::string_view SideB = "Dual Device Specific Options B";
+constexpr std::string_view DriverA = "Dual Device Driver Options A";
+constexpr std::string_view DriverB = "Dual Device Driver Options B";
+constexpr std::string_view Kr4Options = "KR4 Device Specific Options";
+
+// Radio groups.
+constexpr int PowerGroup = 1, SideAMode = 2, SideADriver = 3, SideBMode = 4, SideBDriver = 5;
+
+using T = Template;
+
+// The rows' shapes, by kind.
+constexpr Field Model(std::string_view section, std::string_view key, std::string_view value,
+                      std::string_view control, int entries) {
+    return {section, key, K::Model, value, control, Unswitched, R::None, entries};
+}
+
+constexpr Field Entry(std::string_view section, std::string_view key, std::string_view value,
+                      std::string_view control, ModelSet models, int entries, int T::*member,
+                      FieldFeed feed = nullptr, FieldRule rule = R::Option) {
+    return {section, key, K::Index,           value,  control, models,  rule,
+            entries, 0,   FieldStore::Always, member, nullptr, nullptr, feed};
+}
+
+constexpr Field Flag(std::string_view section, std::string_view key, std::string_view value,
+                     std::string_view control, ModelSet models, FieldRule rule, int radioGroup,
+                     bool T::*member, FieldFeed feed = nullptr,
+                     FieldStore store = FieldStore::Always) {
+    return {section, key,        K::Flag, value,   control, models,  rule,
+            0,       radioGroup, store,   nullptr, member,  nullptr, feed};
+}
+
+constexpr Field Text(std::string_view section, std::string_view key, std::string_view value,
+                     std::string_view control, FieldRule rule, std::string T::*member,
+                     FieldFeed feed) {
+    return {section, key,     K::Text, value, control, Every, rule, 0, 0, FieldStore::Always,
+            nullptr, nullptr, member,  feed};
+}
+
+constexpr ModelSet NoKr1f = static_cast<ModelSet>(Every & ~ModelBit(ChipType::KR1F));
+constexpr ModelSet PlugAndPlayModels = Of({ChipType::KR1S, ChipType::KR2S, ChipType::KR4S});
+constexpr ModelSet Kr4s = ModelBit(ChipType::KR4S);
+constexpr int Pins = 14;  // entries of the C0 to C3 lists
+constexpr int PinC4 = 10; // entries of the C4 list
+
+// One row per value of a template file, in file order.
+const Field FieldTable[] = {
+    Model(Basic, "Device Type", "0", "CB1", 9),
+    Entry(Basic, "VID PID Type", "0", "CB2", Every, 3, &T::VidPidType, nullptr, R::None),
+    Text(Basic, "USB VID", "3C5A", "Edit1", R::VendorId, &T::VendorId, FeedHex<&S::VendorId>),
+    Text(Basic, "USB PID", "71A0", "Edit2", R::ProductId, &T::ProductId, FeedHex<&S::ProductId>),
+    Flag(Power, "Bus Powered", "1", "RB1", Every, R::BusPower, PowerGroup, &T::BusPowered),
+    Flag(Power, "Self Powered", "0", "RB2", Every, R::SelfPower, PowerGroup, &T::SelfPowered,
+         FeedSelfPowered),
+    Text(Power, "Max Bus Power", "100", "Edit9", R::Current, &T::MaxBusPower, FeedCurrent),
+    Text(Serial, "Prefix", "VQ", "Edit5", R::StringText, &T::SerialPrefix,
+         FeedText<&S::SerialPrefix>),
+    Flag(Serial, "Use Fixed Serial Number", "0", "CheckBox5", Every, R::SerialChoice, 0,
+         &T::UseFixedSerial),
+    Text(Serial, "Fixed Serial Number", "00000001", "Edit6", R::StringText, &T::FixedSerial,
+         FeedFixedSerial),
+    Flag("USB Remote WakeUp", "Enable Remote WakeUp", "0", "CheckBox1", NoKr1f, R::Option, 0,
+         &T::RemoteWakeup, FeedFlagWhileEnabled<&S::RemoteWakeup>),
+    Flag("Windows Plug and Play", "Enable Plug and Play", "1", "CheckBox3", PlugAndPlayModels,
+         R::Option, 0, &T::PlugAndPlay, FeedFlagWhileEnabled<&S::PlugAndPlay>),
+    Text(Strings, "Manufacturer", "Velquor", "Edit10", R::StringText, &T::Manufacturer,
+         FeedText<&S::Manufacturer>),
+    Text(Strings, "Product", "USB <-> Serial cable", "Edit11", R::StringText, &T::Product,
+         FeedText<&S::ProductDescription>),
+    Flag("Programming Options", "Only Program Blank Devices", "1", "CheckBox6", Unswitched,
+         R::BlankOnly, 0, &T::OnlyBlankDevices),
+    Entry(Kr2Options, "USB Version Number", "1", "CB3", NotKr1, 2, &T::UsbVersion, FeedUsbVersion),
+    Flag(Kr2Options, "Disable Serial Number", "0", "CheckBox8", NotKr1, R::Option, 0,
+         &T::DisableSerialNumber, FeedSerialEnable),
+    Flag(Kr2Options, "IO Pin Pull Down in Suspend", "0", "CheckBox11", NotKr1, R::Option, 0,
+         &T::PullDownInSuspend, FeedPullDown),
+    Flag(SideA, "RS 232 mode", "1", "RB3", Kr3, R::Option, SideAMode, &T::SideARs232),
+    Flag(SideA, "KRF FIFO mode", "0", "RB4", Kr3, R::Option, SideAMode, &T::SideAFifo,
+         FeedFlag<&S::SideAFifo, F3>),
+    Flag(SideA, "KRF CPU FIFO mode", "0", "RB5", Kr3, R::Option, SideAMode, &T::SideACpuFifo,
+         FeedFlag<&S::SideACpuFifo, F3>),
+    // Templates have always kept side A's driver choice under this key; side A's OPTO
+    // Isolate choice has a key of its own (the last row).
+    Flag(SideA, "OPTO Isolate mode", "1", "RB7", Kr3, R::Option, SideADriver,
+         &T::SideAVirtualComPort),
+    Flag(SideA, "High Current Drive", "0", "CB4", Kr3, R::Option, 0, &T::SideAHighCurrent,
+         FeedFlag<&S::SideAHighCurrent, F3>),
+    Flag(SideB, "RS 232 mode", "1", "RB9", Kr3, R::Option, SideBMode, &T::SideBRs232),
+    Flag(SideB, "KRF FIFO mode", "0", "RB10", Kr3, R::Option, SideBMode, &T::SideBFifo,
+         FeedFlag<&S::SideBFifo, F3>),
+    Flag(SideB, "KRF CPU FIFO mode", "0", "RB11", Kr3, R::Option, SideBMode, &T::SideBCpuFifo,
+         FeedFlag<&S::SideBCpuFifo, F3>),
+    Flag(SideB, "OPTO Isolate mode", "0", "RB12", Kr3, R::Option, SideBMode, &T::SideBOptoIsolate,
+         FeedFlag<&S::SideBOptoIsolate, F3>),
+    Flag(SideB, "High Current Drive", "0", "CB5", Kr3, R::Option, 0, &T::SideBHighCurrent,
+         FeedFlag<&S::SideBHighCurrent, F3>),
+    Flag(DriverA, "Virtual Com Port Driver", "1", "RB7", Kr3, R::Option, SideADriver,
+         &T::SideAVirtualComPort, FeedFlag<&S::SideAVirtualComPort, F3>),
+    Flag(DriverA, "Pipex Driver", "0", "RB8", Kr3, R::Option, SideADriver, &T::SideAPipexDirect),
+    Flag(DriverB, "Virtual Com Port Driver", "1", "RB13", Kr3, R::Option, SideBDriver,
+         &T::SideBVirtualComPort, FeedFlag<&S::SideBVirtualComPort, F3>),
+    Flag(DriverB, "Pipex Driver", "0", "RB14", Kr3, R::Option, SideBDriver, &T::SideBPipexDirect),
+    Flag(Kr4Options, "Invert TXD", "0", "CB6", Kr4, R::Option, 0, &T::InvertTxd,
+         FeedFlag<&S::InvertTxd, F4>),
+    Flag(Kr4Options, "Invert RXD", "0", "CB7", Kr4, R::Option, 0, &T::InvertRxd,
+         FeedFlag<&S::InvertRxd, F4>),
+    Flag(Kr4Options, "Invert RTS#", "0", "CB8", Kr4, R::Option, 0, &T::InvertRts,
+         FeedFlag<&S::InvertRts, F4>),
+    Flag(Kr4Options, "Invert CTS#", "0", "CB9", Kr4, R::Option, 0, &T::InvertCts,
+         FeedFlag<&S::InvertCts, F4>),
+    Flag(Kr4Options, "Invert DTR#", "0", "CB10", Kr4, R::Option, 0, &T::InvertDtr,
+         FeedFlag<&S::InvertDtr, F4>),
+    Flag(Kr4Options, "Invert DSR#", "0", "CB11", Kr4, R::Option, 0, &T::InvertDsr,
+         FeedFlag<&S::InvertDsr, F4>),
+    Flag(Kr4Options, "Invert DCD#", "0", "CB12", Kr4, R::Option, 0, &T::InvertDcd,
+         FeedFlag<&S::InvertDcd, F4>),
+    Flag(Kr4Options, "Invert RI#", "0", "CB13", Kr4, R::Option, 0, &T::InvertRi,
+         FeedFlag<&S::InvertRi, F4>),
+    // A pin list without an entry shows, and programs, its pin's default signal.
+    Entry(Kr4Options, "C0 Signal", "-1", "CBX1", Kr4s, Pins, &T::C0Signal,
+          FeedPin<&S::C0Signal, 0>),
+    Entry(Kr4Options, "C1 Signal", "-1", "CBX2", Kr4s, Pins, &T::C1Signal,
+          FeedPin<&S::C1Signal, 3>),
+    Entry(Kr4Options, "C2 Signal", "-1", "CBX3", Kr4s, Pins, &T::C2Signal,
+          FeedPin<&S::C2Signal, 2>),
+    Entry(Kr4Options, "C3 Signal", "-1", "CBX4", Kr4s, Pins, &T::C3Signal,
+          FeedPin<&S::C3Signal, 1>),
+    Entry(Kr4Options, "C4 Signal", "-1", "CBX5", Kr4s, PinC4, &T::C4Signal,
+          FeedPin<&S::C4Signal, 5>),
+    Flag(Kr4Options, "Enable Ext Osc", "0", "CB15", Kr4, R::Option, 0, &T::ExternalOscillator,
+         FeedFlag<&S::Kr4ExternalOscillator, F4>),
+    Flag(Kr4Options, "High Current I/O", "0", "CB16", Kr4, R::Option, 0, &T::HighCurrentIo,
+         FeedFlag<&S::Kr4HighCurrentIo, F4>),
+    Flag(Kr4Options, "Load Pipex Driver", "0", "CB17", Kr4, R::Option, 0, &T::LoadPipexDriver,
+         FeedFlag<&S::Kr4LoadPipexDriver, F4>),
+    Entry(Kr4Options, "In EndPoint Size", "0", "CBX6", Unswitched, 5, &T::InEndpointSize,
+          FeedEndpointSize),
+    Flag(SideA, "Side A OPTO Isolate mode", "0", "RB6", Kr3, R::Option, SideAMode,
+         &T::SideAOptoIsolate, FeedFlag<&S::SideAOptoIsolate, F3>, FieldStore::WhenSet),
+};
+
+constexpr ModelBehaviour Behaviours[] = {
+    // Type, erasable, two channels, CPU FIFO, blank check, identity test, pins
+    {ChipType::None, true, false, false, true, false, false},
+    {ChipType::KR1S, true, false, false, true, false, false},
+    {ChipType::KR1F, true, false, false, true, false, false},
+    {ChipType::KR2S, true, false, false, true, false, false},
+    {ChipType::KR2F, true, false, false, true, false, false},
+    {ChipType::KR3D, true, true, false, true, false, false},
+    {ChipType::KR4S, false, false, false, false, true, true},
+    {ChipType::KR4F, false, false, false, false, true, false},
+    {ChipType::KR3E, true, true, true, true, false, false},
+};
+
+} // namespace
+
+std::optional<int> ParseTemplateInteger(std::string_view text) {
+    bool negative = false;
+    if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    std::uint64_t value = 0;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        text.remove_prefix(2);
+        for (const char c : text) {
+            int digit = -1;
+            if (c >= '0' && c <= '9')
+                digit = c - '0';
+            else if (c >= 'A' && c <= 'F')
+                digit = c - 'A' + 10;
+            else if (c >= 'a' && c <= 'f')
+                digit = c - 'a' + 10;
+            if (digit < 0) return std::nullopt;
+            value = value * 16 + static_cast<unsigned>(digit);
+            if (value > 0xFFFFFFFFu) return std::nullopt;
+        }
+        // Hexadecimal fills all 32 bits: 0xFFFFFFFF is -1.
+        const auto bits = static_cast<std::uint32_t>(negative ? (0u - value) : value);
+        return static_cast<int>(static_cast<std::int32_t>(bits));
+    }
+    if (text.empty()) return std::nullopt;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + static_cast<unsigned>(c - '0');
+        if (value > 0x80000000u) return std::nullopt;
+    }
+    if (!negative && value > 0x7FFFFFFFu) return std::nullopt;
+    return static_cast<int>(negative ? -static_cast<std::int64_t>(value)
+                                     : static_cast<std::int64_t>(value));
+}
+
+std::optional<long> ParseStrictDecimal(std::string_view text) {
+    bool negative = false;
+    if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    if (text.empty()) return std::nullopt;
+    long value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + (c - '0');
+        if (value > 0x80000000L) return std::nullopt;
+    }
+    if (!negative && value > 0x7FFFFFFFL) return std::nullopt;
+    return negative ? -value : value;
+}
+
+std::span<const Field> Fields() {
+    return FieldTable;
+}
+
+Template Template::Start() {
+    Template t;
+    for (const Field& field : Fields()) {
+        const int number = ParseTemplateInteger(field.Default).value_or(0);
+        switch (field.Kind) {
+        case FieldKind::Model:
+            t.Model = static_cast<ChipType>(number);
+            break;
+        case FieldKind::Index:
+            t.*field.Index = number;
+            break;
+        case FieldKind::Flag:
+            t.*field.Flag = number != 0;
+            break;
+        case FieldKind::Text:
+            t.*field.Text = std::string(field.Default);
+            break;
+        }
+    }
+    return t;
+}
+
+std::optional<ChipType> Template::ChosenModel() const {
+    if (!Model || *Model == ChipType::None) return std::nullopt;
+    return Model;
+}
+
+const Field* FindField(std::string_view section, std::string_view key) {
+    for (const Field& field : Fields())
+        if (field.Section == section && field.Key == key && field.Store == FieldStore::Always)
+            return &field;
+    return nullptr;
+}
+
+const Field* FieldOfControl(std::string_view control) {
+    for (const Field& field : Fields())
+        if (field.Control == control) return &field;
+    return nullptr;
+}
+
+std::string FieldText(const Template& t, const Field& field) {
+    switch (field.Kind) {
+    case FieldKind::Model:
+        return std::to_string(t.Model ? static_cast<int>(*t.Model) : -1);
+    case FieldKind::Index:
+        return std::to_string(t.*field.Index);
+    case FieldKind::Flag:
+        return t.*field.Flag ? "1" : "0";
+    case FieldKind::Text:
+        return t.*field.Text;
+    }
+    return {};
+}
+
+std::optional<bool> FieldEnabled(const Template& t, const Field& field) {
+    if (field.Models == Unswitched) return std::nullopt;
+    const std::optional<ChipType> model = t.ChosenModel();
+    if (!model || (field.Models & ModelBit(*model)) == 0) return false;
+    // The identifiers the maker supplies are not typed in.
+    if (field.Text == &Template::VendorId) return t.VidPidType != 0 && t.VidPidType != 1;
+    if (field.Text == &Template::ProductId) return t.VidPidType != 0;
+    // A prefix and a fixed serial number are never editable together.
+    if (field.Text == &Template::FixedSerial) return t.UseFixedSerial;
+    if (field.Text == &Template::SerialPrefix) return !t.UseFixedSerial;
+    return true;
+}
+
+const ModelBehaviour& BehaviourOf(std::optional<ChipType> model) {
+    const auto type = static_cast<std::size_t>(model.value_or(ChipType::None));
+    return Behaviours[type < std::size(Behaviours) ? type : 0];
+}
+
+} // namespace burnwise::app

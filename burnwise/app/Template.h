@@ -1,0 +1,159 @@
+#pragma once
+
+#include "burnwise/codec/ChipModels.h"
+#include "burnwise/codec/EepromSettings.h"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace burnwise::app {
+
+// How the devices of a run get their serial numbers: generated from the prefix and the
+// clock, or one fixed number whose last character advances per device.
+enum class SerialScheme { Clock, Fixed };
+
+// Everything a template holds, typed. List choices keep the list's entry number (-1 when
+// no entry is chosen), texts are kept as typed, since the checks judge them as typed.
+struct Template {
+    // Nothing while no entry of the device-type list is chosen.
+    std::optional<codec::ChipType> Model;
+    int VidPidType = 0; // 0 maker's default, 1 maker's VID with own PID, 2 own VID and PID
+    std::string VendorId, ProductId;
+    bool BusPowered = false, SelfPowered = false;
+    std::string MaxBusPower;
+    std::string SerialPrefix;
+    bool UseFixedSerial = false;
+    std::string FixedSerial;
+    bool RemoteWakeup = false, PlugAndPlay = false;
+    std::string Manufacturer, Product;
+    bool OnlyBlankDevices = false;
+    int UsbVersion = 0; // 0 USB 1.1, 1 USB 2.0
+    bool DisableSerialNumber = false, PullDownInSuspend = false;
+    // The two channels of a dual chip: one hardware mode and one driver per side.
+    bool SideARs232 = false, SideAFifo = false, SideACpuFifo = false, SideAOptoIsolate = false;
+    bool SideAVirtualComPort = false, SideAPipexDirect = false, SideAHighCurrent = false;
+    bool SideBRs232 = false, SideBFifo = false, SideBCpuFifo = false, SideBOptoIsolate = false;
+    bool SideBVirtualComPort = false, SideBPipexDirect = false, SideBHighCurrent = false;
+    // The KR4 family.
+    bool InvertTxd = false, InvertRxd = false, InvertRts = false, InvertCts = false;
+    bool InvertDtr = false, InvertDsr = false, InvertDcd = false, InvertRi = false;
+    int C0Signal = -1, C1Signal = -1, C2Signal = -1, C3Signal = -1, C4Signal = -1;
+    bool ExternalOscillator = false, HighCurrentIo = false, LoadPipexDriver = false;
+    int InEndpointSize = 0; // entry of 64, 32, 16, 8, 4
+
+    // The template a started window shows.
+    static Template Start();
+
+    SerialScheme Scheme() const {
+        return UseFixedSerial ? SerialScheme::Fixed : SerialScheme::Clock;
+    }
+    // The chosen model when it is a real one (not "None", not unchosen).
+    std::optional<codec::ChipType> ChosenModel() const;
+    bool operator==(const Template&) const = default;
+};
+
+// ---- The field table ------------------------------------------------------------------------
+
+enum class FieldKind { Model, Index, Flag, Text };
+
+// What a change of the field's value sets off besides itself (see TemplateEditor).
+enum class FieldRule {
+    None,
+    BusPower,     // checked: the current becomes 100
+    SelfPower,    // checked: the current becomes 0
+    SerialChoice, // the model's values are applied again
+    VendorId,     // all zeros is refused
+    ProductId,
+    Current,    // a number of at most 500
+    StringText, // the total string length is checked
+    Option,
+    BlankOnly,
+};
+
+// How a field is kept in the file.
+enum class FieldStore {
+    Always,
+    // A key added later: read after all others and only when set; written after all others,
+    // when set or when the key is in the file already, so older files stay as they were.
+    // Not among the file's values.
+    WhenSet,
+};
+
+// The models a field is usable for, one bit per codec::ChipType.
+using ModelSet = std::uint16_t;
+
+constexpr ModelSet ModelBit(codec::ChipType type) {
+    return static_cast<ModelSet>(1u << static_cast<unsigned>(type));
+}
+
+struct Field;
+
+// Where gathering the settings of one device stands.
+struct Gathering {
+    codec::EepromSettings& Settings;
+    codec::ChipFamily Family;
+    std::optional<codec::ChipType> Model; // a real model, or nothing
+    int DeviceNumber;                     // 0-based within the run
+};
+
+using FieldFeed = void (*)(const Template&, const Field&, Gathering&);
+
+struct Field {
+    std::string_view Section;
+    std::string_view Key;
+    FieldKind Kind;
+    std::string_view Default; // as the file holds it
+    std::string_view Control; // the window control that shows it
+    ModelSet Models;          // where the window lets it be used; see FieldEnabled
+    FieldRule Rule = FieldRule::None;
+    int Entries = 0;    // Index: the list's number of entries
+    int RadioGroup = 0; // radio buttons of one group: checking one unchecks the others
+    FieldStore Store = FieldStore::Always;
+    int Template::*Index = nullptr;
+    bool Template::*Flag = nullptr;
+    std::string Template::*Text = nullptr;
+    FieldFeed Feed = nullptr; // puts the value into the settings of a device
+};
+
+// Every field, in file order.
+std::span<const Field> Fields();
+
+// The field stored under `section` and `key` (exactly as the file writes them), or null.
+const Field* FindField(std::string_view section, std::string_view key);
+// The field shown in the window control `control`, or null.
+const Field* FieldOfControl(std::string_view control);
+
+// The value of a field as a template file holds it.
+std::string FieldText(const Template& t, const Field& field);
+
+// Whether the window lets the field be used for the template's model and choices; nothing
+// for a field no rule switches.
+std::optional<bool> FieldEnabled(const Template& t, const Field& field);
+
+// The text of an index or flag value of a template file, read as the templates always
+// were: optional sign, then decimal digits or "0x" and hexadecimal digits, within 32 bits.
+// Nothing for anything else.
+std::optional<int> ParseTemplateInteger(std::string_view text);
+
+// Exactly a decimal integer within 32 bits (optional sign), as the current check needs.
+std::optional<long> ParseStrictDecimal(std::string_view text);
+
+// ---- What each model does ---------------------------------------------------------------
+
+struct ModelBehaviour {
+    codec::ChipType Type;
+    bool Erasable;         // its EEPROM can be erased (the KR4's is inside the chip)
+    bool TwoChannels;      // two devices per chip, each with its modes and driver
+    bool CpuFifo;          // offers the CPU FIFO mode on both sides
+    bool BlankCheck;       // a blank chip can be told apart from a programmed one
+    bool IdentityTest;     // the factory words name the model
+    bool ConfigurablePins; // C0 to C4 and the RS232 inversions can be chosen
+};
+
+// The behaviour of `model`; "None" for nothing.
+const ModelBehaviour& BehaviourOf(std::optional<codec::ChipType> model);
+
+} // namespace burnwise::app

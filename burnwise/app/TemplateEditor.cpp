@@ -1,0 +1,423 @@
+#include "burnwise/app/TemplateEditor.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <type_traits>
+
+namespace burnwise::app {
+namespace {
+
+using codec::ChipType;
+
+std::string Hex4(unsigned value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04X", value & 0xFFFFu);
+    return text;
+}
+
+template <typename Member>
+const Field& FieldOf(Member member) {
+    for (const Field& field : Fields()) {
+        if constexpr (std::is_same_v<Member, std::string Template::*>) {
+            if (field.Text == member) return field;
+        } else if constexpr (std::is_same_v<Member, bool Template::*>) {
+            if (field.Flag == member) return field;
+        } else {
+            if (field.Index == member) return field;
+        }
+    }
+    // Every member a rule names has its row; a missing one is a fault of the table.
+    std::abort();
+}
+
+const Field& ModelField() {
+    return Fields().front();
+}
+
+int ReadEntry(const std::optional<std::string>& value) {
+    return value ? ParseTemplateInteger(*value).value_or(0) : 0;
+}
+
+constexpr std::array<std::string_view, 5> EndpointEntries{"64", "32", "16", "8", "4"};
+
+} // namespace
+
+// ---- TemplateEditor ----------------------------------------------------------------------------
+
+void TemplateEditor::SetText(const Field& field, std::string_view text) {
+    if (t_.*field.Text == text) return;
+    t_.*field.Text = std::string(text);
+    RunFieldRule(*this, field);
+}
+
+void TemplateEditor::SetFlag(const Field& field, bool on) {
+    if (t_.*field.Flag == on) return;
+    t_.*field.Flag = on;
+    if (field.RadioGroup != 0) {
+        if (!on) return; // a radio button's rule runs only when it becomes checked
+        for (const Field& other : Fields())
+            if (other.RadioGroup == field.RadioGroup && other.Flag != field.Flag)
+                t_.*other.Flag = false;
+    }
+    RunFieldRule(*this, field);
+}
+
+void TemplateEditor::SetIndex(const Field& field, int entry) {
+    t_.*field.Index = entry < 0 || entry >= field.Entries ? -1 : entry;
+}
+
+void TemplateEditor::SetModel(std::optional<ChipType> model) {
+    const int entry = model ? static_cast<int>(*model) : -1;
+    if (entry < 0 || entry >= ModelField().Entries)
+        t_.Model.reset();
+    else
+        t_.Model = model;
+}
+
+// ---- The rules ------------------------------------------------------------------------------
+
+void RunFieldRule(FieldSink& sink, const Field& field) {
+    device::Reporter& notes = sink.Notes();
+    switch (field.Rule) {
+    case FieldRule::BusPower:
+        sink.SetText(FieldOf(&Template::MaxBusPower), "100");
+        break;
+    case FieldRule::SelfPower:
+        sink.SetText(FieldOf(&Template::MaxBusPower), "0");
+        break;
+    case FieldRule::SerialChoice:
+        ApplyModelValues(sink);
+        break;
+    case FieldRule::VendorId:
+        if (sink.Current().VendorId != "0000") break;
+        notes.ShowInformation("All zeros is an invalid VID");
+        sink.SetText(field, "3C5A");
+        break;
+    case FieldRule::Current: {
+        const std::string text = sink.Current().MaxBusPower;
+        if (text.empty()) break;
+        const auto current = ParseStrictDecimal(text);
+        if (!current) {
+            notes.ShowError("'" + text + "' is not a valid integer value");
+            break;
+        }
+        if (*current > 500) {
+            notes.ShowInformation("Max current exceeded - setting to 500mA");
+            sink.SetText(field, "500");
+        }
+        break;
+    }
+    case FieldRule::StringText:
+        CheckStringTotal(sink.Current(), notes);
+        break;
+    default:
+        break;
+    }
+}
+
+void ApplyModelValues(FieldSink& sink) {
+    const std::optional<ChipType> model = sink.Current().ChosenModel();
+    if (!model) return;
+    const codec::ChipModel& chip = codec::ChipModelOf(*model);
+    switch (sink.Current().VidPidType) {
+    case 0: // the maker's default identifiers
+        sink.SetText(FieldOf(&Template::VendorId), "3C5A");
+        sink.SetText(FieldOf(&Template::ProductId),
+                     chip.Family == codec::ChipFamily::KR3 ? "71B0" : "71A0");
+        break;
+    case 1: // the maker's VID with a PID it supplied
+        sink.SetText(FieldOf(&Template::VendorId), "3C5A");
+        break;
+    default:
+        break;
+    }
+    // A model without the option has it off; the field is disabled too.
+    const Field& plugAndPlay = FieldOf(&Template::PlugAndPlay);
+    if (chip.Family == codec::ChipFamily::KR4 && !FieldEnabled(sink.Current(), plugAndPlay).value())
+        sink.SetFlag(plugAndPlay, false);
+    // The KR4 family has no blank state to tell apart.
+    if (!BehaviourOf(model).BlankCheck) sink.SetFlag(FieldOf(&Template::OnlyBlankDevices), false);
+}
+
+bool CheckStringTotal(const Template& t, device::Reporter& notes) {
+    const std::size_t serial = t.UseFixedSerial ? t.FixedSerial.size() : 8;
+    const std::size_t total =
+        t.Manufacturer.size() + t.SerialPrefix.size() + t.Product.size() + serial;
+    if (total > MaxStringTotal) {
+        notes.AppendLine("ERROR - Total String Length exceeds maximum. - The total no of "
+                         "characters for Manufacturer,  - Description and Serial Number has to "
+                         "be less - than " +
+                         std::to_string(MaxStringTotal));
+        return false;
+    }
+    notes.ClearLines();
+    return true;
+}
+
+bool ValidateTemplate(const Template& t, device::Reporter& notes) {
+    bool valid = true;
+    const auto fail = [&](std::string_view line) {
+        notes.AppendLine(line);
+        valid = false;
+    };
+    if (t.UseFixedSerial) {
+        if (t.FixedSerial.empty())
+            fail("ERROR : If you want a fixed serial number you must provide one");
+    } else if (t.SerialPrefix.empty()) {
+        fail("ERROR : You must fill in the Serial Number Prefix field with 2 characters");
+    }
+    if (t.Manufacturer.empty()) fail("ERROR : You must fill in Manufacturer Name");
+    if (t.Product.empty()) fail("ERROR : You must fill in Product Description");
+    if (t.MaxBusPower.empty()) fail("ERROR : You must fill in current used from USB (0-500mA)");
+    if (t.Model == ChipType::None) fail("ERROR : You must select a valid device type");
+    return valid;
+}
+
+bool ValidateForProgram(const Template& t, device::Reporter& notes) {
+    // An opened file has never been through the Save checks: a damaged or foreign file, or
+    // the defaults of a cancelled Open, would otherwise burn every chip with nonsense.
+    bool valid = ValidateTemplate(t, notes);
+    const auto isFourHex = [](std::string_view text) {
+        return text.size() == 4 && std::all_of(text.begin(), text.end(), [](char c) {
+                   return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+               });
+    };
+    if (!isFourHex(t.VendorId)) {
+        notes.AppendLine("ERROR : The Vendor ID must be four hexadecimal digits");
+        valid = false;
+    } else if (t.VendorId == "0000") {
+        notes.AppendLine("ERROR : All zeros is an invalid VID");
+        valid = false;
+    }
+    if (!isFourHex(t.ProductId)) {
+        notes.AppendLine("ERROR : The Product ID must be four hexadecimal digits");
+        valid = false;
+    }
+    if (!valid)
+        notes.ShowError("The template cannot be programmed - nothing written to any device");
+    return valid;
+}
+
+// ---- Putting values in ------------------------------------------------------------------------
+
+void ApplyNewTemplate(FieldSink& sink) {
+    using T = Template;
+    sink.SetModel(ChipType::None);
+    sink.SetIndex(FieldOf(&T::VidPidType), 0);
+    sink.SetIndex(FieldOf(&T::UsbVersion), 1);
+    const std::pair<std::string T::*, std::string_view> texts[] = {
+        {&T::VendorId, "3C5A"},
+        {&T::ProductId, "71A0"},
+        {&T::MaxBusPower, "100"},
+        {&T::SerialPrefix, "VQ"},
+        {&T::FixedSerial, "12345678"},
+        {&T::Manufacturer, "Velquor"},
+        {&T::Product, "USB <-> Serial Cable"}};
+    for (const auto& [member, text] : texts)
+        sink.SetText(FieldOf(member), text);
+    const std::pair<bool T::*, bool> flags[] = {
+        {&T::BusPowered, true},         {&T::DisableSerialNumber, false},
+        {&T::PullDownInSuspend, false}, {&T::UseFixedSerial, false},
+        {&T::RemoteWakeup, false},      {&T::PlugAndPlay, true},
+        {&T::OnlyBlankDevices, true}};
+    for (const auto& [member, on] : flags)
+        sink.SetFlag(FieldOf(member), on);
+}
+
+void ApplyFile(FieldSink& sink, const ProfileFile& file) {
+    for (const Field& field : Fields()) {
+        if (field.Store != FieldStore::Always) continue;
+        const std::optional<std::string> value = file.Read(field.Section, field.Key);
+        switch (field.Kind) {
+        case FieldKind::Model:
+            sink.SetModel(static_cast<ChipType>(ReadEntry(value)));
+            break;
+        case FieldKind::Index:
+            sink.SetIndex(field, ReadEntry(value));
+            break;
+        case FieldKind::Flag:
+            sink.SetFlag(field, ReadEntry(value) != 0);
+            break;
+        case FieldKind::Text:
+            sink.SetText(field, value.value_or(std::string()));
+            break;
+        }
+    }
+    // Files written before such a field had its key open as they always did.
+    for (const Field& field : Fields())
+        if (field.Store == FieldStore::WhenSet)
+            if (const std::optional<std::string> value = file.Read(field.Section, field.Key))
+                if (ReadEntry(value) != 0) sink.SetFlag(field, true);
+}
+
+void ApplyDecoded(FieldSink& sink, codec::EepromSettings& settings,
+                  codec::FamilySelectors& selectors) {
+    using codec::TextOf;
+    using T = Template;
+    const auto text = [&](std::string T::*member, std::string_view value) {
+        sink.SetText(FieldOf(member), value);
+    };
+    const auto flag = [&](bool T::*member, bool on) { sink.SetFlag(FieldOf(member), on); };
+    const auto entry = [&](int T::*member, int value) { sink.SetIndex(FieldOf(member), value); };
+
+    text(&T::VendorId, Hex4(settings.VendorId));
+    text(&T::ProductId, Hex4(settings.ProductId));
+    text(&T::Manufacturer, TextOf(settings.Manufacturer));
+    text(&T::Product, TextOf(settings.ProductDescription));
+    text(&T::FixedSerial, TextOf(settings.SerialNumber));
+
+    // The prefix shown is the first two characters of the serial number.
+    if (settings.SerialPrefix.size() >= 2 && settings.SerialNumber.size() >= 2) {
+        settings.SerialPrefix[0] = settings.SerialNumber[0];
+        settings.SerialPrefix[1] = settings.SerialNumber[1];
+    }
+    text(&T::SerialPrefix, TextOf(settings.SerialPrefix));
+
+    // The power buttons go first: checking one resets the current, which must end up
+    // holding the device's value.
+    flag(settings.SelfPowered != 0 ? &T::SelfPowered : &T::BusPowered, true);
+    text(&T::MaxBusPower, std::to_string(settings.MaxPowerMilliAmps));
+    flag(&T::RemoteWakeup, settings.RemoteWakeup != 0);
+    flag(&T::PlugAndPlay, settings.PlugAndPlay != 0);
+
+    sink.SetModel(ChipType::KR1S);
+    const auto usbVersionEntry = [](std::uint16_t version) {
+        return Hex4(version) == "0200" ? 1 : 0;
+    };
+
+    if (selectors.Kr2Selected) {
+        flag(&T::PullDownInSuspend, settings.Kr2PullDownInSuspend != 0);
+        flag(&T::DisableSerialNumber, settings.Kr2SerialNumberEnable == 0);
+        sink.SetModel(ChipType::KR2S);
+        entry(&T::UsbVersion, usbVersionEntry(settings.Kr2UsbVersion));
+    }
+    if (selectors.Kr3Selected) {
+        sink.SetModel(ChipType::KR3D);
+        entry(&T::UsbVersion, usbVersionEntry(settings.Kr3UsbVersion));
+        flag(&T::PullDownInSuspend, settings.Kr3PullDownInSuspend != 0);
+        flag(&T::DisableSerialNumber, settings.Kr3SerialNumberEnable == 0);
+        flag(&T::SideAHighCurrent, settings.SideAHighCurrent != 0);
+        flag(&T::SideBHighCurrent, settings.SideBHighCurrent != 0);
+        flag(&T::SideARs232, true);
+        if (settings.SideAFifo) flag(&T::SideAFifo, true);
+        if (settings.SideACpuFifo) flag(&T::SideACpuFifo, true);
+        if (settings.SideAOptoIsolate) flag(&T::SideAOptoIsolate, true);
+        flag(settings.SideAVirtualComPort ? &T::SideAVirtualComPort : &T::SideAPipexDirect, true);
+        flag(&T::SideBRs232, true);
+        if (settings.SideBFifo) flag(&T::SideBFifo, true);
+        if (settings.SideBCpuFifo) flag(&T::SideBCpuFifo, true);
+        if (settings.SideBOptoIsolate) flag(&T::SideBOptoIsolate, true);
+        flag(settings.SideBVirtualComPort ? &T::SideBVirtualComPort : &T::SideBPipexDirect, true);
+    }
+    if (selectors.Kr4Selected) {
+        // Every option follows the device, unset ones included, so nothing of the template
+        // shown before is left behind.
+        const std::pair<bool T::*, codec::Bool8> inverts[] = {
+            {&T::InvertTxd, settings.InvertTxd}, {&T::InvertRxd, settings.InvertRxd},
+            {&T::InvertRts, settings.InvertRts}, {&T::InvertCts, settings.InvertCts},
+            {&T::InvertDtr, settings.InvertDtr}, {&T::InvertDsr, settings.InvertDsr},
+            {&T::InvertDcd, settings.InvertDcd}, {&T::InvertRi, settings.InvertRi}};
+        for (const auto& [member, value] : inverts)
+            flag(member, value != 0);
+        if (settings.Kr4IsFifo) {
+            sink.SetModel(ChipType::KR4F);
+            selectors.Kr4FifoSelected = true;
+            // The FIFO model's pins are fixed: C0 to C3 carry the FIFO signals, C4 PWRON#.
+            for (int T::*pin : {&T::C0Signal, &T::C1Signal, &T::C2Signal, &T::C3Signal})
+                entry(pin, 13);
+            entry(&T::C4Signal, 1);
+            settings.C0Signal = settings.C1Signal = settings.C2Signal = settings.C3Signal =
+                settings.C4Signal = 0;
+        } else {
+            sink.SetModel(ChipType::KR4S);
+            selectors.Kr4FifoSelected = false;
+            entry(&T::C0Signal, settings.C0Signal);
+            entry(&T::C1Signal, settings.C1Signal);
+            entry(&T::C2Signal, settings.C2Signal);
+            entry(&T::C3Signal, settings.C3Signal);
+            entry(&T::C4Signal, settings.C4Signal);
+        }
+        flag(&T::ExternalOscillator, settings.Kr4ExternalOscillator != 0);
+        flag(&T::HighCurrentIo, settings.Kr4HighCurrentIo != 0);
+        flag(&T::LoadPipexDriver, settings.Kr4LoadPipexDriver != 0);
+        const std::string size = std::to_string(settings.InEndpointSize);
+        const auto found = std::find(EndpointEntries.begin(), EndpointEntries.end(), size);
+        entry(&T::InEndpointSize, found == EndpointEntries.end()
+                                      ? -1
+                                      : static_cast<int>(found - EndpointEntries.begin()));
+    }
+}
+
+void ApplyParsedDeviceType(FieldSink& sink, const codec::EepromSettings& settings,
+                           const codec::FamilySelectors& selectors) {
+    ChipType type = ChipType::KR4S;
+    if (settings.Kr3Present)
+        type = ChipType::KR3D;
+    else if (settings.Kr2Present)
+        type = ChipType::KR2S;
+    else if (!settings.Kr4Present)
+        type = ChipType::KR1S;
+    else if (selectors.Kr4FifoSelected)
+        type = ChipType::KR4F;
+    sink.SetModel(type);
+
+    const Field& kind = FieldOf(&Template::VidPidType);
+    if (settings.VendorId == 0x3C5A) {
+        sink.SetIndex(kind, 1);
+        const std::uint16_t defaultPid = settings.Kr3Present ? 0x71B0 : 0x71A0;
+        if (settings.ProductId == defaultPid) sink.SetIndex(kind, 0);
+    } else {
+        sink.SetIndex(kind, 2);
+        sink.SetText(FieldOf(&Template::VendorId), Hex4(settings.VendorId));
+        sink.SetText(FieldOf(&Template::ProductId), Hex4(settings.ProductId));
+    }
+}
+
+// ---- Gathering --------------------------------------------------------------------------------
+
+void GatherSettings(const Template& t, int deviceNumber, codec::CodecState& state,
+                    device::RunFlags& flags) {
+    codec::EepromSettings& s = state.Settings;
+    s.Reset();
+    const std::optional<ChipType> model = t.ChosenModel();
+    const codec::ChipFamily family =
+        model ? codec::ChipModelOf(*model).Family : codec::ChipFamily::None;
+    Gathering gathering{s, family, model, deviceNumber};
+    for (const Field& field : Fields())
+        if (field.Feed) field.Feed(t, field, gathering);
+
+    const Field& serialOff = FieldOf(&Template::DisableSerialNumber);
+    const bool off = FieldEnabled(t, serialOff).value_or(true) && t.DisableSerialNumber;
+    switch (family) {
+    case codec::ChipFamily::KR2:
+        s.Kr2Present = 1;
+        s.Kr2UsbVersionEnable = 1;
+        flags.SerialNumberDisabled = off;
+        break;
+    case codec::ChipFamily::KR3:
+        s.Kr3Present = 1;
+        s.Kr3UsbVersionEnable = 0;
+        flags.SerialNumberDisabled = off;
+        break;
+    case codec::ChipFamily::KR4:
+        s.Kr4Present = 1;
+        s.Kr4IsFifo = model == ChipType::KR4F;
+        flags.SerialNumberDisabled = off;
+        break;
+    default:
+        break;
+    }
+}
+
+std::vector<TemplateValue> TemplateValues(const Template& t) {
+    std::vector<TemplateValue> values;
+    for (const Field& field : Fields())
+        if (field.Store == FieldStore::Always)
+            values.push_back({field.Section, field.Key, FieldText(t, field)});
+    return values;
+}
+
+} // namespace burnwise::app
