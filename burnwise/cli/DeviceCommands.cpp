@@ -1,12 +1,12 @@
 #include "burnwise/cli/DeviceCommands.h"
 
+#include "burnwise/app/ProductionLog.h"
+#include "burnwise/app/SerialCounter.h"
 #include "burnwise/app/StateFiles.h"
 #include "burnwise/app/Station.h"
 #include "burnwise/app/TemplateFile.h"
 #include "burnwise/app/Watcher.h"
 #include "burnwise/cli/ConsoleReporter.h"
-#include "burnwise/cli/ProductionLog.h"
-#include "burnwise/cli/SerialCounter.h"
 #include "burnwise/device/LinkedDriver.h"
 
 #include <cerrno>
@@ -80,15 +80,16 @@ void SleepUnlessStopped(std::chrono::nanoseconds duration) {
 
 // The counter of a fixed serial number, checked before anything is written: a damaged
 // file, a serial number without trailing digits or digits already run out end the command.
-std::optional<SerialCounter> OpenCounter(const Options& options, const app::Template& shown) {
+std::optional<app::SerialCounter> OpenCounter(const Options& options, const app::Template& shown) {
     if (!options.Counter) return std::nullopt;
     if (shown.Scheme() != app::SerialScheme::Fixed || shown.FixedSerial.empty())
         throw CLI::RuntimeError("--counter needs a template with a fixed serial number",
                                 BadInputStatus);
     std::string error;
-    const std::optional<SerialPattern> pattern = SplitSerial(shown.FixedSerial, error);
+    const std::optional<app::SerialPattern> pattern = app::SplitSerial(shown.FixedSerial, error);
     if (!pattern) throw CLI::RuntimeError(error, BadInputStatus);
-    std::optional<SerialCounter> counter = SerialCounter::Open(*options.Counter, *pattern, error);
+    std::optional<app::SerialCounter> counter =
+        app::SerialCounter::Open(*options.Counter, *pattern, error);
     if (!counter) throw CLI::RuntimeError(error, BadInputStatus);
     return counter;
 }
@@ -108,13 +109,13 @@ void RunProgram(const Options& options) {
 
     // The log is opened before anything is programmed: a production run must not go
     // unrecorded.
-    std::optional<ProductionLog> log;
+    std::optional<app::ProductionLog> log;
     if (options.Log) {
         std::string error;
         log.emplace();
         if (!log->Open(*options.Log, error)) throw CLI::RuntimeError(error, BadInputStatus);
     }
-    std::optional<SerialCounter> counter = OpenCounter(options, shown);
+    std::optional<app::SerialCounter> counter = OpenCounter(options, shown);
     if (options.Watch && shown.Scheme() == app::SerialScheme::Fixed && !counter)
         throw CLI::RuntimeError("--watch with a fixed serial number needs --counter: every "
                                 "device would get the same serial number",
@@ -134,13 +135,13 @@ void RunProgram(const Options& options) {
     // next device.
     request.Observe = [&](const device::DeviceOutcome& outcome) {
         if (!log) return true;
-        const DeviceRecord record{UtcTimestamp(),
-                                  outcome.Position,
-                                  outcome.DriverIndex,
-                                  outcome.Model,
-                                  outcome.EepromTypeName,
-                                  outcome.SerialNumber,
-                                  outcome.Passed ? "PASS" : "FAIL " + outcome.Reason};
+        const app::DeviceRecord record{app::UtcTimestamp(),
+                                       outcome.Position,
+                                       outcome.DriverIndex,
+                                       outcome.Model,
+                                       outcome.EepromTypeName,
+                                       outcome.SerialNumber,
+                                       outcome.Passed ? "PASS" : "FAIL " + outcome.Reason};
         if (!log->Append(record)) logFailed = true;
         return !logFailed;
     };

@@ -145,6 +145,13 @@ bool DeviceEngine::FinishProgram(int position, std::string failure, bool box,
     outcome.EepromTypeName = c.EepromTypeName;
     outcome.SerialNumber =
         outcome.Passed ? std::string(codec::TextOf(c.Settings.SerialNumber)) : reserved;
+    if (outcome.Passed) {
+        const std::size_t written =
+            codec::EepromGeometryOf(c.Selectors.Kr4Selected ? codec::Eeprom93C46
+                                                            : std::string_view(c.EepromTypeName))
+                .WordsWritten;
+        outcome.ImageWritten.assign(c.WriteImage.begin(), c.WriteImage.begin() + written);
+    }
     return Finish(std::move(outcome));
 }
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace burnwise::device {
 
@@ -39,6 +40,9 @@ struct DeviceOutcome {
     std::string SerialNumber;   // the serial number it holds or was given; empty if none
     bool Passed = false;
     std::string Reason; // why it failed (the line or box that said so); empty on a pass
+    // The words a programmed device was written with and read back, as many as its EEPROM
+    // takes; empty for a device that did not pass programming.
+    std::vector<std::uint16_t> ImageWritten;
 };
 
 // Where every operation reports: lines for the message list, and modal boxes for

@@ -1,7 +1,7 @@
 // The production line's serial counter: numbers are split, reserved in the file before use,
 // and never handed out twice.
 
-#include "burnwise/cli/SerialCounter.h"
+#include "burnwise/app/SerialCounter.h"
 
 #include <filesystem>
 #include <fstream>
@@ -12,7 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace burnwise::cli {
+namespace burnwise::app {
 namespace {
 
 namespace fs = std::filesystem;
@@ -146,4 +146,4 @@ TEST(SerialCounter, ProcessesSharingAFileNeverTakeTheSameNumber) {
 }
 
 } // namespace
-} // namespace burnwise::cli
+} // namespace burnwise::app

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace burnwise::cli {
+namespace burnwise::app {
 
 // A fixed serial number split into its text prefix and trailing decimal digits:
 // "QA000007" is prefix "QA", value 7, six digits.
@@ -53,4 +53,4 @@ private:
     SerialPattern pattern_;
 };
 
-} // namespace burnwise::cli
+} // namespace burnwise::app

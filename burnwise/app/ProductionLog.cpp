@@ -1,4 +1,4 @@
-#include "burnwise/cli/ProductionLog.h"
+#include "burnwise/app/ProductionLog.h"
 
 #include "burnwise/codec/TextEscape.h"
 
@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <ctime>
 
-namespace burnwise::cli {
+namespace burnwise::app {
 
 const std::vector<ProductionLog::Column>& ProductionLog::Columns() {
     static const std::vector<Column> columns{
@@ -94,4 +94,4 @@ std::string UtcTimestamp() {
     return text;
 }
 
-} // namespace burnwise::cli
+} // namespace burnwise::app

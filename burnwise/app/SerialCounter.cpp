@@ -1,10 +1,10 @@
-#include "burnwise/cli/SerialCounter.h"
+#include "burnwise/app/SerialCounter.h"
 
 #include "burnwise/common/FileAccess.h"
 
 #include <charconv>
 
-namespace burnwise::cli {
+namespace burnwise::app {
 namespace {
 
 namespace fs = std::filesystem;
@@ -114,4 +114,4 @@ std::optional<std::string> SerialCounter::Reserve(std::string& error) {
     return serial;
 }
 
-} // namespace burnwise::cli
+} // namespace burnwise::app

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-namespace burnwise::cli {
+namespace burnwise::app {
 
 // One programmed device, as a production record keeps it.
 struct DeviceRecord {
@@ -48,4 +48,4 @@ private:
 // The present UTC time as the log writes it.
 std::string UtcTimestamp();
 
-} // namespace burnwise::cli
+} // namespace burnwise::app

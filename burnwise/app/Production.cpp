@@ -1,0 +1,192 @@
+#include "burnwise/app/Production.h"
+
+#include "burnwise/app/TemplateEditor.h"
+#include "burnwise/common/FileAccess.h"
+#include "burnwise/common/Sha256.h"
+
+#include <array>
+#include <unistd.h>
+
+namespace burnwise::app {
+namespace {
+
+// Keeps a template's lines for whoever wants them, and its first box as the error.
+class TemplateNotes final : public device::Reporter {
+public:
+    explicit TemplateNotes(device::Reporter* notes) : notes_(notes) {}
+
+    std::string FirstError;
+
+    void AppendLine(std::string_view line) override {
+        if (notes_) notes_->AppendLine(line);
+    }
+    void ClearLines() override {}
+    void ShowError(std::string_view text) override {
+        if (FirstError.empty()) FirstError = text;
+    }
+    void ShowInformation(std::string_view text) override {
+        if (notes_) notes_->ShowInformation(text);
+    }
+
+private:
+    device::Reporter* notes_;
+};
+
+} // namespace
+
+std::string ImageSha256(const std::vector<std::uint16_t>& words) {
+    if (words.empty()) return {};
+    std::string bytes;
+    bytes.reserve(words.size() * 2);
+    for (const std::uint16_t word : words) {
+        bytes += static_cast<char>(word & 0xFF);
+        bytes += static_cast<char>(word >> 8);
+    }
+    return common::Sha256Hex(bytes);
+}
+
+std::string HostName() {
+    std::array<char, 256> name{};
+    if (::gethostname(name.data(), name.size() - 1) != 0 || name[0] == '\0') return "localhost";
+    return name.data();
+}
+
+std::unique_ptr<Production> Production::Open(const ProductionSetup& setup,
+                                             const StoreOpener& opener, std::string& error,
+                                             device::Reporter* notes) {
+    std::unique_ptr<Production> p(new Production());
+    p->setup_ = setup;
+    p->station_ = setup.Station.empty() ? HostName() : setup.Station;
+
+    // The template is read once, so the digest names exactly what was programmed from.
+    const std::string path = setup.TemplateFile.string();
+    std::string readError;
+    const std::optional<std::string> bytes =
+        common::ReadFileBounded(setup.TemplateFile, common::MaxTemplateFileBytes, readError);
+    if (!bytes) {
+        error = "Cannot open file \"" + path + "\": " + readError;
+        return nullptr;
+    }
+    p->templateName_ = setup.TemplateFile.filename().string();
+    p->templateSha256_ = common::Sha256Hex(*bytes);
+    TemplateNotes templateNotes(notes);
+    p->shown_ = Template::Start();
+    {
+        TemplateEditor editor(p->shown_, templateNotes);
+        ApplyFile(editor, ProfileFile::Parse(*bytes));
+        ApplyModelValues(editor);
+    }
+    if (!templateNotes.FirstError.empty()) {
+        error = templateNotes.FirstError;
+        return nullptr;
+    }
+
+    const Template& shown = p->shown_;
+    if (setup.Serials != SerialSource::Template) {
+        const char* option = setup.Serials == SerialSource::Series ? "--series" : "--counter";
+        if (shown.Scheme() != SerialScheme::Fixed || shown.FixedSerial.empty()) {
+            error = std::string(option) + " needs a template with a fixed serial number";
+            return nullptr;
+        }
+        p->pattern_ = SplitSerial(shown.FixedSerial, error);
+        if (!p->pattern_) return nullptr;
+    }
+    if (setup.Serials == SerialSource::Counter) {
+        p->counter_ = SerialCounter::Open(setup.CounterFile, *p->pattern_, error);
+        if (!p->counter_) return nullptr;
+    }
+
+    // The log and the store are opened before anything is programmed: a production run
+    // must not go unrecorded.
+    if (setup.LogFile) {
+        p->log_.emplace();
+        if (!p->log_->Open(*setup.LogFile, error)) return nullptr;
+    }
+    p->store_ = opener(setup.DatabaseUrl, error);
+    if (!p->store_) return nullptr;
+    return p;
+}
+
+Production::~Production() = default;
+
+std::string Production::StoreFailure(const std::string& error) const {
+    if (store_->Lost()) return std::string(DatabaseUnreachable) + ": " + error;
+    return error;
+}
+
+std::optional<std::string> Production::NextSerial(std::string& error) {
+    if (counter_) return counter_->Reserve(error);
+    const records::SeriesKey series{pattern_->Prefix, pattern_->Digits};
+    std::string storeError;
+    const std::optional<std::uint64_t> number =
+        store_->Reserve(series, pattern_->Value, storeError);
+    if (number) {
+        // The series writes its numbers as the template's serial number does.
+        if (std::optional<std::string> serial = pattern_->Format(*number)) return serial;
+        error = "serial series " + series.Prefix + " has run out of digits";
+        stopReason_ = error;
+        return std::nullopt;
+    }
+    // The device in hand gets a short reason; the run's stop names the database.
+    stopReason_ = StoreFailure(storeError);
+    error = store_->Lost() ? std::string(DatabaseUnreachable) : storeError;
+    return std::nullopt;
+}
+
+ProgramRequest Production::Request(std::string operation) {
+    stopReason_.clear();
+    ProgramRequest request;
+    request.Shown = shown_;
+    if (counter_ || setup_.Serials == SerialSource::Series) {
+        // Each device takes its number the moment it is reached, so a failed device uses
+        // up its number and no later run repeats it.
+        request.Serials = [this](int, std::string& error) { return NextSerial(error); };
+    }
+    request.Observe = [this,
+                       operation = std::move(operation)](const device::DeviceOutcome& outcome) {
+        return Record(outcome, operation);
+    };
+    return request;
+}
+
+bool Production::Record(const device::DeviceOutcome& outcome, std::string_view operation) {
+    records::Record record;
+    record.Time = UtcTimestamp();
+    record.Station = station_;
+    record.Operation = operation;
+    record.DriverIndex = outcome.DriverIndex;
+    record.Model = outcome.Model;
+    record.Eeprom = outcome.EepromTypeName;
+    record.SerialNumber = outcome.SerialNumber;
+    record.Outcome = outcome.Passed ? records::Result::Pass : records::Result::Fail;
+    record.Reason = outcome.Reason;
+    record.TemplateFile = templateName_;
+    record.TemplateSha256 = templateSha256_;
+    record.ImageSha256 = ImageSha256(outcome.ImageWritten);
+
+    bool kept = true;
+    std::string error;
+    if (!store_->Append(record, error)) {
+        // A reservation that failed already said why; the record's own failure follows it.
+        if (stopReason_.empty()) stopReason_ = StoreFailure(error);
+        kept = false;
+    }
+    if (log_) {
+        const DeviceRecord line{record.Time,
+                                outcome.Position,
+                                outcome.DriverIndex,
+                                outcome.Model,
+                                outcome.EepromTypeName,
+                                outcome.SerialNumber,
+                                outcome.Passed ? "PASS" : "FAIL " + outcome.Reason};
+        if (!log_->Append(line)) {
+            if (stopReason_.empty())
+                stopReason_ = "cannot write the log " + setup_.LogFile->string();
+            kept = false;
+        }
+    }
+    if (kept) ++recorded_;
+    return kept;
+}
+
+} // namespace burnwise::app

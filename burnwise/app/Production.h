@@ -1,0 +1,107 @@
+#pragma once
+
+#include "burnwise/app/ProductionLog.h"
+#include "burnwise/app/SerialCounter.h"
+#include "burnwise/app/Station.h"
+#include "burnwise/app/Template.h"
+#include "burnwise/device/Reporter.h"
+#include "burnwise/records/RecordStore.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace burnwise::app {
+
+// Where the devices of a production run get their serial numbers: from the template (its
+// fixed number, or the clock), from a counter file on this machine, or from a series in
+// the database that any number of stations share.
+enum class SerialSource { Template, Counter, Series };
+
+struct ProductionSetup {
+    std::filesystem::path TemplateFile; // read once (bounded) and hashed
+    std::string DatabaseUrl;            // "" = the default SQLite file
+    std::string Station;                // "" = the host name
+    SerialSource Serials = SerialSource::Template;
+    std::filesystem::path CounterFile;            // for SerialSource::Counter
+    std::optional<std::filesystem::path> LogFile; // the CSV log, in addition to the records
+    bool Parallel = false;                        // every device at once
+};
+
+// Opens the record store a URL names (records::OpenRecordStore in the programs); nothing
+// with `error` set when it cannot.
+using StoreOpener = std::function<std::unique_ptr<records::RecordStore>(const std::string& url,
+                                                                        std::string& error)>;
+
+// The reason a device gets when the database cannot be reached.
+inline constexpr std::string_view DatabaseUnreachable = "database unreachable";
+
+// A production station's run: the template it programs from, where its serial numbers come
+// from, and the records every device it touches leaves behind (in the database, and in the
+// CSV log when one is given). Each record is written before the next device starts; a run
+// whose record cannot be written stops there, and no device is written without a reserved
+// number when the numbers come from a counter or a series.
+class Production {
+public:
+    // Reads the template, opens the store, the counter or series and the log, and checks
+    // the combination (a counter or a series needs a template with a fixed serial number
+    // that ends in digits). The template's lines go to `notes` when given. Null with
+    // `error` set to one line otherwise.
+    static std::unique_ptr<Production> Open(const ProductionSetup& setup, const StoreOpener& opener,
+                                            std::string& error, device::Reporter* notes = nullptr);
+    Production(const Production&) = delete;
+    Production& operator=(const Production&) = delete;
+    ~Production();
+
+    const ProductionSetup& Setup() const { return setup_; }
+    const Template& Shown() const { return shown_; }
+    // The station name the records carry.
+    const std::string& StationName() const { return station_; }
+    const std::string& TemplateSha256() const { return templateSha256_; }
+    records::RecordStore& Store() { return *store_; }
+
+    // What a program run or a watch pass is given: the template, the serial numbers (from
+    // the counter or the series, each reserved before its device is reached) and the
+    // recording of every outcome under `operation`.
+    ProgramRequest Request(std::string operation = "program");
+
+    // Records one outcome of `operation` and appends it to the log. False, with
+    // StopReason() set, when either cannot be written: the run must stop.
+    bool Record(const device::DeviceOutcome& outcome, std::string_view operation);
+
+    // Why the last run stopped early because of the records (the database unreachable, a
+    // record or a log line that cannot be written), or empty.
+    const std::string& StopReason() const { return stopReason_; }
+    // Devices recorded since the station opened.
+    int Recorded() const { return recorded_; }
+
+private:
+    Production() = default;
+    std::optional<std::string> NextSerial(std::string& error);
+    std::string StoreFailure(const std::string& error) const;
+
+    ProductionSetup setup_;
+    Template shown_;
+    std::string station_;
+    std::string templateName_;
+    std::string templateSha256_;
+    std::unique_ptr<records::RecordStore> store_;
+    std::optional<SerialPattern> pattern_;
+    std::optional<SerialCounter> counter_;
+    std::optional<ProductionLog> log_;
+    std::string stopReason_;
+    int recorded_ = 0;
+};
+
+// The image a device was written with, by its SHA-256 as a record keeps it: the words in
+// order, each low byte first. Empty for no image.
+std::string ImageSha256(const std::vector<std::uint16_t>& words);
+
+// This machine's host name, or "localhost" when it has none.
+std::string HostName();
+
+} // namespace burnwise::app
