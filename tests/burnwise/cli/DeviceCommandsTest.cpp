@@ -579,11 +579,12 @@ TEST_F(DeviceCommands, ALogThatCannotBeWrittenStopsTheRun) {
     ASSERT_EQ(Vqbench("reset").Status, 0);
     ASSERT_EQ(Vqbench("add KR2S").Status, 0);
     ASSERT_EQ(Vqbench("add KR2S").Status, 0);
-    // The log may grow by one block only: its first record fills it, the second cannot be
-    // written (the shell ignores the signal, so the write fails with EFBIG instead).
+    // The log is already larger than the shell lets a file grow, while the records'
+    // database stays far below it: the first line cannot be written (the shell ignores the
+    // signal, so the write fails with EFBIG instead).
     const std::string log = (Folder.Path / "full.csv").string();
-    std::ofstream(log, std::ios::binary) << std::string(1000, '#') << "\r\n";
-    const Ran run = Run("trap '' XFSZ; ulimit -f 1; exec " + std::string(BURNWISE_CLI),
+    std::ofstream(log, std::ios::binary) << std::string(2'000'000, '#') << "\r\n";
+    const Ran run = Run("trap '' XFSZ; ulimit -f 1024; exec " + std::string(BURNWISE_CLI),
                         "program --template " + Template + " --log " + log);
     EXPECT_EQ(run.Status, 1) << run.Out << run.Err;
     EXPECT_NE(run.Err.find("cannot write the log"), std::string::npos) << run.Err;
