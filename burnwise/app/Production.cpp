@@ -166,7 +166,9 @@ bool Production::Record(const device::DeviceOutcome& outcome, std::string_view o
 
     // Both are tried, so the reason names every one that failed.
     const auto failed = [this](const std::string& why) {
-        if (stopReason_.find(why) != std::string::npos) return;
+        // A database that is gone is said once.
+        if (why.starts_with(DatabaseUnreachable) && stopReason_.starts_with(DatabaseUnreachable))
+            return;
         stopReason_ += (stopReason_.empty() ? "" : "; ") + why;
     };
     bool kept = true;

@@ -111,6 +111,8 @@ VerifyReport Verify(Station& station, const VerifyRequest& request) {
             if (outcome.Passed) {
                 device.Differences = CompareWithTemplate(shown, decoded);
                 device.Outcome.SerialNumber = decoded.FixedSerial;
+                // The read has just sized the device's EEPROM.
+                device.Outcome.EepromTypeName = station.State().EepromTypeName;
                 device.Outcome.Passed = device.Differences.empty();
                 device.Outcome.Reason = DifferenceText(device.Differences);
             }
