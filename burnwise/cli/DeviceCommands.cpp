@@ -61,6 +61,7 @@ struct Options {
     std::optional<std::string> Log;
     std::optional<std::string> Counter;
     bool Watch = false;
+    bool Parallel = false;
 };
 
 // Set by SIGINT or SIGTERM: the watch ends after the devices in hand.
@@ -105,6 +106,12 @@ void RunProgram(const Options& options) {
     auto console = std::make_unique<ConsoleStation>();
     console->OpenTemplate(*options.Template);
     const app::Template& shown = console->Shown;
+    // Refused before anything is opened, the log and the devices alike.
+    if (options.Parallel && app::SerialsFromClock(shown, options.Counter.has_value()))
+        throw CLI::RuntimeError("--parallel needs a template with a fixed serial number: serial "
+                                "numbers from the clock step once a second and cannot be given "
+                                "to devices programmed at once - nothing written to any device",
+                                BadInputStatus);
 
     // The log is opened before anything is programmed: a production run must not go
     // unrecorded.
@@ -122,6 +129,7 @@ void RunProgram(const Options& options) {
 
     app::ProgramRequest request;
     request.Shown = shown;
+    request.Parallel = options.Parallel;
     if (counter) {
         // Each device takes its number from the counter the moment it is reached, so a
         // failed device uses up its number and no later run repeats it.
@@ -218,6 +226,9 @@ void AddDeviceCommands(CLI::App& app) {
     program->add_flag("--watch", options->Watch,
                       "Wait for devices and program each one as it is plugged in, until "
                       "Ctrl+C; exit 1 when any failed");
+    program->add_flag("--parallel", options->Parallel,
+                      "Program every device found at once (with --watch, those plugged in "
+                      "during one poll); needs a fixed serial number, not the clock");
     program->callback([options] { RunProgram(*options); });
 }
 
