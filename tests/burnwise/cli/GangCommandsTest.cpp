@@ -4,6 +4,7 @@
 #include "support/TempFolder.h"
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -90,6 +91,24 @@ protected:
         for (const char* device : SixteenDevices)
             ASSERT_EQ(Vqbench(bench, std::string("add ") + device).Status, 0);
     }
+    // burnwise-cli in the background, its output to `out`.
+    pid_t Start(const std::string& bench, const std::string& args, const std::string& out,
+                const std::string& env = {}) const {
+        const std::string command = env + " XDG_STATE_HOME=" + In("state") +
+                                    " VQPIPEX_BENCH=" + In(bench) + " exec " + BURNWISE_CLI + " " +
+                                    args + " >" + In(out) + " 2>&1 </dev/null";
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        return pid;
+    }
+    static int Wait(pid_t pid) {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
     bool Blank(const std::string& bench, int index) const {
         return Vqbench(bench, "dump " + std::to_string(index)).Out.starts_with("0000 : FF FF FF");
     }
@@ -139,16 +158,9 @@ TEST_F(GangCommands, AFailingDeviceFailsAloneAndTheOthersAreProgrammed) {
     // Slow enough to unplug device 13 (the last one taken: no index of a device taken moves)
     // once the images are being written: the size probe never writes word 10.
     const std::string trace = In("trace.txt");
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const std::string command = "VQPIPEX_DELAY_US=2000 VQPIPEX_TRACE=" + trace +
-                                    " XDG_STATE_HOME=" + In("state") +
-                                    " VQPIPEX_BENCH=" + In("bench.txt") + " exec " + BURNWISE_CLI +
-                                    " program --parallel --template " + Template + " --log " +
-                                    In("run.csv") + " >" + In("run.out") + " 2>&1";
-        ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
+    const pid_t pid =
+        Start("bench.txt", "program --parallel --template " + Template + " --log " + In("run.csv"),
+              "run.out", "VQPIPEX_DELAY_US=2000 VQPIPEX_TRACE=" + trace);
     const auto imagesWritten = [&] {
         for (const std::string& line : Lines(ReadAll(trace)))
             if (line.starts_with("VQ_WriteEE ") && line.find(" offset=10 ") != std::string::npos)
@@ -158,9 +170,7 @@ TEST_F(GangCommands, AFailingDeviceFailsAloneAndTheOthersAreProgrammed) {
     for (int i = 0; i < 2000 && !imagesWritten(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     ASSERT_EQ(Vqbench("bench.txt", "remove 13").Status, 0);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1) << ReadAll(In("run.out"));
+    EXPECT_EQ(Wait(pid), 1) << ReadAll(In("run.out"));
 
     // Device 6 is not examined; the others take positions 0 to 12 in index order.
     const std::vector<std::string> log = Lines(ReadAll(In("run.csv")));
@@ -195,6 +205,31 @@ TEST_F(GangCommands, AFailingDeviceFailsAloneAndTheOthersAreProgrammed) {
     EXPECT_EQ(passed, 11);
     EXPECT_TRUE(Blank("bench.txt", 6));
     EXPECT_EQ(Lines(Vqbench("bench.txt", "list").Out).size(), 15u) << "one unplugged";
+}
+
+TEST_F(GangCommands, AWatchTakesTheDevicesOfOnePollAtOnce) {
+    ASSERT_EQ(Vqbench("bench.txt", "reset").Status, 0);
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(Vqbench("bench.txt", "add KR2S").Status, 0);
+    const pid_t watch =
+        Start("bench.txt",
+              "program --watch --parallel --template " + Template + " --counter " + In("counter"),
+              "watch.out");
+    const auto lines = [&] { return Lines(ReadAll(In("watch.out"))); };
+    for (int i = 0; i < 400 && lines().size() < 7; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // Another poll or two: a device left attached is not programmed again.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    ::kill(watch, SIGINT);
+    EXPECT_EQ(Wait(watch), 0) << ReadAll(In("watch.out"));
+    // The three in one pass: each device's lines in position order.
+    EXPECT_EQ(lines(),
+              (std::vector<std::string>{
+                  "Waiting for KR2S devices (Ctrl+C stops)", "Programmed Serial Number : GNG00001",
+                  "PASS device 0 serial GNG00001", "Programmed Serial Number : GNG00002",
+                  "PASS device 1 serial GNG00002", "Programmed Serial Number : GNG00003",
+                  "PASS device 2 serial GNG00003", "Stopped"}));
+    EXPECT_EQ(ReadAll(In("counter")), "4\n");
 }
 
 TEST_F(GangCommands, ClockSerialsAreRefusedBeforeAnythingIsOpened) {
