@@ -91,6 +91,13 @@ std::unique_ptr<Production> Production::Open(const ProductionSetup& setup,
         p->pattern_ = SplitSerial(shown.FixedSerial, error);
         if (!p->pattern_) return nullptr;
     }
+    // Refused before the log, the store or any device is opened.
+    if (setup.Parallel && SerialsFromClock(shown, setup.Serials != SerialSource::Template)) {
+        error = "--parallel needs a template with a fixed serial number: serial numbers from "
+                "the clock step once a second and cannot be given to devices programmed at "
+                "once - nothing written to any device";
+        return nullptr;
+    }
     if (setup.Serials == SerialSource::Counter) {
         p->counter_ = SerialCounter::Open(setup.CounterFile, *p->pattern_, error);
         if (!p->counter_) return nullptr;
@@ -137,6 +144,7 @@ ProgramRequest Production::Request(std::string operation) {
     stopReason_.clear();
     ProgramRequest request;
     request.Shown = shown_;
+    request.Parallel = setup_.Parallel;
     if (counter_ || setup_.Serials == SerialSource::Series) {
         // Each device takes its number the moment it is reached, so a failed device uses
         // up its number and no later run repeats it.

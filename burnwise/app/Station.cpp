@@ -47,6 +47,10 @@ private:
 
 } // namespace
 
+bool SerialsFromClock(const Template& shown, bool serialsGiven) {
+    return !serialsGiven && shown.Scheme() == SerialScheme::Clock;
+}
+
 Station::Station(device::PipexDriver& driver, device::Reporter& reporter,
                  const codec::UtcClock& clock, device::ClockSerialRecord* clockRecord)
     : ownState_(std::make_unique<codec::CodecState>()),
@@ -129,11 +133,18 @@ Report Station::Program(const ProgramRequest& request) {
     engine_.ScanFilter = request.ScanFilter;
     // Every programming run goes through here, whichever front end asks for it.
     TemplateSettings settings(t, state_, flags_, reporter_);
+    const bool clockSerials = SerialsFromClock(t, static_cast<bool>(request.Serials));
+    const bool atOnce = request.Parallel && !clockSerials;
     Report report = Run(
-        device::DeviceOperation::Program, [&] { return engine_.ProgramRun(settings); },
+        device::DeviceOperation::Program,
+        [&] {
+            return atOnce ? engine_.ProgramRunParallel(settings) : engine_.ProgramRun(settings);
+        },
         request.Observe);
     engine_.ScanFilter = nullptr;
     engine_.SerialSource = nullptr;
+    // Said last, where no device's lines clear it away.
+    if (request.Parallel && clockSerials) reporter_.AppendLine(ClockSerialsOneByOne);
     return report;
 }
 

@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace burnwise::app {
@@ -39,7 +40,21 @@ struct ProgramRequest {
     std::function<bool(const device::DeviceOutcome&)> Observe;
     // When set, the scan passes over every driver index it refuses.
     std::function<bool(std::int32_t driverIndex)> ScanFilter;
+    // Every selected device at once, each on a thread and handle of its own, with the same
+    // serial numbers, contents, lines and outcomes as one by one. Serial numbers from the
+    // clock cannot be given so: such a run goes one by one and ends with ClockSerialsOneByOne.
+    bool Parallel = false;
 };
+
+// The line a run that was asked to program every device at once ends with when its serial
+// numbers come from the clock, which it therefore ran one by one.
+inline constexpr std::string_view ClockSerialsOneByOne =
+    "Serial numbers from the clock step once a second: the devices were programmed one "
+    "after another, not at once";
+
+// Whether a run from `shown` takes its serial numbers from the clock: the template has no
+// fixed serial number and the run is given none (`serialsGiven`: its Serials is set).
+bool SerialsFromClock(const Template& shown, bool serialsGiven);
 
 // Burnwise's device commands over one driver, for any front end: each takes what it works
 // from and returns its report, while its lines and boxes stream to the reporter.

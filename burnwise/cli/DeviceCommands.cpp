@@ -65,6 +65,7 @@ struct Options {
     std::string Station;
     bool Series = false;
     bool Watch = false;
+    bool Parallel = false;
 };
 
 // Set by SIGINT or SIGTERM: the watch ends after the devices in hand.
@@ -107,6 +108,7 @@ std::unique_ptr<app::Production> OpenProduction(const Options& options, ConsoleS
         setup.CounterFile = *options.Counter;
     }
     if (options.Log) setup.LogFile = *options.Log;
+    setup.Parallel = options.Parallel;
     std::string error;
     std::unique_ptr<app::Production> production =
         app::Production::Open(setup, OpenStore, error, &console.Console);
@@ -269,6 +271,9 @@ void AddDeviceCommands(CLI::App& app) {
     program->add_flag("--watch", options->Watch,
                       "Wait for devices and program each one as it is plugged in, until "
                       "Ctrl+C; exit 1 when any failed");
+    program->add_flag("--parallel", options->Parallel,
+                      "Program every device found at once (with --watch, those plugged in "
+                      "during one poll); needs a fixed serial number, not the clock");
     program->callback([options] { RunProgram(*options); });
 
     const auto history = std::make_shared<HistoryOptions>();

@@ -338,6 +338,8 @@ public:
     // The window names the device in hand in the engine's bare boxes ("Error reading
     // device 3"); the command line keeps the engine's own texts.
     bool NameDeviceInBoxes = false;
+    // Program takes every selected device at once (see app::ProgramRequest::Parallel).
+    bool ProgramAllAtOnce = false;
 
 private:
     class ControlSink;

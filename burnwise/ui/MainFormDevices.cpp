@@ -46,6 +46,7 @@ void TMainForm::BWProgramExecute() {
     ApplyDeviceTypeRules();
     app::ProgramRequest request;
     request.Shown = CurrentTemplate();
+    request.Parallel = ProgramAllAtOnce;
     station_->Program(request);
 }
 

@@ -24,7 +24,9 @@
 #include <QRegularExpressionValidator>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSettings>
 #include <QSignalBlocker>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QStyleOptionComboBox>
 #include <QStylePainter>
@@ -265,6 +267,8 @@ MainWindow::MainWindow(ui::TMainForm& form, WindowHost& host,
     BuildControls(panel);
     BuildActions();
     BuildStatusBar(simulatedBench);
+    KeepSettingsIn(QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) +
+                   QStringLiteral("/burnwise.conf"));
 
     form_.StateChanged = [this](std::string_view name) { OnStateChanged(name); };
     form_.DeviceProgressChanged = [this](int position, int count) {
@@ -451,6 +455,18 @@ void MainWindow::BuildActions() {
     QMenu* device = menuBar()->addMenu(QStringLiteral("&Device"));
     for (const char* name : {"BWScan", "BWErase", "BWProgram"})
         device->addAction(actions_.at(name));
+    // How Program takes the devices, kept across runs of the program.
+    allAtOnce_ = device->addAction(QStringLiteral("Program All Devices At Once"));
+    allAtOnce_->setObjectName("ProgramAllAtOnce");
+    allAtOnce_->setCheckable(true);
+    allAtOnce_->setToolTip(QStringLiteral("Program every device found at the same time"));
+    allAtOnce_->setStatusTip(
+        QStringLiteral("Program opens and programs every device it selects at the same time, "
+                       "each on its own; serial numbers from the clock still go one by one"));
+    connect(allAtOnce_, &QAction::toggled, this, [this](bool on) {
+        form_.ProgramAllAtOnce = on;
+        SaveSettings();
+    });
     // Production mode: a window of its own that takes each device plugged in.
     auto* production = new QAction(QStringLiteral("Production Line..."), this);
     production->setObjectName("BWProduction");
@@ -613,6 +629,28 @@ void MainWindow::RunAction(const std::string& name) {
         EnterBusy(command->Verb);
         form_.UserExecute(name);
     });
+}
+
+void MainWindow::KeepSettingsIn(const QString& file) {
+    settingsFile_ = file;
+    LoadSettings();
+}
+
+void MainWindow::LoadSettings() {
+    QSettings store(settingsFile_, QSettings::IniFormat);
+    const bool on = store.value(QStringLiteral("Device/ProgramAllAtOnce"), false).toBool();
+    const QSignalBlocker blocker(allAtOnce_);
+    allAtOnce_->setChecked(on);
+    form_.ProgramAllAtOnce = on;
+}
+
+void MainWindow::SaveSettings() {
+    QSettings store(settingsFile_, QSettings::IniFormat);
+    store.setValue(QStringLiteral("Device/ProgramAllAtOnce"), allAtOnce_->isChecked());
+    store.sync();
+    if (store.status() != QSettings::NoError)
+        statusBar()->showMessage(
+            QStringLiteral("The settings could not be kept in %1.").arg(settingsFile_));
 }
 
 void MainWindow::EnterBusy(const std::string& verb) {

@@ -57,6 +57,9 @@ public:
     ResultsWindow* Results() const { return results_; }
     // Makes the runner of each production line window; without one the window cannot start.
     std::function<std::unique_ptr<ui::ProductionRunner>()> MakeProductionRunner;
+    // The file the window keeps its settings in (Program All Devices At Once), read at once;
+    // burnwise.conf in the program's configuration folder until this is called.
+    void KeepSettingsIn(const QString& file);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -85,6 +88,8 @@ private:
     void RequestStop();
     void AddResult(const device::DeviceOutcome& outcome);
     void ShowResultsWindow();
+    void LoadSettings();
+    void SaveSettings();
 
     ui::TMainForm& form_;
     WindowHost& host_;
@@ -108,6 +113,8 @@ private:
     int phase_ = 0;        // 0 while the operation's scan runs, then 1
     int lastPosition_ = 0; // the device position last shown
     QPointer<QWidget> focusBeforeBusy_;
+    QString settingsFile_;
+    QAction* allAtOnce_ = nullptr; // Device > Program All Devices At Once
 };
 
 } // namespace burnwise::view
