@@ -150,10 +150,11 @@ std::string StationRunner::Watch(const ProductionSettings& settings, ProductionE
             events.DeviceFinished(outcome);
             return true;
         }
-        // Without its record the device cannot be traced: it does not pass.
+        // Without its record the device cannot be traced: it does not pass. One that failed
+        // already (no number could be reserved for it) keeps its reason.
         device::DeviceOutcome unrecorded = outcome;
+        if (unrecorded.Passed) unrecorded.Reason = RecordFailure(*production);
         unrecorded.Passed = false;
-        unrecorded.Reason = RecordFailure(*production);
         events.DeviceFinished(unrecorded);
         return false;
     };

@@ -13,6 +13,7 @@
 #include "burnwise/ui/view/ProductionWindow.h"
 #include "burnwise/ui/view/Program.h"
 #include "burnwise/ui/view/WindowHost.h"
+#include "support/PostgresServer.h"
 #include "support/TempFolder.h"
 
 #include <QAction>
@@ -56,10 +57,14 @@ public:
     void ShowInformationBox(std::string_view text) override { Boxes.emplace_back(text); }
 };
 
-void Vqbench(const std::string& args) {
-    const std::string command = std::string(VQBENCH) + " " + args + " >/dev/null";
+// What vqbench printed.
+std::string Vqbench(const std::string& args) {
+    const fs::path out = Scratch / "vqbench.out";
+    const std::string command = std::string(VQBENCH) + " " + args + " >" + out.string();
     const int status = std::system(command.c_str());
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "vqbench " << args;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "vqbench " << args;
+    std::ifstream in(out, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 bool WaitFor(const std::function<bool()>& done) {
@@ -124,11 +129,12 @@ struct ProductionLine : ::testing::Test {
 };
 
 // "PASS|QA000001", or "" when the slot has no tile.
-QString TileText(const view::ProductionWindow& line, std::int32_t index) {
+std::string TileText(const view::ProductionWindow& line, std::int32_t index) {
     const QFrame* tile = line.TileWidget(index);
     if (tile == nullptr) return {};
-    return tile->findChild<QLabel*>("TileState")->text() + "|" +
-           tile->findChild<QLabel*>("TileDetail")->text();
+    return (tile->findChild<QLabel*>("TileState")->text() + "|" +
+            tile->findChild<QLabel*>("TileDetail")->text())
+        .toStdString();
 }
 
 std::string Sha256Of(const fs::path& file) {
@@ -148,12 +154,12 @@ TEST_F(ProductionLine, TheWatchNumbersEachDevicePluggedInFromTheSeriesAndRecords
     line->StartRun();
     ASSERT_TRUE(line->IsRunning());
     ASSERT_TRUE(WaitFor([&] { return TileText(*line, 1) == "FAIL|Error reading device"; }))
-        << TileText(*line, 1).toStdString();
+        << TileText(*line, 1);
     EXPECT_EQ(TileText(*line, 0), "PASS|QA000001");
 
     Vqbench("add KR2S");
     ASSERT_TRUE(WaitFor([&] { return TileText(*line, 2) == "PASS|QA000003"; }))
-        << TileText(*line, 2).toStdString();
+        << TileText(*line, 2);
     EXPECT_EQ(line->findChild<QLabel*>("PassedCount")->text(), "2");
     EXPECT_EQ(line->findChild<QLabel*>("FailedCount")->text(), "1");
     EXPECT_EQ(line->findChild<QLabel*>("LastSerialValue")->text(), "QA000003");
@@ -221,6 +227,30 @@ TEST_F(ProductionLine, TheWindowsProgramLeavesARecordInTheLinesDatabase) {
     EXPECT_NE(Host.Boxes[0].find("has changed since it was opened"), std::string::npos)
         << Host.Boxes[0];
     EXPECT_EQ(Records().size(), 2u);
+}
+
+TEST_F(ProductionLine, ALostDatabaseFailsTheDeviceInHandAndEndsTheRunBeforeItIsWritten) {
+    BW_SKIP_WITHOUT_POSTGRES();
+    bwtest::PostgresServer server;
+    std::string error;
+    ASSERT_TRUE(server.Start(error)) << error;
+    Database = server.Url();
+    Vqbench("add KR2S");
+    view::ProductionWindow* line = OpenLine();
+    ASSERT_NE(line, nullptr);
+    line->StartRun();
+    ASSERT_TRUE(WaitFor([&] { return TileText(*line, 0) == "PASS|QA000001"; }));
+
+    server.Stop();
+    Vqbench("add KR2S");
+    ASSERT_TRUE(WaitFor([&] { return !line->IsRunning(); }));
+    EXPECT_EQ(TileText(*line, 1), "FAIL|database unreachable");
+    EXPECT_TRUE(
+        line->findChild<QLabel*>("StatusLine")->text().startsWith("Stopped: database unreachable"))
+        << line->findChild<QLabel*>("StatusLine")->text().toStdString();
+    EXPECT_EQ(line->findChild<QLabel*>("FailedCount")->text(), "1");
+    // Without a number reserved, nothing was written to it.
+    EXPECT_EQ(Vqbench("dump 1").substr(0, 13), "0000 : FF FF ");
 }
 
 } // namespace
