@@ -164,11 +164,17 @@ bool Production::Record(const device::DeviceOutcome& outcome, std::string_view o
     record.TemplateSha256 = templateSha256_;
     record.ImageSha256 = ImageSha256(outcome.ImageWritten);
 
+    // Both are tried, so the reason names every one that failed.
+    const auto failed = [this](const std::string& why) {
+        // A database that is gone is said once.
+        if (why.starts_with(DatabaseUnreachable) && stopReason_.starts_with(DatabaseUnreachable))
+            return;
+        stopReason_ += (stopReason_.empty() ? "" : "; ") + why;
+    };
     bool kept = true;
     std::string error;
     if (!store_->Append(record, error)) {
-        // A reservation that failed already said why; the record's own failure follows it.
-        if (stopReason_.empty()) stopReason_ = StoreFailure(error);
+        failed(StoreFailure("cannot write the record: " + error));
         kept = false;
     }
     if (log_) {
@@ -180,13 +186,13 @@ bool Production::Record(const device::DeviceOutcome& outcome, std::string_view o
                                 outcome.SerialNumber,
                                 outcome.Passed ? "PASS" : "FAIL " + outcome.Reason};
         if (!log_->Append(line)) {
-            if (stopReason_.empty())
-                stopReason_ = "cannot write the log " + setup_.LogFile->string();
+            failed("cannot write the log " + setup_.LogFile->string());
             kept = false;
         }
     }
     if (kept) ++recorded_;
-    return kept;
+    // A number that could not be reserved stops the run too, once its device is recorded.
+    return kept && stopReason_.empty();
 }
 
 } // namespace burnwise::app

@@ -27,10 +27,12 @@ private:
 // Read and Parse's decoded devices, into a template.
 class TemplateParsedSink final : public device::ParsedDeviceSink {
 public:
-    explicit TemplateParsedSink(TemplateEditor& editor) : editor_(editor) {}
+    explicit TemplateParsedSink(TemplateEditor& editor, std::function<void()> starts = {})
+        : editor_(editor), starts_(std::move(starts)) {}
 
     void PutIntoWindow(codec::EepromSettings& settings,
                        codec::FamilySelectors& selectors) override {
+        if (starts_) starts_();
         ApplyDecoded(editor_, settings, selectors);
     }
     void ShowParsedDeviceType(const codec::EepromSettings& settings,
@@ -40,6 +42,7 @@ public:
 
 private:
     TemplateEditor& editor_;
+    std::function<void()> starts_;
 };
 
 } // namespace
@@ -154,6 +157,23 @@ Report Station::ReadAndParse(const Template& shown, Template& decoded) {
     // The model now shown takes effect.
     ApplyModelValues(editor);
     return report;
+}
+
+Report Station::ParseEach(
+    const Template& shown,
+    const std::function<bool(const device::DeviceOutcome&, const Template& decoded)>& each) {
+    Prepare(shown);
+    Template decoded = shown;
+    TemplateEditor editor(decoded, reporter_);
+    // Each device is decoded over the template shown, never over the device before it.
+    TemplateParsedSink sink(editor, [&] { decoded = shown; });
+    return Run(
+        device::DeviceOperation::ReadAndParse, [&] { return engine_.ReadAndParse(sink); },
+        [&](const device::DeviceOutcome& outcome) {
+            const bool go = each(outcome, decoded);
+            decoded = shown;
+            return go;
+        });
 }
 
 Report Station::Cycle(const Template& shown) {

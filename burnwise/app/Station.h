@@ -69,6 +69,12 @@ public:
     // one, as opening the device into the window would leave it.
     Report ReadAndParse(const Template& shown, Template& decoded);
     Report Cycle(const Template& shown);
+    // Read and Parse device by device: `each` is given every device's outcome together with
+    // the template decoded from it (the template shown, for a device that could not be
+    // read); false from it ends the run after that device.
+    Report ParseEach(
+        const Template& shown,
+        const std::function<bool(const device::DeviceOutcome&, const Template& decoded)>& each);
 
     device::DeviceEngine& Engine() { return engine_; }
     codec::CodecState& State() { return state_; }

@@ -1,13 +1,14 @@
 #include "burnwise/cli/DeviceCommands.h"
 
-#include "burnwise/app/ProductionLog.h"
-#include "burnwise/app/SerialCounter.h"
+#include "burnwise/app/Production.h"
 #include "burnwise/app/StateFiles.h"
 #include "burnwise/app/Station.h"
 #include "burnwise/app/TemplateFile.h"
+#include "burnwise/app/Verify.h"
 #include "burnwise/app/Watcher.h"
 #include "burnwise/cli/ConsoleReporter.h"
 #include "burnwise/device/LinkedDriver.h"
+#include "burnwise/records/RecordStore.h"
 
 #include <cerrno>
 #include <chrono>
@@ -60,6 +61,9 @@ struct Options {
     std::optional<std::string> Template;
     std::optional<std::string> Log;
     std::optional<std::string> Counter;
+    std::string Db;
+    std::string Station;
+    bool Series = false;
     bool Watch = false;
 };
 
@@ -78,22 +82,6 @@ void SleepUnlessStopped(std::chrono::nanoseconds duration) {
     }
 }
 
-// The counter of a fixed serial number, checked before anything is written: a damaged
-// file, a serial number without trailing digits or digits already run out end the command.
-std::optional<app::SerialCounter> OpenCounter(const Options& options, const app::Template& shown) {
-    if (!options.Counter) return std::nullopt;
-    if (shown.Scheme() != app::SerialScheme::Fixed || shown.FixedSerial.empty())
-        throw CLI::RuntimeError("--counter needs a template with a fixed serial number",
-                                BadInputStatus);
-    std::string error;
-    const std::optional<app::SerialPattern> pattern = app::SplitSerial(shown.FixedSerial, error);
-    if (!pattern) throw CLI::RuntimeError(error, BadInputStatus);
-    std::optional<app::SerialCounter> counter =
-        app::SerialCounter::Open(*options.Counter, *pattern, error);
-    if (!counter) throw CLI::RuntimeError(error, BadInputStatus);
-    return counter;
-}
-
 using Command = std::function<app::Report(app::Station&, const app::Template&)>;
 
 void RunOperation(const Options& options, const Command& command) {
@@ -102,58 +90,55 @@ void RunOperation(const Options& options, const Command& command) {
     Finish(command(*console->Station, console->Shown));
 }
 
+std::unique_ptr<records::RecordStore> OpenStore(const std::string& url, std::string& error) {
+    return records::OpenRecordStore(url, error);
+}
+
+// The station's production: the template, the numbers and the records, all checked before
+// anything is written. What cannot be used ends the command with 2.
+std::unique_ptr<app::Production> OpenProduction(const Options& options, ConsoleStation& console) {
+    app::ProductionSetup setup;
+    setup.TemplateFile = *options.Template;
+    setup.DatabaseUrl = options.Db;
+    setup.Station = options.Station;
+    if (options.Series) setup.Serials = app::SerialSource::Series;
+    if (options.Counter) {
+        setup.Serials = app::SerialSource::Counter;
+        setup.CounterFile = *options.Counter;
+    }
+    if (options.Log) setup.LogFile = *options.Log;
+    std::string error;
+    std::unique_ptr<app::Production> production =
+        app::Production::Open(setup, OpenStore, error, &console.Console);
+    if (!production) throw CLI::RuntimeError(error, BadInputStatus);
+    console.Shown = production->Shown();
+    return production;
+}
+
+// A run the records stopped ends with 1 and the reason.
+void CheckRecords(const app::Production& production, std::string_view after = {}) {
+    if (production.StopReason().empty()) return;
+    std::cerr << "burnwise-cli: " << production.StopReason() << after << std::endl;
+    throw CLI::RuntimeError(StoppedStatus);
+}
+
 void RunProgram(const Options& options) {
     auto console = std::make_unique<ConsoleStation>();
-    console->OpenTemplate(*options.Template);
-    const app::Template& shown = console->Shown;
-
-    // The log is opened before anything is programmed: a production run must not go
-    // unrecorded.
-    std::optional<app::ProductionLog> log;
-    if (options.Log) {
-        std::string error;
-        log.emplace();
-        if (!log->Open(*options.Log, error)) throw CLI::RuntimeError(error, BadInputStatus);
-    }
-    std::optional<app::SerialCounter> counter = OpenCounter(options, shown);
-    if (options.Watch && shown.Scheme() == app::SerialScheme::Fixed && !counter)
-        throw CLI::RuntimeError("--watch with a fixed serial number needs --counter: every "
-                                "device would get the same serial number",
+    const std::unique_ptr<app::Production> production = OpenProduction(options, *console);
+    const app::Template& shown = production->Shown();
+    if (options.Watch && shown.Scheme() == app::SerialScheme::Fixed && !options.Counter &&
+        !options.Series)
+        throw CLI::RuntimeError("--watch with a fixed serial number needs --counter or --series: "
+                                "every device would get the same serial number",
                                 BadInputStatus);
 
-    app::ProgramRequest request;
-    request.Shown = shown;
-    if (counter) {
-        // Each device takes its number from the counter the moment it is reached, so a
-        // failed device uses up its number and no later run repeats it.
-        request.Serials = [&](int, std::string& error) { return counter->Reserve(error); };
-    }
-    bool logFailed = false;
-    // Failures are recorded too: with a counter, a failed device has used up its number.
-    // The model is what the device reported of itself; a failed device carries the serial
-    // number reserved for it. A run whose record can no longer be written stops before the
-    // next device.
-    request.Observe = [&](const device::DeviceOutcome& outcome) {
-        if (!log) return true;
-        const app::DeviceRecord record{app::UtcTimestamp(),
-                                       outcome.Position,
-                                       outcome.DriverIndex,
-                                       outcome.Model,
-                                       outcome.EepromTypeName,
-                                       outcome.SerialNumber,
-                                       outcome.Passed ? "PASS" : "FAIL " + outcome.Reason};
-        if (!log->Append(record)) logFailed = true;
-        return !logFailed;
-    };
-    const auto checkLog = [&] {
-        if (!logFailed) return;
-        std::cerr << "burnwise-cli: cannot write the log " << *options.Log << std::endl;
-        throw CLI::RuntimeError(StoppedStatus);
-    };
-
+    // Failures are recorded too: with a counter or a series, a failed device has used up
+    // its number and carries it. A run whose record can no longer be written stops before
+    // the next device.
+    const app::ProgramRequest request = production->Request("program");
     if (!options.Watch) {
         const app::Report report = console->Station->Program(request);
-        checkLog();
+        CheckRecords(*production);
         Finish(report);
         return;
     }
@@ -171,8 +156,51 @@ void RunProgram(const Options& options) {
     watch.Now = [] { return std::chrono::steady_clock::now(); };
     app::Watcher watcher(*console->Station, console->Console);
     const app::WatchResult result = watcher.Run(watch);
-    checkLog();
+    CheckRecords(*production, " - the watch has stopped");
     if (result.AnyFailed) throw CLI::RuntimeError(StoppedStatus);
+}
+
+void RunVerify(const Options& options) {
+    auto console = std::make_unique<ConsoleStation>();
+    const std::unique_ptr<app::Production> production = OpenProduction(options, *console);
+    app::VerifyRequest request;
+    request.Shown = production->Shown();
+    request.Observe = [&](const app::VerifiedDevice& device) {
+        const device::DeviceOutcome& outcome = device.Outcome;
+        const std::string number = std::to_string(outcome.Position);
+        if (outcome.Passed)
+            console->Console.AppendLine("PASS device " + number + " serial " +
+                                        outcome.SerialNumber);
+        else
+            console->Console.AppendLine("FAIL device " + number + ": " + outcome.Reason);
+        return production->Record(outcome, "verify");
+    };
+    const app::VerifyReport report = app::Verify(*console->Station, request);
+    CheckRecords(*production);
+    if (!report.AllPassed()) throw CLI::RuntimeError(StoppedStatus);
+}
+
+struct HistoryOptions {
+    std::string Db;
+    std::optional<std::string> Serial;
+    std::optional<std::string> Station;
+    std::optional<std::string> Since;
+    std::string Format = "text";
+};
+
+void RunHistory(const HistoryOptions& options) {
+    const std::optional<records::ListFormat> format = records::ParseListFormat(options.Format);
+    if (!format)
+        throw CLI::RuntimeError("--format is text, csv or json, not " + options.Format,
+                                BadInputStatus);
+    std::string error;
+    const std::unique_ptr<records::RecordStore> store = OpenStore(options.Db, error);
+    if (!store) throw CLI::RuntimeError(error, BadInputStatus);
+    const records::RecordFilter filter{options.Serial, options.Station, options.Since};
+    const std::optional<std::vector<records::Record>> found = store->List(filter, error);
+    if (!found) throw CLI::RuntimeError(error, store->Lost() ? StoppedStatus : BadInputStatus);
+    const std::string text = records::FormatRecords(*found, *format);
+    std::cout << text << (text.empty() || text.back() == '\n' ? "" : "\n") << std::flush;
 }
 
 } // namespace
@@ -207,6 +235,14 @@ void AddDeviceCommands(CLI::App& app) {
         sub->callback([options, run = command.Run] { RunOperation(*options, run); });
     }
 
+    CLI::App* verify = app.add_subcommand(
+        "verify", "Compare every device of the template's model with what the template would "
+                  "have written; exit 1 when any differs");
+    verify->add_option("--template", options->Template, "Template file to compare with")
+        ->required()
+        ->check(CLI::ExistingFile);
+    verify->callback([options] { RunVerify(*options); });
+
     CLI::App* program = app.add_subcommand(
         "program", "Program every device of the template's model (the Program action)");
     program->add_option("--template", options->Template, "Template file to program from")
@@ -214,12 +250,36 @@ void AddDeviceCommands(CLI::App& app) {
         ->check(CLI::ExistingFile);
     program->add_option("--log", options->Log,
                         "CSV file that gains one line per programmed device");
-    program->add_option("--counter", options->Counter,
-                        "File holding the next value of the template's fixed serial number");
+    CLI::Option* counter =
+        program->add_option("--counter", options->Counter,
+                            "File holding the next value of the template's fixed serial number");
+    program
+        ->add_flag("--series", options->Series,
+                   "Number the devices from the database's series of the template's fixed "
+                   "serial number (its prefix and digit count), shared by every station")
+        ->excludes(counter);
+    for (CLI::App* sub : {program, verify}) {
+        sub->add_option("--db", options->Db,
+                        "Database of the records: an SQLite file (PATH or sqlite:PATH) or "
+                        "postgresql://USER@HOST:PORT/NAME; default the SQLite file in the "
+                        "state folder");
+        sub->add_option("--station", options->Station,
+                        "Station name the records carry; default the host name");
+    }
     program->add_flag("--watch", options->Watch,
                       "Wait for devices and program each one as it is plugged in, until "
                       "Ctrl+C; exit 1 when any failed");
     program->callback([options] { RunProgram(*options); });
+
+    const auto history = std::make_shared<HistoryOptions>();
+    CLI::App* list = app.add_subcommand("history", "List the production records, newest last");
+    list->add_option("--db", history->Db, "Database of the records, as for program");
+    list->add_option("--serial", history->Serial, "Only the records of this serial number");
+    list->add_option("--station", history->Station, "Only the records of this station");
+    list->add_option("--since", history->Since,
+                     "Only the records from this UTC time (YYYY-MM-DDTHH:MM:SSZ) or date on");
+    list->add_option("--format", history->Format, "text, csv or json");
+    list->callback([history] { RunHistory(*history); });
 }
 
 } // namespace burnwise::cli

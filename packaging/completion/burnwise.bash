@@ -51,12 +51,19 @@ _burnwise_cli() {
         --log) _burnwise_files csv; return ;;
         --image) _burnwise_files eep; return ;;
         --counter | --device) _burnwise_files ""; return ;;
-        --format) COMPREPLY=($(compgen -W "words dump bin" -- "$cur")); return ;;
+        --format)
+            if [[ " ${words[*]} " == *" history "* ]]; then
+                COMPREPLY=($(compgen -W "text csv json" -- "$cur"))
+            else
+                COMPREPLY=($(compgen -W "words dump bin" -- "$cur"))
+            fi
+            return ;;
+        --db) _burnwise_files sqlite; return ;;
         --eeprom) COMPREPLY=($(compgen -W "93C46 93C56 93C66 Unknown" -- "$cur")); return ;;
         --model) COMPREPLY=($(compgen -W "KR1S KR1F KR2S KR2F KR3D KR3E KR4S KR4F" -- "$cur")); return ;;
         --mode) COMPREPLY=($(compgen -W "0 1" -- "$cur")); return ;;
         --port | --com) COMPREPLY=($(compgen -W "$(seq 1 14)" -- "$cur")); return ;;
-        --utc | --selectors | --type-code | --device-number | --revision | --pot | --pb | \
+        --station | --serial | --since | --utc | --selectors | --type-code | --device-number | --revision | --pot | --pb | \
             --short-dump | --silent-after) return ;;
     esac
 

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "burnwise/app/Station.h"
+#include "burnwise/app/Template.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace burnwise::app {
+
+// A field whose value on a device is not the template's.
+struct FieldDifference {
+    std::string Field; // the template key, e.g. "Max Bus Power"
+    std::string Device;
+    std::string Template;
+};
+
+// One device of a verify: its outcome (passed only when it reads as the template would have
+// written it, with the reason naming every difference) and the fields that differ.
+struct VerifiedDevice {
+    device::DeviceOutcome Outcome;
+    std::vector<FieldDifference> Differences;
+};
+
+struct VerifyRequest {
+    Template Shown;
+    // Told of every device as it is judged; false ends the verify after it (its record
+    // could not be kept).
+    std::function<bool(const VerifiedDevice&)> Observe;
+};
+
+struct VerifyReport {
+    Report Read; // the read of the devices, with the verdicts as outcomes
+    std::vector<VerifiedDevice> Devices;
+
+    // Every device attached was read and is as the template would have written it.
+    bool AllPassed() const;
+};
+
+// The fields of `device` that differ from `shown`, field by field as the template file
+// writes them. The serial number is judged by the template's scheme rather than for one
+// value: the prefix and digit count of a fixed serial number, or the prefix and clock code
+// of a generated one.
+std::vector<FieldDifference> CompareWithTemplate(const Template& shown, const Template& device);
+
+// "Max Bus Power is 90, template says 100; ..."
+std::string DifferenceText(const std::vector<FieldDifference>& differences);
+
+// Reads every attached device of the template's model and compares it with the template.
+VerifyReport Verify(Station& station, const VerifyRequest& request);
+
+} // namespace burnwise::app

@@ -1,0 +1,252 @@
+// Production records end to end: burnwise-cli programs and verifies bench files, and the
+// records it leaves are read back through its history command, from the default SQLite
+// file or from a PostgreSQL server several stations share.
+
+#include "burnwise/cli/CliBench.h"
+#include "burnwise/common/Sha256.h"
+#include "support/PostgresServer.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <set>
+
+namespace {
+
+using clitest::DeviceCommands;
+using clitest::Kr2Template;
+using clitest::Ran;
+using clitest::Watch;
+
+// The columns of a record as `history --format csv` writes them.
+enum Column {
+    Time,
+    Station,
+    Operation,
+    DriverIndex,
+    Model,
+    Eeprom,
+    Serial,
+    Result,
+    Reason,
+    TemplateFile,
+    TemplateSha,
+    ImageSha,
+    Columns
+};
+
+// The records of a CSV history (without its header); fields with commas are not split.
+std::vector<std::vector<std::string>> Records(const Ran& history) {
+    std::vector<std::vector<std::string>> records;
+    const std::vector<std::string> lines = history.Lines();
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        if (lines[i].empty()) continue;
+        std::vector<std::string> fields;
+        std::string field;
+        bool quoted = false;
+        for (const char c : lines[i]) {
+            if (c == '"')
+                quoted = !quoted;
+            else if (c == ',' && !quoted)
+                fields.push_back(std::exchange(field, {}));
+            else
+                field += c;
+        }
+        fields.push_back(field);
+        records.push_back(fields);
+    }
+    return records;
+}
+
+std::string Numbered(int n) {
+    char text[16];
+    std::snprintf(text, sizeof text, "E2E%05d", n);
+    return text;
+}
+
+class Production : public DeviceCommands {
+protected:
+    void Attach(int devices) {
+        ASSERT_EQ(Vqbench("reset").Status, 0);
+        for (int i = 0; i < devices; ++i)
+            ASSERT_EQ(Vqbench("add KR2S").Status, 0);
+    }
+    bool Blank(int device) const {
+        return Vqbench("dump " + std::to_string(device)).Out.starts_with("0000 : FF FF");
+    }
+};
+
+TEST_F(Production, ARunWithoutADatabaseKeepsItsRecordsInTheStateFolder) {
+    Attach(2);
+    const Ran run = Cli("program --template " + Template + " --series --station bench-1");
+    ASSERT_EQ(run.Status, 0) << run.Out << run.Err;
+    EXPECT_TRUE(std::filesystem::is_regular_file(Folder.Path / "state/burnwise/production.sqlite"));
+
+    // The series goes on where the last run left it, also on devices of another bench.
+    Attach(1);
+    ASSERT_EQ(Cli("program --template " + Template + " --series --station bench-1").Status, 0);
+    const Ran found = Cli("history --serial " + Numbered(3) + " --format csv");
+    ASSERT_EQ(found.Status, 0) << found.Err;
+    const auto records = Records(found);
+    ASSERT_EQ(records.size(), 1u) << found.Out;
+    const std::vector<std::string>& r = records[0];
+    ASSERT_EQ(r.size(), std::size_t(Columns)) << found.Out;
+    EXPECT_EQ(r[Station], "bench-1");
+    EXPECT_EQ(r[Operation], "program");
+    EXPECT_EQ(r[Result], "PASS");
+    EXPECT_EQ(r[Eeprom], "93C46");
+    EXPECT_EQ(r[TemplateFile], "kr2.ept");
+    EXPECT_EQ(r[TemplateSha], burnwise::common::Sha256Hex(Kr2Template));
+    EXPECT_EQ(r[ImageSha].size(), 64u);
+    EXPECT_EQ(Records(Cli("history --format csv")).size(), 3u);
+}
+
+TEST_F(Production, SeriesAndCounterAreRefusedBeforeAnythingIsWritten) {
+    const std::string clock = (Folder.Path / "clock.ept").string();
+    std::string text = Kr2Template;
+    text.replace(text.find("Use Fixed Serial Number=1"), 25, "Use Fixed Serial Number=0");
+    std::ofstream(clock, std::ios::binary) << text;
+    const std::string counter = (Folder.Path / "counter").string();
+    struct Case {
+        std::string Args;
+        std::string Says;
+    } cases[] = {
+        {"--template " + Template + " --series --counter " + counter, "excludes"},
+        {"--template " + clock + " --series", "--series needs a template with a fixed serial"},
+        {"--template " + Template + " --watch", "needs --counter or --series"},
+        {"--template " + Template + " --db nosuch://x", ""},
+    };
+    Attach(1);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Args);
+        const Ran run = Cli("program " + c.Args);
+        EXPECT_EQ(run.Status, 2);
+        EXPECT_NE(run.Err.find(c.Says), std::string::npos) << run.Err;
+        EXPECT_TRUE(Blank(0));
+    }
+}
+
+TEST_F(Production, VerifyNamesEveryChangedFieldAndPassesUntouchedDevices) {
+    Attach(2);
+    ASSERT_EQ(Cli("program --template " + Template + " --series").Status, 0);
+    ASSERT_EQ(Cli("verify --template " + Template + " --station audit").Status, 0);
+
+    std::string text = Kr2Template;
+    text.replace(text.find("Max Bus Power=100"), 17, "Max Bus Power=90");
+    std::ofstream(Folder.Path / "changed.ept", std::ios::binary) << text;
+    const std::string image = (Folder.Path / "changed.bin").string();
+    const Ran encoded =
+        Cli("encode --template " + (Folder.Path / "changed.ept").string() + " --format bin");
+    ASSERT_EQ(encoded.Status, 0) << encoded.Err;
+    std::ofstream(image, std::ios::binary) << encoded.Out;
+    ASSERT_EQ(Vqbench("load 0 " + image).Status, 0);
+
+    const Ran verify = Cli("verify --template " + Template + " --station audit");
+    EXPECT_EQ(verify.Status, 1);
+    const auto lines = verify.Lines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        "FAIL device 0: Max Bus Power is 90, template says 100"),
+              lines.end())
+        << verify.Out;
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "PASS device 1 serial " + Numbered(2)),
+              lines.end())
+        << verify.Out;
+    const auto records = Records(Cli("history --station audit --format csv"));
+    ASSERT_EQ(records.size(), 4u);
+    EXPECT_EQ(records[2][Operation], "verify");
+    EXPECT_EQ(records[2][Result], "FAIL");
+    EXPECT_EQ(records[2][Reason], "Max Bus Power is 90, template says 100");
+    EXPECT_EQ(records[3][Result], "PASS");
+}
+
+// Stations on one PostgreSQL server, each on a bench file of its own.
+class SharedSeries : public Production {
+protected:
+    bwtest::PostgresServer Server;
+
+    void SetUp() override {
+        BW_SKIP_WITHOUT_POSTGRES();
+        Production::SetUp();
+        std::string error;
+        ASSERT_TRUE(Server.Start(error)) << error;
+    }
+    std::string Db() const { return " --db " + Server.Url(); }
+};
+
+TEST_F(SharedSeries, FourStationsAtOnceNeverShareANumber) {
+    // Each station programs five benches of ten blank devices, all four at the same time.
+    std::string script =
+        "pids=; for s in 1 2 3 4; do (export VQPIPEX_BENCH=" + Folder.Path.string() +
+        "/bench$s.txt; for r in 1 2 3 4 5; do " + VQBENCH +
+        " reset >/dev/null; for d in 1 2 3 4 5 6 7 8 9 10; do " + VQBENCH +
+        " add KR2S >/dev/null; done; " + BURNWISE_CLI + " program --template " + Template +
+        " --series" + Db() +
+        " --station station-$s >/dev/null || exit 1; done) & pids=\"$pids $!\"; "
+        "done; failed=0; for p in $pids; do wait $p || failed=1; done; "
+        "exit $failed";
+    const Ran stations = Run("sh -c", "'" + script + "'");
+    ASSERT_EQ(stations.Status, 0) << stations.Err;
+
+    const auto records = Records(Cli("history --format csv" + Db()));
+    ASSERT_EQ(records.size(), 200u);
+    std::set<std::string> serials, stationNames;
+    for (const auto& r : records) {
+        EXPECT_EQ(r[Result], "PASS");
+        serials.insert(r[Serial]);
+        stationNames.insert(r[Station]);
+    }
+    EXPECT_EQ(stationNames.size(), 4u);
+    std::set<std::string> consecutive;
+    for (int n = 1; n <= 200; ++n)
+        consecutive.insert(Numbered(n));
+    EXPECT_EQ(serials, consecutive);
+}
+
+TEST_F(SharedSeries, AStationKilledMidRunLeavesNoNumberToBeUsedAgain) {
+    Attach(16);
+    {
+        // Every driver call takes a while, so the run is still going when it is killed.
+        ::setenv("VQPIPEX_DELAY_US", "3000", 1);
+        Watch killed(Bench, "program --template " + Template + " --series" + Db(),
+                     (Folder.Path / "killed.out").string());
+        ::unsetenv("VQPIPEX_DELAY_US");
+        ASSERT_TRUE(killed.WaitFor("Programmed Serial Number : " + Numbered(2)));
+        killed.Stop(SIGKILL);
+    }
+    // What the killed run left on its devices, read by the audit.
+    std::set<std::string> used;
+    for (const std::string& line : Cli("verify --template " + Template + Db()).Lines())
+        if (line.starts_with("PASS device")) used.insert(line.substr(line.rfind(' ') + 1));
+    ASSERT_GE(used.size(), 2u);
+    ASSERT_LT(used.size(), 16u) << "the run ended before it was killed";
+
+    Attach(4);
+    const Ran next = Cli("program --template " + Template + " --series" + Db());
+    ASSERT_EQ(next.Status, 0) << next.Err;
+    for (const std::string& line : next.Lines()) {
+        if (!line.starts_with("Programmed Serial Number : ")) continue;
+        const std::string serial = line.substr(line.rfind(' ') + 1);
+        EXPECT_FALSE(used.contains(serial)) << serial;
+        EXPECT_GT(serial, *used.rbegin());
+    }
+}
+
+TEST_F(SharedSeries, AStationThatLosesItsDatabaseWritesNothingMore) {
+    ASSERT_EQ(Vqbench("reset").Status, 0);
+    const std::string out = (Folder.Path / "watch.out").string();
+    Watch watch(Bench, "program --template " + Template + " --watch --series" + Db(), out);
+    ASSERT_TRUE(watch.WaitFor("Waiting for KR2S devices"));
+    ASSERT_EQ(Vqbench("add KR2S").Status, 0);
+    ASSERT_TRUE(watch.WaitFor("PASS device 0 serial " + Numbered(1)));
+
+    Server.Stop();
+    ASSERT_EQ(Vqbench("add KR2S").Status, 0);
+    ASSERT_TRUE(watch.WaitFor("FAIL device 1"));
+    ASSERT_TRUE(watch.WaitFor("burnwise-cli: database unreachable"));
+    EXPECT_EQ(watch.Stop(), 1);
+    EXPECT_NE(watch.Output().find("FAIL device 1: database unreachable"), std::string::npos)
+        << watch.Output();
+    EXPECT_NE(watch.Output().find("the watch has stopped"), std::string::npos);
+    EXPECT_TRUE(Blank(1)) << "written without a number";
+}
+
+} // namespace
