@@ -197,7 +197,7 @@ TEST_F(ProductionLine, TheWindowsProgramLeavesARecordInTheLinesDatabase) {
     Vqbench("add KR2S");
     view::ProductionWindow* line = OpenLine(); // keeps the settings Program reads
     ASSERT_NE(line, nullptr);
-    line->close();
+    line->hide();
 
     Host.OpenAnswer = Template;
     Window->ActionOf("BWOpen")->trigger();
@@ -227,6 +227,18 @@ TEST_F(ProductionLine, TheWindowsProgramLeavesARecordInTheLinesDatabase) {
     EXPECT_NE(Host.Boxes[0].find("has changed since it was opened"), std::string::npos)
         << Host.Boxes[0];
     EXPECT_EQ(Records().size(), 2u);
+
+    // Records that cannot be kept: nothing programmed either.
+    Window->ActionOf("BWOpen")->trigger();
+    ui::ProductionSettings settings = line->Settings();
+    settings.DatabaseUrl = "sqlite:" + (Template / "records.sqlite").string();
+    line->SetSettings(settings);
+    Host.Boxes.clear();
+    Window->ActionOf("BWProgram")->trigger();
+    ASSERT_TRUE(WaitFor([&] { return !Window->IsBusy(); }));
+    ASSERT_EQ(Host.Boxes.size(), 1u);
+    EXPECT_NE(Host.Boxes[0].find("The records cannot be kept"), std::string::npos) << Host.Boxes[0];
+    EXPECT_EQ(Vqbench("dump 2").substr(0, 13), "0000 : FF FF ");
 }
 
 TEST_F(ProductionLine, ALostDatabaseFailsTheDeviceInHandAndEndsTheRunBeforeItIsWritten) {
