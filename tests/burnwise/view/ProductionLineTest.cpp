@@ -20,6 +20,7 @@
 #include <QApplication>
 #include <QFrame>
 #include <QLabel>
+#include <QPushButton>
 #include <QTest>
 #include <cstdlib>
 #include <fstream>
@@ -73,7 +74,7 @@ bool WaitFor(const std::function<bool()>& done) {
     return done();
 }
 
-struct ProductionLine : ::testing::Test {
+struct LineOnTheBench : ::testing::Test {
     fs::path Template = Scratch / "kr2.ept";
     std::string Database =
         "sqlite:" +
@@ -143,7 +144,7 @@ std::string Sha256Of(const fs::path& file) {
         std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
 }
 
-TEST_F(ProductionLine, TheWatchNumbersEachDevicePluggedInFromTheSeriesAndRecordsIt) {
+TEST_F(LineOnTheBench, TheWatchNumbersEachDevicePluggedInFromTheSeriesAndRecordsIt) {
     // Two cables on the bench at Start, the second one ignoring writes; a third plugged in
     // while the run goes on.
     Vqbench("add KR2S");
@@ -192,7 +193,7 @@ TEST_F(ProductionLine, TheWatchNumbersEachDevicePluggedInFromTheSeriesAndRecords
     EXPECT_EQ(kept[1].Reason, "Error reading device");
 }
 
-TEST_F(ProductionLine, TheWindowsProgramLeavesARecordInTheLinesDatabase) {
+TEST_F(LineOnTheBench, TheWindowsProgramLeavesARecordInTheLinesDatabase) {
     Vqbench("add KR2S");
     Vqbench("add KR2S");
     view::ProductionWindow* line = OpenLine(); // keeps the settings Program reads
@@ -241,7 +242,21 @@ TEST_F(ProductionLine, TheWindowsProgramLeavesARecordInTheLinesDatabase) {
     EXPECT_EQ(Vqbench("dump 2").substr(0, 13), "0000 : FF FF ");
 }
 
-TEST_F(ProductionLine, ALostDatabaseFailsTheDeviceInHandAndEndsTheRunBeforeItIsWritten) {
+TEST_F(LineOnTheBench, ARunWhoseDatabaseCannotBeOpenedEndsAtOnceAndTouchesNoDevice) {
+    Database = "sqlite:" + (Template / "records.sqlite").string(); // under a file
+    Vqbench("add KR2S");
+    view::ProductionWindow* line = OpenLine();
+    ASSERT_NE(line, nullptr);
+    line->StartRun();
+    ASSERT_TRUE(WaitFor([&] { return !line->IsRunning(); }));
+    EXPECT_TRUE(line->findChild<QLabel*>("StatusLine")->text().startsWith("Stopped: "));
+    EXPECT_EQ(line->TileWidget(0), nullptr);
+    EXPECT_EQ(Vqbench("dump 0").substr(0, 13), "0000 : FF FF ");
+    // The window can start again.
+    EXPECT_TRUE(line->findChild<QPushButton*>("StartButton")->isEnabled());
+}
+
+TEST_F(LineOnTheBench, ALostDatabaseFailsTheDeviceInHandAndEndsTheRunBeforeItIsWritten) {
     BW_SKIP_WITHOUT_POSTGRES();
     bwtest::PostgresServer server;
     std::string error;
