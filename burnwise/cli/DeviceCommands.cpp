@@ -135,7 +135,7 @@ void RunProgram(const Options& options) {
     // Failures are recorded too: with a counter or a series, a failed device has used up
     // its number and carries it. A run whose record can no longer be written stops before
     // the next device.
-    const app::ProgramRequest request = production->Request("program");
+    app::ProgramRequest request = production->Request("program");
     if (!options.Watch) {
         const app::Report report = console->Station->Program(request);
         CheckRecords(*production);
