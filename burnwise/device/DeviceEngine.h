@@ -124,6 +124,9 @@ public:
     // `SerialSourceFailure` as its box and nothing written to that device.
     std::function<std::optional<std::string>(int position)> SerialSource;
     std::string SerialSourceFailure;
+    // When set, told of each device a programming run takes in hand, by its driver index,
+    // before its serial number is taken and before anything is asked of or written to it.
+    std::function<void(std::int32_t driverIndex)> DeviceTaken;
     // When set, a scan passes over (does not even open) every driver index it refuses, as
     // if nothing were attached there. A production line's watch uses it to work on the
     // devices just plugged in only.

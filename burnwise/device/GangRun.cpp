@@ -228,6 +228,7 @@ RunEnd GangRun::Program(DeviceEngine& run, SettingsSource& settings) {
     std::vector<std::string> reserved;
     std::optional<std::string> refused; // why the position after the last worker has none
     for (int k = 0; k < count; ++k) {
+        if (run.DeviceTaken) run.DeviceTaken(run.Scan.SelectedDevices[static_cast<std::size_t>(k)]);
         settings.GatherSettings(k);
         const codec::TextBuffer serialNumber = run.codec_.Settings.SerialNumber;
         if (run.SerialSource) {

@@ -231,6 +231,8 @@ RunEnd DeviceEngine::ProgramRun(SettingsSource& settings) {
     std::string sourcedSerial;
     while (k < count) {
         Progress(k + 1, count);
+        if (DeviceTaken && passes == 0)
+            DeviceTaken(Scan.SelectedDevices[static_cast<std::size_t>(k)]);
         settings.CheckStringTotal();
         settings.GatherSettings(k);
         // A repeated pass on the same device keeps the number it was given.

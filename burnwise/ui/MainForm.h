@@ -1,5 +1,6 @@
 #pragma once
 
+#include "burnwise/app/Production.h"
 #include "burnwise/app/Station.h"
 #include "burnwise/app/Template.h"
 #include "burnwise/app/TemplateEditor.h"
@@ -308,6 +309,13 @@ public:
     // The device engine over the attached driver (scan results, the current device); null
     // before AttachDriver.
     device::DeviceEngine* Engine() { return station_ ? &station_->Engine() : nullptr; }
+    // When set, every device Program touches leaves a record: before anything is
+    // programmed it opens the records of a run from the template file (which it reads and
+    // hashes), or gives nothing with `error` set. Program then needs the template shown to
+    // be the file's, saved.
+    std::function<std::unique_ptr<app::Production>(const std::filesystem::path& templateFile,
+                                                   std::string& error)>
+        OpenRecords;
 
     void BWScanExecute();
     void BWEraseExecute();

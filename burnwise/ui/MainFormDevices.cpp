@@ -47,7 +47,32 @@ void TMainForm::BWProgramExecute() {
     app::ProgramRequest request;
     request.Shown = CurrentTemplate();
     request.Parallel = ProgramAllAtOnce;
+    std::unique_ptr<app::Production> records;
+    if (OpenRecords) {
+        // Each record names the template file and its digest: the file must hold what is
+        // shown.
+        if (fileName_.empty() || HasUnsavedChanges()) {
+            ShowError("Save the template first: the record of each device names the template "
+                      "file it was programmed from.");
+            return;
+        }
+        std::string error;
+        records = OpenRecords(fileName_, error);
+        if (!records) {
+            ShowError("The records cannot be kept (" + error + ") - nothing programmed.");
+            return;
+        }
+        if (app::TemplateValues(records->Shown()) != TemplateValues()) {
+            ShowError("The template file " + fileName_.string() +
+                      " has changed since it was opened: open or save it again.");
+            return;
+        }
+        request.Observe = records->Request().Observe;
+    }
     station_->Program(request);
+    if (records && !records->StopReason().empty())
+        ShowError("The record of a device could not be written (" + records->StopReason() +
+                  ") - the run stopped after that device.");
 }
 
 void TMainForm::Read1Click() {

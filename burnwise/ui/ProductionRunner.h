@@ -16,7 +16,8 @@ public:
 
     // A device is taken in hand (before anything is written to it).
     virtual void DeviceStarted(std::int32_t driverIndex) = 0;
-    // A device is done, passed or failed, and its record is written.
+    // A device is done, passed or failed, and its record is written. A device whose record
+    // could not be written comes as a FAIL, and RunEnded follows with the reason.
     virtual void DeviceFinished(const device::DeviceOutcome& outcome) = 0;
     // The run is over: `reason` is empty when it stopped as asked, else the line saying why
     // it stopped ("database unreachable").

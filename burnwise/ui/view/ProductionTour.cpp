@@ -1,59 +1,63 @@
-// burnwise-production-screens OUTDIR: draws the production line window in a running
-// station's state (passes, a failure, a device in hand) and its settings dialog, and saves a
-// PNG of each into OUTDIR for the help. The run is replayed from a fixed list of outcomes,
-// so the pictures are the same every time; run it under a display (tools/screenshot.sh).
+// burnwise-production-screens OUTDIR: draws the production line window of a station at work
+// (passes and a failure) and its settings dialog, and saves a PNG of each into OUTDIR for
+// the help. The run is a real one: the program's runner on the simulated driver library,
+// with a bench and a records database of its own in a scratch folder, and cables plugged in
+// with vqbench as it goes. Run it under a display (tools/screenshot.sh).
 
+#include "burnwise/codec/CodecState.h"
+#include "burnwise/device/LinkedDriver.h"
+#include "burnwise/device/RunFlags.h"
+#include "burnwise/ui/MainForm.h"
+#include "burnwise/ui/view/MainWindow.h"
 #include "burnwise/ui/view/ProductionWindow.h"
 #include "burnwise/ui/view/Program.h"
 #include "burnwise/ui/view/WindowHost.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QThread>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <string>
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace burnwise;
 
-// Replays a station's morning: many passes, a few failures, the last device in hand.
-class ReplayRunner final : public ui::ProductionRunner {
-public:
-    std::chrono::steady_clock::time_point* Now = nullptr;
+constexpr const char* CableTemplate =
+    "[Basic Details]\r\nDevice Type=3\r\nVID PID Type=0\r\nUSB VID=3C5A\r\nUSB PID=71A0\r\n"
+    "[USB Power Options]\r\nBus Powered=1\r\nMax Bus Power=100\r\n"
+    "[USB Serial Number Control]\r\nPrefix=QA\r\nUse Fixed Serial Number=1\r\n"
+    "Fixed Serial Number=QA000101\r\n"
+    "[USB String Descriptors]\r\nManufacturer=Bench Maker\r\nProduct=Serial Cable\r\n"
+    "[Programming Options]\r\nOnly Program Blank Devices=1\r\n";
 
-    void Start(const ui::ProductionSettings&, ui::ProductionEvents& events) override {
-        events_ = &events;
-        int serial = 1;
-        for (int device = 0; device < 121; ++device) {
-            const std::int32_t index = device % 4;
-            events.DeviceStarted(index);
-            device::DeviceOutcome outcome;
-            outcome.Operation = device::DeviceOperation::Program;
-            outcome.DriverIndex = index;
-            outcome.Model = "KR2";
-            outcome.EepromTypeName = "93C46";
-            char text[16];
-            std::snprintf(text, sizeof text, "QA%06d", serial++);
-            outcome.SerialNumber = text;
-            outcome.Passed = device % 40 != 38;
-            if (!outcome.Passed) outcome.Reason = "Error reading device";
-            events.DeviceFinished(outcome);
-        }
-        events.DeviceStarted(1);
-        *Now += std::chrono::minutes(64);
-    }
-    void RequestStop() override {
-        if (events_ != nullptr) events_->RunEnded({});
-        events_ = nullptr;
-    }
+bool Vqbench(const std::string& args) {
+    const std::string command = std::string(VQBENCH) + " " + args + " >/dev/null";
+    if (std::system(command.c_str()) == 0) return true;
+    std::fprintf(stderr, "vqbench %s failed\n", args.c_str());
+    return false;
+}
 
-private:
-    ui::ProductionEvents* events_ = nullptr;
-};
+// Lets the window run until `done`, at most half a minute.
+bool RunUntil(const std::function<bool()>& done) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!done() && std::chrono::steady_clock::now() < until) {
+        QCoreApplication::processEvents();
+        QThread::msleep(20);
+    }
+    return done();
+}
+
+int Finished(const ui::ProductionBoard& board) {
+    return board.Passed() + board.Failed();
+}
 
 void Settle() {
     for (int i = 0; i < 5; ++i) {
@@ -73,46 +77,68 @@ bool Save(QWidget& widget, const QString& folder, const char* name) {
 } // namespace
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    view::PrepareApplication(app);
     if (argc != 2) {
         std::fprintf(stderr, "usage: burnwise-production-screens OUTDIR\n");
         return 2;
     }
+    // The bench, the records and the settings are this tour's own, never the user's.
+    const fs::path scratch = fs::temp_directory_path() / "burnwise-production-screens";
+    std::error_code ignored;
+    fs::remove_all(scratch, ignored);
+    fs::create_directories(scratch);
+    ::setenv("VQPIPEX_BENCH", (scratch / "bench.txt").c_str(), 1);
+    ::setenv("XDG_STATE_HOME", (scratch / "state").c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (scratch / "config").c_str(), 1);
+
+    QApplication app(argc, argv);
+    view::PrepareApplication(app);
     const QString folder = QString::fromLocal8Bit(argv[1]);
     QDir().mkpath(folder);
-    const fs::path scratch = fs::temp_directory_path() / "burnwise-production-screens";
-    fs::create_directories(scratch);
     const fs::path templateFile = scratch / "KR2S-Serial-Cable.ept";
-    std::ofstream(templateFile) << "[Basic Details]\r\nDevice Type=2\r\n"
-                                   "[USB Serial Number Control]\r\nPrefix=QA\r\n"
-                                   "Use Fixed Serial Number=1\r\nFixed Serial Number=QA000001\r\n";
+    std::ofstream(templateFile, std::ios::binary) << CableTemplate;
 
-    auto now = std::chrono::steady_clock::time_point{} + std::chrono::hours(1);
-    auto runner = std::make_unique<ReplayRunner>();
-    runner->Now = &now;
+    // Four cables on the bench at Start, the third one a bad part that ignores a write.
+    bool ok = Vqbench("reset");
+    for (int i = 0; i < 4; ++i)
+        ok = Vqbench("add KR2S") && ok;
+    ok = Vqbench("fault 2 ignore-writes --word 4") && ok;
+
+    codec::CodecState state;
+    device::RunFlags flags;
     view::WindowHost host;
-    view::ProductionWindow window(std::move(runner), host, nullptr,
-                                  QString::fromStdString((scratch / "production.conf").string()),
-                                  [&now] { return now; });
-    window.Beep = [] {};
+    device::LinkedDriver driver;
+    ui::TMainForm form(state, flags, host, {scratch / "Templates", scratch / "Help.html"});
+    form.AttachDriver(driver);
+    view::MainWindow window(form, host, driver.SimulatedBench());
+    view::ConnectProduction(window, form, driver);
+    host.Attach(&window, nullptr);
+    window.ShowFirstTime();
+    window.findChild<QAction*>("BWProduction")->trigger();
+    auto* line = window.findChild<view::ProductionWindow*>();
+    if (line == nullptr) return 1;
+    line->Beep = [] {};
     ui::ProductionSettings settings;
     settings.TemplateFile = templateFile;
-    settings.DatabaseUrl = "postgresql://line@db.plant:5432/burnwise";
+    settings.SerialSource = ui::SerialSourceKind::Series;
     settings.StationName = "bench-2";
-    window.SetSettings(settings);
-    window.show();
-    window.StartRun();
-    bool ok = Save(window, folder, "production-line");
+    line->SetSettings(settings);
 
-    window.RequestStop();
-    Settle();
+    line->StartRun();
+    ok = RunUntil([&] { return Finished(line->Board()) == 4; }) && ok;
+    // Two more plugged in while it runs; the pace needs a second or two.
+    ok = Vqbench("add KR2S") && Vqbench("add KR2S") && ok;
+    ok = RunUntil([&] { return Finished(line->Board()) == 6; }) && ok;
+    QThread::sleep(2);
+    ok = Save(*line, folder, "production-line") && ok;
+
+    line->RequestStop();
+    ok = RunUntil([&] { return !line->IsRunning(); }) && ok;
     {
-        view::ProductionSettingsDialog dialog(window.Settings(), host, &window);
+        view::ProductionSettingsDialog dialog(line->Settings(), host, line);
         dialog.show();
         ok = Save(dialog, folder, "production-settings") && ok;
     }
-    std::error_code ignored;
+    line->close();
     fs::remove_all(scratch, ignored);
     return ok ? 0 : 1;
 }

@@ -262,9 +262,7 @@ ProductionWindow::ProductionWindow(std::unique_ptr<ui::ProductionRunner> runner,
     setWindowModality(Qt::WindowModal);
     resize(1060, 640);
     Beep = [] { QApplication::beep(); };
-    if (settingsFile_.isEmpty())
-        settingsFile_ = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) +
-                        QStringLiteral("/production.conf");
+    if (settingsFile_.isEmpty()) settingsFile_ = DefaultProductionSettingsFile();
 
     auto* layout = new QVBoxLayout(this);
 
@@ -376,16 +374,27 @@ QFrame* ProductionWindow::TileWidget(std::int32_t driverIndex) const {
     return nullptr;
 }
 
-void ProductionWindow::LoadSettings() {
-    QSettings store(settingsFile_, QSettings::IniFormat);
+QString DefaultProductionSettingsFile() {
+    return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) +
+           QStringLiteral("/production.conf");
+}
+
+ui::ProductionSettings LoadProductionSettings(const QString& file) {
+    ui::ProductionSettings settings;
+    QSettings store(file, QSettings::IniFormat);
     store.beginGroup(QStringLiteral("Production"));
-    settings_.TemplateFile = PathOf(store.value(QStringLiteral("Template")).toString());
-    settings_.SerialSource =
+    settings.TemplateFile = PathOf(store.value(QStringLiteral("Template")).toString());
+    settings.SerialSource =
         ui::SerialSourceFromKey(ToLatin1(store.value(QStringLiteral("SerialSource")).toString()))
             .value_or(ui::SerialSourceKind::Series);
-    settings_.CounterFile = PathOf(store.value(QStringLiteral("CounterFile")).toString());
-    settings_.DatabaseUrl = ToLatin1(store.value(QStringLiteral("Database")).toString());
-    settings_.StationName = ToLatin1(store.value(QStringLiteral("Station")).toString());
+    settings.CounterFile = PathOf(store.value(QStringLiteral("CounterFile")).toString());
+    settings.DatabaseUrl = ToLatin1(store.value(QStringLiteral("Database")).toString());
+    settings.StationName = ToLatin1(store.value(QStringLiteral("Station")).toString());
+    return settings;
+}
+
+void ProductionWindow::LoadSettings() {
+    settings_ = LoadProductionSettings(settingsFile_);
 }
 
 void ProductionWindow::SetSettings(const ui::ProductionSettings& settings) {

@@ -23,6 +23,13 @@ namespace burnwise::view {
 
 class WindowHost;
 
+// Where the production settings are kept when no file is named: production.conf in the
+// program's configuration folder. The main window's Program takes its database and station
+// from there too.
+QString DefaultProductionSettingsFile();
+// The production settings kept in `file` (an INI file); the defaults where it has none.
+ui::ProductionSettings LoadProductionSettings(const QString& file);
+
 // The settings of a production run: template, serial numbers, database, station. The
 // serial sources the template does not allow are greyed out; OK is refused, with the
 // reason shown, while the settings could not start a run.

@@ -3,11 +3,14 @@
 #include "burnwise/codec/CodecState.h"
 #include "burnwise/device/LinkedDriver.h"
 #include "burnwise/device/RunFlags.h"
+#include "burnwise/records/RecordStore.h"
 #include "burnwise/ui/MainForm.h"
+#include "burnwise/ui/StationRunner.h"
 #include "burnwise/ui/TemplatesFolder.h"
 #include "burnwise/ui/view/AboutBox.h"
 #include "burnwise/ui/view/Icons.h"
 #include "burnwise/ui/view/MainWindow.h"
+#include "burnwise/ui/view/ProductionWindow.h"
 #include "burnwise/ui/view/Texts.h"
 #include "burnwise/ui/view/WindowHost.h"
 
@@ -66,7 +69,27 @@ public:
     }
 };
 
+std::unique_ptr<records::RecordStore> OpenStore(const std::string& url, std::string& error) {
+    return records::OpenRecordStore(url, error);
+}
+
 } // namespace
+
+void ConnectProduction(MainWindow& window, ui::TMainForm& form, device::PipexDriver& driver) {
+    window.MakeProductionRunner = [&driver] {
+        return std::make_unique<ui::StationRunner>(driver, OpenStore);
+    };
+    form.OpenRecords = [](const fs::path& templateFile, std::string& error) {
+        // Read at every Program, so it follows the production settings as they change.
+        const ui::ProductionSettings settings =
+            LoadProductionSettings(DefaultProductionSettingsFile());
+        app::ProductionSetup setup;
+        setup.TemplateFile = templateFile;
+        setup.DatabaseUrl = settings.DatabaseUrl;
+        setup.Station = settings.StationName;
+        return app::Production::Open(setup, OpenStore, error);
+    };
+}
 
 int RunProgram(QApplication& app, const std::function<void(MainWindow&)>& shown,
                const fs::path& templateFile) {
@@ -77,6 +100,7 @@ int RunProgram(QApplication& app, const std::function<void(MainWindow&)>& shown,
     ui::TMainForm form(state, flags, host, ProgramPaths());
     form.AttachDriver(driver);
     MainWindow window(form, host, driver.SimulatedBench());
+    ConnectProduction(window, form, driver);
     TAboutBox about(&window);
     host.Attach(&window, &about);
 

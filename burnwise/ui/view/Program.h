@@ -5,8 +5,20 @@
 
 class QApplication;
 
+namespace burnwise::device {
+class PipexDriver;
+}
+namespace burnwise::ui {
+class TMainForm;
+}
+
 namespace burnwise::view {
 class MainWindow;
+
+// Production on the program's driver: the production line window runs the watch on
+// `driver`, and the form's Program records every device, both in the database and under
+// the station name of the production settings.
+void ConnectProduction(MainWindow& window, ui::TMainForm& form, device::PipexDriver& driver);
 
 // Burnwise's start-up and message loop: the application title and font, the form, the
 // main window and the hidden About box; returns when the main window has closed.

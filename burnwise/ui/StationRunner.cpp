@@ -1,0 +1,169 @@
+#include "burnwise/ui/StationRunner.h"
+
+#include "burnwise/app/StateFiles.h"
+#include "burnwise/app/Station.h"
+#include "burnwise/app/TemplateEditor.h"
+#include "burnwise/app/Watcher.h"
+#include "burnwise/codec/SerialNumber.h"
+
+#include <exception>
+#include <memory>
+#include <optional>
+#include <system_error>
+#include <utility>
+
+namespace burnwise::ui {
+
+namespace {
+
+app::SerialSource SourceOf(SerialSourceKind kind) {
+    switch (kind) {
+    case SerialSourceKind::Series:
+        return app::SerialSource::Series;
+    case SerialSourceKind::CounterFile:
+        return app::SerialSource::Counter;
+    case SerialSourceKind::Template:
+        break;
+    }
+    return app::SerialSource::Template;
+}
+
+// The line a run ends with when a record could not be kept.
+std::string RecordFailure(const app::Production& production) {
+    return production.StopReason().empty() ? std::string("the record could not be written")
+                                           : production.StopReason();
+}
+
+} // namespace
+
+app::ProductionSetup SetupOf(const ProductionSettings& settings) {
+    app::ProductionSetup setup;
+    setup.TemplateFile = settings.TemplateFile;
+    setup.DatabaseUrl = settings.DatabaseUrl;
+    setup.Station = settings.StationName;
+    setup.Serials = SourceOf(settings.SerialSource);
+    if (setup.Serials == app::SerialSource::Counter) setup.CounterFile = settings.CounterFile;
+    return setup;
+}
+
+// Where the run's station reports. Nobody reads its lines as they come (the tiles show the
+// outcomes); a box is kept, since it says why a run could not begin.
+class StationRunner::Notes final : public device::Reporter {
+public:
+    explicit Notes(StationRunner& runner) : runner_(runner) {}
+
+    void AppendLine(std::string_view) override {}
+    void ClearLines() override {}
+    void ShowError(std::string_view text) override { LastBox.assign(text); }
+    void ShowInformation(std::string_view) override {}
+    bool StopRequested() override { return runner_.Stopping(); }
+
+    std::string LastBox;
+
+private:
+    StationRunner& runner_;
+};
+
+StationRunner::StationRunner(device::PipexDriver& driver, app::StoreOpener opener)
+    : driver_(driver), opener_(std::move(opener)) {}
+
+StationRunner::~StationRunner() {
+    RequestStop();
+    if (thread_.joinable()) thread_.join();
+}
+
+void StationRunner::Start(const ProductionSettings& settings, ProductionEvents& events) {
+    // The run before has sent its end; its thread is all but done.
+    if (thread_.joinable()) thread_.join();
+    {
+        const std::lock_guard lock(mutex_);
+        stop_ = false;
+    }
+    try {
+        thread_ = std::thread([this, settings, &events] { Run(settings, events); });
+    } catch (const std::system_error& error) {
+        events.RunEnded(std::string("the run could not start: ") + error.what());
+    }
+}
+
+void StationRunner::RequestStop() {
+    const std::lock_guard lock(mutex_);
+    stop_ = true;
+    wake_.notify_all();
+}
+
+bool StationRunner::Stopping() {
+    const std::lock_guard lock(mutex_);
+    return stop_;
+}
+
+void StationRunner::Wait(std::chrono::nanoseconds duration) {
+    std::unique_lock lock(mutex_);
+    wake_.wait_for(lock, duration, [this] { return stop_; });
+}
+
+void StationRunner::Run(const ProductionSettings& settings, ProductionEvents& events) {
+    Notes notes(*this);
+    std::string reason;
+    try {
+        reason = Watch(settings, events, notes);
+    } catch (const std::exception& error) {
+        reason = std::string("the run stopped on an error: ") + error.what();
+    } catch (...) {
+        reason = "the run stopped on an error";
+    }
+    events.RunEnded(reason);
+}
+
+std::string StationRunner::Watch(const ProductionSettings& settings, ProductionEvents& events,
+                                 Notes& notes) {
+    std::string error;
+    const std::unique_ptr<app::Production> production =
+        app::Production::Open(SetupOf(settings), opener_, error, &notes);
+    if (!production) return error;
+
+    // A template that programming would refuse would be refused at every device: the run
+    // does not begin.
+    {
+        app::Template checked = production->Shown();
+        app::TemplateEditor editor(checked, notes);
+        app::ApplyModelValues(editor);
+        if (!app::ValidateForProgram(checked, notes))
+            return notes.LastBox.empty() ? std::string("the template cannot be programmed")
+                                         : notes.LastBox;
+    }
+
+    // Serial numbers from the clock are kept in the user's state folder, as the window's and
+    // the command line's are, so that no run on this machine repeats one.
+    const codec::SystemUtcClock clock;
+    std::unique_ptr<app::ClockSerialFile> clockRecord;
+    if (const std::optional<std::filesystem::path> folder = app::BurnwiseStateFolder())
+        clockRecord = std::make_unique<app::ClockSerialFile>(*folder);
+    app::Station station(driver_, notes, clock, clockRecord.get());
+    station.Engine().DeviceTaken = [&events](std::int32_t index) { events.DeviceStarted(index); };
+
+    app::WatchRequest watch;
+    watch.Program = production->Request("program");
+    const auto record = std::move(watch.Program.Observe);
+    watch.Program.Observe = [&](const device::DeviceOutcome& outcome) {
+        if (!record || record(outcome)) {
+            events.DeviceFinished(outcome);
+            return true;
+        }
+        // Without its record the device cannot be traced: it does not pass. One that failed
+        // already (no number could be reserved for it) keeps its reason.
+        device::DeviceOutcome unrecorded = outcome;
+        if (unrecorded.Passed) unrecorded.Reason = RecordFailure(*production);
+        unrecorded.Passed = false;
+        events.DeviceFinished(unrecorded);
+        return false;
+    };
+    watch.StopRequested = [this] { return Stopping(); };
+    watch.Sleep = [this](std::chrono::nanoseconds duration) { Wait(duration); };
+    watch.Now = [] { return std::chrono::steady_clock::now(); };
+    app::Watcher watcher(station, notes);
+    const app::WatchResult result = watcher.Run(watch);
+    return result.RecordFailed ? RecordFailure(*production) : std::string();
+}
+
+} // namespace burnwise::ui

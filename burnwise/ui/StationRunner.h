@@ -1,0 +1,54 @@
+#pragma once
+
+#include "burnwise/app/Production.h"
+#include "burnwise/device/PipexDriver.h"
+#include "burnwise/ui/ProductionRunner.h"
+#include "burnwise/ui/ProductionSettings.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace burnwise::ui {
+
+// What a production run of the window is opened with: its settings as the command line's
+// watch takes them.
+app::ProductionSetup SetupOf(const ProductionSettings& settings);
+
+// The window's production runner: the command line's watch on this station's driver. Each
+// device plugged in is numbered from the run's serial source and programmed, and its record
+// is written before the next one is taken; a record that cannot be written ends the run,
+// the device in hand failing with the reason. One run at a time, on a thread of its own.
+class StationRunner final : public ProductionRunner {
+public:
+    // `driver` outlives the runner; nothing else uses it while a run goes on. `opener` opens
+    // the records database each run names.
+    StationRunner(device::PipexDriver& driver, app::StoreOpener opener);
+    ~StationRunner() override;
+    StationRunner(const StationRunner&) = delete;
+    StationRunner& operator=(const StationRunner&) = delete;
+
+    void Start(const ProductionSettings& settings, ProductionEvents& events) override;
+    void RequestStop() override;
+
+private:
+    class Notes;
+
+    void Run(const ProductionSettings& settings, ProductionEvents& events);
+    // The watch itself; returns why it ended by itself, or empty when it stopped as asked.
+    std::string Watch(const ProductionSettings& settings, ProductionEvents& events, Notes& notes);
+    bool Stopping();
+    // Waits `duration`, or less once a stop is asked for.
+    void Wait(std::chrono::nanoseconds duration);
+
+    device::PipexDriver& driver_;
+    app::StoreOpener opener_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stop_ = false;
+    std::thread thread_;
+};
+
+} // namespace burnwise::ui

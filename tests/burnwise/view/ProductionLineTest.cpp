@@ -1,0 +1,298 @@
+// The production line on the program's own runner, end to end: the simulated driver
+// library on a bench file of this test's own, devices plugged in with vqbench while the
+// watch runs, the tiles read off the window and the records read back from the database.
+// The window's Program records into the same database.
+
+#include "burnwise/codec/CodecState.h"
+#include "burnwise/common/Sha256.h"
+#include "burnwise/device/LinkedDriver.h"
+#include "burnwise/device/RunFlags.h"
+#include "burnwise/records/RecordStore.h"
+#include "burnwise/ui/MainForm.h"
+#include "burnwise/ui/view/MainWindow.h"
+#include "burnwise/ui/view/ProductionWindow.h"
+#include "burnwise/ui/view/Program.h"
+#include "burnwise/ui/view/WindowHost.h"
+#include "support/PostgresServer.h"
+#include "support/TempFolder.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFrame>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <cstdlib>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <sys/wait.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace burnwise;
+
+// The folder of this process: its bench file, state and configuration folders.
+fs::path Scratch;
+
+constexpr const char* Kr2Template = "[Basic Details]\r\nDevice Type=3\r\nVID PID Type=0\r\n"
+                                    "USB VID=3C5A\r\nUSB PID=71A0\r\n"
+                                    "[USB Power Options]\r\nBus Powered=1\r\nMax Bus Power=100\r\n"
+                                    "[USB Serial Number Control]\r\nPrefix=QA\r\n"
+                                    "Use Fixed Serial Number=1\r\nFixed Serial Number=QA000001\r\n"
+                                    "[USB String Descriptors]\r\nManufacturer=Bench Maker\r\n"
+                                    "Product=Line Test\r\n"
+                                    "[Programming Options]\r\nOnly Program Blank Devices=1\r\n";
+
+// The window's services with the open dialog answered and the boxes recorded.
+class LineHost : public view::WindowHost {
+public:
+    std::optional<fs::path> OpenAnswer;
+    std::vector<std::string> Boxes;
+
+    std::optional<fs::path> RunOpenDialog(const ui::FileDialogOptions&) override {
+        return OpenAnswer;
+    }
+    void ShowErrorBox(std::string_view text) override { Boxes.emplace_back(text); }
+    void ShowInformationBox(std::string_view text) override { Boxes.emplace_back(text); }
+};
+
+// What vqbench printed.
+std::string Vqbench(const std::string& args) {
+    const fs::path out = Scratch / "vqbench.out";
+    const std::string command = std::string(VQBENCH) + " " + args + " >" + out.string();
+    const int status = std::system(command.c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "vqbench " << args;
+    std::ifstream in(out, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+bool WaitFor(const std::function<bool()>& done) {
+    for (int i = 0; i < 1500 && !done(); ++i)
+        QTest::qWait(10);
+    return done();
+}
+
+struct LineOnTheBench : ::testing::Test {
+    fs::path Template = Scratch / "kr2.ept";
+    std::string Database =
+        "sqlite:" +
+        (Scratch /
+         (std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) + ".sqlite"))
+            .string();
+    codec::CodecState State;
+    device::RunFlags Flags;
+    LineHost Host;
+    device::LinkedDriver Driver;
+    ui::TMainForm Form{State, Flags, Host, {Scratch / "Templates", Scratch / "Help.html"}};
+    std::unique_ptr<view::MainWindow> Window;
+
+    void SetUp() override {
+        std::ofstream(Template, std::ios::binary) << Kr2Template;
+        Vqbench("reset");
+        Form.AttachDriver(Driver);
+        Window = std::make_unique<view::MainWindow>(Form, Host, Driver.SimulatedBench());
+        view::ConnectProduction(*Window, Form, Driver);
+        Window->ShowFirstTime();
+    }
+    void TearDown() override { Window.reset(); }
+
+    // The production line as the Device menu opens it, with this test's settings.
+    view::ProductionWindow* OpenLine() {
+        Window->findChild<QAction*>("BWProduction")->trigger();
+        auto* line = Window->findChild<view::ProductionWindow*>();
+        if (line == nullptr) return nullptr;
+        line->Beep = [] {};
+        ui::ProductionSettings settings;
+        settings.TemplateFile = Template;
+        settings.SerialSource = ui::SerialSourceKind::Series;
+        settings.DatabaseUrl = Database;
+        settings.StationName = "bench-7";
+        line->SetSettings(settings);
+        line->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(line));
+        return line;
+    }
+
+    std::vector<records::Record> Records() {
+        std::string error;
+        const std::unique_ptr<records::RecordStore> store =
+            records::OpenRecordStore(Database, error);
+        if (!store) {
+            ADD_FAILURE() << error;
+            return {};
+        }
+        std::optional<std::vector<records::Record>> listed = store->List({}, error);
+        EXPECT_TRUE(listed) << error;
+        return listed.value_or(std::vector<records::Record>{});
+    }
+};
+
+// "PASS|QA000001", or "" when the slot has no tile.
+std::string TileText(const view::ProductionWindow& line, std::int32_t index) {
+    const QFrame* tile = line.TileWidget(index);
+    if (tile == nullptr) return {};
+    return (tile->findChild<QLabel*>("TileState")->text() + "|" +
+            tile->findChild<QLabel*>("TileDetail")->text())
+        .toStdString();
+}
+
+std::string Sha256Of(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return common::Sha256Hex(
+        std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+}
+
+TEST_F(LineOnTheBench, TheWatchNumbersEachDevicePluggedInFromTheSeriesAndRecordsIt) {
+    // Two cables on the bench at Start, the second one ignoring writes; a third plugged in
+    // while the run goes on.
+    Vqbench("add KR2S");
+    Vqbench("add KR2S");
+    Vqbench("fault 1 ignore-writes --word 4");
+    view::ProductionWindow* line = OpenLine();
+    ASSERT_NE(line, nullptr);
+    line->StartRun();
+    ASSERT_TRUE(line->IsRunning());
+    ASSERT_TRUE(WaitFor([&] { return TileText(*line, 1) == "FAIL|Error reading device"; }))
+        << TileText(*line, 1);
+    EXPECT_EQ(TileText(*line, 0), "PASS|QA000001");
+
+    Vqbench("add KR2S");
+    ASSERT_TRUE(WaitFor([&] { return TileText(*line, 2) == "PASS|QA000003"; }))
+        << TileText(*line, 2);
+    EXPECT_EQ(line->findChild<QLabel*>("PassedCount")->text(), "2");
+    EXPECT_EQ(line->findChild<QLabel*>("FailedCount")->text(), "1");
+    EXPECT_EQ(line->findChild<QLabel*>("LastSerialValue")->text(), "QA000003");
+
+    QTest::keyClick(line, Qt::Key_Escape);
+    ASSERT_TRUE(WaitFor([&] { return !line->IsRunning(); }));
+    EXPECT_EQ(line->findChild<QLabel*>("StatusLine")->text(), "Stopped.");
+
+    // One record per device, the failed one with the number it used up.
+    const std::vector<records::Record> kept = Records();
+    ASSERT_EQ(kept.size(), 3u);
+    const struct {
+        int Index;
+        const char* Serial;
+        records::Result Outcome;
+    } expected[] = {{0, "QA000001", records::Result::Pass},
+                    {1, "QA000002", records::Result::Fail},
+                    {2, "QA000003", records::Result::Pass}};
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+        SCOPED_TRACE(expected[i].Serial);
+        EXPECT_EQ(kept[i].DriverIndex, expected[i].Index);
+        EXPECT_EQ(kept[i].SerialNumber, expected[i].Serial);
+        EXPECT_EQ(kept[i].Outcome, expected[i].Outcome);
+        EXPECT_EQ(kept[i].Station, "bench-7");
+        EXPECT_EQ(kept[i].Operation, "program");
+        EXPECT_EQ(kept[i].TemplateFile, "kr2.ept");
+        EXPECT_EQ(kept[i].TemplateSha256, Sha256Of(Template));
+        EXPECT_EQ(kept[i].ImageSha256.empty(), expected[i].Outcome == records::Result::Fail);
+    }
+    EXPECT_EQ(kept[1].Reason, "Error reading device");
+}
+
+TEST_F(LineOnTheBench, TheWindowsProgramLeavesARecordInTheLinesDatabase) {
+    Vqbench("add KR2S");
+    Vqbench("add KR2S");
+    view::ProductionWindow* line = OpenLine(); // keeps the settings Program reads
+    ASSERT_NE(line, nullptr);
+    line->hide();
+
+    Host.OpenAnswer = Template;
+    Window->ActionOf("BWOpen")->trigger();
+    Window->ActionOf("BWProgram")->trigger();
+    ASSERT_TRUE(WaitFor([&] { return !Window->IsBusy(); }));
+    EXPECT_EQ(Host.Boxes, std::vector<std::string>{});
+    std::vector<records::Record> kept = Records();
+    ASSERT_EQ(kept.size(), 2u);
+    EXPECT_EQ(kept[0].SerialNumber, "QA000001");
+    EXPECT_EQ(kept[1].SerialNumber, "QA000002");
+    for (const records::Record& record : kept) {
+        EXPECT_EQ(record.Outcome, records::Result::Pass);
+        EXPECT_EQ(record.Station, "bench-7");
+        EXPECT_EQ(record.TemplateFile, "kr2.ept");
+        EXPECT_EQ(record.TemplateSha256, Sha256Of(Template));
+    }
+
+    // A file changed since it was opened is not what the window shows: nothing is
+    // programmed under its name.
+    std::string text = Kr2Template;
+    text.replace(text.find("Max Bus Power=100"), 17, "Max Bus Power=200");
+    std::ofstream(Template, std::ios::binary) << text;
+    Vqbench("add KR2S");
+    Window->ActionOf("BWProgram")->trigger();
+    ASSERT_TRUE(WaitFor([&] { return !Window->IsBusy(); }));
+    ASSERT_EQ(Host.Boxes.size(), 1u);
+    EXPECT_NE(Host.Boxes[0].find("has changed since it was opened"), std::string::npos)
+        << Host.Boxes[0];
+    EXPECT_EQ(Records().size(), 2u);
+
+    // Records that cannot be kept: nothing programmed either.
+    Window->ActionOf("BWOpen")->trigger();
+    ui::ProductionSettings settings = line->Settings();
+    settings.DatabaseUrl = "sqlite:" + (Template / "records.sqlite").string();
+    line->SetSettings(settings);
+    Host.Boxes.clear();
+    Window->ActionOf("BWProgram")->trigger();
+    ASSERT_TRUE(WaitFor([&] { return !Window->IsBusy(); }));
+    ASSERT_EQ(Host.Boxes.size(), 1u);
+    EXPECT_NE(Host.Boxes[0].find("The records cannot be kept"), std::string::npos) << Host.Boxes[0];
+    EXPECT_EQ(Vqbench("dump 2").substr(0, 13), "0000 : FF FF ");
+}
+
+TEST_F(LineOnTheBench, ARunWhoseDatabaseCannotBeOpenedEndsAtOnceAndTouchesNoDevice) {
+    Database = "sqlite:" + (Template / "records.sqlite").string(); // under a file
+    Vqbench("add KR2S");
+    view::ProductionWindow* line = OpenLine();
+    ASSERT_NE(line, nullptr);
+    line->StartRun();
+    ASSERT_TRUE(WaitFor([&] { return !line->IsRunning(); }));
+    EXPECT_TRUE(line->findChild<QLabel*>("StatusLine")->text().startsWith("Stopped: "));
+    EXPECT_EQ(line->TileWidget(0), nullptr);
+    EXPECT_EQ(Vqbench("dump 0").substr(0, 13), "0000 : FF FF ");
+    // The window can start again.
+    EXPECT_TRUE(line->findChild<QPushButton*>("StartButton")->isEnabled());
+}
+
+TEST_F(LineOnTheBench, ALostDatabaseFailsTheDeviceInHandAndEndsTheRunBeforeItIsWritten) {
+    BW_SKIP_WITHOUT_POSTGRES();
+    bwtest::PostgresServer server;
+    std::string error;
+    ASSERT_TRUE(server.Start(error)) << error;
+    Database = server.Url();
+    Vqbench("add KR2S");
+    view::ProductionWindow* line = OpenLine();
+    ASSERT_NE(line, nullptr);
+    line->StartRun();
+    ASSERT_TRUE(WaitFor([&] { return TileText(*line, 0) == "PASS|QA000001"; }));
+
+    server.Stop();
+    Vqbench("add KR2S");
+    ASSERT_TRUE(WaitFor([&] { return !line->IsRunning(); }));
+    EXPECT_EQ(TileText(*line, 1), "FAIL|database unreachable");
+    EXPECT_TRUE(
+        line->findChild<QLabel*>("StatusLine")->text().startsWith("Stopped: database unreachable"))
+        << line->findChild<QLabel*>("StatusLine")->text().toStdString();
+    EXPECT_EQ(line->findChild<QLabel*>("FailedCount")->text(), "1");
+    // Without a number reserved, nothing was written to it.
+    EXPECT_EQ(Vqbench("dump 1").substr(0, 13), "0000 : FF FF ");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Everything the program keeps goes to a folder of this process: ctest runs the cases
+    // side by side, each in a process of its own.
+    bwtest::TempFolder scratch("bw-production-line-");
+    Scratch = scratch.Path;
+    ::setenv("VQPIPEX_BENCH", (Scratch / "bench.txt").c_str(), 1);
+    ::setenv("XDG_STATE_HOME", (Scratch / "state").c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (Scratch / "config").c_str(), 1);
+    QApplication app(argc, argv);
+    view::PrepareApplication(app);
+    return RUN_ALL_TESTS();
+}
