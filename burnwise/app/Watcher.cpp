@@ -1,5 +1,7 @@
 #include "burnwise/app/Watcher.h"
 
+#include "burnwise/app/TemplateEditor.h"
+
 #include <algorithm>
 #include <map>
 #include <optional>
@@ -29,6 +31,18 @@ WatchResult Watcher::Run(const WatchRequest& request) {
         outcome.Reason = std::move(reason);
         record(outcome);
     };
+
+    // A template that cannot be programmed would be refused again at every poll: it is
+    // checked once, as each pass would check it, before any device is looked at.
+    {
+        Template checked = request.Program.Shown;
+        TemplateEditor editor(checked, reporter_);
+        ApplyModelValues(editor);
+        if (!ValidateForProgram(checked, reporter_)) {
+            result.TemplateRefused = true;
+            return result;
+        }
+    }
 
     const Template& shown = request.Program.Shown;
     const std::string modelText =

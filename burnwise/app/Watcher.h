@@ -29,6 +29,9 @@ struct WatchRequest {
 struct WatchResult {
     bool AnyFailed = false;    // a device failed or was refused
     bool RecordFailed = false; // an outcome could not be recorded: the watch ended there
+    // The template cannot be programmed (its lines and box were shown): the watch did not
+    // start, nothing was opened.
+    bool TemplateRefused = false;
 };
 
 // The production line's watch: waits for devices and programs each one as it is plugged

@@ -158,6 +158,7 @@ void RunProgram(const Options& options) {
     watch.Now = [] { return std::chrono::steady_clock::now(); };
     app::Watcher watcher(*console->Station, console->Console);
     const app::WatchResult result = watcher.Run(watch);
+    if (result.TemplateRefused) throw CLI::RuntimeError(StoppedStatus);
     CheckRecords(*production, " - the watch has stopped");
     if (result.AnyFailed) throw CLI::RuntimeError(StoppedStatus);
 }

@@ -172,5 +172,27 @@ TEST(Watcher, AnOutcomeThatCannotBeRecordedEndsTheWatch) {
     EXPECT_TRUE(Blank(b.Devices, 1));
 }
 
+TEST(Watcher, ATemplateThatCannotBeProgrammedNeverStartsTheWatch) {
+    Bench b;
+    b.Devices.AddDevice("KR2S");
+    WatchRequest watch;
+    watch.Program = b.Request();
+    watch.Program.Shown.VidPidType = 2; // its own VID and PID
+    watch.Program.Shown.VendorId = "0000";
+    int polls = 0;
+    watch.StopRequested = [&] { return ++polls > 3; };
+    watch.Now = [] { return std::chrono::steady_clock::time_point{}; };
+    watch.Sleep = [](std::chrono::nanoseconds) {};
+    Watcher watcher(b.Line, b.Reported);
+    const WatchResult result = watcher.Run(watch);
+    EXPECT_TRUE(result.TemplateRefused);
+    EXPECT_EQ(polls, 0);
+    EXPECT_EQ(std::count(b.Reported.Lines.begin(), b.Reported.Lines.end(),
+                         "ERROR : All zeros is an invalid VID"),
+              1);
+    EXPECT_EQ(b.Reported.Boxes.size(), 1u);
+    EXPECT_TRUE(Blank(b.Devices, 0));
+}
+
 } // namespace
 } // namespace burnwise::app
