@@ -39,14 +39,18 @@ if has_command scan && has_command program && has_command read && [[ -x $vqbench
   show "$vqbench" reset --default
   show "$vqbench" list
   show "$cli" scan
-  show "$cli" program --template "$template" --log "$scratch/production.csv"
+  # The demonstration's records stay with its bench, not in the user's state folder.
+  records=$scratch/production.sqlite
+  show "$cli" program --template "$template" --log "$scratch/production.csv" --db "$records"
   show "$cli" scan
+  show "$cli" verify --template "$template" --db "$records"
   show "$cli" read --template "$template" | head -n 12
   echo "(... every device's EEPROM follows)"
   show "$vqbench" list
   echo
   echo "\$ cat production.csv"
   cat "$scratch/production.csv"
+  show "$cli" history --db "$records"
 else
   echo "(this build of burnwise-cli has no device commands yet: showing the template and its image)"
   show "$cli" template check "$template" && echo "(template is valid)"

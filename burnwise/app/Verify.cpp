@@ -60,7 +60,11 @@ std::string SerialMismatch(const Template& shown, const std::string& serial) {
 } // namespace
 
 bool VerifyReport::AllPassed() const {
-    return Read.Completed() &&
+    // A read that failed on a device of another model has still gone through; a failure on
+    // one of the template's model is among Devices.
+    const bool wentThrough =
+        Read.End == device::RunEnd::Completed || Read.End == device::RunEnd::Failed;
+    return wentThrough && !Devices.empty() &&
            std::all_of(Devices.begin(), Devices.end(),
                        [](const VerifiedDevice& d) { return d.Outcome.Passed; });
 }
@@ -104,15 +108,25 @@ VerifyReport Verify(Station& station, const VerifyRequest& request) {
     TemplateEditor editor(shown, quiet);
     ApplyModelValues(editor);
 
+    const std::string family =
+        shown.Model
+            ? device::ReportedModelName(
+                  static_cast<std::uint32_t>(codec::ChipModelOf(*shown.Model).DeviceTypeCode),
+                  std::nullopt)
+            : std::string("-");
     VerifyReport report;
     report.Read = station.ParseEach(
         shown, [&](const device::DeviceOutcome& outcome, const Template& decoded) {
+            // Only devices of the template's model are verified: the model the device
+            // reported of itself names its family ("KR2", or "KR4S" for a KR4).
+            if (!outcome.Model.starts_with(family)) return true;
             VerifiedDevice device{outcome, {}};
+            // Reading sizes nothing (only a write could probe the part), so the EEPROM is
+            // not known here; a record says so rather than naming the last size seen.
+            device.Outcome.EepromTypeName.clear();
             if (outcome.Passed) {
                 device.Differences = CompareWithTemplate(shown, decoded);
                 device.Outcome.SerialNumber = decoded.FixedSerial;
-                // The read has just sized the device's EEPROM.
-                device.Outcome.EepromTypeName = station.State().EepromTypeName;
                 device.Outcome.Passed = device.Differences.empty();
                 device.Outcome.Reason = DifferenceText(device.Differences);
             }

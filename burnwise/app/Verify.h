@@ -34,7 +34,9 @@ struct VerifyReport {
     Report Read; // the read of the devices, with the verdicts as outcomes
     std::vector<VerifiedDevice> Devices;
 
-    // Every device attached was read and is as the template would have written it.
+    // At least one device of the template's model was found, the read went through every
+    // one, and each is as the template would have written it. Devices of other models are
+    // not verified and not in Devices.
     bool AllPassed() const;
 };
 

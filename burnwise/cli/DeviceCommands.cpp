@@ -179,6 +179,11 @@ void RunVerify(const Options& options) {
         return production->Record(outcome, "verify");
     };
     const app::VerifyReport report = app::Verify(*console->Station, request);
+    const app::Template& shown = production->Shown();
+    if (report.Devices.empty())
+        console->Console.AppendLine(
+            "No " + std::string(shown.Model ? codec::ChipModelOf(*shown.Model).ListText : "None") +
+            " device to verify");
     CheckRecords(*production);
     if (!report.AllPassed()) throw CLI::RuntimeError(StoppedStatus);
 }

@@ -130,6 +130,8 @@ TEST_F(Production, SeriesAndCounterAreRefusedBeforeAnythingIsWritten) {
 TEST_F(Production, VerifyNamesEveryChangedFieldAndPassesUntouchedDevices) {
     Attach(2);
     ASSERT_EQ(Cli("program --template " + Template + " --series").Status, 0);
+    // A device of another model beside them is not the template's to verify.
+    ASSERT_EQ(Vqbench("add KR1S").Status, 0);
     ASSERT_EQ(Cli("verify --template " + Template + " --station audit").Status, 0);
 
     std::string text = Kr2Template;
@@ -158,6 +160,14 @@ TEST_F(Production, VerifyNamesEveryChangedFieldAndPassesUntouchedDevices) {
     EXPECT_EQ(records[2][Result], "FAIL");
     EXPECT_EQ(records[2][Reason], "Max Bus Power is 90, template says 100");
     EXPECT_EQ(records[3][Result], "PASS");
+    // Reading sizes no part: a verify record names no EEPROM rather than a wrong one.
+    EXPECT_EQ(records[3][Eeprom], "");
+
+    ASSERT_EQ(Vqbench("reset").Status, 0);
+    ASSERT_EQ(Vqbench("add KR1S").Status, 0);
+    const Ran none = Cli("verify --template " + Template + " --station audit");
+    EXPECT_EQ(none.Status, 1);
+    EXPECT_NE(none.Out.find("No KR2S device to verify"), std::string::npos) << none.Out;
 }
 
 // Stations on one PostgreSQL server, each on a bench file of its own.
