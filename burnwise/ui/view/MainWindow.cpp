@@ -469,6 +469,7 @@ void MainWindow::BuildActions() {
     });
     // Production mode: a window of its own that takes each device plugged in.
     auto* production = new QAction(QStringLiteral("Production Line..."), this);
+    productionAction_ = production;
     production->setObjectName("BWProduction");
     production->setShortcut(QKeySequence(QStringLiteral("Ctrl+L")));
     production->setShortcutContext(Qt::WindowShortcut);
@@ -667,6 +668,7 @@ void MainWindow::EnterBusy(const std::string& verb) {
     menuBar()->setEnabled(false);
     for (const auto& [name, action] : actions_)
         action->setEnabled(false);
+    productionAction_->setEnabled(false);
     stopAction_->setEnabled(true);
     results_->SetBusy(true);
     ShowResultsWindow();
@@ -691,6 +693,7 @@ void MainWindow::LeaveBusy() {
     panel_->setEnabled(true);
     for (const ui::Action* action : form_.Actions())
         SyncAction(*action);
+    productionAction_->setEnabled(true);
     if (focusBeforeBusy_ && focusBeforeBusy_->isEnabled()) focusBeforeBusy_->setFocus();
     ShowDeviceProgress(0, 0);
 }

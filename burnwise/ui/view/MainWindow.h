@@ -105,6 +105,7 @@ private:
     bool shown_ = false;
     QWidget* panel_ = nullptr;
     QAction* stopAction_ = nullptr;
+    QAction* productionAction_ = nullptr; // off while a run is busy, as every command
     QToolButton* stopButton_ = nullptr;
     ResultsWindow* results_ = nullptr;
     bool busy_ = false;
