@@ -1,6 +1,7 @@
 #include "burnwise/app/Production.h"
 
 #include "burnwise/app/TemplateEditor.h"
+#include "burnwise/app/TemplateFile.h"
 #include "burnwise/common/FileAccess.h"
 #include "burnwise/common/Sha256.h"
 
@@ -70,34 +71,21 @@ std::unique_ptr<Production> Production::Open(const ProductionSetup& setup,
     p->templateName_ = setup.TemplateFile.filename().string();
     p->templateSha256_ = common::Sha256Hex(*bytes);
     TemplateNotes templateNotes(notes);
-    p->shown_ = Template::Start();
-    {
-        TemplateEditor editor(p->shown_, templateNotes);
-        ApplyFile(editor, ProfileFile::Parse(*bytes));
-        ApplyModelValues(editor);
-    }
+    const Template shown = TemplateFromText(*bytes, Template::Start(), templateNotes);
     if (!templateNotes.FirstError.empty()) {
         error = templateNotes.FirstError;
         return nullptr;
     }
-
-    const Template& shown = p->shown_;
-    if (setup.Serials != SerialSource::Template) {
-        const char* option = setup.Serials == SerialSource::Series ? "--series" : "--counter";
-        if (shown.Scheme() != SerialScheme::Fixed || shown.FixedSerial.empty()) {
-            error = std::string(option) + " needs a template with a fixed serial number";
-            return nullptr;
-        }
-        p->pattern_ = SplitSerial(shown.FixedSerial, error);
-        if (!p->pattern_) return nullptr;
-    }
     // Refused before the log, the store or any device is opened.
-    if (setup.Parallel && SerialsFromClock(shown, setup.Serials != SerialSource::Template)) {
-        error = "--parallel needs a template with a fixed serial number: serial numbers from "
-                "the clock step once a second and cannot be given to devices programmed at "
-                "once - nothing written to any device";
+    std::variant<RunPlan, Refusal> plan =
+        PlanRun({shown, setup.Serials, setup.Parallel, setup.Watch}, templateNotes);
+    if (const Refusal* refused = std::get_if<Refusal>(&plan)) {
+        error = setup.Words ? setup.Words(*refused) : refused->Text;
         return nullptr;
     }
+    p->plan_ = std::move(std::get<RunPlan>(plan));
+    if (setup.Serials != SerialSource::Template)
+        p->pattern_ = SplitSerial(p->plan_.Checked.FixedSerial, error);
     if (setup.Serials == SerialSource::Counter) {
         p->counter_ = SerialCounter::Open(setup.CounterFile, *p->pattern_, error);
         if (!p->counter_) return nullptr;
@@ -143,9 +131,10 @@ std::optional<std::string> Production::NextSerial(std::string& error) {
 ProgramRequest Production::Request(std::string operation) {
     stopReason_.clear();
     ProgramRequest request;
-    request.Shown = shown_;
-    request.Parallel = setup_.Parallel;
-    if (counter_ || setup_.Serials == SerialSource::Series) {
+    request.Shown = plan_.Checked;
+    request.Parallel = plan_.AtOnce;
+    request.Source = setup_.Serials;
+    if (setup_.Serials != SerialSource::Template) {
         // Each device takes its number the moment it is reached, so a failed device uses
         // up its number and no later run repeats it.
         request.Serials = [this](int, std::string& error) { return NextSerial(error); };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "burnwise/app/Plan.h"
 #include "burnwise/app/ProductionLog.h"
 #include "burnwise/app/SerialCounter.h"
 #include "burnwise/app/Station.h"
@@ -17,11 +18,6 @@
 
 namespace burnwise::app {
 
-// Where the devices of a production run get their serial numbers: from the template (its
-// fixed number, or the clock), from a counter file on this machine, or from a series in
-// the database that any number of stations share.
-enum class SerialSource { Template, Counter, Series };
-
 struct ProductionSetup {
     std::filesystem::path TemplateFile; // read once (bounded) and hashed
     std::string DatabaseUrl;            // "" = the default SQLite file
@@ -30,6 +26,10 @@ struct ProductionSetup {
     std::filesystem::path CounterFile;            // for SerialSource::Counter
     std::optional<std::filesystem::path> LogFile; // the CSV log, in addition to the records
     bool Parallel = false;                        // every device at once
+    bool Watch = false; // devices are taken as they are plugged in, pass after pass
+    // How a refusal of the plan is said to this front end's users; its neutral text when
+    // not set.
+    std::function<std::string(const Refusal&)> Words;
 };
 
 // Opens the record store a URL names (records::OpenRecordStore in the programs); nothing
@@ -47,10 +47,9 @@ inline constexpr std::string_view DatabaseUnreachable = "database unreachable";
 // number when the numbers come from a counter or a series.
 class Production {
 public:
-    // Reads the template, opens the store, the counter or series and the log, and checks
-    // the combination (a counter or a series needs a template with a fixed serial number
-    // that ends in digits). The template's lines go to `notes` when given. Null with
-    // `error` set to one line otherwise.
+    // Reads the template, plans the run (PlanRun), and opens the counter or series, the log
+    // and the store. The template's lines go to `notes` when given. Null with `error` set
+    // to one line otherwise.
     static std::unique_ptr<Production> Open(const ProductionSetup& setup, const StoreOpener& opener,
                                             std::string& error, device::Reporter* notes = nullptr);
     Production(const Production&) = delete;
@@ -58,7 +57,9 @@ public:
     ~Production();
 
     const ProductionSetup& Setup() const { return setup_; }
-    const Template& Shown() const { return shown_; }
+    // The template as it is programmed.
+    const Template& Shown() const { return plan_.Checked; }
+    const RunPlan& Plan() const { return plan_; }
     // The station name the records carry.
     const std::string& StationName() const { return station_; }
     const std::string& TemplateSha256() const { return templateSha256_; }
@@ -85,7 +86,7 @@ private:
     std::string StoreFailure(const std::string& error) const;
 
     ProductionSetup setup_;
-    Template shown_;
+    RunPlan plan_;
     std::string station_;
     std::string templateName_;
     std::string templateSha256_;

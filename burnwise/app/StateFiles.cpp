@@ -17,6 +17,12 @@ std::optional<fs::path> BurnwiseStateFolder() {
     return std::nullopt;
 }
 
+std::unique_ptr<device::ClockSerialRecord> MachineClockRecord() {
+    const std::optional<fs::path> folder = BurnwiseStateFolder();
+    if (!folder) return nullptr;
+    return std::make_unique<ClockSerialFile>(*folder);
+}
+
 bool ClockSerialFile::Lock(std::optional<codec::UtcTime>& last, std::string& error) {
     Unlock();
     last.reset();

@@ -4,6 +4,7 @@
 #include "burnwise/device/DeviceEngine.h"
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -12,6 +13,12 @@ namespace burnwise::app {
 // The folder of this user's state on this machine: $XDG_STATE_HOME/burnwise, else
 // $HOME/.local/state/burnwise. Nothing when neither variable names a folder.
 std::optional<std::filesystem::path> BurnwiseStateFolder();
+
+class ClockSerialFile;
+
+// The record of the last clock serial number this machine issued for this user: the file in
+// the state folder; null when there is no state folder (a station then keeps its own).
+std::unique_ptr<device::ClockSerialRecord> MachineClockRecord();
 
 // The record of the last clock serial number, as a file "clock-serial" in a folder (the
 // state folder): one line "YYYY-MM-DDTHH:MM:SSZ", replaced atomically, under an exclusive

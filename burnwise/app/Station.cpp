@@ -45,10 +45,29 @@ private:
     std::function<void()> starts_;
 };
 
+// The last clock serial number this station issued, when the machine keeps no record.
+class RememberedClockSerial final : public device::ClockSerialRecord {
+public:
+    bool Lock(std::optional<codec::UtcTime>& last, std::string&) override {
+        last = last_;
+        return true;
+    }
+    bool Store(const codec::UtcTime& issued, std::string&) override {
+        last_ = issued;
+        return true;
+    }
+    void Unlock() override {}
+
+private:
+    std::optional<codec::UtcTime> last_;
+};
+
 } // namespace
 
-bool SerialsFromClock(const Template& shown, bool serialsGiven) {
-    return !serialsGiven && shown.Scheme() == SerialScheme::Clock;
+std::variant<RunPlan, Refusal> PlanProgram(const ProgramRequest& request, device::Reporter& notes) {
+    return PlanRun({request.Shown, request.Serials ? request.Source : SerialSource::Template,
+                    request.Parallel, false},
+                   notes);
 }
 
 Station::Station(device::PipexDriver& driver, device::Reporter& reporter,
@@ -56,7 +75,7 @@ Station::Station(device::PipexDriver& driver, device::Reporter& reporter,
     : ownState_(std::make_unique<codec::CodecState>()),
       ownFlags_(std::make_unique<device::RunFlags>()), state_(*ownState_), flags_(*ownFlags_),
       reporter_(reporter), engine_(driver, state_, flags_, reporter, clock) {
-    engine_.ClockRecord = clockRecord;
+    KeepClockSerials(clockRecord);
 }
 
 Station::Station(device::PipexDriver& driver, device::Reporter& reporter,
@@ -64,6 +83,15 @@ Station::Station(device::PipexDriver& driver, device::Reporter& reporter,
                  codec::CodecState& state, device::RunFlags& flags)
     : state_(state), flags_(flags), reporter_(reporter),
       engine_(driver, state_, flags_, reporter, clock) {
+    KeepClockSerials(clockRecord);
+}
+
+void Station::KeepClockSerials(device::ClockSerialRecord* clockRecord) {
+    // Two passes within one second would otherwise hand out one clock serial number twice.
+    if (!clockRecord) {
+        ownClockRecord_ = std::make_unique<RememberedClockSerial>();
+        clockRecord = ownClockRecord_.get();
+    }
     engine_.ClockRecord = clockRecord;
 }
 
@@ -102,7 +130,7 @@ Report Station::Run(device::DeviceOperation operation, const std::function<devic
         }
     } restore{engine_, listener, stopWanted};
     const device::RunEnd end = run();
-    return Report{operation, std::move(outcomes), end};
+    return Report{operation, std::move(outcomes), end, std::nullopt};
 }
 
 Report Station::Scan(const Template& shown) {
@@ -112,20 +140,29 @@ Report Station::Scan(const Template& shown) {
 
 Report Station::Program(const ProgramRequest& request) {
     reporter_.ClearLines();
-    // The model's values are refreshed first, as choosing it would have left them.
-    Template t = request.Shown;
-    TemplateEditor editor(t, reporter_);
-    ApplyModelValues(editor);
-    Prepare(t);
-    if (!ValidateForProgram(t, reporter_)) {
+    std::variant<RunPlan, Refusal> planned = PlanProgram(request, reporter_);
+    if (Refusal* refused = std::get_if<Refusal>(&planned)) {
         engine_.LastEnd = device::RunEnd::Stopped;
-        return Report{device::DeviceOperation::Program, {}, device::RunEnd::Stopped};
+        return Report{device::DeviceOperation::Program, {}, device::RunEnd::Stopped,
+                      std::move(*refused)};
     }
+    const RunPlan& plan = std::get<RunPlan>(planned);
+    const Template& t = plan.Checked;
+    Prepare(t);
 
+    // The run's hooks are the engine's only for this run, also when an error ends it.
+    struct Hooks {
+        device::DeviceEngine& Engine;
+        ~Hooks() {
+            Engine.ScanFilter = nullptr;
+            Engine.SerialSource = nullptr;
+            Engine.SerialSourceFailure.clear();
+        }
+    } hooks{engine_};
     if (request.Serials) {
-        engine_.SerialSource = [&](int position) {
+        engine_.SerialSource = [this, serials = request.Serials](int position) {
             std::string error;
-            std::optional<std::string> serial = request.Serials(position, error);
+            std::optional<std::string> serial = serials(position, error);
             if (!serial) engine_.SerialSourceFailure = error;
             return serial;
         };
@@ -133,19 +170,13 @@ Report Station::Program(const ProgramRequest& request) {
     engine_.ScanFilter = request.ScanFilter;
     // Every programming run goes through here, whichever front end asks for it.
     TemplateSettings settings(t, state_, flags_, reporter_);
-    const bool clockSerials = SerialsFromClock(t, static_cast<bool>(request.Serials));
-    const bool atOnce = request.Parallel && !clockSerials;
-    Report report = Run(
+    return Run(
         device::DeviceOperation::Program,
         [&] {
-            return atOnce ? engine_.ProgramRunParallel(settings) : engine_.ProgramRun(settings);
+            return plan.AtOnce ? engine_.ProgramRunParallel(settings)
+                               : engine_.ProgramRun(settings);
         },
         request.Observe);
-    engine_.ScanFilter = nullptr;
-    engine_.SerialSource = nullptr;
-    // Said last, where no device's lines clear it away.
-    if (request.Parallel && clockSerials) reporter_.AppendLine(ClockSerialsOneByOne);
-    return report;
 }
 
 Report Station::Erase(const Template& shown) {

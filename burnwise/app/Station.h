@@ -1,5 +1,6 @@
 #pragma once
 
+#include "burnwise/app/Plan.h"
 #include "burnwise/app/Template.h"
 #include "burnwise/codec/CodecState.h"
 #include "burnwise/codec/SerialNumber.h"
@@ -14,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 namespace burnwise::app {
@@ -24,6 +26,10 @@ struct Report {
     device::DeviceOperation Operation = device::DeviceOperation::Scan;
     std::vector<device::DeviceOutcome> Devices;
     device::RunEnd End = device::RunEnd::Completed;
+    // Set when the plan refused the run before anything was opened (End is Stopped). The
+    // caller says it in its own words; only the template checks have shown their lines and
+    // box already.
+    std::optional<Refusal> Refused;
 
     bool Completed() const { return End == device::RunEnd::Completed; }
 };
@@ -31,6 +37,8 @@ struct Report {
 // A programming run.
 struct ProgramRequest {
     Template Shown;
+    // Where the numbers come from; Serials is set exactly when it is not the template.
+    SerialSource Source = SerialSource::Template;
     // When set, the fixed serial number of the device at each 0-based position, taken the
     // moment the device is reached; nothing (with `error` set) ends the run before that
     // device is written.
@@ -41,26 +49,20 @@ struct ProgramRequest {
     // When set, the scan passes over every driver index it refuses.
     std::function<bool(std::int32_t driverIndex)> ScanFilter;
     // Every selected device at once, each on a thread and handle of its own, with the same
-    // serial numbers, contents, lines and outcomes as one by one. Serial numbers from the
-    // clock cannot be given so: such a run goes one by one and ends with ClockSerialsOneByOne.
+    // serial numbers, contents, lines and outcomes as one by one. Refused (before anything
+    // is opened) when the serial numbers come from the clock.
     bool Parallel = false;
 };
 
-// The line a run that was asked to program every device at once ends with when its serial
-// numbers come from the clock, which it therefore ran one by one.
-inline constexpr std::string_view ClockSerialsOneByOne =
-    "Serial numbers from the clock step once a second: the devices were programmed one "
-    "after another, not at once";
-
-// Whether a run from `shown` takes its serial numbers from the clock: the template has no
-// fixed serial number and the run is given none (`serialsGiven`: its Serials is set).
-bool SerialsFromClock(const Template& shown, bool serialsGiven);
+// The plan of a programming request run as a single pass (not a watch).
+std::variant<RunPlan, Refusal> PlanProgram(const ProgramRequest& request, device::Reporter& notes);
 
 // Burnwise's device commands over one driver, for any front end: each takes what it works
 // from and returns its report, while its lines and boxes stream to the reporter.
 class Station {
 public:
-    // The clock and record must outlive the station; `clockRecord` may be null.
+    // The clock and record must outlive the station. Without a record of the machine's
+    // (`clockRecord` null), the station keeps the last clock serial number it issued itself.
     Station(device::PipexDriver& driver, device::Reporter& reporter, const codec::UtcClock& clock,
             device::ClockSerialRecord* clockRecord = nullptr);
     // Over the caller's program state and switches, which the caller then keeps up to date
@@ -75,8 +77,8 @@ public:
     // The survey of a template's devices: the family selectors and blank-only switch come
     // from `shown` (the start template when there is none).
     Report Scan(const Template& shown);
-    // Checks the template as programming needs (lines and one box when it fails, and the
-    // report ends Stopped with no device touched), then programs every selected device.
+    // Plans the run (PlanProgram: a refusal ends the report Stopped, with Refused set and
+    // no device touched), then programs every selected device.
     Report Program(const ProgramRequest& request);
     Report Erase(const Template& shown);
     Report Read(const Template& shown);
@@ -96,11 +98,13 @@ public:
 
 private:
     void Prepare(const Template& shown);
+    void KeepClockSerials(device::ClockSerialRecord* clockRecord);
     // Runs one engine operation, keeping its outcomes (and passing them to whatever else
     // listens to the engine).
     Report Run(device::DeviceOperation operation, const std::function<device::RunEnd()>& run,
                const std::function<bool(const device::DeviceOutcome&)>& observe = {});
 
+    std::unique_ptr<device::ClockSerialRecord> ownClockRecord_;
     std::unique_ptr<codec::CodecState> ownState_;
     std::unique_ptr<device::RunFlags> ownFlags_;
     codec::CodecState& state_;

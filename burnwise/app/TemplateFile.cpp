@@ -4,6 +4,17 @@
 #include "burnwise/common/FileAccess.h"
 
 namespace burnwise::app {
+namespace {
+
+Template TemplateOf(const ProfileFile& file, const Template& shown, device::Reporter& notes) {
+    Template t = shown;
+    TemplateEditor editor(t, notes);
+    ApplyFile(editor, file);
+    ApplyModelValues(editor);
+    return t;
+}
+
+} // namespace
 
 bool WriteTemplateFile(const std::filesystem::path& fileName, const Template& t) {
     namespace fs = std::filesystem;
@@ -37,11 +48,11 @@ std::optional<Template> OpenTemplateFile(const std::filesystem::path& fileName,
         notes.ShowError("Cannot open file \"" + fileName.string() + "\": " + error);
         return std::nullopt;
     }
-    Template t = shown;
-    TemplateEditor editor(t, notes);
-    ApplyFile(editor, *file);
-    ApplyModelValues(editor);
-    return t;
+    return TemplateOf(*file, shown, notes);
+}
+
+Template TemplateFromText(std::string_view text, const Template& shown, device::Reporter& notes) {
+    return TemplateOf(ProfileFile::Parse(text), shown, notes);
 }
 
 } // namespace burnwise::app

@@ -19,4 +19,7 @@ bool WriteTemplateFile(const std::filesystem::path& fileName, const Template& t)
 std::optional<Template> OpenTemplateFile(const std::filesystem::path& fileName,
                                          const Template& shown, device::Reporter& notes);
 
+// The same for the text of a template file already read.
+Template TemplateFromText(std::string_view text, const Template& shown, device::Reporter& notes);
+
 } // namespace burnwise::app

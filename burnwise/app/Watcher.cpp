@@ -1,7 +1,5 @@
 #include "burnwise/app/Watcher.h"
 
-#include "burnwise/app/TemplateEditor.h"
-
 #include <algorithm>
 #include <map>
 #include <optional>
@@ -33,21 +31,20 @@ WatchResult Watcher::Run(const WatchRequest& request) {
     };
 
     // A template that cannot be programmed would be refused again at every poll: it is
-    // checked once, as each pass would check it, before any device is looked at.
-    {
-        Template checked = request.Program.Shown;
-        TemplateEditor editor(checked, reporter_);
-        ApplyModelValues(editor);
-        if (!ValidateForProgram(checked, reporter_)) {
-            result.TemplateRefused = true;
-            return result;
-        }
+    // planned once, as each pass plans it, before any device is looked at.
+    const ProgramRequest& asked = request.Program;
+    std::variant<RunPlan, Refusal> planned = PlanRun(
+        {asked.Shown, asked.Serials ? asked.Source : SerialSource::Template, asked.Parallel, true},
+        reporter_);
+    if (Refusal* refused = std::get_if<Refusal>(&planned)) {
+        result.TemplateRefused = true;
+        result.Refused = std::move(*refused);
+        return result;
     }
 
-    const Template& shown = request.Program.Shown;
+    const Template& shown = std::get<RunPlan>(planned).Checked;
     const std::string modelText =
         shown.Model ? std::string(codec::ChipModelOf(*shown.Model).ListText) : std::string();
-    const bool clockSerials = shown.Scheme() == SerialScheme::Clock;
 
     // Serial numbers of the attached devices already programmed or refused. Only a complete
     // answer forgets one: a device that did not answer for a moment is still there.
@@ -57,7 +54,6 @@ WatchResult Watcher::Run(const WatchRequest& request) {
     std::set<std::int32_t> finished;        // driver indexes the last pass finished with
     const std::vector<std::string>* attached = nullptr; // by driver index, during a pass
     bool tooMany = false;
-    std::optional<std::chrono::steady_clock::time_point> lastRun;
 
     ProgramRequest pass = request.Program;
     pass.Observe = [&](const device::DeviceOutcome& outcome) {
@@ -122,16 +118,11 @@ WatchResult Watcher::Run(const WatchRequest& request) {
         if (result.RecordFailed) return result;
         if (fresh.empty()) continue;
 
-        if (clockSerials && lastRun) {
-            const auto since = request.Now() - *lastRun;
-            if (since < ClockSerialStep) request.Sleep(ClockSerialStep - since);
-        }
         pass.ScanFilter = [&](std::int32_t index) { return fresh.contains(index); };
         finished.clear();
         attached = &serials;
         const Report report = station_.Program(pass);
         attached = nullptr;
-        lastRun = request.Now();
 
         for (const std::int32_t index : fresh) {
             const std::string& serial = serials[static_cast<std::size_t>(index)];

@@ -9,9 +9,6 @@ namespace burnwise::app {
 
 // How often the watch asks the driver for the number of attached devices.
 inline constexpr std::chrono::milliseconds WatchPollInterval{500};
-// A serial number from the clock changes about once a second; two runs closer than this
-// could hand two devices the same one.
-inline constexpr std::chrono::milliseconds ClockSerialStep{1200};
 // Polls in a row a device may fail to answer before the watch reports it.
 inline constexpr int UnansweredPolls = 3;
 
@@ -23,15 +20,15 @@ struct WatchRequest {
     std::function<bool()> StopRequested;
     // Waits `duration`, or less once a stop is requested.
     std::function<void(std::chrono::nanoseconds duration)> Sleep;
-    std::function<std::chrono::steady_clock::time_point()> Now;
 };
 
 struct WatchResult {
     bool AnyFailed = false;    // a device failed or was refused
     bool RecordFailed = false; // an outcome could not be recorded: the watch ended there
-    // The template cannot be programmed (its lines and box were shown): the watch did not
-    // start, nothing was opened.
+    // The plan refused the template (see Refused; the template checks have shown their lines
+    // and box): the watch did not start, nothing was opened.
     bool TemplateRefused = false;
+    std::optional<Refusal> Refused;
 };
 
 // The production line's watch: waits for devices and programs each one as it is plugged

@@ -34,15 +34,10 @@ struct ConsoleStation {
     ConsoleReporter Console{ConsoleReporter::LineMode::Stream};
     device::LinkedDriver Driver;
     codec::SystemUtcClock Clock;
-    std::unique_ptr<app::ClockSerialFile> ClockRecord;
-    std::unique_ptr<app::Station> Station;
+    std::unique_ptr<device::ClockSerialRecord> ClockRecord = app::MachineClockRecord();
+    std::unique_ptr<app::Station> Station =
+        std::make_unique<app::Station>(Driver, Console, Clock, ClockRecord.get());
     app::Template Shown = app::Template::Start();
-
-    ConsoleStation() {
-        if (const std::optional<fs::path> folder = app::BurnwiseStateFolder())
-            ClockRecord = std::make_unique<app::ClockSerialFile>(*folder);
-        Station = std::make_unique<app::Station>(Driver, Console, Clock, ClockRecord.get());
-    }
 
     // Opens the template, reading it once (it may be a pipe). One that cannot be read has
     // shown its box, and the command fails with 2.
@@ -95,6 +90,27 @@ std::unique_ptr<records::RecordStore> OpenStore(const std::string& url, std::str
     return records::OpenRecordStore(url, error);
 }
 
+// A refusal of the run's plan, in the words of this program's options.
+std::string Worded(const Options& options, const app::Refusal& refused) {
+    using K = app::RefusalKind;
+    switch (refused.Kind) {
+    case K::SourceNeedsFixedSerial:
+        return std::string(options.Series ? "--series" : "--counter") +
+               " needs a template with a fixed serial number";
+    case K::FixedSerialNeedsSource:
+        return "--watch with a fixed serial number needs --counter or --series: every device "
+               "would get the same serial number";
+    case K::ClockSerialsNotAtOnce:
+        return "--parallel needs a template with a fixed serial number: serial numbers from the "
+               "clock step once a second and cannot be given to devices programmed at once - "
+               "nothing written to any device";
+    case K::TemplateChecks:
+    case K::SerialWithoutDigits:
+        break;
+    }
+    return refused.Text;
+}
+
 // The station's production: the template, the numbers and the records, all checked before
 // anything is written. What cannot be used ends the command with 2.
 std::unique_ptr<app::Production> OpenProduction(const Options& options, ConsoleStation& console) {
@@ -109,6 +125,8 @@ std::unique_ptr<app::Production> OpenProduction(const Options& options, ConsoleS
     }
     if (options.Log) setup.LogFile = *options.Log;
     setup.Parallel = options.Parallel;
+    setup.Watch = options.Watch;
+    setup.Words = [&options](const app::Refusal& refused) { return Worded(options, refused); };
     std::string error;
     std::unique_ptr<app::Production> production =
         app::Production::Open(setup, OpenStore, error, &console.Console);
@@ -127,12 +145,6 @@ void CheckRecords(const app::Production& production, std::string_view after = {}
 void RunProgram(const Options& options) {
     auto console = std::make_unique<ConsoleStation>();
     const std::unique_ptr<app::Production> production = OpenProduction(options, *console);
-    const app::Template& shown = production->Shown();
-    if (options.Watch && shown.Scheme() == app::SerialScheme::Fixed && !options.Counter &&
-        !options.Series)
-        throw CLI::RuntimeError("--watch with a fixed serial number needs --counter or --series: "
-                                "every device would get the same serial number",
-                                BadInputStatus);
 
     // Failures are recorded too: with a counter or a series, a failed device has used up
     // its number and carries it. A run whose record can no longer be written stops before
@@ -155,7 +167,6 @@ void RunProgram(const Options& options) {
     watch.Program = request;
     watch.StopRequested = [] { return StopRequested != 0; };
     watch.Sleep = SleepUnlessStopped;
-    watch.Now = [] { return std::chrono::steady_clock::now(); };
     app::Watcher watcher(*console->Station, console->Console);
     const app::WatchResult result = watcher.Run(watch);
     if (result.TemplateRefused) throw CLI::RuntimeError(StoppedStatus);
@@ -170,7 +181,7 @@ void RunVerify(const Options& options) {
     request.Shown = production->Shown();
     request.Observe = [&](const app::VerifiedDevice& device) {
         const device::DeviceOutcome& outcome = device.Outcome;
-        const std::string number = std::to_string(outcome.Position);
+        const std::string number = std::to_string(outcome.DriverIndex);
         if (outcome.Passed)
             console->Console.AppendLine("PASS device " + number + " serial " +
                                         outcome.SerialNumber);

@@ -23,6 +23,17 @@ struct CodecState {
     CodecState() { Settings.AttachBuffers(Texts); }
     CodecState(const CodecState&) = delete;
     CodecState& operator=(const CodecState&) = delete;
+
+    // Takes over `from` whole; the record goes on pointing into this state's own text area.
+    void CopyFrom(const CodecState& from) {
+        Texts = from.Texts;
+        Settings = from.Settings;
+        Settings.AttachBuffers(Texts);
+        WriteImage = from.WriteImage;
+        ReadImage = from.ReadImage;
+        Selectors = from.Selectors;
+        EepromTypeName = from.EepromTypeName;
+    }
 };
 
 } // namespace burnwise::codec

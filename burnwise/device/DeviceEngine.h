@@ -34,8 +34,8 @@ inline constexpr std::uint8_t ProgramTimeLow = 7;
 // this many times in all before the run gives up on it.
 inline constexpr int MaxSerialPasses = 3;
 
-// The box a run that programs every device at once gives when the serial numbers would come
-// from the clock, before it opens anything.
+// Why a run that programs every device at once writes no device that would take its serial
+// number from the clock.
 inline constexpr std::string_view ClockSerialsNotAtOnce =
     "Serial numbers from the clock step once a second and cannot be given to devices "
     "programmed at once - nothing written to any device";
@@ -185,12 +185,10 @@ public:
     // any device is written; each device's lines, boxes and outcome reach the Reporter here,
     // in position order, as the run above gives them. A device that fails does not stop the
     // others; a stop request is asked before the devices start and after each device, and
-    // lets the devices already running finish. Refused with ClockSerialsNotAtOnce, before
-    // anything is opened, when SerialsFromClock.
+    // lets the devices already running finish. A position that would take its serial number
+    // from the clock is never written: the run ends there with ClockSerialsNotAtOnce (the
+    // plan refuses such a run before it comes here).
     RunEnd ProgramRunParallel(SettingsSource& settings);
-    // Whether a programming run with `settings` would take its serial numbers from the
-    // clock: no SerialSource, and the first device's settings give no serial number.
-    bool SerialsFromClock(SettingsSource& settings);
     RunEnd Erase();
     RunEnd Read();
     RunEnd ReadAndParse(ParsedDeviceSink& sink);
@@ -222,6 +220,10 @@ private:
     // Reports how one device ended; true when the operation must end after it (a stop
     // was requested, and "Stopped after device N" has been appended).
     bool Finish(DeviceOutcome outcome);
+    // Asks for a stop before the device at `driverIndex` is looked at or written; when one
+    // was asked for (now or before), the operation ends there with "Stopped before device N"
+    // said once, and true.
+    bool StopBeforeDevice(std::int32_t driverIndex);
     // A device outcome of the running operation, with what the scan learnt of it.
     DeviceOutcome Outcome(int position, std::int32_t driverIndex, bool passed,
                           std::string reason) const;
@@ -236,9 +238,9 @@ private:
     // examines and closes it, and adds what it found to Scan and its note.
     void ScanIndex(Variant variant, int n);
     // Read and Read and Parse: survey, then open each device the survey counted in turn and
-    // visit it at its position; a failed open ends the walk. The visit gives the line that
-    // failed the device, or nothing.
-    RunEnd WalkCountedDevices(const std::function<std::string(int position)>& visit);
+    // visit it by its driver index; a failed open ends the walk. The visit gives the line
+    // that failed the device, or nothing.
+    RunEnd WalkCountedDevices(const std::function<std::string(std::int32_t driverIndex)>& visit);
     void Examine(Variant variant);
     void ExamineSurvey(bool onlyBlank);
     void ExamineErase();
@@ -265,8 +267,8 @@ private:
     // One pass of the programming sequence on the device at `driverIndex`, from the settings
     // in the codec state: open, size detection, write, read-back, verify, close. Devices of
     // this run hold `runSerials`; `passes` passes on this device went before.
-    PassEnd ProgramPass(int position, std::int32_t driverIndex,
-                        const std::set<std::string>& runSerials, int passes);
+    PassEnd ProgramPass(std::int32_t driverIndex, const std::set<std::string>& runSerials,
+                        int passes);
     // Reports how the device at `position` of a programming run ended, from the codec
     // state; `reserved` is the serial number it was to get. True when the run must end.
     bool FinishProgram(int position, std::string failure, bool box, const std::string& reserved);
@@ -277,7 +279,7 @@ private:
     // Takes the time for a clock serial number from the machine's record: waits until the
     // clock has passed the last one issued and records the new one. The failure's text
     // when that cannot be done.
-    std::optional<std::string> IssueClockTime(int position);
+    std::optional<std::string> IssueClockTime(std::int32_t driverIndex);
     void Progress(int position, int count);
     // Reports the end of an operation and keeps its result: Completed becomes Failed when a
     // device failed, and anything becomes Cancelled after a stop request.
@@ -296,6 +298,8 @@ private:
     DeviceOperation operation_ = DeviceOperation::Scan;
     bool anyFailed_ = false;
     bool cancelled_ = false;
+    // The device a stop was taken before, nothing written from there on.
+    std::optional<std::int32_t> stoppedBefore_;
     std::string lastEncodedSerial_;
     // While set, the time the serial number of the device in hand is generated from.
     std::optional<codec::UtcTime> issuedTime_;

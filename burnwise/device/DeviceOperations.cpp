@@ -28,7 +28,9 @@ RunEnd DeviceEngine::Erase() {
     reporter_.ClearLines();
     EraseScan();
     const int count = Scan.SelectedCount;
+    if (stoppedBefore_) return End(RunEnd::Cancelled);
     if (FailSkippedDevices()) return End(RunEnd::Stopped);
+    if (count >= 1 && StopBeforeDevice(Scan.SelectedDevices[0])) return End(RunEnd::Cancelled);
     if (count < 1) {
         reporter_.AppendLine(NoDevicesLine);
         return End(anyFailed_ ? RunEnd::Stopped : RunEnd::NoDevices);
@@ -43,15 +45,15 @@ RunEnd DeviceEngine::Erase() {
         }
         std::string failure;
         if (Unit.PipexEraseEE() != VQ_OK)
-            failure = "ERROR - Erase failed Device " + std::to_string(i);
+            failure = "ERROR - Erase failed Device " + std::to_string(index);
         else if (!ReadsBlank(index))
-            failure = "ERROR - Erase failed Device " + std::to_string(i) +
+            failure = "ERROR - Erase failed Device " + std::to_string(index) +
                       " - the part does not read blank";
         Unit.CloseCurrentDevice();
         if (failure.empty() && !Unit.Fault.empty())
-            failure = "ERROR - Device " + std::to_string(i) + " failed: " + Unit.Fault;
+            failure = "ERROR - Device " + std::to_string(index) + " failed: " + Unit.Fault;
         if (failure.empty())
-            reporter_.AppendLine("Erase successful Device " + std::to_string(i));
+            reporter_.AppendLine("Erase successful Device " + std::to_string(index));
         else
             reporter_.AppendLine(failure);
         if (Finish(Outcome(i, index, failure.empty(), failure))) break;
@@ -59,7 +61,8 @@ RunEnd DeviceEngine::Erase() {
     return End(RunEnd::Completed);
 }
 
-RunEnd DeviceEngine::WalkCountedDevices(const std::function<std::string(int position)>& visit) {
+RunEnd DeviceEngine::WalkCountedDevices(
+    const std::function<std::string(std::int32_t driverIndex)>& visit) {
     reporter_.ClearLines();
     SurveyScan();
     const int count = Scan.BlankCount + Scan.ProgrammedCount;
@@ -76,10 +79,10 @@ RunEnd DeviceEngine::WalkCountedDevices(const std::function<std::string(int posi
             Finish(Outcome(i, index, false, "Could Not Open Device " + std::to_string(index)));
             return End(RunEnd::Stopped);
         }
-        std::string failure = visit(i);
+        std::string failure = visit(index);
         Unit.CloseCurrentDevice();
         if (failure.empty() && !Unit.Fault.empty()) {
-            failure = "ERROR - Device " + std::to_string(i) + " failed: " + Unit.Fault;
+            failure = "ERROR - Device " + std::to_string(index) + " failed: " + Unit.Fault;
             reporter_.AppendLine(failure);
         }
         if (Finish(Outcome(i, index, failure.empty(), failure))) break;
@@ -89,14 +92,14 @@ RunEnd DeviceEngine::WalkCountedDevices(const std::function<std::string(int posi
 
 RunEnd DeviceEngine::Read() {
     Begin(DeviceOperation::Read);
-    return WalkCountedDevices([this](int i) -> std::string {
+    return WalkCountedDevices([this](std::int32_t index) -> std::string {
         if (Unit.ReadWholeImage(codec_.ReadImage)) {
-            reporter_.AppendLine("Read EEPROM successful Device " + std::to_string(i));
+            reporter_.AppendLine("Read EEPROM successful Device " + std::to_string(index));
             for (const std::string& line : codec::DumpImage(codec_.ReadImage, codec_.Selectors))
                 reporter_.AppendLine(line);
             return {};
         }
-        const std::string line = "ERROR - Read EEPROM failed Device " + std::to_string(i);
+        const std::string line = "ERROR - Read EEPROM failed Device " + std::to_string(index);
         reporter_.AppendLine(line);
         return line;
     });
@@ -104,13 +107,13 @@ RunEnd DeviceEngine::Read() {
 
 RunEnd DeviceEngine::ReadAndParse(ParsedDeviceSink& sink) {
     Begin(DeviceOperation::ReadAndParse);
-    return WalkCountedDevices([this, &sink](int i) -> std::string {
+    return WalkCountedDevices([this, &sink](std::int32_t index) -> std::string {
         if (ReadAndClassify(codec::DecodeFromScratch) != VerdictProgrammed) {
-            const std::string line = "ERROR - Read EEPROM failed Device " + std::to_string(i);
+            const std::string line = "ERROR - Read EEPROM failed Device " + std::to_string(index);
             reporter_.AppendLine(line);
             return line;
         }
-        reporter_.AppendLine("Read EEPROM successful Device " + std::to_string(i));
+        reporter_.AppendLine("Read EEPROM successful Device " + std::to_string(index));
         sink.PutIntoWindow(codec_.Settings, codec_.Selectors);
         sink.ShowParsedDeviceType(codec_.Settings, codec_.Selectors);
         return {};
@@ -120,6 +123,7 @@ RunEnd DeviceEngine::ReadAndParse(ParsedDeviceSink& sink) {
 RunEnd DeviceEngine::Cycle() {
     Begin(DeviceOperation::Cycle);
     const int count = ProgramScan();
+    if (stoppedBefore_) return End(RunEnd::Cancelled);
     if (FailSkippedDevices()) return End(RunEnd::Stopped);
     if (count <= 0) {
         reporter_.AppendLine(NoDevicesLine);
@@ -130,21 +134,21 @@ RunEnd DeviceEngine::Cycle() {
         const std::int32_t index = Scan.SelectedDevices[static_cast<std::size_t>(i)];
         Unit.Fault.clear();
         if (!Unit.OpenDeviceAt(index)) {
-            const std::string line = "CyclePort failed Device " + std::to_string(i);
+            const std::string line = "CyclePort failed Device " + std::to_string(index);
             reporter_.AppendLine(line);
             if (Finish(Outcome(i, index, false, line))) break;
             continue;
         }
         std::string failure;
         if (Unit.PipexCyclePort() == VQ_OK) {
-            reporter_.AppendLine("CyclePort successful Device " + std::to_string(i));
+            reporter_.AppendLine("CyclePort successful Device " + std::to_string(index));
         } else {
             failure = "No Valid Devices Found";
             reporter_.ShowInformation(failure);
         }
         Unit.CloseCurrentDevice();
         if (failure.empty() && !Unit.Fault.empty()) {
-            failure = "ERROR - Device " + std::to_string(i) + " failed: " + Unit.Fault;
+            failure = "ERROR - Device " + std::to_string(index) + " failed: " + Unit.Fault;
             reporter_.AppendLine(failure);
         }
         if (Finish(Outcome(i, index, failure.empty(), failure))) break;

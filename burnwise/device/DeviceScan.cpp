@@ -129,6 +129,9 @@ int DeviceEngine::RunScan(Variant variant) {
     if (Unit.DeviceCount <= 0) return 0;
     const int examined = std::min(Unit.DeviceCount, MaxScanDevices);
     for (int n = 0;; ++n) {
+        // A stop asked for while an operation that writes is still looking is taken here,
+        // before anything is written.
+        if (variant != Variant::Survey && StopBeforeDevice(Unit.CurrentDeviceIndex)) break;
         Progress(n + 1, examined);
         Unit.DeviceIsOpen = false;
         if (!ScanFilter || ScanFilter(Unit.CurrentDeviceIndex)) ScanIndex(variant, n);
@@ -331,6 +334,7 @@ void DeviceEngine::Begin(DeviceOperation operation) {
     operation_ = operation;
     anyFailed_ = false;
     cancelled_ = false;
+    stoppedBefore_.reset();
 }
 
 const DeviceEngine::DeviceNote* DeviceEngine::NoteOf(std::int32_t driverIndex) const {
@@ -348,6 +352,16 @@ DeviceOutcome DeviceEngine::Outcome(int position, std::int32_t driverIndex, bool
     outcome.Passed = passed;
     outcome.Reason = std::move(reason);
     return outcome;
+}
+
+bool DeviceEngine::StopBeforeDevice(std::int32_t driverIndex) {
+    if (!cancelled_ && !reporter_.StopRequested() && !(StopWanted && StopWanted())) return false;
+    if (!stoppedBefore_) {
+        cancelled_ = true;
+        stoppedBefore_ = driverIndex;
+        reporter_.AppendLine("Stopped before device " + std::to_string(driverIndex));
+    }
+    return true;
 }
 
 bool DeviceEngine::Finish(DeviceOutcome outcome) {

@@ -17,17 +17,6 @@
 namespace burnwise::device {
 namespace {
 
-// Copies a codec state whole; the copy's record points into the copy's own text area.
-void CopyCodecState(const codec::CodecState& from, codec::CodecState& to) {
-    to.Texts = from.Texts;
-    to.Settings = from.Settings;
-    to.Settings.AttachBuffers(to.Texts);
-    to.WriteImage = from.WriteImage;
-    to.ReadImage = from.ReadImage;
-    to.Selectors = from.Selectors;
-    to.EepromTypeName = from.EepromTypeName;
-}
-
 // What a device's thread reports, held until the device's turn comes on the run's thread.
 class HeldReports final : public Reporter {
 public:
@@ -126,8 +115,8 @@ private:
 
         explicit Worker(DeviceEngine& run)
             : Flags(run.flags_), Engine(run.Unit.Driver(), Codec, Flags, Reports, run.clock_) {
-            CopyCodecState(run.codec_, Codec);
-            CopyCodecState(run.codec_, Gathered);
+            Codec.CopyFrom(run.codec_);
+            Gathered.CopyFrom(run.codec_);
         }
 
         // Ends the work after an exception with nothing left open.
@@ -154,6 +143,7 @@ int GangRun::ProgramScan(DeviceEngine& run) {
     unit.CurrentDeviceIndex = 0;
     if (unit.DeviceCount <= 0) return 0;
     const int examined = std::min(unit.DeviceCount, MaxScanDevices);
+    if (run.StopBeforeDevice(0)) return 0;
     std::vector<std::unique_ptr<Worker>> workers(static_cast<std::size_t>(examined));
     for (int index = 0; index < examined; ++index)
         if (!run.ScanFilter || run.ScanFilter(index))
@@ -201,25 +191,16 @@ void GangRun::Merge(DeviceEngine& run, const Worker& worker, std::int32_t index)
     const auto note = static_cast<std::size_t>(index);
     run.notes_[note] = worker.Engine.notes_[note];
     // The run's codec state holds what the last device examined left in it.
-    if (worker.Engine.classified_) CopyCodecState(worker.Codec, run.codec_);
+    if (worker.Engine.classified_) run.codec_.CopyFrom(worker.Codec);
 }
 
 RunEnd GangRun::Program(DeviceEngine& run, SettingsSource& settings) {
     Reporter& reporter = run.reporter_;
     run.Begin(DeviceOperation::Program);
-    if (run.SerialsFromClock(settings)) {
-        reporter.ShowError(ClockSerialsNotAtOnce);
-        return run.End(RunEnd::Stopped);
-    }
     const int count = ProgramScan(run);
     if (const std::optional<RunEnd> end = run.AfterProgramScan(count)) return *end;
-    // Once they start, the devices are not stopped halfway: this is the last moment a stop
-    // leaves every one as it is.
-    if (reporter.StopRequested() || (run.StopWanted && run.StopWanted())) {
-        run.cancelled_ = true;
-        reporter.AppendLine("Stopped before programming any device");
-        return run.End(RunEnd::Stopped);
-    }
+    // Once they start, the devices are not stopped halfway: the scan's end was the last
+    // moment a stop left every one as it is.
 
     // The settings and serial number of each position, in order, before any device is
     // written. A position that gets no serial number ends the run there, as it would one by
@@ -253,17 +234,15 @@ RunEnd GangRun::Program(DeviceEngine& run, SettingsSource& settings) {
         workers.size(),
         [&](std::size_t k) {
             Worker& worker = *workers[k];
-            const int position = static_cast<int>(k);
             try {
                 // The repeat guard's view: the numbers of the positions before this one.
                 const std::set<std::string> before(
                     reserved.begin(), reserved.begin() + static_cast<std::ptrdiff_t>(k));
                 for (int passes = 0;; ++passes) {
                     worker.Reports.PassStarts();
-                    CopyCodecState(worker.Gathered, worker.Codec);
+                    worker.Codec.CopyFrom(worker.Gathered);
                     worker.Codec.EepromTypeName.clear();
-                    worker.End =
-                        worker.Engine.ProgramPass(position, worker.DriverIndex, before, passes);
+                    worker.End = worker.Engine.ProgramPass(worker.DriverIndex, before, passes);
                     if (worker.End.What != PassEnd::Kind::Again) break;
                 }
             } catch (...) {
@@ -277,9 +256,9 @@ RunEnd GangRun::Program(DeviceEngine& run, SettingsSource& settings) {
                 run.Progress(position + 1, count);
                 settings.CheckStringTotal();
             });
-            CopyCodecState(worker.Codec, run.codec_);
+            run.codec_.CopyFrom(worker.Codec);
             if (worker.Error) {
-                const std::string line = "ERROR - Device " + std::to_string(position) +
+                const std::string line = "ERROR - Device " + std::to_string(worker.DriverIndex) +
                                          " failed: " + WhatOf(worker.Error);
                 reporter.AppendLine(line);
                 worker.End = PassEnd{PassEnd::Kind::Failed, line, false, {}};

@@ -17,8 +17,9 @@ namespace {
 constexpr std::chrono::milliseconds SerialClockStep{1100};
 constexpr std::chrono::milliseconds SerialClockPoll{10};
 
-std::string Position(int position) {
-    return std::to_string(position);
+// Every line, box and reason names a device by its driver index in the run.
+std::string Named(std::int32_t driverIndex) {
+    return std::to_string(driverIndex);
 }
 
 // A clock that stays at one time: the one recorded for the serial number in hand.
@@ -77,8 +78,8 @@ DeviceEngine::ProgramStep DeviceEngine::ProgramOneDevice() {
     return ProgramStep::Written;
 }
 
-std::optional<std::string> DeviceEngine::IssueClockTime(int position) {
-    const std::string nothing = " - nothing written to device " + Position(position);
+std::optional<std::string> DeviceEngine::IssueClockTime(std::int32_t driverIndex) {
+    const std::string nothing = " - nothing written to device " + Named(driverIndex);
     std::optional<codec::UtcTime> last;
     std::string error;
     if (!ClockRecord->Lock(last, error))
@@ -118,21 +119,20 @@ void DeviceEngine::WaitForNewSerial(const std::string& serial) {
 }
 
 std::string DeviceEngine::NoSerialFor(int position) const {
-    return SerialSourceFailure.empty() ? "No serial number for device " + Position(position)
-                                       : SerialSourceFailure;
+    return SerialSourceFailure.empty()
+               ? "No serial number for device " +
+                     Named(Scan.SelectedDevices[static_cast<std::size_t>(position)])
+               : SerialSourceFailure;
 }
 
 std::optional<RunEnd> DeviceEngine::AfterProgramScan(int count) {
+    if (stoppedBefore_) return End(RunEnd::Cancelled);
     if (FailSkippedDevices()) return End(RunEnd::Stopped);
+    // The last moment a stop leaves every device as it was.
+    if (count >= 1 && StopBeforeDevice(Scan.SelectedDevices[0])) return End(RunEnd::Cancelled);
     if (count >= 1) return std::nullopt;
     reporter_.ShowError("No Devices Found");
     return End(anyFailed_ ? RunEnd::Stopped : RunEnd::NoDevices);
-}
-
-bool DeviceEngine::SerialsFromClock(SettingsSource& settings) {
-    if (SerialSource) return false;
-    settings.GatherSettings(0);
-    return codec::TextOf(codec_.Settings.SerialNumber).empty();
 }
 
 bool DeviceEngine::FinishProgram(int position, std::string failure, bool box,
@@ -155,7 +155,7 @@ bool DeviceEngine::FinishProgram(int position, std::string failure, bool box,
     return Finish(std::move(outcome));
 }
 
-DeviceEngine::PassEnd DeviceEngine::ProgramPass(int position, std::int32_t driverIndex,
+DeviceEngine::PassEnd DeviceEngine::ProgramPass(std::int32_t driverIndex,
                                                 const std::set<std::string>& runSerials,
                                                 int passes) {
     codec::CodecState& c = codec_;
@@ -171,9 +171,9 @@ DeviceEngine::PassEnd DeviceEngine::ProgramPass(int position, std::int32_t drive
         break;
     case ProgramStep::StringsDoNotFit:
         return failed("The strings do not fit the EEPROM - nothing written to device " +
-                      Position(position));
+                      Named(driverIndex));
     case ProgramStep::UnknownEeprom:
-        return failed("EEPROM size not detected - nothing written to device " + Position(position));
+        return failed("EEPROM size not detected - nothing written to device " + Named(driverIndex));
     }
 
     const std::size_t written =
@@ -187,7 +187,7 @@ DeviceEngine::PassEnd DeviceEngine::ProgramPass(int position, std::int32_t drive
     const auto differs =
         std::mismatch(expected.begin(), expected.begin() + written, c.ReadImage.begin());
     if (differs.first != expected.begin() + written) {
-        reporter_.AppendLine("ERROR - Verify failed Device " + Position(position) + " at word " +
+        reporter_.AppendLine("ERROR - Verify failed Device " + Named(driverIndex) + " at word " +
                              std::to_string(differs.first - expected.begin()));
         return failed("Error reading device");
     }
@@ -201,7 +201,7 @@ DeviceEngine::PassEnd DeviceEngine::ProgramPass(int position, std::int32_t drive
     // Any call the driver refused on the way (an erase, a word, the close) leaves the device
     // in doubt, whatever it read back.
     if (!Unit.Fault.empty()) {
-        const std::string line = "ERROR - Device " + Position(position) + " failed: " + Unit.Fault;
+        const std::string line = "ERROR - Device " + Named(driverIndex) + " failed: " + Unit.Fault;
         reporter_.AppendLine(line);
         return failed(line, false);
     }
@@ -211,7 +211,7 @@ DeviceEngine::PassEnd DeviceEngine::ProgramPass(int position, std::int32_t drive
     }
     // Same serial number as the device before: program this one again.
     if (passes + 1 >= MaxSerialPasses)
-        return failed("Device " + Position(position) +
+        return failed("Device " + Named(driverIndex) +
                       " keeps reading back the serial number of the device before it");
     return PassEnd{PassEnd::Kind::Again, {}, true, {}};
 }
@@ -223,6 +223,9 @@ RunEnd DeviceEngine::ProgramRun(SettingsSource& settings) {
     int k = 0;
     std::set<std::string> runSerials; // every serial number this run's devices hold
     if (const std::optional<RunEnd> end = AfterProgramScan(count)) return *end;
+    // Each pass judges its device with the run's family selectors, as a run at once gives
+    // every device a copy of them: what the device before decoded never decides anything here.
+    const codec::FamilySelectors runSelectors = c.Selectors;
 
     // The serial number reserved for the device in hand: the one it was given, or the one
     // the encoder generated for it.
@@ -246,18 +249,20 @@ RunEnd DeviceEngine::ProgramRun(SettingsSource& settings) {
         }
         if (SerialSource) codec::SetText(c.Settings.SerialNumber, sourcedSerial);
         reservedSerial = std::string(codec::TextOf(c.Settings.SerialNumber));
+        c.Selectors = runSelectors;
         c.EepromTypeName.clear();
         // With no serial number of its own the encoder takes one from the clock.
         const bool serialFromClock = reservedSerial.empty();
         issuedTime_.reset();
         if (serialFromClock && ClockRecord) {
-            if (const std::optional<std::string> failure = IssueClockTime(k)) {
+            if (const std::optional<std::string> failure =
+                    IssueClockTime(Scan.SelectedDevices[static_cast<std::size_t>(k)])) {
                 FinishProgram(k, *failure, true, reservedSerial);
                 return End(RunEnd::Stopped);
             }
         }
         const PassEnd pass =
-            ProgramPass(k, Scan.SelectedDevices[static_cast<std::size_t>(k)], runSerials, passes);
+            ProgramPass(Scan.SelectedDevices[static_cast<std::size_t>(k)], runSerials, passes);
         ++passes;
         if (serialFromClock) reservedSerial = lastEncodedSerial_;
         switch (pass.What) {

@@ -69,7 +69,14 @@ void TMainForm::BWProgramExecute() {
         }
         request.Observe = records->Request().Observe;
     }
-    station_->Program(request);
+    const app::Report report = station_->Program(request);
+    // The template checks have shown their lines and box; the window names its own control.
+    if (report.Refused && report.Refused->Kind == app::RefusalKind::ClockSerialsNotAtOnce)
+        ShowError(report.Refused->Text +
+                  ". Turn off Device > Program All Devices At Once, or give the template a fixed "
+                  "serial number.");
+    else if (report.Refused && report.Refused->Kind != app::RefusalKind::TemplateChecks)
+        ShowError(report.Refused->Text);
     if (records && !records->StopReason().empty())
         ShowError("The record of a device could not be written (" + records->StopReason() +
                   ") - the run stopped after that device.");

@@ -1,13 +1,26 @@
 #include "burnwise/ui/ProductionSettings.h"
 
+#include "burnwise/app/TemplateFile.h"
 #include "burnwise/ui/FileAccess.h"
-#include "burnwise/ui/ProfileFile.h"
 
-#include <charconv>
+#include <variant>
 
 namespace burnwise::ui {
 
 namespace {
+
+// Keeps the first line and the first box of a template's reading and checks.
+struct BoxKeeper final : device::Reporter {
+    std::string FirstLine, FirstBox;
+    void AppendLine(std::string_view line) override {
+        if (FirstLine.empty()) FirstLine = line;
+    }
+    void ClearLines() override {}
+    void ShowError(std::string_view text) override {
+        if (FirstBox.empty()) FirstBox = text;
+    }
+    void ShowInformation(std::string_view) override {}
+};
 
 struct SourceRow {
     SerialSourceKind Kind;
@@ -41,17 +54,47 @@ std::optional<std::filesystem::path> DefaultDatabaseFile() {
 
 std::optional<TemplateFacts> ReadTemplateFacts(const std::filesystem::path& file,
                                                std::string& error) {
-    const std::optional<ProfileFile> profile = ProfileFile::Load(file, error);
-    if (!profile) return std::nullopt;
-    TemplateFacts facts;
-    // Read as the form reads a flag: a whole number, anything else counts as 0.
-    if (const auto fixed = profile->Read("USB Serial Number Control", "Use Fixed Serial Number")) {
-        long value = 0;
-        const char* end = fixed->data() + fixed->size();
-        const auto [at, failure] = std::from_chars(fixed->data(), end, value);
-        facts.FixedSerialNumber = failure == std::errc() && at == end && value != 0;
+    // Read by the template file's own reader, as the run reads it.
+    BoxKeeper notes;
+    const std::optional<app::Template> shown =
+        app::OpenTemplateFile(file, app::Template::Start(), notes);
+    if (!shown) {
+        error = notes.FirstBox;
+        return std::nullopt;
     }
-    return facts;
+    return TemplateFacts{*shown, shown->Scheme() == app::SerialScheme::Fixed};
+}
+
+app::SerialSource SourceOf(SerialSourceKind kind) {
+    switch (kind) {
+    case SerialSourceKind::Series:
+        return app::SerialSource::Series;
+    case SerialSourceKind::CounterFile:
+        return app::SerialSource::Counter;
+    case SerialSourceKind::Template:
+        break;
+    }
+    return app::SerialSource::Template;
+}
+
+std::string Worded(const app::Refusal& refused, SerialSourceKind source) {
+    using K = app::RefusalKind;
+    switch (refused.Kind) {
+    case K::SourceNeedsFixedSerial:
+        return source == SerialSourceKind::Series
+                   ? "A series needs a template with a fixed serial number: the series is named "
+                     "by its prefix and digits."
+                   : "A counter file needs a template with a fixed serial number.";
+    case K::FixedSerialNeedsSource:
+        return "The template has one fixed serial number: every device would get the same one. "
+               "Choose a series or a counter file.";
+    case K::SerialWithoutDigits:
+        return "The devices cannot be numbered: " + refused.Text + ".";
+    case K::TemplateChecks:
+    case K::ClockSerialsNotAtOnce:
+        break;
+    }
+    return refused.Text;
 }
 
 std::string ProductionSettingsProblem(const ProductionSettings& settings) {
@@ -59,23 +102,17 @@ std::string ProductionSettingsProblem(const ProductionSettings& settings) {
     std::string error;
     const std::optional<TemplateFacts> facts = ReadTemplateFacts(settings.TemplateFile, error);
     if (!facts) return "Cannot open the template " + settings.TemplateFile.string() + ": " + error;
-    switch (settings.SerialSource) {
-    case SerialSourceKind::Series:
-        if (!facts->FixedSerialNumber)
-            return "A series needs a template with a fixed serial number: the series is named "
-                   "by its prefix and digits.";
-        break;
-    case SerialSourceKind::CounterFile:
-        if (!facts->FixedSerialNumber)
-            return "A counter file needs a template with a fixed serial number.";
-        if (settings.CounterFile.empty()) return "Choose a counter file.";
-        break;
-    case SerialSourceKind::Template:
-        if (facts->FixedSerialNumber)
-            return "The template has one fixed serial number: every device would get the "
-                   "same one. Choose a series or a counter file.";
-        break;
+    // The run's own plan: the production line takes devices pass after pass.
+    BoxKeeper notes;
+    const std::variant<app::RunPlan, app::Refusal> planned =
+        app::PlanRun({facts->Shown, SourceOf(settings.SerialSource), false, true}, notes);
+    if (const app::Refusal* refused = std::get_if<app::Refusal>(&planned)) {
+        if (refused->Kind == app::RefusalKind::TemplateChecks && !notes.FirstLine.empty())
+            return "The template cannot be programmed: " + notes.FirstLine;
+        return Worded(*refused, settings.SerialSource);
     }
+    if (settings.SerialSource == SerialSourceKind::CounterFile && settings.CounterFile.empty())
+        return "Choose a counter file.";
     if (settings.DatabaseUrl.empty() && !DefaultDatabaseFile())
         return "There is no state folder for the default database: name a database.";
     return {};

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "burnwise/app/Plan.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -36,6 +38,7 @@ std::optional<std::filesystem::path> DefaultDatabaseFile();
 
 // What the settings need to know of the template before a run.
 struct TemplateFacts {
+    app::Template Shown;            // as the template file's reader reads it
     bool FixedSerialNumber = false; // one fixed serial number rather than a scheme
 };
 // Reads the template (bounded); nothing, with `error` set, when it cannot be read.
@@ -43,7 +46,11 @@ std::optional<TemplateFacts> ReadTemplateFacts(const std::filesystem::path& file
                                                std::string& error);
 
 // Why a run cannot start with these settings (a line for the window), or empty when it can.
-// Reads the template file.
+// Reads the template file and asks the run's plan.
 std::string ProductionSettingsProblem(const ProductionSettings& settings);
+
+// The serial number source of the run, and a refusal of its plan in the window's words.
+app::SerialSource SourceOf(SerialSourceKind kind);
+std::string Worded(const app::Refusal& refused, SerialSourceKind source);
 
 } // namespace burnwise::ui

@@ -2,7 +2,6 @@
 
 #include "burnwise/app/StateFiles.h"
 #include "burnwise/app/Station.h"
-#include "burnwise/app/TemplateEditor.h"
 #include "burnwise/app/Watcher.h"
 #include "burnwise/codec/SerialNumber.h"
 
@@ -15,18 +14,6 @@
 namespace burnwise::ui {
 
 namespace {
-
-app::SerialSource SourceOf(SerialSourceKind kind) {
-    switch (kind) {
-    case SerialSourceKind::Series:
-        return app::SerialSource::Series;
-    case SerialSourceKind::CounterFile:
-        return app::SerialSource::Counter;
-    case SerialSourceKind::Template:
-        break;
-    }
-    return app::SerialSource::Template;
-}
 
 // The line a run ends with when a record could not be kept.
 std::string RecordFailure(const app::Production& production) {
@@ -43,6 +30,10 @@ app::ProductionSetup SetupOf(const ProductionSettings& settings) {
     setup.Station = settings.StationName;
     setup.Serials = SourceOf(settings.SerialSource);
     if (setup.Serials == app::SerialSource::Counter) setup.CounterFile = settings.CounterFile;
+    setup.Watch = true;
+    setup.Words = [source = settings.SerialSource](const app::Refusal& refused) {
+        return Worded(refused, source);
+    };
     return setup;
 }
 
@@ -122,23 +113,10 @@ std::string StationRunner::Watch(const ProductionSettings& settings, ProductionE
         app::Production::Open(SetupOf(settings), opener_, error, &notes);
     if (!production) return error;
 
-    // A template that programming would refuse would be refused at every device: the run
-    // does not begin.
-    {
-        app::Template checked = production->Shown();
-        app::TemplateEditor editor(checked, notes);
-        app::ApplyModelValues(editor);
-        if (!app::ValidateForProgram(checked, notes))
-            return notes.LastBox.empty() ? std::string("the template cannot be programmed")
-                                         : notes.LastBox;
-    }
-
     // Serial numbers from the clock are kept in the user's state folder, as the window's and
     // the command line's are, so that no run on this machine repeats one.
     const codec::SystemUtcClock clock;
-    std::unique_ptr<app::ClockSerialFile> clockRecord;
-    if (const std::optional<std::filesystem::path> folder = app::BurnwiseStateFolder())
-        clockRecord = std::make_unique<app::ClockSerialFile>(*folder);
+    const std::unique_ptr<device::ClockSerialRecord> clockRecord = app::MachineClockRecord();
     app::Station station(driver_, notes, clock, clockRecord.get());
     station.Engine().DeviceTaken = [&events](std::int32_t index) { events.DeviceStarted(index); };
 
@@ -160,7 +138,6 @@ std::string StationRunner::Watch(const ProductionSettings& settings, ProductionE
     };
     watch.StopRequested = [this] { return Stopping(); };
     watch.Sleep = [this](std::chrono::nanoseconds duration) { Wait(duration); };
-    watch.Now = [] { return std::chrono::steady_clock::now(); };
     app::Watcher watcher(station, notes);
     const app::WatchResult result = watcher.Run(watch);
     return result.RecordFailed ? RecordFailure(*production) : std::string();

@@ -59,7 +59,7 @@ struct Line {
         t.FixedSerial = "QA000041";
         const auto file = Folder.Path / "line.ept";
         EXPECT_TRUE(WriteTemplateFile(file, t));
-        ProductionSetup setup{file, "", "bench-7", serials, {}, {}, false};
+        ProductionSetup setup{file, "", "bench-7", serials, {}, {}, false, false, {}};
         std::string error;
         auto p = Production::Open(
             setup,

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <gtest/gtest.h>
+#include <random>
 
 namespace burnwise::app {
 namespace {
@@ -37,6 +38,7 @@ struct Bench {
         request.Shown.Model = model;
         request.Shown.UseFixedSerial = true;
         request.Shown.FixedSerial = "WA000001";
+        request.Source = SerialSource::Counter;
         request.Serials = [this](int, std::string&) {
             return std::optional<std::string>("WA00000" + std::to_string(NextSerial++));
         };
@@ -119,7 +121,6 @@ TEST(Watcher, ProgramsEachDeviceAsItArrivesAndRefusesAForeignOne) {
     b.Devices.AddDevice("KR2S");
     std::vector<device::DeviceOutcome> recorded;
     int polls = 0;
-    std::chrono::steady_clock::time_point now{};
     WatchRequest watch;
     watch.Program = b.Request();
     watch.Program.Observe = [&](const device::DeviceOutcome& o) {
@@ -127,10 +128,8 @@ TEST(Watcher, ProgramsEachDeviceAsItArrivesAndRefusesAForeignOne) {
         return true;
     };
     watch.StopRequested = [&] { return polls >= 5; };
-    watch.Now = [&] { return now; };
     // Each wait between polls is where devices come and go.
     watch.Sleep = [&](std::chrono::nanoseconds duration) {
-        now += std::chrono::duration_cast<std::chrono::steady_clock::duration>(duration);
         if (duration != WatchPollInterval) return;
         ++polls;
         if (polls == 1) b.Devices.AddDevice("KR2S");
@@ -163,7 +162,6 @@ TEST(Watcher, AnOutcomeThatCannotBeRecordedEndsTheWatch) {
     watch.Program = b.Request();
     watch.Program.Observe = [](const device::DeviceOutcome&) { return false; };
     watch.StopRequested = [] { return false; };
-    watch.Now = [] { return std::chrono::steady_clock::time_point{}; };
     watch.Sleep = [](std::chrono::nanoseconds) {};
     Watcher watcher(b.Line, b.Reported);
     const WatchResult result = watcher.Run(watch);
@@ -181,7 +179,6 @@ TEST(Watcher, ATemplateThatCannotBeProgrammedNeverStartsTheWatch) {
     watch.Program.Shown.VendorId = "0000";
     int polls = 0;
     watch.StopRequested = [&] { return ++polls > 3; };
-    watch.Now = [] { return std::chrono::steady_clock::time_point{}; };
     watch.Sleep = [](std::chrono::nanoseconds) {};
     Watcher watcher(b.Line, b.Reported);
     const WatchResult result = watcher.Run(watch);
@@ -192,6 +189,89 @@ TEST(Watcher, ATemplateThatCannotBeProgrammedNeverStartsTheWatch) {
               1);
     EXPECT_EQ(b.Reported.Boxes.size(), 1u);
     EXPECT_TRUE(Blank(b.Devices, 0));
+}
+
+// Random mixed benches (every model, every part, faults between them), programmed one by one
+// and at once from the same template: each device the one-by-one run reached ends the same
+// way in both, with the same serial number and the same words, and nothing of one device
+// decides anything about the next.
+TEST(Station, OneByOneAndAtOnceAgreeOnRandomMixedBenches) {
+    using device::testing::InProcessBench;
+    constexpr std::string_view Models[] = {"KR1S", "KR1F", "KR2S", "KR2F",
+                                           "KR3D", "KR3E", "KR4S", "KR4F"};
+    constexpr std::string_view Parts[] = {"93C46", "93C56", "93C66", "none"};
+    const ChipType Types[] = {ChipType::KR1S, ChipType::KR1F, ChipType::KR2S, ChipType::KR2F,
+                              ChipType::KR3D, ChipType::KR3E, ChipType::KR4S, ChipType::KR4F};
+    struct Plug {
+        std::string_view Model, Part;
+        std::optional<device::testing::FaultKind> Fault;
+    };
+    struct Case {
+        ChipType Type;
+        bool BlankOnly;
+        std::vector<Plug> Plugs;
+    };
+    // A KR1 chip after a KR2 chip, then random benches.
+    std::vector<Case> cases{
+        {ChipType::KR1S, false, {{"KR2S", "93C46", {}}, {"KR1S", "93C46", {}}}}};
+    std::mt19937 random(2612);
+    const auto pick = [&](std::size_t n) {
+        return std::uniform_int_distribution<std::size_t>(0, n - 1)(random);
+    };
+    for (int bench = 0; bench < 160; ++bench) {
+        Case c{Types[pick(std::size(Types))], pick(2) == 0, {}};
+        for (std::size_t n = 1 + pick(6); n > 0; --n) {
+            Plug plug{Models[pick(std::size(Models))], Parts[pick(std::size(Parts))], {}};
+            if (pick(6) == 0)
+                plug.Fault = static_cast<device::testing::FaultKind>(pick(6)); // open .. cycle
+            c.Plugs.push_back(plug);
+        }
+        cases.push_back(std::move(c));
+    }
+    int devices = 0;
+    for (std::size_t n = 0; n < cases.size(); ++n) {
+        const Case& c = cases[n];
+        Bench oneByOne, atOnce;
+        for (Bench* b : {&oneByOne, &atOnce})
+            for (const Plug& plug : c.Plugs) {
+                const int index = b->Devices.AddDevice(plug.Model, plug.Part);
+                if (plug.Fault)
+                    b->Devices.AddFault(index, {*plug.Fault, std::nullopt,
+                                                vqpipex::InfoOf(*plug.Fault).DefaultStatus, 1});
+            }
+        ProgramRequest request;
+        request.Shown = Template::Start();
+        request.Shown.Model = c.Type;
+        request.Shown.OnlyBlankDevices = c.BlankOnly;
+        request.Shown.UseFixedSerial = true;
+        request.Shown.FixedSerial = "EW000001";
+        const Report one = oneByOne.Line.Program(request);
+        request.Parallel = true;
+        const Report all = atOnce.Line.Program(request);
+        SCOPED_TRACE("bench " + std::to_string(n));
+        for (const device::DeviceOutcome& mine : one.Devices) {
+            const auto same =
+                std::find_if(all.Devices.begin(), all.Devices.end(),
+                             [&](const auto& o) { return o.DriverIndex == mine.DriverIndex; });
+            ASSERT_NE(same, all.Devices.end()) << "device " << mine.DriverIndex;
+            EXPECT_EQ(mine.Passed, same->Passed) << mine.Reason << " / " << same->Reason;
+            EXPECT_EQ(mine.Reason, same->Reason);
+            EXPECT_EQ(mine.SerialNumber, same->SerialNumber);
+            EXPECT_EQ(mine.Model, same->Model);
+            EXPECT_EQ(mine.EepromTypeName, same->EepromTypeName);
+            EXPECT_EQ(mine.ImageWritten, same->ImageWritten);
+            EXPECT_EQ(oneByOne.Devices.Words(mine.DriverIndex),
+                      atOnce.Devices.Words(mine.DriverIndex));
+            if (mine.Passed && mine.Model.starts_with("KR1")) {
+                EXPECT_NE(mine.SerialNumber, "Disabled");
+            }
+            ++devices;
+        }
+        if (one.End == RunEnd::Completed) {
+            EXPECT_EQ(one.Devices.size(), all.Devices.size());
+        }
+    }
+    EXPECT_GT(devices, 150);
 }
 
 } // namespace
