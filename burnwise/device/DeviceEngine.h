@@ -106,6 +106,7 @@ class DeviceEngine {
 public:
     DeviceEngine(PipexDriver& driver, codec::CodecState& codec, RunFlags& flags, Reporter& reporter,
                  const codec::UtcClock& clock);
+    ~DeviceEngine();
     DeviceEngine(const DeviceEngine&) = delete;
     DeviceEngine& operator=(const DeviceEngine&) = delete;
 
@@ -282,8 +283,19 @@ private:
     std::optional<std::string> IssueClockTime(std::int32_t driverIndex);
     void Progress(int position, int count);
     // Reports the end of an operation and keeps its result: Completed becomes Failed when a
-    // device failed, and anything becomes Cancelled after a stop request.
+    // device failed, and anything becomes Cancelled after a stop request. Lets go of every
+    // device still held.
     RunEnd End(RunEnd end);
+
+    // A device that a programming or erase scan took stays open from its judgement to its
+    // write, so nothing else (another run, another program) can write it in between and
+    // leave the judgement stale. The scan keeps the unit's open device here; the work on it
+    // takes it back instead of opening it again.
+    void HoldCurrentDevice();
+    // Makes the device at `driverIndex` the unit's open device: the one held for it, or a
+    // fresh open (with its boxes on failure).
+    bool OpenForWork(std::int32_t driverIndex);
+    void ReleaseHeldDevices();
 
     codec::CodecState& codec_;
     RunFlags& flags_;
@@ -298,6 +310,8 @@ private:
     DeviceOperation operation_ = DeviceOperation::Scan;
     bool anyFailed_ = false;
     bool cancelled_ = false;
+    // Handles of the devices held between their judgement and their write, by driver index.
+    std::array<VQ_HANDLE, MaxScanDevices> held_{};
     // The device a stop was taken before, nothing written from there on.
     std::optional<std::int32_t> stoppedBefore_;
     std::string lastEncodedSerial_;

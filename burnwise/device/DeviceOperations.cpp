@@ -39,7 +39,7 @@ RunEnd DeviceEngine::Erase() {
         Progress(i + 1, count);
         const std::int32_t index = Scan.SelectedDevices[static_cast<std::size_t>(i)];
         Unit.Fault.clear();
-        if (!Unit.OpenDeviceAt(index)) {
+        if (!OpenForWork(index)) {
             Finish(Outcome(i, index, false, "Could Not Open Device " + std::to_string(index)));
             return End(RunEnd::Stopped);
         }
@@ -133,7 +133,7 @@ RunEnd DeviceEngine::Cycle() {
         Progress(i + 1, count);
         const std::int32_t index = Scan.SelectedDevices[static_cast<std::size_t>(i)];
         Unit.Fault.clear();
-        if (!Unit.OpenDeviceAt(index)) {
+        if (!OpenForWork(index)) {
             const std::string line = "CyclePort failed Device " + std::to_string(index);
             reporter_.AppendLine(line);
             if (Finish(Outcome(i, index, false, line))) break;

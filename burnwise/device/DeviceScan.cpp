@@ -5,6 +5,7 @@
 #include <array>
 #include <cstring>
 #include <thread>
+#include <utility>
 
 namespace burnwise::device {
 namespace {
@@ -122,6 +123,8 @@ int DeviceEngine::ProgramScan() {
 }
 
 int DeviceEngine::RunScan(Variant variant) {
+    // A new look lets go of whatever an earlier one held.
+    ReleaseHeldDevices();
     Scan = ScanResults{};
     notes_ = {};
     if (Unit.GetVQDeviceCount() != VQ_OK) return 0;
@@ -166,11 +169,58 @@ void DeviceEngine::ScanIndex(Variant variant, int n) {
         note.Taken = taken != (variant == Variant::Survey ? Scan.BlankCount + Scan.ProgrammedCount
                                                           : Scan.SelectedCount);
     }
-    Unit.CloseCurrentDevice();
+    // A device taken for writing stays held until it is written; any other is closed.
+    if (variant != Variant::Survey && note.Taken && Unit.Fault.empty())
+        HoldCurrentDevice();
+    else
+        Unit.CloseCurrentDevice();
     note.Fault = Unit.Fault;
     if (variant != Variant::Survey && note.Taken && !note.Fault.empty()) {
         Scan = *before;
         note.Taken = false;
+    }
+}
+
+void DeviceEngine::HoldCurrentDevice() {
+    const std::int32_t index = Unit.CurrentDeviceIndex;
+    if (!Unit.DeviceIsOpen || index < 0 || index >= MaxScanDevices) {
+        Unit.CloseCurrentDevice();
+        return;
+    }
+    held_[static_cast<std::size_t>(index)] = Unit.CurrentHandle;
+    Unit.DeviceIsOpen = false;
+}
+
+bool DeviceEngine::OpenForWork(std::int32_t driverIndex) {
+    Unit.CloseCurrentDevice();
+    if (driverIndex >= 0 && driverIndex < MaxScanDevices) {
+        VQ_HANDLE& held = held_[static_cast<std::size_t>(driverIndex)];
+        if (held != nullptr) {
+            Unit.CurrentDeviceIndex = driverIndex;
+            Unit.CurrentHandle = std::exchange(held, nullptr);
+            Unit.DeviceIsOpen = true;
+            return true;
+        }
+    }
+    return Unit.OpenDeviceAt(driverIndex);
+}
+
+void DeviceEngine::ReleaseHeldDevices() {
+    Unit.CloseCurrentDevice();
+    for (std::size_t index = 0; index < held_.size(); ++index) {
+        if (held_[index] == nullptr) continue;
+        Unit.CurrentDeviceIndex = static_cast<std::int32_t>(index);
+        Unit.CurrentHandle = std::exchange(held_[index], nullptr);
+        Unit.DeviceIsOpen = true;
+        Unit.CloseCurrentDevice();
+    }
+}
+
+DeviceEngine::~DeviceEngine() {
+    try {
+        ReleaseHeldDevices();
+    } catch (...) {
+        // Only a report of a failed close can throw; the closes themselves were made.
     }
 }
 
@@ -391,6 +441,7 @@ bool DeviceEngine::FailSkippedDevices() {
 }
 
 RunEnd DeviceEngine::End(RunEnd end) {
+    ReleaseHeldDevices();
     issuedTime_.reset();
     Progress(0, 0);
     if (end == RunEnd::Completed && anyFailed_) end = RunEnd::Failed;

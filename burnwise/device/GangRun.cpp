@@ -12,6 +12,7 @@
 #include <memory>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace burnwise::device {
@@ -132,10 +133,11 @@ private:
 
     static int ProgramScan(DeviceEngine& run);
     // Adds what the device's own scan found to the run's.
-    static void Merge(DeviceEngine& run, const Worker& worker, std::int32_t index);
+    static void Merge(DeviceEngine& run, Worker& worker, std::int32_t index);
 };
 
 int GangRun::ProgramScan(DeviceEngine& run) {
+    run.ReleaseHeldDevices();
     run.Scan = ScanResults{};
     run.notes_ = {};
     PipexUnit& unit = run.Unit;
@@ -162,7 +164,7 @@ int GangRun::ProgramScan(DeviceEngine& run) {
         },
         [&](std::size_t index) {
             run.Progress(static_cast<int>(index) + 1, examined);
-            const Worker* worker = workers[index].get();
+            Worker* worker = workers[index].get();
             if (!worker) return;
             worker->Reports.Replay(run.reporter_, {});
             // Nothing has been written yet: the scan ends as the one by one would.
@@ -174,7 +176,7 @@ int GangRun::ProgramScan(DeviceEngine& run) {
     return run.Scan.SelectedCount;
 }
 
-void GangRun::Merge(DeviceEngine& run, const Worker& worker, std::int32_t index) {
+void GangRun::Merge(DeviceEngine& run, Worker& worker, std::int32_t index) {
     const ScanResults& found = worker.Engine.Scan;
     ScanResults& to = run.Scan;
     const auto append = [](auto& list, int& size, const auto& more, int moreSize) {
@@ -190,6 +192,8 @@ void GangRun::Merge(DeviceEngine& run, const Worker& worker, std::int32_t index)
     append(to.SelectedDevices, to.SelectedCount, found.SelectedDevices, found.SelectedCount);
     const auto note = static_cast<std::size_t>(index);
     run.notes_[note] = worker.Engine.notes_[note];
+    // The device stays held, now by the run, until its own worker writes it.
+    run.held_[note] = std::exchange(worker.Engine.held_[note], nullptr);
     // The run's codec state holds what the last device examined left in it.
     if (worker.Engine.classified_) run.codec_.CopyFrom(worker.Codec);
 }
@@ -227,6 +231,9 @@ RunEnd GangRun::Program(DeviceEngine& run, SettingsSource& settings) {
         }
         auto& worker = workers.emplace_back(std::make_unique<Worker>(run));
         worker->DriverIndex = run.Scan.SelectedDevices[static_cast<std::size_t>(k)];
+        const auto held = static_cast<std::size_t>(worker->DriverIndex);
+        if (held < run.held_.size())
+            worker->Engine.held_[held] = std::exchange(run.held_[held], nullptr);
         reserved.push_back(std::move(serial));
     }
 

@@ -165,7 +165,7 @@ DeviceEngine::PassEnd DeviceEngine::ProgramPass(std::int32_t driverIndex,
     };
     lastEncodedSerial_.clear();
     Unit.Fault.clear();
-    if (!Unit.OpenDeviceAt(driverIndex)) return failed("Error opening device");
+    if (!OpenForWork(driverIndex)) return failed("Error opening device");
     switch (ProgramOneDevice()) {
     case ProgramStep::Written:
         break;

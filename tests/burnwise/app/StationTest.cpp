@@ -274,5 +274,45 @@ TEST(Station, OneByOneAndAtOnceAgreeOnRandomMixedBenches) {
     EXPECT_GT(devices, 150);
 }
 
+// A device judged blank stays held until it is written: a second run on the same devices
+// (another window, a watch) that comes between the judgement and the write cannot take it,
+// and no chip is written twice by two runs that both say PASS.
+TEST(Station, ADeviceIsHeldFromItsJudgementToItsWrite) {
+    for (const bool atOnce : {false, true}) {
+        SCOPED_TRACE(atOnce);
+        Bench b;
+        for (int i = 0; i < 4; ++i)
+            b.Devices.AddDevice("KR2S", i % 2 ? "93C56" : "93C46");
+        Notes otherNotes;
+        Station other(b.Devices, otherNotes, b.Clock);
+        ProgramRequest first = b.Request();
+        first.Shown.OnlyBlankDevices = true;
+        first.Parallel = atOnce;
+        std::optional<Report> second;
+        b.Line.Engine().DeviceTaken = [&](std::int32_t) {
+            if (second) return;
+            ProgramRequest late = first;
+            late.Parallel = false;
+            late.Serials = [](int position, std::string&) {
+                return std::optional<std::string>("LT00000" + std::to_string(position + 1));
+            };
+            second = other.Program(late);
+        };
+        const Report report = b.Line.Program(first);
+        ASSERT_TRUE(second);
+        EXPECT_TRUE(std::none_of(second->Devices.begin(), second->Devices.end(),
+                                 [](const device::DeviceOutcome& o) { return o.Passed; }))
+            << "the second run took a device the first had judged";
+        ASSERT_EQ(report.Devices.size(), 4u);
+        for (const device::DeviceOutcome& o : report.Devices) {
+            EXPECT_TRUE(o.Passed) << o.Reason;
+            const std::vector<std::uint16_t> words = b.Devices.Words(o.DriverIndex);
+            EXPECT_TRUE(std::equal(o.ImageWritten.begin(), o.ImageWritten.end(), words.begin()))
+                << "device " << o.DriverIndex << " holds what its PASS says";
+        }
+        EXPECT_EQ(b.Devices.OpenHandles(), 0);
+    }
+}
+
 } // namespace
 } // namespace burnwise::app
