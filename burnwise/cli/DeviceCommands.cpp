@@ -126,10 +126,20 @@ std::unique_ptr<app::Production> OpenProduction(const Options& options, ConsoleS
     if (options.Log) setup.LogFile = *options.Log;
     setup.Parallel = options.Parallel;
     setup.Watch = options.Watch;
-    setup.Words = [&options](const app::Refusal& refused) { return Worded(options, refused); };
+    // A template the checks refuse has shown its lines; its box ends the run as a run that
+    // stopped, as it always did.
+    bool checksFailed = false;
+    setup.Words = [&](const app::Refusal& refused) {
+        checksFailed = refused.Kind == app::RefusalKind::TemplateChecks;
+        return Worded(options, refused);
+    };
     std::string error;
     std::unique_ptr<app::Production> production =
         app::Production::Open(setup, OpenStore, error, &console.Console);
+    if (!production && checksFailed) {
+        console.Console.ShowError(error);
+        throw CLI::RuntimeError(StoppedStatus);
+    }
     if (!production) throw CLI::RuntimeError(error, BadInputStatus);
     console.Shown = production->Shown();
     return production;

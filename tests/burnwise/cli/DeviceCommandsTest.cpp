@@ -87,7 +87,7 @@ TEST_F(DeviceCommands, OperationsReportTheirEndInTheExitStatus) {
     EXPECT_EQ(read.Status, 1) << read.Err;
     EXPECT_EQ(read.Lines().at(0),
               "ERROR - Device 0 could not be examined: VQ_Open - Device Not Opened...");
-    EXPECT_EQ(read.Lines().at(1), "Read EEPROM successful Device 0");
+    EXPECT_EQ(read.Lines().at(1), "Read EEPROM successful Device 1");
     EXPECT_TRUE(read.Err.starts_with("error: VQ_Open - ")) << read.Err;
 
     ASSERT_EQ(Vqbench("fault 0 clear").Status, 0);

@@ -4,11 +4,15 @@
 #include "burnwise/ui/ProductionBoard.h"
 
 #include "burnwise/ui/ProductionSettings.h"
+#include "burnwise/ui/StationRunner.h"
+#include "support/TempFolder.h"
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <string>
+#include <string_view>
 
 namespace {
 
@@ -120,14 +124,49 @@ TEST_F(ProductionBoardTest, ARunThatStopsByItselfSaysWhyAndLeavesNoDeviceWorking
     EXPECT_EQ(Board.Passed(), 1);
 }
 
+// A KR2S template that passes the checks, with `fixed` as its Use Fixed Serial Number.
+std::string ValidTemplateText(std::string_view fixed) {
+    return "[Basic Details]\r\nDevice Type=3\r\nUSB VID=3C5A\r\nUSB PID=71A0\r\n"
+           "[USB Power Options]\r\nBus Powered=1\r\nMax Bus Power=100\r\n"
+           "[USB Serial Number Control]\r\nPrefix=QA\r\nUse Fixed Serial Number=" +
+           std::string(fixed) +
+           "\r\nFixed Serial Number=QA000001\r\n"
+           "[USB String Descriptors]\r\nManufacturer=Velquor\r\nProduct=Cable\r\n";
+}
+
+// The settings check and the run read the template with one reader and ask one plan: every
+// spelling the template file takes for the switch gets one answer from both.
+TEST(ProductionSettings, TheSettingsAndTheRunAgreeOnEverySpellingOfAFixedSerialNumber) {
+    bwtest::TempFolder folder("burnwise-fixed-spelling-");
+    for (const char* spelling :
+         {"1", "0x1", "+1", "01", "0X01", "-1", "0", "0x0", "+0", "1x", ""}) {
+        SCOPED_TRACE(spelling);
+        ui::ProductionSettings settings;
+        settings.TemplateFile = folder.Path / "line.ept";
+        std::ofstream(settings.TemplateFile, std::ios::binary) << ValidTemplateText(spelling);
+        settings.SerialSource = ui::SerialSourceKind::Template;
+        settings.DatabaseUrl = "sqlite:" + (folder.Path / "records.sqlite").string();
+        const bool settingsRefuse = !ui::ProductionSettingsProblem(settings).empty();
+        std::string error;
+        const auto production = app::Production::Open(
+            ui::SetupOf(settings),
+            [](const std::string&, std::string& why) -> std::unique_ptr<records::RecordStore> {
+                why = "no store here";
+                return nullptr;
+            },
+            error);
+        EXPECT_EQ(production, nullptr);
+        EXPECT_EQ(settingsRefuse, error != "no store here") << error;
+    }
+}
+
 TEST(ProductionSettings, StartNeedsATemplateThatFitsTheSerialSource) {
     const std::filesystem::path folder =
         std::filesystem::temp_directory_path() / "burnwise-production-settings-test";
     std::filesystem::create_directories(folder);
     const auto templateFile = [&](const char* name, const char* fixed) {
         const std::filesystem::path file = folder / name;
-        std::ofstream(file) << "[USB Serial Number Control]\r\nUse Fixed Serial Number=" << fixed
-                            << "\r\nFixed Serial Number=QA000001\r\n";
+        std::ofstream(file) << ValidTemplateText(fixed);
         return file;
     };
     const auto fixed = templateFile("fixed.ept", "1");

@@ -129,7 +129,7 @@ TEST_F(GangWindowTest, TheItemTogglesAndIsKeptAcrossRuns) {
     }
 }
 
-TEST_F(GangWindowTest, ProgramGoesAtOnceAndOneByOneWithALineForClockSerials) {
+TEST_F(GangWindowTest, ProgramGoesAtOnceAndRefusesClockSerials) {
     const struct {
         const char* Name;
         bool FixedSerial;
@@ -137,7 +137,7 @@ TEST_F(GangWindowTest, ProgramGoesAtOnceAndOneByOneWithALineForClockSerials) {
         std::string LastLine;
     } rows[] = {
         {"fixed serial numbers", true, 2, 2, "Programmed Serial Number : GNG00002"},
-        {"serial numbers from the clock", false, 0, 1, std::string(app::ClockSerialsOneByOne)},
+        {"serial numbers from the clock", false, 0, 0, ""},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.Name);
@@ -156,13 +156,22 @@ TEST_F(GangWindowTest, ProgramGoesAtOnceAndOneByOneWithALineForClockSerials) {
         Window->ActionOf("BWOpen")->trigger();
         Window->ActionOf("BWProgram")->trigger();
 
-        EXPECT_EQ(Host.Boxes, std::vector<std::string>{});
-        ASSERT_FALSE(Form->Memo1.Lines.empty());
-        EXPECT_EQ(Form->Memo1.Lines.back(), row.LastLine);
         EXPECT_EQ(Bench.MostOpen, row.MostOpen);
+        const bool written = row.FixedSerial;
+        if (written) {
+            EXPECT_EQ(Host.Boxes, std::vector<std::string>{});
+            ASSERT_FALSE(Form->Memo1.Lines.empty());
+            EXPECT_EQ(Form->Memo1.Lines.back(), row.LastLine);
+        } else {
+            // Refused before anything is opened, in the window's own words.
+            ASSERT_EQ(Host.Boxes.size(), 1u);
+            EXPECT_NE(Host.Boxes[0].find("Program All Devices At Once"), std::string::npos)
+                << Host.Boxes[0];
+        }
         for (int device : {0, 1}) {
             const std::vector<std::uint16_t> words = Bench.Words(device);
-            EXPECT_NE(std::count(words.begin(), words.end(), 0xFFFF), std::ssize(words)) << device;
+            EXPECT_EQ(std::count(words.begin(), words.end(), 0xFFFF) == std::ssize(words), !written)
+                << device;
         }
     }
 }
