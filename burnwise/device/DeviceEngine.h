@@ -199,8 +199,9 @@ public:
     // How the last operation ended.
     RunEnd LastEnd = RunEnd::Completed;
 
-    // How programming one open device went.
-    enum class ProgramStep { Written, StringsDoNotFit, UnknownEeprom };
+    // How programming one open device went. The size probe that finds no size leaves the
+    // part as it found it, or could not put back the word it changed.
+    enum class ProgramStep { Written, StringsDoNotFit, UnknownEeprom, UnknownEepromProbeLeft };
     ProgramStep ProgramOneDevice();
     bool SetProgramTime();
 
