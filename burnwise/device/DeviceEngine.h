@@ -21,6 +21,9 @@ namespace burnwise::device {
 
 // A scan never examines a driver index of 16 or more, whatever the driver reports.
 inline constexpr int MaxScanDevices = 16;
+// Said at the end of every operation whose count found more devices than that.
+inline constexpr std::string_view FirstDevicesOnlyLine = "only the first 16 devices are examined";
+static_assert(MaxScanDevices == 16, "FirstDevicesOnlyLine names the number");
 inline constexpr std::size_t ScanListSize = 128;
 
 // What ReadAndClassify makes of the open device.
@@ -281,7 +284,8 @@ private:
     std::optional<std::string> IssueClockTime(int position);
     void Progress(int position, int count);
     // Reports the end of an operation and keeps its result: Completed becomes Failed when a
-    // device failed, and anything becomes Cancelled after a stop request.
+    // device failed, or when a program or erase run left attached devices out, and anything
+    // becomes Cancelled after a stop request.
     RunEnd End(RunEnd end);
 
     codec::CodecState& codec_;
@@ -302,6 +306,8 @@ private:
     std::optional<codec::UtcTime> issuedTime_;
     // The scan's look at the device in hand decoded its contents into the codec state.
     bool classified_ = false;
+    // Attached devices past MaxScanDevices that the last scan did not examine.
+    int leftOut_ = 0;
 };
 
 } // namespace burnwise::device

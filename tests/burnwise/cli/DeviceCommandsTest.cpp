@@ -288,6 +288,24 @@ std::string Example(const char* name) {
     return std::string(BURNWISE_SOURCE_DIR) + "/examples/templates/" + name;
 }
 
+TEST_F(DeviceCommands, DevicesPastTheSixteenthAreSaidAndFailAWritingRun) {
+    ASSERT_EQ(Vqbench("reset").Status, 0);
+    for (int i = 0; i < 17; ++i)
+        ASSERT_EQ(Vqbench("add KR2S").Status, 0);
+    const struct {
+        const char* Command;
+        int Status;
+    } cases[] = {{"scan", 0}, {"read", 0}, {"cycle", 0}, {"program", 1}, {"erase", 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Command);
+        const Ran run = Cli(std::string(c.Command) + " --template " + Template);
+        EXPECT_EQ(run.Status, c.Status) << run.Err;
+        ASSERT_FALSE(run.Lines().empty());
+        EXPECT_EQ(run.Lines().back(), "only the first 16 devices are examined");
+    }
+    EXPECT_EQ(Vqbench("dump 16").Lines().at(0).substr(0, 11), "0000 : FF F");
+}
+
 TEST_F(DeviceCommands, ASizeProbeThatFailsLeavesTheImageInThePart) {
     // Every model that probes and every part, each model on two of them: the part holds an
     // image, and a program run (not only blank devices) meets a refused marker write, then

@@ -63,6 +63,20 @@ TEST(Operations, CycleLogsOpenFailuresAndBoxesDriverFailures) {
     EXPECT_EQ(p.Bench.OpenHandles(), 0);
 }
 
+TEST(Operations, EveryOperationSaysWhenDevicesWereLeftOut) {
+    for (const std::string_view command :
+         {"BWScan", "BWProgram", "BWErase", "Read1", "ReadandParse1", "ToolButton11"}) {
+        DeviceBench p;
+        for (int i = 0; i < 17; ++i)
+            p.Bench.AddDevice("KR2S");
+        p.Template("KR2S");
+        p.Form.SetActionEnabled(p.Form.BWErase, true);
+        ASSERT_TRUE(p.Form.UserExecute(command)) << command;
+        ASSERT_FALSE(p.Form.Memo1.Lines.empty()) << command;
+        EXPECT_EQ(p.Form.Memo1.Lines.back(), "only the first 16 devices are examined") << command;
+    }
+}
+
 TEST(Operations, FormCloseClosesADeviceLeftOpen) {
     DeviceBench p;
     p.Bench.AddDevice("KR2S");
