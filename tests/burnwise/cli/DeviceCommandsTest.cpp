@@ -288,6 +288,49 @@ std::string Example(const char* name) {
     return std::string(BURNWISE_SOURCE_DIR) + "/examples/templates/" + name;
 }
 
+TEST_F(DeviceCommands, ValuesAFieldCannotHoldAreRefusedBeforeANumberIsTaken) {
+    const auto with = [](std::string text, const std::string& from, const std::string& to) {
+        return text.replace(text.find(from), from.size(), to);
+    };
+    const std::string kr4 = with(Kr2Template, "Device Type=3", "Device Type=6") +
+                            "[KR4 Device Specific Options]\r\nIn EndPoint Size=9\r\n";
+    const std::string bom = "\xEF\xBB\xBF";
+    const struct {
+        const char* Model;
+        std::string Text;
+        const char* Line;
+    } cases[] = {
+        {"KR4S", kr4, "ERROR : In EndPoint Size holds a value that is not one of its choices"},
+        // An overlong zero byte, and an omega.
+        {"KR2S",
+         bom + with(Kr2Template, "=E2E00001",
+                    "=\xC0\x80"
+                    "E2E00001"),
+         "ERROR : Fixed Serial Number holds bytes that are not valid in the file's encoding, "
+         "or a character beyond Latin-1"},
+        {"KR2S", bom + with(Kr2Template, "=Line Test", "=Line \xCE\xA9"),
+         "ERROR : Product holds bytes that are not valid in the file's encoding, or a "
+         "character beyond Latin-1"},
+    };
+    const std::string counter = (Folder.Path / "counter").string();
+    const std::string file = (Folder.Path / "refused.ept").string();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Line);
+        ASSERT_EQ(Vqbench("reset").Status, 0);
+        ASSERT_EQ(Vqbench(std::string("add ") + c.Model).Status, 0);
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << c.Text;
+        std::ofstream(counter, std::ios::trunc) << "5\n";
+        const Ran check = Cli("template check " + file);
+        EXPECT_EQ(check.Status, 1);
+        EXPECT_NE(check.Out.find(c.Line), std::string::npos) << check.Out;
+        const Ran program = Cli("program --template " + file + " --counter " + counter);
+        EXPECT_NE(program.Status, 0);
+        EXPECT_NE(program.Out.find(c.Line), std::string::npos) << program.Out;
+        EXPECT_EQ(ReadAll(counter), "5\n");
+        EXPECT_EQ(Vqbench("dump 0").Lines().at(0).substr(0, 11), "0000 : FF F");
+    }
+}
+
 TEST_F(DeviceCommands, DevicesPastTheSixteenthAreSaidAndFailAWritingRun) {
     ASSERT_EQ(Vqbench("reset").Status, 0);
     for (int i = 0; i < 17; ++i)
