@@ -134,6 +134,16 @@ void RunProgram(const Options& options) {
                                 "every device would get the same serial number",
                                 BadInputStatus);
 
+    // A series in the state folder's file is unique only among this user's runs here.
+    if (options.Series && options.Db.empty()) {
+        std::string error;
+        const std::optional<std::string> file = records::DefaultStorePath(error);
+        console->Console.AppendLine("The series of " + shown.FixedSerial + " lives in " +
+                                    file.value_or("the state folder") +
+                                    ": only this user's runs on this machine share it (give "
+                                    "--db to share it between stations)");
+    }
+
     // Failures are recorded too: with a counter or a series, a failed device has used up
     // its number and carries it. A run whose record can no longer be written stops before
     // the next device.
@@ -252,7 +262,9 @@ void AddDeviceCommands(CLI::App& app) {
     verify->callback([options] { RunVerify(*options); });
 
     CLI::App* program = app.add_subcommand(
-        "program", "Program every device of the template's model (the Program action)");
+        "program", "Program every device of the template's model (the Program action). Serial "
+                   "numbers from the clock differ from those of every run with the same state "
+                   "folder (this user on this machine), not from other users' or stations'");
     program->add_option("--template", options->Template, "Template file to program from")
         ->required()
         ->check(CLI::ExistingFile);
@@ -264,7 +276,9 @@ void AddDeviceCommands(CLI::App& app) {
     program
         ->add_flag("--series", options->Series,
                    "Number the devices from the database's series of the template's fixed "
-                   "serial number (its prefix and digit count), shared by every station")
+                   "serial number (its prefix and digit count): with --db, shared by every "
+                   "station on that database; without, kept in this user's state folder and "
+                   "shared only by this user's runs on this machine")
         ->excludes(counter);
     for (CLI::App* sub : {program, verify}) {
         sub->add_option("--db", options->Db,

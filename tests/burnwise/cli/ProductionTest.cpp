@@ -80,7 +80,22 @@ TEST_F(Production, ARunWithoutADatabaseKeepsItsRecordsInTheStateFolder) {
     Attach(2);
     const Ran run = Cli("program --template " + Template + " --series --station bench-1");
     ASSERT_EQ(run.Status, 0) << run.Out << run.Err;
-    EXPECT_TRUE(std::filesystem::is_regular_file(Folder.Path / "state/burnwise/production.sqlite"));
+    const std::string file = (Folder.Path / "state/burnwise/production.sqlite").string();
+    EXPECT_TRUE(std::filesystem::is_regular_file(file));
+    // Where the series lives is said once; the help says how far it reaches.
+    const std::vector<std::string> lines = run.Lines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                         "The series of E2E00001 lives in " + file +
+                             ": only this user's runs on this machine share it (give --db to "
+                             "share it between stations)"),
+              1)
+        << run.Out;
+    std::string help = Cli("program --help").Out;
+    std::erase_if(help, [](char c) { return c == '\n' || c == ' '; });
+    for (const char* says :
+         {"without,keptinthisuser'sstatefolderandsharedonlybythisuser'srunsonthismachine",
+          "fromtheclockdifferfromthoseofeveryrunwiththesamestatefolder(thisuseronthismachine)"})
+        EXPECT_NE(help.find(says), std::string::npos) << says;
 
     // The series goes on where the last run left it, also on devices of another bench.
     Attach(1);
