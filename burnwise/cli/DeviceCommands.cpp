@@ -234,7 +234,10 @@ void AddDeviceCommands(CLI::App& app) {
     const Entry commands[] = {
         {"scan", "Count the blank and programmed devices (the Scan action)",
          [](app::Station& s, const app::Template& t) { return s.Scan(t); }},
-        {"erase", "Erase the devices the template's model selects (the Erase action)",
+        {"erase",
+         "Erase the EEPROM of the devices the erase scan takes (the Erase action): with a "
+         "KR1, KR2 or KR3 template every attached device of every model, with a KR4 template "
+         "the KR4 chips of that model; with Only Program Blank Devices only the blank ones",
          [](app::Station& s, const app::Template& t) { return s.Erase(t); }},
         {"read", "Dump the EEPROM of every device (the Read command)",
          [](app::Station& s, const app::Template& t) { return s.Read(t); }},

@@ -134,6 +134,9 @@ public:
     // if nothing were attached there. A production line's watch uses it to work on the
     // devices just plugged in only.
     std::function<bool(std::int32_t driverIndex)> ScanFilter;
+    // When set, Erase asks it with the driver indexes its scan selected, before it erases
+    // any; false cancels the erase with nothing erased.
+    std::function<bool(std::span<const std::int32_t> driverIndexes)> ConfirmErase;
     // Waits between two looks at the clock while a generated serial number repeats.
     std::function<void(std::chrono::milliseconds)> Sleep;
     // When set, every serial number generated from the clock is recorded here first, after
