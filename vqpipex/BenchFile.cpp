@@ -312,7 +312,12 @@ BenchLock::BenchLock(const std::string& benchPath) {
     const auto folder = std::filesystem::path(target).parent_path();
     if (!folder.empty()) std::filesystem::create_directories(folder, ec);
     // Target() has followed the links already, as the bench's reader and writer do.
-    if (std::string error; Lock.AcquireTarget(target, error)) return;
+    std::string error;
+    if (Lock.AcquireTarget(target, error)) return;
+    if (Lock.FailureCode() == EMLINK) {
+        Problem = std::move(error);
+        return;
+    }
     errno = Lock.FailureCode();
     Problem = SystemError(Lock.OpenFailed() ? "cannot open the lock file" : "cannot lock",
                           target + ".lock");

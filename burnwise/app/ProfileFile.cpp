@@ -49,6 +49,10 @@ bool IsBlank(std::string_view line) {
     return Trim(line).empty();
 }
 
+// Each character of the UTF-8 text as its 8-bit code. A sequence that is not valid UTF-8
+// (a stray byte, a cut or overlong sequence, a surrogate) and a character beyond Latin-1
+// become a zero byte: no value read from a file holds one otherwise, and the template
+// checks refuse it, so such a text is never written to a chip in some other form.
 std::string Latin1FromUtf8(std::string_view text) {
     std::string out;
     out.reserve(text.size());
@@ -57,18 +61,22 @@ std::string Latin1FromUtf8(std::string_view text) {
         const auto lead = static_cast<unsigned char>(text[i]);
         std::size_t length = 0;
         std::uint32_t code = 0;
+        std::uint32_t least = 0; // the lowest code this length may carry
         if (lead < 0x80) {
             length = 1;
             code = lead;
         } else if ((lead & 0xE0) == 0xC0) {
             length = 2;
             code = lead & 0x1Fu;
+            least = 0x80;
         } else if ((lead & 0xF0) == 0xE0) {
             length = 3;
             code = lead & 0x0Fu;
+            least = 0x800;
         } else if ((lead & 0xF8) == 0xF0) {
             length = 4;
             code = lead & 0x07u;
+            least = 0x10000;
         }
         bool valid = length != 0 && i + length <= text.size();
         for (std::size_t k = 1; valid && k < length; ++k) {
@@ -78,12 +86,13 @@ std::string Latin1FromUtf8(std::string_view text) {
             else
                 code = (code << 6) | (next & 0x3Fu);
         }
+        valid = valid && code >= least && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF);
         if (!valid) {
-            out.push_back('?');
+            out.push_back(UnreadableCharacter);
             ++i;
             continue;
         }
-        out.push_back(code <= 0xFF ? static_cast<char>(code) : '?');
+        out.push_back(code <= 0xFF ? static_cast<char>(code) : UnreadableCharacter);
         i += length;
     }
     return out;

@@ -14,11 +14,17 @@ namespace burnwise::app {
 // The longest value a read hands back, in 8-bit characters.
 inline constexpr std::size_t MaxProfileValueLength = 2047;
 
+// What a UTF-8 file's value holds in place of bytes that are not valid UTF-8 and of a
+// character beyond Latin-1. A value is cut at a zero byte in the file, so it stands for
+// nothing else.
+inline constexpr char UnreadableCharacter = '\0';
+
 // A profile (INI) text file, read with the rules the templates were always read with and
 // updated in place so that everything else in the file survives a save.
 //
 // Reading: lines end in CRLF, LF or CR; a leading UTF-8 byte-order mark makes the file
-// UTF-8 (its texts come back as 8-bit Latin-1, characters beyond it as '?'), any other
+// UTF-8 (its texts come back as 8-bit Latin-1, what has no 8-bit code as
+// UnreadableCharacter), any other
 // file is taken byte for byte. Section and key names match without case and without
 // surrounding blanks or tabs; a section name runs to the last ']' on its line; the first
 // copy of a duplicated section or key counts; lines without '=' are ignored. A value is

@@ -2,6 +2,7 @@
 
 #include "burnwise/common/FileAccess.h"
 
+#include <cerrno>
 #include <charconv>
 
 namespace burnwise::app {
@@ -70,6 +71,10 @@ std::optional<SerialCounter> SerialCounter::Open(const fs::path& file, SerialPat
 std::optional<std::uint64_t> SerialCounter::ReadNext(std::string& error) const {
     std::error_code ec;
     if (!fs::exists(fs::symlink_status(file_, ec)) && !fs::exists(file_, ec)) return pattern_.Value;
+    if (std::optional<std::string> links = common::ExtraHardLinks(file_)) {
+        error = "counter " + file_.string() + ": " + *links;
+        return std::nullopt;
+    }
     std::string readError;
     const std::optional<std::string> bytes =
         common::ReadFileBounded(file_, MaxCounterFileBytes, readError);
@@ -95,7 +100,8 @@ std::optional<std::string> SerialCounter::Reserve(std::string& error) {
     // the counter and the counter itself share one lock.
     common::FileLock lock;
     if (std::string lockError; !lock.Acquire(file_, lockError)) {
-        error = "counter " + file_.string() + ": cannot lock it";
+        error = lock.FailureCode() == EMLINK ? "counter " + lockError
+                                             : "counter " + file_.string() + ": cannot lock it";
         return std::nullopt;
     }
     const std::optional<std::uint64_t> next = ReadNext(error);

@@ -1,5 +1,7 @@
 #include "burnwise/app/TemplateEditor.h"
 
+#include "burnwise/app/TemplateValueCheck.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -173,6 +175,7 @@ bool ValidateTemplate(const Template& t, device::Reporter& notes) {
     if (t.Product.empty()) fail("ERROR : You must fill in Product Description");
     if (t.MaxBusPower.empty()) fail("ERROR : You must fill in current used from USB (0-500mA)");
     if (t.Model == ChipType::None) fail("ERROR : You must select a valid device type");
+    if (!CheckFieldValues(t, notes)) valid = false;
     return valid;
 }
 

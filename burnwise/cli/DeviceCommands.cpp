@@ -156,6 +156,16 @@ void RunProgram(const Options& options) {
     auto console = std::make_unique<ConsoleStation>();
     const std::unique_ptr<app::Production> production = OpenProduction(options, *console);
 
+    // A series in the state folder's file is unique only among this user's runs here.
+    if (options.Series && options.Db.empty()) {
+        std::string error;
+        const std::optional<std::string> file = records::DefaultStorePath(error);
+        console->Console.AppendLine("The series of " + shown.FixedSerial + " lives in " +
+                                    file.value_or("the state folder") +
+                                    ": only this user's runs on this machine share it (give "
+                                    "--db to share it between stations)");
+    }
+
     // Failures are recorded too: with a counter or a series, a failed device has used up
     // its number and carries it. A run whose record can no longer be written stops before
     // the next device.
@@ -245,7 +255,10 @@ void AddDeviceCommands(CLI::App& app) {
     const Entry commands[] = {
         {"scan", "Count the blank and programmed devices (the Scan action)",
          [](app::Station& s, const app::Template& t) { return s.Scan(t); }},
-        {"erase", "Erase the devices the template's model selects (the Erase action)",
+        {"erase",
+         "Erase the EEPROM of the devices the erase scan takes (the Erase action): with a "
+         "KR1, KR2 or KR3 template every attached device of every model, with a KR4 template "
+         "the KR4 chips of that model; with Only Program Blank Devices only the blank ones",
          [](app::Station& s, const app::Template& t) { return s.Erase(t); }},
         {"read", "Dump the EEPROM of every device (the Read command)",
          [](app::Station& s, const app::Template& t) { return s.Read(t); }},
@@ -273,7 +286,9 @@ void AddDeviceCommands(CLI::App& app) {
     verify->callback([options] { RunVerify(*options); });
 
     CLI::App* program = app.add_subcommand(
-        "program", "Program every device of the template's model (the Program action)");
+        "program", "Program every device of the template's model (the Program action). Serial "
+                   "numbers from the clock differ from those of every run with the same state "
+                   "folder (this user on this machine), not from other users' or stations'");
     program->add_option("--template", options->Template, "Template file to program from")
         ->required()
         ->check(CLI::ExistingFile);
@@ -285,7 +300,9 @@ void AddDeviceCommands(CLI::App& app) {
     program
         ->add_flag("--series", options->Series,
                    "Number the devices from the database's series of the template's fixed "
-                   "serial number (its prefix and digit count), shared by every station")
+                   "serial number (its prefix and digit count): with --db, shared by every "
+                   "station on that database; without, kept in this user's state folder and "
+                   "shared only by this user's runs on this machine")
         ->excludes(counter);
     for (CLI::App* sub : {program, verify}) {
         sub->add_option("--db", options->Db,

@@ -163,6 +163,15 @@ std::optional<fs::path> ResolveFinalTarget(const fs::path& path, std::string& er
     return folder / target->filename();
 }
 
+std::optional<std::string> ExtraHardLinks(const fs::path& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink <= 1)
+        return std::nullopt;
+    return "has " + std::to_string(info.st_nlink) +
+           " hard links - refused: a file that is locked and replaced needs one name only "
+           "(remove the other links; a symbolic link may name it)";
+}
+
 bool FileLock::Acquire(const fs::path& file, std::string& error) {
     Release();
     const std::optional<fs::path> target = ResolveFinalTarget(file, error);
@@ -186,6 +195,12 @@ bool FileLock::AcquireTarget(const fs::path& target, std::string& error) {
         if (errno == EINTR) continue;
         failure_ = errno;
         error = lock.string() + ": " + Reason(failure_);
+        Release();
+        return false;
+    }
+    if (std::optional<std::string> links = ExtraHardLinks(target_)) {
+        failure_ = EMLINK;
+        error = target_.string() + ": " + *links;
         Release();
         return false;
     }

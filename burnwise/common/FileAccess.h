@@ -42,6 +42,13 @@ bool ReplaceFileAtomically(const std::filesystem::path& path, std::string_view b
 std::optional<std::filesystem::path> ResolveFinalTarget(const std::filesystem::path& path,
                                                         std::string& error);
 
+// Nothing when the file at `path` (a symbolic link is followed) has one name, or does not
+// exist; else why it is refused, to follow its path and ": ". A file this system locks and replaces
+// must have one name: the replace gives that name a new file, so a second hard link would go on
+// naming the old one, and a lock taken through it would not exclude a lock taken through the other;
+// two runs would then hand out the same numbers.
+std::optional<std::string> ExtraHardLinks(const std::filesystem::path& path);
+
 // An exclusive lock on a file that is replaced by rename, whose own inode therefore cannot
 // carry one: the lock is taken on "NAME.lock" beside the file's final target, so a link to
 // the file and the file itself share one lock. Closing releases it.
@@ -52,8 +59,8 @@ public:
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
 
-    // Waits until the lock is held. False with `error` set: the link problem, or the lock
-    // file's path and the reason.
+    // Waits until the lock is held. False with `error` set: the link problem, the lock
+    // file's path and the reason, or ExtraHardLinks's line (FailureCode() is then EMLINK).
     bool Acquire(const std::filesystem::path& file, std::string& error);
     // The same for a file whose final target the caller has resolved itself.
     bool AcquireTarget(const std::filesystem::path& target, std::string& error);

@@ -21,6 +21,9 @@ namespace burnwise::device {
 
 // A scan never examines a driver index of 16 or more, whatever the driver reports.
 inline constexpr int MaxScanDevices = 16;
+// Said at the end of every operation whose count found more devices than that.
+inline constexpr std::string_view FirstDevicesOnlyLine = "only the first 16 devices are examined";
+static_assert(MaxScanDevices == 16, "FirstDevicesOnlyLine names the number");
 inline constexpr std::size_t ScanListSize = 128;
 
 // What ReadAndClassify makes of the open device.
@@ -132,6 +135,9 @@ public:
     // if nothing were attached there. A production line's watch uses it to work on the
     // devices just plugged in only.
     std::function<bool(std::int32_t driverIndex)> ScanFilter;
+    // When set, Erase asks it with the driver indexes its scan selected, before it erases
+    // any; false cancels the erase with nothing erased.
+    std::function<bool(std::span<const std::int32_t> driverIndexes)> ConfirmErase;
     // Waits between two looks at the clock while a generated serial number repeats.
     std::function<void(std::chrono::milliseconds)> Sleep;
     // When set, every serial number generated from the clock is recorded here first, after
@@ -198,8 +204,9 @@ public:
     // How the last operation ended.
     RunEnd LastEnd = RunEnd::Completed;
 
-    // How programming one open device went.
-    enum class ProgramStep { Written, StringsDoNotFit, UnknownEeprom };
+    // How programming one open device went. The size probe that finds no size leaves the
+    // part as it found it, or could not put back the word it changed.
+    enum class ProgramStep { Written, StringsDoNotFit, UnknownEeprom, UnknownEepromProbeLeft };
     ProgramStep ProgramOneDevice();
     bool SetProgramTime();
 
@@ -283,8 +290,8 @@ private:
     std::optional<std::string> IssueClockTime(std::int32_t driverIndex);
     void Progress(int position, int count);
     // Reports the end of an operation and keeps its result: Completed becomes Failed when a
-    // device failed, and anything becomes Cancelled after a stop request. Lets go of every
-    // device still held.
+    // device failed, or when a program or erase run left attached devices out, and anything
+    // becomes Cancelled after a stop request. Lets go of every device still held.
     RunEnd End(RunEnd end);
 
     // A device that a programming or erase scan took stays open from its judgement to its
@@ -319,6 +326,8 @@ private:
     std::optional<codec::UtcTime> issuedTime_;
     // The scan's look at the device in hand decoded its contents into the codec state.
     bool classified_ = false;
+    // Attached devices past MaxScanDevices that the last scan did not examine.
+    int leftOut_ = 0;
 };
 
 } // namespace burnwise::device

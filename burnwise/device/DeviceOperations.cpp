@@ -9,6 +9,7 @@ namespace burnwise::device {
 namespace {
 
 constexpr std::string_view NoDevicesLine = "No Devices found ...";
+constexpr std::string_view EraseCancelledLine = "Erase cancelled - nothing erased";
 
 } // namespace
 
@@ -34,6 +35,12 @@ RunEnd DeviceEngine::Erase() {
     if (count < 1) {
         reporter_.AppendLine(NoDevicesLine);
         return End(anyFailed_ ? RunEnd::Stopped : RunEnd::NoDevices);
+    }
+    if (ConfirmErase &&
+        !ConfirmErase({Scan.SelectedDevices.begin(), Scan.SelectedDevices.begin() + count})) {
+        reporter_.AppendLine(EraseCancelledLine);
+        cancelled_ = true;
+        return End(RunEnd::Cancelled);
     }
     for (int i = 0; i < count; ++i) {
         Progress(i + 1, count);

@@ -131,6 +131,7 @@ int DeviceEngine::RunScan(Variant variant) {
     Unit.CurrentDeviceIndex = 0;
     if (Unit.DeviceCount <= 0) return 0;
     const int examined = std::min(Unit.DeviceCount, MaxScanDevices);
+    leftOut_ = Unit.DeviceCount - examined;
     for (int n = 0;; ++n) {
         // A stop asked for while an operation that writes is still looking is taken here,
         // before anything is written.
@@ -385,6 +386,7 @@ void DeviceEngine::Begin(DeviceOperation operation) {
     anyFailed_ = false;
     cancelled_ = false;
     stoppedBefore_.reset();
+    leftOut_ = 0;
 }
 
 const DeviceEngine::DeviceNote* DeviceEngine::NoteOf(std::int32_t driverIndex) const {
@@ -445,6 +447,14 @@ RunEnd DeviceEngine::End(RunEnd end) {
     issuedTime_.reset();
     Progress(0, 0);
     if (end == RunEnd::Completed && anyFailed_) end = RunEnd::Failed;
+    // Said last, so no clearing of the lines takes it away. A watch picks its devices by a
+    // filter and says this itself, once.
+    if (leftOut_ > 0 && !ScanFilter) {
+        reporter_.AppendLine(FirstDevicesOnlyLine);
+        const bool writes =
+            operation_ == DeviceOperation::Program || operation_ == DeviceOperation::Erase;
+        if (writes && end == RunEnd::Completed) end = RunEnd::Failed;
+    }
     if (cancelled_) end = RunEnd::Cancelled;
     LastEnd = end;
     return end;

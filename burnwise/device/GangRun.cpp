@@ -145,6 +145,7 @@ int GangRun::ProgramScan(DeviceEngine& run) {
     unit.CurrentDeviceIndex = 0;
     if (unit.DeviceCount <= 0) return 0;
     const int examined = std::min(unit.DeviceCount, MaxScanDevices);
+    run.leftOut_ = unit.DeviceCount - examined;
     if (run.StopBeforeDevice(0)) return 0;
     std::vector<std::unique_ptr<Worker>> workers(static_cast<std::size_t>(examined));
     for (int index = 0; index < examined; ++index)

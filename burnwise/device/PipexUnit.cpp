@@ -7,8 +7,8 @@
 namespace burnwise::device {
 namespace {
 
-// The driver writes the word only on success; the marker the size probe looks for.
-constexpr std::uint16_t SizeMarker = 0x00C0;
+// The size probe's marker: the first of these that neither word 0 nor word 64 holds.
+constexpr std::array<std::uint16_t, 3> SizeMarkers{0x00C0, 0x0C00, 0xC000};
 constexpr std::uint32_t SizeMarkerAddress = 192;
 
 } // namespace
@@ -129,28 +129,54 @@ bool PipexUnit::ReadWholeImage(codec::EepromImage& image) {
     return complete;
 }
 
-void PipexUnit::DetectEepromType(std::string& eepromTypeName) {
-    if (PipexEraseEE() != VQ_OK) reporter_.AppendLine("ERROR - Erase failed");
-    if (PipexWriteEE(SizeMarkerAddress, SizeMarker) != VQ_OK)
-        reporter_.AppendLine("ERROR - Write failed");
-    eepromTypeName.clear();
+ProbeLeft PipexUnit::DetectEepromType(std::string& eepromTypeName) {
+    eepromTypeName = codec::EepromUnknown;
+    // The part is sized without erasing it, so a probe that fails can never cost the image
+    // it holds. The words the marker could show up at are read first: the marker is chosen
+    // unlike both lower ones, so only the word address 192 reaches can hold it afterwards,
+    // and that word is what a failed probe puts back. Address 192 reaches word 0, 64 or
+    // 192, whatever the size.
+    std::uint16_t word0 = 0, word64 = 0, overwritten = 0;
+    for (const auto& [address, word] : {std::pair{0u, &word0}, std::pair{64u, &word64},
+                                        std::pair{SizeMarkerAddress, &overwritten}}) {
+        if (PipexReadEE(address) != VQ_OK) {
+            reporter_.AppendLine("ERROR - Read failed");
+            return ProbeLeft::AsFound;
+        }
+        *word = LastReadWord;
+    }
+    std::uint16_t marker = SizeMarkers[0];
+    for (const std::uint16_t candidate : SizeMarkers) {
+        marker = candidate;
+        if (candidate != word0 && candidate != word64) break;
+    }
+
+    bool probed = PipexWriteEE(SizeMarkerAddress, marker) == VQ_OK;
+    if (!probed) reporter_.AppendLine("ERROR - Write failed");
     // A part with fewer address bits ignores the upper ones: the marker written to 192
     // shows up at word 0 of a 64-word part and at word 64 of a 128-word part. A failed
     // read never counts as a hit, whatever an earlier read left behind.
     for (const codec::EepromGeometry& geometry : codec::EepromGeometries) {
-        if (geometry.TestWord < 0) continue;
+        if (!probed || geometry.TestWord < 0) break;
         // A probe that cannot be read tells nothing: moving on to the next size would take
         // a smaller part for a larger one, and an image laid out for the wrong size.
         if (PipexReadEE(static_cast<std::uint32_t>(geometry.TestWord)) != VQ_OK) {
             reporter_.AppendLine("ERROR - Read failed");
-            break;
-        }
-        if (LastReadWord == SizeMarker) {
+            probed = false;
+        } else if (LastReadWord == marker) {
+            // The image written next replaces the marker.
             eepromTypeName = geometry.Name;
-            return;
+            return ProbeLeft::Marker;
         }
     }
-    eepromTypeName = codec::EepromUnknown;
+    // Put back the word the marker went to, unless it still holds what it held (a refused
+    // marker write, a part that ignores writes), and make sure it holds it again.
+    const auto holdsItsWord = [&] {
+        return PipexReadEE(SizeMarkerAddress) == VQ_OK && LastReadWord == overwritten;
+    };
+    if (holdsItsWord()) return ProbeLeft::AsFound;
+    PipexWriteEE(SizeMarkerAddress, overwritten);
+    return holdsItsWord() ? ProbeLeft::AsFound : ProbeLeft::InDoubt;
 }
 
 void PipexUnit::WriteWholeImage(const codec::EepromImage& image, std::string_view eepromTypeName) {

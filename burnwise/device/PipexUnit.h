@@ -15,6 +15,13 @@ namespace burnwise::device {
 // an EEPROM that holds no image) and anything above 17 get a text naming the number.
 std::string PipexStatusText(VQ_STATUS status);
 
+// What the size probe leaves in the part.
+enum class ProbeLeft {
+    Marker,  // the size was found; one word holds the marker until the image is written
+    AsFound, // every word as it was before the probe
+    InDoubt, // the word at address 192 may still hold the marker
+};
+
 // The one place that talks to the driver: a single current device (driver index and
 // handle), the nine driver calls, and the device routines every operation shares. At most
 // one device is open at a time.
@@ -64,10 +71,11 @@ public:
     // Reads words 0 to 127 of the open device into `image`, every one even after a failed
     // one (which stays 0). False when nothing is open or any word failed.
     bool ReadWholeImage(codec::EepromImage& image);
-    // Erases the open device and finds the size of its EEPROM with a marker at address
-    // 192; sets `eepromTypeName` to "93C46", "93C56", "93C66" or "Unknown". Reports its
-    // failures as lines and never stops early.
-    void DetectEepromType(std::string& eepromTypeName);
+    // Finds the size of the open device's EEPROM with a marker at address 192, erasing
+    // nothing; sets `eepromTypeName` to "93C46", "93C56", "93C66" or "Unknown". Reports its
+    // failed calls as lines. When the size is not found, the word the marker went to is
+    // put back.
+    ProbeLeft DetectEepromType(std::string& eepromTypeName);
     // Writes the words the named EEPROM takes (64 for "93C46", 128 for "93C56" and
     // "93C66", none otherwise), word n to address n; the statuses are not looked at.
     void WriteWholeImage(const codec::EepromImage& image, std::string_view eepromTypeName);

@@ -64,8 +64,10 @@ DeviceEngine::ProgramStep DeviceEngine::ProgramOneDevice() {
         c.EepromTypeName = codec::Eeprom93C46;
         if (!SetProgramTime()) reporter_.AppendLine("ERROR - Failed to set Program Time");
     } else {
-        Unit.DetectEepromType(c.EepromTypeName);
-        if (c.EepromTypeName == codec::EepromUnknown) return ProgramStep::UnknownEeprom;
+        const ProbeLeft left = Unit.DetectEepromType(c.EepromTypeName);
+        if (c.EepromTypeName == codec::EepromUnknown)
+            return left == ProbeLeft::AsFound ? ProgramStep::UnknownEeprom
+                                              : ProgramStep::UnknownEepromProbeLeft;
         // The size probe left its marker behind.
         if (Unit.PipexEraseEE() != VQ_OK) reporter_.AppendLine("ERROR - Erase failed");
     }
@@ -173,7 +175,12 @@ DeviceEngine::PassEnd DeviceEngine::ProgramPass(std::int32_t driverIndex,
         return failed("The strings do not fit the EEPROM - nothing written to device " +
                       Named(driverIndex));
     case ProgramStep::UnknownEeprom:
-        return failed("EEPROM size not detected - nothing written to device " + Named(driverIndex));
+        return failed("EEPROM size not detected - nothing written to device " + Named(driverIndex) +
+                      " - it holds what it held before");
+    case ProgramStep::UnknownEepromProbeLeft:
+        return failed("EEPROM size not detected - no image written to device " +
+                      Named(driverIndex) +
+                      " - the word at address 192 may still hold the size probe's marker");
     }
 
     const std::size_t written =

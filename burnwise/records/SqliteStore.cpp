@@ -1,3 +1,4 @@
+#include "burnwise/common/FileAccess.h"
 #include "burnwise/records/StoreInternals.h"
 
 #include <sqlite3.h>
@@ -40,6 +41,7 @@ public:
             if (S_ISDIR(info.st_mode)) return Fail("is a folder", error);
             if (!S_ISREG(info.st_mode)) return Fail("is not a regular file", error);
         }
+        if (const auto links = common::ExtraHardLinks(path_)) return Fail(*links, error);
         if (sqlite3_open_v2(path_.c_str(), &db_,
                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW |
                                 SQLITE_OPEN_FULLMUTEX,

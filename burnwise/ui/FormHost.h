@@ -34,6 +34,9 @@ public:
     // Modal boxes with one OK button.
     virtual void ShowErrorBox(std::string_view text) = 0;
     virtual void ShowInformationBox(std::string_view text) = 0;
+    // A modal question with two buttons, `goOn` and Cancel; Cancel is the default, so
+    // Enter and Esc both cancel. True only when the user chose `goOn`.
+    virtual bool AskGoOnOrCancel(std::string_view question, std::string_view goOn) = 0;
 
     // Lets the window repaint and handle what is queued before a long step goes on.
     virtual void ProcessPendingEvents() = 0;

@@ -1,7 +1,42 @@
 #include "burnwise/ui/FileAccess.h"
 #include "burnwise/ui/MainForm.h"
 
+#include <algorithm>
+#include <span>
+#include <utility>
+#include <vector>
+
 namespace burnwise::ui {
+namespace {
+
+// What an erase is about to take, by the model each device reports (in the order first
+// found) with the serial numbers the devices report, where they have one.
+std::string EraseQuestion(const device::DeviceEngine& engine,
+                          std::span<const std::int32_t> driverIndexes) {
+    std::vector<std::pair<std::string, std::vector<std::string>>> models;
+    for (const std::int32_t index : driverIndexes) {
+        std::string model = engine.ReportedModel(index);
+        if (model.empty()) model = "unknown model";
+        auto found = std::find_if(models.begin(), models.end(),
+                                  [&](const auto& entry) { return entry.first == model; });
+        if (found == models.end()) found = models.insert(models.end(), {model, {}});
+        found->second.push_back(engine.ReportedSerial(index));
+    }
+    const std::size_t count = driverIndexes.size();
+    std::string text = "Erase the EEPROM of " + std::to_string(count) +
+                       (count == 1 ? " device" : " devices") +
+                       "? Whatever model the template names, Erase takes these:";
+    for (const auto& [model, serials] : models) {
+        text += "\n" + model + ": " + std::to_string(serials.size());
+        std::string named;
+        for (const std::string& serial : serials)
+            if (!serial.empty()) named += (named.empty() ? "" : ", ") + serial;
+        if (!named.empty()) text += " (" + named + ")";
+    }
+    return text;
+}
+
+} // namespace
 
 // ---- Device commands ------------------------------------------------------------------
 // Each runs to its end on the window's thread. Every line reaches the view as it is
@@ -35,7 +70,17 @@ void TMainForm::BWScanExecute() {
 
 void TMainForm::BWEraseExecute() {
     if (!HaveEngine()) return;
-    Engine()->Erase();
+    // What Erase takes is what its scan selects, which with a KR1 to KR3 template is every
+    // device of every model: the user sees the list and says so before anything is erased.
+    device::DeviceEngine& engine = *Engine();
+    engine.ConfirmErase = [&](std::span<const std::int32_t> driverIndexes) {
+        return host_.AskGoOnOrCancel(EraseQuestion(engine, driverIndexes), "Erase");
+    };
+    struct Forget {
+        device::DeviceEngine& Engine;
+        ~Forget() { Engine.ConfirmErase = nullptr; }
+    } forget{engine};
+    engine.Erase();
 }
 
 void TMainForm::BWProgramExecute() {

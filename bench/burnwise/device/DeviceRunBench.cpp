@@ -84,6 +84,7 @@ public:
     }
     void ShowErrorBox(std::string_view) override { ++Boxes; }
     void ShowInformationBox(std::string_view) override { ++Boxes; }
+    bool AskGoOnOrCancel(std::string_view, std::string_view) override { return true; }
     void ProcessPendingEvents() override {}
     void OpenHelpFile(const std::filesystem::path&) override {}
     void ShowAboutBox() override {}
@@ -123,18 +124,19 @@ struct Programmer {
 //         image, 2 for a KR4 image, which has no blank test and fails its checksum), with the
 //         three factory-word reads of the KR4 identity test before; close 1. A KR3 chip is
 //         two devices: its channel B costs open, information and close;
-//   pass: open 1; the size probe (erase, marker write, reads at 0 and 64 until the marker
-//         shows) and the erase, or the program time for a KR4; the image's words (64 or
-//         128); 128 read-back reads; the decoder's type code 1; close 1.
+//   pass: open 1; the size probe (reads at 0, 64 and 192 of what the part holds, which it
+//         erases nothing of; the marker write; reads at 0 and 64 until the marker shows) and
+//         the erase, or the program time for a KR4; the image's words (64 or 128); 128
+//         read-back reads; the decoder's type code 1; close 1.
 struct MinimumCase {
     const char* Model;
     const char* Eeprom;
     long Minimum;
 };
 constexpr MinimumCase MinimumCases[] = {
-    {"KR2S", "93C46", 1 + (1 + 1 + 128 + 1 + 1) + (1 + (1 + 1 + 1) + 1 + 64 + 128 + 1 + 1)},
+    {"KR2S", "93C46", 1 + (1 + 1 + 128 + 1 + 1) + (1 + (3 + 1 + 1) + 1 + 64 + 128 + 1 + 1)},
     {"KR3D", "93C56",
-     1 + (1 + 1 + 128 + 1 + 1) + (1 + 1 + 1) + (1 + (1 + 1 + 2) + 1 + 128 + 128 + 1 + 1)},
+     1 + (1 + 1 + 128 + 1 + 1) + (1 + 1 + 1) + (1 + (3 + 1 + 2) + 1 + 128 + 128 + 1 + 1)},
     {"KR4S", "93C46", 1 + (1 + 1 + 3 + 128 + 2 + 1) + (1 + 1 + 64 + 128 + 1 + 1)},
 };
 

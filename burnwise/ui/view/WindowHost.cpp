@@ -9,6 +9,7 @@
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QUrl>
 #include <QWidget>
 
@@ -91,6 +92,18 @@ void WindowHost::ShowInformationBox(std::string_view text) {
     const BoxCursor cursor(busy_);
     QMessageBox::information(window_, FromLatin1(ApplicationTitle), FromLatin1(text),
                              QMessageBox::Ok);
+}
+
+bool WindowHost::AskGoOnOrCancel(std::string_view question, std::string_view goOn) {
+    const BoxCursor cursor(busy_);
+    QMessageBox box(QMessageBox::Warning, FromLatin1(ApplicationTitle), FromLatin1(question),
+                    QMessageBox::NoButton, window_);
+    QPushButton* go = box.addButton(FromLatin1(goOn), QMessageBox::AcceptRole);
+    QPushButton* cancel = box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(cancel);
+    box.setEscapeButton(cancel);
+    box.exec();
+    return box.clickedButton() == go;
 }
 
 void WindowHost::ShowExceptionBox(std::string_view text) {

@@ -30,6 +30,7 @@ public:
     RunSaveDialog(const ui::FileDialogOptions& options) override;
     void ShowErrorBox(std::string_view text) override;
     void ShowInformationBox(std::string_view text) override;
+    bool AskGoOnOrCancel(std::string_view question, std::string_view goOn) override;
     void ProcessPendingEvents() override;
     void OpenHelpFile(const std::filesystem::path& file) override;
     void ShowAboutBox() override;

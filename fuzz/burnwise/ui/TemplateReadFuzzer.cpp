@@ -22,6 +22,7 @@ public:
     }
     void ShowErrorBox(std::string_view) override {}
     void ShowInformationBox(std::string_view) override {}
+    bool AskGoOnOrCancel(std::string_view, std::string_view) override { return true; }
     void ProcessPendingEvents() override {}
     void OpenHelpFile(const std::filesystem::path&) override {}
     void ShowAboutBox() override {}

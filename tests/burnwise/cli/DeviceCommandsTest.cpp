@@ -96,7 +96,8 @@ TEST_F(DeviceCommands, OperationsReportTheirEndInTheExitStatus) {
     const Ran program = Cli("program --template " + Template);
     EXPECT_EQ(program.Status, 1);
     EXPECT_EQ(program.Lines(), std::vector<std::string>{"Programmed Serial Number : E2E00001"});
-    EXPECT_EQ(program.Err, "error: EEPROM size not detected - nothing written to device 1\n");
+    EXPECT_EQ(program.Err, "error: EEPROM size not detected - nothing written to device 1 - it "
+                           "holds what it held before\n");
 }
 
 TEST_F(DeviceCommands, LogFieldsWithCommasOrQuotesAreQuoted) {
@@ -285,6 +286,108 @@ namespace {
 
 std::string Example(const char* name) {
     return std::string(BURNWISE_SOURCE_DIR) + "/examples/templates/" + name;
+}
+
+TEST_F(DeviceCommands, ValuesAFieldCannotHoldAreRefusedBeforeANumberIsTaken) {
+    const auto with = [](std::string text, const std::string& from, const std::string& to) {
+        return text.replace(text.find(from), from.size(), to);
+    };
+    const std::string kr4 = with(Kr2Template, "Device Type=3", "Device Type=6") +
+                            "[KR4 Device Specific Options]\r\nIn EndPoint Size=9\r\n";
+    const std::string bom = "\xEF\xBB\xBF";
+    const struct {
+        const char* Model;
+        std::string Text;
+        const char* Line;
+    } cases[] = {
+        {"KR4S", kr4, "ERROR : In EndPoint Size holds a value that is not one of its choices"},
+        // An overlong zero byte, and an omega.
+        {"KR2S",
+         bom + with(Kr2Template, "=E2E00001",
+                    "=\xC0\x80"
+                    "E2E00001"),
+         "ERROR : Fixed Serial Number holds bytes that are not valid in the file's encoding, "
+         "or a character beyond Latin-1"},
+        {"KR2S", bom + with(Kr2Template, "=Line Test", "=Line \xCE\xA9"),
+         "ERROR : Product holds bytes that are not valid in the file's encoding, or a "
+         "character beyond Latin-1"},
+    };
+    const std::string counter = (Folder.Path / "counter").string();
+    const std::string file = (Folder.Path / "refused.ept").string();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Line);
+        ASSERT_EQ(Vqbench("reset").Status, 0);
+        ASSERT_EQ(Vqbench(std::string("add ") + c.Model).Status, 0);
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << c.Text;
+        std::ofstream(counter, std::ios::trunc) << "5\n";
+        const Ran check = Cli("template check " + file);
+        EXPECT_EQ(check.Status, 1);
+        EXPECT_NE(check.Out.find(c.Line), std::string::npos) << check.Out;
+        const Ran program = Cli("program --template " + file + " --counter " + counter);
+        EXPECT_NE(program.Status, 0);
+        EXPECT_NE(program.Out.find(c.Line), std::string::npos) << program.Out;
+        EXPECT_EQ(ReadAll(counter), "5\n");
+        EXPECT_EQ(Vqbench("dump 0").Lines().at(0).substr(0, 11), "0000 : FF F");
+    }
+}
+
+TEST_F(DeviceCommands, DevicesPastTheSixteenthAreSaidAndFailAWritingRun) {
+    ASSERT_EQ(Vqbench("reset").Status, 0);
+    for (int i = 0; i < 17; ++i)
+        ASSERT_EQ(Vqbench("add KR2S").Status, 0);
+    const struct {
+        const char* Command;
+        int Status;
+    } cases[] = {{"scan", 0}, {"read", 0}, {"cycle", 0}, {"program", 1}, {"erase", 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Command);
+        const Ran run = Cli(std::string(c.Command) + " --template " + Template);
+        EXPECT_EQ(run.Status, c.Status) << run.Err;
+        ASSERT_FALSE(run.Lines().empty());
+        EXPECT_EQ(run.Lines().back(), "only the first 16 devices are examined");
+    }
+    EXPECT_EQ(Vqbench("dump 16").Lines().at(0).substr(0, 11), "0000 : FF F");
+}
+
+TEST_F(DeviceCommands, ASizeProbeThatFailsLeavesTheImageInThePart) {
+    // Every model that probes and every part, each model on two of them: the part holds an
+    // image, and a program run (not only blank devices) meets a refused marker write, then
+    // a failed first read of the probe.
+    const struct {
+        const char* Template;
+        const char* Part;
+    } cases[] = {{"KR1S-Own-VID.ept", "93C46"},      {"KR1F-FIFO-Module.ept", "93C56"},
+                 {"KR2S-Serial-Cable.ept", "93C66"}, {"KR2F-FIFO-Module.ept", "93C46"},
+                 {"KR3D-Dual-UART.ept", "93C56"},    {"KR3E-Dual-Channel.ept", "93C66"}};
+    std::string image;
+    for (int i = 0; i < 256; ++i)
+        image += static_cast<char>(i * 7 + 1);
+    const std::string imageFile = (Folder.Path / "image.bin").string();
+    std::ofstream(imageFile, std::ios::binary) << image;
+    for (const auto& c : cases) {
+        const std::string model(c.Template, 4);
+        SCOPED_TRACE(model + " on " + c.Part);
+        std::string text = ReadAll(Example(c.Template));
+        const std::string blankOnly = "Only Program Blank Devices=1";
+        text.replace(text.find(blankOnly), blankOnly.size(), "Only Program Blank Devices=0");
+        const std::string again = (Folder.Path / (model + ".ept")).string();
+        std::ofstream(again, std::ios::binary | std::ios::trunc) << text;
+        ASSERT_EQ(Vqbench("reset").Status, 0);
+        ASSERT_EQ(Vqbench("add " + model + " --eeprom " + c.Part).Status, 0);
+        ASSERT_EQ(Vqbench("load 0 " + imageFile).Status, 0);
+        const std::vector<std::string> held = Vqbench("dump 0").Lines();
+        for (const char* fault : {"write --word 192 --times 1", "read --word 192 --times 1"}) {
+            SCOPED_TRACE(fault);
+            ASSERT_EQ(Vqbench(std::string("fault 0 ") + fault).Status, 0);
+            const Ran run = Cli("program --template " + again);
+            EXPECT_EQ(run.Status, 1);
+            EXPECT_NE(run.Err.find("error: EEPROM size not detected - nothing written to "
+                                   "device 0 - it holds what it held before\n"),
+                      std::string::npos)
+                << run.Err;
+            EXPECT_EQ(Vqbench("dump 0").Lines(), held);
+        }
+    }
 }
 
 TEST_F(DeviceCommands, AProgrammedDeviceIsNeverTakenForBlankWhateverTemplateScansIt) {

@@ -15,6 +15,7 @@ namespace {
 using clitest::DeviceCommands;
 using clitest::Kr2Template;
 using clitest::Ran;
+using clitest::ReadAll;
 using clitest::Watch;
 
 // The columns of a record as `history --format csv` writes them.
@@ -79,7 +80,22 @@ TEST_F(Production, ARunWithoutADatabaseKeepsItsRecordsInTheStateFolder) {
     Attach(2);
     const Ran run = Cli("program --template " + Template + " --series --station bench-1");
     ASSERT_EQ(run.Status, 0) << run.Out << run.Err;
-    EXPECT_TRUE(std::filesystem::is_regular_file(Folder.Path / "state/burnwise/production.sqlite"));
+    const std::string file = (Folder.Path / "state/burnwise/production.sqlite").string();
+    EXPECT_TRUE(std::filesystem::is_regular_file(file));
+    // Where the series lives is said once; the help says how far it reaches.
+    const std::vector<std::string> lines = run.Lines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                         "The series of E2E00001 lives in " + file +
+                             ": only this user's runs on this machine share it (give --db to "
+                             "share it between stations)"),
+              1)
+        << run.Out;
+    std::string help = Cli("program --help").Out;
+    std::erase_if(help, [](char c) { return c == '\n' || c == ' '; });
+    for (const char* says :
+         {"without,keptinthisuser'sstatefolderandsharedonlybythisuser'srunsonthismachine",
+          "fromtheclockdifferfromthoseofeveryrunwiththesamestatefolder(thisuseronthismachine)"})
+        EXPECT_NE(help.find(says), std::string::npos) << says;
 
     // The series goes on where the last run left it, also on devices of another bench.
     Attach(1);
@@ -125,6 +141,62 @@ TEST_F(Production, SeriesAndCounterAreRefusedBeforeAnythingIsWritten) {
         EXPECT_NE(run.Err.find(c.Says), std::string::npos) << run.Err;
         EXPECT_TRUE(Blank(0));
     }
+}
+
+TEST_F(Production, FilesWithASecondHardLinkAreRefusedAndSymbolicLinksWork) {
+    namespace fs = std::filesystem;
+    const std::string clock = (Folder.Path / "clock.ept").string();
+    std::string text = Kr2Template;
+    text.replace(text.find("Use Fixed Serial Number=1"), 25, "Use Fixed Serial Number=0");
+    std::ofstream(clock, std::ios::binary) << text;
+    const fs::path counter = Folder.Path / "counter";
+    const fs::path db = Folder.Path / "records.sqlite";
+    const fs::path clockRecord = Folder.Path / "state/burnwise/clock-serial";
+    fs::create_directories(clockRecord.parent_path());
+    std::ofstream(counter) << "7\n";
+    std::ofstream(clockRecord) << "2000-01-01T00:00:00Z\n";
+    ASSERT_EQ(Cli("history --db " + db.string()).Status, 0) << "makes the database";
+    const struct Case {
+        fs::path File;
+        std::string Args;
+        bool Hard;
+    } cases[] = {
+        {counter, "program --template " + Template + " --counter " + counter.string(), true},
+        {clockRecord, "program --template " + clock, true},
+        {db, "program --template " + Template + " --db " + db.string(), true},
+        {Bench, "scan --template " + Template, true},
+        {counter, "program --template " + Template + " --counter " + counter.string(), false},
+        {clockRecord, "program --template " + clock, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Args + (c.Hard ? " hard" : " symbolic"));
+        Attach(1);
+        const fs::path other = Folder.Path / "other-name";
+        if (c.Hard) {
+            fs::create_hard_link(c.File, other);
+        } else {
+            // The file moves away and a symbolic link takes its name.
+            fs::rename(c.File, other);
+            fs::create_symlink(other, c.File);
+        }
+        const Ran run = Cli(c.Args);
+        if (c.Hard) {
+            EXPECT_NE(run.Status, 0);
+            EXPECT_NE(run.Err.find(": has 2 hard links - refused: a file that is locked and "
+                                   "replaced needs one name only"),
+                      std::string::npos)
+                << run.Err;
+            fs::remove(other);
+            EXPECT_TRUE(Blank(0));
+        } else {
+            EXPECT_EQ(run.Status, 0) << run.Err;
+            EXPECT_FALSE(Blank(0));
+            EXPECT_TRUE(fs::is_symlink(c.File)) << "the link stays";
+            fs::remove(c.File);
+            fs::rename(other, c.File);
+        }
+    }
+    EXPECT_EQ(ReadAll(counter), "8\n") << "only the run through the symbolic link took a number";
 }
 
 TEST_F(Production, VerifyNamesEveryChangedFieldAndPassesUntouchedDevices) {

@@ -119,15 +119,64 @@ TEST(PipexUnit, DetectEepromTypeFindsTheMarkerWhereThePartWrapsIt) {
         EXPECT_EQ(detected, name);
         u.Pipex.CloseCurrentDevice();
         if (part == "none") {
-            // Erase, the marker write and the first read fail, each with its line; a probe
-            // that cannot be read ends the detection.
-            EXPECT_EQ(u.Report.Seen, (std::vector<std::string>{"line: ERROR - Erase failed",
-                                                               "line: ERROR - Write failed",
-                                                               "line: ERROR - Read failed"}));
+            // The first read fails with its line and ends the detection.
+            EXPECT_EQ(u.Report.Seen, std::vector<std::string>{"line: ERROR - Read failed"});
         } else {
             EXPECT_TRUE(u.Report.Seen.empty());
         }
     }
+}
+
+TEST(PipexUnit, ASizeProbeThatFailsLeavesThePartAsItFound) {
+    // Every call of the probe fails in turn, on every size, over an image whose words 0 and
+    // 64 already hold the first markers the probe could pick.
+    for (const std::string_view part : {"93C46", "93C56", "93C66"}) {
+        for (const bool markersHeld : {false, true}) {
+            SCOPED_TRACE(::testing::Message() << part << (markersHeld ? " markers held" : ""));
+            std::vector<std::uint16_t> image(256);
+            for (std::size_t i = 0; i < image.size(); ++i)
+                image[i] = static_cast<std::uint16_t>(0x1000 + i);
+            if (markersHeld) image[0] = 0x00C0, image[64] = 0x0C00;
+            int probeCalls = 0;
+            for (int failing = 0; failing == 0 || failing <= probeCalls; ++failing) {
+                SCOPED_TRACE(failing);
+                Unit u;
+                u.Bench.AddDevice("KR2S", part);
+                u.Bench.SetWords(0, image);
+                const std::vector<std::uint16_t> before = u.Bench.Words(0);
+                ASSERT_TRUE(u.Pipex.OpenDeviceAt(0));
+                const int start = u.Faults.Calls();
+                if (failing > 0) u.Faults.FailCall(start + failing, VQ_EEPROM_WRITE_FAILED);
+                std::string detected;
+                const ProbeLeft left = u.Pipex.DetectEepromType(detected);
+                if (failing == 0) probeCalls = u.Faults.Calls() - start;
+                u.Pipex.CloseCurrentDevice();
+                EXPECT_EQ(u.Trace.Count("VQ_EraseEE"), 0);
+                if (detected == "Unknown") {
+                    EXPECT_GT(failing, 0);
+                    EXPECT_EQ(left, ProbeLeft::AsFound) << "one failed call can be mended";
+                    EXPECT_EQ(u.Bench.Words(0), before);
+                } else {
+                    EXPECT_EQ(detected, part);
+                    EXPECT_EQ(left, ProbeLeft::Marker);
+                }
+            }
+        }
+    }
+}
+
+TEST(PipexUnit, ASizeProbeThatCannotPutBackItsWordSaysSo) {
+    // Reads 0, 64 and 192, the marker at 192; then nothing can be read any more.
+    Unit u;
+    u.Bench.AddDevice("KR2S", "93C66");
+    ASSERT_TRUE(u.Pipex.OpenDeviceAt(0));
+    const int start = u.Faults.Calls();
+    for (int call = 5; call <= 8; ++call)
+        if (call != 7) u.Faults.FailCall(start + call);
+    std::string detected;
+    EXPECT_EQ(u.Pipex.DetectEepromType(detected), ProbeLeft::InDoubt);
+    EXPECT_EQ(detected, "Unknown");
+    u.Pipex.CloseCurrentDevice();
 }
 
 TEST(PipexUnit, AFailedProbeReadNeverCountsAsTheMarker) {

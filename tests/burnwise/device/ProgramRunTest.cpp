@@ -220,7 +220,10 @@ TEST(ProgramRun, APartThatKeepsItsOldImageIsNeverReportedProgrammed) {
         // The internal EEPROM takes no size probe: the read-back still holds the old image.
         {"KR4S", "error: Error reading device", true},
         // The ignored probe marker already gives it away.
-        {"KR2S", "error: EEPROM size not detected - nothing written to device 0", false},
+        {"KR2S",
+         "error: EEPROM size not detected - nothing written to device 0 - it holds what it held "
+         "before",
+         false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.model);
@@ -289,7 +292,8 @@ TEST(ProgramRun, APartOfUnknownSizeEndsTheRunNamingItsPosition) {
     p.Bench.AddFault(1, {FaultKind::Write, 192, VQ_EEPROM_WRITE_FAILED});
     p.Program();
     EXPECT_EQ(p.Boxes(), std::vector<std::string>{
-                             "error: EEPROM size not detected - nothing written to device 1"});
+                             "error: EEPROM size not detected - nothing written to device 1 - "
+                             "it holds what it held before"});
     EXPECT_EQ(p.LinesStartingWith("ERROR - Write failed").size(), 1u);
     EXPECT_EQ(p.Outcomes.size(), 2u);
     EXPECT_EQ(p.Bench.OpenHandles(), 0);

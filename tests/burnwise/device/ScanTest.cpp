@@ -36,7 +36,8 @@ TEST(Scan, ExaminesNoDriverIndexFromSixteenOn) {
         p.Bench.AddDevice("KR2S");
     p.Scan();
     EXPECT_EQ(p.Lines(), (std::vector<std::string>{"Number Of Blank Devices = 16",
-                                                   "Number Of Programmed Devices = 0"}));
+                                                   "Number Of Programmed Devices = 0",
+                                                   "only the first 16 devices are examined"}));
     EXPECT_EQ(p.Trace.Count("VQ_Open"), 16);
     EXPECT_EQ(p.Trace.Count("VQ_Close"), 16);
     EXPECT_EQ(p.Bench.OpenHandles(), 0);

@@ -41,6 +41,12 @@ public:
     void ShowInformationBox(std::string_view text) override {
         Calls.push_back("info: " + std::string(text));
     }
+    // Asked questions are answered with this.
+    bool GoOn = true;
+    bool AskGoOnOrCancel(std::string_view question, std::string_view goOn) override {
+        Calls.push_back("ask " + std::string(goOn) + ": " + std::string(question));
+        return GoOn;
+    }
     void ProcessPendingEvents() override { ++PendingEvents; }
     void OpenHelpFile(const fs::path& file) override { Calls.push_back("help " + file.string()); }
     void ShowAboutBox() override { Calls.push_back("about"); }

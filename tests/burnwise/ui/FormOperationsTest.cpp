@@ -63,6 +63,52 @@ TEST(Operations, CycleLogsOpenFailuresAndBoxesDriverFailures) {
     EXPECT_EQ(p.Bench.OpenHandles(), 0);
 }
 
+TEST(Operations, EveryOperationSaysWhenDevicesWereLeftOut) {
+    for (const std::string_view command :
+         {"BWScan", "BWProgram", "BWErase", "Read1", "ReadandParse1", "ToolButton11"}) {
+        DeviceBench p;
+        for (int i = 0; i < 17; ++i)
+            p.Bench.AddDevice("KR2S");
+        p.Template("KR2S");
+        p.Form.SetActionEnabled(p.Form.BWErase, true);
+        ASSERT_TRUE(p.Form.UserExecute(command)) << command;
+        ASSERT_FALSE(p.Form.Memo1.Lines.empty()) << command;
+        EXPECT_EQ(p.Form.Memo1.Lines.back(), "only the first 16 devices are examined") << command;
+    }
+}
+
+TEST(Operations, EraseAsksOnceListingWhatItTakesAndCancelErasesNothing) {
+    for (const bool goOn : {false, true}) {
+        SCOPED_TRACE(goOn);
+        DeviceBench p;
+        for (const char* model : {"KR2S", "KR4S", "KR3D", "KR2S"})
+            p.Bench.AddDevice(model);
+        const std::vector<std::uint16_t> image(64, 0x1234);
+        p.Bench.SetWords(0, image);
+        p.Template("KR2S");
+        p.Flags.OnlyBlankDevices = false;
+        p.Host.GoOn = goOn;
+        p.Form.SetActionEnabled(p.Form.BWErase, true);
+        ASSERT_TRUE(p.Form.UserExecute("BWErase"));
+        std::vector<std::string> asked;
+        for (const std::string& call : p.Host.Calls)
+            if (call.starts_with("ask ")) asked.push_back(call);
+        // A KR2 template's Erase takes every device but a KR3 chip's channel B.
+        const std::string s = p.Bench.SerialOf(0) + ", " + p.Bench.SerialOf(4);
+        EXPECT_EQ(asked, std::vector<std::string>{
+                             "ask Erase: Erase the EEPROM of 4 devices? Whatever model the "
+                             "template names, Erase takes these:\nKR2: 2 (" +
+                             s + ")\nKR4S: 1 (" + p.Bench.SerialOf(1) + ")\nKR3: 1 (" +
+                             p.Bench.SerialOf(2) + ")"});
+        EXPECT_EQ(p.Bench.Words(0)[0], goOn ? 0xFFFF : 0x1234);
+        if (!goOn)
+            EXPECT_EQ(p.Form.Memo1.Lines,
+                      std::vector<std::string>{"Erase cancelled - nothing erased"});
+        else
+            EXPECT_EQ(p.Form.Memo1.Lines.size(), 4u);
+    }
+}
+
 TEST(Operations, FormCloseClosesADeviceLeftOpen) {
     DeviceBench p;
     p.Bench.AddDevice("KR2S");

@@ -37,8 +37,12 @@ TEST(ProfileFile, ReadsAsTheTemplatesWereAlwaysRead) {
         {"key before any section", "k=v\r\n[S]", "S", "k", std::nullopt},
         {"a [ line without ] is no header", "[S]\r\n[junk\r\nk=v", "S", "k", "v"},
         {"value cut at a zero byte", std::string("[S]\r\nk=ab\0cd", 12), "S", "k", "ab"},
+        // What has no 8-bit code, and what is not UTF-8 at all (an overlong "A", a stray
+        // continuation byte), becomes a zero byte, which the template checks refuse.
         {"UTF-8 mark converts to 8 bits", "\xEF\xBB\xBF[S]\r\nk=M\xC3\xB6\xE2\x82\xAC", "S", "k",
-         "M\xF6?"},
+         std::string("M\xF6\0", 3)},
+        {"bytes not UTF-8", "\xEF\xBB\xBF[S]\r\nk=\xC1\x81\x80z", "S", "k",
+         std::string("\0\0\0z", 4)},
         {"without the mark bytes stay", "[S]\r\nk=M\xC3\xB6", "S", "k", "M\xC3\xB6"},
         {"empty value", "[S]\r\nk=", "S", "k", ""},
     };

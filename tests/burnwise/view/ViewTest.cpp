@@ -22,6 +22,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -854,6 +855,33 @@ TEST(AboutBox, ShowsTheVersionOnItsPanelAndClosesWithOk) {
     ok->click();
     EXPECT_EQ(about.result(), QDialog::Accepted);
     EXPECT_FALSE(about.isVisible());
+}
+
+TEST(WindowHostQuestion, CancelIsTheDefaultAndOnlyTheNamedButtonGoesOn) {
+    // Enter takes the default button, Esc the escape button; only a click on the named
+    // button goes on.
+    const std::pair<std::function<void(QMessageBox*)>, bool> answers[] = {
+        {[](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Return); }, false},
+        {[](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Escape); }, false},
+        {[](QMessageBox* box) {
+             for (QAbstractButton* button : box->buttons())
+                 if (button->text() == "Erase") button->click();
+         },
+         true},
+    };
+    for (const auto& [answer, goesOn] : answers) {
+        view::WindowHost host;
+        QString shown;
+        QTimer::singleShot(0, [&, answer = answer] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            shown = box->text();
+            EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::Cancel));
+            answer(box);
+        });
+        EXPECT_EQ(host.AskGoOnOrCancel("Erase the EEPROM of 2 devices?", "Erase"), goesOn);
+        EXPECT_EQ(shown, "Erase the EEPROM of 2 devices?");
+    }
 }
 
 TEST(QtNameFilter, TurnsTheTemplateFilterIntoQtsForm) {
