@@ -160,8 +160,8 @@ void RunProgram(const Options& options) {
     if (options.Series && options.Db.empty()) {
         std::string error;
         const std::optional<std::string> file = records::DefaultStorePath(error);
-        console->Console.AppendLine("The series of " + shown.FixedSerial + " lives in " +
-                                    file.value_or("the state folder") +
+        console->Console.AppendLine("The series of " + production->Shown().FixedSerial +
+                                    " lives in " + file.value_or("the state folder") +
                                     ": only this user's runs on this machine share it (give "
                                     "--db to share it between stations)");
     }
