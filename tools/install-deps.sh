@@ -15,7 +15,7 @@ packages=(
   help2man groff-base lintian appstream shared-mime-info libxml2-utils bash-completion
   libsqlite3-dev sqlite3 libpq-dev postgresql-15
   libzint-dev librsvg2-dev libcairo2-dev libxml2-dev libcups2-dev
-  cups-daemon cups-client poppler-utils zbar-tools dmtx-utils
+  cups-daemon cups-client cups-core-drivers poppler-utils zbar-tools dmtx-utils
   ccache git
 )
 
