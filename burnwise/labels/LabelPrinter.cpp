@@ -45,6 +45,9 @@ struct HttpCloser {
 struct DestFreer {
     void operator()(cups_dest_t* dest) const { cupsFreeDests(1, dest); }
 };
+struct IppFreer {
+    void operator()(ipp_t* ipp) const { ippDelete(ipp); }
+};
 
 class QueueLabels final : public LabelOutput {
 public:
@@ -65,44 +68,70 @@ public:
         httpSetTimeout(
             http.get(), SilenceTimeoutSeconds, [](http_t*, void*) { return 0; }, nullptr);
 
-        const std::unique_ptr<cups_dest_t, DestFreer> dest(
-            cupsGetNamedDest(http.get(), queue_.empty() ? nullptr : queue_.c_str(), nullptr));
-        if (!dest) {
-            if (cupsLastError() > IPP_STATUS_OK_EVENTS_COMPLETE &&
-                cupsLastError() != IPP_STATUS_ERROR_NOT_FOUND)
-                return Failed("the print service failed: " + LastError());
-            return Failed(queue_.empty() ? "the print service has no default queue"
-                                         : "no print queue \"" + queue_ + "\"");
+        // The default destination is the one name that needs asking for.
+        std::string name = queue_;
+        if (name.empty()) {
+            const std::unique_ptr<cups_dest_t, DestFreer> dest(
+                cupsGetNamedDest(http.get(), nullptr, nullptr));
+            if (!dest) {
+                if (cupsLastError() > IPP_STATUS_OK_EVENTS_COMPLETE &&
+                    cupsLastError() != IPP_STATUS_ERROR_NOT_FOUND)
+                    return Failed("the print service failed: " + LastError());
+                return Failed("the print service has no default queue");
+            }
+            name = dest->name;
         }
-        const std::string name = dest->name;
-        const char* state = cupsGetOption("printer-state", dest->num_options, dest->options);
-        if (state && std::strcmp(state, "5") == 0)
+        const std::string resource = "/printers/" + name;
+        const std::string uri = "ipp://localhost" + resource;
+
+        // One request for the queue's state: a stopped printer would hold the job, and the
+        // label is wanted now.
+        ipp_t* ask = NewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, uri);
+        static const char* const wanted[] = {"printer-state", "printer-is-accepting-jobs"};
+        ippAddStrings(ask, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 2, nullptr,
+                      wanted);
+        const std::unique_ptr<ipp_t, IppFreer> state(
+            cupsDoRequest(http.get(), ask, resource.c_str()));
+        if (cupsLastError() == IPP_STATUS_ERROR_NOT_FOUND)
+            return Failed("no print queue \"" + name + "\"");
+        if (!state || cupsLastError() > IPP_STATUS_OK_EVENTS_COMPLETE)
+            return Failed("print queue \"" + name + "\" does not answer: " + LastError());
+        if (ippGetInteger(ippFindAttribute(state.get(), "printer-state", IPP_TAG_ENUM), 0) ==
+            IPP_PSTATE_STOPPED)
             return Failed("print queue \"" + name + "\" is stopped");
-        const char* accepting =
-            cupsGetOption("printer-is-accepting-jobs", dest->num_options, dest->options);
-        if (accepting && std::strcmp(accepting, "false") == 0)
+        if (ipp_attribute_t* accepting =
+                ippFindAttribute(state.get(), "printer-is-accepting-jobs", IPP_TAG_BOOLEAN);
+            accepting && !ippGetBoolean(accepting, 0))
             return Failed("print queue \"" + name + "\" does not accept jobs");
 
         const std::string title(serial);
-        const int job = cupsCreateJob(http.get(), name.c_str(), title.c_str(), 0, nullptr);
-        if (job <= 0) return Failed("print queue \"" + name + "\" refused the job: " + LastError());
+        const int id = cupsCreateJob(http.get(), name.c_str(), title.c_str(), 0, nullptr);
+        if (id <= 0) return Failed("print queue \"" + name + "\" refused the job: " + LastError());
         const auto abandon = [&](const std::string& why) {
-            cupsCancelJob2(http.get(), name.c_str(), job, 0);
+            cupsCancelJob2(http.get(), name.c_str(), id, 0);
             return Failed("print queue \"" + name + "\" did not take the label: " + why);
         };
-        if (cupsStartDocument(http.get(), name.c_str(), job, title.c_str(), CUPS_FORMAT_PDF, 1) !=
+        if (cupsStartDocument(http.get(), name.c_str(), id, title.c_str(), CUPS_FORMAT_PDF, 1) !=
             HTTP_STATUS_CONTINUE)
             return abandon(LastError());
         if (cupsWriteRequestData(http.get(), pdf.data(), pdf.size()) != HTTP_STATUS_CONTINUE)
             return abandon(LastError());
         if (cupsFinishDocument(http.get(), name.c_str()) > IPP_STATUS_OK_EVENTS_COMPLETE)
             return abandon(LastError());
-        return {true, name + "-" + std::to_string(job), {}};
+        return {true, name + "-" + std::to_string(id), {}};
     }
 
     std::string Where() const override { return queue_.empty() ? "the default queue" : queue_; }
 
 private:
+    static ipp_t* NewRequest(ipp_op_t operation, const std::string& uri) {
+        ipp_t* request = ippNewRequest(operation);
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+                     cupsUser());
+        return request;
+    }
+
     static std::string LastError() {
         const char* text = cupsLastErrorString();
         return text && *text ? text : "no answer";
