@@ -13,6 +13,8 @@ namespace burnwise::labels {
 namespace {
 
 constexpr double PointsPerMm = 72.0 / 25.4;
+// The largest page at 300 dots per inch, with room to spare: 64 MiB of pixels.
+constexpr double MaxPreviewPixels = 16.0 * 1024 * 1024;
 
 template <typename T, void (*Free)(T*)>
 struct Deleter {
@@ -104,6 +106,13 @@ std::optional<std::string> RenderLabel(const LabelLayout& layout, const FieldVal
     const int height = int(std::lround(layout.HeightMm() * pixelsPerMm));
     if (!(dpi > 0 && dpi <= 1200) || width < 1 || height < 1) {
         error = "a preview is drawn at 1 to 1200 dots per inch";
+        return std::nullopt;
+    }
+    // A preview is held in memory whole: a big page at a fine resolution is refused rather
+    // than allowed to take gigabytes.
+    if (double(width) * double(height) > MaxPreviewPixels) {
+        error = "a preview of " + std::to_string(width) + " x " + std::to_string(height) +
+                " dots is too large; ask for fewer dots per inch";
         return std::nullopt;
     }
     Surface surface(cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height));
