@@ -14,6 +14,8 @@ packages=(
   dpkg-dev file desktop-file-utils
   help2man groff-base lintian appstream shared-mime-info libxml2-utils bash-completion
   libsqlite3-dev sqlite3 libpq-dev postgresql-15
+  libzint-dev librsvg2-dev libcairo2-dev libxml2-dev libcups2-dev
+  cups-daemon cups-client cups-core-drivers poppler-utils zbar-tools dmtx-utils
   ccache git
 )
 
@@ -27,7 +29,7 @@ if ((${#missing[@]})); then
   [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
   export DEBIAN_FRONTEND=noninteractive
   "${sudo_cmd[@]}" apt-get update -q
-  # The PostgreSQL server is only there for the tests, which start servers of their own in
+  # The PostgreSQL server and the print service are only there for the tests, which start servers of their own in
   # temporary folders. Installed plainly it makes a cluster of the machine's and starts it
   # (without systemd, through its init script): so no service may start while we install,
   # and postgresql-common, which decides whether a first cluster is made, comes first and

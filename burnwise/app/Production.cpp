@@ -1,5 +1,6 @@
 #include "burnwise/app/Production.h"
 
+#include "burnwise/app/LabelFields.h"
 #include "burnwise/app/TemplateEditor.h"
 #include "burnwise/app/TemplateFile.h"
 #include "burnwise/common/FileAccess.h"
@@ -160,6 +161,8 @@ bool Production::Record(const device::DeviceOutcome& outcome, std::string_view o
     record.TemplateFile = templateName_;
     record.TemplateSha256 = templateSha256_;
     record.ImageSha256 = ImageSha256(outcome.ImageWritten);
+    // Kept with the record, so that a label printed from it later shows the same.
+    record.LabelFields = WriteLabelValues(LabelValuesOf(shown_, record));
 
     // Both are tried, so the reason names every one that failed.
     const auto failed = [this](const std::string& why) {
@@ -188,6 +191,7 @@ bool Production::Record(const device::DeviceOutcome& outcome, std::string_view o
         }
     }
     if (kept) ++recorded_;
+    lastRecord_ = std::move(record);
     // A number that could not be reserved stops the run too, once its device is recorded.
     return kept && stopReason_.empty();
 }

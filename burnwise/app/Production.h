@@ -79,6 +79,8 @@ public:
     const std::string& StopReason() const { return stopReason_; }
     // Devices recorded since the station opened.
     int Recorded() const { return recorded_; }
+    // The record Record() wrote last (or tried to): a label is printed from it.
+    const records::Record& LastRecord() const { return lastRecord_; }
 
 private:
     Production() = default;
@@ -96,6 +98,7 @@ private:
     std::optional<ProductionLog> log_;
     std::string stopReason_;
     int recorded_ = 0;
+    records::Record lastRecord_;
 };
 
 // The image a device was written with, by its SHA-256 as a record keeps it: the words in

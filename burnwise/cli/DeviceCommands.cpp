@@ -7,6 +7,7 @@
 #include "burnwise/app/Verify.h"
 #include "burnwise/app/Watcher.h"
 #include "burnwise/cli/ConsoleReporter.h"
+#include "burnwise/cli/LabelCommands.h"
 #include "burnwise/device/LinkedDriver.h"
 #include "burnwise/records/RecordStore.h"
 
@@ -61,6 +62,7 @@ struct Options {
     bool Series = false;
     bool Watch = false;
     bool Parallel = false;
+    LabelOptions Label;
 };
 
 // Set by SIGINT or SIGTERM: the watch ends after the devices in hand.
@@ -152,8 +154,25 @@ void CheckRecords(const app::Production& production, std::string_view after = {}
     throw CLI::RuntimeError(StoppedStatus);
 }
 
+// Each PASS device's label is printed once its record is written; what became of it is said
+// on the line and kept with the record. It never changes the device's result or the run.
+void PrintLabelsAfterRecords(app::ProgramRequest& request, app::Production& production,
+                             labels::DeviceLabels& labels, ConsoleReporter& console) {
+    request.Observe = [observe = std::move(request.Observe), &production, &labels,
+                       &console](const device::DeviceOutcome& outcome) {
+        const bool kept = observe(outcome);
+        if (kept && outcome.Passed) {
+            std::string line;
+            labels.Print(production.LastRecord(), production.Store(), line);
+            console.AppendLine(line);
+        }
+        return kept;
+    };
+}
+
 void RunProgram(const Options& options) {
     auto console = std::make_unique<ConsoleStation>();
+    const std::unique_ptr<labels::DeviceLabels> labels = OpenLabels(options.Label);
     const std::unique_ptr<app::Production> production = OpenProduction(options, *console);
 
     // A series in the state folder's file is unique only among this user's runs here.
@@ -170,6 +189,7 @@ void RunProgram(const Options& options) {
     // its number and carries it. A run whose record can no longer be written stops before
     // the next device.
     app::ProgramRequest request = production->Request("program");
+    if (labels) PrintLabelsAfterRecords(request, *production, *labels, console->Console);
     if (!options.Watch) {
         const app::Report report = console->Station->Program(request);
         CheckRecords(*production);
@@ -318,6 +338,9 @@ void AddDeviceCommands(CLI::App& app) {
     program->add_flag("--parallel", options->Parallel,
                       "Program every device found at once (with --watch, those plugged in "
                       "during one poll); needs a fixed serial number, not the clock");
+    program->add_option("--label", options->Label.Layout,
+                        "Label layout (SVG) to print for each device that passes");
+    AddLabelOptions(*program, options->Label);
     program->callback([options] { RunProgram(*options); });
 
     const auto history = std::make_shared<HistoryOptions>();
@@ -329,6 +352,8 @@ void AddDeviceCommands(CLI::App& app) {
                      "Only the records from this UTC time (YYYY-MM-DDTHH:MM:SSZ) or date on");
     list->add_option("--format", history->Format, "text, csv or json");
     list->callback([history] { RunHistory(*history); });
+
+    AddLabelCommand(app);
 }
 
 } // namespace burnwise::cli

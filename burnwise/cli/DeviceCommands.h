@@ -5,7 +5,8 @@
 namespace burnwise::cli {
 
 // Adds `scan`, `erase`, `read`, `parse`, `cycle`, `program` and `verify` over the linked
-// driver library, and `history`, the production records. `program` and `verify` leave a
+// driver library, `history`, the production records, and `label`, a device's label printed
+// again from its record. `program` and `verify` leave a
 // record of every device they touch in the records' database. Message-list lines go to stdout as
 // they are appended, boxes to stderr ("error: TEXT", "info: TEXT"). Exit status 0 when the
 // operation went through every device it took, 1 when it stopped early or found none, 2 for

@@ -95,7 +95,8 @@ public:
             return false;
         // Prepared once, so that each operation is a single round trip.
         return Prepare("reserve", ReserveStatement, error) &&
-               Prepare("append", AppendStatement, error);
+               Prepare("append", AppendStatement, error) &&
+               Prepare("set_label", SetLabelStatement, error);
     }
 
     bool Append(const Record& record, std::string& error) override {
@@ -108,6 +109,18 @@ public:
                                                 nullptr, nullptr, 0));
         if (!result.Is(PGRES_COMMAND_OK)) return Fail(ResultError(*result), error);
         return true;
+    }
+
+    bool SetLabel(const Record& record, const LabelStatus& label, std::string& error) override {
+        const std::string state = LabelStateColumn(label.State);
+        const char* values[] = {state.c_str(),          label.Detail.c_str(),
+                                label.Layout.c_str(),   record.SerialNumber.c_str(),
+                                record.Station.c_str(), record.Time.c_str()};
+        const QueryResult result(
+            PQexecPrepared(conn_, "set_label", 6, values, nullptr, nullptr, 0));
+        if (!result.Is(PGRES_COMMAND_OK)) return Fail(ResultError(*result), error);
+        if (std::string_view(PQcmdTuples(*result)) == "1") return true;
+        return Fail("no PASS record of " + record.SerialNumber + " at " + record.Time, error);
     }
 
     std::optional<std::uint64_t> Reserve(const SeriesKey& series, std::uint64_t start,

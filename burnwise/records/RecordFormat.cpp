@@ -1,6 +1,7 @@
 #include "burnwise/records/RecordStore.h"
 #include "burnwise/records/StoreInternals.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 
@@ -8,10 +9,22 @@ namespace burnwise::records {
 
 namespace {
 
-constexpr std::size_t ColumnCount = 12;
+constexpr std::size_t ColumnCount = 14;
 constexpr std::array<const char*, ColumnCount> ColumnNames = {
-    "time",   "station", "operation", "driver_index",  "model",           "eeprom",
-    "serial", "result",  "reason",    "template_file", "template_sha256", "image_sha256"};
+    "time",   "station",     "operation", "driver_index",  "model",           "eeprom",
+    "serial", "result",      "reason",    "template_file", "template_sha256", "image_sha256",
+    "label",  "label_detail"};
+
+// The record's columns as the history shows them: the label's state in words, its fields
+// left out (they are on the label).
+std::array<std::string, ColumnCount> HistoryColumns(const Record& record) {
+    const auto columns = internal::RecordColumns(record);
+    std::array<std::string, ColumnCount> row;
+    std::copy(columns.begin(), columns.begin() + 12, row.begin());
+    row[12] = LabelStateName(record.Label.State);
+    row[13] = record.Label.Detail;
+    return row;
+}
 
 // A control character would break the line a record stands on.
 std::string Printable(const std::string& text) {
@@ -75,7 +88,7 @@ std::string FormatText(const std::vector<Record>& records) {
     }
     rows.push_back(header);
     for (const auto& record : records) {
-        auto row = internal::RecordColumns(record);
+        auto row = HistoryColumns(record);
         for (auto& cell : row)
             cell = Printable(cell);
         rows.push_back(std::move(row));
@@ -100,6 +113,18 @@ std::string FormatText(const std::vector<Record>& records) {
 
 } // namespace
 
+const char* LabelStateName(LabelState state) {
+    switch (state) {
+    case LabelState::Printed:
+        return "printed";
+    case LabelState::Failed:
+        return "failed";
+    case LabelState::NotAsked:
+        break;
+    }
+    return "not asked";
+}
+
 std::optional<ListFormat> ParseListFormat(std::string_view name) {
     if (name == "text") return ListFormat::Text;
     if (name == "csv") return ListFormat::Csv;
@@ -115,7 +140,7 @@ std::string FormatRecords(const std::vector<Record>& records, ListFormat format)
             out += std::string(i ? "," : "") + ColumnNames[i];
         out += "\r\n";
         for (const auto& record : records) {
-            const auto row = internal::RecordColumns(record);
+            const auto row = HistoryColumns(record);
             for (std::size_t i = 0; i < ColumnCount; ++i)
                 out += (i ? "," : "") + CsvField(row[i]);
             out += "\r\n";
@@ -124,7 +149,7 @@ std::string FormatRecords(const std::vector<Record>& records, ListFormat format)
     }
     out = "[";
     for (std::size_t r = 0; r < records.size(); ++r) {
-        const auto row = internal::RecordColumns(records[r]);
+        const auto row = HistoryColumns(records[r]);
         out += r ? ",\n  {" : "\n  {";
         for (std::size_t i = 0; i < ColumnCount; ++i) {
             out += std::string(i ? ", " : "") + "\"" + ColumnNames[i] + "\": ";

@@ -11,6 +11,18 @@ namespace burnwise::records {
 
 enum class Result { Pass, Fail };
 
+// What became of a device's label: none was asked for (also every record of a station that
+// does not print labels), printed (Detail: the print job, or the file written), or failed
+// (Detail: the reason); Layout is the layout file it was drawn from.
+enum class LabelState { NotAsked, Printed, Failed };
+struct LabelStatus {
+    LabelState State = LabelState::NotAsked;
+    std::string Detail = {};
+    std::string Layout = {};
+
+    bool operator==(const LabelStatus&) const = default;
+};
+
 // One device one operation touched: what a line needs to answer later which chip got which
 // serial number, when, where and from which template. Texts are 8-bit, a byte a character.
 struct Record {
@@ -26,6 +38,10 @@ struct Record {
     std::string TemplateFile;
     std::string TemplateSha256;
     std::string ImageSha256;
+    LabelStatus Label;
+    // The values a label of this device shows, as LabelFields writes them, so that a reprint
+    // shows what the first label did. Empty in records made before labels existed.
+    std::string LabelFields;
 
     bool operator==(const Record&) const = default;
 };
@@ -57,6 +73,14 @@ public:
     // the same database ever gets it. Nothing when the series' digits have run out.
     virtual std::optional<std::uint64_t> Reserve(const SeriesKey& series, std::uint64_t start,
                                                  std::string& error) = 0;
+    // Sets the label status of the PASS record of `record`'s serial number, station and time.
+    // False with `error` set when there is no such record or it cannot be written.
+    virtual bool SetLabel(const Record& record, const LabelStatus& label, std::string& error) {
+        (void)record;
+        (void)label;
+        error = Where() + ": this store keeps no labels";
+        return false;
+    }
     // The matching records, oldest first.
     virtual std::optional<std::vector<Record>> List(const RecordFilter& filter,
                                                     std::string& error) = 0;
@@ -88,6 +112,9 @@ std::string UtcNow();
 bool IsUtcTime(std::string_view text);
 // A serial number as the series writes it: the prefix and the number in `Digits` digits.
 std::string SeriesSerial(const SeriesKey& series, std::uint64_t number);
+
+// "not asked", "printed" or "failed", as the history shows a label's state.
+const char* LabelStateName(LabelState state);
 
 enum class ListFormat { Text, Csv, Json };
 // Parses "text", "csv" or "json".

@@ -58,8 +58,8 @@ public:
         if (!MigrateSchema(*this, SchemaSteps("id INTEGER PRIMARY KEY"), path_, error))
             return false;
         if (!reserve_.Prepare(db_, ReserveStatement) || !append_.Prepare(db_, AppendStatement) ||
-            !begin_.Prepare(db_, "BEGIN IMMEDIATE") || !commit_.Prepare(db_, "COMMIT") ||
-            !rollback_.Prepare(db_, "ROLLBACK"))
+            !setLabel_.Prepare(db_, SetLabelStatement) || !begin_.Prepare(db_, "BEGIN IMMEDIATE") ||
+            !commit_.Prepare(db_, "COMMIT") || !rollback_.Prepare(db_, "ROLLBACK"))
             return Fail(sqlite3_errmsg(db_), error);
         return true;
     }
@@ -71,6 +71,19 @@ public:
         for (std::size_t i = 0; i < values.size(); ++i)
             BindText(s, int(i + 1), values[i]);
         return WriteOne(s, nullptr, error);
+    }
+
+    bool SetLabel(const Record& record, const LabelStatus& label, std::string& error) override {
+        sqlite3_stmt* s = *setLabel_;
+        BindText(s, 1, LabelStateColumn(label.State));
+        BindText(s, 2, label.Detail);
+        BindText(s, 3, label.Layout);
+        BindText(s, 4, record.SerialNumber);
+        BindText(s, 5, record.Station);
+        BindText(s, 6, record.Time);
+        if (!WriteOne(s, nullptr, error)) return false;
+        if (sqlite3_changes(db_) == 1) return true;
+        return Fail("no PASS record of " + record.SerialNumber + " at " + record.Time, error);
     }
 
     std::optional<std::uint64_t> Reserve(const SeriesKey& series, std::uint64_t start,
@@ -195,7 +208,7 @@ private:
 
     std::string path_;
     sqlite3* db_ = nullptr;
-    Statement reserve_, append_, begin_, commit_, rollback_;
+    Statement reserve_, append_, setLabel_, begin_, commit_, rollback_;
 };
 
 } // namespace

@@ -21,6 +21,17 @@ std::vector<SchemaStep> SchemaSteps(const std::string& recordKeyColumn) {
     };
 }
 
+std::vector<SchemaExtension> SchemaExtensions() {
+    return {
+        {"label",
+         {"ALTER TABLE production_record ADD COLUMN label_status TEXT "
+          "CHECK (label_status IN ('PRINTED', 'FAILED'))",
+          "ALTER TABLE production_record ADD COLUMN label_detail TEXT",
+          "ALTER TABLE production_record ADD COLUMN label_fields TEXT",
+          "ALTER TABLE production_record ADD COLUMN label_layout TEXT"}},
+    };
+}
+
 const char* const ReserveStatement =
     "INSERT INTO serial_series (prefix, digits, next_number) "
     "VALUES ($1, CAST($2 AS INTEGER), CAST($3 AS BIGINT) + 1) "
@@ -30,23 +41,62 @@ const char* const ReserveStatement =
 
 const char* const AppendStatement =
     "INSERT INTO production_record (time, station, operation, driver_index, model, eeprom, "
-    "serial_number, result, reason, template_file, template_sha256, image_sha256) "
-    "VALUES ($1, $2, $3, CAST($4 AS INTEGER), $5, $6, $7, $8, $9, $10, $11, $12)";
+    "serial_number, result, reason, template_file, template_sha256, image_sha256, "
+    "label_status, label_detail, label_fields, label_layout) "
+    "VALUES ($1, $2, $3, CAST($4 AS INTEGER), $5, $6, $7, $8, $9, $10, $11, $12, "
+    "NULLIF($13, ''), NULLIF($14, ''), NULLIF($15, ''), NULLIF($16, ''))";
 
-std::array<std::string, 12> RecordColumns(const Record& record) {
-    return {record.Time,           record.Station,
-            record.Operation,      std::to_string(record.DriverIndex),
-            record.Model,          record.Eeprom,
-            record.SerialNumber,   ResultName(record.Outcome),
-            record.Reason,         record.TemplateFile,
-            record.TemplateSha256, record.ImageSha256};
+// The newest PASS record of the serial number at that station and time: a record is
+// appended before its label is printed, and a reprint names the record it printed from.
+const char* const SetLabelStatement =
+    "UPDATE production_record SET label_status = NULLIF($1, ''), label_detail = NULLIF($2, ''), "
+    "label_layout = NULLIF($3, '') WHERE id = (SELECT max(id) FROM production_record WHERE "
+    "serial_number = $4 AND station = $5 AND time = $6 AND result = 'PASS')";
+
+std::array<std::string, RecordColumnCount> RecordColumns(const Record& record) {
+    return {record.Time,
+            record.Station,
+            record.Operation,
+            std::to_string(record.DriverIndex),
+            record.Model,
+            record.Eeprom,
+            record.SerialNumber,
+            ResultName(record.Outcome),
+            record.Reason,
+            record.TemplateFile,
+            record.TemplateSha256,
+            record.ImageSha256,
+            LabelStateColumn(record.Label.State),
+            record.Label.Detail,
+            record.LabelFields,
+            record.Label.Layout};
+}
+
+std::string LabelStateColumn(LabelState state) {
+    switch (state) {
+    case LabelState::Printed:
+        return "PRINTED";
+    case LabelState::Failed:
+        return "FAILED";
+    case LabelState::NotAsked:
+        break;
+    }
+    return {};
+}
+
+LabelState ParseLabelState(std::string_view column) {
+    if (column == "PRINTED") return LabelState::Printed;
+    if (column == "FAILED") return LabelState::Failed;
+    return LabelState::NotAsked;
 }
 
 std::optional<std::string> ListStatement(const RecordFilter& filter,
                                          std::vector<std::string>& values, std::string& error) {
     std::string sql = "SELECT time, station, operation, driver_index, model, eeprom, "
                       "serial_number, result, reason, template_file, template_sha256, "
-                      "image_sha256 FROM production_record WHERE 1 = 1";
+                      "image_sha256, COALESCE(label_status, ''), COALESCE(label_detail, ''), "
+                      "COALESCE(label_fields, ''), COALESCE(label_layout, '') "
+                      "FROM production_record WHERE 1 = 1";
     auto add = [&](const char* condition, std::string value) {
         values.push_back(std::move(value));
         sql += std::string(" AND ") + condition + std::to_string(values.size());
@@ -77,6 +127,10 @@ Record RecordFromColumns(const std::function<std::string(int)>& column) {
     record.TemplateFile = column(9);
     record.TemplateSha256 = column(10);
     record.ImageSha256 = column(11);
+    record.Label.State = ParseLabelState(column(12));
+    record.Label.Detail = column(13);
+    record.LabelFields = column(14);
+    record.Label.Layout = column(15);
     return record;
 }
 
@@ -166,15 +220,31 @@ std::optional<std::string> SinceBound(std::string_view since, std::string& error
     return std::nullopt;
 }
 
+namespace {
+
+std::string ExtensionList(const std::vector<SchemaExtension>& extensions) {
+    std::string list;
+    for (const auto& extension : extensions)
+        list += (list.empty() ? "'" : ", '") + extension.Name + "'";
+    return list;
+}
+
+} // namespace
+
 bool MigrateSchema(SchemaConnection& connection, const std::vector<SchemaStep>& steps,
                    const std::string& where, std::string& error) {
     const int newest = steps.empty() ? 0 : steps.back().Version;
-    // The common case, an up-to-date database, costs one read and no write lock.
+    const std::vector<SchemaExtension> extensions = SchemaExtensions();
+    const std::string countExtensions =
+        "SELECT count(*) FROM schema_extension WHERE name IN (" + ExtensionList(extensions) + ")";
+    // The common case, an up-to-date database, costs two reads and no write lock.
     std::string ignored;
     if (const auto version =
             connection.QueryNumber("SELECT max(version) FROM schema_version", ignored);
-        version && *version == newest)
-        return true;
+        version && *version == newest) {
+        const auto present = connection.QueryNumber(countExtensions, ignored);
+        if (present && *present == std::int64_t(extensions.size())) return true;
+    }
 
     if (!connection.BeginMigration(error)) return false;
     auto fail = [&](const std::string& message) {
@@ -204,11 +274,27 @@ bool MigrateSchema(SchemaConnection& connection, const std::vector<SchemaStep>& 
                             ": " + error);
     }
     if (!connection.Execute("DELETE FROM schema_version", error) ||
-        !connection.Execute("INSERT INTO schema_version (version) VALUES (" +
-                                std::to_string(newest) + ")",
-                            error) ||
-        !connection.Execute("COMMIT", error))
+        !connection.Execute(
+            "INSERT INTO schema_version (version) VALUES (" + std::to_string(newest) + ")", error))
         return fail(error);
+    // Additions that leave the version as it is, so that stations of an older Burnwise go
+    // on using the database: they neither write nor read what was added.
+    if (!connection.Execute(
+            "CREATE TABLE IF NOT EXISTS schema_extension (name TEXT NOT NULL PRIMARY KEY)", error))
+        return fail(error);
+    for (const auto& extension : extensions) {
+        const auto present = connection.QueryNumber(
+            "SELECT count(*) FROM schema_extension WHERE name = '" + extension.Name + "'", error);
+        if (!present) return fail(error);
+        if (*present) continue;
+        for (const auto& statement : extension.Statements)
+            if (!connection.Execute(statement, error))
+                return fail("cannot add " + extension.Name + " to the schema: " + error);
+        if (!connection.Execute(
+                "INSERT INTO schema_extension (name) VALUES ('" + extension.Name + "')", error))
+            return fail(error);
+    }
+    if (!connection.Execute("COMMIT", error)) return fail(error);
     return true;
 }
 

@@ -23,6 +23,15 @@ struct SchemaStep {
 // The schema's steps; only the record's key column is written differently by each database.
 std::vector<SchemaStep> SchemaSteps(const std::string& recordKeyColumn);
 
+// Additions to the schema that leave its version as it is: only new nullable columns or new
+// tables, which an older Burnwise neither writes nor reads, so its stations keep using a
+// database a newer one has extended. Each is applied once, and named in schema_extension.
+struct SchemaExtension {
+    std::string Name;
+    std::vector<std::string> Statements;
+};
+std::vector<SchemaExtension> SchemaExtensions();
+
 // The statements both databases run. Parameters are written $1, $2, ... in the order they
 // appear, which both read the same way.
 //
@@ -32,9 +41,15 @@ std::vector<SchemaStep> SchemaSteps(const std::string& recordKeyColumn);
 extern const char* const ReserveStatement;
 // Append: the record's columns in the order of RecordColumns.
 extern const char* const AppendStatement;
-// A record's columns as texts, in the order the statements, the list and the history's
-// formats all use.
-std::array<std::string, 12> RecordColumns(const Record& record);
+// SetLabel: $1 label state, $2 detail, $3 layout, $4 serial number, $5 station, $6 time.
+extern const char* const SetLabelStatement;
+// A record's columns as texts, in the order the statements and the list use; the history
+// shows the first 12 and the label's state and detail.
+inline constexpr std::size_t RecordColumnCount = 16;
+std::array<std::string, RecordColumnCount> RecordColumns(const Record& record);
+// A label's state as the label_status column holds it: "PRINTED", "FAILED", or empty (NULL).
+std::string LabelStateColumn(LabelState state);
+LabelState ParseLabelState(std::string_view column);
 // The query for `filter` and the values of its parameters; nothing with `error` set for a
 // bad filter. Its columns are read back by RecordFromColumns.
 std::optional<std::string> ListStatement(const RecordFilter& filter,
@@ -71,8 +86,9 @@ public:
     virtual std::optional<std::vector<std::string>> TableNames(std::string& error) = 0;
 };
 
-// Reads the schema's version and, for an older one, applies the missing steps and the new
-// version in one transaction. A newer schema or a database of somebody else's is refused.
+// Reads the schema's version and, for an older one or one without every extension, applies
+// the missing steps, the new version and the missing extensions in one transaction. A newer schema
+// or a database of somebody else's is refused.
 bool MigrateSchema(SchemaConnection& connection, const std::vector<SchemaStep>& steps,
                    const std::string& where, std::string& error);
 

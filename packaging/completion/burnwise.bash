@@ -59,6 +59,9 @@ _burnwise_cli() {
             fi
             return ;;
         --db) _burnwise_files sqlite; return ;;
+        --label | --layout) _burnwise_files svg; return ;;
+        --label-dir) COMPREPLY=($(compgen -d -- "$cur")); return ;;
+        --printer) COMPREPLY=($(compgen -W "$(lpstat -e 2>/dev/null)" -- "$cur")); return ;;
         --eeprom) COMPREPLY=($(compgen -W "93C46 93C56 93C66 Unknown" -- "$cur")); return ;;
         --model) COMPREPLY=($(compgen -W "KR1S KR1F KR2S KR2F KR3D KR3E KR4S KR4F" -- "$cur")); return ;;
         --mode) COMPREPLY=($(compgen -W "0 1" -- "$cur")); return ;;

@@ -32,6 +32,8 @@ enum Column {
     TemplateFile,
     TemplateSha,
     ImageSha,
+    Label,
+    LabelDetail,
     Columns
 };
 
@@ -113,6 +115,7 @@ TEST_F(Production, ARunWithoutADatabaseKeepsItsRecordsInTheStateFolder) {
     EXPECT_EQ(r[TemplateFile], "kr2.ept");
     EXPECT_EQ(r[TemplateSha], burnwise::common::Sha256Hex(Kr2Template));
     EXPECT_EQ(r[ImageSha].size(), 64u);
+    EXPECT_EQ(r[Label], "not asked");
     const auto all = Records(Cli("history --format csv"));
     ASSERT_EQ(all.size(), 3u);
     EXPECT_NE(all[0][ImageSha], all[1][ImageSha]); // their serial numbers differ

@@ -19,7 +19,9 @@ std::vector<Record> Sample() {
     pass.TemplateFile = "cable.bwt";
     pass.TemplateSha256 = "t1";
     pass.ImageSha256 = "i1";
+    pass.Label = {LabelState::Printed, "line-3, left-12"};
     Record fail = pass;
+    fail.Label = {};
     fail.Station = "line \"B\", left";
     fail.DriverIndex = 12;
     fail.Outcome = Result::Fail;
@@ -32,33 +34,35 @@ TEST(RecordFormat, EachFormatEscapesWhatWouldBreakIt) {
     const std::pair<ListFormat, std::string> cases[] = {
         {ListFormat::Csv,
          "time,station,operation,driver_index,model,eeprom,serial,result,reason,template_file,"
-         "template_sha256,image_sha256\r\n"
-         "2026-12-01T08:00:00Z,bench-1,program,0,KR2C,internal,QA000001,PASS,,cable.bwt,t1,i1\r\n"
+         "template_sha256,image_sha256,label,label_detail\r\n"
+         "2026-12-01T08:00:00Z,bench-1,program,0,KR2C,internal,QA000001,PASS,,cable.bwt,t1,i1,"
+         "printed,\"line-3, left-12\"\r\n"
          "2026-12-01T08:00:00Z,\"line \"\"B\"\", left\",program,12,KR2C,internal,QA000001,FAIL,"
-         "\"Product Description is X\nsee \\log\x01\",r\xe9v.bwt,t1,i1\r\n"},
+         "\"Product Description is X\nsee \\log\x01\",r\xe9v.bwt,t1,i1,not asked,\r\n"},
         {ListFormat::Json,
          "[\n"
          "  {\"time\": \"2026-12-01T08:00:00Z\", \"station\": \"bench-1\", \"operation\": "
          "\"program\", \"driver_index\": 0, \"model\": \"KR2C\", \"eeprom\": \"internal\", "
          "\"serial\": \"QA000001\", \"result\": \"PASS\", \"reason\": \"\", \"template_file\": "
-         "\"cable.bwt\", \"template_sha256\": \"t1\", \"image_sha256\": \"i1\"},\n"
+         "\"cable.bwt\", \"template_sha256\": \"t1\", \"image_sha256\": \"i1\", \"label\": "
+         "\"printed\", \"label_detail\": \"line-3, left-12\"},\n"
          "  {\"time\": \"2026-12-01T08:00:00Z\", \"station\": \"line \\\"B\\\", left\", "
          "\"operation\": \"program\", \"driver_index\": 12, \"model\": \"KR2C\", \"eeprom\": "
          "\"internal\", \"serial\": \"QA000001\", \"result\": \"FAIL\", \"reason\": \"Product "
          "Description is X\\nsee \\\\log\\u0001\", \"template_file\": \"r\xc3\xa9v.bwt\", "
-         "\"template_sha256\": \"t1\", \"image_sha256\": \"i1\"}\n"
+         "\"template_sha256\": \"t1\", \"image_sha256\": \"i1\", \"label\": \"not asked\", "
+         "\"label_detail\": \"\"}\n"
          "]\n"},
         {ListFormat::Text,
          "TIME                  STATION         OPERATION  DRIVER INDEX  MODEL  EEPROM    SERIAL  "
          "  RESULT  REASON                              TEMPLATE FILE  TEMPLATE SHA256  IMAGE "
-         "SHA256\n"
+         "SHA256  LABEL      LABEL DETAIL\n"
          "2026-12-01T08:00:00Z  bench-1         program    0             KR2C   internal  "
          "QA000001  PASS                                        cable.bwt      t1               "
-         "i1\n"
+         "i1            printed    line-3, left-12\n"
          "2026-12-01T08:00:00Z  line \"B\", left  program    12            KR2C   internal  "
          "QA000001  FAIL    Product Description is X see \\log   r\xe9v.bwt        t1              "
-         " "
-         "i1\n"},
+         " i1            not asked\n"},
     };
     for (const auto& [format, expected] : cases)
         EXPECT_EQ(FormatRecords(Sample(), format), expected) << int(format);

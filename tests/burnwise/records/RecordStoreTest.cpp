@@ -152,6 +152,51 @@ TYPED_TEST(StoreTest, SchemaIsMigratedFromEmptyAndANewerOneRefused) {
     EXPECT_NE(error.find("holds other tables and no Burnwise records"), std::string::npos) << error;
 }
 
+TYPED_TEST(StoreTest, LabelsComeAsAnExtensionThatStationsOfThePreviousReleaseKeepWritingBeside) {
+    std::string error;
+    // A database as the previous release leaves it: schema 1 without the label columns.
+    { ASSERT_TRUE(this->Open()); }
+    ASSERT_TRUE(this->backend_.Sql("DROP TABLE schema_extension; "
+                                   "ALTER TABLE production_record DROP COLUMN label_status; "
+                                   "ALTER TABLE production_record DROP COLUMN label_detail; "
+                                   "ALTER TABLE production_record DROP COLUMN label_fields; "
+                                   "ALTER TABLE production_record DROP COLUMN label_layout",
+                                   error))
+        << error;
+    auto store = this->Open();
+    ASSERT_TRUE(store);
+    Record labelled = MakeRecord("2026-12-09T10:00:00Z", "bench-1", "QA000001", Result::Pass);
+    labelled.LabelFields = "product=Cable\nserial=QA000001\n";
+    ASSERT_TRUE(store->Append(labelled, error)) << error;
+    // A station of the previous release writes its columns, as it always did, and finds the
+    // version it knows.
+    ASSERT_TRUE(this->backend_.Sql(
+        "INSERT INTO production_record (time, station, operation, driver_index, model, eeprom, "
+        "serial_number, result, reason, template_file, template_sha256, image_sha256) VALUES "
+        "('2026-12-09T10:00:01Z', 'old', 'program', 0, 'KR2C', '93C46', 'QA000002', 'PASS', "
+        "'', 'cable.ept', 'a', 'b'); "
+        "INSERT INTO serial_series (prefix, digits, next_number) "
+        "SELECT 'version', version, 1 FROM schema_version",
+        error))
+        << error;
+    EXPECT_EQ(store->Reserve({"version", 1}, 5, error), 1u) << "the schema is not at version 1";
+
+    const LabelStatus printed{LabelState::Printed, "labels-7", "/srv/cable-50x25.svg"};
+    EXPECT_TRUE(store->SetLabel(labelled, printed, error)) << error;
+    Record other = labelled;
+    other.Time = "2026-12-09T11:00:00Z";
+    EXPECT_FALSE(store->SetLabel(other, printed, error));
+    EXPECT_NE(error.find("no PASS record of QA000001 at 2026-12-09T11:00:00Z"), std::string::npos)
+        << error;
+
+    const auto listed = store->List({}, error);
+    ASSERT_TRUE(listed && listed->size() == 2u) << error;
+    EXPECT_EQ((*listed)[0].Label, printed);
+    EXPECT_EQ((*listed)[0].LabelFields, labelled.LabelFields);
+    EXPECT_EQ((*listed)[1].Label, LabelStatus{});
+    EXPECT_EQ((*listed)[1].LabelFields, "");
+}
+
 TEST(PostgresStore, AStationLosingTheServerFailsClearlyAndQuickly) {
     BW_SKIP_WITHOUT_POSTGRES();
     bwtest::PostgresServer server;
