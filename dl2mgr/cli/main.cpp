@@ -9,8 +9,10 @@
 #include "dl2mgr/editor/DialogFields.h"
 #include "dl2mgr/editor/ImageFile.h"
 #include "dl2mgr/editor/KeyerEditor.h"
+#include "dl2mgr/editor/OutsideFile.h"
 #include "dl2mgr/link/PortNames.h"
 #include "dl2mgr/link/QtSerialPort.h"
+#include "dl2mgr/link/SystemPorts.h"
 
 #include <CLI/CLI.hpp>
 #include <QCoreApplication>
@@ -38,6 +40,10 @@ void Complain(const std::string& line) {
 class CliUi final : public dl2mgr::editor::EditorUi {
 public:
     void ShowBox(const dl2mgr::editor::MessageBox& box) override { Complain(box.Text); }
+    // Nothing to drop: the command line never holds unsaved edits.
+    dl2mgr::editor::Answer Ask(const dl2mgr::editor::Question&) override {
+        return dl2mgr::editor::Answer::Cancel;
+    }
     std::optional<std::string> ChooseOpenFile() override { return std::nullopt; }
     std::optional<std::string> ChooseSaveFile() override { return std::nullopt; }
     void LetWindowRepaint() override {}
@@ -99,7 +105,13 @@ void PrintImage(const KeyerImage& image) {
     std::cout << std::flush;
 }
 
-std::int32_t DefaultPort() {
+// The window's choice: a system port kept by its path, else the COM number.
+struct PortChoice {
+    std::int32_t ComPortNumber = 0;
+    std::string Device;
+};
+
+PortChoice DefaultPort() {
     using namespace dl2mgr::editor;
     const auto path =
         ConfigFilePath(QCoreApplication::applicationDirPath().toLocal8Bit().toStdString(),
@@ -107,7 +119,7 @@ std::int32_t DefaultPort() {
     const ConfigLoad load = LoadComPortNumber(path);
     if (load.Outcome == ConfigLoad::State::Unreadable)
         throw std::runtime_error("the port is not known: " + load.Error);
-    return load.ComPortNumber;
+    return {load.ComPortNumber, ReadPortFile(PortFilePath(path))};
 }
 
 } // namespace
@@ -136,6 +148,9 @@ int Run(int argc, char** argv) {
                     "write ends in \"Done\" only when all 256 bytes match)");
     auto* test = app.add_subcommand("test", "start stored message N (1 to 6)");
     test->add_option("N", message, "message number")->required()->check(CLI::Range(1, 6));
+    auto* ports = app.add_subcommand(
+        "ports", "list the serial ports the system reports: the path --device takes, and what "
+                 "the port is");
     auto* show = app.add_subcommand("show", "show the settings and messages of FILE");
     show->add_option("FILE", file, "image file")->required();
     try {
@@ -143,6 +158,17 @@ int Run(int argc, char** argv) {
     } catch (const CLI::ParseError& e) {
         if (e.get_exit_code() == 0) return app.exit(e); // --help
         Complain("dl2mgr-cli: " + std::string(e.what()));
+        return ExitBadArguments;
+    }
+
+    // An empty name is a mistake (an unset variable), never "the default": refused before
+    // any port is opened.
+    if (*deviceOpt && device.empty()) {
+        Complain("dl2mgr-cli: --device: the device name is empty");
+        return ExitBadArguments;
+    }
+    if ((*read || *write || *show) && file.empty()) {
+        Complain("dl2mgr-cli: FILE: the file name is empty");
         return ExitBadArguments;
     }
 
@@ -159,24 +185,37 @@ int Run(int argc, char** argv) {
         return ExitOk;
     }
 
-    Session session(*portOpt || !device.empty() ? port : DefaultPort(), device);
+    if (*ports) {
+        for (const auto& system : dl2mgr::link::SystemPorts())
+            Say(dl2mgr::link::ChoicePath(system) + "\t" + dl2mgr::link::PortLabel(system));
+        return ExitOk;
+    }
+
+    PortChoice choice{port, device};
+    if (!*portOpt && !*deviceOpt) choice = DefaultPort();
+    Session session(choice.ComPortNumber, choice.Device);
     auto& editor = session.Editor();
     using dl2mgr::editor::CommandResult;
     auto exitFor = [](CommandResult result) {
-        return result == CommandResult::Done      ? ExitOk
-               : result == CommandResult::Refused ? ExitBadArguments
-                                                  : ExitFailed;
+        return result == CommandResult::Done || result == CommandResult::Sent ? ExitOk
+               : result == CommandResult::Refused                             ? ExitBadArguments
+                                                                              : ExitFailed;
     };
     if (*info) {
         const int revision = editor.QueryKeyer();
         if (revision < 0) {
-            Complain("DL not connected");
+            Complain(editor.NotConnectedText());
             return ExitFailed;
         }
         Say("Revision: " + std::to_string(revision));
         Say("PotVal: " + editor.Dialog.Text(dl2mgr::editor::id::PotVal));
         Say("PbVal: " + editor.Dialog.Text(dl2mgr::editor::id::PbVal));
     } else if (*read) {
+        // A file that cannot be written is known before the keyer is read for 2.6 s.
+        if (const auto check = dl2mgr::editor::CheckReplace(file); !check.Ok()) {
+            Complain(check.Error);
+            return ExitBadArguments;
+        }
         const CommandResult result = editor.ReadDL();
         if (result == CommandResult::Failed) Complain(file + " was not written.");
         if (result != CommandResult::Done) return exitFor(result);
@@ -188,16 +227,9 @@ int Run(int argc, char** argv) {
     } else if (*write) {
         editor.Image = image;
         editor.VerifyAfterWrite = !noVerify;
-        const CommandResult result = editor.WriteImage();
-        if (result == CommandResult::Mismatch)
-            Complain("Verify failed: the keyer does not hold the 256 bytes of " + file + ".");
-        else if (result == CommandResult::Failed)
-            Complain("Write failed: not all 258 bytes could be sent.");
-        return exitFor(result);
+        return exitFor(editor.WriteImage());
     } else if (*test) {
         const CommandResult result = editor.TestMessage(message);
-        if (result == CommandResult::Failed)
-            Complain("Message test failed: the command could not be sent.");
         if (result != CommandResult::Done) return exitFor(result);
         Say("Message " + std::to_string(message) + " started");
     }

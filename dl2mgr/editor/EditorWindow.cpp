@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
@@ -217,6 +218,12 @@ void EditorWindow::BuildMenu() {
         add(comm, text.c_str(), id::MenuComm[n], true);
     }
     comm->addSeparator();
+    // The system's serial ports go here, listed afresh each time the menu opens, so an
+    // adapter plugged in meanwhile is there.
+    systemPortsEnd_ = comm->addSeparator();
+    comm->setObjectName("CommMenu");
+    connect(comm, &QMenu::aboutToShow, this, [this] { ListSystemPorts(); });
+    comm_ = comm;
     add(comm, "Verify After Write", id::MenuVerifyAfterWrite, true);
     QMenu* help = bar->addMenu("&Help");
     add(help, "&About", id::MenuAbout);
@@ -339,10 +346,49 @@ void EditorWindow::Mirror(int controlId) {
     }
 }
 
+void EditorWindow::ListSystemPorts() {
+    for (QAction* action : systemPortActions_) {
+        comm_->removeAction(action);
+        action->deleteLater();
+    }
+    systemPortActions_.clear();
+    const std::string& chosen = editor_->DevicePath;
+    bool chosenListed = chosen.empty();
+    auto add = [this](const QString& text, const std::string& path) {
+        auto* action = new QAction(text, comm_);
+        action->setCheckable(true);
+        action->setData(QString::fromLocal8Bit(path.c_str()));
+        connect(action, &QAction::triggered, this, [this, path] {
+            if (busy_) return;
+            editor_->ChooseDevice(path);
+            RefreshCommChecks();
+        });
+        comm_->insertAction(systemPortsEnd_, action);
+        systemPortActions_.append(action);
+    };
+    for (const link::SystemPort& port : editor_->SystemPorts()) {
+        const std::string& path = link::ChoicePath(port);
+        chosenListed = chosenListed || path == chosen || port.Device == chosen;
+        add(QString::fromLocal8Bit(link::PortLabel(port).c_str()), path);
+    }
+    // A chosen adapter that is unplugged stays in the menu, ticked, so the user sees why
+    // the keyer does not answer.
+    if (!chosenListed)
+        add(QString::fromLocal8Bit(chosen.c_str()) + QStringLiteral(" (not present)"), chosen);
+    RefreshCommChecks();
+}
+
 void EditorWindow::RefreshCommChecks() {
     const int checked = editor_->CheckedCommItem();
     for (const int commandId : id::MenuComm)
         actions_.value(commandId)->setChecked(commandId == checked);
+    const QString chosen = QString::fromLocal8Bit(editor_->DevicePath.c_str());
+    for (QAction* action : systemPortActions_) {
+        const QString path = action->data().toString();
+        action->setChecked(!chosen.isEmpty() &&
+                           (path == chosen || QFileInfo(path).canonicalFilePath() ==
+                                                  QFileInfo(chosen).canonicalFilePath()));
+    }
     actions_.value(id::MenuVerifyAfterWrite)->setChecked(editor_->VerifyAfterWrite);
 }
 
@@ -407,8 +453,10 @@ void EditorWindow::ShowBox(const MessageBox& box) {
     QWidget* owner = box.Owner == BoxOwner::Dialog       ? dialog_
                      : box.Owner == BoxOwner::MainWindow ? static_cast<QWidget*>(this)
                                                          : nullptr;
-    QMessageBox message(box.Icon == BoxIcon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon,
-                        Latin1(box.Caption), Latin1(box.Text), QMessageBox::Ok, owner);
+    const QMessageBox::Icon icon = box.Icon == BoxIcon::Warning       ? QMessageBox::Warning
+                                   : box.Icon == BoxIcon::Information ? QMessageBox::Information
+                                                                      : QMessageBox::NoIcon;
+    QMessageBox message(icon, Latin1(box.Caption), Latin1(box.Text), QMessageBox::Ok, owner);
     // A box shown by a running command needs the user's OK: let input through while it is
     // up, but not what was clicked or typed before it appeared.
     const bool wasDiscarding = discarding_;
@@ -423,6 +471,30 @@ void EditorWindow::ShowBox(const MessageBox& box) {
     }
 }
 
+Answer EditorWindow::Ask(const Question& question) {
+    QMessageBox box(QMessageBox::Question, Latin1(question.Caption), Latin1(question.Text),
+                    QMessageBox::NoButton, this);
+    if (question.Kind == QuestionKind::UnsavedChanges) {
+        box.setStandardButtons(QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
+        box.setDefaultButton(QMessageBox::Save);
+        box.setEscapeButton(QMessageBox::Cancel);
+    } else {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::No);
+        box.setEscapeButton(QMessageBox::No);
+    }
+    switch (box.exec()) {
+    case QMessageBox::Save:
+    case QMessageBox::Yes:
+        return Answer::Yes;
+    case QMessageBox::Discard:
+    case QMessageBox::No:
+        return Answer::No;
+    default:
+        return Answer::Cancel;
+    }
+}
+
 namespace {
 
 std::optional<std::string> RunFileDialog(QWidget* owner, QFileDialog::AcceptMode mode) {
@@ -433,7 +505,7 @@ std::optional<std::string> RunFileDialog(QWidget* owner, QFileDialog::AcceptMode
     dialog.setNameFilters({"EEPROM Files (*.eep)", "All Documents (*.*)"});
     dialog.selectNameFilter("EEPROM Files (*.eep)");
     dialog.setDefaultSuffix("eep");
-    // An existing file is replaced without a question, as the keyer tool always did.
+    // The editor asks before it replaces a file, once, in its own words.
     dialog.setOption(QFileDialog::DontConfirmOverwrite);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     return dialog.selectedFiles().front().toLocal8Bit().toStdString();
@@ -472,7 +544,7 @@ void EditorWindow::Quit(int exitCode) {
 }
 
 void EditorWindow::closeEvent(QCloseEvent* event) {
-    if (editor_->OperationBusy) {
+    if (editor_->OperationBusy || !editor_->MayDropChanges()) {
         event->ignore();
         return;
     }

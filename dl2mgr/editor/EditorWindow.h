@@ -8,6 +8,7 @@
 #include <memory>
 
 class QAction;
+class QMenu;
 class QTimer;
 class QWidget;
 
@@ -48,9 +49,12 @@ public:
     // The widget of a dialog control, by its id.
     QWidget* ControlWidget(int controlId) const { return widgets_.value(controlId); }
     QAction* MenuAction(int commandId) const { return actions_.value(commandId); }
+    // The Comm menu's items for the system's serial ports, as last listed.
+    const QList<QAction*>& SystemPortActions() const { return systemPortActions_; }
 
     // EditorUi
     void ShowBox(const MessageBox& box) override;
+    Answer Ask(const Question& question) override;
     std::optional<std::string> ChooseOpenFile() override;
     std::optional<std::string> ChooseSaveFile() override;
     void LetWindowRepaint() override;
@@ -77,6 +81,7 @@ private:
     void BuildDialog();
     void Mirror(int controlId);
     void RefreshCommChecks();
+    void ListSystemPorts();
     void RunCommand(int commandId);
 
     std::unique_ptr<KeyerEditor> editor_;
@@ -84,6 +89,9 @@ private:
     QTimer* timer_ = nullptr;
     QMap<int, QWidget*> widgets_;
     QMap<int, QAction*> actions_;
+    QMenu* comm_ = nullptr;
+    QAction* systemPortsEnd_ = nullptr;
+    QList<QAction*> systemPortActions_;
     bool busy_ = false;
     bool discarding_ = false; // the input filter is installed
 };

@@ -4,6 +4,7 @@
 
 #include "RecordingUi.h"
 #include "dl2mgr/editor/AboutDialog.h"
+#include "dl2mgr/editor/MessageCoding.h"
 #include "dl2mgr/keyersim/KeyerSim.h"
 #include "dl2mgr/link/QtSerialPort.h"
 
@@ -13,6 +14,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -32,6 +34,7 @@ class TestWindow final : public EditorWindow {
 public:
     using EditorWindow::EditorWindow;
     void ShowBox(const MessageBox& box) override { Ui.ShowBox(box); }
+    Answer Ask(const Question& question) override { return Ui.Ask(question); }
     std::optional<std::string> ChooseOpenFile() override { return Ui.ChooseOpenFile(); }
     std::optional<std::string> ChooseSaveFile() override { return Ui.ChooseSaveFile(); }
     void ShowAbout() override { Ui.ShowAbout(); }
@@ -295,6 +298,94 @@ TEST_F(EditorWindowTest, InputDuringAKeyerCommandIsDiscardedNotReplayed) {
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
     QTest::keyClicks(message, "CQ");
     EXPECT_EQ(message->toPlainText(), "CQ");
+}
+
+TEST_F(EditorWindowTest, FailuresAndUnsavedWorkWaitForTheUser) {
+    keyersim::KeyerSimOptions options;
+    options.Fast = true;
+    options.ShortDump = 200; // the write goes in, the read-back comes short
+    options.Com = 1;
+    options.PortsFolder = dir_ / "ports";
+    keyersim::KeyerSim sim(options);
+    ASSERT_EQ(sim.Start(), "");
+    keyersim::KeyerSimThread serving(sim);
+    window_.Editor().Image = DefaultKeyerImage();
+    window_.Editor().Dialog.FillDialogFromImage();
+    window_.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window_));
+
+    // A failed write is a box, not only a status text that goes after 4.5 s.
+    QTest::mouseClick(Control<QPushButton>(id::WriteDL), Qt::LeftButton);
+    ASSERT_EQ(window_.Ui.Boxes.size(), 1u);
+    EXPECT_EQ(window_.Ui.Boxes[0].Text.rfind("Verify failed: reading it back", 0), 0u);
+    EXPECT_EQ(window_.Editor().Dialog.Text(id::OperationStatus), "Verify failed");
+
+    // Typed edits are not dropped by closing or by File > Open without a question.
+    auto* weight = Control<QLineEdit>(id::Weight);
+    weight->selectAll();
+    QTest::keyClicks(weight, "60");
+    window_.close(); // answered Cancel
+    EXPECT_TRUE(window_.isVisible());
+    window_.MenuAction(id::MenuOpen)->trigger(); // Cancel again
+    EXPECT_EQ(weight->text(), "60");
+    EXPECT_EQ(window_.Ui.Questions.size(), 2u);
+    window_.Ui.Answers = {Answer::No};
+    window_.close();
+    EXPECT_FALSE(window_.isVisible());
+}
+
+TEST_F(EditorWindowTest, CommMenuOffersTheSystemsSerialPortsAndKeepsTheChoice) {
+    keyersim::KeyerSimOptions options;
+    options.Fast = true;
+    keyersim::KeyerSim sim(options);
+    ASSERT_EQ(sim.Start(), "");
+    KeyerImage eeprom = DefaultKeyerImage();
+    eeprom[offset::Weight] = 33;
+    sim.SetEeprom(eeprom);
+    keyersim::KeyerSimThread serving(sim);
+    // A pseudo-terminal behind a link named as udev names a USB adapter.
+    const fs::path byId = dir_ / "by-id";
+    fs::create_directories(byId);
+    const fs::path adapter = byId / "usb-Dahlo_Keyer_Adapter_DK0001-if00-port0";
+    fs::create_symlink(sim.DevicePath(), adapter);
+    window_.Editor().ByIdFolder = byId;
+
+    auto* comm = window_.findChild<QMenu*>("CommMenu");
+    ASSERT_NE(comm, nullptr);
+    emit comm->aboutToShow(); // listed afresh as the menu opens
+    QAction* item = nullptr;
+    for (QAction* action : window_.SystemPortActions()) {
+        if (action->text() ==
+            QString::fromStdString(sim.DevicePath() + " - " + adapter.filename().string()))
+            item = action;
+    }
+    ASSERT_NE(item, nullptr);
+    EXPECT_TRUE(item->isCheckable());
+    EXPECT_FALSE(item->isChecked());
+    EXPECT_TRUE(window_.MenuAction(id::MenuComm[0])->isChecked()); // Com1 until then
+    item->trigger();
+    EXPECT_TRUE(item->isChecked());
+    EXPECT_FALSE(window_.MenuAction(id::MenuComm[0])->isChecked());
+    EXPECT_EQ(window_.Editor().DevicePath, adapter.string());
+    QTest::mouseClick(Control<QPushButton>(id::ReadDL), Qt::LeftButton);
+    EXPECT_EQ(window_.Editor().Dialog.Text(id::Weight), "33");
+    EXPECT_TRUE(window_.Ui.Boxes.empty());
+
+    // Kept across starts; the 4-byte config file keeps its COM number.
+    EXPECT_EQ(ConfigBytes(), std::string("\x01\0\0\0", 4));
+    window_.Editor().DevicePath.clear();
+    window_.StartUp();
+    EXPECT_EQ(window_.Editor().DevicePath, adapter.string());
+    // An unplugged adapter stays listed, ticked, so the user sees why nothing answers.
+    fs::remove(adapter);
+    emit comm->aboutToShow();
+    ASSERT_EQ(window_.SystemPortActions().size() >= 1, true);
+    EXPECT_EQ(window_.SystemPortActions().back()->text(),
+              QString::fromStdString(adapter.string() + " (not present)"));
+    EXPECT_TRUE(window_.SystemPortActions().back()->isChecked());
+    window_.MenuAction(id::MenuComm[2])->trigger(); // Com3 replaces it
+    EXPECT_EQ(window_.Editor().DevicePath, "");
+    EXPECT_FALSE(fs::exists(dir_ / "dl2mgr.port"));
 }
 
 TEST_F(EditorWindowTest, VerifyAfterWriteIsACheckableCommItemKeptInTheConfig) {
