@@ -345,6 +345,92 @@ TEST_F(CliTest, KeyerNotConnectedExitsWithOne) {
     EXPECT_FALSE(fs::exists(dir_ / "out.eep"));
 }
 
+TEST_F(CliTest, APortThatDoesNotOpenSaysWhyAndWhatToDo) {
+    const std::string device = StartSim({"--fast"});
+    fs::create_directory(dir_ / "folder");
+    struct Case {
+        QStringList Args;
+        std::string Err;
+    } cases[] = {
+        {{"--device", Q(dir_ / "folder"), "info"},
+         "DL not connected: " + (dir_ / "folder").string() + " is a folder, not a serial port.\n"},
+        {{"--device", "/dev/null", "info"},
+         "DL not connected: /dev/null is not a terminal: choose a serial port.\n"},
+        {{"--device", Q(dir_ / "ttyUSB9"), "info"},
+         "DL not connected: no such device " + (dir_ / "ttyUSB9").string() +
+             ": plug the adapter in, or choose another port (dl2mgr-cli ports lists them).\n"},
+    };
+    for (const Case& c : cases) {
+        const CliRun run = Cli(c.Args);
+        EXPECT_EQ(run.ExitCode, 1) << c.Err;
+        EXPECT_EQ(run.Out, "DL Fail:comm open\n");
+        EXPECT_EQ(run.Err, c.Err);
+    }
+    // Permissions bind everyone but root: run as nobody to see the refusal.
+    if (::geteuid() != 0 || !fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "needs root";
+    const CliRun run = Cli({"--reuid=65534", "--regid=65534", "--clear-groups", DL2MGR_CLI,
+                            "--device", QString::fromStdString(device), "info"},
+                           "/usr/bin/setpriv");
+    EXPECT_EQ(run.ExitCode, 1) << run.Err;
+    EXPECT_NE(run.Err.find("DL not connected: permission denied on " + device +
+                           ": the user must be in the group "),
+              std::string::npos)
+        << run.Err;
+}
+
+TEST_F(CliTest, ScriptsGetJsonAndChangeImagesThroughTheWindowsChecks) {
+    const QString device = QString::fromStdString(StartSim({"--fast", "--pot", "7"}));
+    // Options after the command; one object on stdout.
+    CliRun run = Cli({"info", "--json", "--device", device});
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(run.Out, "{\"connection\": \"DL Open, F/W revision 23\", \"revision\": 23, "
+                       "\"potVal\": 7, \"pbVal\": 0, \"errors\": [], \"exitStatus\": 0}\n");
+    const QString file = Q(dir_ / "k.eep");
+    run = Cli({"read", file, "--device", device, "--json"});
+    EXPECT_EQ(run.Out, "{\"file\": " + ("\"" + file.toStdString() + "\"") +
+                           ", \"connection\": \"DL Open, F/W revision 23\", \"operation\": "
+                           "\"Done\", \"errors\": [], \"exitStatus\": 0}\n");
+
+    struct Case {
+        QStringList Settings;
+        int ExitCode;
+        const char* ErrHolds; // nullptr: accepted
+    } cases[] = {
+        {{"Weight=60", "Keyer Mode=Iambic B", "Swap=on", "Message 1=cq \"de\" #"},
+         2,
+         "no Morse form"},
+        {{"Weight=95"}, 2, "Weight must be between 10 and 90"},
+        {{"MIN=30", "MAX=20"}, 2, "Pot Max must be greater than Pot Min"},
+        {{"Sidetone Hz=123"}, 2, "Sidetone Hz has no item \"123\""},
+        {{"Swap=yes"}, 2, "Swap is on or off"},
+        {{"Colour=red"}, 2, "not a setting: \"Colour=red\""},
+        {{"Weight=60", "Keyer Mode=Iambic B", "Swap=on", "Message 1=cq \"de\" test"}, 0, nullptr},
+    };
+    for (const Case& c : cases) {
+        const std::string before = Slurp(dir_ / "k.eep");
+        run = Cli(QStringList{"set", file} + c.Settings);
+        EXPECT_EQ(run.ExitCode, c.ExitCode) << c.Settings.join(' ').toStdString() << run.Err;
+        if (c.ErrHolds) {
+            EXPECT_NE(run.Err.find(c.ErrHolds), std::string::npos) << run.Err;
+            EXPECT_EQ(Slurp(dir_ / "k.eep"), before); // nothing written
+        }
+    }
+    run = Cli({"show", file});
+    EXPECT_NE(run.Out.find("Weight: 60\n"), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("Keyer Mode: Iambic B\nPaddle Hang"), std::string::npos);
+    EXPECT_NE(run.Out.find("Message 1: \"CQ \\\"DE\\\" TEST\"\n"), std::string::npos) << run.Out;
+    run = Cli({"--json", "show", file});
+    EXPECT_NE(run.Out.find("\"Swap\": true, "), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("\"Message 1\": \"CQ \\\"DE\\\" TEST\", "), std::string::npos);
+    run = Cli({"--json", "ports"});
+    EXPECT_EQ(run.Out.rfind("{\"ports\": [", 0), 0u) << run.Out;
+
+    run = Cli({"--device", device, "erase"});
+    EXPECT_EQ(run.ExitCode, 2);
+    EXPECT_EQ(run.Err, "dl2mgr-cli: unknown command \"erase\" (commands: info, read, write, "
+                       "test, show, set, ports)\n");
+}
+
 TEST_F(CliTest, IncompleteReadLeavesTheFileAlone) {
     ASSERT_EQ(editor::SaveImageFile(dir_ / "out.eep", Counting(1)), "");
     const QString device = QString::fromStdString(StartSim({"--fast", "--short-dump", "100"}));
