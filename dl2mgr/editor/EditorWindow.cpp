@@ -17,12 +17,16 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSettings>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QUrl>
+#include <functional>
 
 namespace dl2mgr::editor {
 
@@ -83,8 +87,9 @@ bool IsUserInput(QEvent::Type type) {
 // the dialog is stored.
 class MessageEdit final : public QPlainTextEdit {
 public:
-    MessageEdit(const EditorDialog& dialog, QWidget* parent)
-        : QPlainTextEdit(parent), dialog_(dialog) {
+    MessageEdit(const EditorDialog& dialog, std::function<void(unsigned char)> refused,
+                QWidget* parent)
+        : QPlainTextEdit(parent), dialog_(dialog), refused_(std::move(refused)) {
         setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         setLineWrapMode(QPlainTextEdit::WidgetWidth);
@@ -99,13 +104,19 @@ protected:
             return;
         }
         if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-            if (dialog_.MessageEditFilter('\r')) QPlainTextEdit::keyPressEvent(event);
+            if (dialog_.MessageEditFilter('\r'))
+                QPlainTextEdit::keyPressEvent(event);
+            else
+                refused_('\r');
             return;
         }
         if (text.size() == 1 && text[0].isPrint()) {
             const char16_t code = text[0].unicode();
             const unsigned char typed = code > 0xFF ? 0xFF : static_cast<unsigned char>(code);
-            if (dialog_.MessageEditFilter(typed)) insertPlainText(text.toUpper());
+            if (dialog_.MessageEditFilter(typed))
+                insertPlainText(text.toUpper());
+            else
+                refused_(typed);
             return;
         }
         QPlainTextEdit::keyPressEvent(event);
@@ -116,6 +127,7 @@ protected:
 
 private:
     const EditorDialog& dialog_;
+    std::function<void(unsigned char)> refused_;
 };
 
 } // namespace
@@ -159,6 +171,8 @@ QRect DialogUnits::Rect(int x, int y, int width, int height) const {
 EditorWindow::EditorWindow(link::SerialPort& port, link::Sleeper& sleeper, EditorPaths paths,
                            QWidget* parent)
     : QMainWindow(parent),
+      windowSettings_(QString::fromLocal8Bit(paths.ConfigFile.parent_path().c_str()) +
+                      "/dl2mgr-window.ini"),
       editor_(std::make_unique<KeyerEditor>(port, sleeper, *this, std::move(paths))) {
     setObjectName("Dahlo");
     setWindowTitle("Dahlo2 Standalone Editor");
@@ -196,6 +210,16 @@ EditorWindow::~EditorWindow() {
 void EditorWindow::StartUp() {
     editor_->StartUp();
     RefreshCommChecks();
+    // Where the user left the window and the files, if that place is still on a screen.
+    const QSettings settings(windowSettings_, QSettings::IniFormat);
+    lastFolder_ = settings.value("LastFolder").toString();
+    const QPoint position = settings.value("Position", QPoint(-100000, -100000)).toPoint();
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        if (screen->availableGeometry().contains(position)) {
+            move(position);
+            break;
+        }
+    }
 }
 
 void EditorWindow::BuildMenu() {
@@ -265,7 +289,9 @@ void EditorWindow::BuildDialog() {
             break;
         }
         case ControlKind::MessageEdit: {
-            auto* edit = new MessageEdit(model, dialog);
+            auto* edit = new MessageEdit(
+                model, [this](unsigned char typed) { editor_->NoteRefusedCharacter(typed); },
+                dialog);
             connect(edit, &QPlainTextEdit::textChanged, this, [this, edit, controlId] {
                 editor_->Dialog.UserEditedText(controlId, MessageBytes(edit->toPlainText()));
             });
@@ -416,6 +442,15 @@ QList<QObject*> EditorWindow::CommandsBlockedWhileBusy() const {
 
 void EditorWindow::BeginBusy() {
     busy_ = true;
+    // Every control and the menu visibly off; each gets back the state it had. A box shown
+    // meanwhile is made after this and stays usable.
+    greyed_.clear();
+    for (QWidget* widget : dialog_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (!widget->isEnabled()) continue;
+        widget->setEnabled(false);
+        greyed_.append(widget);
+    }
+    menuBar()->setEnabled(false);
     for (QObject* object : CommandsBlockedWhileBusy()) {
         if (auto* widget = qobject_cast<QWidget*>(object)) widget->setEnabled(false);
         if (auto* action = qobject_cast<QAction*>(object)) action->setEnabled(false);
@@ -436,6 +471,11 @@ void EditorWindow::EndBusy() {
         if (auto* widget = qobject_cast<QWidget*>(object)) widget->setEnabled(true);
         if (auto* action = qobject_cast<QAction*>(object)) action->setEnabled(true);
     }
+    for (const QPointer<QWidget>& widget : greyed_) {
+        if (widget) widget->setEnabled(true);
+    }
+    greyed_.clear();
+    menuBar()->setEnabled(true);
     busy_ = false;
 }
 
@@ -497,8 +537,10 @@ Answer EditorWindow::Ask(const Question& question) {
 
 namespace {
 
-std::optional<std::string> RunFileDialog(QWidget* owner, QFileDialog::AcceptMode mode) {
+std::optional<std::string> RunFileDialog(QWidget* owner, QFileDialog::AcceptMode mode,
+                                         QString& folder) {
     QFileDialog dialog(owner);
+    if (!folder.isEmpty()) dialog.setDirectory(folder);
     dialog.setAcceptMode(mode);
     // Any name may be typed, also for opening: a missing file is then "File Not Found".
     dialog.setFileMode(QFileDialog::AnyFile);
@@ -508,17 +550,28 @@ std::optional<std::string> RunFileDialog(QWidget* owner, QFileDialog::AcceptMode
     // The editor asks before it replaces a file, once, in its own words.
     dialog.setOption(QFileDialog::DontConfirmOverwrite);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    folder = dialog.directory().absolutePath();
     return dialog.selectedFiles().front().toLocal8Bit().toStdString();
 }
 
 } // namespace
 
 std::optional<std::string> EditorWindow::ChooseOpenFile() {
-    return RunFileDialog(this, QFileDialog::AcceptOpen);
+    auto chosen = RunFileDialog(this, QFileDialog::AcceptOpen, lastFolder_);
+    if (chosen) SaveWindowSettings();
+    return chosen;
 }
 
 std::optional<std::string> EditorWindow::ChooseSaveFile() {
-    return RunFileDialog(this, QFileDialog::AcceptSave);
+    auto chosen = RunFileDialog(this, QFileDialog::AcceptSave, lastFolder_);
+    if (chosen) SaveWindowSettings();
+    return chosen;
+}
+
+void EditorWindow::SaveWindowSettings() {
+    QSettings settings(windowSettings_, QSettings::IniFormat);
+    settings.setValue("LastFolder", lastFolder_);
+    settings.setValue("Position", pos());
 }
 
 void EditorWindow::LetWindowRepaint() {
@@ -530,7 +583,27 @@ void EditorWindow::LetWindowRepaint() {
 }
 
 bool EditorWindow::OpenHelp(const std::string& path) {
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromLocal8Bit(path.c_str())));
+    const QString file = QString::fromLocal8Bit(path.c_str());
+    if (QDesktopServices::openUrl(QUrl::fromLocalFile(file))) return true;
+    // No browser: the help is plain HTML with its pictures beside it, which a text
+    // browser of our own shows well enough.
+    ShowHelpWindow(file);
+    return true;
+}
+
+void EditorWindow::ShowHelpWindow(const QString& file) {
+    if (!help_) {
+        help_ = new QTextBrowser(this);
+        help_->setObjectName("HelpWindow");
+        help_->setWindowFlag(Qt::Window);
+        help_->setOpenExternalLinks(true);
+        help_->resize(640, 560);
+    }
+    help_->setSource(QUrl::fromLocalFile(file));
+    help_->setWindowTitle(help_->documentTitle().isEmpty() ? QStringLiteral("dl2mgr Help")
+                                                           : help_->documentTitle());
+    help_->show();
+    help_->raise();
 }
 
 void EditorWindow::ShowAbout() {
@@ -540,6 +613,7 @@ void EditorWindow::ShowAbout() {
 }
 
 void EditorWindow::Quit(int exitCode) {
+    SaveWindowSettings();
     QCoreApplication::exit(exitCode);
 }
 
@@ -548,6 +622,8 @@ void EditorWindow::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
+    SaveWindowSettings();
+    if (help_) help_->close();
     event->accept();
 }
 

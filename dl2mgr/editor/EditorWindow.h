@@ -5,9 +5,11 @@
 
 #include <QMainWindow>
 #include <QMap>
+#include <QPointer>
 #include <memory>
 
 class QAction;
+class QTextBrowser;
 class QMenu;
 class QTimer;
 class QWidget;
@@ -64,6 +66,9 @@ public:
 
     // True while a keyer command holds the window.
     bool Busy() const { return busy_; }
+    // The help in a window of our own, for a desktop without a browser.
+    void ShowHelpWindow(const QString& file);
+    QTextBrowser* HelpWindow() const { return help_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -83,7 +88,13 @@ private:
     void RefreshCommChecks();
     void ListSystemPorts();
     void RunCommand(int commandId);
+    // The last folder of the file dialogs and the window's place, kept for the next start.
+    void SaveWindowSettings();
 
+    QString windowSettings_;
+    QString lastFolder_;
+    QList<QPointer<QWidget>> greyed_;
+    QTextBrowser* help_ = nullptr;
     std::unique_ptr<KeyerEditor> editor_;
     QWidget* dialog_ = nullptr;
     QTimer* timer_ = nullptr;

@@ -289,6 +289,19 @@ void KeyerEditor::TimerTick() {
     }
 }
 
+void KeyerEditor::NoteRefusedCharacter(unsigned char typed) {
+    std::string note;
+    if (Dialog.MessageBytesLeft() <= 0) {
+        note = "Messages full: 232 characters";
+    } else if (typed >= 0x21 && typed < 0x7F) {
+        note = std::string("No Morse for ") + static_cast<char>(typed);
+    } else {
+        note = "No Morse for that character";
+    }
+    Dialog.SetText(id::OperationStatus, note);
+    StatusTicks = StatusShowTicks;
+}
+
 void KeyerEditor::ChooseComPort(std::int32_t port) {
     ComPortNumber = port;
     ChooseDevice({});

@@ -77,6 +77,9 @@ public:
     std::string NotConnectedText() const;
     void ToggleVerifyAfterWrite();
     void TimerTick();
+    // A character typed into a message box that the filter kept out: a short note in the
+    // operation status instead of silence.
+    void NoteRefusedCharacter(unsigned char typed);
     // A COM number from the menu; it replaces a chosen device.
     void ChooseComPort(std::int32_t port);
     // A system port by its path (empty: back to the COM number); kept in the port file.

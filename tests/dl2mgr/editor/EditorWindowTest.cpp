@@ -19,6 +19,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTextBrowser>
 #include <QTimer>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -258,7 +259,8 @@ TEST_F(EditorWindowTest, InputDuringAKeyerCommandIsDiscardedNotReplayed) {
     bool busyShown = false;
     QTimer::singleShot(500, &window_, [&] {
         // Inside the read: the window repaints, and everything the user does is dropped.
-        busyShown = window_.Busy() && !read->isEnabled() &&
+        busyShown = window_.Busy() && !read->isEnabled() && !window_.menuBar()->isEnabled() &&
+                    !Control<QLineEdit>(id::Weight)->isEnabled() && !message->isEnabled() &&
                     !Control<QPushButton>(id::WriteDL)->isEnabled() &&
                     !window_.MenuAction(id::MenuOpen)->isEnabled() &&
                     !window_.MenuAction(id::MenuExit)->isEnabled() &&
@@ -428,20 +430,47 @@ TEST_F(EditorWindowTest, PastedCharactersBeyondLatin1AreRefusedNotTurnedIntoQues
                   "Message 1 holds a character that has no Morse form. Nothing was stored."});
 }
 
-TEST_F(EditorWindowTest, AboutBoxClosesOnlyWithOk) {
+TEST_F(EditorWindowTest, AboutBoxClosesWithOkOrEsc) {
     AboutDialog about("Ver 2.10, Built 01:02:03, Dec  9 2026", "Operating System is Testix",
                       &window_);
     EXPECT_EQ(about.windowTitle(), "Dahlo Testbed");
     EXPECT_EQ(about.findChild<QLabel*>("202")->text(), "Ver 2.10, Built 01:02:03, Dec  9 2026");
     EXPECT_EQ(about.findChild<QLabel*>("208")->text(), "Operating System is Testix");
     EXPECT_FALSE(about.windowFlags() & Qt::WindowCloseButtonHint);
-    about.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&about));
-    QTest::keyClick(&about, Qt::Key_Escape);
-    EXPECT_TRUE(about.isVisible());
-    QTest::keyClick(&about, Qt::Key_Return);
-    EXPECT_FALSE(about.isVisible());
-    EXPECT_EQ(about.result(), QDialog::Accepted);
+    for (const Qt::Key key : {Qt::Key_Escape, Qt::Key_Return}) {
+        about.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&about));
+        QTest::keyClick(&about, key);
+        EXPECT_FALSE(about.isVisible()) << key;
+    }
+}
+
+TEST_F(EditorWindowTest, RefusedCharactersHelpAndTheWindowsPlaceAsADesktopUserExpects) {
+    // A character the keyer cannot send is refused with a note, not silently.
+    auto* message = Control<QPlainTextEdit>(id::Message1);
+    window_.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window_));
+    message->setFocus();
+    QTest::keyClicks(message, "a#");
+    EXPECT_EQ(message->toPlainText(), "A");
+    EXPECT_EQ(window_.Editor().Dialog.Text(id::OperationStatus), "No Morse for #");
+
+    // The help in a window of its own.
+    std::ofstream(dir_ / "dl2mgr.html")
+        << "<html><head><title>dl2mgr Help</title></head><body><h1>Ports</h1></body></html>";
+    window_.ShowHelpWindow(QString::fromStdString((dir_ / "dl2mgr.html").string()));
+    ASSERT_NE(window_.HelpWindow(), nullptr);
+    EXPECT_TRUE(window_.HelpWindow()->isVisible());
+    EXPECT_TRUE(window_.HelpWindow()->isWindow());
+    EXPECT_TRUE(window_.HelpWindow()->toPlainText().contains("Ports"));
+
+    // The window's place is kept for the next start.
+    window_.move(40, 30);
+    window_.Ui.Answers = {Answer::No}; // the typed "A" is dropped
+    window_.close();
+    TestWindow next(port_, sleeper_, {dir_ / "dl2mgr.cfg", dir_ / "dl2mgr.html", dir_ / "ports"});
+    next.StartUp();
+    EXPECT_EQ(next.pos(), QPoint(40, 30));
 }
 
 } // namespace
