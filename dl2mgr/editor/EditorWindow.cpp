@@ -26,6 +26,7 @@
 #include <QTextBrowser>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
 #include <functional>
 
 namespace dl2mgr::editor {
@@ -367,6 +368,17 @@ void EditorWindow::Mirror(int controlId) {
         if (combo->isEditable()) combo->setEditText(Latin1(c.Text));
     } else if (auto* label = qobject_cast<QLabel*>(widget)) {
         label->setText(Latin1(c.Text));
+        // The operation status had room for "Done" and "Reading"; a longer text ("Sent - not
+        // verified", a note) reaches over the file name's place rather than being cut.
+        if (controlId == id::OperationStatus) {
+            const QRect place = labelPlaces_.value(controlId, label->geometry());
+            labelPlaces_.insert(controlId, place);
+            const int needed = label->fontMetrics().horizontalAdvance(label->text()) + 4;
+            const int room = dialog_->width() - place.x() - 4;
+            label->resize(std::clamp(needed, place.width(), std::max(place.width(), room)),
+                          place.height());
+            label->raise();
+        }
     } else if (auto* button = qobject_cast<QPushButton*>(widget)) {
         button->setText(Latin1(c.Text));
     }

@@ -454,6 +454,9 @@ TEST_F(EditorWindowTest, RefusedCharactersHelpAndTheWindowsPlaceAsADesktopUserEx
     QTest::keyClicks(message, "a#");
     EXPECT_EQ(message->toPlainText(), "A");
     EXPECT_EQ(window_.Editor().Dialog.Text(id::OperationStatus), "No Morse for #");
+    // Shown whole, though the status had room for "Done" only.
+    auto* status = Control<QLabel>(id::OperationStatus);
+    EXPECT_GE(status->width(), status->fontMetrics().horizontalAdvance("No Morse for #"));
 
     // The help in a window of its own.
     std::ofstream(dir_ / "dl2mgr.html")
