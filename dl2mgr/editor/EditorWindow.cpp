@@ -258,6 +258,8 @@ void EditorWindow::BuildMenu() {
 void EditorWindow::BuildDialog() {
     auto* client = new QWidget(this);
     setCentralWidget(client);
+    // The panel fills the client area, keeping its margin; the controls keep their places.
+    client->installEventFilter(this);
     const QFont font = DialogFont();
     const DialogUnits du(font);
 
@@ -497,6 +499,15 @@ void EditorWindow::DiscardPendingInput() {
 }
 
 bool EditorWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == centralWidget() && event->type() == QEvent::Resize && dialog_) {
+        const QWidget* client = centralWidget();
+        const QRect place = dialogPlace_.isValid() ? dialogPlace_ : dialog_->geometry();
+        dialogPlace_ = place;
+        const int margin = place.x();
+        dialog_->setGeometry(place.x(), place.y(),
+                             std::max(place.width(), client->width() - 2 * margin),
+                             std::max(place.height(), client->height() - place.y() - margin));
+    }
     if (discarding_ && IsUserInput(event->type())) return true;
     return QMainWindow::eventFilter(watched, event);
 }

@@ -100,7 +100,9 @@ private:
     QTimer* timer_ = nullptr;
     QMap<int, QWidget*> widgets_;
     QMap<int, QAction*> actions_;
-    QMap<int, QRect> labelPlaces_; // labels that grow with their text, at their own size
+    QMap<int, QRect> labelPlaces_;
+    QRect dialogPlace_; // the panel at its dialog-unit place, before it was fitted // labels that
+                        // grow with their text, at their own size
     QMenu* comm_ = nullptr;
     QAction* systemPortsEnd_ = nullptr;
     QList<QAction*> systemPortActions_;

@@ -125,8 +125,14 @@ TEST_F(EditorWindowTest, ControlsSitAtTheirDialogUnitPlaces) {
     const DialogUnits du(DialogFont());
     QWidget* dialog = window_.findChild<QWidget*>("EditorDialog");
     ASSERT_NE(dialog, nullptr);
-    // Below the menu bar: the top group captions are not cut off.
-    EXPECT_EQ(dialog->geometry(), du.Rect(2, 0, 362, 250));
+    // Below the menu bar: the top group captions are not cut off; the panel fills the
+    // client area from there, with the same margin on every side.
+    const QRect place = du.Rect(2, 0, 362, 250);
+    EXPECT_EQ(dialog->pos(), place.topLeft());
+    EXPECT_EQ(dialog->width(),
+              std::max(place.width(), window_.centralWidget()->width() - 2 * place.x()));
+    EXPECT_EQ(dialog->height(),
+              std::max(place.height(), window_.centralWidget()->height() - place.x()));
     // Every control of the dialog fits inside it and inside the window's client area.
     struct Expected {
         int Id;
