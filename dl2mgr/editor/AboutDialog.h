@@ -4,15 +4,12 @@
 
 namespace dl2mgr::editor {
 
-// "Dahlo Testbed": the program's name, version and build, and the running system. Only
-// "&OK" (or Enter) closes it; Esc does nothing.
+// "Dahlo Testbed": the program's name, version and build, and the running system. "&OK",
+// Enter and Esc close it.
 class AboutDialog : public QDialog {
     Q_OBJECT
 public:
     AboutDialog(const QString& versionLine, const QString& osLine, QWidget* owner);
-
-public slots:
-    void reject() override {}
 };
 
 // The program's icon, drawn, so it needs no image plug-in.

@@ -60,4 +60,31 @@ FileReplace SaveConfigFile(const std::filesystem::path& path, std::int32_t comPo
         path, std::span(bytes).first(verifyAfterWrite ? ConfigFileSize : ConfigFileSize + 1));
 }
 
+std::filesystem::path PortFilePath(const std::filesystem::path& configFile) {
+    return std::filesystem::path(configFile).replace_extension("port");
+}
+
+std::string ReadPortFile(const std::filesystem::path& path) {
+    const FileRead read = ReadOutsideFile(path, ConfigFileCap);
+    if (read.Result != FileRead::Outcome::Read) return {};
+    std::string device(read.Bytes.begin(), read.Bytes.end());
+    device = device.substr(0, device.find('\n'));
+    // A path holds no zero byte; one that does is no path.
+    if (device.find('\0') != std::string::npos) return {};
+    return device;
+}
+
+FileReplace SavePortFile(const std::filesystem::path& path, const std::string& device) {
+    if (device.empty()) {
+        std::error_code ec;
+        std::filesystem::remove(path, ec);
+        return {};
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(path.parent_path(), ec);
+    const std::string line = device + "\n";
+    return ReplaceFile(path,
+                       std::span(reinterpret_cast<const std::uint8_t*>(line.data()), line.size()));
+}
+
 } // namespace dl2mgr::editor

@@ -50,4 +50,13 @@ ConfigLoad LoadComPortNumber(const std::filesystem::path& path);
 FileReplace SaveConfigFile(const std::filesystem::path& path, std::int32_t comPortNumber,
                            bool verifyAfterWrite = true);
 
+// A port chosen by its path (a USB adapter) rather than by a COM number: the path on one
+// line in a file of its own beside the config file, which keeps its four bytes for the
+// COM number. No file, or an empty one, means the COM number holds.
+std::filesystem::path PortFilePath(const std::filesystem::path& configFile);
+// The chosen path, or an empty string.
+std::string ReadPortFile(const std::filesystem::path& path);
+// Writes `device`, or removes the file when it is empty.
+FileReplace SavePortFile(const std::filesystem::path& path, const std::string& device);
+
 } // namespace dl2mgr::editor

@@ -71,6 +71,7 @@ void EditorDialog::SetText(int controlId, std::string text) {
 
 void EditorDialog::UserEditedText(int controlId, std::string text) {
     Mutable(controlId).Text = std::move(text);
+    Modified = true;
 }
 
 void EditorDialog::SetChecked(int controlId, bool checked) {
@@ -204,6 +205,7 @@ void EditorDialog::UserClickedCheckBox(int controlId) {
     for (const CheckBoxBit& bit : CheckBoxBits) {
         if (bit.Id != controlId) continue;
         image_[bit.Offset] ^= bit.Mask;
+        Modified = true;
         const bool set = image_[bit.Offset] & bit.Mask;
         SetChecked(controlId, bit.Inverted ? !set : set);
         return;
@@ -215,6 +217,7 @@ void EditorDialog::UserSelectedItem(int controlId, int index) {
     if (index < 0 || static_cast<std::size_t>(index) >= c.Items.size()) return;
     if (index == c.Selection) return;
     const auto i = static_cast<std::size_t>(index);
+    Modified = true;
     std::uint8_t& modeReg = image_[offset::ModeReg];
     std::uint8_t& output = image_[offset::OutputConfig];
     switch (controlId) {
@@ -265,6 +268,7 @@ std::optional<std::string> StoreRefusal(const KeyerImage& image) {
     class Refusal final : public EditorUi {
     public:
         void ShowBox(const MessageBox& box) override { Text = box.Text; }
+        Answer Ask(const Question&) override { return Answer::Cancel; }
         std::optional<std::string> ChooseOpenFile() override { return std::nullopt; }
         std::optional<std::string> ChooseSaveFile() override { return std::nullopt; }
         void LetWindowRepaint() override {}

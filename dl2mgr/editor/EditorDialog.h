@@ -39,6 +39,9 @@ public:
 
     // Called with the id of every control whose state this model changed.
     std::function<void(int)> Changed;
+    // The user changed something that is neither on the keyer nor in a file yet. Set by
+    // the User* calls; cleared by whoever writes, saves or replaces the image.
+    bool Modified = false;
 
     bool Has(int controlId) const { return controls_.count(controlId) != 0; }
     const Control& At(int controlId) const { return controls_.at(controlId); }

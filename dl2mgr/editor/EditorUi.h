@@ -7,7 +7,7 @@ namespace dl2mgr::editor {
 
 // Whose box it is: the editor dialog's, the main window's, or nobody's (a box of its own).
 enum class BoxOwner { Dialog, MainWindow, None };
-enum class BoxIcon { None, Warning };
+enum class BoxIcon { None, Warning, Information };
 
 struct MessageBox {
     std::string Text;
@@ -15,6 +15,21 @@ struct MessageBox {
     BoxOwner Owner = BoxOwner::Dialog;
     BoxIcon Icon = BoxIcon::None;
     bool operator==(const MessageBox&) const = default;
+};
+
+// The two questions the editor asks before it drops the user's work.
+enum class QuestionKind {
+    ReplaceFile,    // Yes / No
+    UnsavedChanges, // Save / Discard / Cancel
+};
+// Yes is "Replace" or "Save", No is "Discard" (or "No"); closing the box is Cancel.
+enum class Answer { Yes, No, Cancel };
+
+struct Question {
+    QuestionKind Kind = QuestionKind::ReplaceFile;
+    std::string Text;
+    std::string Caption = "dl2mgr";
+    bool operator==(const Question&) const = default;
 };
 
 // What the editor needs from the window: boxes, file dialogs, help, the about box, a
@@ -25,6 +40,8 @@ public:
     virtual ~EditorUi() = default;
     // Modal, one OK button.
     virtual void ShowBox(const MessageBox& box) = 0;
+    // Modal, owned by the main window.
+    virtual Answer Ask(const Question& question) = 0;
     // The chosen path, or nothing when the user cancelled.
     virtual std::optional<std::string> ChooseOpenFile() = 0;
     virtual std::optional<std::string> ChooseSaveFile() = 0;

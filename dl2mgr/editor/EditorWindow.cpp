@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
@@ -16,12 +17,17 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSettings>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
+#include <functional>
 
 namespace dl2mgr::editor {
 
@@ -82,8 +88,9 @@ bool IsUserInput(QEvent::Type type) {
 // the dialog is stored.
 class MessageEdit final : public QPlainTextEdit {
 public:
-    MessageEdit(const EditorDialog& dialog, QWidget* parent)
-        : QPlainTextEdit(parent), dialog_(dialog) {
+    MessageEdit(const EditorDialog& dialog, std::function<void(unsigned char)> refused,
+                QWidget* parent)
+        : QPlainTextEdit(parent), dialog_(dialog), refused_(std::move(refused)) {
         setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         setLineWrapMode(QPlainTextEdit::WidgetWidth);
@@ -98,13 +105,19 @@ protected:
             return;
         }
         if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-            if (dialog_.MessageEditFilter('\r')) QPlainTextEdit::keyPressEvent(event);
+            if (dialog_.MessageEditFilter('\r'))
+                QPlainTextEdit::keyPressEvent(event);
+            else
+                refused_('\r');
             return;
         }
         if (text.size() == 1 && text[0].isPrint()) {
             const char16_t code = text[0].unicode();
             const unsigned char typed = code > 0xFF ? 0xFF : static_cast<unsigned char>(code);
-            if (dialog_.MessageEditFilter(typed)) insertPlainText(text.toUpper());
+            if (dialog_.MessageEditFilter(typed))
+                insertPlainText(text.toUpper());
+            else
+                refused_(typed);
             return;
         }
         QPlainTextEdit::keyPressEvent(event);
@@ -115,6 +128,7 @@ protected:
 
 private:
     const EditorDialog& dialog_;
+    std::function<void(unsigned char)> refused_;
 };
 
 } // namespace
@@ -158,6 +172,8 @@ QRect DialogUnits::Rect(int x, int y, int width, int height) const {
 EditorWindow::EditorWindow(link::SerialPort& port, link::Sleeper& sleeper, EditorPaths paths,
                            QWidget* parent)
     : QMainWindow(parent),
+      windowSettings_(QString::fromLocal8Bit(paths.ConfigFile.parent_path().c_str()) +
+                      "/dl2mgr-window.ini"),
       editor_(std::make_unique<KeyerEditor>(port, sleeper, *this, std::move(paths))) {
     setObjectName("Dahlo");
     setWindowTitle("Dahlo2 Standalone Editor");
@@ -195,6 +211,16 @@ EditorWindow::~EditorWindow() {
 void EditorWindow::StartUp() {
     editor_->StartUp();
     RefreshCommChecks();
+    // Where the user left the window and the files, if that place is still on a screen.
+    const QSettings settings(windowSettings_, QSettings::IniFormat);
+    lastFolder_ = settings.value("LastFolder").toString();
+    const QPoint position = settings.value("Position", QPoint(-100000, -100000)).toPoint();
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        if (screen->availableGeometry().contains(position)) {
+            move(position);
+            break;
+        }
+    }
 }
 
 void EditorWindow::BuildMenu() {
@@ -217,6 +243,12 @@ void EditorWindow::BuildMenu() {
         add(comm, text.c_str(), id::MenuComm[n], true);
     }
     comm->addSeparator();
+    // The system's serial ports go here, listed afresh each time the menu opens, so an
+    // adapter plugged in meanwhile is there.
+    systemPortsEnd_ = comm->addSeparator();
+    comm->setObjectName("CommMenu");
+    connect(comm, &QMenu::aboutToShow, this, [this] { ListSystemPorts(); });
+    comm_ = comm;
     add(comm, "Verify After Write", id::MenuVerifyAfterWrite, true);
     QMenu* help = bar->addMenu("&Help");
     add(help, "&About", id::MenuAbout);
@@ -226,6 +258,8 @@ void EditorWindow::BuildMenu() {
 void EditorWindow::BuildDialog() {
     auto* client = new QWidget(this);
     setCentralWidget(client);
+    // The panel fills the client area, keeping its margin; the controls keep their places.
+    client->installEventFilter(this);
     const QFont font = DialogFont();
     const DialogUnits du(font);
 
@@ -258,7 +292,9 @@ void EditorWindow::BuildDialog() {
             break;
         }
         case ControlKind::MessageEdit: {
-            auto* edit = new MessageEdit(model, dialog);
+            auto* edit = new MessageEdit(
+                model, [this](unsigned char typed) { editor_->NoteRefusedCharacter(typed); },
+                dialog);
             connect(edit, &QPlainTextEdit::textChanged, this, [this, edit, controlId] {
                 editor_->Dialog.UserEditedText(controlId, MessageBytes(edit->toPlainText()));
             });
@@ -334,15 +370,65 @@ void EditorWindow::Mirror(int controlId) {
         if (combo->isEditable()) combo->setEditText(Latin1(c.Text));
     } else if (auto* label = qobject_cast<QLabel*>(widget)) {
         label->setText(Latin1(c.Text));
+        // The operation status had room for "Done" and "Reading"; a longer text ("Sent - not
+        // verified", a note) reaches over the file name's place rather than being cut.
+        if (controlId == id::OperationStatus) {
+            const QRect place = labelPlaces_.value(controlId, label->geometry());
+            labelPlaces_.insert(controlId, place);
+            const int needed = label->fontMetrics().horizontalAdvance(label->text()) + 4;
+            const int room = dialog_->width() - place.x() - 4;
+            label->resize(std::clamp(needed, place.width(), std::max(place.width(), room)),
+                          place.height());
+            label->raise();
+        }
     } else if (auto* button = qobject_cast<QPushButton*>(widget)) {
         button->setText(Latin1(c.Text));
     }
+}
+
+void EditorWindow::ListSystemPorts() {
+    for (QAction* action : systemPortActions_) {
+        comm_->removeAction(action);
+        action->deleteLater();
+    }
+    systemPortActions_.clear();
+    const std::string& chosen = editor_->DevicePath;
+    bool chosenListed = chosen.empty();
+    auto add = [this](const QString& text, const std::string& path) {
+        auto* action = new QAction(text, comm_);
+        action->setCheckable(true);
+        action->setData(QString::fromLocal8Bit(path.c_str()));
+        connect(action, &QAction::triggered, this, [this, path] {
+            if (busy_) return;
+            editor_->ChooseDevice(path);
+            RefreshCommChecks();
+        });
+        comm_->insertAction(systemPortsEnd_, action);
+        systemPortActions_.append(action);
+    };
+    for (const link::SystemPort& port : editor_->SystemPorts()) {
+        const std::string& path = link::ChoicePath(port);
+        chosenListed = chosenListed || path == chosen || port.Device == chosen;
+        add(QString::fromLocal8Bit(link::PortLabel(port).c_str()), path);
+    }
+    // A chosen adapter that is unplugged stays in the menu, ticked, so the user sees why
+    // the keyer does not answer.
+    if (!chosenListed)
+        add(QString::fromLocal8Bit(chosen.c_str()) + QStringLiteral(" (not present)"), chosen);
+    RefreshCommChecks();
 }
 
 void EditorWindow::RefreshCommChecks() {
     const int checked = editor_->CheckedCommItem();
     for (const int commandId : id::MenuComm)
         actions_.value(commandId)->setChecked(commandId == checked);
+    const QString chosen = QString::fromLocal8Bit(editor_->DevicePath.c_str());
+    for (QAction* action : systemPortActions_) {
+        const QString path = action->data().toString();
+        action->setChecked(!chosen.isEmpty() &&
+                           (path == chosen || QFileInfo(path).canonicalFilePath() ==
+                                                  QFileInfo(chosen).canonicalFilePath()));
+    }
     actions_.value(id::MenuVerifyAfterWrite)->setChecked(editor_->VerifyAfterWrite);
 }
 
@@ -370,6 +456,15 @@ QList<QObject*> EditorWindow::CommandsBlockedWhileBusy() const {
 
 void EditorWindow::BeginBusy() {
     busy_ = true;
+    // Every control and the menu visibly off; each gets back the state it had. A box shown
+    // meanwhile is made after this and stays usable.
+    greyed_.clear();
+    for (QWidget* widget : dialog_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (!widget->isEnabled()) continue;
+        widget->setEnabled(false);
+        greyed_.append(widget);
+    }
+    menuBar()->setEnabled(false);
     for (QObject* object : CommandsBlockedWhileBusy()) {
         if (auto* widget = qobject_cast<QWidget*>(object)) widget->setEnabled(false);
         if (auto* action = qobject_cast<QAction*>(object)) action->setEnabled(false);
@@ -390,6 +485,11 @@ void EditorWindow::EndBusy() {
         if (auto* widget = qobject_cast<QWidget*>(object)) widget->setEnabled(true);
         if (auto* action = qobject_cast<QAction*>(object)) action->setEnabled(true);
     }
+    for (const QPointer<QWidget>& widget : greyed_) {
+        if (widget) widget->setEnabled(true);
+    }
+    greyed_.clear();
+    menuBar()->setEnabled(true);
     busy_ = false;
 }
 
@@ -399,6 +499,15 @@ void EditorWindow::DiscardPendingInput() {
 }
 
 bool EditorWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == centralWidget() && event->type() == QEvent::Resize && dialog_) {
+        const QWidget* client = centralWidget();
+        const QRect place = dialogPlace_.isValid() ? dialogPlace_ : dialog_->geometry();
+        dialogPlace_ = place;
+        const int margin = place.x();
+        dialog_->setGeometry(place.x(), place.y(),
+                             std::max(place.width(), client->width() - 2 * margin),
+                             std::max(place.height(), client->height() - place.y() - margin));
+    }
     if (discarding_ && IsUserInput(event->type())) return true;
     return QMainWindow::eventFilter(watched, event);
 }
@@ -407,8 +516,10 @@ void EditorWindow::ShowBox(const MessageBox& box) {
     QWidget* owner = box.Owner == BoxOwner::Dialog       ? dialog_
                      : box.Owner == BoxOwner::MainWindow ? static_cast<QWidget*>(this)
                                                          : nullptr;
-    QMessageBox message(box.Icon == BoxIcon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon,
-                        Latin1(box.Caption), Latin1(box.Text), QMessageBox::Ok, owner);
+    const QMessageBox::Icon icon = box.Icon == BoxIcon::Warning       ? QMessageBox::Warning
+                                   : box.Icon == BoxIcon::Information ? QMessageBox::Information
+                                                                      : QMessageBox::NoIcon;
+    QMessageBox message(icon, Latin1(box.Caption), Latin1(box.Text), QMessageBox::Ok, owner);
     // A box shown by a running command needs the user's OK: let input through while it is
     // up, but not what was clicked or typed before it appeared.
     const bool wasDiscarding = discarding_;
@@ -423,30 +534,67 @@ void EditorWindow::ShowBox(const MessageBox& box) {
     }
 }
 
+Answer EditorWindow::Ask(const Question& question) {
+    QMessageBox box(QMessageBox::Question, Latin1(question.Caption), Latin1(question.Text),
+                    QMessageBox::NoButton, this);
+    if (question.Kind == QuestionKind::UnsavedChanges) {
+        box.setStandardButtons(QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
+        box.setDefaultButton(QMessageBox::Save);
+        box.setEscapeButton(QMessageBox::Cancel);
+    } else {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::No);
+        box.setEscapeButton(QMessageBox::No);
+    }
+    switch (box.exec()) {
+    case QMessageBox::Save:
+    case QMessageBox::Yes:
+        return Answer::Yes;
+    case QMessageBox::Discard:
+    case QMessageBox::No:
+        return Answer::No;
+    default:
+        return Answer::Cancel;
+    }
+}
+
 namespace {
 
-std::optional<std::string> RunFileDialog(QWidget* owner, QFileDialog::AcceptMode mode) {
+std::optional<std::string> RunFileDialog(QWidget* owner, QFileDialog::AcceptMode mode,
+                                         QString& folder) {
     QFileDialog dialog(owner);
+    if (!folder.isEmpty()) dialog.setDirectory(folder);
     dialog.setAcceptMode(mode);
     // Any name may be typed, also for opening: a missing file is then "File Not Found".
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilters({"EEPROM Files (*.eep)", "All Documents (*.*)"});
     dialog.selectNameFilter("EEPROM Files (*.eep)");
     dialog.setDefaultSuffix("eep");
-    // An existing file is replaced without a question, as the keyer tool always did.
+    // The editor asks before it replaces a file, once, in its own words.
     dialog.setOption(QFileDialog::DontConfirmOverwrite);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    folder = dialog.directory().absolutePath();
     return dialog.selectedFiles().front().toLocal8Bit().toStdString();
 }
 
 } // namespace
 
 std::optional<std::string> EditorWindow::ChooseOpenFile() {
-    return RunFileDialog(this, QFileDialog::AcceptOpen);
+    auto chosen = RunFileDialog(this, QFileDialog::AcceptOpen, lastFolder_);
+    if (chosen) SaveWindowSettings();
+    return chosen;
 }
 
 std::optional<std::string> EditorWindow::ChooseSaveFile() {
-    return RunFileDialog(this, QFileDialog::AcceptSave);
+    auto chosen = RunFileDialog(this, QFileDialog::AcceptSave, lastFolder_);
+    if (chosen) SaveWindowSettings();
+    return chosen;
+}
+
+void EditorWindow::SaveWindowSettings() {
+    QSettings settings(windowSettings_, QSettings::IniFormat);
+    settings.setValue("LastFolder", lastFolder_);
+    settings.setValue("Position", pos());
 }
 
 void EditorWindow::LetWindowRepaint() {
@@ -458,7 +606,27 @@ void EditorWindow::LetWindowRepaint() {
 }
 
 bool EditorWindow::OpenHelp(const std::string& path) {
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromLocal8Bit(path.c_str())));
+    const QString file = QString::fromLocal8Bit(path.c_str());
+    if (QDesktopServices::openUrl(QUrl::fromLocalFile(file))) return true;
+    // No browser: the help is plain HTML with its pictures beside it, which a text
+    // browser of our own shows well enough.
+    ShowHelpWindow(file);
+    return true;
+}
+
+void EditorWindow::ShowHelpWindow(const QString& file) {
+    if (!help_) {
+        help_ = new QTextBrowser(this);
+        help_->setObjectName("HelpWindow");
+        help_->setWindowFlag(Qt::Window);
+        help_->setOpenExternalLinks(true);
+        help_->resize(640, 560);
+    }
+    help_->setSource(QUrl::fromLocalFile(file));
+    help_->setWindowTitle(help_->documentTitle().isEmpty() ? QStringLiteral("dl2mgr Help")
+                                                           : help_->documentTitle());
+    help_->show();
+    help_->raise();
 }
 
 void EditorWindow::ShowAbout() {
@@ -468,14 +636,17 @@ void EditorWindow::ShowAbout() {
 }
 
 void EditorWindow::Quit(int exitCode) {
+    SaveWindowSettings();
     QCoreApplication::exit(exitCode);
 }
 
 void EditorWindow::closeEvent(QCloseEvent* event) {
-    if (editor_->OperationBusy) {
+    if (editor_->OperationBusy || !editor_->MayDropChanges()) {
         event->ignore();
         return;
     }
+    SaveWindowSettings();
+    if (help_) help_->close();
     event->accept();
 }
 

@@ -5,9 +5,12 @@
 
 #include <QMainWindow>
 #include <QMap>
+#include <QPointer>
 #include <memory>
 
 class QAction;
+class QTextBrowser;
+class QMenu;
 class QTimer;
 class QWidget;
 
@@ -48,9 +51,12 @@ public:
     // The widget of a dialog control, by its id.
     QWidget* ControlWidget(int controlId) const { return widgets_.value(controlId); }
     QAction* MenuAction(int commandId) const { return actions_.value(commandId); }
+    // The Comm menu's items for the system's serial ports, as last listed.
+    const QList<QAction*>& SystemPortActions() const { return systemPortActions_; }
 
     // EditorUi
     void ShowBox(const MessageBox& box) override;
+    Answer Ask(const Question& question) override;
     std::optional<std::string> ChooseOpenFile() override;
     std::optional<std::string> ChooseSaveFile() override;
     void LetWindowRepaint() override;
@@ -60,6 +66,9 @@ public:
 
     // True while a keyer command holds the window.
     bool Busy() const { return busy_; }
+    // The help in a window of our own, for a desktop without a browser.
+    void ShowHelpWindow(const QString& file);
+    QTextBrowser* HelpWindow() const { return help_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -77,13 +86,26 @@ private:
     void BuildDialog();
     void Mirror(int controlId);
     void RefreshCommChecks();
+    void ListSystemPorts();
     void RunCommand(int commandId);
+    // The last folder of the file dialogs and the window's place, kept for the next start.
+    void SaveWindowSettings();
 
+    QString windowSettings_;
+    QString lastFolder_;
+    QList<QPointer<QWidget>> greyed_;
+    QTextBrowser* help_ = nullptr;
     std::unique_ptr<KeyerEditor> editor_;
     QWidget* dialog_ = nullptr;
     QTimer* timer_ = nullptr;
     QMap<int, QWidget*> widgets_;
     QMap<int, QAction*> actions_;
+    QMap<int, QRect> labelPlaces_;
+    QRect dialogPlace_; // the panel at its dialog-unit place, before it was fitted // labels that
+                        // grow with their text, at their own size
+    QMenu* comm_ = nullptr;
+    QAction* systemPortsEnd_ = nullptr;
+    QList<QAction*> systemPortActions_;
     bool busy_ = false;
     bool discarding_ = false; // the input filter is installed
 };

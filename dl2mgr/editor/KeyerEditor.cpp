@@ -4,6 +4,8 @@
 #include "dl2mgr/editor/OutsideFile.h"
 
 #include <algorithm>
+#include <functional>
+#include <numeric>
 
 namespace dl2mgr::editor {
 
@@ -14,9 +16,12 @@ constexpr std::chrono::milliseconds CommandPause{500};
 MessageBox Warning(const std::string& text) {
     return {text, "Error", BoxOwner::None, BoxIcon::Warning};
 }
-constexpr const char* ReadFailedText =
-    "Read failed: the keyer did not send all 256 bytes. What the editor shows did not come "
-    "from the keyer; it is what the editor held before.";
+// Why a dump is not the keyer's image; the caller puts its own words before it.
+std::string DumpFault(const link::DumpRead& read) {
+    if (read.Overrun)
+        return "the keyer sent more than its 256 bytes, so what arrived is not its image";
+    return "the keyer sent " + std::to_string(read.Received) + " of its 256 bytes";
+}
 
 MessageBox FileError(const std::string& text) {
     return {text, "Error", BoxOwner::MainWindow, BoxIcon::None};
@@ -47,6 +52,7 @@ void KeyerEditor::StartUp() {
         VerifyAfterWrite = load.VerifyAfterWrite;
         break;
     }
+    DevicePath = ReadPortFile(PortFilePath(paths_.ConfigFile));
 }
 
 void KeyerEditor::SaveConfig() {
@@ -106,6 +112,12 @@ int KeyerEditor::Connected(Work work) {
     const int revision = link_.ConnectKeyer(*this);
     if (revision >= 0) work();
     if (link_.PortOpen()) link_.CloseKeyerPort();
+    // The port is free again while the user reads the box.
+    if (afterClose_) {
+        const MessageBox box = std::move(*afterClose_);
+        afterClose_.reset();
+        ui_.ShowBox(box);
+    }
     return revision;
 }
 
@@ -126,20 +138,24 @@ CommandResult KeyerEditor::ReadDL() {
             // Only a whole dump replaces the image: a half-new image shown and later written
             // back would corrupt the keyer.
             KeyerImage received = Image;
-            const bool whole = link_.ReadKeyerImage(received);
-            if (whole) Image = received;
-            ShowOperation(whole ? "Done" : "Read failed");
+            const link::DumpRead read = link_.ReadKeyerImage(received);
+            ShowOperation(read ? "Done" : "Read failed");
             StatusTicks = StatusShowTicks;
-            if (whole)
+            if (read) {
+                Image = received;
                 Dialog.FillDialogFromImage();
-            else
+                Dialog.Modified = false;
+            } else {
                 result = CommandResult::Failed;
+                ShowAfterClose(Warning("Read failed: " + DumpFault(read) +
+                                       ". What the editor shows did not come from the keyer; it "
+                                       "is what the editor held before."));
+            }
         });
         if (revision < 0) {
-            ui_.ShowBox(Warning("DL not connected"));
+            ShowNotConnected();
             return CommandResult::NotConnected;
         }
-        if (result == CommandResult::Failed) ui_.ShowBox(Warning(ReadFailedText));
         return result;
     });
 }
@@ -153,16 +169,34 @@ CommandResult KeyerEditor::SendImage() {
     StatusTicks = StatusShowTicks;
     if (!sent) {
         ShowOperation("Write failed");
+        ShowAfterClose(Warning("Write failed: not all 258 bytes could be sent. The keyer may hold "
+                               "a part of the new image; write it again."));
         return CommandResult::Failed;
     }
-    if (VerifyAfterWrite) {
-        KeyerImage back{};
-        if (!link_.ReadKeyerImage(back) || back != Image) {
-            ShowOperation("Verify failed");
-            return CommandResult::Mismatch;
+    if (!VerifyAfterWrite) {
+        ShowOperation("Sent - not verified");
+        Dialog.Modified = false;
+        return CommandResult::Sent;
+    }
+    KeyerImage back{};
+    const link::DumpRead read = link_.ReadKeyerImage(back);
+    if (!read || back != Image) {
+        ShowOperation("Verify failed");
+        std::string why;
+        if (!read) {
+            why = "reading it back, " + DumpFault(read) + ", so what it holds is not known";
+        } else {
+            const auto differ =
+                std::inner_product(back.begin(), back.end(), Image.begin(), std::size_t{0},
+                                   std::plus<>(), std::not_equal_to<>());
+            why = "the keyer holds " + std::to_string(differ) +
+                  " bytes that differ from the image sent";
         }
+        ShowAfterClose(Warning("Verify failed: " + why + ". Write the image again."));
+        return CommandResult::Mismatch;
     }
     ShowOperation("Done");
+    Dialog.Modified = false;
     return CommandResult::Done;
 }
 
@@ -182,7 +216,7 @@ CommandResult KeyerEditor::WriteDL() {
             result = SendImage();
         });
         if (revision < 0) {
-            ui_.ShowBox(Warning("DL not connected"));
+            ShowNotConnected();
             return CommandResult::NotConnected;
         }
         return result;
@@ -199,7 +233,7 @@ CommandResult KeyerEditor::WriteImage() {
         CommandResult result = CommandResult::Done;
         const int revision = Connected([&] { result = SendImage(); });
         if (revision < 0) {
-            ui_.ShowBox(Warning("DL not connected"));
+            ShowNotConnected();
             return CommandResult::NotConnected;
         }
         return result;
@@ -216,6 +250,7 @@ CommandResult KeyerEditor::TestDL() {
         const int revision = QueryKeyer();
         ShowOperation(revision >= 0 ? "DL OK" : "DL NG");
         StatusTicks = StatusShowTicks;
+        if (revision < 0) ShowNotConnected();
         return revision >= 0 ? CommandResult::Done : CommandResult::NotConnected;
     });
 }
@@ -226,10 +261,14 @@ CommandResult KeyerEditor::TestMessage(int message) {
         const int revision =
             Connected([&] { sent = link_.TestKeyerMessage(static_cast<std::uint8_t>(message)); });
         if (revision < 0) {
-            ui_.ShowBox(Warning("DL not connected"));
+            ShowNotConnected();
             return CommandResult::NotConnected;
         }
-        return sent ? CommandResult::Done : CommandResult::Failed;
+        if (!sent) {
+            ui_.ShowBox(Warning("Message test failed: the command could not be sent."));
+            return CommandResult::Failed;
+        }
+        return CommandResult::Done;
     });
 }
 
@@ -250,48 +289,107 @@ void KeyerEditor::TimerTick() {
     }
 }
 
+void KeyerEditor::NoteRefusedCharacter(unsigned char typed) {
+    std::string note;
+    if (Dialog.MessageBytesLeft() <= 0) {
+        note = "Messages full: 232 characters";
+    } else if (typed >= 0x21 && typed < 0x7F) {
+        note = std::string("No Morse for ") + static_cast<char>(typed);
+    } else {
+        note = "No Morse for that character";
+    }
+    Dialog.SetText(id::OperationStatus, note);
+    StatusTicks = StatusShowTicks;
+}
+
 void KeyerEditor::ChooseComPort(std::int32_t port) {
     ComPortNumber = port;
+    ChooseDevice({});
     SaveConfig();
 }
 
+void KeyerEditor::ChooseDevice(const std::string& devicePath) {
+    DevicePath = devicePath;
+    const FileReplace saved = SavePortFile(PortFilePath(paths_.ConfigFile), DevicePath);
+    if (saved.Result == FileReplace::Outcome::CannotWrite)
+        ui_.ShowBox(Warning("CFG File SAve Failed."));
+}
+
+std::vector<link::SystemPort> KeyerEditor::SystemPorts() const {
+    return link::SystemPorts(ByIdFolder);
+}
+
 int KeyerEditor::CheckedCommItem() const {
-    if (ComPortNumber < 1 || ComPortNumber > 14) return 0;
+    if (!DevicePath.empty() || ComPortNumber < 1 || ComPortNumber > 14) return 0;
     return id::MenuComm[static_cast<std::size_t>(ComPortNumber - 1)];
 }
 
 void KeyerEditor::OpenImageFile() {
-    if (const auto path = ui_.ChooseOpenFile()) {
-        Dialog.SetText(id::FileName,
-                       "File Name: " + std::filesystem::path(*path).filename().string());
-        const FileRead read = ReadOutsideFile(*path, ImageFileCap);
-        if (read.Result == FileRead::Outcome::CannotOpen) {
-            ui_.ShowBox(FileError("File Not Found"));
-        } else if (read.Result == FileRead::Outcome::CannotRead) {
-            ui_.ShowBox(FileError("Read EEPROM file failed."));
-        } else {
-            // Up to 256 bytes: a shorter file replaces only as many bytes as it holds.
-            const std::size_t n = std::min(read.Bytes.size(), Image.size());
-            std::copy_n(read.Bytes.begin(), n, Image.begin());
+    if (!MayDropChanges()) return;
+    // Cancelled: the dialog keeps what the user typed.
+    const auto path = ui_.ChooseOpenFile();
+    if (!path) return;
+    const std::string name = std::filesystem::path(*path).filename().string();
+    Dialog.SetText(id::FileName, "File Name: " + name);
+    const FileRead read = ReadOutsideFile(*path, ImageFileCap);
+    if (read.Result == FileRead::Outcome::CannotOpen) {
+        ui_.ShowBox(FileError("File Not Found"));
+    } else if (read.Result == FileRead::Outcome::CannotRead) {
+        ui_.ShowBox(FileError("Read EEPROM file failed."));
+    } else {
+        // Up to 256 bytes: a shorter file replaces only as many bytes as it holds.
+        const std::size_t n = std::min(read.Bytes.size(), Image.size());
+        std::copy_n(read.Bytes.begin(), n, Image.begin());
+        if (n < Image.size()) {
+            ui_.ShowBox({name + " holds " + std::to_string(n) + " bytes, not 256: bytes 0 to " +
+                             std::to_string(static_cast<long>(n) - 1) +
+                             " were loaded, and the rest of the image was kept as it was.",
+                         "dl2mgr", BoxOwner::MainWindow, BoxIcon::Information});
         }
     }
     Dialog.FillDialogFromImage();
+    Dialog.Modified = false;
 }
 
-void KeyerEditor::SaveImageFile() {
-    if (!Dialog.StoreDialogToImage(ui_)) return;
+bool KeyerEditor::SaveImageFile() {
+    if (!Dialog.StoreDialogToImage(ui_)) return false;
     const auto path = ui_.ChooseSaveFile();
-    if (!path) return;
-    Dialog.SetText(id::FileName, std::filesystem::path(*path).filename().string());
+    if (!path) return false;
+    const std::string name = std::filesystem::path(*path).filename().string();
+    std::error_code ec;
+    if (std::filesystem::exists(*path, ec) &&
+        ui_.Ask({QuestionKind::ReplaceFile,
+                 name + " already exists.\nDo you want to replace it?"}) != Answer::Yes) {
+        return false;
+    }
+    Dialog.SetText(id::FileName, name);
     const FileReplace saved = ReplaceFile(*path, Image);
     if (saved.Result == FileReplace::Outcome::CannotCreate)
         ui_.ShowBox(FileError("Can't open EEPROM file for write"));
     else if (saved.Result == FileReplace::Outcome::CannotWrite)
         ui_.ShowBox(FileError("Export Log File Failed."));
+    if (!saved.Ok()) return false;
+    Dialog.Modified = false;
+    return true;
+}
+
+bool KeyerEditor::MayDropChanges() {
+    if (!Dialog.Modified) return true;
+    switch (ui_.Ask({QuestionKind::UnsavedChanges,
+                     "The editor holds changes that were neither written to the keyer nor "
+                     "saved.\nSave them to a file?"})) {
+    case Answer::Yes:
+        return SaveImageFile();
+    case Answer::No:
+        return true;
+    case Answer::Cancel:
+        break;
+    }
+    return false;
 }
 
 void KeyerEditor::Exit() {
-    if (!OperationBusy) ui_.Quit(0);
+    if (!OperationBusy && MayDropChanges()) ui_.Quit(0);
 }
 
 void KeyerEditor::Help() {
@@ -329,6 +427,16 @@ void KeyerEditor::ShowPotVal(const std::string& text) {
 void KeyerEditor::ShowPbVal(const std::string& text) {
     Dialog.SetText(id::PbVal, text);
     ui_.LetWindowRepaint();
+}
+
+std::string KeyerEditor::NotConnectedText() const {
+    const link::OpenError& error = link_.LastOpenError();
+    if (error.Failure == link::OpenFailure::None) return "DL not connected";
+    return "DL not connected: " + link::OpenErrorText(error) + ".";
+}
+
+void KeyerEditor::ShowNotConnected() {
+    ui_.ShowBox(Warning(NotConnectedText()));
 }
 
 void KeyerEditor::ShowOperation(const char* text) {

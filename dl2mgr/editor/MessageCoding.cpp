@@ -65,4 +65,19 @@ std::string DecodeMessage(const KeyerImage& image, std::uint8_t start) {
     return text;
 }
 
+KeyerImage DefaultKeyerImage() {
+    KeyerImage image{};
+    image[offset::ModeReg] = ModeRegPaddleDog | 0x10; // Iambic A, PaddleDog off
+    image[offset::Sidetone] = 5;                      // 800 Hz
+    image[offset::Weight] = 50;
+    image[offset::MinWpm] = 15;
+    image[offset::WpmRange] = 20; // the pot spans 15 to 35 wpm
+    image[offset::Sample] = 50;
+    image[offset::Ratio] = 50;
+    image[offset::OutputConfig] = 0x06; // port 1 and sidetone
+    image[offset::CmdWpm] = 20;
+    EncodeMessages(image, {});
+    return image;
+}
+
 } // namespace dl2mgr::editor

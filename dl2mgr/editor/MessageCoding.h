@@ -28,4 +28,8 @@ EncodeResult EncodeMessages(KeyerImage& image, const MessageTexts& texts);
 // that is neither the empty marker nor inside the message area gives an empty text.
 std::string DecodeMessage(const KeyerImage& image, std::uint8_t start);
 
+// The image of a keyer that has never been set up: every setting inside its range, a
+// sidetone from the list (800 Hz), Iambic A on port 1 with sidetone, no messages.
+KeyerImage DefaultKeyerImage();
+
 } // namespace dl2mgr::editor

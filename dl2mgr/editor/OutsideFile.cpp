@@ -130,8 +130,12 @@ FileRead ReadOutsideFile(const std::filesystem::path& path, std::size_t cap) {
     return read;
 }
 
-FileReplace ReplaceFile(const std::filesystem::path& requested,
-                        std::span<const std::uint8_t> bytes) {
+namespace {
+
+// The replace, or with `probe` only its checks and the making of the temporary file, so a
+// command can learn that its target cannot be written before it does the work.
+FileReplace Replace(const std::filesystem::path& requested, std::span<const std::uint8_t> bytes,
+                    bool probe) {
     FileReplace result;
     auto refuse = [&](FileReplace::Outcome outcome, std::string error) {
         result.Result = outcome;
@@ -179,6 +183,10 @@ FileReplace ReplaceFile(const std::filesystem::path& requested,
         return refuse(FileReplace::Outcome::CannotCreate,
                       Reason("Cannot create a file beside", path, errno));
     Descriptor fd(raw);
+    if (probe) {
+        ::unlink(temp.c_str());
+        return result;
+    }
 
     auto fail = [&](const char* what) {
         const int err = errno;
@@ -204,6 +212,16 @@ FileReplace ReplaceFile(const std::filesystem::path& requested,
     if (Descriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); dir.Get() >= 0)
         (void)::fsync(dir.Get());
     return result;
+}
+
+} // namespace
+
+FileReplace ReplaceFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes) {
+    return Replace(path, bytes, false);
+}
+
+FileReplace CheckReplace(const std::filesystem::path& path) {
+    return Replace(path, {}, true);
 }
 
 } // namespace dl2mgr::editor

@@ -53,4 +53,8 @@ struct FileReplace {
 // mode the umask leaves of 0666, an existing one keeps its mode. Never throws.
 FileReplace ReplaceFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
 
+// What ReplaceFile would say before it writes anything: the same checks, and a file made
+// and removed beside the target. Leaves everything as it was.
+FileReplace CheckReplace(const std::filesystem::path& path);
+
 } // namespace dl2mgr::editor

@@ -1,6 +1,7 @@
 #include "dl2mgr/keyersim/KeyerSim.h"
 
 #include "dl2mgr/editor/ImageFile.h"
+#include "dl2mgr/editor/MessageCoding.h"
 #include "dl2mgr/editor/OutsideFile.h"
 #include "dl2mgr/link/PortNames.h"
 
@@ -26,10 +27,15 @@ constexpr std::chrono::milliseconds LoadSilence{200};
 
 constexpr std::uint8_t EchoCmd = 0x04, HostCmd = 0x03, RevisionCmd = 0x09, PotCmd = 0x06,
                        PbCmd = 0x05, DumpCmd = 0x0C, LoadCmd = 0x0D, TestCmd = 0x0E;
+constexpr std::uint8_t StrayByte = 0x0D;
 
 } // namespace
 
-KeyerSim::KeyerSim(KeyerSimOptions options) : options_(std::move(options)) {}
+// A memory-only simulator starts all zero, as tests set their EEPROM themselves; one with
+// an EEPROM file starts as a new keyer would, so the editor can write back what it reads.
+KeyerSim::KeyerSim(KeyerSimOptions options) : options_(std::move(options)) {
+    if (!options_.ImagePath.empty()) eeprom_ = editor::DefaultKeyerImage();
+}
 
 KeyerSim::~KeyerSim() {
     if (!comLink_.empty()) {
@@ -91,7 +97,8 @@ std::string KeyerSim::Start() {
         // The owner's process id goes beside the link first: a host that finds the link
         // with a dead owner does not follow it, since a terminal name is handed out again
         // once its simulator is gone. A link left by one that died is simply replaced.
-        const std::string pid = std::to_string(::getpid()) + "\n";
+        // The terminal goes with it: a link remade by hand later is not this owner's.
+        const std::string pid = std::to_string(::getpid()) + "\n" + devicePath_ + "\n";
         const std::string written =
             editor::ReplaceFile(
                 link::LinkOwnerFile(link),
@@ -195,13 +202,14 @@ void KeyerSim::Feed(std::uint8_t byte) {
             return;
         case PbCmd:
             Queue(options_.PbVal);
+            if (options_.Stray == StrayAfter::PbVal) Queue(StrayByte);
             return;
         case DumpCmd: {
             const auto eeprom = Eeprom();
-            const std::size_t count =
-                std::min<std::size_t>(options_.ShortDump.value_or(eeprom.size()), eeprom.size());
+            const std::size_t count = options_.LongDump.value_or(
+                std::min<std::size_t>(options_.ShortDump.value_or(eeprom.size()), eeprom.size()));
             for (std::size_t i = 0; i < count; ++i)
-                Queue(eeprom[i]);
+                Queue(i < eeprom.size() ? eeprom[i] : 0x00);
             return;
         }
         case LoadCmd:
@@ -217,6 +225,7 @@ void KeyerSim::Feed(std::uint8_t byte) {
     case State::EchoArgument:
         state_ = State::Idle;
         if (!options_.NoEcho) Queue(options_.WrongEcho ? byte ^ 0x01 : byte);
+        if (options_.Stray == StrayAfter::Echo) Queue(StrayByte);
         return;
     case State::TestArgument: {
         state_ = State::Idle;

@@ -14,8 +14,13 @@
 
 namespace dl2mgr::keyersim {
 
+// A reply that a faulty keyer (or a noisy line) follows with one stray byte, 0x0D.
+enum class StrayAfter { None, Echo, PbVal };
+
 struct KeyerSimOptions {
-    std::filesystem::path ImagePath; // the EEPROM file; empty keeps the EEPROM in memory
+    // The EEPROM file; empty keeps the EEPROM in memory. A file that does not exist yet
+    // starts from the image of a keyer never set up, and is made at the first write.
+    std::filesystem::path ImagePath;
     std::uint8_t Revision = 23;
     std::uint8_t PotVal = 0;
     std::uint8_t PbVal = 0;
@@ -26,7 +31,9 @@ struct KeyerSimOptions {
     // Faults
     bool NoEcho = false;
     bool WrongEcho = false;
-    std::optional<std::size_t> ShortDump;   // send only this many bytes of a dump
+    std::optional<std::size_t> ShortDump; // send only this many bytes of a dump
+    std::optional<std::size_t> LongDump;  // send this many: the EEPROM, then zeros
+    StrayAfter Stray = StrayAfter::None;
     std::optional<std::size_t> SilentAfter; // send nothing once this many bytes went out
     std::filesystem::path LogPath;          // every byte received and sent, with times
     std::optional<int> Com;                 // make the link COMn in PortsFolder

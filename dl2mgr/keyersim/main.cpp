@@ -21,7 +21,8 @@ int Run(int argc, char** argv) {
     unsigned revision = 23, pot = 0, pb = 0;
     std::size_t shortDump = 0, silentAfter = 0;
     unsigned slowMs = 0;
-    app.add_option("--image", image, "EEPROM file, kept across runs (all zero when new)");
+    app.add_option("--image", image,
+                   "EEPROM file, kept across runs (a new one starts as a keyer never set up)");
     app.add_option("--com", com, "make the link COMn to the terminal in dl2mgr's ports folder")
         ->check(CLI::Range(1, 999));
     app.add_option("--revision", revision, "firmware revision byte (default 23)")
@@ -38,6 +39,12 @@ int Run(int argc, char** argv) {
     auto* shortOpt = app.add_option("--short-dump", shortDump, "fault: send only N dump bytes");
     auto* silentOpt =
         app.add_option("--silent-after", silentAfter, "fault: send nothing after N bytes");
+    std::size_t longDump = 0;
+    auto* longOpt =
+        app.add_option("--long-dump", longDump, "fault: send N dump bytes, zeros after the 256th");
+    std::string stray;
+    app.add_option("--stray-after", stray, "fault: follow the echo or PbVal reply by a 0x0D")
+        ->check(CLI::IsMember({"echo", "pb"}));
     app.add_option("--log", log, "record every byte received and sent, with times");
     try {
         app.parse(argc, argv);
@@ -52,6 +59,9 @@ int Run(int argc, char** argv) {
     options.PbVal = static_cast<std::uint8_t>(pb);
     if (*shortOpt) options.ShortDump = shortDump;
     if (*silentOpt) options.SilentAfter = silentAfter;
+    if (*longOpt) options.LongDump = longDump;
+    if (stray == "echo") options.Stray = dl2mgr::keyersim::StrayAfter::Echo;
+    if (stray == "pb") options.Stray = dl2mgr::keyersim::StrayAfter::PbVal;
     if (com > 0) {
         options.Com = com;
         options.PortsFolder = dl2mgr::link::PortsFolder();

@@ -22,6 +22,12 @@ constexpr std::uint8_t CmdTestMessage = 0x0E;
 // whatever arrived until then is dropped by the purge that follows.
 constexpr std::chrono::milliseconds SettlePause{400};
 
+// Three byte times at 1200 baud: a line quiet this long has finished whatever it was
+// sending. Bounded, so a keyer that never stops talking fails the command instead of
+// holding it.
+constexpr std::chrono::milliseconds LineQuiet{25};
+constexpr std::chrono::milliseconds QuietLimit{500};
+
 } // namespace
 
 SerialSettings KeyerLineSettings(SerialSettings s) {
@@ -43,12 +49,33 @@ KeyerLink::KeyerLink(SerialPort& port, Sleeper& sleeper, std::filesystem::path p
 
 LinkResult KeyerLink::OpenKeyerPort(std::int32_t comPortNumber) {
     const auto name = KeyerPortName(comPortNumber);
-    if (!name) return LinkOpenFailed;
-    return OpenKeyerDevice(DevicePathOf(*name, portsFolder_));
+    if (!name) {
+        openError_ = {OpenFailure::NoSuchDevice, "COM" + std::to_string(comPortNumber), {}, {}};
+        return LinkOpenFailed;
+    }
+    const std::string device = DevicePathOf(*name, portsFolder_);
+    if (device.empty()) {
+        // A COMn link whose simulator has stopped: its terminal may serve another program.
+        openError_ = {OpenFailure::NoSuchDevice,
+                      (portsFolder_ / ("COM" + std::to_string(comPortNumber))).string(),
+                      {},
+                      {}};
+        return LinkOpenFailed;
+    }
+    return OpenKeyerDevice(device);
 }
 
 LinkResult KeyerLink::OpenKeyerDevice(const std::string& devicePath) {
-    if (devicePath.empty() || !port_.Open(devicePath)) return LinkOpenFailed;
+    openError_ = {};
+    if (devicePath.empty()) {
+        openError_ = {OpenFailure::NoSuchDevice, devicePath, {}, {}};
+        return LinkOpenFailed;
+    }
+    if (!port_.Open(devicePath)) {
+        openError_ = port_.LastOpenError();
+        if (openError_.Failure == OpenFailure::None) openError_.Failure = OpenFailure::Other;
+        return LinkOpenFailed;
+    }
     portOpen_ = true;
     SerialSettings settings;
     if (!port_.ReadSettings(settings)) return LinkGetStateFailed;
@@ -84,6 +111,7 @@ LinkResult KeyerLink::HandshakeKeyer(std::uint8_t& revision) {
     if (reply[0] != EchoProbe) return LinkEchoMismatch;
 
     LinkSend(std::array<std::uint8_t, 2>{0x00, CmdHost});
+    if (!ClearReceived()) return LinkPurgeFailed;
     std::array<std::uint8_t, 2> query = {0x00, CmdRevision};
     LinkSend(query);
     // A keyer that does not answer leaves the 0x00 in place: revision 0, which the connect
@@ -114,9 +142,19 @@ int KeyerLink::ConnectKeyer(StatusDisplay& display) {
     return revision;
 }
 
-bool KeyerLink::ReadKeyerImage(std::span<std::uint8_t, KeyerEepromSize> image) {
+DumpRead KeyerLink::ReadKeyerImage(std::span<std::uint8_t, KeyerEepromSize> image) {
+    DumpRead read;
+    // A line that never goes quiet gives no dump that can be trusted.
+    if (!ClearReceived()) {
+        read.Overrun = true;
+        return read;
+    }
     LinkSend(std::array<std::uint8_t, 2>{0x00, CmdDump});
-    return LinkReceive(image);
+    read.Received = port_.Receive(image);
+    // Bytes after the 256th mean the 256 were not the image (a stray byte came first, or
+    // the answer is not a dump at all).
+    if (read.Received == image.size()) read.Overrun = !port_.StaysQuiet(LineQuiet);
+    return read;
 }
 
 bool KeyerLink::WriteKeyerImage(std::span<const std::uint8_t, KeyerEepromSize> image) {
@@ -136,7 +174,12 @@ std::optional<std::uint8_t> KeyerLink::ReadPbVal() {
     return Query(CmdPbVal);
 }
 
+bool KeyerLink::ClearReceived() {
+    return port_.DrainReceive(LineQuiet, QuietLimit);
+}
+
 std::optional<std::uint8_t> KeyerLink::Query(std::uint8_t function) {
+    if (!ClearReceived()) return std::nullopt;
     LinkSend(std::array<std::uint8_t, 2>{0x00, function});
     std::array<std::uint8_t, 1> reply = {0x00};
     if (!LinkReceive(reply)) return std::nullopt;

@@ -24,6 +24,14 @@ SerialSettings KeyerLineSettings(SerialSettings reported);
 // about 2133 ms at 1200 baud and has to arrive within it.
 inline constexpr SerialTimeouts KeyerTimeouts{0, 0, 2500, 0, 0};
 
+// How a dump ended: the keyer's image is exactly 256 bytes followed by a quiet line.
+struct DumpRead {
+    std::size_t Received = 0; // bytes that arrived within the read limit, up to 256
+    bool Overrun = false;     // more bytes kept coming after the 256th
+    bool Complete() const { return Received == KeyerEepromSize && !Overrun; }
+    explicit operator bool() const { return Complete(); }
+};
+
 // Lowest firmware revision of a second-generation keyer; 10 or less is a first-generation
 // keyer, which the editor refuses.
 inline constexpr int MinimumRevision = 11;
@@ -52,12 +60,17 @@ public:
     // that did arrive are in the buffer either way.
     bool LinkReceive(std::span<std::uint8_t> buffer);
 
+    // Why the last open failed; Failure is None after a good open.
+    const OpenError& LastOpenError() const { return openError_; }
+
     LinkResult HandshakeKeyer(std::uint8_t& revision);
     // Opens, handshakes and queries the two status bytes; returns the firmware revision
     // (11 to 255) or a negative result. Leaves the port open on failure after opening.
     int ConnectKeyer(StatusDisplay& display);
 
-    bool ReadKeyerImage(std::span<std::uint8_t, KeyerEepromSize> image);
+    // Fills `image` only from a complete dump; an incomplete one leaves bytes received so
+    // far at the start.
+    DumpRead ReadKeyerImage(std::span<std::uint8_t, KeyerEepromSize> image);
     bool WriteKeyerImage(std::span<const std::uint8_t, KeyerEepromSize> image);
     bool TestKeyerMessage(std::uint8_t message);
     // Nothing when the keyer sent no reply byte.
@@ -66,11 +79,15 @@ public:
 
 private:
     std::optional<std::uint8_t> Query(std::uint8_t function);
+    // Before a command that is answered: what arrived unasked (a late or doubled reply)
+    // must not be taken for the answer.
+    bool ClearReceived();
 
     SerialPort& port_;
     Sleeper& sleeper_;
     std::filesystem::path portsFolder_;
     bool portOpen_ = false;
+    OpenError openError_;
 };
 
 } // namespace dl2mgr::link

@@ -1,5 +1,9 @@
 #pragma once
 
+#include "dl2mgr/link/SerialPort.h"
+
+#include <string>
+
 namespace dl2mgr::link {
 
 // Results of opening the port and of the handshake. ConnectKeyer also returns -1 for a
@@ -16,5 +20,8 @@ enum LinkResult : int {
 
 // The connection status line for a failed result.
 const char* LinkStatusText(int result);
+
+// Why a port did not open and what the user can do, in one line without a final stop.
+std::string OpenErrorText(const OpenError& error);
 
 } // namespace dl2mgr::link

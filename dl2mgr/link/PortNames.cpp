@@ -45,17 +45,27 @@ std::filesystem::path LinkOwnerFile(const std::filesystem::path& link) {
 
 namespace {
 
-// False only when the owner file names a process that no longer runs; a link made by hand
-// has no owner file and is followed as it is.
+// False only when the owner file names a process that no longer runs and the link still
+// leads to the terminal that process had: a link made by hand has no owner file, and one
+// remade by hand over a simulator's keeps a stale file that is no longer about it.
 bool OwnerAlive(const std::filesystem::path& link) {
     std::FILE* file = std::fopen(LinkOwnerFile(link).c_str(), "re");
     if (!file) return true;
-    char text[24] = {};
+    char text[512] = {};
     const std::size_t n = std::fread(text, 1, sizeof text - 1, file);
     std::fclose(file);
+    const std::string_view content(text, n);
     long pid = 0;
-    const auto [end, ec] = std::from_chars(text, text + n, pid);
+    const auto [end, ec] = std::from_chars(content.data(), content.data() + content.size(), pid);
     if (ec != std::errc() || pid <= 0) return true;
+    // The second line names the simulator's terminal.
+    std::string_view terminal = content.substr(static_cast<std::size_t>(end - content.data()));
+    if (terminal.starts_with('\n')) terminal.remove_prefix(1);
+    if (const auto eol = terminal.find('\n'); eol != terminal.npos)
+        terminal = terminal.substr(0, eol);
+    std::error_code error;
+    if (!terminal.empty() && std::filesystem::read_symlink(link, error).string() != terminal)
+        return true;
     // EPERM: it runs, as another user.
     return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
 }

@@ -19,13 +19,15 @@ std::filesystem::path PortsFolder();
 // fit (such as 10000 or -1000) has no name.
 std::optional<std::string> KeyerPortName(std::int32_t comPortNumber);
 
-// The file beside a COMn link that holds the process id of the simulator serving it.
+// The file beside a COMn link that holds the process id of the simulator serving it and,
+// on a second line, the terminal the link was made for.
 std::filesystem::path LinkOwnerFile(const std::filesystem::path& link);
 
 // The device a port name stands for here: the link COMn in `portsFolder` if there is one
 // (even a dangling one, so a stopped simulator is not mistaken for a serial port), else
 // the n-th built-in serial port /dev/ttyS<n-1>. Empty, which no open accepts, for a link
-// whose owner file names a process that has gone: its terminal may serve another program.
+// whose owner file names a process that has gone while the link still leads to that
+// process's terminal: the terminal may serve another program by now.
 std::string DevicePathOf(std::string_view portName, const std::filesystem::path& portsFolder);
 
 } // namespace dl2mgr::link

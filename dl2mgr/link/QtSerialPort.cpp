@@ -2,14 +2,86 @@
 
 #include <QDeadlineTimer>
 #include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <grp.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <termios.h>
+#include <unistd.h>
 
 namespace dl2mgr::link {
 
+QtSerialPort::~QtSerialPort() {
+    Close();
+}
+
+bool QtSerialPort::Refuse(OpenFailure failure, int error) {
+    openError_.Failure = failure;
+    if (error != 0) openError_.SystemText = std::strerror(error);
+    if (lockFd_ >= 0) ::close(lockFd_);
+    lockFd_ = -1;
+    return false;
+}
+
 bool QtSerialPort::Open(const std::string& deviceName) {
-    if (port_.isOpen()) port_.close();
-    port_.setPortName(QString::fromLocal8Bit(deviceName.c_str()));
-    return port_.open(QIODevice::ReadWrite);
+    Close();
+    openError_ = {};
+    openError_.Device = deviceName;
+    // Qt's own guard is a lock file named after the port's name and the terminal's
+    // exclusive mode, which binds everyone but root: neither stops a second name for the
+    // same device (a COMn link, a by-id link). So the name is resolved to its device, and
+    // a lock on the device itself is held for as long as the port is open.
+    std::error_code ec;
+    const std::filesystem::path device = std::filesystem::canonical(deviceName, ec);
+    if (ec) {
+        return Refuse(ec == std::errc::permission_denied ? OpenFailure::PermissionDenied
+                                                         : OpenFailure::NoSuchDevice,
+                      ec.value());
+    }
+    openError_.Device = device.string();
+    struct stat info {};
+    if (::stat(device.c_str(), &info) != 0) return Refuse(OpenFailure::NoSuchDevice, errno);
+    if (const group* owner = ::getgrgid(info.st_gid)) openError_.Group = owner->gr_name;
+    if (S_ISDIR(info.st_mode)) return Refuse(OpenFailure::Folder, 0);
+    if (!S_ISCHR(info.st_mode)) return Refuse(OpenFailure::NotATerminal, 0);
+    // Non-blocking, so a UART whose carrier line is low does not hold the open.
+    lockFd_ = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (lockFd_ < 0) {
+        const int error = errno;
+        switch (error) {
+        case EACCES:
+        case EPERM:
+            return Refuse(OpenFailure::PermissionDenied, error);
+        case ENOENT:
+        case ENXIO:
+        case ENODEV:
+            return Refuse(OpenFailure::NoSuchDevice, error);
+        case EBUSY: // the terminal's exclusive mode, set by a holder that is not root
+            return Refuse(OpenFailure::InUse, error);
+        default:
+            return Refuse(OpenFailure::Other, error);
+        }
+    }
+    if (!::isatty(lockFd_)) return Refuse(OpenFailure::NotATerminal, 0);
+    // flock binds root as well; the kernel drops it when the holder dies.
+    if (::flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        return Refuse(error == EWOULDBLOCK ? OpenFailure::InUse : OpenFailure::Other, error);
+    }
+    port_.setPortName(QString::fromLocal8Bit(device.c_str()));
+    if (!port_.open(QIODevice::ReadWrite)) {
+        // The device opened for us a moment ago: a refusal now is Qt's lock file, held by
+        // a program that locks that way only.
+        const auto error = port_.error();
+        openError_.SystemText = port_.errorString().toLocal8Bit().toStdString();
+        return Refuse(error == QSerialPort::DeviceNotFoundError ? OpenFailure::NoSuchDevice
+                      : error == QSerialPort::PermissionError   ? OpenFailure::InUse
+                                                                : OpenFailure::Other,
+                      0);
+    }
+    return true;
 }
 
 bool QtSerialPort::ReadSettings(SerialSettings& s) {
@@ -88,6 +160,25 @@ bool QtSerialPort::PurgeReceive() {
     return port_.clear(QSerialPort::Input);
 }
 
+bool QtSerialPort::DrainReceive(std::chrono::milliseconds quiet, std::chrono::milliseconds limit) {
+    if (!port_.isOpen()) return false;
+    const QDeadlineTimer deadline(limit.count());
+    for (;;) {
+        port_.clear(QSerialPort::Input);
+        port_.readAll();
+        if (StaysQuiet(quiet)) return true;
+        if (deadline.hasExpired()) return false;
+    }
+}
+
+bool QtSerialPort::StaysQuiet(std::chrono::milliseconds quiet) {
+    if (!port_.isOpen()) return false;
+    if (port_.bytesAvailable() > 0) return false;
+    const bool arrived = port_.waitForReadyRead(static_cast<int>(quiet.count()));
+    port_.clearError();
+    return !arrived && port_.bytesAvailable() == 0;
+}
+
 std::size_t QtSerialPort::Send(std::span<const std::uint8_t> bytes) {
     if (!port_.isOpen()) return 0;
     const qint64 queued =
@@ -136,6 +227,8 @@ std::size_t QtSerialPort::Receive(std::span<std::uint8_t> buffer) {
 
 void QtSerialPort::Close() {
     if (port_.isOpen()) port_.close();
+    if (lockFd_ >= 0) ::close(lockFd_);
+    lockFd_ = -1;
 }
 
 } // namespace dl2mgr::link

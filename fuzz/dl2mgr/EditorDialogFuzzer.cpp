@@ -12,6 +12,9 @@ namespace {
 class SilentUi final : public dl2mgr::editor::EditorUi {
 public:
     void ShowBox(const dl2mgr::editor::MessageBox&) override { ++Boxes; }
+    dl2mgr::editor::Answer Ask(const dl2mgr::editor::Question&) override {
+        return dl2mgr::editor::Answer::Cancel;
+    }
     std::optional<std::string> ChooseOpenFile() override { return std::nullopt; }
     std::optional<std::string> ChooseSaveFile() override { return std::nullopt; }
     void LetWindowRepaint() override {}

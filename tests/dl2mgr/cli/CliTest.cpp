@@ -194,10 +194,12 @@ TEST_F(CliTest, WriteChecksTheFieldsFirstAndVerifiesWhatTheKeyerHolds) {
     CliRun run = Cli({"--device", device, "write", Q(dir_ / "in.eep")});
     EXPECT_EQ(run.ExitCode, 1);
     EXPECT_EQ(run.Out, "DL Open, F/W revision 23\nWriting\nVerify failed\n");
-    EXPECT_NE(run.Err.find("Verify failed"), std::string::npos) << run.Err;
+    EXPECT_EQ(run.Err, "Verify failed: reading it back, the keyer sent 200 of its 256 bytes, so "
+                       "what it holds is not known. Write the image again.\n");
+    // Not read back is not "Done".
     run = Cli({"--device", device, "write", "--no-verify", Q(dir_ / "in.eep")});
     EXPECT_EQ(run.ExitCode, 0) << run.Err;
-    EXPECT_EQ(run.Out, "DL Open, F/W revision 23\nWriting\nDone\n");
+    EXPECT_EQ(run.Out, "DL Open, F/W revision 23\nWriting\nSent - not verified\n");
     EXPECT_NE(Cli({"write", "--help"}).Out.find("--no-verify"), std::string::npos);
 }
 
@@ -223,6 +225,13 @@ TEST_F(CliTest, ShowPrintsAnImageAsTheEditorShowsIt) {
 TEST_F(CliTest, BadArgumentsExitWithTwoAndTouchNoKeyer) {
     const QString device = QString::fromStdString(StartSim({"--fast"}));
     std::ofstream(dir_ / "short.eep") << "ten bytes!";
+    // The configured port leads to the keyer too: an empty --device must not fall back to it.
+    fs::create_directories(dir_ / "config" / "dl2mgr" / "ports");
+    fs::create_symlink(device.toStdString(), dir_ / "config" / "dl2mgr" / "ports" / "COM2");
+    std::ofstream(dir_ / "config" / "dl2mgr" / "dl2mgr.cfg", std::ios::binary)
+        .write("\x02\x00\x00\x00", 4);
+    ASSERT_EQ(editor::SaveImageFile(dir_ / "good.eep", Acceptable(70)), "");
+    const QString good = Q(dir_ / "good.eep");
     const QStringList cases[] = {
         {},
         {"--device", device},
@@ -234,6 +243,14 @@ TEST_F(CliTest, BadArgumentsExitWithTwoAndTouchNoKeyer) {
         {"show", Q(dir_ / "missing.eep")},
         {"show", Q(dir_ / "short.eep")},
         {"--device", device, "write", Q(dir_ / "short.eep")},
+        {"--device", "", "write", good},
+        {"--device=", "write", good},
+        {"--device", "", "read", Q(dir_ / "out.eep")},
+        {"--device", "", "test", "1"},
+        {"--device", "", "info"},
+        {"--device", device, "read", ""},
+        {"--device", device, "write", ""},
+        {"show", ""},
     };
     for (const auto& args : cases) {
         const CliRun run = Cli(args);
@@ -241,20 +258,177 @@ TEST_F(CliTest, BadArgumentsExitWithTwoAndTouchNoKeyer) {
     }
     EXPECT_NE(Cli({"show", Q(dir_ / "short.eep")}).Err.find("exactly 256 bytes"),
               std::string::npos);
+    EXPECT_EQ(Cli({"--device", "", "write", good}).Err,
+              "dl2mgr-cli: --device: the device name is empty\n");
     EXPECT_EQ(Slurp(dir_ / "wire.log"), ""); // the keyer heard nothing
+    EXPECT_FALSE(fs::exists(dir_ / "out.eep"));
+}
+
+TEST_F(CliTest, TwoNamesForOnePortExcludeEachOther) {
+    // Paced at 1200 baud, a verified write holds the port for about 3 s.
+    const std::string device = StartSim({"--com", "3"});
+    fs::create_symlink(device, dir_ / "usb-Maker_Adapter_A1-if00-port0");
+    ASSERT_EQ(editor::SaveImageFile(dir_ / "first.eep", Acceptable(41)), "");
+    ASSERT_EQ(editor::SaveImageFile(dir_ / "second.eep", Acceptable(42)), "");
+    QProcess first;
+    first.setProcessEnvironment(env_);
+    first.start(DL2MGR_CLI,
+                {"--device", QString::fromStdString(device), "write", Q(dir_ / "first.eep")});
+    ASSERT_TRUE(first.waitForStarted(5000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+
+    const QStringList others[] = {
+        {"--port", "3", "write", Q(dir_ / "second.eep")},
+        {"--device", Q(dir_ / "usb-Maker_Adapter_A1-if00-port0"), "read", Q(dir_ / "during.eep")},
+        {"--device", QString::fromStdString(device), "info"},
+    };
+    for (const QStringList& args : others) {
+        const CliRun run = Cli(args);
+        EXPECT_EQ(run.ExitCode, 1) << args.join(' ').toStdString();
+        EXPECT_EQ(run.Out, "DL Fail:comm open\n");
+        EXPECT_NE(run.Err.find(" is in use by another program"), std::string::npos) << run.Err;
+    }
+    ASSERT_TRUE(first.waitForFinished(15000));
+    EXPECT_EQ(first.exitCode(), 0) << first.readAllStandardError().toStdString();
+    EXPECT_EQ(first.readAllStandardOutput().toStdString(),
+              "DL Open, F/W revision 23\nWriting\nDone\n");
+    EXPECT_FALSE(fs::exists(dir_ / "during.eep"));
+    KeyerImage kept{};
+    ASSERT_EQ(editor::LoadImageFile(dir_ / "image.eep", kept), "");
+    EXPECT_EQ(kept, Acceptable(41));
+    // Free again once the first is done.
+    EXPECT_EQ(Cli({"--port", "3", "info"}).ExitCode, 0);
+}
+
+TEST_F(CliTest, ADumpIsTheKeyers256BytesOrAFailure) {
+    ASSERT_EQ(editor::SaveImageFile(dir_ / "image.eep", Acceptable(66)), "");
+    const KeyerImage keyer = Acceptable(66);
+    struct Case {
+        const char* Fault;
+        int ExitCode;
+        const char* ErrHolds; // nullptr: the read succeeds and the file is the keyer's image
+    } cases[] = {
+        {"echo", 0, nullptr}, // the echo answered 55 0D
+        {"pb", 0, nullptr},   // a byte after the PbVal reply
+        {"long", 1, "Read failed: the keyer sent more than its 256 bytes"},
+    };
+    for (const Case& c : cases) {
+        StopSim();
+        const QString device = QString::fromStdString(StartSim(
+            c.Fault == std::string("long") ? QStringList{"--fast", "--long-dump", "300"}
+                                           : QStringList{"--fast", "--stray-after", c.Fault}));
+        fs::remove(dir_ / "out.eep");
+        const CliRun run = Cli({"--device", device, "read", Q(dir_ / "out.eep")});
+        EXPECT_EQ(run.ExitCode, c.ExitCode) << c.Fault << ": " << run.Err;
+        EXPECT_EQ(run.Out.substr(0, 25), "DL Open, F/W revision 23\n") << c.Fault;
+        if (c.ErrHolds) {
+            EXPECT_NE(run.Err.find(c.ErrHolds), std::string::npos) << c.Fault << ": " << run.Err;
+            EXPECT_FALSE(fs::exists(dir_ / "out.eep")) << c.Fault;
+        } else {
+            EXPECT_EQ(Slurp(dir_ / "out.eep"), std::string(keyer.begin(), keyer.end())) << c.Fault;
+        }
+    }
 }
 
 TEST_F(CliTest, KeyerNotConnectedExitsWithOne) {
     CliRun run = Cli({"--device", Q(dir_ / "no-such-tty"), "info"});
     EXPECT_EQ(run.ExitCode, 1);
     EXPECT_EQ(run.Out, "DL Fail:comm open\n");
-    EXPECT_EQ(run.Err, "DL not connected\n");
+    EXPECT_EQ(run.Err, "DL not connected: no such device " + (dir_ / "no-such-tty").string() +
+                           ": plug the adapter in, or choose another port (dl2mgr-cli ports "
+                           "lists them).\n");
 
     const QString device = QString::fromStdString(StartSim({"--fast", "--wrong-echo"}));
     run = Cli({"--device", device, "read", Q(dir_ / "out.eep")});
     EXPECT_EQ(run.ExitCode, 1);
     EXPECT_EQ(run.Out, "DL Fail:echo mismatch\n");
     EXPECT_FALSE(fs::exists(dir_ / "out.eep"));
+}
+
+TEST_F(CliTest, APortThatDoesNotOpenSaysWhyAndWhatToDo) {
+    const std::string device = StartSim({"--fast"});
+    fs::create_directory(dir_ / "folder");
+    struct Case {
+        QStringList Args;
+        std::string Err;
+    } cases[] = {
+        {{"--device", Q(dir_ / "folder"), "info"},
+         "DL not connected: " + (dir_ / "folder").string() + " is a folder, not a serial port.\n"},
+        {{"--device", "/dev/null", "info"},
+         "DL not connected: /dev/null is not a terminal: choose a serial port.\n"},
+        {{"--device", Q(dir_ / "ttyUSB9"), "info"},
+         "DL not connected: no such device " + (dir_ / "ttyUSB9").string() +
+             ": plug the adapter in, or choose another port (dl2mgr-cli ports lists them).\n"},
+    };
+    for (const Case& c : cases) {
+        const CliRun run = Cli(c.Args);
+        EXPECT_EQ(run.ExitCode, 1) << c.Err;
+        EXPECT_EQ(run.Out, "DL Fail:comm open\n");
+        EXPECT_EQ(run.Err, c.Err);
+    }
+    // Permissions bind everyone but root: run as nobody to see the refusal.
+    if (::geteuid() != 0 || !fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "needs root";
+    const CliRun run = Cli({"--reuid=65534", "--regid=65534", "--clear-groups", DL2MGR_CLI,
+                            "--device", QString::fromStdString(device), "info"},
+                           "/usr/bin/setpriv");
+    EXPECT_EQ(run.ExitCode, 1) << run.Err;
+    EXPECT_NE(run.Err.find("DL not connected: permission denied on " + device +
+                           ": the user must be in the group "),
+              std::string::npos)
+        << run.Err;
+}
+
+TEST_F(CliTest, ScriptsGetJsonAndChangeImagesThroughTheWindowsChecks) {
+    const QString device = QString::fromStdString(StartSim({"--fast", "--pot", "7"}));
+    // Options after the command; one object on stdout.
+    CliRun run = Cli({"info", "--json", "--device", device});
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(run.Out, "{\"connection\": \"DL Open, F/W revision 23\", \"revision\": 23, "
+                       "\"potVal\": 7, \"pbVal\": 0, \"errors\": [], \"exitStatus\": 0}\n");
+    const QString file = Q(dir_ / "k.eep");
+    run = Cli({"read", file, "--device", device, "--json"});
+    EXPECT_EQ(run.Out, "{\"file\": " + ("\"" + file.toStdString() + "\"") +
+                           ", \"connection\": \"DL Open, F/W revision 23\", \"operation\": "
+                           "\"Done\", \"errors\": [], \"exitStatus\": 0}\n");
+
+    struct Case {
+        QStringList Settings;
+        int ExitCode;
+        const char* ErrHolds; // nullptr: accepted
+    } cases[] = {
+        {{"Weight=60", "Keyer Mode=Iambic B", "Swap=on", "Message 1=cq \"de\" #"},
+         2,
+         "no Morse form"},
+        {{"Weight=95"}, 2, "Weight must be between 10 and 90"},
+        {{"MIN=30", "MAX=20"}, 2, "Pot Max must be greater than Pot Min"},
+        {{"Sidetone Hz=123"}, 2, "Sidetone Hz has no item \"123\""},
+        {{"Swap=yes"}, 2, "Swap is on or off"},
+        {{"Colour=red"}, 2, "not a setting: \"Colour=red\""},
+        {{"Weight=60", "Keyer Mode=Iambic B", "Swap=on", "Message 1=cq \"de\" test"}, 0, nullptr},
+    };
+    for (const Case& c : cases) {
+        const std::string before = Slurp(dir_ / "k.eep");
+        run = Cli(QStringList{"set", file} + c.Settings);
+        EXPECT_EQ(run.ExitCode, c.ExitCode) << c.Settings.join(' ').toStdString() << run.Err;
+        if (c.ErrHolds) {
+            EXPECT_NE(run.Err.find(c.ErrHolds), std::string::npos) << run.Err;
+            EXPECT_EQ(Slurp(dir_ / "k.eep"), before); // nothing written
+        }
+    }
+    run = Cli({"show", file});
+    EXPECT_NE(run.Out.find("Weight: 60\n"), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("Keyer Mode: Iambic B\nPaddle Hang"), std::string::npos);
+    EXPECT_NE(run.Out.find("Message 1: \"CQ \\\"DE\\\" TEST\"\n"), std::string::npos) << run.Out;
+    run = Cli({"--json", "show", file});
+    EXPECT_NE(run.Out.find("\"Swap\": true, "), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("\"Message 1\": \"CQ \\\"DE\\\" TEST\", "), std::string::npos);
+    run = Cli({"--json", "ports"});
+    EXPECT_EQ(run.Out.rfind("{\"ports\": [", 0), 0u) << run.Out;
+
+    run = Cli({"--device", device, "erase"});
+    EXPECT_EQ(run.ExitCode, 2);
+    EXPECT_EQ(run.Err, "dl2mgr-cli: unknown command \"erase\" (commands: info, read, write, "
+                       "test, show, set, ports)\n");
 }
 
 TEST_F(CliTest, IncompleteReadLeavesTheFileAlone) {
@@ -317,6 +491,9 @@ TEST_F(CliTest, HostilePathsEndInOneLineAndKeepEveryFile) {
         }
     }
     EXPECT_EQ(Slurp(dir_ / "ro.eep"), "old");
+    // A target that cannot be written is refused before the keyer is read.
+    EXPECT_EQ(cases[3].Run.Out, "");
+    EXPECT_EQ(cases[4].Run.Out, "");
     EXPECT_TRUE(fs::is_directory(dir_ / "folder"));
     EXPECT_TRUE(fs::is_symlink(dir_ / "link.eep"));
     const KeyerImage keyer = Counting(9);

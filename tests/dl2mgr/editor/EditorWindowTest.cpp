@@ -4,6 +4,7 @@
 
 #include "RecordingUi.h"
 #include "dl2mgr/editor/AboutDialog.h"
+#include "dl2mgr/editor/MessageCoding.h"
 #include "dl2mgr/keyersim/KeyerSim.h"
 #include "dl2mgr/link/QtSerialPort.h"
 
@@ -13,10 +14,12 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTextBrowser>
 #include <QTimer>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -32,6 +35,7 @@ class TestWindow final : public EditorWindow {
 public:
     using EditorWindow::EditorWindow;
     void ShowBox(const MessageBox& box) override { Ui.ShowBox(box); }
+    Answer Ask(const Question& question) override { return Ui.Ask(question); }
     std::optional<std::string> ChooseOpenFile() override { return Ui.ChooseOpenFile(); }
     std::optional<std::string> ChooseSaveFile() override { return Ui.ChooseSaveFile(); }
     void ShowAbout() override { Ui.ShowAbout(); }
@@ -121,8 +125,14 @@ TEST_F(EditorWindowTest, ControlsSitAtTheirDialogUnitPlaces) {
     const DialogUnits du(DialogFont());
     QWidget* dialog = window_.findChild<QWidget*>("EditorDialog");
     ASSERT_NE(dialog, nullptr);
-    // Below the menu bar: the top group captions are not cut off.
-    EXPECT_EQ(dialog->geometry(), du.Rect(2, 0, 362, 250));
+    // Below the menu bar: the top group captions are not cut off; the panel fills the
+    // client area from there, with the same margin on every side.
+    const QRect place = du.Rect(2, 0, 362, 250);
+    EXPECT_EQ(dialog->pos(), place.topLeft());
+    EXPECT_EQ(dialog->width(),
+              std::max(place.width(), window_.centralWidget()->width() - 2 * place.x()));
+    EXPECT_EQ(dialog->height(),
+              std::max(place.height(), window_.centralWidget()->height() - place.x()));
     // Every control of the dialog fits inside it and inside the window's client area.
     struct Expected {
         int Id;
@@ -255,7 +265,8 @@ TEST_F(EditorWindowTest, InputDuringAKeyerCommandIsDiscardedNotReplayed) {
     bool busyShown = false;
     QTimer::singleShot(500, &window_, [&] {
         // Inside the read: the window repaints, and everything the user does is dropped.
-        busyShown = window_.Busy() && !read->isEnabled() &&
+        busyShown = window_.Busy() && !read->isEnabled() && !window_.menuBar()->isEnabled() &&
+                    !Control<QLineEdit>(id::Weight)->isEnabled() && !message->isEnabled() &&
                     !Control<QPushButton>(id::WriteDL)->isEnabled() &&
                     !window_.MenuAction(id::MenuOpen)->isEnabled() &&
                     !window_.MenuAction(id::MenuExit)->isEnabled() &&
@@ -295,6 +306,94 @@ TEST_F(EditorWindowTest, InputDuringAKeyerCommandIsDiscardedNotReplayed) {
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
     QTest::keyClicks(message, "CQ");
     EXPECT_EQ(message->toPlainText(), "CQ");
+}
+
+TEST_F(EditorWindowTest, FailuresAndUnsavedWorkWaitForTheUser) {
+    keyersim::KeyerSimOptions options;
+    options.Fast = true;
+    options.ShortDump = 200; // the write goes in, the read-back comes short
+    options.Com = 1;
+    options.PortsFolder = dir_ / "ports";
+    keyersim::KeyerSim sim(options);
+    ASSERT_EQ(sim.Start(), "");
+    keyersim::KeyerSimThread serving(sim);
+    window_.Editor().Image = DefaultKeyerImage();
+    window_.Editor().Dialog.FillDialogFromImage();
+    window_.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window_));
+
+    // A failed write is a box, not only a status text that goes after 4.5 s.
+    QTest::mouseClick(Control<QPushButton>(id::WriteDL), Qt::LeftButton);
+    ASSERT_EQ(window_.Ui.Boxes.size(), 1u);
+    EXPECT_EQ(window_.Ui.Boxes[0].Text.rfind("Verify failed: reading it back", 0), 0u);
+    EXPECT_EQ(window_.Editor().Dialog.Text(id::OperationStatus), "Verify failed");
+
+    // Typed edits are not dropped by closing or by File > Open without a question.
+    auto* weight = Control<QLineEdit>(id::Weight);
+    weight->selectAll();
+    QTest::keyClicks(weight, "60");
+    window_.close(); // answered Cancel
+    EXPECT_TRUE(window_.isVisible());
+    window_.MenuAction(id::MenuOpen)->trigger(); // Cancel again
+    EXPECT_EQ(weight->text(), "60");
+    EXPECT_EQ(window_.Ui.Questions.size(), 2u);
+    window_.Ui.Answers = {Answer::No};
+    window_.close();
+    EXPECT_FALSE(window_.isVisible());
+}
+
+TEST_F(EditorWindowTest, CommMenuOffersTheSystemsSerialPortsAndKeepsTheChoice) {
+    keyersim::KeyerSimOptions options;
+    options.Fast = true;
+    keyersim::KeyerSim sim(options);
+    ASSERT_EQ(sim.Start(), "");
+    KeyerImage eeprom = DefaultKeyerImage();
+    eeprom[offset::Weight] = 33;
+    sim.SetEeprom(eeprom);
+    keyersim::KeyerSimThread serving(sim);
+    // A pseudo-terminal behind a link named as udev names a USB adapter.
+    const fs::path byId = dir_ / "by-id";
+    fs::create_directories(byId);
+    const fs::path adapter = byId / "usb-Dahlo_Keyer_Adapter_DK0001-if00-port0";
+    fs::create_symlink(sim.DevicePath(), adapter);
+    window_.Editor().ByIdFolder = byId;
+
+    auto* comm = window_.findChild<QMenu*>("CommMenu");
+    ASSERT_NE(comm, nullptr);
+    emit comm->aboutToShow(); // listed afresh as the menu opens
+    QAction* item = nullptr;
+    for (QAction* action : window_.SystemPortActions()) {
+        if (action->text() ==
+            QString::fromStdString(sim.DevicePath() + " - " + adapter.filename().string()))
+            item = action;
+    }
+    ASSERT_NE(item, nullptr);
+    EXPECT_TRUE(item->isCheckable());
+    EXPECT_FALSE(item->isChecked());
+    EXPECT_TRUE(window_.MenuAction(id::MenuComm[0])->isChecked()); // Com1 until then
+    item->trigger();
+    EXPECT_TRUE(item->isChecked());
+    EXPECT_FALSE(window_.MenuAction(id::MenuComm[0])->isChecked());
+    EXPECT_EQ(window_.Editor().DevicePath, adapter.string());
+    QTest::mouseClick(Control<QPushButton>(id::ReadDL), Qt::LeftButton);
+    EXPECT_EQ(window_.Editor().Dialog.Text(id::Weight), "33");
+    EXPECT_TRUE(window_.Ui.Boxes.empty());
+
+    // Kept across starts; the 4-byte config file keeps its COM number.
+    EXPECT_EQ(ConfigBytes(), std::string("\x01\0\0\0", 4));
+    window_.Editor().DevicePath.clear();
+    window_.StartUp();
+    EXPECT_EQ(window_.Editor().DevicePath, adapter.string());
+    // An unplugged adapter stays listed, ticked, so the user sees why nothing answers.
+    fs::remove(adapter);
+    emit comm->aboutToShow();
+    ASSERT_EQ(window_.SystemPortActions().size() >= 1, true);
+    EXPECT_EQ(window_.SystemPortActions().back()->text(),
+              QString::fromStdString(adapter.string() + " (not present)"));
+    EXPECT_TRUE(window_.SystemPortActions().back()->isChecked());
+    window_.MenuAction(id::MenuComm[2])->trigger(); // Com3 replaces it
+    EXPECT_EQ(window_.Editor().DevicePath, "");
+    EXPECT_FALSE(fs::exists(dir_ / "dl2mgr.port"));
 }
 
 TEST_F(EditorWindowTest, VerifyAfterWriteIsACheckableCommItemKeptInTheConfig) {
@@ -337,20 +436,50 @@ TEST_F(EditorWindowTest, PastedCharactersBeyondLatin1AreRefusedNotTurnedIntoQues
                   "Message 1 holds a character that has no Morse form. Nothing was stored."});
 }
 
-TEST_F(EditorWindowTest, AboutBoxClosesOnlyWithOk) {
+TEST_F(EditorWindowTest, AboutBoxClosesWithOkOrEsc) {
     AboutDialog about("Ver 2.10, Built 01:02:03, Dec  9 2026", "Operating System is Testix",
                       &window_);
     EXPECT_EQ(about.windowTitle(), "Dahlo Testbed");
     EXPECT_EQ(about.findChild<QLabel*>("202")->text(), "Ver 2.10, Built 01:02:03, Dec  9 2026");
     EXPECT_EQ(about.findChild<QLabel*>("208")->text(), "Operating System is Testix");
     EXPECT_FALSE(about.windowFlags() & Qt::WindowCloseButtonHint);
-    about.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&about));
-    QTest::keyClick(&about, Qt::Key_Escape);
-    EXPECT_TRUE(about.isVisible());
-    QTest::keyClick(&about, Qt::Key_Return);
-    EXPECT_FALSE(about.isVisible());
-    EXPECT_EQ(about.result(), QDialog::Accepted);
+    for (const Qt::Key key : {Qt::Key_Escape, Qt::Key_Return}) {
+        about.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&about));
+        QTest::keyClick(&about, key);
+        EXPECT_FALSE(about.isVisible()) << key;
+    }
+}
+
+TEST_F(EditorWindowTest, RefusedCharactersHelpAndTheWindowsPlaceAsADesktopUserExpects) {
+    // A character the keyer cannot send is refused with a note, not silently.
+    auto* message = Control<QPlainTextEdit>(id::Message1);
+    window_.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window_));
+    message->setFocus();
+    QTest::keyClicks(message, "a#");
+    EXPECT_EQ(message->toPlainText(), "A");
+    EXPECT_EQ(window_.Editor().Dialog.Text(id::OperationStatus), "No Morse for #");
+    // Shown whole, though the status had room for "Done" only.
+    auto* status = Control<QLabel>(id::OperationStatus);
+    EXPECT_GE(status->width(), status->fontMetrics().horizontalAdvance("No Morse for #"));
+
+    // The help in a window of its own.
+    std::ofstream(dir_ / "dl2mgr.html")
+        << "<html><head><title>dl2mgr Help</title></head><body><h1>Ports</h1></body></html>";
+    window_.ShowHelpWindow(QString::fromStdString((dir_ / "dl2mgr.html").string()));
+    ASSERT_NE(window_.HelpWindow(), nullptr);
+    EXPECT_TRUE(window_.HelpWindow()->isVisible());
+    EXPECT_TRUE(window_.HelpWindow()->isWindow());
+    EXPECT_TRUE(window_.HelpWindow()->toPlainText().contains("Ports"));
+
+    // The window's place is kept for the next start.
+    window_.move(40, 30);
+    window_.Ui.Answers = {Answer::No}; // the typed "A" is dropped
+    window_.close();
+    TestWindow next(port_, sleeper_, {dir_ / "dl2mgr.cfg", dir_ / "dl2mgr.html", dir_ / "ports"});
+    next.StartUp();
+    EXPECT_EQ(next.pos(), QPoint(40, 30));
 }
 
 } // namespace

@@ -170,11 +170,17 @@ TEST_F(KeyerEditorTest, WriteDlReadsTheKeyerBackUnlessVerifyIsOff) {
     EXPECT_EQ(editor_->WriteDL(), CommandResult::Mismatch);
     EXPECT_EQ(Status(id::OperationStatus), "Verify failed");
     EXPECT_EQ(sim.CompletedWrites(), 1);
+    // The failure stays on screen until seen, after the port is closed again.
+    EXPECT_EQ(ui_.Boxes, (std::vector<MessageBox>{
+                             {"Verify failed: reading it back, the keyer sent 200 of its 256 "
+                              "bytes, so what it holds is not known. Write the image again.",
+                              "Error", BoxOwner::None, BoxIcon::Warning}}));
+    ui_.Boxes.clear();
     EXPECT_TRUE(editor_->Command(id::MenuVerifyAfterWrite));
     EXPECT_FALSE(editor_->VerifyAfterWrite);
     EXPECT_EQ(ReadRaw(dir_ / "config" / "dl2mgr.cfg"), std::string("\x01\0\0\0\0", 5));
-    EXPECT_EQ(editor_->WriteDL(), CommandResult::Done);
-    EXPECT_EQ(Status(id::OperationStatus), "Done");
+    EXPECT_EQ(editor_->WriteDL(), CommandResult::Sent);
+    EXPECT_EQ(Status(id::OperationStatus), "Sent - not verified");
     // A sidetone no list item has (the all-zero start image) is not sent.
     editor_->Image[offset::Sidetone] = 0;
     editor_->Dialog.FillDialogFromImage();
@@ -205,7 +211,11 @@ TEST_F(KeyerEditorTest, CommandsWithoutAKeyerSayNotConnected) {
     EXPECT_EQ(Status(id::ConnectionStatus), "DL Fail:comm open");
     editor_->WriteDL();
     editor_->TestMessage(2);
-    EXPECT_EQ(ui_.Boxes, (std::vector<MessageBox>{NotConnected, NotConnected, NotConnected}));
+    const MessageBox gone{"DL not connected: no such device " + (dir_ / "ports" / "COM1").string() +
+                              ": plug the adapter in, or choose another port (dl2mgr-cli ports "
+                              "lists them).",
+                          "Error", BoxOwner::None, BoxIcon::Warning};
+    EXPECT_EQ(ui_.Boxes, (std::vector<MessageBox>{gone, gone, gone}));
     EXPECT_EQ(editor_->Image, [] {
         KeyerImage i;
         i.fill(0x42);
@@ -213,7 +223,7 @@ TEST_F(KeyerEditorTest, CommandsWithoutAKeyerSayNotConnected) {
     }());
     editor_->TestDL();
     EXPECT_EQ(Status(id::OperationStatus), "DL NG");
-    EXPECT_EQ(ui_.Boxes.size(), 3u); // Test DL shows no box
+    EXPECT_EQ(ui_.Boxes.size(), 4u); // and a box, which stays until seen
 }
 
 TEST_F(KeyerEditorTest, TestDlAndMessageTests) {
@@ -223,6 +233,8 @@ TEST_F(KeyerEditorTest, TestDlAndMessageTests) {
     editor_->TestDL();
     EXPECT_EQ(Status(id::ConnectionStatus), "DL Fail:DL1 found");
     EXPECT_EQ(Status(id::OperationStatus), "DL NG");
+    EXPECT_EQ(ui_.Boxes, std::vector<MessageBox>{NotConnected});
+    ui_.Boxes.clear();
     EXPECT_EQ(sleeper_.Pauses.front(), std::chrono::milliseconds(500));
 
     thread_.reset();
@@ -336,12 +348,48 @@ TEST_F(KeyerEditorTest, OpenAndSaveImageFiles) {
     EXPECT_EQ(editor_->Image, expected);
     EXPECT_EQ(Status(id::Weight), "40");
     EXPECT_EQ(Status(id::FileName), "File Name: ten.eep");
+    EXPECT_EQ(ui_.BoxTexts(),
+              std::vector<std::string>{"ten.eep holds 10 bytes, not 256: bytes 0 to 9 were loaded, "
+                                       "and the rest of the image was kept as it was."});
+    ui_.Boxes.clear();
 
-    // Cancel refills from the unchanged image, wiping what was typed.
+    // What was typed is kept unless the user lets it go: Cancel, or Discard and then no
+    // file, leave it; Save saves it first.
+    editor_->Image = KeyerHolding();
+    editor_->Dialog.FillDialogFromImage();
     editor_->Dialog.UserEditedText(id::Weight, "77");
+    const Question unsaved{QuestionKind::UnsavedChanges,
+                           "The editor holds changes that were neither written to the keyer nor "
+                           "saved.\nSave them to a file?"};
     editor_->OpenImageFile();
+    ui_.Answers = {Answer::No};
+    editor_->OpenImageFile();
+    EXPECT_EQ(ui_.Questions, (std::vector<Question>{unsaved, unsaved}));
+    EXPECT_EQ(Status(id::Weight), "77");
+    EXPECT_EQ(editor_->Image, KeyerHolding());
+    editor_->Exit();
+    EXPECT_TRUE(ui_.QuitCodes.empty());
+    ui_.Answers = {Answer::Yes};
+    ui_.FileAnswers = {(dir_ / "kept.eep").string(), (dir_ / "ten.eep").string()};
+    editor_->OpenImageFile();
+    EXPECT_EQ(ReadRaw(dir_ / "kept.eep")[offset::Weight], 77);
     EXPECT_EQ(Status(id::Weight), "40");
-    EXPECT_EQ(editor_->Image, expected);
+    EXPECT_FALSE(editor_->Dialog.Modified);
+    ui_.Boxes.clear();
+    ui_.Questions.clear();
+
+    // An existing file is replaced only when the user says so.
+    editor_->Image = KeyerHolding();
+    editor_->Dialog.FillDialogFromImage();
+    editor_->Dialog.UserEditedText(id::Weight, "66");
+    ui_.FileAnswers = {(dir_ / "kept.eep").string(), (dir_ / "kept.eep").string()};
+    ui_.Answers = {Answer::No, Answer::Yes};
+    editor_->SaveImageFile();
+    EXPECT_EQ(ReadRaw(dir_ / "kept.eep")[offset::Weight], 77);
+    editor_->SaveImageFile();
+    EXPECT_EQ(ReadRaw(dir_ / "kept.eep")[offset::Weight], 66);
+    EXPECT_EQ(ui_.Questions.size(), 2u);
+    EXPECT_EQ(ui_.Questions[0].Text, "kept.eep already exists.\nDo you want to replace it?");
 
     // Save, open and save again: the same bytes.
     editor_->Image = KeyerHolding();
@@ -376,6 +424,7 @@ TEST_F(KeyerEditorTest, FileErrorsShowTheirBoxes) {
     editor_->Dialog.FillDialogFromImage();
     ui_.FileAnswers = {(dir_ / "missing.eep").string(), (dir_ / "folder.eep").string(), "/dev/zero",
                        (dir_ / "ro.eep").string(), (dir_ / "folder.eep").string()};
+    ui_.Answers = {Answer::Yes, Answer::Yes}; // replace them
     editor_->OpenImageFile();
     editor_->OpenImageFile();
     editor_->OpenImageFile();

@@ -12,6 +12,14 @@ namespace dl2mgr::editor {
 class RecordingUi : public EditorUi {
 public:
     void ShowBox(const MessageBox& box) override { Boxes.push_back(box); }
+    // Answers from a queue; nothing queued: Cancel.
+    Answer Ask(const Question& question) override {
+        Questions.push_back(question);
+        if (Answers.empty()) return Answer::Cancel;
+        const Answer answer = Answers.front();
+        Answers.pop_front();
+        return answer;
+    }
     std::optional<std::string> ChooseOpenFile() override { return Next(); }
     std::optional<std::string> ChooseSaveFile() override { return Next(); }
     void LetWindowRepaint() override { ++Repaints; }
@@ -30,6 +38,8 @@ public:
     }
 
     std::vector<MessageBox> Boxes;
+    std::vector<Question> Questions;
+    std::deque<Answer> Answers;
     std::deque<std::optional<std::string>> FileAnswers;
     int Repaints = 0;
     std::vector<std::string> HelpOpened;

@@ -1,6 +1,8 @@
 // The simulated keyer on its own, driven through the raw terminal the way a host would.
 #include "dl2mgr/keyersim/KeyerSim.h"
 
+#include "dl2mgr/editor/EditorDialog.h"
+#include "dl2mgr/editor/MessageCoding.h"
 #include "dl2mgr/link/PortNames.h"
 #include "support/TempFolder.h"
 
@@ -150,7 +152,9 @@ TEST_F(KeyerSimTest, EepromFileIsKeptAcrossRunsAndReplacedAfterAWrite) {
         o.LogPath = log;
         Running r(o);
         ASSERT_EQ(r.error, "");
-        EXPECT_EQ(r.sim.Eeprom(), (std::array<std::uint8_t, 256>{})); // new: all zero
+        // New: a keyer never set up, which the editor can write back as it reads it.
+        EXPECT_EQ(r.sim.Eeprom(), editor::DefaultKeyerImage());
+        EXPECT_EQ(editor::StoreRefusal(r.sim.Eeprom()), std::nullopt);
         Host host(r.sim.DevicePath());
         Bytes load = {0x00, 0x0D};
         load.insert(load.end(), written.begin(), written.end());

@@ -1,6 +1,7 @@
 // KeyerLink's open steps and port names, against a scripted port.
 #include "dl2mgr/link/KeyerLink.h"
 
+#include <fstream>
 #include <gtest/gtest.h>
 #include <unistd.h>
 #include <vector>
@@ -22,6 +23,9 @@ public:
         Calls.push_back("open " + name);
         return OpenOk;
     }
+    OpenError LastOpenError() const override {
+        return {OpenOk ? OpenFailure::None : OpenFailure::InUse, "/dev/ttyUSB0", "dialout", {}};
+    }
     bool ReadSettings(SerialSettings& s) override {
         Calls.push_back("read");
         s = Reported;
@@ -41,6 +45,11 @@ public:
         Calls.push_back("purge");
         return PurgeOk;
     }
+    bool DrainReceive(std::chrono::milliseconds, std::chrono::milliseconds) override {
+        Calls.push_back("drain");
+        return PurgeOk;
+    }
+    bool StaysQuiet(std::chrono::milliseconds) override { return true; }
     std::size_t Send(std::span<const std::uint8_t> bytes) override { return bytes.size(); }
     std::size_t Receive(std::span<std::uint8_t>) override { return 0; }
     void Close() override { Calls.push_back("close"); }
@@ -141,6 +150,15 @@ TEST(PortNames, ComLinksInThePortsFolderComeBeforeBuiltInPorts) {
     EXPECT_EQ(DevicePathOf("\\\\.\\COM12", ports), (ports / "COM12").string());
     EXPECT_EQ(DevicePathOf("com1:", ports), "/dev/ttyS0");
     EXPECT_EQ(DevicePathOf("\\\\.\\COM14", ports), "/dev/ttyS13");
+    // A simulator's link outlives it: its owner file names a process that has gone. Not
+    // followed while it leads to that simulator's terminal; followed once remade by hand.
+    const std::string gone = "2147483646\n/dev/pts/77\n"; // no such process
+    std::ofstream(LinkOwnerFile(ports / "COM5")) << gone;
+    fs::create_symlink("/dev/pts/77", ports / "COM5");
+    EXPECT_EQ(DevicePathOf("com5:", ports), "");
+    fs::remove(ports / "COM5");
+    fs::create_symlink("/dev/ttyUSB0", ports / "COM5");
+    EXPECT_EQ(DevicePathOf("com5:", ports), (ports / "COM5").string());
     fs::remove_all(ports);
 }
 
