@@ -1,5 +1,9 @@
 #include "burnwise/ui/FileAccess.h"
 #include "burnwise/ui/MainForm.h"
+#include "burnwise/ui/RunSummary.h"
+
+#include <algorithm>
+#include <span>
 
 namespace burnwise::ui {
 
@@ -69,7 +73,13 @@ void TMainForm::BWProgramExecute() {
         }
         request.Observe = records->Request().Observe;
     }
-    station_->Program(request);
+    const app::Report report = station_->Program(request);
+    const device::ScanResults& scan = station_->Engine().Scan;
+    for (const std::string& line : RunSummaryLines(
+             report, std::span(scan.SelectedDevices)
+                         .first(static_cast<std::size_t>(std::clamp(
+                             scan.SelectedCount, 0, static_cast<int>(device::ScanListSize))))))
+        AppendLine(line);
     if (records && !records->StopReason().empty())
         ShowError("The record of a device could not be written (" + records->StopReason() +
                   ") - the run stopped after that device.");

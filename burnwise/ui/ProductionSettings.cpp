@@ -51,6 +51,14 @@ std::optional<TemplateFacts> ReadTemplateFacts(const std::filesystem::path& file
         const auto [at, failure] = std::from_chars(fixed->data(), end, value);
         facts.FixedSerialNumber = failure == std::errc() && at == end && value != 0;
     }
+    if (const auto type = profile->Read("Basic Details", "Device Type")) {
+        int value = 0;
+        const char* end = type->data() + type->size();
+        const auto [at, failure] = std::from_chars(type->data(), end, value);
+        if (failure == std::errc() && at == end && value > 0 &&
+            value <= static_cast<int>(codec::ChipType::KR3E))
+            facts.Model = static_cast<codec::ChipType>(value);
+    }
     return facts;
 }
 

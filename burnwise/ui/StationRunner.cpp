@@ -140,7 +140,9 @@ std::string StationRunner::Watch(const ProductionSettings& settings, ProductionE
     if (const std::optional<std::filesystem::path> folder = app::BurnwiseStateFolder())
         clockRecord = std::make_unique<app::ClockSerialFile>(*folder);
     app::Station station(driver_, notes, clock, clockRecord.get());
-    station.Engine().DeviceTaken = [&events](std::int32_t index) { events.DeviceStarted(index); };
+    station.Engine().DeviceTaken = [&events, &station](std::int32_t index) {
+        events.DeviceStarted(index, station.Engine().ReportedSerial(index));
+    };
 
     app::WatchRequest watch;
     watch.Program = production->Request("program");
@@ -159,7 +161,12 @@ std::string StationRunner::Watch(const ProductionSettings& settings, ProductionE
         return false;
     };
     watch.StopRequested = [this] { return Stopping(); };
-    watch.Sleep = [this](std::chrono::nanoseconds duration) { Wait(duration); };
+    // Between polls the window learns which devices are still there: a tile follows its
+    // device by the serial number it reports, whatever the driver numbers it.
+    watch.Sleep = [this, &events, &station](std::chrono::nanoseconds duration) {
+        events.DevicesAttached(station.Engine().AttachedSerials());
+        Wait(duration);
+    };
     watch.Now = [] { return std::chrono::steady_clock::now(); };
     app::Watcher watcher(station, notes);
     const app::WatchResult result = watcher.Run(watch);
