@@ -16,12 +16,14 @@ if [[ ${1:-} == --screen-inside ]]; then
   out=$2 name=$3
   "$bin/burnwise" "$PWD/examples/templates/KR2S-Serial-Cable.ept" &
   pid=$!
-  window=$(xdotool search --sync --name '^Burnwise - Multi Device EEPROM Programmer' | head -1)
+  window=$(xdotool search --sync --name 'Burnwise - Multi Device EEPROM Programmer' | head -1)
   sleep 1
   import -window root "$out/$name-start.png"
   xdotool windowfocus --sync "$window" key ctrl+p
-  sleep 3
+  sleep 2
   import -window root "$out/$name-run.png"
+  # Keys given while the run goes on are thrown away: wait for its end.
+  sleep 8
   xdotool windowfocus --sync "$window" key ctrl+l
   sleep 1.5
   import -window root "$out/$name-line.png"
@@ -60,7 +62,7 @@ if [[ ${1:-} == --inside-display ]]; then
   # The program itself, as the X server shows it (no window manager, so no frame).
   "$bin/burnwise" &
   pid=$!
-  window=$(xdotool search --sync --name '^Burnwise - Multi Device EEPROM Programmer' | head -1)
+  window=$(xdotool search --sync --name 'Burnwise - Multi Device EEPROM Programmer' | head -1)
   sleep 0.5
   import -window "$window" "$out/window.png"
   echo "wrote $out/window.png"

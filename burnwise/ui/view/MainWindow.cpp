@@ -889,7 +889,7 @@ bool MainWindow::DiscardsInput(QObject* watched, QEvent* event) {
     return true;
 }
 
-QRect MainWindow::ResultsPlace() const {
+QRect MainWindow::ResultsPlace() {
     // Beside the window where the screen has room (right, then left), else below it, else
     // above it, shortened to the room there; never over the status bar with the progress.
     const QRect frame = frameGeometry();
@@ -916,6 +916,15 @@ QRect MainWindow::ResultsPlace() const {
         const int height = std::min(size.height(), above);
         return {QPoint(left, frame.top() - Gap - height - decoration.height()),
                 QSize(size.width(), height)};
+    }
+    // A window the program centred (the user put it nowhere yet) moves to the top of the
+    // screen to make room below it.
+    if (!mainPlace_ && frame.top() > screen.top() &&
+        screen.bottom() - (frame.bottom() - frame.top() + screen.top()) - Gap -
+                decoration.height() >=
+            MinHeight) {
+        move(x(), screen.top());
+        return ResultsPlace();
     }
     // A screen that holds neither: over the window's upper part, ending above the message
     // list, so the run's lines and its progress stay in sight.

@@ -94,7 +94,7 @@ private:
     void RequestStop();
     void AddResult(const device::DeviceOutcome& outcome);
     void ShowResultsWindow();
-    QRect ResultsPlace() const;
+    QRect ResultsPlace();
     // The main window as large as the screen it is on allows: the fixed layout scrolls where
     // the screen is smaller.
     void FitScreen();
