@@ -41,7 +41,7 @@ const QColor RemovedText(0x55, 0x55, 0x55);
 
 // Read from two metres: the slot label that finds the cable and the serial number at
 // 24 px and more, the reason at 18 px, wrapped.
-constexpr int TileWidth = 300;
+constexpr int TileWidth = 270;
 constexpr int TileMinHeight = 180;
 constexpr int TileSpacing = 10;
 constexpr int DevicePixels = 24;
@@ -610,14 +610,16 @@ void ProductionWindow::ShowBoard() {
 void ProductionWindow::FlowTiles() {
     // As many columns as the tile area holds, so a narrow screen still shows every tile and
     // the figures beside them.
-    const int room = tileArea_->viewport()->width() - 2 * TileSpacing;
+    const QMargins margins = tilesGrid_->contentsMargins();
+    const int room = tileArea_->viewport()->width() - margins.left() - margins.right();
     const int columns = std::max(1, (room + TileSpacing) / (TileWidth + TileSpacing));
     if (columns == flowColumns_) return;
     flowColumns_ = columns;
     for (QFrame* tile : tiles_)
         tilesGrid_->removeWidget(tile);
     for (int at = 0; at < static_cast<int>(tiles_.size()); ++at)
-        tilesGrid_->addWidget(tiles_[static_cast<std::size_t>(at)], at / columns, at % columns);
+        tilesGrid_->addWidget(tiles_[static_cast<std::size_t>(at)], at / columns, at % columns,
+                              Qt::AlignTop);
 }
 
 bool ProductionWindow::eventFilter(QObject* watched, QEvent* event) {
