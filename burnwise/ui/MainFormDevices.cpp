@@ -1,5 +1,6 @@
 #include "burnwise/ui/FileAccess.h"
 #include "burnwise/ui/MainForm.h"
+#include "burnwise/ui/RunSummary.h"
 
 #include <algorithm>
 #include <span>
@@ -122,6 +123,12 @@ void TMainForm::BWProgramExecute() {
                   "serial number.");
     else if (report.Refused && report.Refused->Kind != app::RefusalKind::TemplateChecks)
         ShowError(report.Refused->Text);
+    const device::ScanResults& scan = station_->Engine().Scan;
+    for (const std::string& line : RunSummaryLines(
+             report, std::span(scan.SelectedDevices)
+                         .first(static_cast<std::size_t>(std::clamp(
+                             scan.SelectedCount, 0, static_cast<int>(device::ScanListSize))))))
+        AppendLine(line);
     if (records && !records->StopReason().empty())
         ShowError("The record of a device could not be written (" + records->StopReason() +
                   ") - the run stopped after that device.");

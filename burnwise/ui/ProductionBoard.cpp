@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <string_view>
 
 namespace burnwise::ui {
 
@@ -14,46 +15,99 @@ void ProductionBoard::Start() {
     failed_ = 0;
     lastSerial_.clear();
     stopMessage_.clear();
+    turns_ = 0;
     running_ = true;
     started_ = clock_();
     ended_ = started_;
 }
 
-ProductionTile& ProductionBoard::TileFor(std::int32_t driverIndex) {
-    const auto at = std::lower_bound(
-        tiles_.begin(), tiles_.end(), driverIndex,
-        [](const ProductionTile& tile, std::int32_t index) { return tile.DriverIndex < index; });
-    if (at != tiles_.end() && at->DriverIndex == driverIndex) return *at;
-    ProductionTile tile;
-    tile.DriverIndex = driverIndex;
-    return *tiles_.insert(at, tile);
-}
-
-const ProductionTile* ProductionBoard::TileOf(std::int32_t driverIndex) const {
-    for (const ProductionTile& tile : tiles_)
-        if (tile.DriverIndex == driverIndex) return &tile;
+ProductionTile* ProductionBoard::InHand(std::int32_t driverIndex) {
+    for (ProductionTile& tile : tiles_)
+        if (!tile.Removed && !tile.Finished && tile.DriverIndex == driverIndex) return &tile;
     return nullptr;
 }
 
-void ProductionBoard::DeviceStarted(std::int32_t driverIndex) {
+ProductionTile* ProductionBoard::Known(const std::string& serial) {
+    if (serial.empty()) return nullptr;
+    for (ProductionTile& tile : tiles_)
+        if (!tile.Removed && std::find(tile.Identities.begin(), tile.Identities.end(), serial) !=
+                                 tile.Identities.end())
+            return &tile;
+    return nullptr;
+}
+
+ProductionTile& ProductionBoard::FreeTile() {
+    for (ProductionTile& tile : tiles_)
+        if (tile.Removed) return tile = ProductionTile{};
+    return tiles_.emplace_back();
+}
+
+const ProductionTile* ProductionBoard::TileOf(std::int32_t driverIndex) const {
+    // The driver hands a number on once a device before it goes: the device last given it.
+    const ProductionTile* found = nullptr;
+    for (const ProductionTile& tile : tiles_)
+        if (!tile.Removed && tile.DriverIndex == driverIndex &&
+            (found == nullptr || tile.Turn > found->Turn))
+            found = &tile;
+    return found;
+}
+
+void ProductionBoard::DeviceStarted(std::int32_t driverIndex, const std::string& reportedSerial) {
     if (!running_) return;
-    ProductionTile& tile = TileFor(driverIndex);
-    tile = ProductionTile{};
-    tile.DriverIndex = driverIndex;
+    ProductionTile* tile = Known(reportedSerial);
+    // A device that reported no serial number can only be told by its number.
+    if (tile == nullptr && reportedSerial.empty())
+        for (ProductionTile& other : tiles_)
+            if (!other.Removed && other.Identities.empty() && other.DriverIndex == driverIndex)
+                tile = &other;
+    if (tile == nullptr) tile = &FreeTile();
+    *tile = ProductionTile{};
+    tile->DriverIndex = driverIndex;
+    tile->Turn = ++turns_;
+    if (!reportedSerial.empty()) tile->Identities.push_back(reportedSerial);
 }
 
 void ProductionBoard::DeviceFinished(const device::DeviceOutcome& outcome) {
     if (!running_) return;
-    ProductionTile& tile = TileFor(outcome.DriverIndex);
-    tile.State = outcome.Passed ? TileState::Passed : TileState::Failed;
-    tile.SerialNumber = outcome.SerialNumber;
-    tile.Reason = outcome.Passed ? std::string() : outcome.Reason;
-    tile.Finished = true;
+    // The device in hand, else one the run refused without taking it (named by the serial
+    // number it reports), else a device seen for the first time.
+    ProductionTile* tile = InHand(outcome.DriverIndex);
+    if (tile == nullptr) tile = Known(outcome.SerialNumber);
+    if (tile == nullptr) {
+        tile = &FreeTile();
+        if (!outcome.SerialNumber.empty()) tile->Identities.push_back(outcome.SerialNumber);
+    }
+    tile->DriverIndex = outcome.DriverIndex;
+    tile->Turn = ++turns_;
+    tile->State = outcome.Passed ? TileState::Passed : TileState::Failed;
+    tile->SerialNumber = outcome.SerialNumber;
+    tile->Reason = outcome.Passed ? std::string() : outcome.Reason;
+    tile->Finished = true;
+    if (outcome.Passed && !outcome.SerialNumber.empty() &&
+        std::find(tile->Identities.begin(), tile->Identities.end(), outcome.SerialNumber) ==
+            tile->Identities.end())
+        tile->Identities.push_back(outcome.SerialNumber);
     if (outcome.Passed) {
         ++passed_;
         lastSerial_ = outcome.SerialNumber;
     } else {
         ++failed_;
+    }
+}
+
+void ProductionBoard::DevicesAttached(const std::vector<std::string>& serials) {
+    if (!running_) return;
+    if (std::any_of(serials.begin(), serials.end(),
+                    [](const std::string& serial) { return serial.empty(); }))
+        return;
+    for (ProductionTile& tile : tiles_) {
+        // A device in hand is being worked on; one known by no number cannot be looked for.
+        if (tile.Removed || !tile.Finished || tile.Identities.empty()) continue;
+        const bool attached =
+            std::any_of(tile.Identities.begin(), tile.Identities.end(), [&](const auto& id) {
+                return std::find(serials.begin(), serials.end(), id) != serials.end();
+            });
+        if (!attached) tile.Removed = true;
     }
 }
 
@@ -111,6 +165,21 @@ std::string ProductionBoard::StateText(TileState state) {
 
 std::string ProductionBoard::DeviceText(const ProductionTile& tile) {
     return "Device " + std::to_string(tile.DriverIndex);
+}
+
+std::string ProductionBoard::NextStepText(const ProductionTile& tile) {
+    if (tile.State != TileState::Failed || tile.Removed) return "";
+    // Failures that come back on any retry: the chip, its EEPROM or what it holds. Anything
+    // else (an open, a read, a write refused, a run that ended) may be the cable.
+    static constexpr std::string_view DeviceFaults[] = {
+        "EEPROM size not detected",
+        "The strings do not fit the EEPROM",
+        "keeps reading back the serial number",
+        "not programmed (not blank",
+    };
+    for (std::string_view fault : DeviceFaults)
+        if (tile.Reason.find(fault) != std::string::npos) return "Put aside";
+    return "Unplug and plug in again to retry";
 }
 
 std::string ProductionBoard::DetailText(const ProductionTile& tile) {

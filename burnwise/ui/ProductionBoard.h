@@ -15,18 +15,20 @@ namespace burnwise::ui {
 enum class TileState { Working, Passed, Failed };
 
 struct ProductionTile {
-    std::int32_t DriverIndex = 0;
+    std::int32_t DriverIndex = 0; // the device's number in its run: its lines and record
     TileState State = TileState::Working;
     std::string SerialNumber; // the serial number it was given or holds; empty if none
     std::string Reason;       // why it failed; empty unless Failed
     bool Finished = false;    // the run reported how the device ended
+    // The device went away: its tile stays, greyed, until another device takes its place.
+    bool Removed = false;
+    // The serial numbers the device is known by: the one it reported when taken in hand and
+    // the one it was given, which a programmed chip reports from then on.
+    std::vector<std::string> Identities;
+    // When the device was last taken in hand or finished, counted through the run.
+    std::uint64_t Turn = 0;
 };
 
-// The production board: one tile per device slot (a driver index), the counts, the yield,
-// the pace and the last serial number of a production run, fed by the run's events. A new
-// device at a driver index takes over that index's tile, so the board shows what each slot
-// of the hub holds now. The counts are exactly the outcomes the run reported, so they
-// agree with the run's records.
 class ProductionBoard {
 public:
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
@@ -36,8 +38,13 @@ public:
     // A new run: empty board, counts at zero, the pace measured from now. Device events
     // count only between Start and RunEnded.
     void Start();
-    void DeviceStarted(std::int32_t driverIndex);
+    // A device taken in hand, with the serial number it reports (empty if it reported none).
+    void DeviceStarted(std::int32_t driverIndex, const std::string& reportedSerial = {});
     void DeviceFinished(const device::DeviceOutcome& outcome);
+    // The serial numbers the attached devices report, by driver index. A finished device
+    // none of whose numbers is among them has gone: its tile is removed. A list with a
+    // device that did not answer tells nothing of who went, and changes nothing.
+    void DevicesAttached(const std::vector<std::string>& serials);
     // The run has ended: `reason` is empty when it stopped as asked, else why it stopped.
     // A device still working has no verdict: its tile turns to FAIL "not finished", and it
     // is not counted (the run reported nothing for it).
@@ -45,6 +52,7 @@ public:
 
     bool Running() const { return running_; }
     const std::vector<ProductionTile>& Tiles() const { return tiles_; }
+    // The tile of the device with this number in the run, removed ones aside.
     const ProductionTile* TileOf(std::int32_t driverIndex) const;
 
     int Passed() const { return passed_; }
@@ -66,17 +74,24 @@ public:
     static std::string DeviceText(const ProductionTile& tile); // "Device 2"
     // The line under the state word: the serial on a PASS, the reason on a FAIL.
     static std::string DetailText(const ProductionTile& tile);
+    // What the operator does with a failed device: "Unplug and plug in again to retry" when
+    // the failure lay in the connection or the run, "Put aside" when the device itself is
+    // at fault. Empty unless the tile shows a FAIL.
+    static std::string NextStepText(const ProductionTile& tile);
 
 private:
-    ProductionTile& TileFor(std::int32_t driverIndex);
+    ProductionTile* InHand(std::int32_t driverIndex);
+    ProductionTile* Known(const std::string& serial);
+    ProductionTile& FreeTile();
 
     Clock clock_;
-    std::vector<ProductionTile> tiles_; // by driver index
+    std::vector<ProductionTile> tiles_; // by place on the board
     int passed_ = 0;
     int failed_ = 0;
     std::string lastSerial_;
     std::string stopMessage_;
     bool running_ = false;
+    std::uint64_t turns_ = 0;
     std::chrono::steady_clock::time_point started_{};
     std::chrono::steady_clock::time_point ended_{};
 };

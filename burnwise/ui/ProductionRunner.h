@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace burnwise::ui {
 
@@ -14,8 +15,13 @@ class ProductionEvents {
 public:
     virtual ~ProductionEvents() = default;
 
-    // A device is taken in hand (before anything is written to it).
-    virtual void DeviceStarted(std::int32_t driverIndex) = 0;
+    // A device is taken in hand (before anything is written to it), with the serial number
+    // it reports (empty when it reported none).
+    virtual void DeviceStarted(std::int32_t driverIndex, const std::string& reportedSerial) = 0;
+    // The serial number each attached device reports at this poll, by driver index (empty
+    // where one did not answer). The driver renumbers the devices after an earlier one goes
+    // away, so only these numbers tell which device is which.
+    virtual void DevicesAttached(const std::vector<std::string>& serials) = 0;
     // A device is done, passed or failed, and its record is written. A device whose record
     // could not be written comes as a FAIL, and RunEnded follows with the reason.
     virtual void DeviceFinished(const device::DeviceOutcome& outcome) = 0;

@@ -62,7 +62,7 @@ std::optional<TemplateFacts> ReadTemplateFacts(const std::filesystem::path& file
         error = notes.FirstBox;
         return std::nullopt;
     }
-    return TemplateFacts{*shown, shown->Scheme() == app::SerialScheme::Fixed};
+    return TemplateFacts{*shown, shown->Scheme() == app::SerialScheme::Fixed, shown->ChosenModel()};
 }
 
 app::SerialSource SourceOf(SerialSourceKind kind) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "burnwise/app/Plan.h"
+#include "burnwise/codec/ChipModels.h"
 
 #include <filesystem>
 #include <optional>
@@ -38,8 +39,9 @@ std::optional<std::filesystem::path> DefaultDatabaseFile();
 
 // What the settings need to know of the template before a run.
 struct TemplateFacts {
-    app::Template Shown;            // as the template file's reader reads it
-    bool FixedSerialNumber = false; // one fixed serial number rather than a scheme
+    app::Template Shown;                  // as the template file's reader reads it
+    bool FixedSerialNumber = false;       // one fixed serial number rather than a scheme
+    std::optional<codec::ChipType> Model; // the device type chosen, when one is
 };
 // Reads the template (bounded); nothing, with `error` set, when it cannot be read.
 std::optional<TemplateFacts> ReadTemplateFacts(const std::filesystem::path& file,

@@ -118,7 +118,9 @@ std::string StationRunner::Watch(const ProductionSettings& settings, ProductionE
     const codec::SystemUtcClock clock;
     const std::unique_ptr<device::ClockSerialRecord> clockRecord = app::MachineClockRecord();
     app::Station station(driver_, notes, clock, clockRecord.get());
-    station.Engine().DeviceTaken = [&events](std::int32_t index) { events.DeviceStarted(index); };
+    station.Engine().DeviceTaken = [&events, &station](std::int32_t index) {
+        events.DeviceStarted(index, station.Engine().ReportedSerial(index));
+    };
 
     app::WatchRequest watch;
     watch.Program = production->Request("program");
@@ -137,7 +139,12 @@ std::string StationRunner::Watch(const ProductionSettings& settings, ProductionE
         return false;
     };
     watch.StopRequested = [this] { return Stopping(); };
-    watch.Sleep = [this](std::chrono::nanoseconds duration) { Wait(duration); };
+    // Between polls the window learns which devices are still there: a tile follows its
+    // device by the serial number it reports, whatever the driver numbers it.
+    watch.Sleep = [this, &events, &station](std::chrono::nanoseconds duration) {
+        events.DevicesAttached(station.Engine().AttachedSerials());
+        Wait(duration);
+    };
     app::Watcher watcher(station, notes);
     const app::WatchResult result = watcher.Run(watch);
     return result.RecordFailed ? RecordFailure(*production) : std::string();

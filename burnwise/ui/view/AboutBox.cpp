@@ -1,5 +1,7 @@
 #include "burnwise/ui/view/AboutBox.h"
 
+#include "ProjectVersion.h"
+
 #include <QFrame>
 #include <QGuiApplication>
 #include <QIcon>
@@ -61,6 +63,13 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
     version->setFont(bold);
     version->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     version->setGeometry(156, 64, 186, 28);
+    // The caption keeps the product's version; the build's own, as --version prints it,
+    // stands under it, so a bug report names the program that was run.
+    auto* build =
+        new QLabel(QStringLiteral("Build %1").arg(QString::fromLatin1(ProjectVersion)), panel);
+    build->setObjectName("BuildVersion");
+    build->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    build->setGeometry(156, 92, 186, 22);
 
     auto* ok = new QPushButton(QIcon(QStringLiteral(":/burnwise/icons/ok.svg")),
                                QStringLiteral("OK"), this);

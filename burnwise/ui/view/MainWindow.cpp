@@ -1,5 +1,6 @@
 #include "burnwise/ui/view/MainWindow.h"
 
+#include "burnwise/ui/RunSummary.h"
 #include "burnwise/ui/view/HelpWindow.h"
 #include "burnwise/ui/view/Icons.h"
 #include "burnwise/ui/view/ProductionWindow.h"
@@ -12,28 +13,33 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDateTime>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
 #include <QScreen>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QSettings>
 #include <QSignalBlocker>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QStyle>
 #include <QStyleOptionComboBox>
 #include <QStylePainter>
 #include <QTabWidget>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QVariant>
 #include <algorithm>
 #include <exception>
 
@@ -240,6 +246,23 @@ bool IsEditingKey(const QKeyEvent& key) {
     }
 }
 
+// The menu captions of the commands whose form caption has no access letter.
+struct MenuCaption {
+    std::string_view Action;
+    const char* Caption;
+};
+constexpr MenuCaption MenuCaptions[] = {
+    {"Read1", "&Read"},
+    {"ReadandParse1", "Read and &Parse"},
+    {"ToolButton11", "C&ycle Device"},
+};
+
+// "Scan for Available Devices (Ctrl+C)": a tooltip names the key that does the same.
+QString WithShortcut(const QString& tip, const QKeySequence& key) {
+    if (key.isEmpty()) return tip;
+    return QStringLiteral("%1 (%2)").arg(tip, key.toString(QKeySequence::NativeText));
+}
+
 bool IsLatin1(const QString& text) {
     return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() <= 0xFF; });
 }
@@ -369,6 +392,8 @@ void MainWindow::BuildControls(QWidget* panel) {
         case ui::ControlKind::Messages: {
             auto* memo = new QPlainTextEdit(parent);
             memo->setReadOnly(true);
+            // Read-only text the keyboard can select and copy, as any other.
+            memo->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
             memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
             memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
             memo->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
@@ -436,9 +461,11 @@ void MainWindow::BuildActions() {
             qa->setShortcutContext(Qt::WindowShortcut);
         }
         if (!action->Hint.empty()) {
-            qa->setToolTip(FromLatin1(action->Hint));
+            qa->setToolTip(WithShortcut(FromLatin1(action->Hint), qa->shortcut()));
             qa->setStatusTip({});
         }
+        for (const MenuCaption& caption : MenuCaptions)
+            if (caption.Action == action->Name) qa->setText(QString::fromLatin1(caption.Caption));
         qa->setIcon(ActionIcon(action->Name));
         qa->setIconVisibleInMenu(true);
         const std::string name = action->Name;
@@ -450,13 +477,17 @@ void MainWindow::BuildActions() {
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     for (const char* name : {"BWNew", "BWOpen", "BWEdit", "BWSave", "BWSaveAs"})
         file->addAction(actions_.at(name));
+    // The last templates opened or saved, newest first; one that is gone is greyed.
+    recentMenu_ = file->addMenu(QStringLiteral("&Recent Templates"));
+    recentMenu_->setObjectName("RecentTemplates");
+    connect(recentMenu_, &QMenu::aboutToShow, this, &MainWindow::ShowRecentTemplates);
     file->addSeparator();
     file->addAction(actions_.at("BWExit"));
     QMenu* device = menuBar()->addMenu(QStringLiteral("&Device"));
     for (const char* name : {"BWScan", "BWErase", "BWProgram"})
         device->addAction(actions_.at(name));
     // How Program takes the devices, kept across runs of the program.
-    allAtOnce_ = device->addAction(QStringLiteral("Program All Devices At Once"));
+    allAtOnce_ = device->addAction(QStringLiteral("Program &All Devices At Once"));
     allAtOnce_->setObjectName("ProgramAllAtOnce");
     allAtOnce_->setCheckable(true);
     allAtOnce_->setToolTip(QStringLiteral("Program every device found at the same time"));
@@ -468,12 +499,14 @@ void MainWindow::BuildActions() {
         SaveSettings();
     });
     // Production mode: a window of its own that takes each device plugged in.
-    auto* production = new QAction(QStringLiteral("Production Line..."), this);
+    auto* production = new QAction(QStringLiteral("Production &Line..."), this);
     productionAction_ = production;
     production->setObjectName("BWProduction");
     production->setShortcut(QKeySequence(QStringLiteral("Ctrl+L")));
     production->setShortcutContext(Qt::WindowShortcut);
-    production->setToolTip(QStringLiteral("Production Line: program every device plugged in"));
+    production->setToolTip(
+        WithShortcut(QStringLiteral("Production Line: program every device plugged in"),
+                     production->shortcut()));
     production->setIcon(ActionIcon("BWProduction"));
     production->setIconVisibleInMenu(true);
     connect(production, &QAction::triggered, this, [this] {
@@ -481,17 +514,26 @@ void MainWindow::BuildActions() {
         auto* window = new ProductionWindow(MakeProductionRunner ? MakeProductionRunner() : nullptr,
                                             host_, this);
         window->setAttribute(Qt::WA_DeleteOnClose);
+        // The line's devices join the session's results (Tools > Results Table), without
+        // the table coming up over the line.
+        window->OnOutcome = [this, window](const device::DeviceOutcome& outcome) {
+            device::DeviceOutcome shown = outcome;
+            shown.Model = ui::ShownModel(outcome, window->TemplateModel());
+            results_->AddOutcome(shown, QDateTime::currentDateTime().toString(
+                                            QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+        };
         window->show();
     });
     addAction(production);
+    device->addAction(actions_.at("ToolButton11"));
     device->addSeparator();
     device->addAction(production);
-    QMenu* tools = menuBar()->addMenu(QStringLiteral("Tools"));
+    QMenu* tools = menuBar()->addMenu(QStringLiteral("&Tools"));
     tools->addAction(actions_.at("Read1"));
     tools->addAction(actions_.at("ReadandParse1"));
     // The session's results, also after their window was closed.
     tools->addSeparator();
-    QAction* showResults = tools->addAction(QStringLiteral("Results Table"));
+    QAction* showResults = tools->addAction(QStringLiteral("Results &Table"));
     showResults->setObjectName("ShowResults");
     connect(showResults, &QAction::triggered, this, [this] {
         ShowResultsWindow();
@@ -535,7 +577,8 @@ void MainWindow::BuildActions() {
     stopAction_->setObjectName("BWStop");
     stopAction_->setShortcut(QKeySequence(Qt::Key_Escape));
     stopAction_->setShortcutContext(Qt::WindowShortcut);
-    stopAction_->setToolTip(QStringLiteral("Stop after the device in hand"));
+    stopAction_->setToolTip(
+        WithShortcut(QStringLiteral("Stop after the device in hand"), stopAction_->shortcut()));
     stopAction_->setIcon(ActionIcon("BWStop"));
     stopAction_->setEnabled(false);
     connect(stopAction_, &QAction::triggered, this, [this] { RequestStop(); });
@@ -595,16 +638,64 @@ QAction* MainWindow::ActionOf(std::string_view name) const {
 void MainWindow::ShowFirstTime() {
     if (shown_) return;
     shown_ = true;
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect desktop = screen->availableGeometry();
-        move(desktop.center() - QPoint(width() / 2, height() / 2));
-    }
+    FitScreen();
+    // Where the user left it, while that is on a screen; else centred.
+    bool placed = false;
+    for (const QScreen* s : QGuiApplication::screens())
+        if (mainPlace_ && s->availableGeometry().contains(QRect(*mainPlace_, size()).center())) {
+            move(*mainPlace_);
+            placed = true;
+        }
+    if (!placed)
+        if (const QScreen* s = screen()) {
+            const QRect desktop = s->availableGeometry();
+            const QPoint corner = desktop.center() - QPoint(width() / 2, height() / 2);
+            move(std::max(corner.x(), desktop.left()), std::max(corner.y(), desktop.top()));
+        }
     form_.FormShow();
     show();
 }
 
+void MainWindow::FitScreen() {
+    const QScreen* s = screen();
+    if (s == nullptr) return;
+    const QRect desktop = s->availableGeometry();
+    const QSize full(ClientWidth,
+                     menuBar()->sizeHint().height() + ClientHeight + statusBar()->height());
+    // The title bar a window manager adds, once it is known.
+    const int title = isVisible() ? frameGeometry().height() - height() : 0;
+    if (full.width() <= desktop.width() && full.height() + title <= desktop.height()) return;
+    if (qobject_cast<QScrollArea*>(centralWidget()) == nullptr) {
+        auto* scroll = new QScrollArea;
+        scroll->setObjectName("PanelScroll");
+        scroll->setFrameShape(QFrame::NoFrame);
+        scroll->setWidget(takeCentralWidget());
+        setCentralWidget(scroll);
+    }
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    setFixedSize(std::min(full.width() + bar, desktop.width()),
+                 std::min(full.height(), desktop.height() - title));
+}
+
 void MainWindow::Guarded(const std::function<void()>& work) {
+    // A rule that disables the focused field for a moment (the device-type list while the
+    // field rules run) makes Qt hand the focus on: it comes back when the field is usable.
+    const QPointer<QWidget> focus = QApplication::focusWidget();
+    struct KeepFocus {
+        const QPointer<QWidget>& Focus;
+        MainWindow& Window;
+        ~KeepFocus() {
+            if (Focus && Focus->window() == &Window && !Window.busy_ && Focus->isEnabled() &&
+                Focus->isVisible() && QApplication::focusWidget() != Focus)
+                Focus->setFocus(Qt::OtherFocusReason);
+        }
+    } keep{focus, *this};
     ++running_;
+    // Whatever the input changed, the title shows whether the template has unsaved changes.
+    struct Title {
+        MainWindow& Window;
+        ~Title() { Window.setWindowTitle(Window.TitleText()); }
+    } title{*this};
     try {
         work();
     } catch (const std::exception& error) {
@@ -619,6 +710,7 @@ void MainWindow::RunAction(const std::string& name) {
     const DeviceCommand* command = DeviceCommandOf(name);
     if (command == nullptr || busy_) {
         Guarded([&] { form_.UserExecute(name); });
+        if (name == "BWOpen" || name == "BWSave" || name == "BWSaveAs") NoteRecentTemplate();
         return;
     }
     Guarded([&] {
@@ -634,15 +726,78 @@ void MainWindow::RunAction(const std::string& name) {
 
 void MainWindow::KeepSettingsIn(const QString& file) {
     settingsFile_ = file;
+    host_.KeepFoldersIn(file);
     LoadSettings();
+}
+
+QStringList MainWindow::RecentTemplates() const {
+    return QSettings(settingsFile_, QSettings::IniFormat)
+        .value(QStringLiteral("Recent/Templates"))
+        .toStringList();
+}
+
+void MainWindow::NoteRecentTemplate() {
+    const std::filesystem::path& file = form_.TemplateFileName();
+    if (file.empty()) return;
+    std::error_code ignored;
+    const QString path = QString::fromStdString(std::filesystem::absolute(file, ignored).string());
+    QStringList recent = RecentTemplates();
+    recent.removeAll(path);
+    recent.prepend(path);
+    while (recent.size() > MaxRecentTemplates)
+        recent.removeLast();
+    QSettings store(settingsFile_, QSettings::IniFormat);
+    store.setValue(QStringLiteral("Recent/Templates"), recent);
+}
+
+void MainWindow::ShowRecentTemplates() {
+    recentMenu_->clear();
+    const QStringList recent = RecentTemplates();
+    for (int i = 0; i < recent.size(); ++i) {
+        const QString& path = recent[i];
+        QAction* item = recentMenu_->addAction(
+            QStringLiteral("&%1 %2").arg(i + 1).arg(QFileInfo(path).fileName()));
+        item->setToolTip(path);
+        item->setStatusTip(path);
+        item->setEnabled(!busy_ && QFileInfo(path).isFile());
+        connect(item, &QAction::triggered, this, [this, path] {
+            QAction* open = ActionOf("BWOpen");
+            if (open == nullptr || !open->isEnabled()) return;
+            host_.NextOpenAnswer = std::filesystem::path(path.toStdString());
+            open->trigger();
+            host_.NextOpenAnswer.reset(); // a host that answers its own dialogs left it
+        });
+    }
+    if (recent.isEmpty()) recentMenu_->addAction(QStringLiteral("(none)"))->setEnabled(false);
+}
+
+QString MainWindow::TitleText() const {
+    // "cable.ept* - Burnwise - ... ( Edit Mode )": the template, and whether it has changes
+    // that are not saved, before the window's caption.
+    const QString caption = FromLatin1(form_.Caption);
+    const std::filesystem::path& file = form_.TemplateFileName();
+    if (file.empty()) return caption;
+    return QString::fromStdString(file.filename().string()) +
+           (form_.HasUnsavedChanges() ? QStringLiteral("*") : QString()) + QStringLiteral(" - ") +
+           caption;
 }
 
 void MainWindow::LoadSettings() {
     QSettings store(settingsFile_, QSettings::IniFormat);
+    resultsGeometry_ = store.value(QStringLiteral("Windows/Results")).toRect();
+    const QVariant main = store.value(QStringLiteral("Windows/Main"));
+    mainPlace_ = main.isValid() ? std::optional<QPoint>(main.toPoint()) : std::nullopt;
     const bool on = store.value(QStringLiteral("Device/ProgramAllAtOnce"), false).toBool();
     const QSignalBlocker blocker(allAtOnce_);
     allAtOnce_->setChecked(on);
     form_.ProgramAllAtOnce = on;
+}
+
+void MainWindow::KeepWindowPlaces() {
+    QSettings store(settingsFile_, QSettings::IniFormat);
+    store.setValue(QStringLiteral("Windows/Main"), pos());
+    if (resultsPlaced_) store.setValue(QStringLiteral("Windows/Results"), results_->geometry());
+    store.sync();
 }
 
 void MainWindow::SaveSettings() {
@@ -702,6 +857,24 @@ void MainWindow::RequestStop() {
     if (!busy_) return;
     stopRequested_ = true;
     stopAction_->setEnabled(false); // taken: the run stops after the device in hand
+    // Said at once, naming the device in hand by its number in the run's lines: it may take
+    // a while yet.
+    std::optional<std::int32_t> inHand;
+    if (const device::DeviceEngine* engine = form_.Engine(); engine && phase_ == 1) {
+        // Read and Read and Parse go through the devices the scan counted, the others
+        // through those it selected.
+        const bool counted = phaseVerb_ == QLatin1String("Reading");
+        const auto& list = counted ? engine->Scan.CountedDevices : engine->Scan.SelectedDevices;
+        const int count = counted ? engine->Scan.BlankCount + engine->Scan.ProgrammedCount
+                                  : engine->Scan.SelectedCount;
+        if (lastPosition_ > 0 && lastPosition_ <= count &&
+            lastPosition_ <= static_cast<int>(list.size()))
+            inHand = list[static_cast<std::size_t>(lastPosition_ - 1)];
+    }
+    progressLabel_->setText(inHand ? QStringLiteral("Stopping after device %1 ...").arg(*inHand)
+                                   : QStringLiteral("Stopping ..."));
+    progressLabel_->show();
+    if (isVisible()) progressLabel_->repaint();
 }
 
 bool MainWindow::DiscardsInput(QObject* watched, QEvent* event) {
@@ -716,21 +889,69 @@ bool MainWindow::DiscardsInput(QObject* watched, QEvent* event) {
     return true;
 }
 
-void MainWindow::ShowResultsWindow() {
-    if (results_->isVisible()) return;
-    // Beside the window where the screen has room, else below it, else at the screen's
-    // right edge.
+QRect MainWindow::ResultsPlace() {
+    // Beside the window where the screen has room (right, then left), else below it, else
+    // above it, shortened to the room there; never over the status bar with the progress.
     const QRect frame = frameGeometry();
     QRect screen(0, 0, 1024, 768);
-    if (const QScreen* s = QGuiApplication::primaryScreen()) screen = s->availableGeometry();
-    QPoint place(frame.right() + 8, frame.top());
-    if (place.x() + results_->width() > screen.right()) {
-        place = QPoint(frame.left(), frame.bottom() + 8);
-        if (place.y() + results_->height() > screen.bottom())
-            place =
-                QPoint(screen.right() - results_->width(), screen.bottom() - results_->height());
+    if (const QScreen* s = this->screen()) screen = s->availableGeometry();
+    const QSize size = results_->size();
+    const QSize decoration = results_->frameGeometry().size() - results_->size();
+    constexpr int Gap = 8;
+    constexpr int MinHeight = 140;
+    const int top = std::clamp(frame.top(), screen.top(),
+                               std::max(screen.top(), screen.bottom() - size.height()));
+    if (frame.right() + Gap + size.width() + decoration.width() <= screen.right())
+        return {QPoint(frame.right() + Gap, top), size};
+    if (frame.left() - Gap - size.width() - decoration.width() >= screen.left())
+        return {QPoint(frame.left() - Gap - size.width() - decoration.width(), top), size};
+    const int left = std::clamp(frame.left(), screen.left(),
+                                std::max(screen.left(), screen.right() - size.width()));
+    const int below = screen.bottom() - frame.bottom() - Gap - decoration.height();
+    if (below >= MinHeight)
+        return {QPoint(left, frame.bottom() + Gap),
+                QSize(size.width(), std::min(size.height(), below))};
+    const int above = frame.top() - screen.top() - Gap - decoration.height();
+    if (above >= MinHeight) {
+        const int height = std::min(size.height(), above);
+        return {QPoint(left, frame.top() - Gap - height - decoration.height()),
+                QSize(size.width(), height)};
     }
-    results_->move(place);
+    // A window the program centred (the user put it nowhere yet) moves to the top of the
+    // screen to make room below it.
+    if (!mainPlace_ && frame.top() > screen.top() &&
+        screen.bottom() - (frame.bottom() - frame.top() + screen.top()) - Gap -
+                decoration.height() >=
+            MinHeight) {
+        move(x(), screen.top());
+        return ResultsPlace();
+    }
+    // A screen that holds neither: over the window's upper part, ending above the message
+    // list, so the run's lines and its progress stay in sight.
+    const int memoTop = memo_->mapTo(this, QPoint(0, 0)).y() + (frame.height() - height());
+    const int height = std::max(MinHeight, frame.top() + memoTop - screen.top() - Gap);
+    return {QPoint(screen.right() - size.width(), screen.top()),
+            QSize(size.width(), std::min(size.height(), height))};
+}
+
+void MainWindow::ShowResultsWindow() {
+    if (results_->isVisible()) return;
+    // Where the user put it last, while that is on a screen; else a place of its own.
+    if (!resultsPlaced_) {
+        resultsPlaced_ = true;
+        const QRect kept = resultsGeometry_;
+        bool onScreen = false;
+        for (const QScreen* s : QGuiApplication::screens())
+            onScreen =
+                onScreen || (kept.isValid() && s->availableGeometry().contains(kept.center()));
+        if (onScreen) {
+            results_->setGeometry(kept);
+        } else {
+            const QRect place = ResultsPlace();
+            results_->resize(place.size());
+            results_->move(place.topLeft());
+        }
+    }
     // The main window keeps the keyboard (its shortcuts need it active).
     const bool active = isActiveWindow();
     results_->show();
@@ -738,18 +959,18 @@ void MainWindow::ShowResultsWindow() {
 }
 
 void MainWindow::AddResult(const device::DeviceOutcome& outcome) {
+    device::DeviceOutcome shown = outcome;
+    shown.Model = ui::ShownModel(outcome, form_.CurrentTemplate().Model);
     results_->AddOutcome(
-        outcome, QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+        shown, QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
     if (!results_->isVisible() && shown_) ShowResultsWindow();
 }
 
 // ---- Form to widgets ----------------------------------------------------------------------
 
 void MainWindow::OnStateChanged(std::string_view name) {
-    if (name == "Caption") {
-        setWindowTitle(FromLatin1(form_.Caption));
-        return;
-    }
+    setWindowTitle(TitleText());
+    if (name == "Caption") return;
     if (const ui::Control* control = form_.FindControl(name)) {
         SyncControl(*control);
         return;
@@ -844,7 +1065,7 @@ void MainWindow::SyncAction(const ui::Action& action) {
 }
 
 void MainWindow::SyncAll() {
-    setWindowTitle(FromLatin1(form_.Caption));
+    setWindowTitle(TitleText());
     for (const ui::Control* control : form_.Controls())
         SyncControl(*control);
     for (const ui::Action* action : form_.Actions())
@@ -858,6 +1079,12 @@ void MainWindow::ShowDeviceProgress(int position, int count) {
         return;
     }
     QString text = QStringLiteral("Device %1 of %2");
+    if (busy_ && stopRequested_) {
+        // The stop stays said until the run ends.
+        lastPosition_ = position;
+        progressBar_->setValue(position);
+        return;
+    }
     if (busy_) {
         // Every operation first surveys the devices, then takes them one by one: the count
         // starting over is the second phase.
@@ -877,8 +1104,24 @@ void MainWindow::ShowDeviceProgress(int position, int count) {
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (busy_ && DiscardsInput(watched, event)) return true;
-    // In a text field the editing keys edit the text (cut, copy, paste, select all, undo).
-    if (event->type() == QEvent::KeyPress && qobject_cast<QLineEdit*>(watched) != nullptr &&
+    // In a text field the editing keys edit the text (cut, copy, paste, select all, undo);
+    // in the message list they copy and select as in any read-only text.
+    const bool textField = qobject_cast<QLineEdit*>(watched) != nullptr || watched == memo_;
+    if (textField && event->type() == QEvent::ShortcutOverride && watched == memo_ &&
+        IsEditingKey(*static_cast<QKeyEvent*>(event))) {
+        event->accept(); // the key goes to the list, not to the window's command
+        return true;
+    }
+    if (event->type() == QEvent::KeyPress && watched == memo_ &&
+        IsEditingKey(*static_cast<QKeyEvent*>(event))) {
+        // Read-only: copy and select all; cut, paste and undo change nothing, and the key
+        // does not go on to the window as a command.
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->matches(QKeySequence::Copy)) memo_->copy();
+        if (key->matches(QKeySequence::SelectAll)) memo_->selectAll();
+        return true;
+    }
+    if (event->type() == QEvent::KeyPress && textField &&
         IsEditingKey(*static_cast<QKeyEvent*>(event)))
         return QMainWindow::eventFilter(watched, event);
     // A text field claims Ctrl+C, Ctrl+V, Ctrl+X, Ctrl+A and others for itself, so the
@@ -896,6 +1139,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     // A run ends by itself or by Stop, never by closing the window under it.
     if (busy_) {
         event->ignore();
+        statusBar()->showMessage(QStringLiteral("The window closes when the device operation "
+                                                "has ended: press Stop (Esc) to end it sooner."));
         return;
     }
     if (form_.HasUnsavedChanges()) {
@@ -922,6 +1167,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     }
     // Whatever closes the window: a device left open is closed first.
     Guarded([&] { form_.FormClose(); });
+    KeepWindowPlaces();
     results_->close();
     if (QWidget* help = host_.OwnHelpWindow()) help->close();
     event->accept();

@@ -5,7 +5,10 @@
 #include "burnwise/ui/view/WindowHost.h"
 
 #include <QMainWindow>
+#include <QPoint>
 #include <QPointer>
+#include <QRect>
+#include <QStringList>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -15,6 +18,7 @@
 
 class QAction;
 class QLabel;
+class QMenu;
 class QPlainTextEdit;
 class QProgressBar;
 class QToolBar;
@@ -36,6 +40,8 @@ public:
     static constexpr int ClientWidth = 650;
     static constexpr int ClientHeight = 494;
     static constexpr int ToolBarHeight = 31;
+    // File > Recent Templates holds this many.
+    static constexpr int MaxRecentTemplates = 8;
 
     // `simulatedBench` is the bench file when the driver library is the simulator.
     MainWindow(ui::TMainForm& form, WindowHost& host,
@@ -88,8 +94,17 @@ private:
     void RequestStop();
     void AddResult(const device::DeviceOutcome& outcome);
     void ShowResultsWindow();
+    QRect ResultsPlace();
+    // The main window as large as the screen it is on allows: the fixed layout scrolls where
+    // the screen is smaller.
+    void FitScreen();
     void LoadSettings();
     void SaveSettings();
+    void KeepWindowPlaces();
+    QStringList RecentTemplates() const;
+    void NoteRecentTemplate();
+    void ShowRecentTemplates();
+    QString TitleText() const;
 
     ui::TMainForm& form_;
     WindowHost& host_;
@@ -115,7 +130,11 @@ private:
     int lastPosition_ = 0; // the device position last shown
     QPointer<QWidget> focusBeforeBusy_;
     QString settingsFile_;
-    QAction* allAtOnce_ = nullptr; // Device > Program All Devices At Once
+    QAction* allAtOnce_ = nullptr;    // Device > Program All Devices At Once
+    QMenu* recentMenu_ = nullptr;     // File > Recent Templates
+    bool resultsPlaced_ = false;      // the results window has had its place this session
+    QRect resultsGeometry_;           // where the user left it last time, if anywhere
+    std::optional<QPoint> mainPlace_; // where the user left the main window last time
 };
 
 } // namespace burnwise::view

@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QThread>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -128,6 +129,14 @@ int main(int argc, char** argv) {
     // Two more plugged in while it runs; the pace needs a second or two.
     ok = Vqbench("add KR2S") && Vqbench("add KR2S") && ok;
     ok = RunUntil([&] { return Finished(line->Board()) == 6; }) && ok;
+    // The first cable is unplugged: its tile greys, the others stay as they were.
+    ok = Vqbench("remove 0") && ok;
+    ok =
+        RunUntil([&] {
+            const auto& tiles = line->Board().Tiles();
+            return std::any_of(tiles.begin(), tiles.end(), [](const auto& t) { return t.Removed; });
+        }) &&
+        ok;
     QThread::sleep(2);
     ok = Save(*line, folder, "production-line") && ok;
 

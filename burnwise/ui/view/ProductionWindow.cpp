@@ -11,10 +11,12 @@
 #include <QFormLayout>
 #include <QFrame>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QSettings>
 #include <QShortcut>
@@ -33,10 +35,20 @@ namespace {
 const QColor PassColour(0x1b, 0x7f, 0x3b);
 const QColor FailColour(0xc6, 0x28, 0x28);
 const QColor WorkingColour(0xf5, 0xa4, 0x00);
+// A device that went away: grey, its last word still readable.
+const QColor RemovedColour(0xbd, 0xbd, 0xbd);
+const QColor RemovedText(0x55, 0x55, 0x55);
 
-constexpr int TileWidth = 300;
-constexpr int TileHeight = 180;
-constexpr int TileColumns = 3;
+// Read from two metres: the slot label that finds the cable and the serial number at
+// 24 px and more, the reason at 18 px, wrapped.
+constexpr int TileWidth = 270;
+constexpr int TileMinHeight = 180;
+constexpr int TileSpacing = 10;
+constexpr int DevicePixels = 24;
+constexpr int StatePixels = 48;
+constexpr int SerialPixels = 26;
+constexpr int ReasonPixels = 18;
+constexpr int NextStepPixels = 20;
 
 QString PathText(const std::filesystem::path& path) {
     return QFile::decodeName(QByteArray::fromStdString(path.string()));
@@ -60,7 +72,7 @@ QString HostName() {
 QLabel* FigureLabel(const char* name, QWidget* parent) {
     auto* label = new QLabel(QStringLiteral("-"), parent);
     label->setObjectName(name);
-    label->setFont(PixelFont(34, true));
+    label->setFont(PixelFont(30, true));
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     return label;
 }
@@ -225,8 +237,13 @@ class ProductionWindow::Relay final : public ui::ProductionEvents {
 public:
     explicit Relay(ProductionWindow& window) : window_(window) {}
 
-    void DeviceStarted(std::int32_t driverIndex) override {
-        Post([driverIndex](ProductionWindow& w) { w.OnDeviceStarted(driverIndex); });
+    void DeviceStarted(std::int32_t driverIndex, const std::string& reportedSerial) override {
+        Post([driverIndex, reportedSerial](ProductionWindow& w) {
+            w.OnDeviceStarted(driverIndex, reportedSerial);
+        });
+    }
+    void DevicesAttached(const std::vector<std::string>& serials) override {
+        Post([serials](ProductionWindow& w) { w.OnDevicesAttached(serials); });
     }
     void DeviceFinished(const device::DeviceOutcome& outcome) override {
         Post([outcome](ProductionWindow& w) { w.OnDeviceFinished(outcome); });
@@ -260,7 +277,12 @@ ProductionWindow::ProductionWindow(std::unique_ptr<ui::ProductionRunner> runner,
     // The main window's commands wait while the production line is open: one user of the
     // devices at a time.
     setWindowModality(Qt::WindowModal);
-    resize(1060, 640);
+    // As large as it likes where the screen has room; never larger than the screen, so the
+    // buttons and figures stay on it.
+    QSize size(1060, 640);
+    if (const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen())
+        size = size.boundedTo(screen->availableGeometry().size() - QSize(16, 40));
+    resize(size);
     Beep = [] { QApplication::beep(); };
     if (settingsFile_.isEmpty()) settingsFile_ = DefaultProductionSettingsFile();
 
@@ -285,32 +307,36 @@ ProductionWindow::ProductionWindow(std::unique_ptr<ui::ProductionRunner> runner,
     stopButton_->setToolTip(QStringLiteral("End the run after the device in hand (Esc)"));
     for (QPushButton* button : {settingsButton_, startButton_, stopButton_}) {
         button->setFont(PixelFont(18, true));
-        button->setMinimumSize(130, 44);
+        button->setMinimumSize(120, 44);
         top->addWidget(button);
     }
     layout->addLayout(top);
 
     // The tiles, and the figures beside them.
     auto* middle = new QHBoxLayout;
-    auto* scroll = new QScrollArea(this);
-    scroll->setObjectName("TileArea");
-    scroll->setWidgetResizable(true);
+    tileArea_ = new QScrollArea(this);
+    tileArea_->setObjectName("TileArea");
+    tileArea_->setWidgetResizable(true);
+    tileArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     tilesPanel_ = new QWidget;
     tilesGrid_ = new QGridLayout(tilesPanel_);
-    tilesGrid_->setSpacing(10);
+    tilesGrid_->setSpacing(TileSpacing);
     tilesGrid_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    scroll->setWidget(tilesPanel_);
-    scroll->setMinimumWidth(TileColumns * (TileWidth + 10) + 30);
-    middle->addWidget(scroll, 1);
+    tileArea_->setWidget(tilesPanel_);
+    // One column at least; as many as the window's width holds (see FlowTiles).
+    tileArea_->setMinimumWidth(TileWidth + 2 * TileSpacing + 24);
+    tileArea_->viewport()->installEventFilter(this);
+    middle->addWidget(tileArea_, 1);
 
     auto* figures = new QFrame(this);
     figures->setObjectName("Figures");
     figures->setFrameShape(QFrame::StyledPanel);
-    figures->setMinimumWidth(220);
+    figures->setMinimumWidth(200);
     auto* grid = new QGridLayout(figures);
+    grid->setVerticalSpacing(2);
     const auto addFigure = [&](const char* caption, QLabel* value, const char* tip) {
         auto* label = new QLabel(QString::fromLatin1(caption), figures);
-        label->setFont(PixelFont(16, false));
+        label->setFont(PixelFont(15, false));
         const int row = grid->rowCount();
         grid->addWidget(label, row, 0);
         grid->addWidget(value, row + 1, 0);
@@ -322,7 +348,7 @@ ProductionWindow::ProductionWindow(std::unique_ptr<ui::ProductionRunner> runner,
     yield_ = FigureLabel("YieldValue", figures);
     perHour_ = FigureLabel("PerHourValue", figures);
     lastSerial_ = FigureLabel("LastSerialValue", figures);
-    lastSerial_->setFont(PixelFont(26, true));
+    lastSerial_->setFont(PixelFont(24, true));
     addFigure("Passed", passed_, "Devices programmed and checked in this run");
     addFigure("Failed", failed_, "Devices that failed in this run");
     addFigure("Yield", yield_, "Passed devices out of all devices of this run");
@@ -356,7 +382,7 @@ ProductionWindow::ProductionWindow(std::unique_ptr<ui::ProductionRunner> runner,
     ShowBoard();
     ShowFigures();
     ShowSummary();
-    ShowStatus(runner_ ? QStringLiteral("Ready: choose the settings, then press Start.")
+    ShowStatus(runner_ ? ReadyText()
                        : QStringLiteral("Production runs are not available in this program."));
     UpdateControls();
 }
@@ -368,10 +394,16 @@ ProductionWindow::~ProductionWindow() {
 }
 
 QFrame* ProductionWindow::TileWidget(std::int32_t driverIndex) const {
-    const std::vector<ui::ProductionTile>& tiles = board_.Tiles();
-    for (std::size_t i = 0; i < tiles.size() && i < tiles_.size(); ++i)
-        if (tiles[i].DriverIndex == driverIndex) return tiles_[i];
-    return nullptr;
+    const ui::ProductionTile* tile = board_.TileOf(driverIndex);
+    if (tile == nullptr) return nullptr;
+    const auto at = static_cast<std::size_t>(tile - board_.Tiles().data());
+    return at < tiles_.size() ? tiles_[at] : nullptr;
+}
+
+QFrame* ProductionWindow::TileAt(int place) const {
+    return place >= 0 && place < static_cast<int>(tiles_.size())
+               ? tiles_[static_cast<std::size_t>(place)]
+               : nullptr;
 }
 
 QString DefaultProductionSettingsFile() {
@@ -410,6 +442,12 @@ void ProductionWindow::SetSettings(const ui::ProductionSettings& settings) {
     store.setValue(QStringLiteral("Station"), FromLatin1(settings.StationName));
     store.endGroup();
     store.sync();
+    // A problem Start showed is answered by the new settings, or said anew.
+    if (problemShown_) {
+        const std::string problem = ui::ProductionSettingsProblem(settings_);
+        ShowStatus(problem.empty() ? ReadyText() : FromLatin1(problem), !problem.empty());
+        problemShown_ = !problem.empty();
+    }
     if (store.status() != QSettings::NoError)
         ShowStatus(QStringLiteral("The settings could not be kept in %1.").arg(settingsFile_),
                    true);
@@ -427,9 +465,14 @@ void ProductionWindow::StartRun() {
     const std::string problem = ui::ProductionSettingsProblem(settings_);
     if (!problem.empty()) {
         ShowStatus(FromLatin1(problem), true);
+        problemShown_ = true;
         return;
     }
     ui::ProductionSettings settings = settings_;
+    std::string error;
+    const std::optional<ui::TemplateFacts> facts =
+        ui::ReadTemplateFacts(settings.TemplateFile, error);
+    runModel_ = facts ? facts->Model : std::nullopt;
     if (settings.StationName.empty()) settings.StationName = ToLatin1(HostName());
     board_.Start();
     running_ = true;
@@ -447,12 +490,25 @@ void ProductionWindow::RequestStop() {
     stopRequested_ = true;
     runner_->RequestStop();
     UpdateControls();
-    ShowStatus(QStringLiteral("Stopping after the device in hand..."));
+    // Said at once, so the operator knows the key was taken: the run ends after the device
+    // in hand, or at once when none is.
+    const ui::ProductionTile* inHand = nullptr;
+    for (const ui::ProductionTile& tile : board_.Tiles())
+        if (!tile.Removed && tile.State == ui::TileState::Working) inHand = &tile;
+    ShowStatus(inHand ? QStringLiteral("Stopping after device %1 ...").arg(inHand->DriverIndex)
+                      : QStringLiteral("Stopping ..."));
 }
 
-void ProductionWindow::OnDeviceStarted(std::int32_t driverIndex) {
+void ProductionWindow::OnDeviceStarted(std::int32_t driverIndex,
+                                       const std::string& reportedSerial) {
     if (!running_) return;
-    board_.DeviceStarted(driverIndex);
+    board_.DeviceStarted(driverIndex, reportedSerial);
+    ShowBoard();
+}
+
+void ProductionWindow::OnDevicesAttached(const std::vector<std::string>& serials) {
+    if (!running_) return;
+    board_.DevicesAttached(serials);
     ShowBoard();
 }
 
@@ -461,6 +517,7 @@ void ProductionWindow::OnDeviceFinished(const device::DeviceOutcome& outcome) {
     board_.DeviceFinished(outcome);
     ShowBoard();
     ShowFigures();
+    if (OnOutcome) OnOutcome(outcome);
     if (!outcome.Passed && Beep) Beep();
 }
 
@@ -485,23 +542,28 @@ void ProductionWindow::ShowBoard() {
     const std::vector<ui::ProductionTile>& tiles = board_.Tiles();
     while (tiles_.size() < tiles.size()) {
         auto* tile = new QFrame(tilesPanel_);
-        tile->setFixedSize(TileWidth, TileHeight);
+        tile->setFixedWidth(TileWidth);
+        tile->setMinimumHeight(TileMinHeight);
         tile->setAutoFillBackground(true);
         auto* column = new QVBoxLayout(tile);
+        column->setSpacing(2);
         const auto addLabel = [&](const char* name, int pixels, bool bold) {
             auto* label = new QLabel(tile);
             label->setObjectName(name);
             label->setFont(PixelFont(pixels, bold));
             label->setAlignment(Qt::AlignCenter);
+            label->setWordWrap(true);
             column->addWidget(label);
             return label;
         };
-        addLabel("TileDevice", 20, false);
-        addLabel("TileState", 56, true);
-        addLabel("TileDetail", 22, true)->setWordWrap(true);
-        const int at = static_cast<int>(tiles_.size());
-        tilesGrid_->addWidget(tile, at / TileColumns, at % TileColumns);
+        addLabel("TileDevice", DevicePixels, true);
+        addLabel("TileState", StatePixels, true);
+        addLabel("TileSerial", SerialPixels, true);
+        addLabel("TileDetail", ReasonPixels, false);
+        addLabel("TileNextStep", NextStepPixels, true);
+        column->addStretch(1);
         tiles_.push_back(tile);
+        flowColumns_ = 0; // placed by FlowTiles
     }
     while (tiles_.size() > tiles.size()) {
         delete tiles_.back();
@@ -514,7 +576,10 @@ void ProductionWindow::ShowBoard() {
         QPalette palette = tile->palette();
         QColor background = WorkingColour;
         QColor text = Qt::black;
-        if (state.State == ui::TileState::Passed) {
+        if (state.Removed) {
+            background = RemovedColour;
+            text = RemovedText;
+        } else if (state.State == ui::TileState::Passed) {
             background = PassColour;
             text = Qt::white;
         } else if (state.State == ui::TileState::Failed) {
@@ -524,16 +589,42 @@ void ProductionWindow::ShowBoard() {
         palette.setColor(QPalette::Window, background);
         palette.setColor(QPalette::WindowText, text);
         tile->setPalette(palette);
-        tile->findChild<QLabel*>("TileDevice")
-            ->setText(FromLatin1(ui::ProductionBoard::DeviceText(state)));
-        tile->findChild<QLabel*>("TileState")
-            ->setText(FromLatin1(ui::ProductionBoard::StateText(state.State)));
-        auto* detail = tile->findChild<QLabel*>("TileDetail");
-        detail->setText(FromLatin1(ui::ProductionBoard::DetailText(state)));
-        // A reason may be long: smaller, wrapped; a serial number big.
-        detail->setFont(PixelFont(state.State == ui::TileState::Failed ? 17 : 26, true));
-        detail->setToolTip(detail->text());
+        const auto show = [tile](const char* name, const std::string& value) {
+            auto* label = tile->findChild<QLabel*>(name);
+            label->setText(FromLatin1(value));
+            label->setHidden(value.empty());
+        };
+        show("TileDevice", ui::ProductionBoard::DeviceText(state));
+        show("TileState", state.Removed ? "removed" : ui::ProductionBoard::StateText(state.State));
+        // A failure shows the serial number it used up as well as why, and what to do.
+        show("TileSerial", state.SerialNumber);
+        show("TileDetail", state.State == ui::TileState::Failed ? state.Reason : "");
+        show("TileNextStep", ui::ProductionBoard::NextStepText(state));
+        tile->setToolTip(FromLatin1(state.Reason));
+        // As tall as its wrapped lines need: a long reason is never cut.
+        tile->setFixedHeight(std::max(TileMinHeight, tile->layout()->heightForWidth(TileWidth)));
     }
+    FlowTiles();
+}
+
+void ProductionWindow::FlowTiles() {
+    // As many columns as the tile area holds, so a narrow screen still shows every tile and
+    // the figures beside them.
+    const QMargins margins = tilesGrid_->contentsMargins();
+    const int room = tileArea_->viewport()->width() - margins.left() - margins.right();
+    const int columns = std::max(1, (room + TileSpacing) / (TileWidth + TileSpacing));
+    if (columns == flowColumns_) return;
+    flowColumns_ = columns;
+    for (QFrame* tile : tiles_)
+        tilesGrid_->removeWidget(tile);
+    for (int at = 0; at < static_cast<int>(tiles_.size()); ++at)
+        tilesGrid_->addWidget(tiles_[static_cast<std::size_t>(at)], at / columns, at % columns,
+                              Qt::AlignTop);
+}
+
+bool ProductionWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == tileArea_->viewport() && event->type() == QEvent::Resize) FlowTiles();
+    return QWidget::eventFilter(watched, event);
 }
 
 void ProductionWindow::ShowFigures() {
@@ -561,7 +652,12 @@ void ProductionWindow::ShowSummary() {
                           .arg(templateName, source, database, station));
 }
 
+QString ProductionWindow::ReadyText() {
+    return QStringLiteral("Ready: choose the settings, then press Start.");
+}
+
 void ProductionWindow::ShowStatus(const QString& text, bool alarm) {
+    problemShown_ = false;
     status_->setText(text);
     // A run that stopped by itself must be seen from the bench: larger, in red.
     status_->setFont(PixelFont(alarm ? 24 : 18, true));

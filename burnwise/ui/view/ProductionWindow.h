@@ -9,6 +9,7 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QComboBox;
@@ -16,6 +17,7 @@ class QFrame;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QScrollArea;
 class QTimer;
 class QGridLayout;
 
@@ -76,6 +78,8 @@ public:
     // Takes new settings (as the dialog's OK does) and keeps them in the settings file.
     void SetSettings(const ui::ProductionSettings& settings);
     bool IsRunning() const { return running_; }
+    // The model of the template the current or last run programs, when it names one.
+    std::optional<codec::ChipType> TemplateModel() const { return runModel_; }
 
     void StartRun();
     void RequestStop();
@@ -84,22 +88,31 @@ public:
     // Sounded for every FAIL and for a run that stopped by itself.
     std::function<void()> Beep;
 
-    // The tile widget of a driver index, if the board has one.
+    // Told of every device outcome of a run, as it is shown (the session's results table).
+    std::function<void(const device::DeviceOutcome&)> OnOutcome;
+
+    // The tile widget of the device with this number in the run, if the board has one.
     QFrame* TileWidget(std::int32_t driverIndex) const;
+    // The tile widget at a place on the board, in the board's order.
+    QFrame* TileAt(int place) const;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     class Relay;
 
-    void OnDeviceStarted(std::int32_t driverIndex);
+    void OnDeviceStarted(std::int32_t driverIndex, const std::string& reportedSerial);
+    void OnDevicesAttached(const std::vector<std::string>& serials);
     void OnDeviceFinished(const device::DeviceOutcome& outcome);
     void OnRunEnded(const std::string& reason);
     void ShowBoard();
+    void FlowTiles();
     void ShowFigures();
     void ShowSummary();
     void ShowStatus(const QString& text, bool alarm = false);
+    static QString ReadyText();
     void UpdateControls();
     void LoadSettings();
 
@@ -111,12 +124,16 @@ private:
     ui::ProductionBoard board_;
     bool running_ = false;
     bool stopRequested_ = false;
+    std::optional<codec::ChipType> runModel_;
+    bool problemShown_ = false; // the status line says why Start was refused
 
     QLabel* summary_ = nullptr;
     QPushButton* settingsButton_ = nullptr;
     QPushButton* startButton_ = nullptr;
     QPushButton* stopButton_ = nullptr;
+    QScrollArea* tileArea_ = nullptr;
     QWidget* tilesPanel_ = nullptr;
+    int flowColumns_ = 0;
     QGridLayout* tilesGrid_ = nullptr;
     std::vector<QFrame*> tiles_;
     QLabel* passed_ = nullptr;

@@ -57,18 +57,6 @@ ui::FormPaths ProgramPaths() {
     return paths;
 }
 
-// Answers the first open dialog with the file named on the command line, so that file
-// goes through the same steps and checks as one chosen in the dialog.
-class StartHost final : public WindowHost {
-public:
-    std::optional<fs::path> StartFile;
-
-    std::optional<fs::path> RunOpenDialog(const ui::FileDialogOptions& options) override {
-        if (StartFile) return std::exchange(StartFile, std::nullopt);
-        return WindowHost::RunOpenDialog(options);
-    }
-};
-
 std::unique_ptr<records::RecordStore> OpenStore(const std::string& url, std::string& error) {
     return records::OpenRecordStore(url, error);
 }
@@ -95,7 +83,7 @@ int RunProgram(QApplication& app, const std::function<void(MainWindow&)>& shown,
                const fs::path& templateFile) {
     codec::CodecState state;
     device::RunFlags flags;
-    StartHost host;
+    WindowHost host;
     device::LinkedDriver driver;
     ui::TMainForm form(state, flags, host, ProgramPaths());
     form.AttachDriver(driver);
@@ -107,7 +95,8 @@ int RunProgram(QApplication& app, const std::function<void(MainWindow&)>& shown,
     window.ShowFirstTime();
     if (shown) shown(window);
     if (!templateFile.empty()) {
-        host.StartFile = templateFile;
+        // Opened as File > Open opens a file, through the same steps and checks.
+        host.NextOpenAnswer = templateFile;
         // Once the loop runs, so an error box has a shown window to sit on.
         QTimer::singleShot(0, &window, [&window] {
             if (QAction* open = window.ActionOf("BWOpen"); open && open->isEnabled())

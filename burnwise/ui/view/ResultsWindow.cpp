@@ -87,9 +87,15 @@ void ResultsWindow::AddOutcome(const device::DeviceOutcome& outcome, const QStri
     for (int column = 0; column < ColumnCount; ++column) {
         auto* item = new QTableWidgetItem(cells[column]);
         if (column == 6) item->setForeground(outcome.Passed ? Qt::darkGreen : Qt::red);
+        // The whole reason, however narrow the column.
+        if (column == 7 && !cells[column].isEmpty()) item->setToolTip(cells[column]);
         table_->setItem(row, column, item);
     }
-    if (row == 0) table_->resizeColumnsToContents();
+    if (row == 0) {
+        // Every column as wide as its text, the reason taking what is left.
+        table_->resizeColumnsToContents();
+        table_->horizontalHeader()->setSectionResizeMode(ColumnCount - 1, QHeaderView::Stretch);
+    }
     table_->scrollToBottom();
 }
 

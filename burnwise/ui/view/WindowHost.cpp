@@ -7,11 +7,14 @@
 #include <QDesktopServices>
 #include <QDialog>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSettings>
 #include <QUrl>
 #include <QWidget>
+#include <utility>
 
 namespace burnwise::view {
 
@@ -33,8 +36,8 @@ QString QtNameFilter(std::string_view filter) {
 
 namespace {
 
-std::optional<fs::path> RunDialog(QWidget* parent, const ui::FileDialogOptions& options,
-                                  bool save) {
+std::optional<fs::path> RunDialog(QWidget* parent, const ui::FileDialogOptions& options, bool save,
+                                  const QString& lastFolder) {
     QFileDialog dialog(parent);
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
@@ -45,6 +48,8 @@ std::optional<fs::path> RunDialog(QWidget* parent, const ui::FileDialogOptions& 
     std::error_code ignored;
     if (!options.InitialFolder.empty() && fs::is_directory(options.InitialFolder, ignored))
         dialog.setDirectory(QString::fromStdString(options.InitialFolder.string()));
+    // The folder the user last chose a file of this kind in wins over the default one.
+    if (!lastFolder.isEmpty() && QFileInfo(lastFolder).isDir()) dialog.setDirectory(lastFolder);
     if (!options.FileName.empty()) {
         if (options.FileName.has_parent_path())
             dialog.setDirectory(QString::fromStdString(options.FileName.parent_path().string()));
@@ -75,12 +80,32 @@ private:
 
 } // namespace
 
+void WindowHost::KeepFoldersIn(const QString& settingsFile) {
+    settingsFile_ = settingsFile;
+}
+
+std::optional<fs::path> WindowHost::RunFileDialog(const ui::FileDialogOptions& options, bool save) {
+    // One remembered folder per kind of file, by the dialog's filter.
+    const QString key = QStringLiteral("Folders/") +
+                        QString::fromLatin1(QByteArray::fromStdString(options.Filter).toHex());
+    QString last;
+    if (!settingsFile_.isEmpty())
+        last = QSettings(settingsFile_, QSettings::IniFormat).value(key).toString();
+    std::optional<fs::path> chosen = RunDialog(window_, options, save, last);
+    if (chosen && !settingsFile_.isEmpty()) {
+        QSettings store(settingsFile_, QSettings::IniFormat);
+        store.setValue(key, QString::fromStdString(chosen->parent_path().string()));
+    }
+    return chosen;
+}
+
 std::optional<fs::path> WindowHost::RunOpenDialog(const ui::FileDialogOptions& options) {
-    return RunDialog(window_, options, false);
+    if (NextOpenAnswer) return std::exchange(NextOpenAnswer, std::nullopt);
+    return RunFileDialog(options, false);
 }
 
 std::optional<fs::path> WindowHost::RunSaveDialog(const ui::FileDialogOptions& options) {
-    return RunDialog(window_, options, true);
+    return RunFileDialog(options, true);
 }
 
 void WindowHost::ShowErrorBox(std::string_view text) {

@@ -49,6 +49,14 @@ public:
     // itself throws away the input meant for it, and only Stop gets through.
     void SetBusy(bool busy) { busy_ = busy; }
 
+    // The file the next open dialog answers with, without showing (a file named on the
+    // command line, or chosen from File > Recent Templates): it goes through the same steps
+    // and checks as one chosen in the dialog.
+    std::optional<std::filesystem::path> NextOpenAnswer;
+    // Where the last folder of each kind of file dialog is kept (an INI file); nowhere
+    // until this is called.
+    void KeepFoldersIn(const QString& settingsFile);
+
     // Asked when the window closes with unsaved changes.
     virtual CloseAnswer AskSaveChanges();
 
@@ -69,7 +77,11 @@ protected:
     // Shows the HTML guide in the program's own help window.
     virtual void ShowOwnHelp(const std::filesystem::path& file);
 
+    std::optional<std::filesystem::path> RunFileDialog(const ui::FileDialogOptions& options,
+                                                       bool save);
+
     QWidget* window_ = nullptr;
+    QString settingsFile_;
     QWidget* about_ = nullptr;
     bool busy_ = false;
     std::unique_ptr<HelpWindow> helpWindow_;

@@ -73,34 +73,93 @@ TEST_F(ProductionBoardTest, CountsYieldPaceAndLastSerialFollowTheOutcomes) {
     EXPECT_EQ(Board.LastSerial(), "");
 }
 
-TEST_F(ProductionBoardTest, OneTilePerSlotTakenOverByTheNextDevice) {
+// "Device 1|PASS|QA000109" per place on the board; "removed" for a device gone.
+std::vector<std::string> Places(const ui::ProductionBoard& board) {
+    std::vector<std::string> places;
+    for (const ui::ProductionTile& tile : board.Tiles())
+        places.push_back(
+            ui::ProductionBoard::DeviceText(tile) + "|" +
+            (tile.Removed ? std::string("removed") : ui::ProductionBoard::StateText(tile.State)) +
+            "|" + tile.SerialNumber);
+    return places;
+}
+
+TEST_F(ProductionBoardTest, TilesFollowTheDevicesWhateverTheDriverNumbersThem) {
     Board.Start();
-    Board.DeviceStarted(2);
-    Board.DeviceStarted(0);
-    ASSERT_EQ(Board.Tiles().size(), 2u);
-    EXPECT_EQ(Board.Tiles()[0].DriverIndex, 0); // in slot order
-    EXPECT_EQ(Board.Tiles()[1].State, TileState::Working);
-    EXPECT_EQ(ui::ProductionBoard::StateText(Board.Tiles()[1].State), "WORKING");
+    // Three cables; each chip reports its own serial number (B1..B3) until programmed.
+    Board.DeviceStarted(0, "B1");
+    Board.DeviceFinished(Outcome(0, "QA000108"));
+    Board.DeviceStarted(1, "B2");
+    Board.DeviceFinished(Outcome(1, "QA000109"));
+    Board.DeviceStarted(2, "B3");
+    Board.DeviceFinished(Outcome(2, "QA000110", "Error reading device"));
+    const std::vector<std::string> three = {"Device 0|PASS|QA000108", "Device 1|PASS|QA000109",
+                                            "Device 2|FAIL|QA000110"};
+    EXPECT_EQ(Places(Board), three);
+    // A poll with a device that did not answer tells nothing of who went.
+    Board.DevicesAttached({"B2", ""});
+    EXPECT_EQ(Places(Board), three);
+    // A programmed chip may report the number it was given.
+    Board.DevicesAttached({"QA000108", "B2", "B3"});
+    EXPECT_EQ(Places(Board), three);
 
-    Board.DeviceFinished(Outcome(2, "QA000007", "Error reading device"));
-    const ui::ProductionTile* failed = Board.TileOf(2);
-    ASSERT_NE(failed, nullptr);
-    EXPECT_EQ(ui::ProductionBoard::StateText(failed->State), "FAIL");
-    EXPECT_EQ(ui::ProductionBoard::DetailText(*failed), "Error reading device");
-    EXPECT_EQ(ui::ProductionBoard::DeviceText(*failed), "Device 2");
-
-    // The next device in the slot starts afresh: nothing of the failure is left on it.
-    Board.DeviceStarted(2);
-    EXPECT_EQ(Board.TileOf(2)->State, TileState::Working);
-    EXPECT_EQ(ui::ProductionBoard::DetailText(*Board.TileOf(2)), "");
-    Board.DeviceFinished(Outcome(2, "QA000008"));
-    EXPECT_EQ(ui::ProductionBoard::DetailText(*Board.TileOf(2)), "QA000008");
-
-    // A device the run could not even examine still gets its tile.
-    Board.DeviceFinished(Outcome(5, "", "Error reading device"));
-    ASSERT_NE(Board.TileOf(5), nullptr);
-    EXPECT_EQ(Board.TileOf(5)->State, TileState::Failed);
+    // The first is unplugged: the driver renumbers the other two 0 and 1. Its tile greys;
+    // the others keep the number their lines and records carry.
+    Board.DevicesAttached({"B2", "B3"});
+    EXPECT_EQ(Places(Board),
+              (std::vector<std::string>{"Device 0|removed|QA000108", "Device 1|PASS|QA000109",
+                                        "Device 2|FAIL|QA000110"}));
+    EXPECT_EQ(Board.TileOf(0), nullptr);
+    EXPECT_EQ(ui::ProductionBoard::NextStepText(Board.Tiles()[0]), "");
+    // A new chip plugged in now counts 2 at its poll: it takes the free place, and the tile
+    // of the failed device that was numbered 2 before stays as it was.
+    Board.DeviceStarted(2, "B4");
+    EXPECT_EQ(Places(Board)[0], "Device 2|WORKING|");
+    EXPECT_EQ(Places(Board)[2], "Device 2|FAIL|QA000110");
+    Board.DeviceFinished(Outcome(2, "QA000111"));
+    EXPECT_EQ(Places(Board),
+              (std::vector<std::string>{"Device 2|PASS|QA000111", "Device 1|PASS|QA000109",
+                                        "Device 2|FAIL|QA000110"}));
+    EXPECT_EQ(Board.TileOf(2)->SerialNumber, "QA000111");
+    // The same chip taken again (replugged and judged afresh) keeps its place.
+    Board.DeviceStarted(1, "B3");
+    EXPECT_EQ(Places(Board)[2], "Device 1|WORKING|");
     EXPECT_EQ(Board.Tiles().size(), 3u);
+    EXPECT_EQ(Board.Passed(), 3);
+    EXPECT_EQ(Board.Failed(), 1);
+
+    // A device the run refused without taking it in hand is named by what it reports; one
+    // that reported nothing is told by its number alone.
+    Board.DeviceFinished(Outcome(4, "B9", "not programmed (not blank, or not a KR2S device)"));
+    EXPECT_EQ(Places(Board).back(), "Device 4|FAIL|B9");
+    Board.DeviceStarted(5);
+    Board.DeviceStarted(5);
+    EXPECT_EQ(Board.Tiles().size(), 5u);
+}
+
+TEST(ProductionBoard, AFailedTileSaysWhatToDoWithTheDevice) {
+    const struct {
+        const char* Reason;
+        const char* NextStep;
+    } rows[] = {
+        {"Error opening device", "Unplug and plug in again to retry"},
+        {"Error reading device", "Unplug and plug in again to retry"},
+        {"database unreachable", "Unplug and plug in again to retry"},
+        {"not finished", "Unplug and plug in again to retry"},
+        {"EEPROM size not detected - nothing written to device 2", "Put aside"},
+        {"The strings do not fit the EEPROM - nothing written to device 0", "Put aside"},
+        {"Device 1 keeps reading back the serial number of the device before it", "Put aside"},
+        {"not programmed (not blank, or not a KR2S device)", "Put aside"},
+    };
+    for (const auto& row : rows) {
+        ui::ProductionTile tile;
+        tile.State = TileState::Failed;
+        tile.Reason = row.Reason;
+        EXPECT_EQ(ui::ProductionBoard::NextStepText(tile), row.NextStep) << row.Reason;
+    }
+    ui::ProductionTile passed;
+    passed.State = TileState::Passed;
+    EXPECT_EQ(ui::ProductionBoard::NextStepText(passed), "");
 }
 
 TEST_F(ProductionBoardTest, ARunThatStopsByItselfSaysWhyAndLeavesNoDeviceWorking) {

@@ -112,7 +112,7 @@ TEST_F(GangWindowTest, TheItemTogglesAndIsKeptAcrossRuns) {
     Start();
     QAction* item = Item();
     ASSERT_NE(item, nullptr);
-    EXPECT_EQ(item->text(), "Program All Devices At Once");
+    EXPECT_EQ(item->text(), "Program &All Devices At Once");
     EXPECT_TRUE(Window->menuBar()->actions()[1]->menu()->actions().contains(item));
     EXPECT_TRUE(item->isCheckable());
     EXPECT_FALSE(item->toolTip().isEmpty());

@@ -12,6 +12,7 @@
 #include "burnwise/ui/view/MainWindow.h"
 #include "burnwise/ui/view/ProductionWindow.h"
 #include "burnwise/ui/view/Program.h"
+#include "burnwise/ui/view/ResultsWindow.h"
 #include "burnwise/ui/view/WindowHost.h"
 #include "support/PostgresServer.h"
 #include "support/TempFolder.h"
@@ -129,13 +130,18 @@ struct LineOnTheBench : ::testing::Test {
     }
 };
 
-// "PASS|QA000001", or "" when the slot has no tile.
-std::string TileText(const view::ProductionWindow& line, std::int32_t index) {
-    const QFrame* tile = line.TileWidget(index);
+// "FAIL|QA000002|Error reading device" of a tile, or "" for none.
+std::string TextOf(const QFrame* tile) {
     if (tile == nullptr) return {};
     return (tile->findChild<QLabel*>("TileState")->text() + "|" +
+            tile->findChild<QLabel*>("TileSerial")->text() + "|" +
             tile->findChild<QLabel*>("TileDetail")->text())
         .toStdString();
+}
+
+// The tile of the device with this number in the run.
+std::string TileText(const view::ProductionWindow& line, std::int32_t index) {
+    return TextOf(line.TileWidget(index));
 }
 
 std::string Sha256Of(const fs::path& file) {
@@ -154,16 +160,36 @@ TEST_F(LineOnTheBench, TheWatchNumbersEachDevicePluggedInFromTheSeriesAndRecords
     ASSERT_NE(line, nullptr);
     line->StartRun();
     ASSERT_TRUE(line->IsRunning());
-    ASSERT_TRUE(WaitFor([&] { return TileText(*line, 1) == "FAIL|Error reading device"; }))
+    ASSERT_TRUE(WaitFor([&] { return TileText(*line, 1) == "FAIL|QA000002|Error reading device"; }))
         << TileText(*line, 1);
-    EXPECT_EQ(TileText(*line, 0), "PASS|QA000001");
+    EXPECT_EQ(TileText(*line, 0), "PASS|QA000001|");
 
     Vqbench("add KR2S");
-    ASSERT_TRUE(WaitFor([&] { return TileText(*line, 2) == "PASS|QA000003"; }))
+    ASSERT_TRUE(WaitFor([&] { return TileText(*line, 2) == "PASS|QA000003|"; }))
         << TileText(*line, 2);
     EXPECT_EQ(line->findChild<QLabel*>("PassedCount")->text(), "2");
     EXPECT_EQ(line->findChild<QLabel*>("FailedCount")->text(), "1");
     EXPECT_EQ(line->findChild<QLabel*>("LastSerialValue")->text(), "QA000003");
+
+    // The first cable is unplugged: the driver renumbers the other two 0 and 1, and a new
+    // chip comes in as device 2. Each tile stays with its device, under the number its
+    // record carries; the new chip takes the place the gone one left.
+    Vqbench("remove 0");
+    ASSERT_TRUE(WaitFor([&] { return TextOf(line->TileAt(0)) == "removed|QA000001|"; }))
+        << TextOf(line->TileAt(0));
+    EXPECT_EQ(TileText(*line, 1), "FAIL|QA000002|Error reading device");
+    EXPECT_EQ(TileText(*line, 2), "PASS|QA000003|");
+    Vqbench("add KR2S");
+    ASSERT_TRUE(WaitFor([&] { return TextOf(line->TileAt(0)) == "PASS|QA000004|"; }))
+        << TextOf(line->TileAt(0));
+    EXPECT_EQ(TextOf(line->TileAt(1)), "FAIL|QA000002|Error reading device");
+    EXPECT_EQ(TextOf(line->TileAt(2)), "PASS|QA000003|");
+    EXPECT_EQ(line->TileAt(0)->findChild<QLabel*>("TileDevice")->text(), "Device 2");
+    // The line's devices are in the session's results too, under the template's model.
+    view::ResultsWindow* results = Window->Results();
+    ASSERT_EQ(results->RowCount(), 4);
+    EXPECT_EQ(results->Cell(3, 5), "QA000004");
+    EXPECT_EQ(results->Cell(3, 3), "KR2S");
 
     QTest::keyClick(line, Qt::Key_Escape);
     ASSERT_TRUE(WaitFor([&] { return !line->IsRunning(); }));
@@ -171,14 +197,15 @@ TEST_F(LineOnTheBench, TheWatchNumbersEachDevicePluggedInFromTheSeriesAndRecords
 
     // One record per device, the failed one with the number it used up.
     const std::vector<records::Record> kept = Records();
-    ASSERT_EQ(kept.size(), 3u);
+    ASSERT_EQ(kept.size(), 4u);
     const struct {
         int Index;
         const char* Serial;
         records::Result Outcome;
     } expected[] = {{0, "QA000001", records::Result::Pass},
                     {1, "QA000002", records::Result::Fail},
-                    {2, "QA000003", records::Result::Pass}};
+                    {2, "QA000003", records::Result::Pass},
+                    {2, "QA000004", records::Result::Pass}};
     for (std::size_t i = 0; i < kept.size(); ++i) {
         SCOPED_TRACE(expected[i].Serial);
         EXPECT_EQ(kept[i].DriverIndex, expected[i].Index);
@@ -266,12 +293,12 @@ TEST_F(LineOnTheBench, ALostDatabaseFailsTheDeviceInHandAndEndsTheRunBeforeItIsW
     view::ProductionWindow* line = OpenLine();
     ASSERT_NE(line, nullptr);
     line->StartRun();
-    ASSERT_TRUE(WaitFor([&] { return TileText(*line, 0) == "PASS|QA000001"; }));
+    ASSERT_TRUE(WaitFor([&] { return TileText(*line, 0) == "PASS|QA000001|"; }));
 
     server.Stop();
     Vqbench("add KR2S");
     ASSERT_TRUE(WaitFor([&] { return !line->IsRunning(); }));
-    EXPECT_EQ(TileText(*line, 1), "FAIL|database unreachable");
+    EXPECT_EQ(TileText(*line, 1), "FAIL||database unreachable");
     EXPECT_TRUE(
         line->findChild<QLabel*>("StatusLine")->text().startsWith("Stopped: database unreachable"))
         << line->findChild<QLabel*>("StatusLine")->text().toStdString();

@@ -13,6 +13,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFontInfo>
 #include <QFrame>
 #include <QLabel>
 #include <QMenuBar>
@@ -25,6 +26,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <set>
 #include <thread>
 
 namespace {
@@ -37,6 +39,9 @@ using namespace burnwise;
 class ScriptedRunner final : public ui::ProductionRunner {
 public:
     std::vector<device::DeviceOutcome> Script;
+    // The chips attached, by driver index, as a poll before the device of the same place in
+    // the script (or after the script) finds them; none given: no poll.
+    std::vector<std::vector<std::string>> Polls;
     std::string EndReason; // set: the run ends by itself after the script
     ui::ProductionSettings Given;
     int Starts = 0;
@@ -51,15 +56,24 @@ public:
         Given = settings;
         ++Starts;
         worker_ = std::thread([this, &events] {
+            std::size_t step = 0;
+            const auto poll = [&] {
+                if (step < Polls.size() && !Polls[step].empty())
+                    events.DevicesAttached(Polls[step]);
+            };
             for (const device::DeviceOutcome& outcome : Script) {
                 if (Stopping()) break;
-                events.DeviceStarted(outcome.DriverIndex);
+                poll();
+                ++step;
+                // Each chip reports a serial number of its own: "C" and the one it is given.
+                events.DeviceStarted(outcome.DriverIndex, "C" + outcome.SerialNumber);
                 std::unique_lock lock(mutex_);
                 changed_.wait(lock, [&] { return finishable_ > finished_; });
                 ++finished_;
                 lock.unlock();
                 events.DeviceFinished(outcome);
             }
+            poll();
             if (EndReason.empty()) {
                 std::unique_lock lock(mutex_);
                 changed_.wait(lock, [&] { return stop_; });
@@ -141,12 +155,13 @@ struct ProductionWindowTest : ::testing::Test {
         return Window->findChild<T*>(QString::fromLatin1(name));
     }
     QString Figure(const char* name) const { return Find<QLabel>(name)->text(); }
-    // "Device 0|PASS|QA000001", or "" when there is no tile for the slot.
-    QString TileText(std::int32_t index) const {
-        const QFrame* tile = Window->TileWidget(index);
+    // "Device 1|FAIL|QA000002|Error reading device", or "" when no tile has the number.
+    QString TileText(std::int32_t index) const { return TextOf(Window->TileWidget(index)); }
+    static QString TextOf(const QFrame* tile) {
         if (tile == nullptr) return {};
         return tile->findChild<QLabel*>("TileDevice")->text() + "|" +
                tile->findChild<QLabel*>("TileState")->text() + "|" +
+               tile->findChild<QLabel*>("TileSerial")->text() + "|" +
                tile->findChild<QLabel*>("TileDetail")->text();
     }
     QColor TileColour(std::int32_t index) const {
@@ -189,19 +204,19 @@ TEST_F(ProductionWindowTest, TilesFollowEachDeviceAndEscStopsAfterTheDeviceInHan
     EXPECT_FALSE(close.isAccepted());
 
     ASSERT_TRUE(WaitFor([&] { return !TileText(0).isEmpty(); }));
-    EXPECT_EQ(TileText(0), "Device 0|WORKING|");
+    EXPECT_EQ(TileText(0), "Device 0|WORKING||");
     const QColor working = TileColour(0);
     Runner->Finish(1);
-    ASSERT_TRUE(WaitFor([&] { return TileText(1) == "Device 1|WORKING|"; }));
-    EXPECT_EQ(TileText(0), "Device 0|PASS|QA000001");
+    ASSERT_TRUE(WaitFor([&] { return TileText(1) == "Device 1|WORKING||"; }));
+    EXPECT_EQ(TileText(0), "Device 0|PASS|QA000001|");
     const QColor pass = TileColour(0);
     EXPECT_EQ(Figure("PassedCount"), "1");
     EXPECT_EQ(Figure("LastSerialValue"), "QA000001");
     EXPECT_EQ(Beeps, 0);
 
     Runner->Finish(1);
-    ASSERT_TRUE(WaitFor([&] { return TileText(0) == "Device 0|WORKING|"; }));
-    EXPECT_EQ(TileText(1), "Device 1|FAIL|Error reading device");
+    ASSERT_TRUE(WaitFor([&] { return TileText(0) == "Device 0|WORKING||"; }));
+    EXPECT_EQ(TileText(1), "Device 1|FAIL|QA000002|Error reading device");
     const QColor fail = TileColour(1);
     EXPECT_EQ(Beeps, 1);
     EXPECT_EQ(Figure("FailedCount"), "1");
@@ -215,13 +230,14 @@ TEST_F(ProductionWindowTest, TilesFollowEachDeviceAndEscStopsAfterTheDeviceInHan
 
     // Esc with device 0 in hand: it is finished, the fourth device is never started.
     QTest::keyClick(Window.get(), Qt::Key_Escape);
+    EXPECT_EQ(Figure("StatusLine"), "Stopping after device 0 ...");
     EXPECT_FALSE(stop->isEnabled());
     EXPECT_TRUE(Window->IsRunning());
     EXPECT_FALSE(settings->isEnabled());
     Runner->Finish(1);
     ASSERT_TRUE(WaitFor([&] { return !Window->IsRunning(); }));
-    EXPECT_EQ(TileText(0), "Device 0|PASS|QA000003");
-    EXPECT_EQ(TileText(1), "Device 1|FAIL|Error reading device");
+    EXPECT_EQ(TileText(0), "Device 0|PASS|QA000003|");
+    EXPECT_EQ(TileText(1), "Device 1|FAIL|QA000002|Error reading device");
     EXPECT_EQ(Figure("PassedCount"), "2");
     EXPECT_EQ(Figure("StatusLine"), "Stopped.");
     EXPECT_TRUE(start->isEnabled());
@@ -242,12 +258,95 @@ TEST_F(ProductionWindowTest, ALostDatabaseFailsTheDeviceInHandAndStopsTheRun) {
     UseSettings(ui::SerialSourceKind::Series);
     QTest::keyClick(Window.get(), Qt::Key_F5);
     ASSERT_TRUE(WaitFor([&] { return Runner->Starts == 1 && !Window->IsRunning(); }));
-    EXPECT_EQ(TileText(0), "Device 0|PASS|QA000001");
-    EXPECT_EQ(TileText(1), "Device 1|FAIL|database unreachable");
+    EXPECT_EQ(TileText(0), "Device 0|PASS|QA000001|");
+    EXPECT_EQ(TileText(1), "Device 1|FAIL|QA000002|database unreachable");
     EXPECT_EQ(Figure("StatusLine"), "Stopped: database unreachable");
     EXPECT_EQ(Beeps, 2); // the failure and the stop
     EXPECT_EQ(Figure("PassedCount"), "1");
     EXPECT_EQ(Figure("FailedCount"), "1");
+}
+
+TEST_F(ProductionWindowTest, AGoneDeviceGreysItsTileAndAFailureSaysWhatToDoFromAfar) {
+    const char* reason = "EEPROM size not detected - nothing written to device 2";
+    Runner->Script = {Outcome(0, "QA000108"), Outcome(1, "QA000109"),
+                      Outcome(2, "QA000110", reason)};
+    // After the three, the first is unplugged: the driver renumbers the other two.
+    Runner->Polls = {{}, {}, {}, {"CQA000109", "CQA000110"}};
+    std::vector<std::int32_t> shown;
+    Window->OnOutcome = [&](const device::DeviceOutcome& outcome) {
+        shown.push_back(outcome.DriverIndex);
+    };
+    Runner->Finish(3);
+    UseSettings(ui::SerialSourceKind::Series);
+    Window->StartRun();
+    ASSERT_TRUE(WaitFor([&] { return TextOf(Window->TileAt(0)).contains("removed"); }))
+        << TextOf(Window->TileAt(0)).toStdString();
+    EXPECT_EQ(TextOf(Window->TileAt(0)), "Device 0|removed|QA000108|");
+    const QColor grey = Window->TileAt(0)->palette().color(QPalette::Window);
+    EXPECT_TRUE(grey.red() == grey.green() && grey.green() == grey.blue())
+        << grey.name().toStdString();
+    EXPECT_EQ(Window->TileWidget(0), nullptr);
+    EXPECT_EQ(TileText(1), "Device 1|PASS|QA000109|");
+    EXPECT_EQ(TileText(2), QStringLiteral("Device 2|FAIL|QA000110|") + reason);
+    EXPECT_EQ(shown, (std::vector<std::int32_t>{0, 1, 2}));
+
+    // Read from two metres: the slot label and serial large, the reason and what to do
+    // below them, wrapped and whole.
+    const QFrame* failed = Window->TileWidget(2);
+    const auto label = [&](const char* name) { return failed->findChild<QLabel*>(name); };
+    EXPECT_EQ(label("TileNextStep")->text(), "Put aside");
+    EXPECT_GE(QFontInfo(label("TileDevice")->font()).pixelSize(), 24);
+    EXPECT_GE(QFontInfo(label("TileSerial")->font()).pixelSize(), 24);
+    EXPECT_GE(QFontInfo(label("TileDetail")->font()).pixelSize(), 18);
+    EXPECT_GE(QFontInfo(label("TileNextStep")->font()).pixelSize(), 18);
+    QTest::qWait(20);
+    for (const char* name :
+         {"TileDevice", "TileState", "TileSerial", "TileDetail", "TileNextStep"}) {
+        const QLabel* shownLabel = label(name);
+        EXPECT_TRUE(shownLabel->wordWrap()) << name;
+        EXPECT_GE(shownLabel->height(), shownLabel->heightForWidth(shownLabel->width())) << name;
+        EXPECT_TRUE(failed->rect().contains(shownLabel->geometry())) << name;
+    }
+    QTest::keyClick(Window.get(), Qt::Key_Escape);
+    ASSERT_TRUE(WaitFor([&] { return !Window->IsRunning(); }));
+}
+
+TEST_F(ProductionWindowTest, TheWindowFitsSmallScreensAndAChosenTemplateAnswersTheProblem) {
+    // Tiles flow into as many columns as the window's width holds.
+    Runner->Script = {Outcome(0, "QA000001"), Outcome(1, "QA000002"), Outcome(2, "QA000003")};
+    Runner->Finish(3);
+    Window->resize(1400, 640);
+    UseSettings(ui::SerialSourceKind::Series);
+    Window->StartRun();
+    ASSERT_TRUE(WaitFor([&] { return !TileText(2).isEmpty() && TileText(2).contains("PASS"); }));
+    QTest::qWait(20);
+    const auto rows = [&] {
+        std::set<int> tops;
+        for (std::int32_t index : {0, 1, 2})
+            tops.insert(Window->TileWidget(index)->y());
+        return tops.size();
+    };
+    EXPECT_EQ(rows(), 1u);
+    Window->resize(600, 480);
+    QTest::qWait(20);
+    EXPECT_EQ(rows(), 3u);
+    EXPECT_LE(Window->minimumSizeHint().width(), 600);
+    for (const char* name : {"StartButton", "StopButton", "SettingsButton"}) {
+        auto* button = Find<QPushButton>(name);
+        EXPECT_TRUE(Window->rect().contains(
+            QRect(button->mapTo(Window.get(), QPoint(0, 0)), button->size())))
+            << name;
+    }
+    QTest::keyClick(Window.get(), Qt::Key_Escape);
+    ASSERT_TRUE(WaitFor([&] { return !Window->IsRunning(); }));
+
+    // Start without a template says so; choosing one clears it.
+    Window->SetSettings({});
+    Find<QPushButton>("StartButton")->click();
+    EXPECT_EQ(Figure("StatusLine"), "Choose a template first.");
+    UseSettings(ui::SerialSourceKind::Series);
+    EXPECT_NE(Figure("StatusLine"), "Choose a template first.");
+    EXPECT_TRUE(Figure("StatusLine").startsWith("Ready"));
 }
 
 TEST(ProductionLine, OpensFromTheDeviceMenuAndCannotStartWithoutARunner) {
@@ -258,7 +357,7 @@ TEST(ProductionLine, OpensFromTheDeviceMenuAndCannotStartWithoutARunner) {
     view::MainWindow main(form, host);
     QAction* open = main.findChild<QAction*>("BWProduction");
     ASSERT_NE(open, nullptr);
-    EXPECT_EQ(open->text(), "Production Line...");
+    EXPECT_EQ(open->text(), "Production &Line...");
     EXPECT_FALSE(open->icon().isNull());
     EXPECT_FALSE(open->toolTip().isEmpty());
     EXPECT_TRUE(main.menuBar()->actions()[1]->menu()->actions().contains(open));

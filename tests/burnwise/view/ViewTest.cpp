@@ -2,6 +2,7 @@
 // the form, the form's changes reaching the widgets, the shortcuts, boxes and status bar.
 // The rules themselves are tested on the form.
 
+#include "ProjectVersion.h"
 #include "burnwise/codec/CodecState.h"
 #include "burnwise/device/RunFlags.h"
 #include "burnwise/device/testing/InProcessBench.h"
@@ -21,12 +22,14 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QStatusBar>
@@ -42,6 +45,8 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
+#include <map>
 #include <random>
 #include <stdexcept>
 #include <thread>
@@ -371,6 +376,94 @@ TEST_F(ViewTest, TextFieldsKeepTheirEditingKeysAndShortcutsWorkElsewhere) {
     EXPECT_EQ(edit.count(), 0);
 }
 
+TEST_F(ViewTest, TheKeyboardStaysWhereTheUserIsAndTheMessageListCopies) {
+    // Choosing the device type with the arrow keys: the field rules disable and enable
+    // the list on the way, and the focus stays on it for the next key.
+    QTest::keyClick(&Window, Qt::Key_N, Qt::ControlModifier);
+    auto* list = Find<QComboBox>("CB1");
+    list->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list->hasFocus(); }, 1000));
+    for (const char* model : {"KR1S", "KR1F", "KR2S"}) {
+        QTest::keyClick(list, Qt::Key_Down);
+        EXPECT_EQ(Form.CB1.Text, model);
+        EXPECT_TRUE(list->hasFocus())
+            << model << ": focus on " << QApplication::focusWidget()->objectName().toStdString();
+    }
+
+    // In the message list Ctrl+A selects, Ctrl+C copies and Ctrl+X does nothing: no scan,
+    // no About box, no quitting.
+    Form.ClearLines();
+    Form.AppendLine("Number Of Blank Devices = 2");
+    auto* memo = Find<QPlainTextEdit>("Memo1");
+    memo->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return memo->hasFocus(); }, 1000));
+    std::vector<std::pair<std::string, std::unique_ptr<QSignalSpy>>> spies;
+    for (const char* name : {"BWExit", "BWScan", "BWAbout"})
+        spies.emplace_back(
+            name, std::make_unique<QSignalSpy>(Window.ActionOf(name), &QAction::triggered));
+    QApplication::clipboard()->clear();
+    for (Qt::Key key : {Qt::Key_A, Qt::Key_C, Qt::Key_X})
+        QTest::keyClick(memo, key, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), "Number Of Blank Devices = 2");
+    for (const auto& [name, spy] : spies)
+        EXPECT_EQ(spy->count(), 0) << name;
+    EXPECT_TRUE(Window.isVisible());
+    // The window's other keys still work from the list.
+    QSignalSpy help(Window.ActionOf("BWHelp"), &QAction::triggered);
+    QTest::keyClick(memo, Qt::Key_H, Qt::ControlModifier);
+    EXPECT_EQ(help.count(), 1);
+
+    // Every menu and item has its access letter; Cycle Device is in a menu; a toolbar
+    // button's tooltip names its key.
+    bool cycleInMenu = false;
+    for (QAction* menu : Window.menuBar()->actions()) {
+        EXPECT_TRUE(menu->text().contains('&')) << menu->text().toStdString();
+        for (QAction* item : menu->menu()->actions()) {
+            if (item->isSeparator()) continue;
+            EXPECT_TRUE(item->text().contains('&')) << item->text().toStdString();
+            cycleInMenu = cycleInMenu || item == Window.ActionOf("ToolButton11");
+        }
+    }
+    EXPECT_TRUE(cycleInMenu);
+    for (QAction* action : Find<QToolBar>("ToolBar2")->actions())
+        if (!action->shortcut().isEmpty()) {
+            EXPECT_TRUE(action->toolTip().endsWith(
+                " (" + action->shortcut().toString(QKeySequence::NativeText) + ")"))
+                << action->toolTip().toStdString();
+        }
+}
+
+TEST_F(ViewTest, TheGuidesKeyTableListsEveryCommandWithItsKey) {
+    std::ifstream in(fs::path(BW_SOURCE_DIR) / "burnwise" / "help" / "Burnwise.html");
+    const std::string html((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::size_t from = html.find("<table id=\"keytable\">");
+    ASSERT_NE(from, std::string::npos);
+    const QString table =
+        QString::fromStdString(html.substr(from, html.find("</table>", from) - from));
+    // Command, key ("" for none) and whether it is on the toolbar, as the guide says.
+    std::map<std::string, std::pair<std::string, bool>> guide;
+    const QRegularExpression row(
+        QStringLiteral("<td>([^<]*)</td><td>([^<]*)</td><td>(yes|no)</td></tr>"));
+    for (auto match = row.globalMatch(table); match.hasNext();) {
+        const QRegularExpressionMatch m = match.next();
+        const QString key = m.captured(2) == QStringLiteral("&ndash;") ? QString() : m.captured(2);
+        guide[m.captured(1).toStdString()] = {key.toStdString(), m.captured(3) == "yes"};
+    }
+    // The window: every menu item, and Stop, which only the toolbar has.
+    std::map<std::string, std::pair<std::string, bool>> window;
+    const QToolBar* toolBar = Find<QToolBar>("ToolBar2");
+    const auto add = [&](QAction* action) {
+        window[QString(action->text()).remove('&').toStdString()] = {
+            action->shortcut().toString(QKeySequence::NativeText).toStdString(),
+            toolBar->actions().contains(action)};
+    };
+    for (QAction* menu : Window.menuBar()->actions())
+        for (QAction* item : menu->menu()->actions())
+            if (!item->isSeparator()) add(item);
+    add(Window.StopAction());
+    EXPECT_EQ(guide, window);
+}
+
 TEST_F(ViewTest, ClosingWithUnsavedChangesAsksSaveDiscardOrCancel) {
     NewWithModel("KR2S");
     Find("CheckBox3")->setFocus();
@@ -409,7 +502,9 @@ TEST_F(ViewTest, SaveAsFromTheMenuEntersProgramModeAndLocksTheWidgets) {
     Host.SaveAnswer = Folder.Path / "cable.ept";
     Window.ActionOf("BWSaveAs")->trigger();
     EXPECT_TRUE(fs::exists(Folder.Path / "cable.ept"));
-    EXPECT_EQ(Window.windowTitle().toStdString(), ui::ProgramModeCaption);
+    // The title names the template, with "*" while it has changes not saved.
+    EXPECT_EQ(Window.windowTitle().toStdString(),
+              std::string("cable.ept - ") + std::string(ui::ProgramModeCaption));
     EXPECT_FALSE(Find("GB1")->isEnabled());
     EXPECT_FALSE(Find<QLineEdit>("Edit10")->isEnabled());
     EXPECT_TRUE(Window.ActionOf("BWProgram")->isEnabled());
@@ -417,6 +512,16 @@ TEST_F(ViewTest, SaveAsFromTheMenuEntersProgramModeAndLocksTheWidgets) {
     EXPECT_FALSE(Window.ActionOf("BWSaveAs")->isEnabled());
     Window.ActionOf("BWEdit")->trigger();
     EXPECT_TRUE(Find<QLineEdit>("Edit10")->isEnabled());
+    Find<QCheckBox>("CheckBox1")->click();
+    EXPECT_EQ(Window.windowTitle().toStdString(),
+              std::string("cable.ept* - ") + std::string(ui::EditModeCaption));
+    // File > Recent Templates lists it.
+    auto* recent = Window.findChild<QMenu*>("RecentTemplates");
+    ASSERT_NE(recent, nullptr);
+    emit recent->aboutToShow();
+    ASSERT_FALSE(recent->actions().isEmpty());
+    EXPECT_EQ(recent->actions()[0]->text(), "&1 cable.ept");
+    EXPECT_TRUE(recent->actions()[0]->isEnabled());
 }
 
 TEST_F(ViewTest, AnErrorInsideAHandlerEndsItInOneBoxAndTheWindowGoesOn) {
@@ -429,7 +534,7 @@ TEST_F(ViewTest, AnErrorInsideAHandlerEndsItInOneBoxAndTheWindowGoesOn) {
     Host.SaveThrows = false;
     Host.SaveAnswer = Folder.Path / "after.ept";
     Window.ActionOf("BWSaveAs")->trigger();
-    EXPECT_EQ(Window.windowTitle().toStdString(), ui::ProgramModeCaption);
+    EXPECT_TRUE(Window.windowTitle().toStdString().ends_with(ui::ProgramModeCaption));
 }
 
 TEST_F(ViewTest, MessageListFollowsTheNewestLineAndEmpties) {
@@ -497,7 +602,7 @@ TEST_F(FlowTest, NewModelSaveAsProgramThenReadAndParse) {
     // Save As by its key, from outside the text fields (in a field Ctrl+V pastes).
     Find("CheckBox5")->setFocus();
     QTest::keyClick(Find("CheckBox5"), Qt::Key_V, Qt::ControlModifier);
-    ASSERT_EQ(Window.windowTitle().toStdString(), ui::ProgramModeCaption);
+    ASSERT_TRUE(Window.windowTitle().toStdString().ends_with(ui::ProgramModeCaption));
 
     QSignalSpy progress(Window.ActionOf("BWProgram"), &QAction::triggered);
     QTest::keyClick(&Window, Qt::Key_P, Qt::ControlModifier);
@@ -562,7 +667,7 @@ protected:
         Find<QCheckBox>("CheckBox5")->click();
         Host.SaveAnswer = Folder.Path / "busy.ept";
         Window.ActionOf("BWSaveAs")->trigger();
-        ASSERT_EQ(Window.windowTitle().toStdString(), ui::ProgramModeCaption);
+        ASSERT_TRUE(Window.windowTitle().toStdString().ends_with(ui::ProgramModeCaption));
     }
     QToolButton* ButtonOf(const char* action) {
         return qobject_cast<QToolButton*>(
@@ -682,18 +787,26 @@ TEST_F(BusyTest, AnErrorBoxEndingARunNamesTheDeviceAndTheWindowComesBack) {
 }
 
 TEST_F(BusyTest, StopEndsTheRunAfterTheDeviceInHandAndTheTableKeepsEveryRun) {
-    // Stop is clicked as the first device is being programmed.
+    // Stop is clicked as the first device is being programmed: taken at once, and said.
+    QString saidAtStop;
     Form.DeviceProgressChanged = [&, previous = Form.DeviceProgressChanged](int p, int c) {
         previous(p, c);
-        if (Find<QLabel>("ProgressLabel")->text() == "Programming device 1 of 3")
+        if (Find<QLabel>("ProgressLabel")->text() == "Programming device 1 of 3") {
             QTest::mouseClick(Find<QToolButton>("StopButton"), Qt::LeftButton);
+            saidAtStop = Find<QLabel>("ProgressLabel")->text();
+        }
     };
     QTest::mouseClick(ButtonOf("BWProgram"), Qt::LeftButton);
     EXPECT_FALSE(Blank(0));
     EXPECT_TRUE(Blank(1));
     EXPECT_TRUE(Blank(2));
-    ASSERT_FALSE(Form.Memo1.Lines.empty());
-    EXPECT_EQ(Form.Memo1.Lines.back(), "Stopped after device 0");
+    EXPECT_EQ(saidAtStop, "Stopping after device 0 ...");
+    // The list ends with what became of every device the run selected.
+    ASSERT_GE(Form.Memo1.Lines.size(), 3u);
+    EXPECT_EQ(std::vector<std::string>(Form.Memo1.Lines.end() - 3, Form.Memo1.Lines.end()),
+              (std::vector<std::string>{
+                  "Stopped after device 0", "Run summary: 1 passed, 0 failed, 2 not reached",
+                  "Stopped as asked after device 0; devices 1 and 2 were not started"}));
     EXPECT_EQ(Bench.OpenHandles(), 0);
     EXPECT_FALSE(Window.IsBusy());
     EXPECT_TRUE(Window.ActionOf("BWProgram")->isEnabled());
@@ -707,8 +820,8 @@ TEST_F(BusyTest, StopEndsTheRunAfterTheDeviceInHandAndTheTableKeepsEveryRun) {
     EXPECT_FALSE(Blank(2));
     view::ResultsWindow* results = Window.Results();
     EXPECT_TRUE(results->isVisible());
-    // Operation, driver index, EEPROM, result and reason of each Program row; the model
-    // and serial number are the device's own.
+    // Operation, driver index, EEPROM, result and reason of each Program row; the serial
+    // number is the device's own, the model the template's.
     std::vector<std::string> rows;
     for (int row = 0; row < results->RowCount(); ++row) {
         if (results->Cell(row, 1) != "Program") continue;
@@ -716,7 +829,7 @@ TEST_F(BusyTest, StopEndsTheRunAfterTheDeviceInHandAndTheTableKeepsEveryRun) {
         for (int column : {1, 2, 4, 6, 7})
             text += results->Cell(row, column).toStdString() + "|";
         rows.push_back(text);
-        EXPECT_FALSE(results->Cell(row, 3).isEmpty());
+        EXPECT_EQ(results->Cell(row, 3), "KR2S"); // the template's model, not the family
         EXPECT_FALSE(results->Cell(row, 5).isEmpty());
     }
     EXPECT_EQ(rows, (std::vector<std::string>{"Program|0|93C46|PASS||", "Program|1|93C46|PASS||",
@@ -843,6 +956,11 @@ TEST(AboutBox, ShowsTheVersionOnItsPanelAndClosesWithOk) {
     auto* version = about.findChild<QLabel*>("Version");
     ASSERT_NE(version, nullptr);
     EXPECT_EQ(version->text(), "BURNWISE Version 3.0a");
+    // The build's version beside it, the one --version prints.
+    auto* build = about.findChild<QLabel*>("BuildVersion");
+    ASSERT_NE(build, nullptr);
+    EXPECT_EQ(build->text(), QStringLiteral("Build %1").arg(ProjectVersion));
+    EXPECT_TRUE(about.rect().contains(build->mapTo(&about, build->rect().bottomRight())));
     auto* logo = about.findChild<QLabel*>("ProgramIcon");
     ASSERT_NE(logo, nullptr);
     // The drawing was found and drawn: the chip in its middle is opaque.
@@ -893,6 +1011,9 @@ TEST(QtNameFilter, TurnsTheTemplateFilterIntoQtsForm) {
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The windows keep their places and choices in a configuration folder of this process.
+    TempFolder config;
+    ::setenv("XDG_CONFIG_HOME", config.Path.c_str(), 1);
     QApplication app(argc, argv);
     view::PrepareApplication(app);
     return RUN_ALL_TESTS();
