@@ -162,7 +162,7 @@ bool Production::Record(const device::DeviceOutcome& outcome, std::string_view o
     record.TemplateSha256 = templateSha256_;
     record.ImageSha256 = ImageSha256(outcome.ImageWritten);
     // Kept with the record, so that a label printed from it later shows the same.
-    record.LabelFields = WriteLabelValues(LabelValuesOf(shown_, record));
+    record.LabelFields = WriteLabelValues(LabelValuesOf(plan_.Checked, record));
 
     // Both are tried, so the reason names every one that failed.
     const auto failed = [this](const std::string& why) {
