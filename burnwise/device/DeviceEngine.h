@@ -216,11 +216,12 @@ private:
     // What the last scan learnt of each driver index it examined.
     struct DeviceNote {
         bool Examined = false;
-        bool Taken = false; // counted (survey) or selected (erase, program)
-        std::string Model;  // as ReportedModelName gives it
-        std::string Serial; // the serial number it reports (not the one its EEPROM holds)
-        std::string Fault;  // the first failed call on it, as its box or line said
-        int Position = 0;   // its step in the scan
+        bool Taken = false;        // counted (survey) or selected (erase, program)
+        std::string Model;         // as ReportedModelName gives it
+        std::string Serial;        // the serial number it reports (not the one its EEPROM holds)
+        std::string Fault;         // the first failed call on it, as its box or line said
+        int Position = 0;          // its step in the scan
+        std::optional<bool> Blank; // the verdict of the scan that counted it
     };
     enum class Variant { Survey, Erase, Program };
     // Starts an operation's bookkeeping of outcomes.

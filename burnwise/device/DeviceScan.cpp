@@ -280,6 +280,8 @@ int DeviceEngine::Classify() {
 }
 
 void DeviceEngine::Count(int verdict) {
+    if (const auto index = static_cast<std::size_t>(Unit.CurrentDeviceIndex); index < notes_.size())
+        notes_[index].Blank = verdict == VerdictBlank;
     if (verdict == VerdictBlank)
         ++Scan.BlankCount;
     else
@@ -400,7 +402,10 @@ DeviceOutcome DeviceEngine::Outcome(int position, std::int32_t driverIndex, bool
     outcome.Operation = operation_;
     outcome.Position = position;
     outcome.DriverIndex = driverIndex;
-    if (const DeviceNote* note = NoteOf(driverIndex)) outcome.Model = note->Model;
+    if (const DeviceNote* note = NoteOf(driverIndex)) {
+        outcome.Model = note->Model;
+        if (operation_ == DeviceOperation::Scan && passed) outcome.Blank = note->Blank;
+    }
     outcome.Passed = passed;
     outcome.Reason = std::move(reason);
     return outcome;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,6 +40,9 @@ struct DeviceOutcome {
     std::string EepromTypeName; // the EEPROM detected ("93C46"); empty if unknown
     std::string SerialNumber;   // the serial number it holds or was given; empty if none
     bool Passed = false;
+    // A scan's verdict on a device it counted: true blank, false programmed; nothing for
+    // every other operation and a device it could not judge.
+    std::optional<bool> Blank;
     std::string Reason; // why it failed (the line or box that said so); empty on a pass
     // The words a programmed device was written with and read back, as many as its EEPROM
     // takes; empty for a device that did not pass programming.

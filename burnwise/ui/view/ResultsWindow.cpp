@@ -71,6 +71,17 @@ ResultsWindow::ResultsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     });
 }
 
+namespace {
+
+// A scan judges devices rather than passing them: its rows say what it found.
+QString ResultText(const device::DeviceOutcome& outcome) {
+    if (outcome.Passed && outcome.Blank)
+        return *outcome.Blank ? QStringLiteral("Blank") : QStringLiteral("Programmed");
+    return outcome.Passed ? QStringLiteral("PASS") : QStringLiteral("FAIL");
+}
+
+} // namespace
+
 void ResultsWindow::AddOutcome(const device::DeviceOutcome& outcome, const QString& time) {
     const QString cells[ColumnCount] = {
         time,
@@ -79,7 +90,7 @@ void ResultsWindow::AddOutcome(const device::DeviceOutcome& outcome, const QStri
         FromLatin1(outcome.Model),
         FromLatin1(outcome.EepromTypeName),
         FromLatin1(outcome.SerialNumber),
-        outcome.Passed ? QStringLiteral("PASS") : QStringLiteral("FAIL"),
+        ResultText(outcome),
         FromLatin1(outcome.Reason),
     };
     const int row = table_->rowCount();

@@ -76,6 +76,10 @@ TEST(Outcomes, EveryOperationReportsEachDeviceOnceAndStopsWhenAsked) {
                     EXPECT_EQ(o.DriverIndex, indexes[i]);
                     EXPECT_EQ(o.Model, "KR2");
                     EXPECT_TRUE(o.Passed) << o.Reason;
+                    // Only a scan gives its verdict; these devices were all programmed.
+                    EXPECT_EQ(o.Blank, c.Operation == DeviceOperation::Scan
+                                           ? std::optional<bool>(false)
+                                           : std::nullopt);
                     if (c.Operation == DeviceOperation::Program) {
                         EXPECT_EQ(o.EepromTypeName, parts[i]);
                         EXPECT_FALSE(o.SerialNumber.empty());

@@ -878,6 +878,16 @@ TEST_F(ViewTest, ResultsTableKeepsEveryOutcomeAndCopiesAndSavesThemAsCsv) {
     results->close(); // the Tools menu brings it back
     Window.findChild<QAction*>("ShowResults")->trigger();
     EXPECT_TRUE(results->isVisible());
+    // A scan's rows say what it found rather than PASS.
+    for (const bool blank : {true, false}) {
+        device::DeviceOutcome scanned = passed;
+        scanned.Operation = device::DeviceOperation::Scan;
+        scanned.Blank = blank;
+        Form.DeviceFinished(scanned);
+    }
+    ASSERT_EQ(results->RowCount(), 4);
+    EXPECT_EQ(results->Cell(2, 6), "Blank");
+    EXPECT_EQ(results->Cell(3, 6), "Programmed");
     Host.SaveAnswer = Folder.Path; // a folder cannot be written as a file
     Host.Calls.clear();
     results->findChild<QPushButton*>("SaveResults")->click();
