@@ -122,9 +122,11 @@ struct Programmer {
 //   scan: device count 1; per device open 1, device information 1, then for a device of the
 //         chosen family 128 word reads and the decoder's type-code question (1 for a blank
 //         image, 2 for a KR4 image, which has no blank test and fails its checksum), with the
-//         three factory-word reads of the KR4 identity test before; close 1. A KR3 chip is
-//         two devices: its channel B costs open, information and close;
-//   pass: open 1; the size probe (reads at 0, 64 and 192 of what the part holds, which it
+//         three factory-word reads of the KR4 identity test before; a device the run takes
+//         stays open for its pass, any other is closed (1). A KR3 chip is two devices: its
+//         channel B costs open, information and close;
+//   pass: on the handle the scan kept open: the size probe (reads at 0, 64 and 192 of what the part
+//   holds, which it
 //         erases nothing of; the marker write; reads at 0 and 64 until the marker shows) and
 //         the erase, or the program time for a KR4; the image's words (64 or 128); 128
 //         read-back reads; the decoder's type code 1; close 1.
@@ -134,10 +136,9 @@ struct MinimumCase {
     long Minimum;
 };
 constexpr MinimumCase MinimumCases[] = {
-    {"KR2S", "93C46", 1 + (1 + 1 + 128 + 1 + 1) + (1 + (3 + 1 + 1) + 1 + 64 + 128 + 1 + 1)},
-    {"KR3D", "93C56",
-     1 + (1 + 1 + 128 + 1 + 1) + (1 + 1 + 1) + (1 + (3 + 1 + 2) + 1 + 128 + 128 + 1 + 1)},
-    {"KR4S", "93C46", 1 + (1 + 1 + 3 + 128 + 2 + 1) + (1 + 1 + 64 + 128 + 1 + 1)},
+    {"KR2S", "93C46", 1 + (1 + 1 + 128 + 1) + ((3 + 1 + 1) + 1 + 64 + 128 + 1 + 1)},
+    {"KR3D", "93C56", 1 + (1 + 1 + 128 + 1) + (1 + 1 + 1) + ((3 + 1 + 2) + 1 + 128 + 128 + 1 + 1)},
+    {"KR4S", "93C46", 1 + (1 + 1 + 3 + 128 + 2) + (1 + 64 + 128 + 1 + 1)},
 };
 
 void CallsPerDevice(benchmark::State& state) {

@@ -135,9 +135,13 @@ struct ProductionWindowTest : ::testing::Test {
 
     void SetUp() override {
         SettingsFile = QString::fromStdString((Folder / "production.conf").string());
+        // A KR2S template that passes the checks, with one fixed serial number.
         std::ofstream(Folder / "fixed.ept")
-            << "[USB Serial Number Control]\r\nUse Fixed Serial Number=1\r\n"
-               "Fixed Serial Number=QA000001\r\n";
+            << "[Basic Details]\r\nDevice Type=3\r\nUSB VID=3C5A\r\nUSB PID=71A0\r\n"
+               "[USB Power Options]\r\nBus Powered=1\r\nMax Bus Power=100\r\n"
+               "[USB Serial Number Control]\r\nPrefix=QA\r\nUse Fixed Serial Number=1\r\n"
+               "Fixed Serial Number=QA000001\r\n"
+               "[USB String Descriptors]\r\nManufacturer=Velquor\r\nProduct=Cable\r\n";
         auto runner = std::make_unique<ScriptedRunner>();
         Runner = runner.get();
         Window = std::make_unique<view::ProductionWindow>(std::move(runner), Host, nullptr,
