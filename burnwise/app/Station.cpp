@@ -143,8 +143,8 @@ Report Station::Program(const ProgramRequest& request) {
     std::variant<RunPlan, Refusal> planned = PlanProgram(request, reporter_);
     if (Refusal* refused = std::get_if<Refusal>(&planned)) {
         engine_.LastEnd = device::RunEnd::Stopped;
-        return Report{device::DeviceOperation::Program, {}, device::RunEnd::Stopped,
-                      std::move(*refused)};
+        return Report{
+            device::DeviceOperation::Program, {}, device::RunEnd::Stopped, std::move(*refused)};
     }
     const RunPlan& plan = std::get<RunPlan>(planned);
     const Template& t = plan.Checked;
