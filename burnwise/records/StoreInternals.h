@@ -14,9 +14,13 @@
 // and the text conversions at the database's boundary.
 namespace burnwise::records::internal {
 
-// One step of the schema: the statements that bring a database from Version - 1 to Version.
+// One step of the schema: the statements that bring a database from Version - 1 to Version,
+// and the oldest schema version whose programs may still write a database at Version.
+// An additive step (a new nullable column, a new table) keeps the oldest writer of the step
+// before it: older stations go on writing, and their rows read with the new column NULL.
 struct SchemaStep {
     int Version;
+    int OldestWriter;
     std::vector<std::string> Statements;
 };
 
@@ -30,21 +34,41 @@ std::vector<SchemaStep> SchemaSteps(const std::string& recordKeyColumn);
 // no row when the series has run out. The increment happens in the database in one
 // statement, so no two callers can read the same value.
 extern const char* const ReserveStatement;
+// Peek: $1 prefix, $2 digits; the series' next number, or no row for a new series.
+extern const char* const PeekStatement;
 // Append: the record's columns in the order of RecordColumns.
 extern const char* const AppendStatement;
 // A record's columns as texts, in the order the statements, the list and the history's
 // formats all use.
-std::array<std::string, 12> RecordColumns(const Record& record);
-// The query for `filter` and the values of its parameters; nothing with `error` set for a
-// bad filter. Its columns are read back by RecordFromColumns.
-std::optional<std::string> ListStatement(const RecordFilter& filter,
-                                         std::vector<std::string>& values, std::string& error);
-Record RecordFromColumns(const std::function<std::string(int)>& column);
+inline constexpr std::size_t RecordColumnCount = 12;
+std::array<std::string, RecordColumnCount> RecordColumns(const Record& record);
 
-// Our texts are Latin-1; the databases hold UTF-8.
+// A query and the values of its parameters.
+struct Query {
+    std::string Sql;
+    std::vector<std::string> Values;
+};
+// The query for `filter` on a database at `schemaVersion`; nothing with `error` set for a
+// bad filter. Its rows are the record's columns and then the column that says the texts
+// were stored as typed (NULL for rows of older stations), read back by RecordFromRow.
+std::optional<Query> ListQuery(const RecordFilter& filter, int schemaVersion, std::string& error);
+// The query for a summary of `filter`: day, station, the texts' column, passed, failed,
+// first and last time.
+std::optional<Query> SummaryQuery(const RecordFilter& filter, int schemaVersion,
+                                  std::string& error);
+// A column of a row: nothing for NULL.
+using RowColumn = std::function<std::optional<std::string_view>(int)>;
+Record RecordFromRow(const RowColumn& column);
+// Adds a summary row to `days`, merging the rows of one day and station.
+void AddSummaryRow(const RowColumn& column, std::vector<DaySummary>& days);
+
+// A stored text as typed: invalid UTF-8 replaced, and for a row of an older station (which
+// stored each byte of a typed UTF-8 name as a Latin-1 character) that double encoding undone.
+std::string StoredText(std::string_view stored, bool olderStation);
+// Latin-1 to UTF-8, a byte a character.
 std::string Latin1ToUtf8(std::string_view text);
-// Characters beyond Latin-1 (written by some other program) become '?'.
-std::string Utf8ToLatin1(std::string_view text);
+// The characters of UTF-8 text; nothing when it is not valid UTF-8.
+std::optional<std::u32string> DecodeUtf8(std::string_view text);
 
 const char* ResultName(Result result);
 std::optional<Result> ParseResult(std::string_view name);
@@ -58,7 +82,7 @@ std::optional<std::uint64_t> SeriesLimit(const SeriesKey& series, std::uint64_t 
 // its midnight. Nothing with `error` set otherwise.
 std::optional<std::string> SinceBound(std::string_view since, std::string& error);
 
-// What a store needs from its connection to bring the schema up to date.
+// What a store needs from its connection to check and bring the schema up to date.
 class SchemaConnection {
 public:
     virtual ~SchemaConnection() = default;
@@ -71,15 +95,18 @@ public:
     virtual std::optional<std::vector<std::string>> TableNames(std::string& error) = 0;
 };
 
-// Reads the schema's version and, for an older one, applies the missing steps and the new
-// version in one transaction. A newer schema or a database of somebody else's is refused.
-bool MigrateSchema(SchemaConnection& connection, const std::vector<SchemaStep>& steps,
-                   const std::string& where, std::string& error);
+// Checks the schema for `mode` and, for an older one when writing, applies the missing steps
+// and the new version in one transaction. Returns the database's schema version. A schema
+// whose oldest writer is newer than this build, a database of somebody else's, and (unless
+// creating) one without records are refused.
+std::optional<int> PrepareSchema(SchemaConnection& connection, const std::vector<SchemaStep>& steps,
+                                 OpenMode mode, const std::string& where, std::string& error);
 
-std::unique_ptr<RecordStore> OpenSqliteStore(const std::string& path, std::string& error);
-// `user`, `host`, `port` and `database` come checked from the URL.
-std::unique_ptr<RecordStore> OpenPostgresStore(const std::string& user, const std::string& host,
-                                               const std::string& port, const std::string& database,
+// `create`: the file may be made.
+std::unique_ptr<RecordStore> OpenSqliteStore(const std::string& path, OpenMode mode, bool create,
+                                             std::string& error);
+// `conninfo` is a URI or keyword string as libpq reads it.
+std::unique_ptr<RecordStore> OpenPostgresStore(const std::string& conninfo, OpenMode mode,
                                                std::string& error);
 
 } // namespace burnwise::records::internal
