@@ -40,25 +40,41 @@ std::size_t Width(const std::string& text) {
     }));
 }
 
-std::string CsvField(const std::string& text) {
-    // A spreadsheet runs a cell that starts like a formula; a leading quote keeps it text.
-    const bool formula =
-        !text.empty() && std::string_view("=+-@\t\r").find(text[0]) != std::string_view::npos;
-    const std::string cell = formula ? "'" + text : text;
-    if (cell.find_first_of(",\"\r\n") == std::string::npos && !cell.starts_with(' ') &&
-        !cell.ends_with(' '))
-        return cell;
-    std::string out = "\"";
-    for (const char c : cell) {
+// Appends a CSV cell to `out`, quoted where it needs to be. A spreadsheet runs a cell that
+// starts like a formula; a leading quote keeps it text.
+void AppendCsvField(std::string& out, std::string_view text) {
+    const bool formula = !text.empty() && (text[0] == '=' || text[0] == '+' || text[0] == '-' ||
+                                           text[0] == '@' || text[0] == '\t' || text[0] == '\r');
+    bool quote = !text.empty() && (text.front() == ' ' || text.back() == ' ');
+    for (std::size_t i = 0; i < text.size() && !quote; ++i)
+        quote = text[i] == ',' || text[i] == '"' || text[i] == '\r' || text[i] == '\n';
+    if (quote) out += '"';
+    if (formula) out += '\'';
+    if (!quote) {
+        out.append(text);
+        return;
+    }
+    for (const char c : text) {
         if (c == '"') out += '"';
         out += c;
     }
-    return out + '"';
+    out += '"';
 }
 
-std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (const char c : internal::StoredText(text, false)) {
+std::string CsvField(const std::string& text) {
+    std::string out;
+    AppendCsvField(out, text);
+    return out;
+}
+
+// Appends a JSON string to `out`; text that is not UTF-8 has its stray bytes replaced.
+void AppendJsonString(std::string& out, std::string_view text) {
+    out += '"';
+    bool clean = true;
+    for (const char c : text)
+        clean = clean && static_cast<unsigned char>(c) < 0x80;
+    const std::string repaired = clean ? std::string() : internal::StoredText(text, false);
+    for (const char c : clean ? text : std::string_view(repaired)) {
         switch (c) {
         case '"':
             out += "\\\"";
@@ -85,7 +101,13 @@ std::string JsonString(const std::string& text) {
             }
         }
     }
-    return out + '"';
+    out += '"';
+}
+
+std::string JsonString(const std::string& text) {
+    std::string out;
+    AppendJsonString(out, text);
+    return out;
 }
 
 using Row = std::array<std::string, ColumnCount>;
@@ -162,19 +184,37 @@ RecordWriter::~RecordWriter() = default;
 bool RecordWriter::Add(const Record& record) {
     State& s = *state_;
     if (!s.Ok) return false;
-    auto row = internal::RecordColumns(record);
     if (s.Format == ListFormat::Csv) {
+        // The common case of a large listing: written straight from the record.
+        const std::string index = std::to_string(record.DriverIndex);
+        const std::string_view cells[] = {
+            record.Time,           record.Station,
+            record.Operation,      index,
+            record.Model,          record.Eeprom,
+            record.SerialNumber,   internal::ResultName(record.Outcome),
+            record.Reason,         record.TemplateFile,
+            record.TemplateSha256, record.ImageSha256};
         for (std::size_t i = 0; i < ColumnCount; ++i) {
             if (i) s.Buffer += ',';
-            s.Buffer += CsvField(row[i]);
+            AppendCsvField(s.Buffer, cells[i]);
         }
         s.Buffer += "\r\n";
-    } else if (s.Format == ListFormat::Json) {
+        ++s.Count;
+        return s.Flush(false);
+    }
+    auto row = internal::RecordColumns(record);
+    if (s.Format == ListFormat::Json) {
         s.Buffer += s.Count ? ",\n  {" : "\n  {";
         for (std::size_t i = 0; i < ColumnCount; ++i) {
-            s.Buffer += std::string(i ? ", " : "") + "\"" + ColumnNames[i] + "\": ";
+            if (i) s.Buffer += ", ";
+            s.Buffer += '"';
+            s.Buffer += ColumnNames[i];
+            s.Buffer += "\": ";
             // The driver index is a number; everything else is text.
-            s.Buffer += i == 3 ? row[i] : JsonString(row[i]);
+            if (i == 3)
+                s.Buffer += row[i];
+            else
+                AppendJsonString(s.Buffer, row[i]);
         }
         s.Buffer += "}";
     } else {

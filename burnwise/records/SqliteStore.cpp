@@ -197,12 +197,13 @@ public:
     }
 
 private:
+    // No mutex of SQLite's own: a store is used by one thread at a time.
     bool OpenFile(int flags, std::string& error, const std::string& uri = {}) {
         sqlite3_close_v2(db_);
         db_ = nullptr;
         const std::string& name = uri.empty() ? path_ : uri;
         if (sqlite3_open_v2(name.c_str(), &db_,
-                            flags | SQLITE_OPEN_FULLMUTEX | (uri.empty() ? 0 : SQLITE_OPEN_URI),
+                            flags | SQLITE_OPEN_NOMUTEX | (uri.empty() ? 0 : SQLITE_OPEN_URI),
                             nullptr) != SQLITE_OK)
             return Fail(db_ ? sqlite3_errmsg(db_) : "out of memory", error);
         sqlite3_extended_result_codes(db_, 1);

@@ -3,7 +3,7 @@
 // and from a local PostgreSQL server the program starts itself. The records are made in
 // one statement per database. Run by hand; not a test:
 //
-//   bench_burnwise_history [RECORDS]
+//   bench_burnwise_history [RECORDS [SQLITE-FILE-TO-KEEP]]
 #include "burnwise/records/RecordStore.h"
 #include "support/PostgresServer.h"
 #include "support/TempFolder.h"
@@ -109,7 +109,7 @@ Measured Run(std::vector<std::string> arguments) {
 int main(int argc, char** argv) {
     const long count = argc > 1 ? std::atol(argv[1]) : 1'000'000;
     bwtest::TempFolder folder{"bw-history-bench-"};
-    const std::string file = (folder.Path / "records.sqlite").string();
+    const std::string file = argc > 2 ? argv[2] : (folder.Path / "records.sqlite").string();
     std::string error;
     std::vector<std::pair<std::string, std::string>> databases;
     auto began = std::chrono::steady_clock::now();
@@ -120,6 +120,7 @@ int main(int argc, char** argv) {
     std::printf("made %ld records in SQLite in %.1f s\n", count,
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count());
     bwtest::PostgresServer server{bwtest::PostgresServer::Options{.Durable = true}};
+    if (argc > 2) return 0;
     began = std::chrono::steady_clock::now();
     if (const auto why = bwtest::PostgresServer::Unavailable())
         std::fprintf(stderr, "PostgreSQL: %s\n", why->c_str());
