@@ -159,42 +159,6 @@ std::unique_ptr<RecordStore> OpenRecordStore(std::string_view url, OpenMode mode
     }
 }
 
-std::optional<std::vector<Record>> RecordStore::List(const RecordFilter& filter,
-                                                     std::string& error) {
-    std::vector<Record> records;
-    if (!Each(
-            filter,
-            [&](const Record& record) {
-                records.push_back(record);
-                return true;
-            },
-            error))
-        return std::nullopt;
-    return records;
-}
-
-std::string ChipText(std::string_view latin1) {
-    return internal::Latin1ToUtf8(latin1);
-}
-
-std::string SystemText(std::string_view bytes) {
-    if (internal::DecodeUtf8(bytes)) return std::string(bytes);
-    return internal::Latin1ToUtf8(bytes);
-}
-
-bool CheckStationName(std::string_view name, std::string& error) {
-    const auto characters = internal::DecodeUtf8(name);
-    bool printable = characters && !characters->empty() && characters->size() <= MaxStationName;
-    if (printable)
-        for (const char32_t c : *characters)
-            if (c < 0x20 || (c >= 0x7F && c < 0xA0) || c == 0x2028 || c == 0x2029)
-                printable = false;
-    if (!printable)
-        error = "a station name is 1 to " + std::to_string(MaxStationName) +
-                " printable characters of UTF-8";
-    return printable;
-}
-
 std::string UtcNow() {
     const std::time_t now = std::time(nullptr);
     std::tm utc{};

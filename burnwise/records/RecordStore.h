@@ -1,5 +1,7 @@
 #pragma once
 
+#include "burnwise/records/RecordText.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -76,16 +78,25 @@ public:
     virtual std::optional<std::uint64_t> Reserve(const SeriesKey& series, std::uint64_t start,
                                                  std::string& error) = 0;
     // The number Reserve would hand out now, without taking it.
-    virtual std::optional<std::uint64_t> PeekSeries(const SeriesKey& series, std::uint64_t start,
-                                                    std::string& error) = 0;
+    virtual std::optional<std::uint64_t> PeekSeries(const SeriesKey&, std::uint64_t,
+                                                    std::string& error) {
+        error = Where() + ": keeps no series";
+        return std::nullopt;
+    }
     // Gives `visit` the matching records one at a time, oldest first, holding only a few of
     // them at once; stops early when `visit` returns false. A row that cannot be read whole
     // is given as far as it can be, never ends the listing.
-    virtual bool Each(const RecordFilter& filter, const std::function<bool(const Record&)>& visit,
-                      std::string& error) = 0;
+    virtual bool Each(const RecordFilter&, const std::function<bool(const Record&)>&,
+                      std::string& error) {
+        error = Where() + ": cannot list records";
+        return false;
+    }
     // The program records matching `filter`, counted per day and station, oldest day first.
-    virtual std::optional<std::vector<DaySummary>> Summarize(const RecordFilter& filter,
-                                                             std::string& error) = 0;
+    virtual std::optional<std::vector<DaySummary>> Summarize(const RecordFilter&,
+                                                             std::string& error) {
+        error = Where() + ": cannot summarize records";
+        return std::nullopt;
+    }
     // Whether the connection to the database is gone (a server stopped, a network lost):
     // nothing more can be written through this store.
     virtual bool Lost() const = 0;
@@ -94,7 +105,21 @@ public:
     virtual std::string Where() const = 0;
 
     // The matching records, oldest first, all at once: for small listings.
-    std::optional<std::vector<Record>> List(const RecordFilter& filter, std::string& error);
+    virtual std::optional<std::vector<Record>> List(const RecordFilter& filter,
+                                                    std::string& error) {
+        std::vector<Record> records;
+        if (!Each(
+                filter,
+                [&](const Record& record) {
+                    records.push_back(record);
+                    return true;
+                },
+                error))
+            return std::nullopt;
+        return records;
+    }
+    // The databases' stores implement every operation; a store kept elsewhere (in memory,
+    // for a test) may leave out what it has no use for, which then fails with a line.
 };
 
 // The schema this build writes; an older database is brought up to it when opened for
@@ -135,16 +160,6 @@ std::string UtcNow();
 bool IsUtcTime(std::string_view text);
 // A serial number as the series writes it: the prefix and the number in `Digits` digits.
 std::string SeriesSerial(const SeriesKey& series, std::uint64_t number);
-
-// A chip's 8-bit text (a byte a character) as a record keeps it.
-std::string ChipText(std::string_view latin1);
-// A name the system gives (a file name, a host name) as UTF-8: kept when it is UTF-8 already,
-// else read a byte a character.
-std::string SystemText(std::string_view bytes);
-// Whether `name` can name a station: 1 to MaxStationName printable characters of UTF-8.
-// False with `error` set otherwise.
-inline constexpr std::size_t MaxStationName = 64;
-bool CheckStationName(std::string_view name, std::string& error);
 
 enum class ListFormat { Text, Csv, Json };
 // Parses "text", "csv" or "json".

@@ -257,38 +257,6 @@ std::string StoredText(std::string_view stored, bool olderStation) {
     return std::string(stored);
 }
 
-std::optional<std::u32string> DecodeUtf8(std::string_view text) {
-    std::u32string out;
-    for (std::size_t i = 0; i < text.size();) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        std::size_t length = byte < 0x80 ? 1 : byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : 2;
-        bool nonAscii = false, beyond = false;
-        if (length > text.size() - i || !ValidUtf8(text.substr(i, length), nonAscii, beyond))
-            return std::nullopt;
-        char32_t code = length == 1 ? byte : byte & (0x7F >> length);
-        for (std::size_t k = 1; k < length; ++k)
-            code = (code << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-        out += code;
-        i += length;
-    }
-    return out;
-}
-
-std::string Latin1ToUtf8(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x80) {
-            out += c;
-        } else {
-            out += char(0xC0 | (byte >> 6));
-            out += char(0x80 | (byte & 0x3F));
-        }
-    }
-    return out;
-}
-
 const char* ResultName(Result result) {
     return result == Result::Pass ? "PASS" : "FAIL";
 }

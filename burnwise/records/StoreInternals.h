@@ -65,10 +65,6 @@ void AddSummaryRow(const RowColumn& column, std::vector<DaySummary>& days);
 // A stored text as typed: invalid UTF-8 replaced, and for a row of an older station (which
 // stored each byte of a typed UTF-8 name as a Latin-1 character) that double encoding undone.
 std::string StoredText(std::string_view stored, bool olderStation);
-// Latin-1 to UTF-8, a byte a character.
-std::string Latin1ToUtf8(std::string_view text);
-// The characters of UTF-8 text; nothing when it is not valid UTF-8.
-std::optional<std::u32string> DecodeUtf8(std::string_view text);
 
 const char* ResultName(Result result);
 std::optional<Result> ParseResult(std::string_view name);
