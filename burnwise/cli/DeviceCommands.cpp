@@ -306,8 +306,10 @@ void AddDeviceCommands(CLI::App& app) {
         ->excludes(counter);
     for (CLI::App* sub : {program, verify}) {
         sub->add_option("--db", options->Db, DbHelp);
-        sub->add_option("--station", options->Station,
-                        "Station name the records carry; default the host name");
+        sub->add_option(
+            "--station", options->Station,
+            "Station name the records carry, up to 64 printable characters; default the "
+            "host name");
     }
     program->add_flag("--watch", options->Watch,
                       "Wait for devices and program each one as it is plugged in, until "

@@ -64,6 +64,7 @@ bool FillPostgres(bwtest::PostgresServer& server, long count, std::string& error
 
 struct Measured {
     double Seconds = 0;
+    double CpuSeconds = 0; // user and system: what the command costs on an idle machine
     long PeakKiB = 0;
     long Lines = 0;
     int Status = -1;
@@ -100,6 +101,8 @@ Measured Run(std::vector<std::string> arguments) {
     measured.Seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     measured.PeakKiB = usage.ru_maxrss;
+    measured.CpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                          double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     measured.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return measured;
 }
@@ -131,18 +134,18 @@ int main(int argc, char** argv) {
     std::printf("made %ld records in PostgreSQL in %.1f s\n", count,
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count());
 
-    std::printf("%-11s %-8s %9s %12s %10s %s\n", "database", "format", "seconds", "peak RSS MB",
-                "lines", "status");
+    std::printf("%-11s %-8s %9s %9s %12s %10s %s\n", "database", "format", "seconds", "CPU s",
+                "peak RSS MB", "lines", "status");
     for (const auto& [name, url] : databases)
         for (const char* format : {"csv", "json", "text"}) {
             const Measured m = Run({BW_CLI_PATH, "history", "--db", url, "--format", format});
-            std::printf("%-11s %-8s %9.2f %12.1f %10ld %d\n", name.c_str(), format, m.Seconds,
-                        double(m.PeakKiB) / 1024.0, m.Lines, m.Status);
+            std::printf("%-11s %-8s %9.2f %9.2f %12.1f %10ld %d\n", name.c_str(), format, m.Seconds,
+                        m.CpuSeconds, double(m.PeakKiB) / 1024.0, m.Lines, m.Status);
         }
     for (const auto& [name, url] : databases) {
         const Measured m = Run({BW_CLI_PATH, "history", "--db", url, "--summary"});
-        std::printf("%-11s %-8s %9.2f %12.1f %10ld %d\n", name.c_str(), "summary", m.Seconds,
-                    double(m.PeakKiB) / 1024.0, m.Lines, m.Status);
+        std::printf("%-11s %-8s %9.2f %9.2f %12.1f %10ld %d\n", name.c_str(), "summary", m.Seconds,
+                    m.CpuSeconds, double(m.PeakKiB) / 1024.0, m.Lines, m.Status);
     }
     return 0;
 }
