@@ -20,7 +20,11 @@ protected:
     std::string Bench = (Folder / "bench.txt").string();
     std::string Trace = (Folder / "trace.txt").string();
 
-    std::string Env() const { return "VQPIPEX_BENCH=" + Bench + " VQPIPEX_TRACE= "; }
+    // The runs keep their records in the test's folder, never in the user's state folder.
+    std::string Env() const {
+        return "VQPIPEX_BENCH=" + Bench +
+               " VQPIPEX_TRACE= XDG_STATE_HOME=" + (Folder / "state").string() + " ";
+    }
     Ran Vqbench(const std::string& args) const { return Shell(Env() + VQBENCH + " " + args); }
     // A program run; `tag` names its log and output files.
     std::string Program(const std::string& tag) const {
