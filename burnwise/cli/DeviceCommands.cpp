@@ -137,7 +137,10 @@ void RunProgram(const Options& options) {
         throw CLI::RuntimeError("--watch with a fixed serial number needs --counter or --series: "
                                 "every device would get the same serial number",
                                 BadInputStatus);
-    console->Console.AppendLine(production->StartLine());
+    // Where the numbers and records go, when that is more than the default file: on the
+    // error stream, as the run's other lines about itself, so the output stays one line per
+    // device.
+    if (options.Series || !options.Db.empty()) std::cerr << production->StartLine() << std::endl;
 
     // Failures are recorded too: with a counter or a series, a failed device has used up
     // its number and carries it. A run whose record can no longer be written stops before
