@@ -178,7 +178,10 @@ void RunProgram(const Options& options) {
     const std::unique_ptr<labels::DeviceLabels> labels = OpenLabels(options.Label);
     const std::unique_ptr<app::Production> production =
         OpenProduction(options, *console, records::OpenMode::Create);
-    console->Console.AppendLine(production->StartLine());
+    // Where the numbers and records go, when that is more than the default file: on the
+    // error stream, as the run's other lines about itself, so the output stays one line per
+    // device.
+    if (options.Series || !options.Db.empty()) std::cerr << production->StartLine() << std::endl;
 
     // A series in the state folder's file is unique only among this user's runs here.
     if (options.Series && options.Db.empty()) {

@@ -142,9 +142,9 @@ TEST_F(Production, ADatabaseIsNamedNeverGuessedAndNamesComeBackAsTyped) {
     const Ran run = Cli("program --template " + Template + " --series --db sqlite:" + file +
                         " --station " + station);
     ASSERT_EQ(run.Status, 0) << run.Out << run.Err;
-    EXPECT_NE(run.Out.find("series E2E/5 in " + file + ": next " + Numbered(1) + "\n"),
+    EXPECT_NE(run.Err.find("series E2E/5 in " + file + ": next " + Numbered(1) + "\n"),
               std::string::npos)
-        << run.Out;
+        << run.Err;
     const Ran json = Cli("history --format json --limit 1 --db " + file);
     ASSERT_EQ(json.Status, 0) << json.Err;
     EXPECT_NE(json.Out.find("\"station\": \"" + station + "\""), std::string::npos) << json.Out;
