@@ -13,7 +13,7 @@ packages=(
   qt6-svg-dev adwaita-icon-theme imagemagick
   dpkg-dev file desktop-file-utils
   help2man groff-base lintian appstream shared-mime-info libxml2-utils bash-completion
-  libsqlite3-dev sqlite3 libpq-dev postgresql-15
+  libsqlite3-dev sqlite3 libpq-dev postgresql-15 openssl
   libzint-dev librsvg2-dev libcairo2-dev libxml2-dev libcups2-dev
   cups-daemon cups-client cups-core-drivers poppler-utils zbar-tools dmtx-utils
   ccache git

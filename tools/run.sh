@@ -41,7 +41,7 @@ if has_command scan && has_command program && has_command read && [[ -x $vqbench
   show "$cli" scan
   # The demonstration's records stay with its bench, not in the user's state folder.
   records=$scratch/production.sqlite
-  show "$cli" program --template "$template" --log "$scratch/production.csv" --db "$records"
+  show "$cli" program --template "$template" --log "$scratch/production.csv" --db "sqlite:$records"
   show "$cli" scan
   show "$cli" verify --template "$template" --db "$records"
   show "$cli" read --template "$template" | head -n 12

@@ -11,8 +11,9 @@ LabelValues LabelValuesOf(const Template& shown, const records::Record& record) 
     // Record::Time is YYYY-MM-DDTHH:MM:SSZ.
     values["date"] = record.Time.substr(0, 10);
     values["time"] = record.Time.size() >= 19 ? record.Time.substr(11, 8) : std::string();
-    values["product"] = shown.Product;
-    values["manufacturer"] = shown.Manufacturer;
+    // The template's texts are the chip's, a byte a character; the record's are UTF-8.
+    values["product"] = records::ChipText(shown.Product);
+    values["manufacturer"] = records::ChipText(shown.Manufacturer);
     values["vid"] = shown.VendorId;
     values["pid"] = shown.ProductId;
     return values;

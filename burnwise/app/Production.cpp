@@ -58,7 +58,8 @@ std::unique_ptr<Production> Production::Open(const ProductionSetup& setup,
                                              device::Reporter* notes) {
     std::unique_ptr<Production> p(new Production());
     p->setup_ = setup;
-    p->station_ = setup.Station.empty() ? HostName() : setup.Station;
+    p->station_ = records::SystemText(setup.Station.empty() ? HostName() : setup.Station);
+    if (!records::CheckStationName(p->station_, error)) return nullptr;
 
     // The template is read once, so the digest names exactly what was programmed from.
     const std::string path = setup.TemplateFile.string();
@@ -69,7 +70,7 @@ std::unique_ptr<Production> Production::Open(const ProductionSetup& setup,
         error = "Cannot open file \"" + path + "\": " + readError;
         return nullptr;
     }
-    p->templateName_ = setup.TemplateFile.filename().string();
+    p->templateName_ = records::SystemText(setup.TemplateFile.filename().string());
     p->templateSha256_ = common::Sha256Hex(*bytes);
     TemplateNotes templateNotes(notes);
     const Template shown = TemplateFromText(*bytes, Template::Start(), templateNotes);
@@ -104,6 +105,19 @@ std::unique_ptr<Production> Production::Open(const ProductionSetup& setup,
 }
 
 Production::~Production() = default;
+
+std::string Production::StartLine() {
+    const std::string where = store_->Where();
+    if (setup_.Serials != SerialSource::Series) return "records in " + where;
+    const std::string series = "series " + records::ChipText(pattern_->Prefix) + "/" +
+                               std::to_string(pattern_->Digits) + " in " + where;
+    std::string error;
+    const std::optional<std::uint64_t> next =
+        store_->PeekSeries({pattern_->Prefix, pattern_->Digits}, pattern_->Value, error);
+    std::optional<std::string> serial = next ? pattern_->Format(*next) : std::nullopt;
+    if (!serial) return series + ": " + (next ? "the series has run out of digits" : error);
+    return series + ": next " + records::ChipText(*serial);
+}
 
 std::string Production::StoreFailure(const std::string& error) const {
     if (store_->Lost()) return std::string(DatabaseUnreachable) + ": " + error;
@@ -153,11 +167,12 @@ bool Production::Record(const device::DeviceOutcome& outcome, std::string_view o
     record.Station = station_;
     record.Operation = operation;
     record.DriverIndex = outcome.DriverIndex;
-    record.Model = outcome.Model;
-    record.Eeprom = outcome.EepromTypeName;
-    record.SerialNumber = outcome.SerialNumber;
+    // The chip's texts are a byte a character; the record keeps them as UTF-8.
+    record.Model = records::ChipText(outcome.Model);
+    record.Eeprom = records::ChipText(outcome.EepromTypeName);
+    record.SerialNumber = records::ChipText(outcome.SerialNumber);
     record.Outcome = outcome.Passed ? records::Result::Pass : records::Result::Fail;
-    record.Reason = outcome.Reason;
+    record.Reason = records::ChipText(outcome.Reason);
     record.TemplateFile = templateName_;
     record.TemplateSha256 = templateSha256_;
     record.ImageSha256 = ImageSha256(outcome.ImageWritten);

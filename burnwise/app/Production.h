@@ -21,7 +21,7 @@ namespace burnwise::app {
 struct ProductionSetup {
     std::filesystem::path TemplateFile; // read once (bounded) and hashed
     std::string DatabaseUrl;            // "" = the default SQLite file
-    std::string Station;                // "" = the host name
+    std::string Station;                // "" = the host name; UTF-8, at most 64 characters
     SerialSource Serials = SerialSource::Template;
     std::filesystem::path CounterFile;            // for SerialSource::Counter
     std::optional<std::filesystem::path> LogFile; // the CSV log, in addition to the records
@@ -64,6 +64,9 @@ public:
     const std::string& StationName() const { return station_; }
     const std::string& TemplateSha256() const { return templateSha256_; }
     records::RecordStore& Store() { return *store_; }
+    // What a run says at its start: the database, and for a series its key and next
+    // number ("series QA/6 in postgresql://line@db1/production: next QA000241").
+    std::string StartLine();
 
     // What a program run or a watch pass is given: the template, the serial numbers (from
     // the counter or the series, each reserved before its device is reached) and the

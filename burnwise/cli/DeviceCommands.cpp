@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <ctime>
 #include <functional>
 #include <iostream>
@@ -88,10 +89,6 @@ void RunOperation(const Options& options, const Command& command) {
     Finish(command(*console->Station, console->Shown));
 }
 
-std::unique_ptr<records::RecordStore> OpenStore(const std::string& url, std::string& error) {
-    return records::OpenRecordStore(url, error);
-}
-
 // A refusal of the run's plan, in the words of this program's options.
 std::string Worded(const Options& options, const app::Refusal& refused) {
     using K = app::RefusalKind;
@@ -114,8 +111,10 @@ std::string Worded(const Options& options, const app::Refusal& refused) {
 }
 
 // The station's production: the template, the numbers and the records, all checked before
-// anything is written. What cannot be used ends the command with 2.
-std::unique_ptr<app::Production> OpenProduction(const Options& options, ConsoleStation& console) {
+// anything is written. Only a program run may start a new database. What cannot be used
+// ends the command with 2.
+std::unique_ptr<app::Production> OpenProduction(const Options& options, ConsoleStation& console,
+                                                records::OpenMode mode) {
     app::ProductionSetup setup;
     setup.TemplateFile = *options.Template;
     setup.DatabaseUrl = options.Db;
@@ -136,8 +135,12 @@ std::unique_ptr<app::Production> OpenProduction(const Options& options, ConsoleS
         return Worded(options, refused);
     };
     std::string error;
-    std::unique_ptr<app::Production> production =
-        app::Production::Open(setup, OpenStore, error, &console.Console);
+    std::unique_ptr<app::Production> production = app::Production::Open(
+        setup,
+        [mode](const std::string& url, std::string& storeError) {
+            return records::OpenRecordStore(url, mode, storeError);
+        },
+        error, &console.Console);
     if (!production && checksFailed) {
         console.Console.ShowError(error);
         throw CLI::RuntimeError(StoppedStatus);
@@ -173,7 +176,12 @@ void PrintLabelsAfterRecords(app::ProgramRequest& request, app::Production& prod
 void RunProgram(const Options& options) {
     auto console = std::make_unique<ConsoleStation>();
     const std::unique_ptr<labels::DeviceLabels> labels = OpenLabels(options.Label);
-    const std::unique_ptr<app::Production> production = OpenProduction(options, *console);
+    const std::unique_ptr<app::Production> production =
+        OpenProduction(options, *console, records::OpenMode::Create);
+    // Where the numbers and records go, when that is more than the default file: on the
+    // error stream, as the run's other lines about itself, so the output stays one line per
+    // device.
+    if (options.Series || !options.Db.empty()) std::cerr << production->StartLine() << std::endl;
 
     // A series in the state folder's file is unique only among this user's runs here.
     if (options.Series && options.Db.empty()) {
@@ -216,7 +224,8 @@ void RunProgram(const Options& options) {
 
 void RunVerify(const Options& options) {
     auto console = std::make_unique<ConsoleStation>();
-    const std::unique_ptr<app::Production> production = OpenProduction(options, *console);
+    const std::unique_ptr<app::Production> production =
+        OpenProduction(options, *console, records::OpenMode::Write);
     app::VerifyRequest request;
     request.Shown = production->Shown();
     request.Observe = [&](const app::VerifiedDevice& device) {
@@ -241,28 +250,60 @@ void RunVerify(const Options& options) {
 
 struct HistoryOptions {
     std::string Db;
-    std::optional<std::string> Serial;
-    std::optional<std::string> Station;
-    std::optional<std::string> Since;
+    records::RecordFilter Filter;
+    std::optional<std::string> Result;
     std::string Format = "text";
+    bool Summary = false;
 };
 
-void RunHistory(const HistoryOptions& options) {
+bool WriteOut(std::string_view text) {
+    return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+}
+
+// Streams the records, a batch at a time from the database to the output, so that a
+// listing of any size holds only a few of them in memory. Reading never creates or
+// changes a database.
+void RunHistory(HistoryOptions options) {
     const std::optional<records::ListFormat> format = records::ParseListFormat(options.Format);
     if (!format)
         throw CLI::RuntimeError("--format is text, csv or json, not " + options.Format,
                                 BadInputStatus);
+    if (options.Result) {
+        if (*options.Result != "PASS" && *options.Result != "FAIL")
+            throw CLI::RuntimeError("--result is PASS or FAIL, not " + *options.Result,
+                                    BadInputStatus);
+        options.Filter.Outcome =
+            *options.Result == "PASS" ? records::Result::Pass : records::Result::Fail;
+    }
     std::string error;
-    const std::unique_ptr<records::RecordStore> store = OpenStore(options.Db, error);
+    const std::unique_ptr<records::RecordStore> store =
+        records::OpenRecordStore(options.Db, records::OpenMode::Read, error);
     if (!store) throw CLI::RuntimeError(error, BadInputStatus);
-    const records::RecordFilter filter{options.Serial, options.Station, options.Since};
-    const std::optional<std::vector<records::Record>> found = store->List(filter, error);
-    if (!found) throw CLI::RuntimeError(error, store->Lost() ? StoppedStatus : BadInputStatus);
-    const std::string text = records::FormatRecords(*found, *format);
-    std::cout << text << (text.empty() || text.back() == '\n' ? "" : "\n") << std::flush;
+    auto failed = [&] {
+        return CLI::RuntimeError(error, store->Lost() ? StoppedStatus : BadInputStatus);
+    };
+    if (options.Summary) {
+        const auto days = store->Summarize(options.Filter, error);
+        if (!days) throw failed();
+        WriteOut(records::FormatSummary(*days, *format));
+    } else {
+        records::RecordWriter writer(*format, WriteOut);
+        if (!store->Each(
+                options.Filter, [&](const records::Record& r) { return writer.Add(r); }, error))
+            throw failed();
+        writer.Finish();
+    }
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        throw CLI::RuntimeError("cannot write the listing", StoppedStatus);
 }
 
 } // namespace
+
+constexpr const char* DbHelp =
+    "Database of the records: sqlite:PATH (made when program finds none), the path of an "
+    "existing SQLite file, a PostgreSQL URI (postgresql://line@db1/production?sslmode=verify-full)"
+    " or keyword string (\"host=db1 dbname=production sslmode=verify-full\"); passwords from "
+    "PGPASSWORD, ~/.pgpass or a service file. Default the SQLite file in the state folder";
 
 void AddDeviceCommands(CLI::App& app) {
     const auto options = std::make_shared<Options>();
@@ -325,12 +366,11 @@ void AddDeviceCommands(CLI::App& app) {
                    "shared only by this user's runs on this machine")
         ->excludes(counter);
     for (CLI::App* sub : {program, verify}) {
-        sub->add_option("--db", options->Db,
-                        "Database of the records: an SQLite file (PATH or sqlite:PATH) or "
-                        "postgresql://USER@HOST:PORT/NAME; default the SQLite file in the "
-                        "state folder");
-        sub->add_option("--station", options->Station,
-                        "Station name the records carry; default the host name");
+        sub->add_option("--db", options->Db, DbHelp);
+        sub->add_option(
+            "--station", options->Station,
+            "Station name the records carry, up to 64 printable characters; default the "
+            "host name");
     }
     program->add_flag("--watch", options->Watch,
                       "Wait for devices and program each one as it is plugged in, until "
@@ -345,11 +385,26 @@ void AddDeviceCommands(CLI::App& app) {
 
     const auto history = std::make_shared<HistoryOptions>();
     CLI::App* list = app.add_subcommand("history", "List the production records, newest last");
-    list->add_option("--db", history->Db, "Database of the records, as for program");
-    list->add_option("--serial", history->Serial, "Only the records of this serial number");
-    list->add_option("--station", history->Station, "Only the records of this station");
-    list->add_option("--since", history->Since,
+    list->add_option("--db", history->Db,
+                     "Database of the records, as for program; it must exist and is only read "
+                     "(a read-only copy will do)");
+    records::RecordFilter& filter = history->Filter;
+    list->add_option("--serial", filter.SerialNumber, "Only the records of this serial number");
+    list->add_option("--station", filter.Station, "Only the records of this station");
+    list->add_option("--since", filter.Since,
                      "Only the records from this UTC time (YYYY-MM-DDTHH:MM:SSZ) or date on");
+    list->add_option("--until", filter.Until,
+                     "Only the records up to this UTC time or to the end of this date");
+    list->add_option("--model", filter.Model, "Only the records of this model (KR2C, ...)");
+    list->add_option("--result", history->Result,
+                     "Only the records with this result: PASS or FAIL");
+    list->add_option("--template", filter.TemplateFile,
+                     "Only the records of this template file name");
+    list->add_option("--limit", filter.Limit, "Only the newest N records (still newest last)")
+        ->check(CLI::PositiveNumber);
+    list->add_flag("--summary", history->Summary,
+                   "Per station and UTC day, the program records: passed, failed, yield and "
+                   "devices per hour (over the time from the day's first to its last device)");
     list->add_option("--format", history->Format, "text, csv or json");
     list->callback([history] { RunHistory(*history); });
 

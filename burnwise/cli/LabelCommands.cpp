@@ -20,7 +20,8 @@ struct ReprintOptions {
 
 void RunReprint(const ReprintOptions& options) {
     std::string error;
-    const std::unique_ptr<records::RecordStore> store = records::OpenRecordStore(options.Db, error);
+    const std::unique_ptr<records::RecordStore> store =
+        records::OpenRecordStore(options.Db, records::OpenMode::Write, error);
     if (!store) throw CLI::RuntimeError(error, BadInputStatus);
     const records::RecordFilter filter{options.Serial, options.Station, std::nullopt};
     const std::optional<std::vector<records::Record>> found = store->List(filter, error);
@@ -83,7 +84,8 @@ void AddLabelCommand(CLI::App& app) {
         "label", "Print a device's label again from its newest PASS record (the same values "
                  "and date); exit 1 when it cannot be printed");
     label->add_option("--serial", options->Serial, "Serial number of the device")->required();
-    label->add_option("--db", options->Db, "Database of the records, as for program");
+    label->add_option("--db", options->Db,
+                      "Database of the records, as for program; it must exist");
     label->add_option("--station", options->Station, "Only the records of this station");
     label->add_option("--layout", options->Label.Layout,
                       "Label layout (SVG); default the one its last label was printed with");

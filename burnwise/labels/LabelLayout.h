@@ -22,7 +22,7 @@ inline constexpr std::array<std::string_view, 10> FieldNames = {
     "serial", "product",  "manufacturer", "vid",  "pid",
     "model",  "template", "station",      "date", "time"};
 
-// A field's value by its name; texts are 8-bit, a byte a character (Latin-1).
+// A field's value by its name; texts are UTF-8, as the records keep them.
 using FieldValues = std::map<std::string, std::string, std::less<>>;
 
 // No label stock is this long or wide; a bigger page is a mistake or an attack on memory.

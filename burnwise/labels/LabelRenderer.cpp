@@ -1,6 +1,7 @@
 #include "burnwise/labels/LabelRenderer.h"
 
 #include "burnwise/labels/LayoutDocument.h"
+#include "burnwise/records/RecordText.h"
 
 #include <cairo-pdf.h>
 #include <cairo.h>
@@ -64,13 +65,26 @@ std::string PdfDate(const FieldValues& values) {
     return date->second + "T" + time->second;
 }
 
+// The barcode carries the serial number as the chip holds it, a byte a character; the
+// record keeps it as UTF-8.
+std::string ChipBytes(std::string_view utf8) {
+    const std::optional<std::u32string> characters = records::DecodeUtf8(utf8);
+    if (!characters) return std::string(utf8);
+    std::string bytes;
+    for (const char32_t c : *characters) {
+        if (c > 0xFF) return std::string(utf8);
+        bytes += char(c);
+    }
+    return bytes;
+}
+
 } // namespace
 
 std::optional<std::string> FillLayout(const LabelLayout& layout, const FieldValues& values,
                                       std::string& error) {
     const auto serial = values.find("serial");
     const std::optional<SymbolShape> symbol = MakeSymbol(
-        layout.Symbol(), serial == values.end() ? std::string_view() : serial->second, error);
+        layout.Symbol(), serial == values.end() ? std::string() : ChipBytes(serial->second), error);
     if (!symbol) return std::nullopt;
     std::optional<LayoutDocument> document = LayoutDocument::Read(layout.Svg(), error);
     if (!document) return std::nullopt;

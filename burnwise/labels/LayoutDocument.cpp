@@ -1,5 +1,7 @@
 #include "burnwise/labels/LayoutDocument.h"
 
+#include "burnwise/records/RecordText.h"
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -105,19 +107,13 @@ bool InsideText(xmlNode* node) {
     return false;
 }
 
-// Our texts are Latin-1, the drawing is UTF-8. A control character cannot stand in XML.
+// The values and the drawing are UTF-8; a value that is not is read a byte a character.
+// A control character cannot stand in XML.
 std::string ToUtf8(std::string_view text) {
-    std::string out;
-    for (const char c : text) {
+    std::string out = records::SystemText(text);
+    for (char& c : out) {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            out += ' ';
-        } else if (byte < 0x80) {
-            out += c;
-        } else {
-            out += char(0xC0 | (byte >> 6));
-            out += char(0x80 | (byte & 0x3F));
-        }
+        if (byte < 0x20 || byte == 0x7F) c = ' ';
     }
     return out;
 }

@@ -10,6 +10,9 @@ namespace {
 
 // Two stations opening a fresh database at once migrate it one after the other.
 constexpr const char* MigrationLock = "SELECT pg_advisory_xact_lock(7310541)";
+// A listing is fetched this many rows at a time, so that a million records never sit in
+// memory at once.
+constexpr int FetchRows = 5000;
 
 // libpq's messages end in a newline and may run over lines.
 std::string OneLine(const char* message) {
@@ -33,6 +36,21 @@ bool ParseNumber(const char* text, Number& number) {
     return failure == std::errc() && rest == end;
 }
 
+// The server and database for messages, as a URI without a password:
+// postgresql://line@db1/production.
+std::string Label(const char* user, const char* host, const char* port, const char* database) {
+    std::string label = "postgresql://";
+    if (user && *user) label += std::string(user) + "@";
+    const std::string hosts = host ? host : "";
+    if (hosts.find(':') != std::string::npos && hosts.find(',') == std::string::npos)
+        label += "[" + hosts + "]";
+    else
+        for (const char c : hosts)
+            label += c == '/' ? std::string("%2F") : std::string(1, c);
+    if (port && *port && std::strcmp(port, "5432") != 0) label += ":" + std::string(port);
+    return label + "/" + (database ? database : "");
+}
+
 class QueryResult {
 public:
     explicit QueryResult(PGresult* result) : result_(result) {}
@@ -48,34 +66,44 @@ private:
 
 class PostgresStore final : public RecordStore, public SchemaConnection {
 public:
-    explicit PostgresStore(std::string where) : where_(std::move(where)) {}
     ~PostgresStore() override { PQfinish(conn_); }
 
-    bool Open(const std::string& user, const std::string& host, const std::string& port,
-              const std::string& database, std::string& error) {
+    bool Open(const std::string& conninfo, OpenMode mode, std::string& error) {
+        char* parseError = nullptr;
+        PQconninfoOption* parsed = PQconninfoParse(conninfo.c_str(), &parseError);
+        if (!parsed) {
+            error = "\"" + MaskPassword(conninfo) + "\" is no PostgreSQL connection string: " +
+                    OneLine(parseError ? parseError : "out of memory");
+            PQfreemem(parseError);
+            return false;
+        }
+        const char *user = nullptr, *host = nullptr, *port = nullptr, *database = nullptr;
+        for (const PQconninfoOption* option = parsed; option->keyword; ++option) {
+            const std::string_view keyword = option->keyword;
+            if (keyword == "user") user = option->val;
+            if (keyword == "host" || (keyword == "hostaddr" && !host)) host = option->val;
+            if (keyword == "port") port = option->val;
+            if (keyword == "dbname") database = option->val;
+        }
+        where_ = Label(user, host, port, database);
+        PQconninfoFree(parsed);
+
         // Give up on an unreachable server, and on a connection that goes silent, within
-        // seconds rather than the system's minutes. The database holds UTF-8; our texts are
-        // Latin-1, which the server converts both ways.
-        const char* keys[] = {"host",
-                              "port",
-                              "user",
-                              "dbname",
-                              "connect_timeout",
-                              "client_encoding",
-                              "application_name",
+        // seconds rather than the system's minutes, unless the connection string says
+        // otherwise: its own settings come after these. The database holds UTF-8, as our
+        // texts are; that comes last.
+        const char* keys[] = {"connect_timeout",
+                              "fallback_application_name",
                               "keepalives",
                               "keepalives_idle",
                               "keepalives_interval",
                               "keepalives_count",
                               "tcp_user_timeout",
                               "options",
+                              "dbname",
+                              "client_encoding",
                               nullptr};
-        const char* values[] = {host.c_str(),
-                                port.c_str(),
-                                user.c_str(),
-                                database.c_str(),
-                                "5",
-                                "LATIN1",
+        const char* values[] = {"5",
                                 "burnwise",
                                 "1",
                                 "5",
@@ -83,23 +111,31 @@ public:
                                 "2",
                                 "5000",
                                 "-c statement_timeout=15000",
+                                conninfo.c_str(),
+                                "UTF8",
                                 nullptr};
-        conn_ = PQconnectdbParams(keys, values, 0);
+        conn_ = PQconnectdbParams(keys, values, 1);
         if (!conn_) return Fail("out of memory", error);
         if (PQstatus(conn_) != CONNECTION_OK)
             return Fail("cannot connect: " + OneLine(PQerrorMessage(conn_)), error);
+        where_ = Label(PQuser(conn_), PQhost(conn_), PQport(conn_), PQdb(conn_));
         PQsetNoticeProcessor(
             conn_, [](void*, const char*) {}, nullptr);
-        if (!MigrateSchema(*this, SchemaSteps("id BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY"),
-                           where_, error))
-            return false;
+        const auto version =
+            PrepareSchema(*this, SchemaSteps("id BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY"),
+                          mode, where_, error);
+        if (!version) return false;
+        version_ = *version;
+        if (mode == OpenMode::Read) return true;
         // Prepared once, so that each operation is a single round trip.
-        return Prepare("reserve", ReserveStatement, error) &&
-               Prepare("append", AppendStatement, error) &&
-               Prepare("set_label", SetLabelStatement, error);
+        writable_ = Prepare("reserve", ReserveStatement, error) &&
+                    Prepare("append", AppendStatement, error) &&
+                    Prepare("set_label", SetLabelStatement, error);
+        return writable_;
     }
 
     bool Append(const Record& record, std::string& error) override {
+        if (!writable_) return Fail("opened for reading only", error);
         if (!IsUtcTime(record.Time)) return Fail("a record needs a UTC time", error);
         const auto texts = RecordColumns(record);
         std::array<const char*, std::tuple_size_v<decltype(texts)>> values{};
@@ -112,6 +148,7 @@ public:
     }
 
     bool SetLabel(const Record& record, const LabelStatus& label, std::string& error) override {
+        if (!writable_) return Fail("opened for reading only", error);
         const std::string state = LabelStateColumn(label.State);
         const char* values[] = {state.c_str(),          label.Detail.c_str(),
                                 label.Layout.c_str(),   record.SerialNumber.c_str(),
@@ -125,12 +162,17 @@ public:
 
     std::optional<std::uint64_t> Reserve(const SeriesKey& series, std::uint64_t start,
                                          std::string& error) override {
+        if (!writable_) {
+            Fail("opened for reading only", error);
+            return std::nullopt;
+        }
         const auto limit = SeriesLimit(series, start, error);
         if (!limit) return std::nullopt;
+        const std::string prefix = Latin1ToUtf8(series.Prefix);
         const std::string digits = std::to_string(series.Digits);
         const std::string first = std::to_string(start);
         const std::string last = std::to_string(*limit);
-        const char* values[] = {series.Prefix.c_str(), digits.c_str(), first.c_str(), last.c_str()};
+        const char* values[] = {prefix.c_str(), digits.c_str(), first.c_str(), last.c_str()};
         const QueryResult result(PQexecPrepared(conn_, "reserve", 4, values, nullptr, nullptr, 0));
         if (!result.Is(PGRES_TUPLES_OK)) {
             Fail(ResultError(*result), error);
@@ -149,26 +191,71 @@ public:
         return number;
     }
 
-    std::optional<std::vector<Record>> List(const RecordFilter& filter,
+    std::optional<std::uint64_t> PeekSeries(const SeriesKey& series, std::uint64_t start,
                                             std::string& error) override {
-        std::vector<std::string> values;
-        const auto sql = ListStatement(filter, values, error);
-        if (!sql) return std::nullopt;
-        std::vector<const char*> pointers;
-        for (const auto& value : values)
-            pointers.push_back(value.c_str());
-        const QueryResult result(PQexecParams(conn_, sql->c_str(), int(values.size()), nullptr,
-                                              pointers.data(), nullptr, nullptr, 0));
+        const auto limit = SeriesLimit(series, start, error);
+        if (!limit) return std::nullopt;
+        const std::string prefix = Latin1ToUtf8(series.Prefix);
+        const std::string digits = std::to_string(series.Digits);
+        const char* values[] = {prefix.c_str(), digits.c_str()};
+        const QueryResult result(
+            PQexecParams(conn_, PeekStatement, 2, nullptr, values, nullptr, nullptr, 0));
         if (!result.Is(PGRES_TUPLES_OK)) {
             Fail(ResultError(*result), error);
             return std::nullopt;
         }
-        std::vector<Record> records;
-        for (int row = 0; row < PQntuples(*result); ++row) {
-            records.push_back(
-                RecordFromColumns([&](int i) { return std::string(PQgetvalue(*result, row, i)); }));
+        std::uint64_t next = start;
+        if (PQntuples(*result) == 1 && !ParseNumber(PQgetvalue(*result, 0, 0), next)) {
+            Fail("the series returned no number", error);
+            return std::nullopt;
         }
-        return records;
+        if (next > *limit) {
+            error = "serial series " + series.Prefix + " with " + std::to_string(series.Digits) +
+                    " digits has run out";
+            return std::nullopt;
+        }
+        return next;
+    }
+
+    bool Each(const RecordFilter& filter, const std::function<bool(const Record&)>& visit,
+              std::string& error) override {
+        const auto query = ListQuery(filter, version_, error);
+        if (!query) return false;
+        // A cursor hands the rows over a batch at a time, inside a transaction of its own.
+        if (!Execute("BEGIN READ ONLY", error)) return false;
+        bool ok = Run("DECLARE history NO SCROLL CURSOR FOR " + query->Sql, query->Values,
+                      PGRES_COMMAND_OK, error, [](PGresult*) { return true; });
+        bool more = ok;
+        while (more) {
+            more = false;
+            ok = Run("FETCH FORWARD " + std::to_string(FetchRows) + " FROM history", {},
+                     PGRES_TUPLES_OK, error, [&](PGresult* rows) {
+                         const int count = PQntuples(rows);
+                         for (int row = 0; row < count; ++row)
+                             if (!visit(RecordFromRow([&](int i) { return Column(rows, row, i); })))
+                                 return true;
+                         more = count == FetchRows;
+                         return true;
+                     });
+            more = more && ok;
+        }
+        std::string ignored;
+        Execute(ok ? "COMMIT" : "ROLLBACK", ok ? error : ignored);
+        return ok;
+    }
+
+    std::optional<std::vector<DaySummary>> Summarize(const RecordFilter& filter,
+                                                     std::string& error) override {
+        const auto query = SummaryQuery(filter, version_, error);
+        if (!query) return std::nullopt;
+        std::vector<DaySummary> days;
+        if (!Run(query->Sql, query->Values, PGRES_TUPLES_OK, error, [&](PGresult* rows) {
+                for (int row = 0; row < PQntuples(rows); ++row)
+                    AddSummaryRow([&](int i) { return Column(rows, row, i); }, days);
+                return true;
+            }))
+            return std::nullopt;
+        return days;
     }
 
     std::string Where() const override { return where_; }
@@ -214,6 +301,25 @@ public:
     }
 
 private:
+    static std::optional<std::string_view> Column(PGresult* rows, int row, int column) {
+        if (PQgetisnull(rows, row, column)) return std::nullopt;
+        return std::string_view(PQgetvalue(rows, row, column),
+                                std::size_t(PQgetlength(rows, row, column)));
+    }
+
+    // Runs `sql` with `values`, giving its result to `take` when it has `status`.
+    template <typename Take>
+    bool Run(const std::string& sql, const std::vector<std::string>& values, ExecStatusType status,
+             std::string& error, Take take) {
+        std::vector<const char*> pointers;
+        for (const auto& value : values)
+            pointers.push_back(value.c_str());
+        const QueryResult result(PQexecParams(conn_, sql.c_str(), int(values.size()), nullptr,
+                                              pointers.data(), nullptr, nullptr, 0));
+        if (!result.Is(status)) return Fail(ResultError(*result), error);
+        return take(*result);
+    }
+
     bool Prepare(const char* name, const char* sql, std::string& error) {
         const QueryResult result(PQprepare(conn_, name, sql, 0, nullptr));
         if (!result.Is(PGRES_COMMAND_OK)) return Fail(ResultError(*result), error);
@@ -232,16 +338,16 @@ private:
 
     std::string where_;
     PGconn* conn_ = nullptr;
+    int version_ = 0;
+    bool writable_ = false;
 };
 
 } // namespace
 
-std::unique_ptr<RecordStore> OpenPostgresStore(const std::string& user, const std::string& host,
-                                               const std::string& port, const std::string& database,
+std::unique_ptr<RecordStore> OpenPostgresStore(const std::string& conninfo, OpenMode mode,
                                                std::string& error) {
-    auto store = std::make_unique<PostgresStore>("postgresql://" + user + "@" + host + ":" + port +
-                                                 "/" + database);
-    if (!store->Open(user, host, port, database, error)) return nullptr;
+    auto store = std::make_unique<PostgresStore>();
+    if (!store->Open(conninfo, mode, error)) return nullptr;
     return store;
 }
 

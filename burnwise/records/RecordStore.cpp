@@ -12,13 +12,6 @@ namespace burnwise::records {
 
 namespace {
 
-bool AllDigits(std::string_view text) {
-    if (text.empty()) return false;
-    for (const char c : text)
-        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
-    return true;
-}
-
 // "scheme:" at the start of a URL: a letter, then letters, digits, '+', '-' or '.'.
 std::string_view Scheme(std::string_view url) {
     const auto colon = url.find(':');
@@ -31,37 +24,74 @@ std::string_view Scheme(std::string_view url) {
     return url.substr(0, colon);
 }
 
-std::unique_ptr<RecordStore> OpenPostgresUrl(std::string_view url, std::string& error) {
-    const std::string shape = "\"" + std::string(url) +
-                              "\" is not a PostgreSQL URL of the form "
-                              "postgresql://USER@HOST:PORT/NAME";
-    std::string_view rest = url.substr(std::string_view("postgresql://").size());
-    const auto at = rest.find('@');
-    const auto slash = rest.find('/');
-    if (at == std::string_view::npos || slash == std::string_view::npos || at > slash) {
-        error = shape;
-        return nullptr;
-    }
-    const std::string_view user = rest.substr(0, at);
-    const std::string_view hostPort = rest.substr(at + 1, slash - at - 1);
-    const std::string_view name = rest.substr(slash + 1);
-    const auto colon = hostPort.rfind(':');
-    const std::string_view host = hostPort.substr(0, colon);
-    const std::string_view port =
-        colon == std::string_view::npos ? std::string_view{} : hostPort.substr(colon + 1);
-    auto clean = [](std::string_view part) {
-        return !part.empty() && part.find_first_of(":@/?#% \t") == std::string_view::npos;
+constexpr const char* Known = "give sqlite:PATH, the path of an existing SQLite file, a "
+                              "postgresql:// URI or a keyword string such as \"host=db1 "
+                              "dbname=production\"";
+
+// Masks the value of every "password" keyword of a keyword string.
+std::string MaskKeywords(std::string_view text) {
+    std::string out;
+    std::size_t i = 0;
+    auto space = [&] {
+        while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
+            out += text[i++];
     };
-    if (!clean(user) || !clean(host) || !clean(name) || !AllDigits(port) || port.size() > 5 ||
-        std::atoi(std::string(port).c_str()) < 1 || std::atoi(std::string(port).c_str()) > 65535) {
-        error = shape;
-        return nullptr;
+    while (i < text.size()) {
+        space();
+        const std::size_t keyStart = i;
+        while (i < text.size() && text[i] != '=' &&
+               !std::isspace(static_cast<unsigned char>(text[i])))
+            ++i;
+        const std::string_view key = text.substr(keyStart, i - keyStart);
+        out += key;
+        space();
+        if (i >= text.size() || text[i] != '=') continue;
+        out += text[i++];
+        space();
+        const std::size_t valueStart = i;
+        if (i < text.size() && text[i] == '\'') {
+            for (++i; i < text.size() && text[i] != '\''; ++i)
+                if (text[i] == '\\') ++i;
+            i = std::min(i + 1, text.size());
+        } else {
+            while (i < text.size() && !std::isspace(static_cast<unsigned char>(text[i])))
+                ++i;
+        }
+        out +=
+            key == "password" ? std::string_view("***") : text.substr(valueStart, i - valueStart);
     }
-    return internal::OpenPostgresStore(std::string(user), std::string(host), std::string(port),
-                                       std::string(name), error);
+    return out;
+}
+
+std::string MaskUri(std::string_view url) {
+    std::string out(url);
+    const auto authority = out.find("://") + 3;
+    const auto end = out.find_first_of("/?#", authority);
+    const auto at = out.rfind('@', end == std::string::npos ? out.size() : end);
+    if (at != std::string::npos && at >= authority) {
+        const auto colon = out.find(':', authority);
+        if (colon < at) out.replace(colon + 1, at - colon - 1, "***");
+    }
+    for (auto query = out.find('?'); query != std::string::npos;) {
+        const auto key = out.find("password=", query);
+        if (key == std::string::npos) break;
+        const auto value = key + 9;
+        if (key == query + 1 || out[key - 1] == '&') {
+            const auto next = out.find('&', value);
+            out.replace(value, (next == std::string::npos ? out.size() : next) - value, "***");
+        }
+        query = out.find('&', value);
+    }
+    return out;
 }
 
 } // namespace
+
+std::string MaskPassword(std::string_view url) {
+    if (url.starts_with("postgresql://") || url.starts_with("postgres://")) return MaskUri(url);
+    if (url.find('=') != std::string_view::npos) return MaskKeywords(url);
+    return std::string(url);
+}
 
 std::optional<std::string> DefaultStorePath(std::string& error) {
     std::filesystem::path state;
@@ -80,43 +110,48 @@ std::optional<std::string> DefaultStorePath(std::string& error) {
     return (state / "burnwise" / "production.sqlite").string();
 }
 
-std::unique_ptr<RecordStore> OpenRecordStore(std::string_view url, std::string& error) {
+std::unique_ptr<RecordStore> OpenRecordStore(std::string_view url, OpenMode mode,
+                                             std::string& error) {
+    const bool create = mode == OpenMode::Create;
     try {
         if (url.empty()) {
             const auto path = DefaultStorePath(error);
             if (!path) return nullptr;
-            const auto folder = std::filesystem::path(*path).parent_path();
-            std::error_code failure;
-            std::filesystem::create_directories(folder, failure);
-            if (failure) {
-                error = "cannot create " + folder.string() + ": " + failure.message();
-                return nullptr;
+            if (create) {
+                const auto folder = std::filesystem::path(*path).parent_path();
+                std::error_code failure;
+                std::filesystem::create_directories(folder, failure);
+                if (failure) {
+                    error = "cannot create " + folder.string() + ": " + failure.message();
+                    return nullptr;
+                }
             }
-            return internal::OpenSqliteStore(*path, error);
+            return internal::OpenSqliteStore(*path, mode, create, error);
         }
         const std::string_view scheme = Scheme(url);
-        if (scheme == "postgresql") {
-            if (url.substr(0, 13) != "postgresql://") {
-                error = "\"" + std::string(url) +
-                        "\" is not a PostgreSQL URL of the form postgresql://USER@HOST:PORT/NAME";
+        if (scheme == "postgresql" || scheme == "postgres") {
+            if (!url.starts_with("postgresql://") && !url.starts_with("postgres://")) {
+                error = "\"" + MaskPassword(url) +
+                        "\" is not a PostgreSQL URI: it starts postgresql:// or postgres://";
                 return nullptr;
             }
-            return OpenPostgresUrl(url, error);
+            return internal::OpenPostgresStore(std::string(url), mode, error);
         }
         if (scheme == "sqlite") {
             if (url.size() == 7) {
                 error = "\"sqlite:\" names no file";
                 return nullptr;
             }
-            return internal::OpenSqliteStore(std::string(url.substr(7)), error);
+            return internal::OpenSqliteStore(std::string(url.substr(7)), mode, create, error);
         }
+        // libpq takes a text with '=' in it for keywords, as "host=db1 dbname=production".
+        if (url.find('=') != std::string_view::npos)
+            return internal::OpenPostgresStore(std::string(url), mode, error);
         if (!scheme.empty()) {
-            error = "\"" + std::string(url) +
-                    "\" is no database this program knows: give a file, sqlite:PATH or "
-                    "postgresql://USER@HOST:PORT/NAME";
+            error = "\"" + std::string(url) + "\" is no database this program knows: " + Known;
             return nullptr;
         }
-        return internal::OpenSqliteStore(std::string(url), error);
+        return internal::OpenSqliteStore(std::string(url), mode, false, error);
     } catch (const std::exception& e) {
         // Only memory can run out here; a store that cannot open is an error, not an abort.
         error = std::string("cannot open the records: ") + e.what();

@@ -1,6 +1,9 @@
 #include "burnwise/common/FileAccess.h"
 #include "burnwise/records/StoreInternals.h"
 
+#include <chrono>
+#include <csignal>
+#include <filesystem>
 #include <sqlite3.h>
 #include <sys/stat.h>
 
@@ -10,6 +13,9 @@ namespace {
 
 // A writer waits this long for another process's transaction to end.
 constexpr int BusyTimeoutMs = 10000;
+// The check of a file at open stops after this long: a large file is checked as far as
+// it gets, so that a station does not wait on it.
+constexpr auto QuickCheckTime = std::chrono::seconds(1);
 
 class Statement {
 public:
@@ -22,10 +28,25 @@ public:
                                   &stmt_, nullptr) == SQLITE_OK;
     }
     sqlite3_stmt* operator*() const { return stmt_; }
+    bool Prepared() const { return stmt_ != nullptr; }
 
 private:
     sqlite3_stmt* stmt_ = nullptr;
 };
+
+// A file grown past the process's size limit kills it with SIGXFSZ unless the signal is
+// ignored; ignored, the write fails and SQLite reports a full disk, which the station says.
+void SurviveFileSizeLimit() {
+    struct sigaction current {};
+    if (sigaction(SIGXFSZ, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+        std::signal(SIGXFSZ, SIG_IGN);
+}
+
+std::optional<std::string_view> ColumnText(sqlite3_stmt* s, int i) {
+    if (sqlite3_column_type(s, i) == SQLITE_NULL) return std::nullopt;
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, i));
+    return std::string_view(text ? text : "", std::size_t(sqlite3_column_bytes(s, i)));
+}
 
 class SqliteStore final : public RecordStore, public SchemaConnection {
 public:
@@ -33,30 +54,37 @@ public:
     // Closed once the statements below are finalized, which close_v2 waits for.
     ~SqliteStore() override { sqlite3_close_v2(db_); }
 
-    bool Open(std::string& error) {
-        // A link could lead the records anywhere; a folder or a device is no database.
+    bool Open(OpenMode mode, bool create, std::string& error) {
+        // A link as the file could lead the records anywhere, and a folder or a device is
+        // no database; links among the folders above it are the user's own arrangement.
         struct stat info {};
         if (lstat(path_.c_str(), &info) == 0) {
             if (S_ISLNK(info.st_mode)) return Fail("is a symbolic link", error);
             if (S_ISDIR(info.st_mode)) return Fail("is a folder", error);
             if (!S_ISREG(info.st_mode)) return Fail("is not a regular file", error);
+        } else if (!create) {
+            // A mistyped name must not start a new series in a new file.
+            return Fail(mode == OpenMode::Create
+                            ? "no such database - to start a new one there, give sqlite:" + path_
+                            : std::string("no such database"),
+                        error);
         }
         if (const auto links = common::ExtraHardLinks(path_)) return Fail(*links, error);
-        if (sqlite3_open_v2(path_.c_str(), &db_,
-                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW |
-                                SQLITE_OPEN_FULLMUTEX,
-                            nullptr) != SQLITE_OK)
-            return Fail(db_ ? sqlite3_errmsg(db_) : "out of memory", error);
-        sqlite3_extended_result_codes(db_, 1);
-        sqlite3_busy_timeout(db_, BusyTimeoutMs);
+        if (mode == OpenMode::Read) return OpenToRead(error);
+        SurviveFileSizeLimit();
+        if (!OpenFile(SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0), error))
+            return false;
         // Write-ahead logging lets readers run beside a writer and makes a commit one append
         // to the log; with full sync that append reaches the disk before the commit returns,
         // so a number once handed out stays handed out even across a power cut.
         if (!Execute("PRAGMA journal_mode = WAL", error) ||
             !Execute("PRAGMA synchronous = FULL", error))
             return false;
-        if (!MigrateSchema(*this, SchemaSteps("id INTEGER PRIMARY KEY"), path_, error))
-            return false;
+        const auto version =
+            PrepareSchema(*this, SchemaSteps("id INTEGER PRIMARY KEY"), mode, path_, error);
+        if (!version) return false;
+        version_ = *version;
+        if (!QuickCheck(error)) return false;
         if (!reserve_.Prepare(db_, ReserveStatement) || !append_.Prepare(db_, AppendStatement) ||
             !setLabel_.Prepare(db_, SetLabelStatement) || !begin_.Prepare(db_, "BEGIN IMMEDIATE") ||
             !commit_.Prepare(db_, "COMMIT") || !rollback_.Prepare(db_, "ROLLBACK"))
@@ -65,6 +93,7 @@ public:
     }
 
     bool Append(const Record& record, std::string& error) override {
+        if (!append_.Prepared()) return Fail("opened for reading only", error);
         if (!IsUtcTime(record.Time)) return Fail("a record needs a UTC time", error);
         sqlite3_stmt* s = *append_;
         const auto values = RecordColumns(record);
@@ -74,6 +103,7 @@ public:
     }
 
     bool SetLabel(const Record& record, const LabelStatus& label, std::string& error) override {
+        if (!setLabel_.Prepared()) return Fail("opened for reading only", error);
         sqlite3_stmt* s = *setLabel_;
         BindText(s, 1, LabelStateColumn(label.State));
         BindText(s, 2, label.Detail);
@@ -88,10 +118,11 @@ public:
 
     std::optional<std::uint64_t> Reserve(const SeriesKey& series, std::uint64_t start,
                                          std::string& error) override {
+        if (!reserve_.Prepared()) return FailNothing("opened for reading only", error);
         const auto limit = SeriesLimit(series, start, error);
         if (!limit) return std::nullopt;
         sqlite3_stmt* s = *reserve_;
-        BindText(s, 1, series.Prefix);
+        BindText(s, 1, Latin1ToUtf8(series.Prefix));
         sqlite3_bind_int(s, 2, series.Digits);
         sqlite3_bind_int64(s, 3, sqlite3_int64(start));
         sqlite3_bind_int64(s, 4, sqlite3_int64(*limit));
@@ -105,26 +136,46 @@ public:
         return std::uint64_t(*number);
     }
 
-    std::optional<std::vector<Record>> List(const RecordFilter& filter,
+    std::optional<std::uint64_t> PeekSeries(const SeriesKey& series, std::uint64_t start,
                                             std::string& error) override {
-        std::vector<std::string> values;
-        const auto sql = ListStatement(filter, values, error);
-        if (!sql) return std::nullopt;
+        const auto limit = SeriesLimit(series, start, error);
+        if (!limit) return std::nullopt;
         Statement query;
-        if (!query.Prepare(db_, *sql)) return FailNothing(sqlite3_errmsg(db_), error);
-        for (std::size_t i = 0; i < values.size(); ++i)
-            BindText(*query, int(i + 1), values[i]);
-        std::vector<Record> records;
-        int rc;
-        while ((rc = sqlite3_step(*query)) == SQLITE_ROW) {
-            auto column = [&](int i) {
-                const auto* text = sqlite3_column_text(*query, i);
-                return Utf8ToLatin1(text ? reinterpret_cast<const char*>(text) : "");
-            };
-            records.push_back(RecordFromColumns(column));
+        if (!query.Prepare(db_, PeekStatement)) return FailNothing(sqlite3_errmsg(db_), error);
+        BindText(*query, 1, Latin1ToUtf8(series.Prefix));
+        sqlite3_bind_int(*query, 2, series.Digits);
+        const int rc = sqlite3_step(*query);
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE) return FailNothing(sqlite3_errmsg(db_), error);
+        const std::uint64_t next =
+            rc == SQLITE_ROW ? std::uint64_t(sqlite3_column_int64(*query, 0)) : start;
+        if (next > *limit) {
+            error = "serial series " + series.Prefix + " with " + std::to_string(series.Digits) +
+                    " digits has run out";
+            return std::nullopt;
         }
-        if (rc != SQLITE_DONE) return FailNothing(sqlite3_errmsg(db_), error);
-        return records;
+        return next;
+    }
+
+    bool Each(const RecordFilter& filter, const std::function<bool(const Record&)>& visit,
+              std::string& error) override {
+        const auto query = ListQuery(filter, version_, error);
+        if (!query) return false;
+        return Rows(*query, error, [&](sqlite3_stmt* s) {
+            return visit(RecordFromRow([s](int i) { return ColumnText(s, i); }));
+        });
+    }
+
+    std::optional<std::vector<DaySummary>> Summarize(const RecordFilter& filter,
+                                                     std::string& error) override {
+        const auto query = SummaryQuery(filter, version_, error);
+        if (!query) return std::nullopt;
+        std::vector<DaySummary> days;
+        if (!Rows(*query, error, [&](sqlite3_stmt* s) {
+                AddSummaryRow([s](int i) { return ColumnText(s, i); }, days);
+                return true;
+            }))
+            return std::nullopt;
+        return days;
     }
 
     std::string Where() const override { return path_; }
@@ -162,9 +213,96 @@ public:
     }
 
 private:
+    // No mutex of SQLite's own: a store is used by one thread at a time.
+    bool OpenFile(int flags, std::string& error, const std::string& uri = {}) {
+        sqlite3_close_v2(db_);
+        db_ = nullptr;
+        const std::string& name = uri.empty() ? path_ : uri;
+        if (sqlite3_open_v2(name.c_str(), &db_,
+                            flags | SQLITE_OPEN_NOMUTEX | (uri.empty() ? 0 : SQLITE_OPEN_URI),
+                            nullptr) != SQLITE_OK)
+            return Fail(db_ ? sqlite3_errmsg(db_) : "out of memory", error);
+        sqlite3_extended_result_codes(db_, 1);
+        sqlite3_busy_timeout(db_, BusyTimeoutMs);
+        return true;
+    }
+
+    // A copy on a read-only share cannot get the shared-memory file a write-ahead log
+    // needs beside it; such a copy changes no more and is read as it stands.
+    bool OpenToRead(std::string& error) {
+        if (OpenFile(SQLITE_OPEN_READONLY, error)) {
+            if (const auto version =
+                    PrepareSchema(*this, SchemaSteps(""), OpenMode::Read, path_, error)) {
+                version_ = *version;
+                return true;
+            }
+            const int code = sqlite3_errcode(db_) & 0xFF;
+            if (code != SQLITE_CANTOPEN && code != SQLITE_READONLY) return false;
+        }
+        std::string uri = "file:";
+        for (const char c : path_) {
+            if (c == '%' || c == '?' || c == '#') {
+                static constexpr char Hex[] = "0123456789ABCDEF";
+                uri += '%';
+                uri += Hex[static_cast<unsigned char>(c) >> 4];
+                uri += Hex[c & 0xF];
+            } else {
+                uri += c;
+            }
+        }
+        if (!OpenFile(SQLITE_OPEN_READONLY, error, uri + "?immutable=1")) return false;
+        const auto version = PrepareSchema(*this, SchemaSteps(""), OpenMode::Read, path_, error);
+        if (!version) return false;
+        version_ = *version;
+        return true;
+    }
+
+    // A damaged file is found before a station writes any device, not after.
+    bool QuickCheck(std::string& error) {
+        const auto deadline = std::chrono::steady_clock::now() + QuickCheckTime;
+        sqlite3_progress_handler(
+            db_, 1000,
+            [](void* end) {
+                return std::chrono::steady_clock::now() >
+                               *static_cast<std::chrono::steady_clock::time_point*>(end)
+                           ? 1
+                           : 0;
+            },
+            const_cast<std::chrono::steady_clock::time_point*>(&deadline));
+        Statement check;
+        std::string finding = "ok";
+        int rc = check.Prepare(db_, "PRAGMA quick_check(1)") ? sqlite3_step(*check) : SQLITE_ERROR;
+        if (rc == SQLITE_ROW) {
+            if (const auto text = ColumnText(*check, 0)) finding = *text;
+            rc = SQLITE_OK;
+        } else if (rc == SQLITE_DONE || (rc & 0xFF) == SQLITE_INTERRUPT) {
+            rc = SQLITE_OK;
+        } else {
+            finding = sqlite3_errmsg(db_);
+        }
+        sqlite3_progress_handler(db_, 0, nullptr, nullptr);
+        if (rc == SQLITE_OK && finding == "ok") return true;
+        return Fail("the database is damaged (" + finding +
+                        ") - nothing was written; restore it from a backup or name a new one",
+                    error);
+    }
+
+    // Steps `query`, giving each row to `row` until it returns false.
+    template <typename Row>
+    bool Rows(const Query& query, std::string& error, Row row) {
+        Statement s;
+        if (!s.Prepare(db_, query.Sql)) return Fail(sqlite3_errmsg(db_), error);
+        for (std::size_t i = 0; i < query.Values.size(); ++i)
+            BindText(*s, int(i + 1), query.Values[i]);
+        int rc;
+        while ((rc = sqlite3_step(*s)) == SQLITE_ROW)
+            if (!row(*s)) return true;
+        if (rc != SQLITE_DONE) return Fail(sqlite3_errmsg(db_), error);
+        return true;
+    }
+
     static void BindText(sqlite3_stmt* s, int index, const std::string& text) {
-        const std::string utf8 = Latin1ToUtf8(text);
-        sqlite3_bind_text(s, index, utf8.data(), int(utf8.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_text(s, index, text.data(), int(text.size()), SQLITE_TRANSIENT);
     }
 
     bool Fail(const std::string& message, std::string& error) const {
@@ -208,14 +346,16 @@ private:
 
     std::string path_;
     sqlite3* db_ = nullptr;
+    int version_ = 0;
     Statement reserve_, append_, setLabel_, begin_, commit_, rollback_;
 };
 
 } // namespace
 
-std::unique_ptr<RecordStore> OpenSqliteStore(const std::string& path, std::string& error) {
+std::unique_ptr<RecordStore> OpenSqliteStore(const std::string& path, OpenMode mode, bool create,
+                                             std::string& error) {
     auto store = std::make_unique<SqliteStore>(path);
-    if (!store->Open(error)) return nullptr;
+    if (!store->Open(mode, create, error)) return nullptr;
     return store;
 }
 

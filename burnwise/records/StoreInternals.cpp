@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <charconv>
+#include <map>
 
 namespace burnwise::records::internal {
 
 std::vector<SchemaStep> SchemaSteps(const std::string& recordKeyColumn) {
     return {
         {1,
+         1,
          {"CREATE TABLE production_record (" + recordKeyColumn +
               ", time TEXT NOT NULL, station TEXT NOT NULL, operation TEXT NOT NULL, "
               "driver_index INTEGER NOT NULL, model TEXT NOT NULL, eeprom TEXT NOT NULL, "
@@ -18,12 +20,16 @@ std::vector<SchemaStep> SchemaSteps(const std::string& recordKeyColumn) {
           "CREATE INDEX production_record_serial ON production_record (serial_number)",
           "CREATE TABLE serial_series (prefix TEXT NOT NULL, digits INTEGER NOT NULL, "
           "next_number BIGINT NOT NULL, PRIMARY KEY (prefix, digits))"}},
-    };
-}
-
-std::vector<SchemaExtension> SchemaExtensions() {
-    return {
-        {"label",
+        // Rows of schema 1 stations stored each byte of a typed name as a character; the
+        // mark tells rows stored as typed from theirs, which read back as before.
+        {2,
+         1,
+         {"ALTER TABLE production_record ADD COLUMN texts_utf8 INTEGER",
+          "ALTER TABLE schema_version ADD COLUMN oldest_writer INTEGER"}},
+        // What became of each device's label. Stations of schema 1 and 2 go on writing:
+        // their rows leave the label columns NULL, which reads as no label asked for.
+        {3,
+         1,
          {"ALTER TABLE production_record ADD COLUMN label_status TEXT "
           "CHECK (label_status IN ('PRINTED', 'FAILED'))",
           "ALTER TABLE production_record ADD COLUMN label_detail TEXT",
@@ -39,12 +45,15 @@ const char* const ReserveStatement =
     "WHERE serial_series.next_number <= CAST($4 AS BIGINT) "
     "RETURNING next_number - 1";
 
+const char* const PeekStatement =
+    "SELECT next_number FROM serial_series WHERE prefix = $1 AND digits = CAST($2 AS INTEGER)";
+
 const char* const AppendStatement =
     "INSERT INTO production_record (time, station, operation, driver_index, model, eeprom, "
     "serial_number, result, reason, template_file, template_sha256, image_sha256, "
-    "label_status, label_detail, label_fields, label_layout) "
+    "label_status, label_detail, label_fields, label_layout, texts_utf8) "
     "VALUES ($1, $2, $3, CAST($4 AS INTEGER), $5, $6, $7, $8, $9, $10, $11, $12, "
-    "NULLIF($13, ''), NULLIF($14, ''), NULLIF($15, ''), NULLIF($16, ''))";
+    "NULLIF($13, ''), NULLIF($14, ''), NULLIF($15, ''), NULLIF($16, ''), 1)";
 
 // The newest PASS record of the serial number at that station and time: a record is
 // appended before its label is printed, and a reprint names the record it printed from.
@@ -90,61 +99,111 @@ LabelState ParseLabelState(std::string_view column) {
     return LabelState::NotAsked;
 }
 
-std::optional<std::string> ListStatement(const RecordFilter& filter,
-                                         std::vector<std::string>& values, std::string& error) {
-    std::string sql = "SELECT time, station, operation, driver_index, model, eeprom, "
-                      "serial_number, result, reason, template_file, template_sha256, "
-                      "image_sha256, COALESCE(label_status, ''), COALESCE(label_detail, ''), "
-                      "COALESCE(label_fields, ''), COALESCE(label_layout, '') "
-                      "FROM production_record WHERE 1 = 1";
+namespace {
+
+// The "until" of a filter: a UTC time, or a date meaning up to its last second (a leap
+// second included).
+std::optional<std::string> UntilBound(std::string_view until, std::string& error) {
+    if (IsUtcTime(until)) return std::string(until);
+    const std::string last = std::string(until) + "T23:59:60Z";
+    if (until.size() == 10 && IsUtcTime(last)) return last;
+    error = "\"" + std::string(until) +
+            "\" is not a UTC time (YYYY-MM-DDTHH:MM:SSZ) or a date (YYYY-MM-DD)";
+    return std::nullopt;
+}
+
+// The WHERE clause of a filter, its values added to `query`.
+bool AddConditions(const RecordFilter& filter, Query& query, std::string& error) {
+    query.Sql += " WHERE 1 = 1";
     auto add = [&](const char* condition, std::string value) {
-        values.push_back(std::move(value));
-        sql += std::string(" AND ") + condition + std::to_string(values.size());
+        query.Values.push_back(std::move(value));
+        query.Sql += std::string(" AND ") + condition + std::to_string(query.Values.size());
+    };
+    // A typed name matches the rows of older stations too, which stored it double encoded.
+    auto addName = [&](const std::string& column, const std::string& name) {
+        query.Values.push_back(name);
+        query.Values.push_back(Latin1ToUtf8(name));
+        const std::size_t n = query.Values.size();
+        query.Sql += " AND (" + column + " = $" + std::to_string(n - 1) + " OR " + column + " = $" +
+                     std::to_string(n) + ")";
     };
     if (filter.SerialNumber) add("serial_number = $", *filter.SerialNumber);
-    if (filter.Station) add("station = $", *filter.Station);
+    if (filter.Station) addName("station", *filter.Station);
+    if (filter.Model) add("model = $", *filter.Model);
+    if (filter.Outcome) add("result = $", ResultName(*filter.Outcome));
+    if (filter.TemplateFile) addName("template_file", *filter.TemplateFile);
     if (filter.Since) {
         const auto since = SinceBound(*filter.Since, error);
-        if (!since) return std::nullopt;
+        if (!since) return false;
         add("time >= $", *since);
     }
-    return sql + " ORDER BY id";
+    if (filter.Until) {
+        const auto until = UntilBound(*filter.Until, error);
+        if (!until) return false;
+        add("time <= $", *until);
+    }
+    return true;
 }
 
-Record RecordFromColumns(const std::function<std::string(int)>& column) {
-    Record record;
-    record.Time = column(0);
-    record.Station = column(1);
-    record.Operation = column(2);
-    const std::string driverIndex = column(3);
-    std::from_chars(driverIndex.data(), driverIndex.data() + driverIndex.size(),
-                    record.DriverIndex);
-    record.Model = column(4);
-    record.Eeprom = column(5);
-    record.SerialNumber = column(6);
-    record.Outcome = ParseResult(column(7)).value_or(Result::Fail);
-    record.Reason = column(8);
-    record.TemplateFile = column(9);
-    record.TemplateSha256 = column(10);
-    record.ImageSha256 = column(11);
-    record.Label.State = ParseLabelState(column(12));
-    record.Label.Detail = column(13);
-    record.LabelFields = column(14);
-    record.Label.Layout = column(15);
-    return record;
+constexpr const char* Columns = "time, station, operation, driver_index, model, eeprom, "
+                                "serial_number, result, reason, template_file, "
+                                "template_sha256, image_sha256";
+
+std::string Mark(int schemaVersion) {
+    return schemaVersion >= 2 ? "texts_utf8" : "NULL AS texts_utf8";
 }
 
-std::string Latin1ToUtf8(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
+// The label's columns, NULL from a database older than them.
+constexpr const char* LabelColumns = "label_status, label_detail, label_fields, label_layout";
+std::string LabelSelection(int schemaVersion) {
+    return schemaVersion >= 3 ? LabelColumns
+                              : "NULL AS label_status, NULL AS label_detail, "
+                                "NULL AS label_fields, NULL AS label_layout";
+}
+
+bool ValidUtf8(std::string_view text, bool& nonAscii, bool& beyondLatin1) {
+    nonAscii = beyondLatin1 = false;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[i]);
         if (byte < 0x80) {
-            out += c;
-        } else {
-            out += char(0xC0 | (byte >> 6));
-            out += char(0x80 | (byte & 0x3F));
+            ++i;
+            continue;
         }
+        nonAscii = true;
+        std::size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 0;
+        if (length == 0 || byte > 0xF4 || i + length > text.size()) return false;
+        std::uint32_t code = byte & (0x7F >> length);
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80) return false;
+            code = (code << 6) | (next & 0x3F);
+        }
+        // Overlong forms, surrogates and numbers beyond Unicode are no characters.
+        static constexpr std::uint32_t Least[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (code < Least[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+            return false;
+        if (code > 0xFF) beyondLatin1 = true;
+        i += length;
+    }
+    return true;
+}
+
+// Invalid sequences become U+FFFD, a byte at a time.
+std::string Repaired(std::string_view text) {
+    std::string out;
+    bool nonAscii = false, beyond = false;
+    for (std::size_t i = 0; i < text.size();) {
+        std::size_t length = 1;
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte >= 0xC0) length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : 2;
+        length = std::min(length, text.size() - i);
+        if (ValidUtf8(text.substr(i, length), nonAscii, beyond))
+            out.append(text.substr(i, length));
+        else {
+            out += "\xEF\xBF\xBD";
+            length = 1;
+        }
+        i += length;
     }
     return out;
 }
@@ -152,25 +211,109 @@ std::string Latin1ToUtf8(std::string_view text) {
 std::string Utf8ToLatin1(std::string_view text) {
     std::string out;
     out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
         const auto byte = static_cast<unsigned char>(text[i]);
-        std::size_t length = 1;
-        if (byte >= 0xF0)
-            length = 4;
-        else if (byte >= 0xE0)
-            length = 3;
-        else if (byte >= 0xC0)
-            length = 2;
-        if (byte < 0x80) {
+        if (byte < 0x80 || i + 1 >= text.size()) {
             out += char(byte);
-        } else if (length == 2 && i + 1 < text.size() && byte <= 0xC3) {
-            out += char(((byte & 0x03) << 6) | (static_cast<unsigned char>(text[i + 1]) & 0x3F));
         } else {
-            out += '?';
+            out += char(((byte & 0x03) << 6) | (static_cast<unsigned char>(text[i + 1]) & 0x3F));
+            ++i;
         }
-        i += std::min(length, text.size() - i);
     }
     return out;
+}
+
+bool FromChars(std::string_view text, auto& number) {
+    const auto [rest, failure] = std::from_chars(text.data(), text.data() + text.size(), number);
+    return failure == std::errc() && rest == text.data() + text.size();
+}
+
+} // namespace
+
+std::optional<Query> ListQuery(const RecordFilter& filter, int schemaVersion, std::string& error) {
+    Query query;
+    query.Sql = std::string("SELECT ") + (filter.Limit ? "id, " : "") + Columns + ", " +
+                LabelSelection(schemaVersion) + ", " + Mark(schemaVersion) +
+                " FROM production_record";
+    if (!AddConditions(filter, query, error)) return std::nullopt;
+    if (!filter.Limit) {
+        query.Sql += " ORDER BY id";
+        return query;
+    }
+    // The newest that many, still oldest first.
+    query.Sql = std::string("SELECT ") + Columns + ", " + LabelColumns + ", texts_utf8 FROM (" +
+                query.Sql + " ORDER BY id DESC LIMIT " + std::to_string(*filter.Limit) +
+                ") AS newest ORDER BY id";
+    return query;
+}
+
+std::optional<Query> SummaryQuery(const RecordFilter& filter, int schemaVersion,
+                                  std::string& error) {
+    Query query;
+    query.Sql = "SELECT substr(time, 1, 10), station, " + Mark(schemaVersion) +
+                ", sum(CASE WHEN result = 'PASS' THEN 1 ELSE 0 END), "
+                "sum(CASE WHEN result = 'FAIL' THEN 1 ELSE 0 END), min(time), max(time) "
+                "FROM production_record";
+    if (!AddConditions(filter, query, error)) return std::nullopt;
+    query.Sql += " AND operation = 'program' GROUP BY 1, 2, 3 ORDER BY 1, 2";
+    return query;
+}
+
+Record RecordFromRow(const RowColumn& column) {
+    const bool older = !column(int(RecordColumnCount)).has_value();
+    auto text = [&](int i) { return StoredText(column(i).value_or(""), older); };
+    Record record;
+    record.Time = text(0);
+    record.Station = text(1);
+    record.Operation = text(2);
+    if (!FromChars(column(3).value_or(""), record.DriverIndex)) record.DriverIndex = -1;
+    record.Model = text(4);
+    record.Eeprom = text(5);
+    record.SerialNumber = text(6);
+    record.Outcome = ParseResult(column(7).value_or("")).value_or(Result::Fail);
+    record.Reason = text(8);
+    record.TemplateFile = text(9);
+    record.TemplateSha256 = text(10);
+    record.ImageSha256 = text(11);
+    record.Label.State = ParseLabelState(column(12).value_or(""));
+    record.Label.Detail = text(13);
+    record.LabelFields = text(14);
+    record.Label.Layout = text(15);
+    return record;
+}
+
+void AddSummaryRow(const RowColumn& column, std::vector<DaySummary>& days) {
+    DaySummary day;
+    const bool older = !column(2).has_value();
+    day.Day = StoredText(column(0).value_or(""), false);
+    day.Station = StoredText(column(1).value_or(""), older);
+    FromChars(column(3).value_or("0"), day.Passed);
+    FromChars(column(4).value_or("0"), day.Failed);
+    day.First = StoredText(column(5).value_or(""), false);
+    day.Last = StoredText(column(6).value_or(""), false);
+    // Rows come by day and stored station; the same typed station from older and newer
+    // stations is one line.
+    for (auto it = days.rbegin(); it != days.rend() && it->Day == day.Day; ++it) {
+        if (it->Station != day.Station) continue;
+        it->Passed += day.Passed;
+        it->Failed += day.Failed;
+        it->First = std::min(it->First, day.First);
+        it->Last = std::max(it->Last, day.Last);
+        return;
+    }
+    days.push_back(std::move(day));
+}
+
+std::string StoredText(std::string_view stored, bool olderStation) {
+    bool nonAscii = false, beyondLatin1 = false;
+    if (!ValidUtf8(stored, nonAscii, beyondLatin1)) return Repaired(stored);
+    if (!olderStation || !nonAscii || beyondLatin1) return std::string(stored);
+    // An older station's row: each character was one byte it had. Bytes that make UTF-8
+    // were a typed name; others were a chip's Latin-1 text, already right.
+    std::string bytes = Utf8ToLatin1(stored);
+    bool bytesNonAscii = false;
+    if (ValidUtf8(bytes, bytesNonAscii, beyondLatin1)) return bytes;
+    return std::string(stored);
 }
 
 const char* ResultName(Result result) {
@@ -222,50 +365,82 @@ std::optional<std::string> SinceBound(std::string_view since, std::string& error
 
 namespace {
 
-std::string ExtensionList(const std::vector<SchemaExtension>& extensions) {
-    std::string list;
-    for (const auto& extension : extensions)
-        list += (list.empty() ? "'" : ", '") + extension.Name + "'";
-    return list;
+// Whether this build may write a database at `version`: a newer schema says which is the
+// oldest schema whose programs may still write it.
+bool MayWrite(SchemaConnection& connection, std::int64_t version, int newest,
+              const std::string& where, std::string& error) {
+    std::string ignored;
+    std::int64_t oldest =
+        connection.QueryNumber("SELECT max(oldest_writer) FROM schema_version", ignored)
+            .value_or(0);
+    if (oldest == 0) oldest = version;
+    if (oldest <= newest) return true;
+    error = where + " has schema version " + std::to_string(version) +
+            ", which only Burnwise writing schema version " + std::to_string(oldest) +
+            " or newer may write; this Burnwise writes schema version " + std::to_string(newest) +
+            " - install a newer Burnwise on this station";
+    return false;
 }
 
 } // namespace
 
-bool MigrateSchema(SchemaConnection& connection, const std::vector<SchemaStep>& steps,
-                   const std::string& where, std::string& error) {
+std::optional<int> PrepareSchema(SchemaConnection& connection, const std::vector<SchemaStep>& steps,
+                                 OpenMode mode, const std::string& where, std::string& error) {
     const int newest = steps.empty() ? 0 : steps.back().Version;
-    const std::vector<SchemaExtension> extensions = SchemaExtensions();
-    const std::string countExtensions =
-        "SELECT count(*) FROM schema_extension WHERE name IN (" + ExtensionList(extensions) + ")";
-    // The common case, an up-to-date database, costs two reads and no write lock.
+    const int oldestWriter = steps.empty() ? 0 : steps.back().OldestWriter;
+    auto noRecords = [&](const std::vector<std::string>& tables) {
+        error = where + (tables.empty() ? " holds no Burnwise records"
+                                        : " holds other tables and no Burnwise records");
+        return std::nullopt;
+    };
+    if (mode == OpenMode::Read) {
+        // Read as it is, whatever its version: the listing names its columns.
+        const auto tables = connection.TableNames(error);
+        if (!tables) return std::nullopt;
+        if (std::find(tables->begin(), tables->end(), "schema_version") == tables->end())
+            return noRecords(*tables);
+        const auto version =
+            connection.QueryNumber("SELECT max(version) FROM schema_version", error);
+        if (!version) return std::nullopt;
+        return int(*version);
+    }
+
+    // The common case, an up-to-date database, costs one read and no write lock.
     std::string ignored;
     if (const auto version =
             connection.QueryNumber("SELECT max(version) FROM schema_version", ignored);
-        version && *version == newest) {
-        const auto present = connection.QueryNumber(countExtensions, ignored);
-        if (present && *present == std::int64_t(extensions.size())) return true;
+        version && *version >= newest) {
+        if (!MayWrite(connection, *version, newest, where, error)) return std::nullopt;
+        return int(*version);
     }
 
-    if (!connection.BeginMigration(error)) return false;
-    auto fail = [&](const std::string& message) {
+    if (!connection.BeginMigration(error)) return std::nullopt;
+    auto fail = [&](const std::string& message) -> std::optional<int> {
         error = message;
         std::string rollbackError;
         connection.Execute("ROLLBACK", rollbackError);
-        return false;
+        return std::nullopt;
     };
     const auto tables = connection.TableNames(error);
     if (!tables) return fail(error);
-    if (!tables->empty() &&
-        std::find(tables->begin(), tables->end(), "schema_version") == tables->end())
-        return fail(where + " holds other tables and no Burnwise records");
+    if (std::find(tables->begin(), tables->end(), "schema_version") == tables->end() &&
+        (!tables->empty() || mode != OpenMode::Create)) {
+        noRecords(*tables);
+        return fail(error);
+    }
     if (!connection.Execute("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)",
                             error))
         return fail(error);
     const auto version = connection.QueryNumber("SELECT max(version) FROM schema_version", error);
     if (!version) return fail(error);
-    if (*version > newest)
-        return fail(where + " was written by a newer Burnwise (schema " + std::to_string(*version) +
-                    "); this one reads up to " + std::to_string(newest));
+    if (*version >= newest) {
+        // Another station migrated it meanwhile.
+        const bool may = MayWrite(connection, *version, newest, where, error);
+        std::string rollbackError;
+        connection.Execute("ROLLBACK", rollbackError);
+        if (!may) return std::nullopt;
+        return int(*version);
+    }
     for (const auto& step : steps) {
         if (step.Version <= *version) continue;
         for (const auto& statement : step.Statements)
@@ -274,28 +449,12 @@ bool MigrateSchema(SchemaConnection& connection, const std::vector<SchemaStep>& 
                             ": " + error);
     }
     if (!connection.Execute("DELETE FROM schema_version", error) ||
-        !connection.Execute(
-            "INSERT INTO schema_version (version) VALUES (" + std::to_string(newest) + ")", error))
+        !connection.Execute("INSERT INTO schema_version (version, oldest_writer) VALUES (" +
+                                std::to_string(newest) + ", " + std::to_string(oldestWriter) + ")",
+                            error) ||
+        !connection.Execute("COMMIT", error))
         return fail(error);
-    // Additions that leave the version as it is, so that stations of an older Burnwise go
-    // on using the database: they neither write nor read what was added.
-    if (!connection.Execute(
-            "CREATE TABLE IF NOT EXISTS schema_extension (name TEXT NOT NULL PRIMARY KEY)", error))
-        return fail(error);
-    for (const auto& extension : extensions) {
-        const auto present = connection.QueryNumber(
-            "SELECT count(*) FROM schema_extension WHERE name = '" + extension.Name + "'", error);
-        if (!present) return fail(error);
-        if (*present) continue;
-        for (const auto& statement : extension.Statements)
-            if (!connection.Execute(statement, error))
-                return fail("cannot add " + extension.Name + " to the schema: " + error);
-        if (!connection.Execute(
-                "INSERT INTO schema_extension (name) VALUES ('" + extension.Name + "')", error))
-            return fail(error);
-    }
-    if (!connection.Execute("COMMIT", error)) return fail(error);
-    return true;
+    return newest;
 }
 
 } // namespace burnwise::records::internal

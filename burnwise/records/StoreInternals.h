@@ -14,23 +14,18 @@
 // and the text conversions at the database's boundary.
 namespace burnwise::records::internal {
 
-// One step of the schema: the statements that bring a database from Version - 1 to Version.
+// One step of the schema: the statements that bring a database from Version - 1 to Version,
+// and the oldest schema version whose programs may still write a database at Version.
+// An additive step (a new nullable column, a new table) keeps the oldest writer of the step
+// before it: older stations go on writing, and their rows read with the new column NULL.
 struct SchemaStep {
     int Version;
+    int OldestWriter;
     std::vector<std::string> Statements;
 };
 
 // The schema's steps; only the record's key column is written differently by each database.
 std::vector<SchemaStep> SchemaSteps(const std::string& recordKeyColumn);
-
-// Additions to the schema that leave its version as it is: only new nullable columns or new
-// tables, which an older Burnwise neither writes nor reads, so its stations keep using a
-// database a newer one has extended. Each is applied once, and named in schema_extension.
-struct SchemaExtension {
-    std::string Name;
-    std::vector<std::string> Statements;
-};
-std::vector<SchemaExtension> SchemaExtensions();
 
 // The statements both databases run. Parameters are written $1, $2, ... in the order they
 // appear, which both read the same way.
@@ -39,27 +34,42 @@ std::vector<SchemaExtension> SchemaExtensions();
 // no row when the series has run out. The increment happens in the database in one
 // statement, so no two callers can read the same value.
 extern const char* const ReserveStatement;
+// Peek: $1 prefix, $2 digits; the series' next number, or no row for a new series.
+extern const char* const PeekStatement;
 // Append: the record's columns in the order of RecordColumns.
 extern const char* const AppendStatement;
 // SetLabel: $1 label state, $2 detail, $3 layout, $4 serial number, $5 station, $6 time.
 extern const char* const SetLabelStatement;
-// A record's columns as texts, in the order the statements and the list use; the history
-// shows the first 12 and the label's state and detail.
+// A record's columns as texts, in the order the statements and the list use: the 12 of
+// every schema, then the label's state, detail, fields and layout.
 inline constexpr std::size_t RecordColumnCount = 16;
 std::array<std::string, RecordColumnCount> RecordColumns(const Record& record);
 // A label's state as the label_status column holds it: "PRINTED", "FAILED", or empty (NULL).
 std::string LabelStateColumn(LabelState state);
 LabelState ParseLabelState(std::string_view column);
-// The query for `filter` and the values of its parameters; nothing with `error` set for a
-// bad filter. Its columns are read back by RecordFromColumns.
-std::optional<std::string> ListStatement(const RecordFilter& filter,
-                                         std::vector<std::string>& values, std::string& error);
-Record RecordFromColumns(const std::function<std::string(int)>& column);
 
-// Our texts are Latin-1; the databases hold UTF-8.
-std::string Latin1ToUtf8(std::string_view text);
-// Characters beyond Latin-1 (written by some other program) become '?'.
-std::string Utf8ToLatin1(std::string_view text);
+// A query and the values of its parameters.
+struct Query {
+    std::string Sql;
+    std::vector<std::string> Values;
+};
+// The query for `filter` on a database at `schemaVersion`; nothing with `error` set for a
+// bad filter. Its rows are the record's columns and then the column that says the texts
+// were stored as typed (NULL for rows of older stations), read back by RecordFromRow.
+std::optional<Query> ListQuery(const RecordFilter& filter, int schemaVersion, std::string& error);
+// The query for a summary of `filter`: day, station, the texts' column, passed, failed,
+// first and last time.
+std::optional<Query> SummaryQuery(const RecordFilter& filter, int schemaVersion,
+                                  std::string& error);
+// A column of a row: nothing for NULL.
+using RowColumn = std::function<std::optional<std::string_view>(int)>;
+Record RecordFromRow(const RowColumn& column);
+// Adds a summary row to `days`, merging the rows of one day and station.
+void AddSummaryRow(const RowColumn& column, std::vector<DaySummary>& days);
+
+// A stored text as typed: invalid UTF-8 replaced, and for a row of an older station (which
+// stored each byte of a typed UTF-8 name as a Latin-1 character) that double encoding undone.
+std::string StoredText(std::string_view stored, bool olderStation);
 
 const char* ResultName(Result result);
 std::optional<Result> ParseResult(std::string_view name);
@@ -73,7 +83,7 @@ std::optional<std::uint64_t> SeriesLimit(const SeriesKey& series, std::uint64_t 
 // its midnight. Nothing with `error` set otherwise.
 std::optional<std::string> SinceBound(std::string_view since, std::string& error);
 
-// What a store needs from its connection to bring the schema up to date.
+// What a store needs from its connection to check and bring the schema up to date.
 class SchemaConnection {
 public:
     virtual ~SchemaConnection() = default;
@@ -86,16 +96,18 @@ public:
     virtual std::optional<std::vector<std::string>> TableNames(std::string& error) = 0;
 };
 
-// Reads the schema's version and, for an older one or one without every extension, applies
-// the missing steps, the new version and the missing extensions in one transaction. A newer schema
-// or a database of somebody else's is refused.
-bool MigrateSchema(SchemaConnection& connection, const std::vector<SchemaStep>& steps,
-                   const std::string& where, std::string& error);
+// Checks the schema for `mode` and, for an older one when writing, applies the missing steps
+// and the new version in one transaction. Returns the database's schema version. A schema
+// whose oldest writer is newer than this build, a database of somebody else's, and (unless
+// creating) one without records are refused.
+std::optional<int> PrepareSchema(SchemaConnection& connection, const std::vector<SchemaStep>& steps,
+                                 OpenMode mode, const std::string& where, std::string& error);
 
-std::unique_ptr<RecordStore> OpenSqliteStore(const std::string& path, std::string& error);
-// `user`, `host`, `port` and `database` come checked from the URL.
-std::unique_ptr<RecordStore> OpenPostgresStore(const std::string& user, const std::string& host,
-                                               const std::string& port, const std::string& database,
+// `create`: the file may be made.
+std::unique_ptr<RecordStore> OpenSqliteStore(const std::string& path, OpenMode mode, bool create,
+                                             std::string& error);
+// `conninfo` is a URI or keyword string as libpq reads it.
+std::unique_ptr<RecordStore> OpenPostgresStore(const std::string& conninfo, OpenMode mode,
                                                std::string& error);
 
 } // namespace burnwise::records::internal

@@ -62,11 +62,12 @@ _burnwise_cli() {
         --label | --layout) _burnwise_files svg; return ;;
         --label-dir) COMPREPLY=($(compgen -d -- "$cur")); return ;;
         --printer) COMPREPLY=($(compgen -W "$(lpstat -e 2>/dev/null)" -- "$cur")); return ;;
+        --result) COMPREPLY=($(compgen -W "PASS FAIL" -- "$cur")); return ;;
         --eeprom) COMPREPLY=($(compgen -W "93C46 93C56 93C66 Unknown" -- "$cur")); return ;;
         --model) COMPREPLY=($(compgen -W "KR1S KR1F KR2S KR2F KR3D KR3E KR4S KR4F" -- "$cur")); return ;;
         --mode) COMPREPLY=($(compgen -W "0 1" -- "$cur")); return ;;
         --port | --com) COMPREPLY=($(compgen -W "$(seq 1 14)" -- "$cur")); return ;;
-        --station | --serial | --since | --utc | --selectors | --type-code | --device-number | --revision | --pot | --pb | \
+        --station | --serial | --since | --until | --limit | --utc | --selectors | --type-code | --device-number | --revision | --pot | --pb | \
             --short-dump | --silent-after) return ;;
     esac
 

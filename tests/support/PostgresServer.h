@@ -2,10 +2,13 @@
 
 // A PostgreSQL server of a test's own: a fresh cluster in a temporary folder, listening on
 // 127.0.0.1 at a free port and on a socket in that folder, with one database ready for
-// use. The server runs as the calling user, or as "nobody" when that is root (the server
-// refuses to run as root). Stop() ends it mid-test; the destructor ends it and removes the
-// folder. Plain C++ and the system's calls, so that any test or benchmark can use it.
+// use. With Tls, it also has a certificate of its own for "localhost" and 127.0.0.1 (made
+// with openssl) and a user PasswordUser who must log in over TLS with PasswordOf. The server runs
+// as the calling user, or as "nobody" when that is root (the server refuses to run as root). Stop()
+// ends it mid-test; the destructor ends it and removes the folder. Plain C++ and the system's
+// calls, so that any test or benchmark can use it.
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +22,7 @@
 #include <sstream>
 #include <string>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <system_error>
 #include <unistd.h>
@@ -36,16 +40,36 @@
 
 namespace bwtest {
 
+// `text` for a part of a URI: '/' and everything but letters, digits and "-._~" as %XX.
+inline std::string PercentEncoded(const std::string& text) {
+    static constexpr char Hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (std::isalnum(byte) || c == '-' || c == '.' || c == '_' || c == '~') {
+            out += c;
+        } else {
+            out += '%';
+            out += Hex[byte >> 4];
+            out += Hex[byte & 0xF];
+        }
+    }
+    return out;
+}
+
 class PostgresServer {
 public:
     static constexpr const char* BinFolder = "/usr/lib/postgresql/15/bin";
     static constexpr const char* User = "burnwise";
     static constexpr const char* Database = "production";
+    static constexpr const char* PasswordUser = "line";
+    static constexpr const char* PasswordOf = "s3cret+pw";
 
     struct Options {
         // Off: the server skips flushing to disk, which only a crash of the machine could
         // notice. On: a real server's settings, for measuring.
         bool Durable = false;
+        bool Tls = false;
     };
 
     PostgresServer() = default;
@@ -79,6 +103,7 @@ public:
                  "--locale=C", "--no-instructions"},
                 "initdb.log") != 0)
             return Fail("initdb failed: " + Log("initdb.log"), error);
+        if (options_.Tls && !MakeCertificate(error)) return false;
         // A port found free may be taken before the server binds it: try a few.
         for (int attempt = 0; attempt < 5 && !running_; ++attempt) {
             port_ = FreePort();
@@ -87,6 +112,9 @@ public:
                                    " -c max_connections=40 -c shared_buffers=16MB";
             if (!options_.Durable)
                 settings += " -c fsync=off -c synchronous_commit=off -c full_page_writes=off";
+            if (options_.Tls)
+                settings += " -c ssl=on -c ssl_cert_file=" + (folder_ / "server.crt").string() +
+                            " -c ssl_key_file=" + (folder_ / "server.key").string();
             running_ = Run({"pg_ctl", "-D", Data(), "-l", (folder_ / "server.log").string(), "-w",
                             "-t", "60", "-o", settings, "start"},
                            "pg_ctl.log") == 0;
@@ -97,8 +125,26 @@ public:
         if (Run({"createdb", "-h", "127.0.0.1", "-p", std::to_string(port_), "-U", User, Database},
                 "createdb.log") != 0)
             return Fail("createdb failed: " + Log("createdb.log"), error);
+        if (options_.Tls) {
+            if (!Sql(std::string("CREATE ROLE ") + PasswordUser + " LOGIN PASSWORD '" + PasswordOf +
+                         "'; ALTER DATABASE " + Database + " OWNER TO " + PasswordUser,
+                     error))
+                return false;
+            // The password user comes in over TLS only; the test's own user as before.
+            std::ofstream(Data() + "/pg_hba.conf")
+                << "local all all trust\n"
+                << "hostssl all " << PasswordUser << " 127.0.0.1/32 scram-sha-256\n"
+                << "hostssl all " << PasswordUser << " ::1/128 scram-sha-256\n"
+                << "host all " << User << " 127.0.0.1/32 trust\n";
+            if (!Sql("SELECT pg_reload_conf()", error)) return false;
+        }
         return true;
     }
+
+    // The certificate a client checks the server's against (sslrootcert).
+    std::string Certificate() const { return (folder_ / "server.crt").string(); }
+    // The folder of the server's socket, for host=FOLDER.
+    std::string SocketFolder() const { return folder_.string(); }
 
     // Ends the server at once, as a crash or a pulled cable would for its clients.
     void Stop() {
@@ -149,6 +195,19 @@ private:
         return true;
     }
 
+    // A self-signed certificate for localhost and 127.0.0.1, its key readable by the server
+    // alone.
+    bool MakeCertificate(std::string& error) {
+        if (Run({"/usr/bin/openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+                 "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2", "-subj", "/CN=localhost",
+                 "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1", "-keyout",
+                 (folder_ / "server.key").string(), "-out", (folder_ / "server.crt").string()},
+                "openssl.log") != 0 ||
+            chmod((folder_ / "server.key").c_str(), 0600) != 0)
+            return Fail("openssl failed: " + Log("openssl.log"), error);
+        return true;
+    }
+
     static int FreePort() {
         const int fd = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
@@ -167,7 +226,9 @@ private:
     // folder; its exit status, or -1.
     int Run(std::vector<std::string> arguments, const std::string& logName) const {
         // The tools find each other beside the path they were started by.
-        const std::string program = std::string(BinFolder) + "/" + arguments[0];
+        const std::string program = arguments[0].starts_with("/")
+                                        ? arguments[0]
+                                        : std::string(BinFolder) + "/" + arguments[0];
         arguments[0] = program;
         const std::string logPath = (folder_ / logName).string();
         std::vector<char*> argv;

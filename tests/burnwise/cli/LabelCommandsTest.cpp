@@ -31,7 +31,7 @@ bool ChipHoldsSerial(const Ran& dump, const std::string& serial) {
 
 class LabelCommands : public clitest::DeviceCommands {
 protected:
-    std::string Db = " --db " + (Folder.Path / "records.sqlite").string();
+    std::string Db = " --db sqlite:" + (Folder.Path / "records.sqlite").string();
 
     void AddDevices(int count) const {
         for (int i = 0; i < count; ++i)

@@ -121,6 +121,40 @@ TEST_F(Production, ARunWithoutADatabaseKeepsItsRecordsInTheStateFolder) {
     EXPECT_NE(all[0][ImageSha], all[1][ImageSha]); // their serial numbers differ
 }
 
+TEST_F(Production, ADatabaseIsNamedNeverGuessedAndNamesComeBackAsTyped) {
+    Attach(2);
+    const std::string file = (Folder.Path / "line.sqlite").string();
+    // Nothing is read from, or made at, a name that holds no database.
+    for (const std::string& command :
+         {std::string("history"), "history --db " + file,
+          "program --template " + Template + " --db " + file,
+          "program --template " + Template + " --station " + std::string(65, 's')}) {
+        const Ran refused = Cli(command);
+        EXPECT_EQ(refused.Status, 2) << command;
+        EXPECT_FALSE(refused.Err.empty()) << command;
+    }
+    EXPECT_TRUE(Blank(0));
+    EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_FALSE(std::filesystem::exists(Folder.Path / "state/burnwise/production.sqlite"));
+
+    const std::string station = "Pr\xc3\xbc"
+                                "fplatz-1";
+    const Ran run = Cli("program --template " + Template + " --series --db sqlite:" + file +
+                        " --station " + station);
+    ASSERT_EQ(run.Status, 0) << run.Out << run.Err;
+    EXPECT_NE(run.Err.find("series E2E/5 in " + file + ": next " + Numbered(1) + "\n"),
+              std::string::npos)
+        << run.Err;
+    const Ran json = Cli("history --format json --limit 1 --db " + file);
+    ASSERT_EQ(json.Status, 0) << json.Err;
+    EXPECT_NE(json.Out.find("\"station\": \"" + station + "\""), std::string::npos) << json.Out;
+    EXPECT_NE(json.Out.find(Numbered(2)), std::string::npos) << json.Out;
+    EXPECT_EQ(json.Out.find(Numbered(1)), std::string::npos) << json.Out;
+    const Ran summary = Cli("history --summary --format csv --result PASS --db " + file);
+    ASSERT_EQ(summary.Status, 0) << summary.Err;
+    EXPECT_NE(summary.Out.find("," + station + ",2,0,100.0,"), std::string::npos) << summary.Out;
+}
+
 TEST_F(Production, SeriesAndCounterAreRefusedBeforeAnythingIsWritten) {
     const std::string clock = (Folder.Path / "clock.ept").string();
     std::string text = Kr2Template;
@@ -158,7 +192,9 @@ TEST_F(Production, FilesWithASecondHardLinkAreRefusedAndSymbolicLinksWork) {
     fs::create_directories(clockRecord.parent_path());
     std::ofstream(counter) << "7\n";
     std::ofstream(clockRecord) << "2000-01-01T00:00:00Z\n";
-    ASSERT_EQ(Cli("history --db " + db.string()).Status, 0) << "makes the database";
+    Attach(1);
+    ASSERT_EQ(Cli("program --template " + Template + " --db sqlite:" + db.string()).Status, 0)
+        << "makes the database";
     const struct Case {
         fs::path File;
         std::string Args;

@@ -88,10 +88,10 @@ TEST(LabelLayout, ReadsSizeAndSymbolAndFillsFieldsEscapedWithTheBoxReplaced) {
     EXPECT_DOUBLE_EQ(layout->WidthMm(), 62.5);
     EXPECT_DOUBLE_EQ(layout->HeightMm(), 29);
     EXPECT_EQ(layout->Symbol(), burnwise::labels::Symbology::QrCode);
-    // A value is Latin-1 text; it goes in as UTF-8, escaped, and a control character that
-    // XML cannot hold becomes a blank.
+    // A value is UTF-8 text; it goes in escaped, and a control character that XML cannot
+    // hold becomes a blank.
     const auto filled = burnwise::labels::FillLayout(
-        *layout, {{"serial", "A1"}, {"product", "</text><script>x</script>\x01\xE9"}}, error);
+        *layout, {{"serial", "A1"}, {"product", "</text><script>x</script>\x01\xC3\xA9"}}, error);
     ASSERT_TRUE(filled) << error;
     EXPECT_NE(filled->find("S/N A1 "), std::string::npos) << *filled;
     EXPECT_NE(filled->find("&lt;/text&gt;&lt;script&gt;x&lt;/script&gt; \xC3\xA9"),
