@@ -314,5 +314,41 @@ TEST(Station, ADeviceIsHeldFromItsJudgementToItsWrite) {
     }
 }
 
+// A stop asked for while a run still scans is taken before anything is written, one by one,
+// at once, and for an erase; a stop after the first device ends the run there.
+TEST(Station, AStopDuringTheScanWritesNothing) {
+    struct Stopping : Notes {
+        int Questions = 0, StopAt = 1;
+        bool StopRequested() override { return ++Questions >= StopAt; }
+    };
+    for (const int operation : {0, 1, 2}) {
+        SCOPED_TRACE(operation);
+        device::testing::InProcessBench devices;
+        for (int i = 0; i < 3; ++i)
+            devices.AddDevice("KR2S");
+        Stopping notes;
+        notes.StopAt = 2; // the scan looks at device 0, then the stop is asked for
+        FixedClock clock;
+        Station line(devices, notes, clock);
+        ProgramRequest request;
+        request.Shown = Template::Start();
+        request.Shown.Model = ChipType::KR2S;
+        request.Shown.UseFixedSerial = true;
+        request.Shown.FixedSerial = "ST000001";
+        request.Shown.OnlyBlankDevices = false;
+        request.Parallel = operation == 1;
+        const Report report = operation == 2 ? line.Erase(request.Shown) : line.Program(request);
+        EXPECT_EQ(report.End, RunEnd::Cancelled);
+        EXPECT_TRUE(report.Devices.empty());
+        EXPECT_NE(std::find_if(
+                      notes.Lines.begin(), notes.Lines.end(),
+                      [](const std::string& l) { return l.starts_with("Stopped before device"); }),
+                  notes.Lines.end());
+        for (int i = 0; i < 3; ++i)
+            EXPECT_TRUE(Blank(devices, i)) << "device " << i;
+        EXPECT_EQ(devices.OpenHandles(), 0);
+    }
+}
+
 } // namespace
 } // namespace burnwise::app
