@@ -27,7 +27,7 @@ private:
 // Read and Parse's decoded devices, into a template.
 class TemplateParsedSink final : public device::ParsedDeviceSink {
 public:
-    explicit TemplateParsedSink(TemplateEditor& editor, std::function<void()> starts = {})
+    explicit TemplateParsedSink(FieldSink& editor, std::function<void()> starts = {})
         : editor_(editor), starts_(std::move(starts)) {}
 
     void PutIntoWindow(codec::EepromSettings& settings,
@@ -41,7 +41,7 @@ public:
     }
 
 private:
-    TemplateEditor& editor_;
+    FieldSink& editor_;
     std::function<void()> starts_;
 };
 
@@ -72,17 +72,7 @@ std::variant<RunPlan, Refusal> PlanProgram(const ProgramRequest& request, device
 
 Station::Station(device::PipexDriver& driver, device::Reporter& reporter,
                  const codec::UtcClock& clock, device::ClockSerialRecord* clockRecord)
-    : ownState_(std::make_unique<codec::CodecState>()),
-      ownFlags_(std::make_unique<device::RunFlags>()), state_(*ownState_), flags_(*ownFlags_),
-      reporter_(reporter), engine_(driver, state_, flags_, reporter, clock) {
-    KeepClockSerials(clockRecord);
-}
-
-Station::Station(device::PipexDriver& driver, device::Reporter& reporter,
-                 const codec::UtcClock& clock, device::ClockSerialRecord* clockRecord,
-                 codec::CodecState& state, device::RunFlags& flags)
-    : state_(state), flags_(flags), reporter_(reporter),
-      engine_(driver, state_, flags_, reporter, clock) {
+    : reporter_(reporter), engine_(driver, state_, flags_, reporter, clock) {
     KeepClockSerials(clockRecord);
 }
 
@@ -99,12 +89,15 @@ Station::~Station() {
     engine_.Unit.CloseCurrentDevice();
 }
 
-void Station::Prepare(const Template& shown) {
+void PrepareRun(const Template& shown, codec::CodecState& state, device::RunFlags& flags) {
     const std::optional<codec::ChipType> model = shown.ChosenModel();
-    state_.Selectors = model ? codec::ChipModelOf(*model).Selectors : codec::FamilySelectors{};
-    if (!ownFlags_) return;
-    flags_.OnlyBlankDevices = shown.OnlyBlankDevices;
-    flags_.SerialNumberDisabled = shown.DisableSerialNumber;
+    state.Selectors = model ? codec::ChipModelOf(*model).Selectors : codec::FamilySelectors{};
+    flags.OnlyBlankDevices = shown.OnlyBlankDevices;
+    flags.SerialNumberDisabled = shown.DisableSerialNumber;
+}
+
+void Station::Prepare(const Template& shown) {
+    PrepareRun(shown, state_, flags_);
 }
 
 Report Station::Run(device::DeviceOperation operation, const std::function<device::RunEnd()>& run,
@@ -179,8 +172,21 @@ Report Station::Program(const ProgramRequest& request) {
         request.Observe);
 }
 
-Report Station::Erase(const Template& shown) {
+Report Station::Erase(const Template& shown, const EraseConfirmation& confirm) {
     Prepare(shown);
+    if (confirm) {
+        engine_.ConfirmErase = [this, &confirm](std::span<const std::int32_t> driverIndexes) {
+            std::vector<EraseCandidate> devices;
+            for (const std::int32_t index : driverIndexes)
+                devices.push_back(
+                    {index, engine_.ReportedModel(index), engine_.ReportedSerial(index)});
+            return confirm(devices);
+        };
+    }
+    struct Forget {
+        device::DeviceEngine& Engine;
+        ~Forget() { Engine.ConfirmErase = nullptr; }
+    } forget{engine_};
     return Run(device::DeviceOperation::Erase, [&] { return engine_.Erase(); });
 }
 
@@ -190,15 +196,19 @@ Report Station::Read(const Template& shown) {
 }
 
 Report Station::ReadAndParse(const Template& shown, Template& decoded) {
-    Prepare(shown);
     decoded = shown;
     TemplateEditor editor(decoded, reporter_);
-    TemplateParsedSink sink(editor);
-    Report report =
-        Run(device::DeviceOperation::ReadAndParse, [&] { return engine_.ReadAndParse(sink); });
+    Report report = ReadAndParse(shown, editor);
     // The model now shown takes effect.
     ApplyModelValues(editor);
     return report;
+}
+
+Report Station::ReadAndParse(const Template& shown, FieldSink& into,
+                             const std::function<void()>& decoding) {
+    Prepare(shown);
+    TemplateParsedSink sink(into, decoding);
+    return Run(device::DeviceOperation::ReadAndParse, [&] { return engine_.ReadAndParse(sink); });
 }
 
 Report Station::ParseEach(

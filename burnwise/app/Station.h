@@ -54,6 +54,22 @@ struct ProgramRequest {
     bool Parallel = false;
 };
 
+// A device an erase is about to take, as its scan found it: the model and serial number it
+// reports (either may be empty).
+struct EraseCandidate {
+    std::int32_t DriverIndex = 0;
+    std::string Model;
+    std::string Serial;
+};
+// Asked once before an erase takes its devices, while they are held; false erases nothing.
+using EraseConfirmation = std::function<bool(const std::vector<EraseCandidate>& devices)>;
+
+class FieldSink;
+
+// What a run of `shown` starts from: the family selectors of its model, and its run switches
+// (blank devices only, serial number off) as the template sets them.
+void PrepareRun(const Template& shown, codec::CodecState& state, device::RunFlags& flags);
+
 // The plan of a programming request run as a single pass (not a watch).
 std::variant<RunPlan, Refusal> PlanProgram(const ProgramRequest& request, device::Reporter& notes);
 
@@ -65,11 +81,6 @@ public:
     // (`clockRecord` null), the station keeps the last clock serial number it issued itself.
     Station(device::PipexDriver& driver, device::Reporter& reporter, const codec::UtcClock& clock,
             device::ClockSerialRecord* clockRecord = nullptr);
-    // Over the caller's program state and switches, which the caller then keeps up to date
-    // (the window does so as its boxes change); the station sets the family selectors only.
-    Station(device::PipexDriver& driver, device::Reporter& reporter, const codec::UtcClock& clock,
-            device::ClockSerialRecord* clockRecord, codec::CodecState& state,
-            device::RunFlags& flags);
     Station(const Station&) = delete;
     Station& operator=(const Station&) = delete;
     ~Station();
@@ -80,11 +91,16 @@ public:
     // Plans the run (PlanProgram: a refusal ends the report Stopped, with Refused set and
     // no device touched), then programs every selected device.
     Report Program(const ProgramRequest& request);
-    Report Erase(const Template& shown);
+    // Erases what the erase scan of `shown` selects, after `confirm` (when given) said yes.
+    Report Erase(const Template& shown, const EraseConfirmation& confirm = {});
     Report Read(const Template& shown);
     // Decodes every counted device; `decoded` ends up as the template shown after the last
     // one, as opening the device into the window would leave it.
     Report ReadAndParse(const Template& shown, Template& decoded);
+    // The same into any place template values go (the window's controls), device after
+    // device, with its rules; `decoding` is told before each device is put in.
+    Report ReadAndParse(const Template& shown, FieldSink& into,
+                        const std::function<void()>& decoding = {});
     Report Cycle(const Template& shown);
     // Read and Parse device by device: `each` is given every device's outcome together with
     // the template decoded from it (the template shown, for a device that could not be
@@ -94,7 +110,16 @@ public:
         const std::function<bool(const device::DeviceOutcome&, const Template& decoded)>& each);
 
     device::DeviceEngine& Engine() { return engine_; }
+    // The codec state and switches of the run in progress or the last one (each run sets
+    // them from its template).
     codec::CodecState& State() { return state_; }
+    device::RunFlags& Flags() { return flags_; }
+    // What the last scan found and selected.
+    const device::ScanResults& LastScan() const { return engine_.Scan; }
+    // The driver index of the device the run in progress works on (the last one, after it).
+    std::int32_t DeviceInHand() const { return engine_.Unit.CurrentDeviceIndex; }
+    // Closes a device a run left open (the window closing).
+    void CloseDevice() { engine_.Unit.CloseCurrentDevice(); }
 
 private:
     void Prepare(const Template& shown);
@@ -105,10 +130,8 @@ private:
                const std::function<bool(const device::DeviceOutcome&)>& observe = {});
 
     std::unique_ptr<device::ClockSerialRecord> ownClockRecord_;
-    std::unique_ptr<codec::CodecState> ownState_;
-    std::unique_ptr<device::RunFlags> ownFlags_;
-    codec::CodecState& state_;
-    device::RunFlags& flags_;
+    codec::CodecState state_;
+    device::RunFlags flags_;
     device::Reporter& reporter_;
     device::DeviceEngine engine_;
 };

@@ -14,18 +14,19 @@ using codec::ChipType;
 using K = FieldKind;
 using R = FieldRule;
 
-constexpr ModelSet Of(std::initializer_list<ChipType> types) {
+// The models that can do all of `needs` (every model for nothing).
+constexpr ModelSet With(codec::Capabilities needs) {
     ModelSet set = 0;
-    for (const ChipType type : types)
-        set = static_cast<ModelSet>(set | ModelBit(type));
+    for (const codec::ChipModel& model : codec::ChipModels)
+        if (model.Type != ChipType::None && (model.Can & needs) == needs)
+            set = static_cast<ModelSet>(set | ModelBit(model.Type));
     return set;
 }
 
-constexpr ModelSet Every = Of({ChipType::KR1S, ChipType::KR1F, ChipType::KR2S, ChipType::KR2F,
-                               ChipType::KR3D, ChipType::KR4S, ChipType::KR4F, ChipType::KR3E});
-constexpr ModelSet NotKr1 = static_cast<ModelSet>(Every & ~Of({ChipType::KR1S, ChipType::KR1F}));
-constexpr ModelSet Kr3 = Of({ChipType::KR3D, ChipType::KR3E});
-constexpr ModelSet Kr4 = Of({ChipType::KR4S, ChipType::KR4F});
+constexpr ModelSet Every = With(0);
+constexpr ModelSet Optioned = With(codec::DeviceOptions);
+constexpr ModelSet Dual = With(codec::TwoChannels);
+constexpr ModelSet IoOptioned = With(codec::IoOptions);
 // No rule switches it.
 constexpr ModelSet Unswitched = 0;
 
@@ -162,9 +163,9 @@ constexpr Field Text(std::string_view section, std::string_view key, std::string
             nullptr, nullptr, member,  feed};
 }
 
-constexpr ModelSet NoKr1f = static_cast<ModelSet>(Every & ~ModelBit(ChipType::KR1F));
-constexpr ModelSet PlugAndPlayModels = Of({ChipType::KR1S, ChipType::KR2S, ChipType::KR4S});
-constexpr ModelSet Kr4s = ModelBit(ChipType::KR4S);
+constexpr ModelSet Wakeup = With(codec::RemoteWakeup);
+constexpr ModelSet PlugAndPlayModels = With(codec::PlugAndPlay);
+constexpr ModelSet Pinned = With(codec::ConfigurablePins);
 constexpr int Pins = 14;  // entries of the C0 to C3 lists
 constexpr int PinC4 = 10; // entries of the C4 list
 
@@ -172,8 +173,10 @@ constexpr int PinC4 = 10; // entries of the C4 list
 const Field FieldTable[] = {
     Model(Basic, "Device Type", "0", "CB1", 9),
     Entry(Basic, "VID PID Type", "0", "CB2", Every, 3, &T::VidPidType, nullptr, R::None),
-    Text(Basic, "USB VID", "3C5A", "Edit1", R::VendorId, &T::VendorId, FeedHex<&S::VendorId>),
-    Text(Basic, "USB PID", "71A0", "Edit2", R::ProductId, &T::ProductId, FeedHex<&S::ProductId>),
+    Text(Basic, "USB VID", codec::NoModel.DefaultVid, "Edit1", R::VendorId, &T::VendorId,
+         FeedHex<&S::VendorId>),
+    Text(Basic, "USB PID", codec::NoModel.DefaultPid, "Edit2", R::ProductId, &T::ProductId,
+         FeedHex<&S::ProductId>),
     Flag(Power, "Bus Powered", "1", "RB1", Every, R::BusPower, PowerGroup, &T::BusPowered),
     Flag(Power, "Self Powered", "0", "RB2", Every, R::SelfPower, PowerGroup, &T::SelfPowered,
          FeedSelfPowered),
@@ -184,7 +187,7 @@ const Field FieldTable[] = {
          &T::UseFixedSerial),
     Text(Serial, "Fixed Serial Number", "00000001", "Edit6", R::StringText, &T::FixedSerial,
          FeedFixedSerial),
-    Flag("USB Remote WakeUp", "Enable Remote WakeUp", "0", "CheckBox1", NoKr1f, R::Option, 0,
+    Flag("USB Remote WakeUp", "Enable Remote WakeUp", "0", "CheckBox1", Wakeup, R::Option, 0,
          &T::RemoteWakeup, FeedFlagWhileEnabled<&S::RemoteWakeup>),
     Flag("Windows Plug and Play", "Enable Plug and Play", "1", "CheckBox3", PlugAndPlayModels,
          R::Option, 0, &T::PlugAndPlay, FeedFlagWhileEnabled<&S::PlugAndPlay>),
@@ -194,87 +197,75 @@ const Field FieldTable[] = {
          FeedText<&S::ProductDescription>),
     Flag("Programming Options", "Only Program Blank Devices", "1", "CheckBox6", Unswitched,
          R::BlankOnly, 0, &T::OnlyBlankDevices),
-    Entry(Kr2Options, "USB Version Number", "1", "CB3", NotKr1, 2, &T::UsbVersion, FeedUsbVersion),
-    Flag(Kr2Options, "Disable Serial Number", "0", "CheckBox8", NotKr1, R::Option, 0,
+    Entry(Kr2Options, "USB Version Number", "1", "CB3", Optioned, 2, &T::UsbVersion,
+          FeedUsbVersion),
+    Flag(Kr2Options, "Disable Serial Number", "0", "CheckBox8", Optioned, R::Option, 0,
          &T::DisableSerialNumber, FeedSerialEnable),
-    Flag(Kr2Options, "IO Pin Pull Down in Suspend", "0", "CheckBox11", NotKr1, R::Option, 0,
+    Flag(Kr2Options, "IO Pin Pull Down in Suspend", "0", "CheckBox11", Optioned, R::Option, 0,
          &T::PullDownInSuspend, FeedPullDown),
-    Flag(SideA, "RS 232 mode", "1", "RB3", Kr3, R::Option, SideAMode, &T::SideARs232),
-    Flag(SideA, "KRF FIFO mode", "0", "RB4", Kr3, R::Option, SideAMode, &T::SideAFifo,
+    Flag(SideA, "RS 232 mode", "1", "RB3", Dual, R::Option, SideAMode, &T::SideARs232),
+    Flag(SideA, "KRF FIFO mode", "0", "RB4", Dual, R::Option, SideAMode, &T::SideAFifo,
          FeedFlag<&S::SideAFifo, F3>),
-    Flag(SideA, "KRF CPU FIFO mode", "0", "RB5", Kr3, R::Option, SideAMode, &T::SideACpuFifo,
+    Flag(SideA, "KRF CPU FIFO mode", "0", "RB5", Dual, R::Option, SideAMode, &T::SideACpuFifo,
          FeedFlag<&S::SideACpuFifo, F3>),
     // Templates have always kept side A's driver choice under this key; side A's OPTO
     // Isolate choice has a key of its own (the last row).
-    Flag(SideA, "OPTO Isolate mode", "1", "RB7", Kr3, R::Option, SideADriver,
+    Flag(SideA, "OPTO Isolate mode", "1", "RB7", Dual, R::Option, SideADriver,
          &T::SideAVirtualComPort),
-    Flag(SideA, "High Current Drive", "0", "CB4", Kr3, R::Option, 0, &T::SideAHighCurrent,
+    Flag(SideA, "High Current Drive", "0", "CB4", Dual, R::Option, 0, &T::SideAHighCurrent,
          FeedFlag<&S::SideAHighCurrent, F3>),
-    Flag(SideB, "RS 232 mode", "1", "RB9", Kr3, R::Option, SideBMode, &T::SideBRs232),
-    Flag(SideB, "KRF FIFO mode", "0", "RB10", Kr3, R::Option, SideBMode, &T::SideBFifo,
+    Flag(SideB, "RS 232 mode", "1", "RB9", Dual, R::Option, SideBMode, &T::SideBRs232),
+    Flag(SideB, "KRF FIFO mode", "0", "RB10", Dual, R::Option, SideBMode, &T::SideBFifo,
          FeedFlag<&S::SideBFifo, F3>),
-    Flag(SideB, "KRF CPU FIFO mode", "0", "RB11", Kr3, R::Option, SideBMode, &T::SideBCpuFifo,
+    Flag(SideB, "KRF CPU FIFO mode", "0", "RB11", Dual, R::Option, SideBMode, &T::SideBCpuFifo,
          FeedFlag<&S::SideBCpuFifo, F3>),
-    Flag(SideB, "OPTO Isolate mode", "0", "RB12", Kr3, R::Option, SideBMode, &T::SideBOptoIsolate,
+    Flag(SideB, "OPTO Isolate mode", "0", "RB12", Dual, R::Option, SideBMode, &T::SideBOptoIsolate,
          FeedFlag<&S::SideBOptoIsolate, F3>),
-    Flag(SideB, "High Current Drive", "0", "CB5", Kr3, R::Option, 0, &T::SideBHighCurrent,
+    Flag(SideB, "High Current Drive", "0", "CB5", Dual, R::Option, 0, &T::SideBHighCurrent,
          FeedFlag<&S::SideBHighCurrent, F3>),
-    Flag(DriverA, "Virtual Com Port Driver", "1", "RB7", Kr3, R::Option, SideADriver,
+    Flag(DriverA, "Virtual Com Port Driver", "1", "RB7", Dual, R::Option, SideADriver,
          &T::SideAVirtualComPort, FeedFlag<&S::SideAVirtualComPort, F3>),
-    Flag(DriverA, "Pipex Driver", "0", "RB8", Kr3, R::Option, SideADriver, &T::SideAPipexDirect),
-    Flag(DriverB, "Virtual Com Port Driver", "1", "RB13", Kr3, R::Option, SideBDriver,
+    Flag(DriverA, "Pipex Driver", "0", "RB8", Dual, R::Option, SideADriver, &T::SideAPipexDirect),
+    Flag(DriverB, "Virtual Com Port Driver", "1", "RB13", Dual, R::Option, SideBDriver,
          &T::SideBVirtualComPort, FeedFlag<&S::SideBVirtualComPort, F3>),
-    Flag(DriverB, "Pipex Driver", "0", "RB14", Kr3, R::Option, SideBDriver, &T::SideBPipexDirect),
-    Flag(Kr4Options, "Invert TXD", "0", "CB6", Kr4, R::Option, 0, &T::InvertTxd,
+    Flag(DriverB, "Pipex Driver", "0", "RB14", Dual, R::Option, SideBDriver, &T::SideBPipexDirect),
+    Flag(Kr4Options, "Invert TXD", "0", "CB6", IoOptioned, R::Option, 0, &T::InvertTxd,
          FeedFlag<&S::InvertTxd, F4>),
-    Flag(Kr4Options, "Invert RXD", "0", "CB7", Kr4, R::Option, 0, &T::InvertRxd,
+    Flag(Kr4Options, "Invert RXD", "0", "CB7", IoOptioned, R::Option, 0, &T::InvertRxd,
          FeedFlag<&S::InvertRxd, F4>),
-    Flag(Kr4Options, "Invert RTS#", "0", "CB8", Kr4, R::Option, 0, &T::InvertRts,
+    Flag(Kr4Options, "Invert RTS#", "0", "CB8", IoOptioned, R::Option, 0, &T::InvertRts,
          FeedFlag<&S::InvertRts, F4>),
-    Flag(Kr4Options, "Invert CTS#", "0", "CB9", Kr4, R::Option, 0, &T::InvertCts,
+    Flag(Kr4Options, "Invert CTS#", "0", "CB9", IoOptioned, R::Option, 0, &T::InvertCts,
          FeedFlag<&S::InvertCts, F4>),
-    Flag(Kr4Options, "Invert DTR#", "0", "CB10", Kr4, R::Option, 0, &T::InvertDtr,
+    Flag(Kr4Options, "Invert DTR#", "0", "CB10", IoOptioned, R::Option, 0, &T::InvertDtr,
          FeedFlag<&S::InvertDtr, F4>),
-    Flag(Kr4Options, "Invert DSR#", "0", "CB11", Kr4, R::Option, 0, &T::InvertDsr,
+    Flag(Kr4Options, "Invert DSR#", "0", "CB11", IoOptioned, R::Option, 0, &T::InvertDsr,
          FeedFlag<&S::InvertDsr, F4>),
-    Flag(Kr4Options, "Invert DCD#", "0", "CB12", Kr4, R::Option, 0, &T::InvertDcd,
+    Flag(Kr4Options, "Invert DCD#", "0", "CB12", IoOptioned, R::Option, 0, &T::InvertDcd,
          FeedFlag<&S::InvertDcd, F4>),
-    Flag(Kr4Options, "Invert RI#", "0", "CB13", Kr4, R::Option, 0, &T::InvertRi,
+    Flag(Kr4Options, "Invert RI#", "0", "CB13", IoOptioned, R::Option, 0, &T::InvertRi,
          FeedFlag<&S::InvertRi, F4>),
     // A pin list without an entry shows, and programs, its pin's default signal.
-    Entry(Kr4Options, "C0 Signal", "-1", "CBX1", Kr4s, Pins, &T::C0Signal,
+    Entry(Kr4Options, "C0 Signal", "-1", "CBX1", Pinned, Pins, &T::C0Signal,
           FeedPin<&S::C0Signal, 0>),
-    Entry(Kr4Options, "C1 Signal", "-1", "CBX2", Kr4s, Pins, &T::C1Signal,
+    Entry(Kr4Options, "C1 Signal", "-1", "CBX2", Pinned, Pins, &T::C1Signal,
           FeedPin<&S::C1Signal, 3>),
-    Entry(Kr4Options, "C2 Signal", "-1", "CBX3", Kr4s, Pins, &T::C2Signal,
+    Entry(Kr4Options, "C2 Signal", "-1", "CBX3", Pinned, Pins, &T::C2Signal,
           FeedPin<&S::C2Signal, 2>),
-    Entry(Kr4Options, "C3 Signal", "-1", "CBX4", Kr4s, Pins, &T::C3Signal,
+    Entry(Kr4Options, "C3 Signal", "-1", "CBX4", Pinned, Pins, &T::C3Signal,
           FeedPin<&S::C3Signal, 1>),
-    Entry(Kr4Options, "C4 Signal", "-1", "CBX5", Kr4s, PinC4, &T::C4Signal,
+    Entry(Kr4Options, "C4 Signal", "-1", "CBX5", Pinned, PinC4, &T::C4Signal,
           FeedPin<&S::C4Signal, 5>),
-    Flag(Kr4Options, "Enable Ext Osc", "0", "CB15", Kr4, R::Option, 0, &T::ExternalOscillator,
-         FeedFlag<&S::Kr4ExternalOscillator, F4>),
-    Flag(Kr4Options, "High Current I/O", "0", "CB16", Kr4, R::Option, 0, &T::HighCurrentIo,
+    Flag(Kr4Options, "Enable Ext Osc", "0", "CB15", IoOptioned, R::Option, 0,
+         &T::ExternalOscillator, FeedFlag<&S::Kr4ExternalOscillator, F4>),
+    Flag(Kr4Options, "High Current I/O", "0", "CB16", IoOptioned, R::Option, 0, &T::HighCurrentIo,
          FeedFlag<&S::Kr4HighCurrentIo, F4>),
-    Flag(Kr4Options, "Load Pipex Driver", "0", "CB17", Kr4, R::Option, 0, &T::LoadPipexDriver,
-         FeedFlag<&S::Kr4LoadPipexDriver, F4>),
+    Flag(Kr4Options, "Load Pipex Driver", "0", "CB17", IoOptioned, R::Option, 0,
+         &T::LoadPipexDriver, FeedFlag<&S::Kr4LoadPipexDriver, F4>),
     Entry(Kr4Options, "In EndPoint Size", "0", "CBX6", Unswitched, 5, &T::InEndpointSize,
           FeedEndpointSize),
-    Flag(SideA, "Side A OPTO Isolate mode", "0", "RB6", Kr3, R::Option, SideAMode,
+    Flag(SideA, "Side A OPTO Isolate mode", "0", "RB6", Dual, R::Option, SideAMode,
          &T::SideAOptoIsolate, FeedFlag<&S::SideAOptoIsolate, F3>, FieldStore::WhenSet),
-};
-
-constexpr ModelBehaviour Behaviours[] = {
-    // Type, erasable, two channels, CPU FIFO, blank check, identity test, pins
-    {ChipType::None, true, false, false, true, false, false},
-    {ChipType::KR1S, true, false, false, true, false, false},
-    {ChipType::KR1F, true, false, false, true, false, false},
-    {ChipType::KR2S, true, false, false, true, false, false},
-    {ChipType::KR2F, true, false, false, true, false, false},
-    {ChipType::KR3D, true, true, false, true, false, false},
-    {ChipType::KR4S, false, false, false, false, true, true},
-    {ChipType::KR4F, false, false, false, false, true, false},
-    {ChipType::KR3E, true, true, true, true, false, false},
 };
 
 } // namespace
@@ -401,11 +392,6 @@ std::optional<bool> FieldEnabled(const Template& t, const Field& field) {
     if (field.Text == &Template::FixedSerial) return t.UseFixedSerial;
     if (field.Text == &Template::SerialPrefix) return !t.UseFixedSerial;
     return true;
-}
-
-const ModelBehaviour& BehaviourOf(std::optional<ChipType> model) {
-    const auto type = static_cast<std::size_t>(model.value_or(ChipType::None));
-    return Behaviours[type < std::size(Behaviours) ? type : 0];
 }
 
 } // namespace burnwise::app

@@ -141,19 +141,4 @@ std::optional<int> ParseTemplateInteger(std::string_view text);
 // Exactly a decimal integer within 32 bits (optional sign), as the current check needs.
 std::optional<long> ParseStrictDecimal(std::string_view text);
 
-// ---- What each model does ---------------------------------------------------------------
-
-struct ModelBehaviour {
-    codec::ChipType Type;
-    bool Erasable;         // its EEPROM can be erased (the KR4's is inside the chip)
-    bool TwoChannels;      // two devices per chip, each with its modes and driver
-    bool CpuFifo;          // offers the CPU FIFO mode on both sides
-    bool BlankCheck;       // a blank chip can be told apart from a programmed one
-    bool IdentityTest;     // the factory words name the model
-    bool ConfigurablePins; // C0 to C4 and the RS232 inversions can be chosen
-};
-
-// The behaviour of `model`; "None" for nothing.
-const ModelBehaviour& BehaviourOf(std::optional<codec::ChipType> model);
-
 } // namespace burnwise::app

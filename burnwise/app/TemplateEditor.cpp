@@ -96,7 +96,7 @@ void RunFieldRule(FieldSink& sink, const Field& field) {
     case FieldRule::VendorId:
         if (sink.Current().VendorId != "0000") break;
         notes.ShowInformation("All zeros is an invalid VID");
-        sink.SetText(field, "3C5A");
+        sink.SetText(field, codec::NoModel.DefaultVid);
         break;
     case FieldRule::Current: {
         const std::string text = sink.Current().MaxBusPower;
@@ -126,12 +126,11 @@ void ApplyModelValues(FieldSink& sink) {
     const codec::ChipModel& chip = codec::ChipModelOf(*model);
     switch (sink.Current().VidPidType) {
     case 0: // the maker's default identifiers
-        sink.SetText(FieldOf(&Template::VendorId), "3C5A");
-        sink.SetText(FieldOf(&Template::ProductId),
-                     chip.Family == codec::ChipFamily::KR3 ? "71B0" : "71A0");
+        sink.SetText(FieldOf(&Template::VendorId), chip.DefaultVid);
+        sink.SetText(FieldOf(&Template::ProductId), chip.DefaultPid);
         break;
     case 1: // the maker's VID with a PID it supplied
-        sink.SetText(FieldOf(&Template::VendorId), "3C5A");
+        sink.SetText(FieldOf(&Template::VendorId), chip.DefaultVid);
         break;
     default:
         break;
@@ -140,8 +139,8 @@ void ApplyModelValues(FieldSink& sink) {
     const Field& plugAndPlay = FieldOf(&Template::PlugAndPlay);
     if (chip.Family == codec::ChipFamily::KR4 && !FieldEnabled(sink.Current(), plugAndPlay).value())
         sink.SetFlag(plugAndPlay, false);
-    // The KR4 family has no blank state to tell apart.
-    if (!BehaviourOf(model).BlankCheck) sink.SetFlag(FieldOf(&Template::OnlyBlankDevices), false);
+    // A model without a blank state to tell apart programs every device it finds.
+    if (!chip.Has(codec::BlankCheck)) sink.SetFlag(FieldOf(&Template::OnlyBlankDevices), false);
 }
 
 bool CheckStringTotal(const Template& t, device::Reporter& notes) {
@@ -212,8 +211,8 @@ void ApplyNewTemplate(FieldSink& sink) {
     sink.SetIndex(FieldOf(&T::VidPidType), 0);
     sink.SetIndex(FieldOf(&T::UsbVersion), 1);
     const std::pair<std::string T::*, std::string_view> texts[] = {
-        {&T::VendorId, "3C5A"},
-        {&T::ProductId, "71A0"},
+        {&T::VendorId, codec::NoModel.DefaultVid},
+        {&T::ProductId, codec::NoModel.DefaultPid},
         {&T::MaxBusPower, "100"},
         {&T::SerialPrefix, "VQ"},
         {&T::FixedSerial, "12345678"},
@@ -368,10 +367,10 @@ void ApplyParsedDeviceType(FieldSink& sink, const codec::EepromSettings& setting
     sink.SetModel(type);
 
     const Field& kind = FieldOf(&Template::VidPidType);
-    if (settings.VendorId == 0x3C5A) {
+    const codec::ChipModel& chip = codec::ChipModelOf(type);
+    if (Hex4(settings.VendorId) == chip.DefaultVid) {
         sink.SetIndex(kind, 1);
-        const std::uint16_t defaultPid = settings.Kr3Present ? 0x71B0 : 0x71A0;
-        if (settings.ProductId == defaultPid) sink.SetIndex(kind, 0);
+        if (Hex4(settings.ProductId) == chip.DefaultPid) sink.SetIndex(kind, 0);
     } else {
         sink.SetIndex(kind, 2);
         sink.SetText(FieldOf(&Template::VendorId), Hex4(settings.VendorId));

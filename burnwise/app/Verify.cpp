@@ -110,9 +110,9 @@ VerifyReport Verify(Station& station, const VerifyRequest& request) {
 
     const std::string family =
         shown.Model
-            ? device::ReportedModelName(
+            ? std::string(codec::ReportedModelName(
                   static_cast<std::uint32_t>(codec::ChipModelOf(*shown.Model).DeviceTypeCode),
-                  std::nullopt)
+                  std::nullopt))
             : std::string("-");
     VerifyReport report;
     report.Read = station.ParseEach(

@@ -20,9 +20,12 @@ bool ChecksumMatches(const EepromImage& image, std::size_t count) {
 }
 
 void SelectFamilyFromCode(std::uint32_t code, FamilySelectors& selectors, bool kr4Too) {
-    if (code == DeviceTypeCodeKr2) selectors.Kr2Selected = true;
-    if (code == DeviceTypeCodeKr3) selectors.Kr3Selected = true;
-    if (kr4Too && code == DeviceTypeCodeKr4) selectors.Kr4Selected = true;
+    const ChipFamily family = FamilyOfTypeCode(code);
+    if (family == ChipFamily::KR4 && !kr4Too) return;
+    const FamilySelectors& chosen = FirstModelOf(family).Selectors;
+    selectors.Kr2Selected |= chosen.Kr2Selected;
+    selectors.Kr3Selected |= chosen.Kr3Selected;
+    selectors.Kr4Selected |= chosen.Kr4Selected;
 }
 
 bool ChecksumIsValid(const EepromImage& image, const FamilySelectors& selectors,

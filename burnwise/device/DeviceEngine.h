@@ -83,11 +83,6 @@ public:
 // Only Completed means every device the operation should have taken went through.
 enum class RunEnd { Completed, NoDevices, Stopped, Failed, Cancelled };
 
-// The model a device reports of itself: its family from the type code ("KR1", "KR2",
-// "KR3"), and for the KR4 family the model its factory words name ("KR4S", "KR4F"; "KR4"
-// when they fail the identity test). Empty when the type code is unknown.
-std::string ReportedModelName(std::uint32_t typeCode, std::optional<bool> kr4Fifo);
-
 // The last serial number generated from the clock on this machine, kept across runs and
 // processes, so that two runs within one second never hand out the same one. Lock holds
 // it against every other run until Unlock.
@@ -152,9 +147,12 @@ public:
     // The description's last non-zero character among its first 64 is "B" after a blank
     // (or the description is "B" alone): the second channel of a KR3 chip.
     static bool IsChannelB(std::span<const char> description);
-    // Words 64 and 65 of a KR4 chip are complements and bit 0 of word 66 names the model
-    // chosen (1 for KR4F); word 66 of 0xFFFF counts as 0. A failed read fails the test.
-    bool Kr4IdentityTest();
+    // Whether the open device is of the chosen model as far as its factory words tell (read
+    // in the scan for a family with an identity test): words 64 and 65 are complements and
+    // bit 0 of word 66 names the model (1 for KR4F); a failed read fails the test.
+    bool PassesIdentityTest() const;
+    // The family of the open device, by the type code it reported.
+    codec::ChipFamily Family() const;
     // The FIFO bit of the open KR4 chip's factory words (true for KR4F); nothing when a
     // word cannot be read or words 64 and 65 are not complements.
     std::optional<bool> Kr4FifoBit();
@@ -164,7 +162,7 @@ public:
     std::vector<std::string> AttachedSerials();
 
     // The model the last scan found the device at `driverIndex` reporting (see
-    // ReportedModelName); empty when it did not examine it.
+    // codec::ReportedModelName); empty when it did not examine it.
     std::string ReportedModel(std::int32_t driverIndex) const {
         const DeviceNote* note = NoteOf(driverIndex);
         return note ? note->Model : std::string();
@@ -216,8 +214,9 @@ private:
     // What the last scan learnt of each driver index it examined.
     struct DeviceNote {
         bool Examined = false;
-        bool Taken = false;        // counted (survey) or selected (erase, program)
-        std::string Model;         // as ReportedModelName gives it
+        bool Taken = false; // counted (survey) or selected (erase, program)
+        std::string Model;  // as codec::ReportedModelName gives it
+        codec::ChipFamily Family = codec::ChipFamily::None; // by its type code
         std::string Serial;        // the serial number it reports (not the one its EEPROM holds)
         std::string Fault;         // the first failed call on it, as its box or line said
         int Position = 0;          // its step in the scan

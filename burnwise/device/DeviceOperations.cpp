@@ -17,7 +17,7 @@ bool DeviceEngine::ReadsBlank(std::int32_t driverIndex) {
     // An erased word reads all ones. A KR4 chip keeps its factory words above the 64 user
     // words, which no erase touches.
     const DeviceNote* seen = NoteOf(driverIndex);
-    const bool kr4 = seen != nullptr && seen->Model.starts_with("KR4");
+    const bool kr4 = seen != nullptr && seen->Family == codec::ChipFamily::KR4;
     const std::size_t words = kr4 ? 64 : codec_.ReadImage.size();
     if (!Unit.ReadWholeImage(codec_.ReadImage)) return false;
     return std::all_of(codec_.ReadImage.begin(), codec_.ReadImage.begin() + words,

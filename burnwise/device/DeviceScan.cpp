@@ -35,7 +35,8 @@ std::string NotExaminedLine(std::int32_t driverIndex, const std::string& fault) 
 }
 
 bool IsSingleChannelCode(std::uint32_t code) {
-    return code == codec::DeviceTypeCodeKr2 || code == codec::DeviceTypeCodeKr1;
+    const codec::ChipFamily family = codec::FamilyOfTypeCode(code);
+    return family == codec::ChipFamily::KR1 || family == codec::ChipFamily::KR2;
 }
 
 } // namespace
@@ -87,25 +88,13 @@ std::optional<bool> DeviceEngine::Kr4FifoBit() {
     return (model & 1u) != 0;
 }
 
-bool DeviceEngine::Kr4IdentityTest() {
-    const std::optional<bool> fifo = Kr4FifoBit();
-    return fifo && *fifo == codec_.Selectors.Kr4FifoSelected;
+codec::ChipFamily DeviceEngine::Family() const {
+    return infoOk_ ? codec::FamilyOfTypeCode(typeCode_) : codec::ChipFamily::None;
 }
 
-std::string ReportedModelName(std::uint32_t typeCode, std::optional<bool> kr4Fifo) {
-    switch (typeCode) {
-    case codec::DeviceTypeCodeKr1:
-        return "KR1";
-    case codec::DeviceTypeCodeKr2:
-        return "KR2";
-    case codec::DeviceTypeCodeKr3:
-        return "KR3";
-    case codec::DeviceTypeCodeKr4:
-        if (!kr4Fifo) return "KR4";
-        return *kr4Fifo ? "KR4F" : "KR4S";
-    default:
-        return "";
-    }
+bool DeviceEngine::PassesIdentityTest() const {
+    return codec::FirstModelOf(Family()).Has(codec::IdentityTest) && kr4Fifo_ &&
+           *kr4Fifo_ == codec_.Selectors.Kr4FifoSelected;
 }
 
 // ---- The scan frame -----------------------------------------------------------------
@@ -158,8 +147,9 @@ void DeviceEngine::ScanIndex(Variant variant, int n) {
         // examination below tests.
         GetDeviceInfo();
         kr4Fifo_.reset();
-        if (infoOk_ && typeCode_ == codec::DeviceTypeCodeKr4) kr4Fifo_ = Kr4FifoBit();
-        note.Model = infoOk_ ? ReportedModelName(typeCode_, kr4Fifo_) : "";
+        if (codec::FirstModelOf(Family()).Has(codec::IdentityTest)) kr4Fifo_ = Kr4FifoBit();
+        note.Model = infoOk_ ? std::string(codec::ReportedModelName(typeCode_, kr4Fifo_)) : "";
+        note.Family = Family();
         note.Serial = reportedSerial_;
         // A device the scan could not examine whole is never written: erase and program (and
         // cycle, which shares its scan) leave it alone and fail it.
@@ -302,7 +292,7 @@ void DeviceEngine::CountAndSelectBlank(int verdict) {
 void DeviceEngine::Examine(Variant variant) {
     // The second channel of a KR3 chip shares the first one's EEPROM: it is never counted
     // or worked on, whichever family is chosen.
-    if (infoOk_ && typeCode_ == codec::DeviceTypeCodeKr3 && IsChannelB(description_)) return;
+    if (Family() == codec::ChipFamily::KR3 && IsChannelB(description_)) return;
     switch (variant) {
     case Variant::Survey:
         ExamineSurvey(flags_.OnlyBlankDevices);
@@ -340,8 +330,7 @@ void DeviceEngine::ExamineErase() {
     if (selectors.Kr3Selected)
         take = IsChannelA(infoOk_);
     else if (selectors.Kr4Selected)
-        take = infoOk_ && typeCode_ == codec::DeviceTypeCodeKr4 && kr4Fifo_ &&
-               *kr4Fifo_ == selectors.Kr4FifoSelected;
+        take = Family() == codec::ChipFamily::KR4 && PassesIdentityTest();
     else
         take = true;
     if (take) {
@@ -355,10 +344,9 @@ void DeviceEngine::ExamineProgram() {
     if (!flags_.OnlyBlankDevices) {
         bool take = false;
         if (selectors.Kr3Selected)
-            take = IsChannelA(infoOk_) && typeCode_ == codec::DeviceTypeCodeKr3;
+            take = IsChannelA(infoOk_) && Family() == codec::ChipFamily::KR3;
         else if (selectors.Kr4Selected)
-            take = infoOk_ && typeCode_ == codec::DeviceTypeCodeKr4 && kr4Fifo_ &&
-                   *kr4Fifo_ == selectors.Kr4FifoSelected;
+            take = Family() == codec::ChipFamily::KR4 && PassesIdentityTest();
         else
             take = infoOk_ && IsSingleChannelCode(typeCode_);
         if (take) {
@@ -369,8 +357,7 @@ void DeviceEngine::ExamineProgram() {
     }
     const int verdict = Classify();
     if (selectors.Kr3Selected) {
-        if (IsChannelA(infoOk_) && typeCode_ == codec::DeviceTypeCodeKr3)
-            CountAndSelectBlank(verdict);
+        if (IsChannelA(infoOk_) && Family() == codec::ChipFamily::KR3) CountAndSelectBlank(verdict);
         return;
     }
     // A KR4 chip is never taken here: only blank single-channel chips are.

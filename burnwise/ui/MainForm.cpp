@@ -8,6 +8,13 @@ namespace {
 
 using codec::ChipType;
 
+std::vector<std::string> ModelListTexts() {
+    std::vector<std::string> texts;
+    for (const codec::ChipModel& model : codec::ChipModels)
+        texts.emplace_back(model.ListText);
+    return texts;
+}
+
 std::vector<std::string> PinSignals(std::string fixedFifoSignal) {
     return {"TXDEN",       "PWRON#",
             "RXLED#",      "TXLED#",
@@ -36,8 +43,7 @@ CheckControl Check(std::string name, std::string parent, std::string caption, bo
 
 } // namespace
 
-TMainForm::TMainForm(codec::CodecState& state, device::RunFlags& flags, FormHost& host,
-                     FormPaths paths)
+TMainForm::TMainForm(FormHost& host, FormPaths paths)
     : GB1("GB1", "", "  Basic Details  ", {8, 2, 225, 119}),
       GB2("GB2", "", "  USB Power Options  ", {240, 2, 225, 63}),
       GB3("GB3", "", "  USB Serial Number Control  ", {240, 70, 225, 113}),
@@ -53,13 +59,13 @@ TMainForm::TMainForm(codec::CodecState& state, device::RunFlags& flags, FormHost
       Label8("Label8", "GB2", "Max Bus Power"), Label9("Label9", "GB2", "milli Amps"),
       Label11("Label11", "GB5", "Product Description "), Label12("Label12", "GB5", "Manufacturer"),
       Label13("Label13", "GB1", "Device Type"), Label14("Label14", "GB1", "USB VID / PID"),
-      CB1("CB1", "GB1", {"None", "KR1S", "KR1F", "KR2S", "KR2F", "KR3D", "KR4S", "KR4F", "KR3E"},
-          0),
+      CB1("CB1", "GB1", ModelListTexts(), 0),
       CB2("CB2", "GB1", {"Velquor Default", "Velquor Supplied PID", "Own VID & PID"}, -1),
-      CB3("CB3", "GB4", {"USB 1.1", "USB 2.0"}, -1), Edit1("Edit1", "GB1", "3C5A"),
-      Edit2("Edit2", "GB1", "71A0"), Edit9("Edit9", "GB2", "100"), Edit5("Edit5", "GB3", "VQ"),
-      Edit6("Edit6", "GB3", "00000001"), Edit10("Edit10", "GB5", "Velquor"),
-      Edit11("Edit11", "GB5", "USB <-> Serial cable"),
+      CB3("CB3", "GB4", {"USB 1.1", "USB 2.0"}, -1),
+      Edit1("Edit1", "GB1", std::string(codec::NoModel.DefaultVid)),
+      Edit2("Edit2", "GB1", std::string(codec::NoModel.DefaultPid)), Edit9("Edit9", "GB2", "100"),
+      Edit5("Edit5", "GB3", "VQ"), Edit6("Edit6", "GB3", "00000001"),
+      Edit10("Edit10", "GB5", "Velquor"), Edit11("Edit11", "GB5", "USB <-> Serial cable"),
       RB1(Radio("RB1", "GB2", "Bus Powered", true)),
       RB2(Radio("RB2", "GB2", "Self Powered", false)),
       CheckBox5(Check("CheckBox5", "GB3", "Use Fixed Serial Number", false)),
@@ -126,8 +132,8 @@ TMainForm::TMainForm(codec::CodecState& state, device::RunFlags& flags, FormHost
                                                                       true},
       Read1{"Read1", "Read", "", "", true}, ReadandParse1{"ReadandParse1", "Read and Parse", "", "",
                                                           true},
-      ToolButton11{"ToolButton11", "", "", "Cycle Device", true}, state_(state), flags_(flags),
-      host_(host), paths_(std::move(paths)) {
+      ToolButton11{"ToolButton11", "", "", "Cycle Device", true}, host_(host),
+      paths_(std::move(paths)) {
     Memo1.Place = {8, 384, 457, 70};
     PageControl1.Place = {468, 0, 177, 457};
 
@@ -163,9 +169,8 @@ TMainForm::TMainForm(codec::CodecState& state, device::RunFlags& flags, FormHost
         SetFieldRule(*fieldControls_.back(), field);
     }
 
-    // Creation: an empty message list, and the programming option as the box shows it.
+    // Creation: an empty message list.
     Memo1.Lines.clear();
-    flags_.OnlyBlankDevices = CheckBox6.Checked;
     RememberSavedTemplate();
 }
 
@@ -372,8 +377,7 @@ void TMainForm::ShowError(std::string_view text) {
     // index the results table and the stop line show.
     if (NameDeviceInBoxes && station_ && devicePosition_ > 0 &&
         (text == "Error reading device" || text == "Error opening device")) {
-        host_.ShowErrorBox(std::string(text) + " " +
-                           std::to_string(station_->Engine().Unit.CurrentDeviceIndex));
+        host_.ShowErrorBox(std::string(text) + " " + std::to_string(station_->DeviceInHand()));
         return;
     }
     host_.ShowErrorBox(text);
@@ -424,7 +428,6 @@ void TMainForm::FormShow() {
 void TMainForm::BWNewExecute() {
     ControlSink sink(*this);
     app::ApplyNewTemplate(sink);
-    flags_.SerialNumberDisabled = false;
 
     DisableAllFields();
     host_.ProcessPendingEvents();
@@ -527,7 +530,9 @@ void TMainForm::SetTemplateGroupsEnabled(bool enabled) {
 }
 
 void TMainForm::UpdateEraseAvailability() {
-    SetActionEnabled(BWErase, app::BehaviourOf(CurrentTemplate().Model).Erasable);
+    const codec::ChipModel& model =
+        codec::ChipModelOf(CurrentTemplate().Model.value_or(codec::ChipType::None));
+    SetActionEnabled(BWErase, model.Has(codec::Erasable));
 }
 
 } // namespace burnwise::ui

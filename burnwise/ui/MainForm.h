@@ -157,12 +157,9 @@ inline constexpr ControlRole ControlRoles[] = {
 //
 // A change made by code runs the control's change rule exactly as the same change made by
 // the user does; choosing a list entry from code runs none.
-class TMainForm : public device::Reporter,
-                  public device::SettingsSource,
-                  public device::ParsedDeviceSink {
+class TMainForm : public device::Reporter {
 public:
-    TMainForm(codec::CodecState& state, device::RunFlags& flags, FormHost& host,
-              FormPaths paths = {});
+    explicit TMainForm(FormHost& host, FormPaths paths = {});
     TMainForm(const TMainForm&) = delete;
     TMainForm& operator=(const TMainForm&) = delete;
 
@@ -267,7 +264,6 @@ public:
     // VID and PID of exactly four hexadecimal digits with a VID other than 0000. On false
     // the reasons are lines in the message list and one error box has been shown.
     bool ValidateForProgram();
-    bool CheckStringTotal() override;
 
     // ---- Template file ---------------------------------------------------------------
 
@@ -285,18 +281,8 @@ public:
     std::vector<TemplateValue> TemplateValues() const;
     // The control that shows `field`.
     Control& ControlOf(const app::Field& field) const;
-
-    // ---- What the device operations use ---------------------------------------------
-
-    // Fills the codec state's settings from the window for the device with the 0-based
-    // number `deviceNumber` within a run.
-    void GatherSettings(int deviceNumber) override;
-    // Shows a decoded record in the fields (after a successful parse of a device). Sets
-    // the prefix text of `settings` and the FIFO selector as the shown model needs.
-    void PutIntoWindow(codec::EepromSettings& settings, codec::FamilySelectors& selectors) override;
-    // The device type and identifier kind of a parsed device, shown in the locked lists.
-    void ShowParsedDeviceType(const codec::EepromSettings& settings,
-                              const codec::FamilySelectors& selectors) override;
+    // The controls as a place template values go into, each with its change rule.
+    std::unique_ptr<app::FieldSink> IntoControls();
 
     // ---- Device commands ---------------------------------------------------------------
 
@@ -306,9 +292,8 @@ public:
     // the form.
     void AttachDriver(device::PipexDriver& driver);
     void AttachDriver(device::PipexDriver& driver, const codec::UtcClock& clock);
-    // The device engine over the attached driver (scan results, the current device); null
-    // before AttachDriver.
-    device::DeviceEngine* Engine() { return station_ ? &station_->Engine() : nullptr; }
+    // The station every device command goes through; null before AttachDriver.
+    app::Station* DeviceStation() { return station_.get(); }
     // When set, every device Program touches leaves a record: before anything is
     // programmed it opens the records of a run from the template file (which it reads and
     // hashes), or gives nothing with `error` set. Program then needs the template shown to
@@ -358,10 +343,8 @@ private:
     void EnterProgramMode();
     void RunRule(Control& control);
     void EnableAll(std::initializer_list<Control*> controls, bool enabled);
-    bool HaveEngine();
+    bool HaveStation();
 
-    codec::CodecState& state_;
-    device::RunFlags& flags_;
     FormHost& host_;
     FormPaths paths_;
     std::filesystem::path fileName_;   // the save dialog's file name

@@ -1,3 +1,4 @@
+#include "burnwise/ui/ControlSink.h"
 #include "burnwise/ui/FileAccess.h"
 #include "burnwise/ui/MainForm.h"
 #include "burnwise/ui/RunSummary.h"
@@ -12,18 +13,16 @@ namespace {
 
 // What an erase is about to take, by the model each device reports (in the order first
 // found) with the serial numbers the devices report, where they have one.
-std::string EraseQuestion(const device::DeviceEngine& engine,
-                          std::span<const std::int32_t> driverIndexes) {
+std::string EraseQuestion(const std::vector<app::EraseCandidate>& devices) {
     std::vector<std::pair<std::string, std::vector<std::string>>> models;
-    for (const std::int32_t index : driverIndexes) {
-        std::string model = engine.ReportedModel(index);
-        if (model.empty()) model = "unknown model";
+    for (const app::EraseCandidate& device : devices) {
+        const std::string model = device.Model.empty() ? "unknown model" : device.Model;
         auto found = std::find_if(models.begin(), models.end(),
                                   [&](const auto& entry) { return entry.first == model; });
         if (found == models.end()) found = models.insert(models.end(), {model, {}});
-        found->second.push_back(engine.ReportedSerial(index));
+        found->second.push_back(device.Serial);
     }
-    const std::size_t count = driverIndexes.size();
+    const std::size_t count = devices.size();
     std::string text = "Erase the EEPROM of " + std::to_string(count) +
                        (count == 1 ? " device" : " devices") +
                        "? Whatever model the template names, Erase takes these:";
@@ -44,48 +43,42 @@ std::string EraseQuestion(const device::DeviceEngine& engine,
 // appended (Notify per line), so the window can show a long run's progress.
 
 void TMainForm::AttachDriver(device::PipexDriver& driver) {
-    AttachDriver(driver, systemClock_);
     // Serial numbers from the real clock are kept in the user's state folder, so that no
     // later run on this machine, in this process or another, repeats one.
-    if (const std::optional<std::filesystem::path> folder = BurnwiseStateFolder()) {
+    station_.reset(); // closes a device left open
+    if (const std::optional<std::filesystem::path> folder = BurnwiseStateFolder())
         clockRecord_ = std::make_unique<ClockSerialFile>(*folder);
-        Engine()->ClockRecord = clockRecord_.get();
-    }
+    station_ = std::make_unique<app::Station>(driver, *this, systemClock_, clockRecord_.get());
 }
 
 void TMainForm::AttachDriver(device::PipexDriver& driver, const codec::UtcClock& clock) {
     station_.reset(); // closes a device left open
-    station_ = std::make_unique<app::Station>(driver, *this, clock, nullptr, state_, flags_);
+    clockRecord_.reset();
+    station_ = std::make_unique<app::Station>(driver, *this, clock);
 }
 
-bool TMainForm::HaveEngine() {
+bool TMainForm::HaveStation() {
     if (station_) return true;
     ShowError("No device driver is loaded");
     return false;
 }
 
 void TMainForm::BWScanExecute() {
-    if (!HaveEngine()) return;
-    Engine()->ScanDevices();
+    if (!HaveStation()) return;
+    station_->Scan(CurrentTemplate());
 }
 
 void TMainForm::BWEraseExecute() {
-    if (!HaveEngine()) return;
+    if (!HaveStation()) return;
     // What Erase takes is what its scan selects, which with a KR1 to KR3 template is every
     // device of every model: the user sees the list and says so before anything is erased.
-    device::DeviceEngine& engine = *Engine();
-    engine.ConfirmErase = [&](std::span<const std::int32_t> driverIndexes) {
-        return host_.AskGoOnOrCancel(EraseQuestion(engine, driverIndexes), "Erase");
-    };
-    struct Forget {
-        device::DeviceEngine& Engine;
-        ~Forget() { Engine.ConfirmErase = nullptr; }
-    } forget{engine};
-    engine.Erase();
+    station_->Erase(CurrentTemplate(), [this](const std::vector<app::EraseCandidate>& devices) {
+        return host_.AskGoOnOrCancel(EraseQuestion(devices), "Erase");
+    });
 }
 
 void TMainForm::BWProgramExecute() {
-    if (!HaveEngine()) return;
+    if (!HaveStation()) return;
     ClearLines();
     host_.ProcessPendingEvents();
     // Refreshes the family selectors the run relies on from the chosen model.
@@ -123,7 +116,7 @@ void TMainForm::BWProgramExecute() {
                   "serial number.");
     else if (report.Refused && report.Refused->Kind != app::RefusalKind::TemplateChecks)
         ShowError(report.Refused->Text);
-    const device::ScanResults& scan = station_->Engine().Scan;
+    const device::ScanResults& scan = station_->LastScan();
     for (const std::string& line : RunSummaryLines(
              report, std::span(scan.SelectedDevices)
                          .first(static_cast<std::size_t>(std::clamp(
@@ -135,32 +128,37 @@ void TMainForm::BWProgramExecute() {
 }
 
 void TMainForm::Read1Click() {
-    if (!HaveEngine()) return;
-    Engine()->Read();
+    if (!HaveStation()) return;
+    station_->Read(CurrentTemplate());
 }
 
 void TMainForm::ReadandParse1Click() {
-    if (!HaveEngine()) return;
-    Engine()->ReadAndParse(*this);
+    if (!HaveStation()) return;
+    // Each decoded device is shown in the fields, with their rules; the window then holds
+    // a device's settings, which may be saved but not programmed as they stand.
+    ControlSink sink(*this);
+    station_->ReadAndParse(CurrentTemplate(), sink, [this] {
+        SetActionEnabled(BWSaveAs, true);
+        SetActionEnabled(BWProgram, false);
+    });
     // The chip type now shown in CB1 takes effect.
     ApplyDeviceTypeRules();
 }
 
 void TMainForm::ToolButton11Click() {
-    if (!HaveEngine()) return;
+    if (!HaveStation()) return;
     SetActionEnabled(ToolButton11, false);
     // The button comes back even when an error inside the run ends this handler.
     struct Reenable {
         TMainForm& Form;
         ~Reenable() { Form.SetActionEnabled(Form.ToolButton11, true); }
     } reenable{*this};
-    ClearLines();
     ApplyDeviceTypeRules();
-    Engine()->Cycle();
+    station_->Cycle(CurrentTemplate());
 }
 
 void TMainForm::FormClose() {
-    if (station_) station_->Engine().Unit.CloseCurrentDevice();
+    if (station_) station_->CloseDevice();
 }
 
 } // namespace burnwise::ui

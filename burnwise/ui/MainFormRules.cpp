@@ -64,7 +64,6 @@ void TMainForm::SetFieldRule(Control& control, const app::Field& field) {
     case FieldRule::BlankOnly:
         control.Changed = [this] {
             if (!fileName_.empty()) SetActionEnabled(BWSave, true);
-            flags_.OnlyBlankDevices = CheckBox6.Checked;
         };
         break;
     case FieldRule::None:
@@ -88,14 +87,12 @@ void TMainForm::DisableAllFields() {
 }
 
 void TMainForm::ApplyDeviceTypeRules() {
-    state_.Selectors.Clear();
     DisableAllFields();
     EnableAll({&Label13, &CB1, &CheckBox6}, true);
 
     const std::optional<ChipType> type = CurrentTemplate().ChosenModel();
     if (!type) return;
     const codec::ChipModel& model = codec::ChipModelOf(*type);
-    const app::ModelBehaviour& behaviour = app::BehaviourOf(type);
 
     ControlSink sink(*this);
     app::ApplyModelValues(sink);
@@ -111,25 +108,24 @@ void TMainForm::ApplyDeviceTypeRules() {
         if (const std::optional<bool> enabled = app::FieldEnabled(shown, *field))
             SetEnabled(*FindControl(role.Control), *enabled);
     }
-    SetEnabled(CheckBox6, behaviour.BlankCheck);
+    SetEnabled(CheckBox6, model.Has(codec::BlankCheck));
 
-    if (behaviour.TwoChannels) {
+    if (model.Has(codec::TwoChannels)) {
         SetVisible(GB10, true);
-        SetVisible(RB5, behaviour.CpuFifo);
-        SetVisible(RB11, behaviour.CpuFifo);
+        SetVisible(RB5, model.Has(codec::CpuFifo));
+        SetVisible(RB11, model.Has(codec::CpuFifo));
         SelectPage(0);
     }
     if (model.Family == codec::ChipFamily::KR4) {
         SetVisible(GB11, true);
         // The FIFO model has fixed pins and no RS232 signals to invert.
-        SetVisible(GB12, behaviour.ConfigurablePins);
+        SetVisible(GB12, model.Has(codec::ConfigurablePins));
         if (TabSheet2.Caption != model.ListText) {
             TabSheet2.Caption = std::string(model.ListText);
             Notify(TabSheet2.Name);
         }
         SelectPage(1);
     }
-    state_.Selectors = model.Selectors;
 }
 
 bool TMainForm::ValidateTemplate() {
@@ -138,10 +134,6 @@ bool TMainForm::ValidateTemplate() {
 
 bool TMainForm::ValidateForProgram() {
     return app::ValidateForProgram(CurrentTemplate(), *this);
-}
-
-bool TMainForm::CheckStringTotal() {
-    return app::CheckStringTotal(CurrentTemplate(), *this);
 }
 
 } // namespace burnwise::ui

@@ -58,32 +58,11 @@ bool TMainForm::ReadTemplate(const std::filesystem::path& fileName) {
 void TMainForm::ReadTemplate(const ProfileFile& file) {
     ControlSink sink(*this);
     app::ApplyFile(sink, file);
-    flags_.SerialNumberDisabled = CheckBox8.Checked;
     ApplyDeviceTypeRules();
 }
 
-// ---- Gathering and showing settings ---------------------------------------------------
-
-void TMainForm::GatherSettings(int deviceNumber) {
-    app::GatherSettings(CurrentTemplate(), deviceNumber, state_, flags_);
-}
-
-void TMainForm::PutIntoWindow(codec::EepromSettings& settings, codec::FamilySelectors& selectors) {
-    SetActionEnabled(BWSaveAs, true);
-    SetActionEnabled(BWProgram, false);
-    ControlSink sink(*this);
-    app::ApplyDecoded(sink, settings, selectors);
-    if (selectors.Kr2Selected || selectors.Kr3Selected)
-        flags_.SerialNumberDisabled = CheckBox8.Checked;
-}
-
-void TMainForm::ShowParsedDeviceType(const codec::EepromSettings& settings,
-                                     const codec::FamilySelectors& selectors) {
-    EnableAll({&CB1, &CB2, &Edit1, &Edit2}, true);
-    ControlSink sink(*this);
-    app::ApplyParsedDeviceType(sink, settings, selectors);
-    host_.ProcessPendingEvents();
-    EnableAll({&CB1, &CB2, &Edit1, &Edit2}, false);
+std::unique_ptr<app::FieldSink> TMainForm::IntoControls() {
+    return std::make_unique<ControlSink>(*this);
 }
 
 } // namespace burnwise::ui

@@ -30,8 +30,8 @@ struct Setup {
 };
 
 const Setup Setups[] = {
-    {{.Kr2Selected = true}, "93C46", DeviceTypeCodeKr2},
-    {{.Kr3Selected = true}, "93C56", DeviceTypeCodeKr3},
+    {{.Kr2Selected = true}, "93C46", VQ_TYPE_KR2},
+    {{.Kr3Selected = true}, "93C56", VQ_TYPE_KR3},
 };
 
 void Fill(CodecState& st, const Setup& setup) {

@@ -860,13 +860,13 @@ void MainWindow::RequestStop() {
     // Said at once, naming the device in hand by its number in the run's lines: it may take
     // a while yet.
     std::optional<std::int32_t> inHand;
-    if (const device::DeviceEngine* engine = form_.Engine(); engine && phase_ == 1) {
+    if (const app::Station* station = form_.DeviceStation(); station && phase_ == 1) {
         // Read and Read and Parse go through the devices the scan counted, the others
         // through those it selected.
+        const device::ScanResults& scan = station->LastScan();
         const bool counted = phaseVerb_ == QLatin1String("Reading");
-        const auto& list = counted ? engine->Scan.CountedDevices : engine->Scan.SelectedDevices;
-        const int count = counted ? engine->Scan.BlankCount + engine->Scan.ProgrammedCount
-                                  : engine->Scan.SelectedCount;
+        const auto& list = counted ? scan.CountedDevices : scan.SelectedDevices;
+        const int count = counted ? scan.BlankCount + scan.ProgrammedCount : scan.SelectedCount;
         if (lastPosition_ > 0 && lastPosition_ <= count &&
             lastPosition_ <= static_cast<int>(list.size()))
             inHand = list[static_cast<std::size_t>(lastPosition_ - 1)];

@@ -4,9 +4,7 @@
 // with a bench and a records database of its own in a scratch folder, and cables plugged in
 // with vqbench as it goes. Run it under a display (tools/screenshot.sh).
 
-#include "burnwise/codec/CodecState.h"
 #include "burnwise/device/LinkedDriver.h"
-#include "burnwise/device/RunFlags.h"
 #include "burnwise/ui/MainForm.h"
 #include "burnwise/ui/view/MainWindow.h"
 #include "burnwise/ui/view/ProductionWindow.h"
@@ -104,11 +102,9 @@ int main(int argc, char** argv) {
         ok = Vqbench("add KR2S") && ok;
     ok = Vqbench("fault 2 ignore-writes --word 4") && ok;
 
-    codec::CodecState state;
-    device::RunFlags flags;
     view::WindowHost host;
     device::LinkedDriver driver;
-    ui::TMainForm form(state, flags, host, {scratch / "Templates", scratch / "Help.html"});
+    ui::TMainForm form(host, {scratch / "Templates", scratch / "Help.html"});
     form.AttachDriver(driver);
     view::MainWindow window(form, host, driver.SimulatedBench());
     view::ConnectProduction(window, form, driver);

@@ -1,8 +1,6 @@
 #include "burnwise/ui/view/Program.h"
 
-#include "burnwise/codec/CodecState.h"
 #include "burnwise/device/LinkedDriver.h"
-#include "burnwise/device/RunFlags.h"
 #include "burnwise/records/RecordStore.h"
 #include "burnwise/ui/MainForm.h"
 #include "burnwise/ui/StationRunner.h"
@@ -81,11 +79,9 @@ void ConnectProduction(MainWindow& window, ui::TMainForm& form, device::PipexDri
 
 int RunProgram(QApplication& app, const std::function<void(MainWindow&)>& shown,
                const fs::path& templateFile) {
-    codec::CodecState state;
-    device::RunFlags flags;
     WindowHost host;
     device::LinkedDriver driver;
-    ui::TMainForm form(state, flags, host, ProgramPaths());
+    ui::TMainForm form(host, ProgramPaths());
     form.AttachDriver(driver);
     MainWindow window(form, host, driver.SimulatedBench());
     ConnectProduction(window, form, driver);

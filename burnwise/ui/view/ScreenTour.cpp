@@ -3,9 +3,7 @@
 // same entry points as the user's clicks; run it under a display (tools/screenshot.sh
 // uses Xvfb).
 
-#include "burnwise/codec/CodecState.h"
 #include "burnwise/device/LinkedDriver.h"
-#include "burnwise/device/RunFlags.h"
 #include "burnwise/ui/MainForm.h"
 #include "burnwise/ui/TemplatesFolder.h"
 #include "burnwise/ui/view/AboutBox.h"
@@ -82,11 +80,9 @@ int main(int argc, char** argv) {
     const fs::path scratch = fs::temp_directory_path() / "burnwise-screens";
     fs::create_directories(scratch);
 
-    burnwise::codec::CodecState state;
-    burnwise::device::RunFlags flags;
     TourHost host;
     burnwise::device::LinkedDriver driver;
-    burnwise::ui::TMainForm form(state, flags, host, burnwise::ui::DefaultFormPaths());
+    burnwise::ui::TMainForm form(host, burnwise::ui::DefaultFormPaths());
     form.AttachDriver(driver);
     MainWindow window(form, host, driver.SimulatedBench());
     burnwise::view::TAboutBox about(&window);

@@ -51,7 +51,7 @@ Decoded Decode(CodecState& st, int mode, const EepromImage& image, std::vector<s
 
 TEST(ImageDecoder, WorkedExampleComesBack) {
     CodecState st;
-    const Decoded d = Decode(st, 1, WorkedKr2Image(), {DeviceTypeCodeKr2});
+    const Decoded d = Decode(st, 1, WorkedKr2Image(), {VQ_TYPE_KR2});
     ASSERT_EQ(d.Verdict, Programmed);
     EXPECT_EQ(d.Selectors, (FamilySelectors{.Kr2Selected = true}));
     EXPECT_EQ(d.EepromTypeName, "93C46");
@@ -72,9 +72,9 @@ TEST(ImageDecoder, WorkedExampleComesBack) {
     EXPECT_EQ(s.Kr2UsbVersionEnable, 1);
     EXPECT_EQ(s.Kr2UsbVersion, 0x0200);
 
-    Decode(st, 1, WorkedKr2Image(false), {DeviceTypeCodeKr2});
+    Decode(st, 1, WorkedKr2Image(false), {VQ_TYPE_KR2});
     EXPECT_EQ(st.Settings.PlugAndPlay, 0);
-    Decode(st, 1, WorkedKr2Image(true, false), {DeviceTypeCodeKr2});
+    Decode(st, 1, WorkedKr2Image(true, false), {VQ_TYPE_KR2});
     EXPECT_EQ(TextOf(st.Settings.SerialNumber), "Disabled");
 }
 
@@ -202,7 +202,7 @@ TEST(ImageDecoder, Kr3MarkerChoosesTheLayout) {
         SCOPED_TRACE(c.eeprom);
         EncodeImage(enc.Settings, kr3, c.eeprom, Clock2007, enc.WriteImage);
         CodecState st;
-        const Decoded d = Decode(st, 1, enc.WriteImage, {DeviceTypeCodeKr3});
+        const Decoded d = Decode(st, 1, enc.WriteImage, {VQ_TYPE_KR3});
         ASSERT_EQ(d.Verdict, Programmed);
         EXPECT_EQ(d.EepromTypeName, c.decodedName);
         EXPECT_EQ(TextOf(st.Settings.Manufacturer), "AB");
@@ -243,7 +243,7 @@ TEST(ImageDecoder, Kr4ModelComesFromWord66) {
         withModel[0] |= 1; // word A's own FIFO bit is never the one read
         Seal63(withModel);
         CodecState st;
-        const Decoded d = Decode(st, 1, withModel, {DeviceTypeCodeKr4});
+        const Decoded d = Decode(st, 1, withModel, {VQ_TYPE_KR4});
         ASSERT_EQ(d.Verdict, Programmed);
         EXPECT_EQ(d.Selectors.Kr4FifoSelected, c.fifo);
         EXPECT_EQ(st.Settings.Kr4IsFifo, c.fifo);
@@ -298,7 +298,7 @@ TEST(ImageDecoder, HostilePointersStayInside) {
         // keep their 0x80 bit and word 127 holds a character.
         image[10] = 0x0099;
         CodecState st;
-        const Decoded d = Decode(st, 0, image, {DeviceTypeCodeKr3}, {.Kr3Selected = true}, "93C56");
+        const Decoded d = Decode(st, 0, image, {VQ_TYPE_KR3}, {.Kr3Selected = true}, "93C56");
         ASSERT_EQ(d.Verdict, Programmed);
         EXPECT_EQ(TextOf(st.Settings.Manufacturer), std::string(c.manufacturerLength, 'M'));
         EXPECT_EQ(st.Settings.Manufacturer[63], '\0');

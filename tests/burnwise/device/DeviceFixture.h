@@ -38,17 +38,17 @@ struct BenchReporter : Reporter {
 };
 
 // The station on an in-process bench: bench ← trace ← fault wrapper ← engine, over a
-// template of its own. The program state and switches are the bench's, so a test may set
-// them as the window would.
+// template of its own. A test may set the blank-only switch as the window's box would: the
+// station's runs take it into the template they are given.
 struct DeviceBench {
-    codec::CodecState State;
-    RunFlags Flags;
     InProcessBench Bench;
     TraceDriver Trace{Bench};
     FaultDriver Faults{Trace};
     SteppingClock Clock;
     BenchReporter Reported;
-    app::Station Line{Faults, Reported, Clock, nullptr, State, Flags};
+    app::Station Line{Faults, Reported, Clock};
+    codec::CodecState& State = Line.State();
+    RunFlags& Flags = Line.Flags();
     app::Template Shown = app::Template::Start();
     bwtest::TempFolder Folder{"burnwise-device-test-"};
     std::vector<DeviceOutcome> Outcomes;
@@ -97,21 +97,27 @@ struct DeviceBench {
         Flags.OnlyBlankDevices = Shown.OnlyBlankDevices;
     }
 
+    // The template shown, with the blank-only box as the test left it.
+    app::Template Current() const {
+        app::Template t = Shown;
+        t.OnlyBlankDevices = Flags.OnlyBlankDevices;
+        return t;
+    }
     app::Report Program() {
         app::ProgramRequest request;
-        request.Shown = Shown;
+        request.Shown = Current();
         return Line.Program(request);
     }
-    app::Report Scan() { return Line.Scan(Shown); }
-    app::Report Erase() { return Line.Erase(Shown); }
-    app::Report Read() { return Line.Read(Shown); }
+    app::Report Scan() { return Line.Scan(Current()); }
+    app::Report Erase() { return Line.Erase(Current()); }
+    app::Report Read() { return Line.Read(Current()); }
     app::Report ReadAndParse() {
         app::Template decoded;
-        app::Report report = Line.ReadAndParse(Shown, decoded);
+        app::Report report = Line.ReadAndParse(Current(), decoded);
         Shown = decoded;
         return report;
     }
-    app::Report Cycle() { return Line.Cycle(Shown); }
+    app::Report Cycle() { return Line.Cycle(Current()); }
 
     const std::vector<std::string>& Lines() const { return Reported.Lines; }
     std::vector<std::string> Boxes() const { return Reported.Shown; }

@@ -37,7 +37,7 @@ struct DeviceBench : StartedForm {
         };
     }
 
-    DeviceEngine& Engine() { return *Form.Engine(); }
+    DeviceEngine& Engine() { return Form.DeviceStation()->Engine(); }
 
     // New with `model`, the fields changed as a user would, saved: the form is then in
     // Program mode with the template's settings.

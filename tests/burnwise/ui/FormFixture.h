@@ -1,5 +1,7 @@
 #pragma once
 
+#include "burnwise/app/Station.h"
+#include "burnwise/app/TemplateEditor.h"
 #include "burnwise/ui/MainForm.h"
 #include "support/TempFolder.h"
 
@@ -127,13 +129,22 @@ OpenWithoutWindow(const ProfileFile& file) {
 // A started program: codec state, flags, fake window services and the form in its Start
 // state.
 struct StartedForm {
-    codec::CodecState State;
-    device::RunFlags Flags;
     FakeHost Host;
     TempFolder Folder;
-    TMainForm Form{State, Flags, Host, {Folder.Path / "Templates", Folder.Path / "help.html"}};
+    TMainForm Form{Host, {Folder.Path / "Templates", Folder.Path / "help.html"}};
+    // What a run would start from with the template shown (see Gather).
+    codec::CodecState State;
+    device::RunFlags Flags;
 
     StartedForm() { Form.FormShow(); }
+
+    // Prepares State and Flags as a run of the template shown does, with the settings of
+    // its device number `deviceNumber`.
+    void Gather(int deviceNumber = 0) {
+        const app::Template shown = Form.CurrentTemplate();
+        app::PrepareRun(shown, State, Flags);
+        app::GatherSettings(shown, deviceNumber, State, Flags);
+    }
 
     // New, then the model chosen as the user does.
     void NewWithModel(std::string_view model) {

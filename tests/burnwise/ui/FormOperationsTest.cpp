@@ -40,7 +40,8 @@ TEST(Operations, ReadAndParsePutsTheLastGoodDeviceIntoTheWindow) {
     EXPECT_FALSE(p.Form.IsUsable(p.Form.CB1)) << "the template groups stay locked";
     EXPECT_FALSE(p.Form.BWProgram.Enabled);
     EXPECT_TRUE(p.Form.BWSaveAs.Enabled);
-    EXPECT_TRUE(p.State.Selectors.Kr2Selected) << "the rules ran for the shown type";
+    EXPECT_EQ(p.Form.CurrentTemplate().Model, codec::ChipType::KR2S)
+        << "the rules ran for the shown type";
     EXPECT_EQ(p.Bench.OpenHandles(), 0);
 }
 
@@ -48,8 +49,7 @@ TEST(Operations, CycleLogsOpenFailuresAndBoxesDriverFailures) {
     DeviceBench p;
     for (int i = 0; i < 3; ++i)
         p.Bench.AddDevice("KR2S");
-    p.Template("KR2S");
-    p.Flags.OnlyBlankDevices = false;
+    p.Template("KR2S", [](ui::TMainForm& f) { f.SetChecked(f.CheckBox6, false); });
     p.Bench.AddFault(1, {FaultKind::Cycle, std::nullopt, VQ_IO_ERROR});
     std::vector<bool> buttonDuringRun;
     p.Form.StateChanged = [&](std::string_view name) {
@@ -85,8 +85,7 @@ TEST(Operations, EraseAsksOnceListingWhatItTakesAndCancelErasesNothing) {
             p.Bench.AddDevice(model);
         const std::vector<std::uint16_t> image(64, 0x1234);
         p.Bench.SetWords(0, image);
-        p.Template("KR2S");
-        p.Flags.OnlyBlankDevices = false;
+        p.Template("KR2S", [](ui::TMainForm& f) { f.SetChecked(f.CheckBox6, false); });
         p.Host.GoOn = goOn;
         p.Form.SetActionEnabled(p.Form.BWErase, true);
         ASSERT_TRUE(p.Form.UserExecute("BWErase"));

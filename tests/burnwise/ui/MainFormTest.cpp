@@ -31,6 +31,7 @@ TEST(MainForm, StartsWithEveryFieldDisabledAndOnlyTheFileCommandsOn) {
     EXPECT_EQ(f.CB3.Text, "USB 2.0");
     EXPECT_EQ(f.CBX1.ItemIndex, -1);
     EXPECT_EQ(f.CBX2.Text, "TXLED#") << "pin lists show a text with no entry chosen";
+    p.Gather();
     EXPECT_TRUE(p.Flags.OnlyBlankDevices);
     EXPECT_TRUE(f.Memo1.Lines.empty());
     EXPECT_FALSE(f.GB10.Visible);
@@ -211,6 +212,7 @@ TEST(MainForm, DeviceTypeRulesEnableTheFieldsOfEachModel) {
         EXPECT_EQ(f.IsUsable(f.CBX1), row.PinsEnabled);
         EXPECT_EQ(f.IsUsable(f.CheckBox6), row.OnlyBlankEnabled);
         EXPECT_EQ(f.CheckBox6.Checked, row.OnlyBlankEnabled);
+        p.Gather();
         EXPECT_EQ(p.Flags.OnlyBlankDevices, row.OnlyBlankEnabled);
         EXPECT_EQ(f.PageControl1.ActivePage, row.Page);
         if (row.Kr4Shown) {
@@ -236,6 +238,7 @@ TEST(MainForm, ChoosingAnotherModelKeepsOnlyBlankUncheckedAfterKr4) {
     ASSERT_TRUE(p.Form.UserChooseEntry("CB1", static_cast<int>(codec::ChipType::KR2S)));
     EXPECT_TRUE(p.Form.IsUsable(p.Form.CheckBox6));
     EXPECT_FALSE(p.Form.CheckBox6.Checked);
+    p.Gather();
     EXPECT_FALSE(p.Flags.OnlyBlankDevices);
     EXPECT_EQ(p.State.Selectors, (codec::FamilySelectors{.Kr2Selected = true}));
     EXPECT_FALSE(p.Form.GB11.Visible);

@@ -14,11 +14,11 @@ TEST(GatherSettings, FixedSerialAdvancesTheLastCharacterPerDevice) {
     const std::pair<int, std::string> cases[] = {
         {0, "00000001"}, {1, "00000002"}, {2, "00000003"}, {9, "0000000:"}};
     for (const auto& [device, serial] : cases) {
-        p.Form.GatherSettings(device);
+        p.Gather(device);
         EXPECT_EQ(TextOf(p.State.Settings.SerialNumber), serial) << device;
     }
     p.Form.SetChecked(p.Form.CheckBox5, false);
-    p.Form.GatherSettings(3);
+    p.Gather(3);
     EXPECT_EQ(TextOf(p.State.Settings.SerialNumber), "") << "generated from the clock";
     EXPECT_EQ(TextOf(p.State.Settings.SerialPrefix), "VQ");
 }
@@ -29,7 +29,7 @@ TEST(GatherSettings, LongTextsAreCutTo63Characters) {
     p.Form.SetChecked(p.Form.CheckBox5, true);
     p.Form.SetText(p.Form.Edit10, std::string(2047, 'M'));
     p.Form.SetText(p.Form.Edit6, std::string(100, '0'));
-    p.Form.GatherSettings(1);
+    p.Gather(1);
     EXPECT_EQ(TextOf(p.State.Settings.Manufacturer), std::string(63, 'M'));
     EXPECT_EQ(TextOf(p.State.Settings.SerialNumber), std::string(62, '0') + "1")
         << "the device number goes to the last character kept";
@@ -49,7 +49,7 @@ TEST(GatherSettings, Kr2TakesTheWindowAndDisabledBoxesCountAsOff) {
     f.SetChecked(f.CheckBox8, true);
     f.SetChecked(f.CheckBox11, true);
     f.ChooseEntry(f.CB3, 0);
-    f.GatherSettings(0);
+    p.Gather(0);
     const codec::EepromSettings& s = p.State.Settings;
     EXPECT_EQ(s.VendorId, 0x12AB);
     EXPECT_EQ(s.ProductId, 0x105);
@@ -67,7 +67,7 @@ TEST(GatherSettings, Kr2TakesTheWindowAndDisabledBoxesCountAsOff) {
 
     // KR1 leaves the flag alone and has no family block.
     ASSERT_TRUE(f.UserChooseEntry("CB1", static_cast<int>(codec::ChipType::KR1S)));
-    f.GatherSettings(0);
+    p.Gather(0);
     EXPECT_TRUE(p.Flags.SerialNumberDisabled);
     EXPECT_EQ(p.State.Settings.Kr2Present, 0);
     EXPECT_EQ(p.State.Settings.Kr2PullDownInSuspend, 0);
@@ -79,7 +79,7 @@ TEST(GatherSettings, Kr3TakesBothSidesModesAndDrivers) {
     TMainForm& f = p.Form;
     for (const char* name : {"RB5", "RB8", "RB12", "CB5"})
         ASSERT_TRUE(f.UserClick(name)) << name;
-    f.GatherSettings(0);
+    p.Gather(0);
     const codec::EepromSettings& s = p.State.Settings;
     EXPECT_EQ(s.Kr3Present, 1);
     EXPECT_EQ(s.Kr3UsbVersionEnable, 0);
@@ -104,7 +104,7 @@ TEST(GatherSettings, Kr4TakesPinsInvertsAndPacketSize) {
     f.SetChecked(f.CB7, true);
     f.SetChecked(f.CB13, true);
     f.SetChecked(f.CB16, true);
-    f.GatherSettings(0);
+    p.Gather(0);
     const codec::EepromSettings& s = p.State.Settings;
     EXPECT_EQ(s.Kr4Present, 1);
     EXPECT_EQ(s.Kr4IsFifo, 0);
@@ -119,7 +119,7 @@ TEST(GatherSettings, Kr4TakesPinsInvertsAndPacketSize) {
     EXPECT_EQ(s.InvertTxd + s.InvertRts + s.Kr4LoadPipexDriver + s.Kr4ExternalOscillator, 0);
 
     ASSERT_TRUE(f.UserChooseEntry("CB1", static_cast<int>(codec::ChipType::KR4F)));
-    f.GatherSettings(0);
+    p.Gather(0);
     EXPECT_EQ(p.State.Settings.Kr4IsFifo, 1);
     EXPECT_EQ(p.State.Settings.PlugAndPlay, 0);
 }
@@ -135,7 +135,7 @@ struct Decoded {
     }
 };
 
-TEST(PutIntoWindow, ShowsAKr2RecordAndKeepsItsCurrent) {
+TEST(ShowDecoded, ShowsAKr2RecordAndKeepsItsCurrent) {
     StartedForm p;
     p.NewWithModel("KR1S");
     ASSERT_TRUE(p.Form.UserClick("RB2")); // shown before: self powered
@@ -150,8 +150,8 @@ TEST(PutIntoWindow, ShowsAKr2RecordAndKeepsItsCurrent) {
     d.Settings.Kr2UsbVersion = 0x0200;
     d.Settings.Kr2SerialNumberEnable = 0;
     d.Selectors.Kr2Selected = true;
-    p.Form.PutIntoWindow(d.Settings, d.Selectors);
-    p.Form.ShowParsedDeviceType(d.Settings, d.Selectors);
+    app::ApplyDecoded(*p.Form.IntoControls(), d.Settings, d.Selectors);
+    app::ApplyParsedDeviceType(*p.Form.IntoControls(), d.Settings, d.Selectors);
 
     const TMainForm& f = p.Form;
     // The current is the device's, not the power buttons' default.
@@ -160,13 +160,10 @@ TEST(PutIntoWindow, ShowsAKr2RecordAndKeepsItsCurrent) {
               "Edit1=1234 Edit2=BEEF Edit10=AB Edit11=CD Edit6=XY000001 Edit5=XY Edit9=250 RB1=1 "
               "RB2=0 CheckBox3=0 CheckBox8=1 CB1=3 CB3=1 CB2=2");
     EXPECT_EQ(TextOf(d.Settings.SerialPrefix), "XY");
-    EXPECT_TRUE(p.Flags.SerialNumberDisabled);
-    EXPECT_TRUE(f.BWSaveAs.Enabled);
-    EXPECT_FALSE(f.BWProgram.Enabled);
-    EXPECT_FALSE(f.CB1.Enabled) << "the lists are locked again after showing the type";
+    EXPECT_TRUE(f.CurrentTemplate().DisableSerialNumber);
 }
 
-TEST(PutIntoWindow, ShowsKr3ModesAndKr4Options) {
+TEST(ShowDecoded, ShowsKr3ModesAndKr4Options) {
     StartedForm p;
     p.NewWithModel("KR4S");
     p.Form.SetChecked(p.Form.CB6, true); // left from the template shown before
@@ -177,7 +174,7 @@ TEST(PutIntoWindow, ShowsKr3ModesAndKr4Options) {
     kr3.Settings.SideBOptoIsolate = 1;
     kr3.Settings.SideBVirtualComPort = 1;
     kr3.Selectors.Kr3Selected = true;
-    p.Form.PutIntoWindow(kr3.Settings, kr3.Selectors);
+    app::ApplyDecoded(*p.Form.IntoControls(), kr3.Settings, kr3.Selectors);
     const TMainForm& f = p.Form;
     EXPECT_EQ(States(f, {"CB1", "RB3", "RB5", "RB8", "RB12", "RB13", "CheckBox8"}),
               "CB1=5 RB3=0 RB5=1 RB8=1 RB12=1 RB13=1 CheckBox8=0");
@@ -189,7 +186,7 @@ TEST(PutIntoWindow, ShowsKr3ModesAndKr4Options) {
     kr4.Settings.InvertDcd = 1;
     kr4.Settings.InEndpointSize = 32;
     kr4.Selectors.Kr4Selected = true;
-    p.Form.PutIntoWindow(kr4.Settings, kr4.Selectors);
+    app::ApplyDecoded(*p.Form.IntoControls(), kr4.Settings, kr4.Selectors);
     // The FIFO pins are fixed; an invert the device does not have is cleared.
     EXPECT_EQ(States(f, {"CB1", "CBX1", "CBX3", "CBX5", "CB6", "CB12", "CBX6"}),
               "CB1=7 CBX1=13 CBX3=13 CBX5=1 CB6=0 CB12=1 CBX6=1");
@@ -200,12 +197,12 @@ TEST(PutIntoWindow, ShowsKr3ModesAndKr4Options) {
     kr4.Settings.C2Signal = 7;
     kr4.Settings.C4Signal = 12; // beyond the C4 list
     kr4.Settings.InEndpointSize = 48;
-    p.Form.PutIntoWindow(kr4.Settings, kr4.Selectors);
+    app::ApplyDecoded(*p.Form.IntoControls(), kr4.Settings, kr4.Selectors);
     EXPECT_EQ(States(f, {"CB1", "CBX3", "CBX5", "CBX6"}), "CB1=6 CBX3=7 CBX5=-1 CBX6=-1");
     EXPECT_FALSE(kr4.Selectors.Kr4FifoSelected);
 }
 
-TEST(PutIntoWindow, ParsedIdsChooseTheIdentifierKind) {
+TEST(ShowDecoded, ParsedIdsChooseTheIdentifierKind) {
     struct Case {
         std::uint16_t Vid, Pid;
         bool Kr3;
@@ -225,7 +222,7 @@ TEST(PutIntoWindow, ParsedIdsChooseTheIdentifierKind) {
         d.Settings.VendorId = c.Vid;
         d.Settings.ProductId = c.Pid;
         (c.Kr3 ? d.Settings.Kr3Present : d.Settings.Kr2Present) = 1;
-        p.Form.ShowParsedDeviceType(d.Settings, d.Selectors);
+        app::ApplyParsedDeviceType(*p.Form.IntoControls(), d.Settings, d.Selectors);
         EXPECT_EQ(p.Form.CB2.Text, c.Kind) << std::hex << c.Vid << " " << c.Pid << " " << c.Kr3;
         EXPECT_EQ(p.Form.CB1.Text, c.Model);
     }

@@ -123,6 +123,7 @@ TEST(TemplateFile, EmptyFileReadsAsDefaultsWithOnlyTheModelListUsable) {
             EXPECT_EQ(f.IsUsable(*c), expected) << c->Name;
         }
     }
+    p.Gather();
     EXPECT_FALSE(p.Flags.OnlyBlankDevices);
 }
 
@@ -200,9 +201,11 @@ TEST(TemplateFile, SerialNumberDisabledFollowsTheFileAndOnlyBlankTheBox) {
     p.Form.ReadTemplate(ProfileFile::Parse(
         "[KR2 Device Specific Options]\nDisable Serial Number=1\n[Basic Details]\nDevice Type=1\n"
         "[Programming Options]\nOnly Program Blank Devices=1"));
+    p.Gather();
     EXPECT_TRUE(p.Flags.SerialNumberDisabled);
     EXPECT_TRUE(p.Flags.OnlyBlankDevices);
     p.Form.BWNewExecute();
+    p.Gather();
     EXPECT_FALSE(p.Flags.SerialNumberDisabled) << "New clears it";
 }
 
@@ -226,7 +229,7 @@ TEST(TemplateFile, SideAOptoIsolateSurvivesSaveAndOpen) {
               "RB3=0 RB4=0 RB5=0 RB6=1 RB7=0 RB8=1");
     // What is programmed is what was chosen.
     q.Form.ApplyDeviceTypeRules();
-    q.Form.GatherSettings(0);
+    q.Gather(0);
     EXPECT_TRUE(q.State.Settings.SideAOptoIsolate);
 
     // Choosing RS232 again and saving over the file clears the key.
@@ -321,6 +324,7 @@ TEST(TemplateFile, EveryValueSurvivesSaveAndOpenForEveryModel) {
         ASSERT_EQ(read.size(), 49u);
         for (std::size_t i = 0; i < read.size(); ++i)
             EXPECT_EQ(read[i].Value, saved[i].Value) << read[i].Section << "/" << read[i].Key;
+        q.Gather();
         EXPECT_EQ(q.State.Selectors, model.Selectors);
         EXPECT_TRUE(q.Flags.SerialNumberDisabled);
     }

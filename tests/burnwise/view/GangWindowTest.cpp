@@ -2,8 +2,6 @@
 // going at once, or one by one with a line when the serial numbers come from the clock.
 
 #include "burnwise/app/Station.h"
-#include "burnwise/codec/CodecState.h"
-#include "burnwise/device/RunFlags.h"
 #include "burnwise/device/testing/InProcessBench.h"
 #include "burnwise/ui/MainForm.h"
 #include "burnwise/ui/view/MainWindow.h"
@@ -89,8 +87,6 @@ std::string Kr2Template(bool fixedSerial) {
 struct GangWindowTest : ::testing::Test {
     bwtest::TempFolder Scratch{"bw-gang-window-"};
     AnsweringHost Host;
-    codec::CodecState State;
-    device::RunFlags Flags;
     MeetingBench Bench;
     SteppingClock Clock;
     std::unique_ptr<ui::TMainForm> Form;
@@ -99,7 +95,7 @@ struct GangWindowTest : ::testing::Test {
     // A window as the program starts it, on the test's own settings file.
     void Start() {
         Window.reset();
-        Form = std::make_unique<ui::TMainForm>(State, Flags, Host);
+        Form = std::make_unique<ui::TMainForm>(Host);
         Form->AttachDriver(Bench, Clock);
         Window = std::make_unique<view::MainWindow>(*Form, Host);
         Window->KeepSettingsIn(QString::fromStdString((Scratch.Path / "burnwise.conf").string()));

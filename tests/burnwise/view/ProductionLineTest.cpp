@@ -3,10 +3,8 @@
 // watch runs, the tiles read off the window and the records read back from the database.
 // The window's Program records into the same database.
 
-#include "burnwise/codec/CodecState.h"
 #include "burnwise/common/Sha256.h"
 #include "burnwise/device/LinkedDriver.h"
-#include "burnwise/device/RunFlags.h"
 #include "burnwise/records/RecordStore.h"
 #include "burnwise/ui/MainForm.h"
 #include "burnwise/ui/view/MainWindow.h"
@@ -82,11 +80,9 @@ struct LineOnTheBench : ::testing::Test {
         (Scratch /
          (std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) + ".sqlite"))
             .string();
-    codec::CodecState State;
-    device::RunFlags Flags;
     LineHost Host;
     device::LinkedDriver Driver;
-    ui::TMainForm Form{State, Flags, Host, {Scratch / "Templates", Scratch / "Help.html"}};
+    ui::TMainForm Form{Host, {Scratch / "Templates", Scratch / "Help.html"}};
     std::unique_ptr<view::MainWindow> Window;
 
     void SetUp() override {

@@ -4,8 +4,6 @@
 
 #include "burnwise/ui/view/ProductionWindow.h"
 
-#include "burnwise/codec/CodecState.h"
-#include "burnwise/device/RunFlags.h"
 #include "burnwise/ui/MainForm.h"
 #include "burnwise/ui/view/MainWindow.h"
 #include "burnwise/ui/view/WindowHost.h"
@@ -354,10 +352,8 @@ TEST_F(ProductionWindowTest, TheWindowFitsSmallScreensAndAChosenTemplateAnswersT
 }
 
 TEST(ProductionLine, OpensFromTheDeviceMenuAndCannotStartWithoutARunner) {
-    codec::CodecState state;
-    device::RunFlags flags;
     view::WindowHost host;
-    ui::TMainForm form(state, flags, host);
+    ui::TMainForm form(host);
     view::MainWindow main(form, host);
     QAction* open = main.findChild<QAction*>("BWProduction");
     ASSERT_NE(open, nullptr);

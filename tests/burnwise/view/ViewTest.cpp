@@ -3,8 +3,6 @@
 // The rules themselves are tested on the form.
 
 #include "ProjectVersion.h"
-#include "burnwise/codec/CodecState.h"
-#include "burnwise/device/RunFlags.h"
 #include "burnwise/device/testing/InProcessBench.h"
 #include "burnwise/ui/MainForm.h"
 #include "burnwise/ui/view/AboutBox.h"
@@ -135,11 +133,8 @@ protected:
     }
 
     TempFolder Folder;
-    codec::CodecState State;
-    device::RunFlags Flags;
     RecordingHost Host;
-    ui::TMainForm Form{
-        State, Flags, Host, {Folder.Path / "Templates", Folder.Path / "Help" / "Burnwise.html"}};
+    ui::TMainForm Form{Host, {Folder.Path / "Templates", Folder.Path / "Help" / "Burnwise.html"}};
     MainWindow Window{Form, Host, std::string("/tmp/bench.txt")};
 };
 
@@ -766,7 +761,7 @@ TEST_F(BusyTest, StopButtonAndEscAreTheOnlyInputTaken) {
 TEST_F(BusyTest, AnErrorBoxEndingARunNamesTheDeviceAndTheWindowComesBack) {
     // The engine's bare boxes get the device in hand.
     Host.Calls.clear();
-    Form.Engine()->Unit.CurrentDeviceIndex = 1;
+    Form.DeviceStation()->Engine().Unit.CurrentDeviceIndex = 1;
     Form.DeviceProgress(2, 3);
     Form.ShowError("Error reading device");
     Form.ShowError("Error opening device");
@@ -933,10 +928,8 @@ TEST(HelpFile, WithoutABrowserTheGuideOpensInTheProgramsOwnWindow) {
 }
 
 TEST(ViewWithoutBench, StatusBarSaysNothingForRealHardware) {
-    codec::CodecState state;
-    device::RunFlags flags;
     RecordingHost host;
-    ui::TMainForm form(state, flags, host);
+    ui::TMainForm form(host);
     MainWindow window(form, host);
     auto* bench = window.findChild<QLabel*>("BenchLabel");
     ASSERT_NE(bench, nullptr);
