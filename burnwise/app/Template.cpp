@@ -1,10 +1,13 @@
 #include "burnwise/app/Template.h"
 
+#include "burnwise/app/TemplateEditor.h"
 #include "burnwise/codec/NumberReaders.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdio>
+#include <string>
 
 namespace burnwise::app {
 namespace {
@@ -116,6 +119,128 @@ void FeedSelfPowered(const Template& t, const Field& field, Gathering& g) {
 }
 
 using S = codec::EepromSettings;
+
+// ---- Taking a decoded device back -----------------------------------------------------------
+
+bool Decoded(const Decoding& d, ChipFamily family) {
+    switch (family) {
+    case ChipFamily::KR2:
+        return d.Selectors.Kr2Selected;
+    case ChipFamily::KR3:
+        return d.Selectors.Kr3Selected;
+    case ChipFamily::KR4:
+        return d.Selectors.Kr4Selected;
+    default:
+        return false;
+    }
+}
+
+const Field& FieldOfFlag(bool Template::*member);
+
+// The last family decoded names the model; the KR4's factory FIFO bit tells its two apart.
+void TakeModel(FieldSink& sink, const Field&, Decoding& d) {
+    ChipType model = ChipType::KR1S;
+    if (d.Selectors.Kr2Selected) model = ChipType::KR2S;
+    if (d.Selectors.Kr3Selected) model = ChipType::KR3D;
+    if (d.Selectors.Kr4Selected) {
+        model = d.Settings.Kr4IsFifo ? ChipType::KR4F : ChipType::KR4S;
+        d.Selectors.Kr4FifoSelected = d.Settings.Kr4IsFifo != 0;
+    }
+    sink.SetModel(model);
+}
+
+template <auto Member>
+void TakeHex(FieldSink& sink, const Field& field, Decoding& d) {
+    sink.SetText(field, Hex4(d.Settings.*Member));
+}
+
+template <auto Member>
+void TakeText(FieldSink& sink, const Field& field, Decoding& d) {
+    sink.SetText(field, codec::TextOf(d.Settings.*Member));
+}
+
+// The prefix shown is the first two characters of the serial number.
+void TakePrefix(FieldSink& sink, const Field& field, Decoding& d) {
+    codec::EepromSettings& s = d.Settings;
+    if (s.SerialPrefix.size() >= 2 && s.SerialNumber.size() >= 2) {
+        s.SerialPrefix[0] = s.SerialNumber[0];
+        s.SerialPrefix[1] = s.SerialNumber[1];
+    }
+    sink.SetText(field, codec::TextOf(s.SerialPrefix));
+}
+
+// The power buttons go before the current: checking one resets it.
+void TakePower(FieldSink& sink, const Field& field, Decoding& d) {
+    sink.SetFlag(d.Settings.SelfPowered != 0 ? field : FieldOfFlag(&Template::BusPowered), true);
+}
+
+void TakeCurrent(FieldSink& sink, const Field& field, Decoding& d) {
+    sink.SetText(field, std::to_string(d.Settings.MaxPowerMilliAmps));
+}
+
+template <auto Member>
+void TakeFlag(FieldSink& sink, const Field& field, Decoding& d) {
+    sink.SetFlag(field, d.Settings.*Member != 0);
+}
+
+// Every option of the family follows the device, unset ones included, so nothing of the
+// template shown before is left behind.
+template <auto Member, ChipFamily Family>
+void TakeFamilyFlag(FieldSink& sink, const Field& field, Decoding& d) {
+    if (Decoded(d, Family)) sink.SetFlag(field, d.Settings.*Member != 0);
+}
+
+// A side's mode buttons: RS232 unless a later mode the device has checks its own.
+void TakeRs232(FieldSink& sink, const Field& field, Decoding& d) {
+    if (Decoded(d, ChipFamily::KR3)) sink.SetFlag(field, true);
+}
+
+template <auto Member>
+void TakeMode(FieldSink& sink, const Field& field, Decoding& d) {
+    if (Decoded(d, ChipFamily::KR3) && d.Settings.*Member) sink.SetFlag(field, true);
+}
+
+template <auto Member, bool Template::*Otherwise>
+void TakeDriver(FieldSink& sink, const Field& field, Decoding& d) {
+    if (Decoded(d, ChipFamily::KR3))
+        sink.SetFlag(d.Settings.*Member ? field : FieldOfFlag(Otherwise), true);
+}
+
+void TakeUsbVersion(FieldSink& sink, const Field& field, Decoding& d) {
+    const auto entry = [](std::uint16_t version) { return version == 0x0200 ? 1 : 0; };
+    if (d.Selectors.Kr2Selected) sink.SetIndex(field, entry(d.Settings.Kr2UsbVersion));
+    if (d.Selectors.Kr3Selected) sink.SetIndex(field, entry(d.Settings.Kr3UsbVersion));
+}
+
+void TakeSerialDisabled(FieldSink& sink, const Field& field, Decoding& d) {
+    if (d.Selectors.Kr2Selected) sink.SetFlag(field, d.Settings.Kr2SerialNumberEnable == 0);
+    if (d.Selectors.Kr3Selected) sink.SetFlag(field, d.Settings.Kr3SerialNumberEnable == 0);
+}
+
+void TakePullDown(FieldSink& sink, const Field& field, Decoding& d) {
+    if (d.Selectors.Kr2Selected) sink.SetFlag(field, d.Settings.Kr2PullDownInSuspend != 0);
+    if (d.Selectors.Kr3Selected) sink.SetFlag(field, d.Settings.Kr3PullDownInSuspend != 0);
+}
+
+// The FIFO model's pins are fixed: C0 to C3 carry the FIFO signals, C4 PWRON#.
+template <auto Member, int FifoEntry>
+void TakePin(FieldSink& sink, const Field& field, Decoding& d) {
+    if (!Decoded(d, ChipFamily::KR4)) return;
+    if (d.Settings.Kr4IsFifo) {
+        sink.SetIndex(field, FifoEntry);
+        d.Settings.*Member = 0;
+    } else {
+        sink.SetIndex(field, d.Settings.*Member);
+    }
+}
+
+void TakeEndpointSize(FieldSink& sink, const Field& field, Decoding& d) {
+    if (!Decoded(d, ChipFamily::KR4)) return;
+    const auto found =
+        std::find(EndpointSizes.begin(), EndpointSizes.end(), d.Settings.InEndpointSize);
+    sink.SetIndex(
+        field, found == EndpointSizes.end() ? -1 : static_cast<int>(found - EndpointSizes.begin()));
+}
 constexpr ChipFamily F3 = ChipFamily::KR3;
 constexpr ChipFamily F4 = ChipFamily::KR4;
 
@@ -134,6 +259,12 @@ constexpr std::string_view Kr4Options = "KR4 Device Specific Options";
 constexpr int PowerGroup = 1, SideAMode = 2, SideADriver = 3, SideBMode = 4, SideBDriver = 5;
 
 using T = Template;
+
+// A row that also takes a decoded device's value back.
+constexpr Field Both(Field field, FieldTake take) {
+    field.Take = take;
+    return field;
+}
 
 // The rows' shapes, by kind.
 constexpr Field Model(std::string_view section, std::string_view key, std::string_view value,
@@ -171,104 +302,158 @@ constexpr int PinC4 = 10; // entries of the C4 list
 
 // One row per value of a template file, in file order.
 const Field FieldTable[] = {
-    Model(Basic, "Device Type", "0", "CB1", 9),
+    Both(Model(Basic, "Device Type", "0", "CB1", 9), TakeModel),
     Entry(Basic, "VID PID Type", "0", "CB2", Every, 3, &T::VidPidType, nullptr, R::None),
-    Text(Basic, "USB VID", codec::NoModel.DefaultVid, "Edit1", R::VendorId, &T::VendorId,
-         FeedHex<&S::VendorId>),
-    Text(Basic, "USB PID", codec::NoModel.DefaultPid, "Edit2", R::ProductId, &T::ProductId,
-         FeedHex<&S::ProductId>),
+    Both(Text(Basic, "USB VID", codec::NoModel.DefaultVid, "Edit1", R::VendorId, &T::VendorId,
+              FeedHex<&S::VendorId>),
+         TakeHex<&S::VendorId>),
+    Both(Text(Basic, "USB PID", codec::NoModel.DefaultPid, "Edit2", R::ProductId, &T::ProductId,
+              FeedHex<&S::ProductId>),
+         TakeHex<&S::ProductId>),
     Flag(Power, "Bus Powered", "1", "RB1", Every, R::BusPower, PowerGroup, &T::BusPowered),
-    Flag(Power, "Self Powered", "0", "RB2", Every, R::SelfPower, PowerGroup, &T::SelfPowered,
-         FeedSelfPowered),
-    Text(Power, "Max Bus Power", "100", "Edit9", R::Current, &T::MaxBusPower, FeedCurrent),
-    Text(Serial, "Prefix", "VQ", "Edit5", R::StringText, &T::SerialPrefix,
-         FeedText<&S::SerialPrefix>),
+    Both(Flag(Power, "Self Powered", "0", "RB2", Every, R::SelfPower, PowerGroup, &T::SelfPowered,
+              FeedSelfPowered),
+         TakePower),
+    Both(Text(Power, "Max Bus Power", "100", "Edit9", R::Current, &T::MaxBusPower, FeedCurrent),
+         TakeCurrent),
+    Both(Text(Serial, "Prefix", "VQ", "Edit5", R::StringText, &T::SerialPrefix,
+              FeedText<&S::SerialPrefix>),
+         TakePrefix),
     Flag(Serial, "Use Fixed Serial Number", "0", "CheckBox5", Every, R::SerialChoice, 0,
          &T::UseFixedSerial),
-    Text(Serial, "Fixed Serial Number", "00000001", "Edit6", R::StringText, &T::FixedSerial,
-         FeedFixedSerial),
-    Flag("USB Remote WakeUp", "Enable Remote WakeUp", "0", "CheckBox1", Wakeup, R::Option, 0,
-         &T::RemoteWakeup, FeedFlagWhileEnabled<&S::RemoteWakeup>),
-    Flag("Windows Plug and Play", "Enable Plug and Play", "1", "CheckBox3", PlugAndPlayModels,
-         R::Option, 0, &T::PlugAndPlay, FeedFlagWhileEnabled<&S::PlugAndPlay>),
-    Text(Strings, "Manufacturer", "Velquor", "Edit10", R::StringText, &T::Manufacturer,
-         FeedText<&S::Manufacturer>),
-    Text(Strings, "Product", "USB <-> Serial cable", "Edit11", R::StringText, &T::Product,
-         FeedText<&S::ProductDescription>),
+    Both(Text(Serial, "Fixed Serial Number", "00000001", "Edit6", R::StringText, &T::FixedSerial,
+              FeedFixedSerial),
+         TakeText<&S::SerialNumber>),
+    Both(Flag("USB Remote WakeUp", "Enable Remote WakeUp", "0", "CheckBox1", Wakeup, R::Option, 0,
+              &T::RemoteWakeup, FeedFlagWhileEnabled<&S::RemoteWakeup>),
+         TakeFlag<&S::RemoteWakeup>),
+    Both(Flag("Windows Plug and Play", "Enable Plug and Play", "1", "CheckBox3", PlugAndPlayModels,
+              R::Option, 0, &T::PlugAndPlay, FeedFlagWhileEnabled<&S::PlugAndPlay>),
+         TakeFlag<&S::PlugAndPlay>),
+    Both(Text(Strings, "Manufacturer", "Velquor", "Edit10", R::StringText, &T::Manufacturer,
+              FeedText<&S::Manufacturer>),
+         TakeText<&S::Manufacturer>),
+    Both(Text(Strings, "Product", "USB <-> Serial cable", "Edit11", R::StringText, &T::Product,
+              FeedText<&S::ProductDescription>),
+         TakeText<&S::ProductDescription>),
     Flag("Programming Options", "Only Program Blank Devices", "1", "CheckBox6", Unswitched,
          R::BlankOnly, 0, &T::OnlyBlankDevices),
-    Entry(Kr2Options, "USB Version Number", "1", "CB3", Optioned, 2, &T::UsbVersion,
-          FeedUsbVersion),
-    Flag(Kr2Options, "Disable Serial Number", "0", "CheckBox8", Optioned, R::Option, 0,
-         &T::DisableSerialNumber, FeedSerialEnable),
-    Flag(Kr2Options, "IO Pin Pull Down in Suspend", "0", "CheckBox11", Optioned, R::Option, 0,
-         &T::PullDownInSuspend, FeedPullDown),
-    Flag(SideA, "RS 232 mode", "1", "RB3", Dual, R::Option, SideAMode, &T::SideARs232),
-    Flag(SideA, "KRF FIFO mode", "0", "RB4", Dual, R::Option, SideAMode, &T::SideAFifo,
-         FeedFlag<&S::SideAFifo, F3>),
-    Flag(SideA, "KRF CPU FIFO mode", "0", "RB5", Dual, R::Option, SideAMode, &T::SideACpuFifo,
-         FeedFlag<&S::SideACpuFifo, F3>),
+    Both(Entry(Kr2Options, "USB Version Number", "1", "CB3", Optioned, 2, &T::UsbVersion,
+               FeedUsbVersion),
+         TakeUsbVersion),
+    Both(Flag(Kr2Options, "Disable Serial Number", "0", "CheckBox8", Optioned, R::Option, 0,
+              &T::DisableSerialNumber, FeedSerialEnable),
+         TakeSerialDisabled),
+    Both(Flag(Kr2Options, "IO Pin Pull Down in Suspend", "0", "CheckBox11", Optioned, R::Option, 0,
+              &T::PullDownInSuspend, FeedPullDown),
+         TakePullDown),
+    Both(Flag(SideA, "RS 232 mode", "1", "RB3", Dual, R::Option, SideAMode, &T::SideARs232),
+         TakeRs232),
+    Both(Flag(SideA, "KRF FIFO mode", "0", "RB4", Dual, R::Option, SideAMode, &T::SideAFifo,
+              FeedFlag<&S::SideAFifo, F3>),
+         TakeMode<&S::SideAFifo>),
+    Both(Flag(SideA, "KRF CPU FIFO mode", "0", "RB5", Dual, R::Option, SideAMode, &T::SideACpuFifo,
+              FeedFlag<&S::SideACpuFifo, F3>),
+         TakeMode<&S::SideACpuFifo>),
     // Templates have always kept side A's driver choice under this key; side A's OPTO
     // Isolate choice has a key of its own (the last row).
     Flag(SideA, "OPTO Isolate mode", "1", "RB7", Dual, R::Option, SideADriver,
          &T::SideAVirtualComPort),
-    Flag(SideA, "High Current Drive", "0", "CB4", Dual, R::Option, 0, &T::SideAHighCurrent,
-         FeedFlag<&S::SideAHighCurrent, F3>),
-    Flag(SideB, "RS 232 mode", "1", "RB9", Dual, R::Option, SideBMode, &T::SideBRs232),
-    Flag(SideB, "KRF FIFO mode", "0", "RB10", Dual, R::Option, SideBMode, &T::SideBFifo,
-         FeedFlag<&S::SideBFifo, F3>),
-    Flag(SideB, "KRF CPU FIFO mode", "0", "RB11", Dual, R::Option, SideBMode, &T::SideBCpuFifo,
-         FeedFlag<&S::SideBCpuFifo, F3>),
-    Flag(SideB, "OPTO Isolate mode", "0", "RB12", Dual, R::Option, SideBMode, &T::SideBOptoIsolate,
-         FeedFlag<&S::SideBOptoIsolate, F3>),
-    Flag(SideB, "High Current Drive", "0", "CB5", Dual, R::Option, 0, &T::SideBHighCurrent,
-         FeedFlag<&S::SideBHighCurrent, F3>),
-    Flag(DriverA, "Virtual Com Port Driver", "1", "RB7", Dual, R::Option, SideADriver,
-         &T::SideAVirtualComPort, FeedFlag<&S::SideAVirtualComPort, F3>),
+    Both(Flag(SideA, "High Current Drive", "0", "CB4", Dual, R::Option, 0, &T::SideAHighCurrent,
+              FeedFlag<&S::SideAHighCurrent, F3>),
+         TakeFamilyFlag<&S::SideAHighCurrent, F3>),
+    Both(Flag(SideB, "RS 232 mode", "1", "RB9", Dual, R::Option, SideBMode, &T::SideBRs232),
+         TakeRs232),
+    Both(Flag(SideB, "KRF FIFO mode", "0", "RB10", Dual, R::Option, SideBMode, &T::SideBFifo,
+              FeedFlag<&S::SideBFifo, F3>),
+         TakeMode<&S::SideBFifo>),
+    Both(Flag(SideB, "KRF CPU FIFO mode", "0", "RB11", Dual, R::Option, SideBMode, &T::SideBCpuFifo,
+              FeedFlag<&S::SideBCpuFifo, F3>),
+         TakeMode<&S::SideBCpuFifo>),
+    Both(Flag(SideB, "OPTO Isolate mode", "0", "RB12", Dual, R::Option, SideBMode,
+              &T::SideBOptoIsolate, FeedFlag<&S::SideBOptoIsolate, F3>),
+         TakeMode<&S::SideBOptoIsolate>),
+    Both(Flag(SideB, "High Current Drive", "0", "CB5", Dual, R::Option, 0, &T::SideBHighCurrent,
+              FeedFlag<&S::SideBHighCurrent, F3>),
+         TakeFamilyFlag<&S::SideBHighCurrent, F3>),
+    Both(Flag(DriverA, "Virtual Com Port Driver", "1", "RB7", Dual, R::Option, SideADriver,
+              &T::SideAVirtualComPort, FeedFlag<&S::SideAVirtualComPort, F3>),
+         TakeDriver<&S::SideAVirtualComPort, &T::SideAPipexDirect>),
     Flag(DriverA, "Pipex Driver", "0", "RB8", Dual, R::Option, SideADriver, &T::SideAPipexDirect),
-    Flag(DriverB, "Virtual Com Port Driver", "1", "RB13", Dual, R::Option, SideBDriver,
-         &T::SideBVirtualComPort, FeedFlag<&S::SideBVirtualComPort, F3>),
+    Both(Flag(DriverB, "Virtual Com Port Driver", "1", "RB13", Dual, R::Option, SideBDriver,
+              &T::SideBVirtualComPort, FeedFlag<&S::SideBVirtualComPort, F3>),
+         TakeDriver<&S::SideBVirtualComPort, &T::SideBPipexDirect>),
     Flag(DriverB, "Pipex Driver", "0", "RB14", Dual, R::Option, SideBDriver, &T::SideBPipexDirect),
-    Flag(Kr4Options, "Invert TXD", "0", "CB6", IoOptioned, R::Option, 0, &T::InvertTxd,
-         FeedFlag<&S::InvertTxd, F4>),
-    Flag(Kr4Options, "Invert RXD", "0", "CB7", IoOptioned, R::Option, 0, &T::InvertRxd,
-         FeedFlag<&S::InvertRxd, F4>),
-    Flag(Kr4Options, "Invert RTS#", "0", "CB8", IoOptioned, R::Option, 0, &T::InvertRts,
-         FeedFlag<&S::InvertRts, F4>),
-    Flag(Kr4Options, "Invert CTS#", "0", "CB9", IoOptioned, R::Option, 0, &T::InvertCts,
-         FeedFlag<&S::InvertCts, F4>),
-    Flag(Kr4Options, "Invert DTR#", "0", "CB10", IoOptioned, R::Option, 0, &T::InvertDtr,
-         FeedFlag<&S::InvertDtr, F4>),
-    Flag(Kr4Options, "Invert DSR#", "0", "CB11", IoOptioned, R::Option, 0, &T::InvertDsr,
-         FeedFlag<&S::InvertDsr, F4>),
-    Flag(Kr4Options, "Invert DCD#", "0", "CB12", IoOptioned, R::Option, 0, &T::InvertDcd,
-         FeedFlag<&S::InvertDcd, F4>),
-    Flag(Kr4Options, "Invert RI#", "0", "CB13", IoOptioned, R::Option, 0, &T::InvertRi,
-         FeedFlag<&S::InvertRi, F4>),
+    Both(Flag(Kr4Options, "Invert TXD", "0", "CB6", IoOptioned, R::Option, 0, &T::InvertTxd,
+              FeedFlag<&S::InvertTxd, F4>),
+         TakeFamilyFlag<&S::InvertTxd, F4>),
+    Both(Flag(Kr4Options, "Invert RXD", "0", "CB7", IoOptioned, R::Option, 0, &T::InvertRxd,
+              FeedFlag<&S::InvertRxd, F4>),
+         TakeFamilyFlag<&S::InvertRxd, F4>),
+    Both(Flag(Kr4Options, "Invert RTS#", "0", "CB8", IoOptioned, R::Option, 0, &T::InvertRts,
+              FeedFlag<&S::InvertRts, F4>),
+         TakeFamilyFlag<&S::InvertRts, F4>),
+    Both(Flag(Kr4Options, "Invert CTS#", "0", "CB9", IoOptioned, R::Option, 0, &T::InvertCts,
+              FeedFlag<&S::InvertCts, F4>),
+         TakeFamilyFlag<&S::InvertCts, F4>),
+    Both(Flag(Kr4Options, "Invert DTR#", "0", "CB10", IoOptioned, R::Option, 0, &T::InvertDtr,
+              FeedFlag<&S::InvertDtr, F4>),
+         TakeFamilyFlag<&S::InvertDtr, F4>),
+    Both(Flag(Kr4Options, "Invert DSR#", "0", "CB11", IoOptioned, R::Option, 0, &T::InvertDsr,
+              FeedFlag<&S::InvertDsr, F4>),
+         TakeFamilyFlag<&S::InvertDsr, F4>),
+    Both(Flag(Kr4Options, "Invert DCD#", "0", "CB12", IoOptioned, R::Option, 0, &T::InvertDcd,
+              FeedFlag<&S::InvertDcd, F4>),
+         TakeFamilyFlag<&S::InvertDcd, F4>),
+    Both(Flag(Kr4Options, "Invert RI#", "0", "CB13", IoOptioned, R::Option, 0, &T::InvertRi,
+              FeedFlag<&S::InvertRi, F4>),
+         TakeFamilyFlag<&S::InvertRi, F4>),
     // A pin list without an entry shows, and programs, its pin's default signal.
-    Entry(Kr4Options, "C0 Signal", "-1", "CBX1", Pinned, Pins, &T::C0Signal,
-          FeedPin<&S::C0Signal, 0>),
-    Entry(Kr4Options, "C1 Signal", "-1", "CBX2", Pinned, Pins, &T::C1Signal,
-          FeedPin<&S::C1Signal, 3>),
-    Entry(Kr4Options, "C2 Signal", "-1", "CBX3", Pinned, Pins, &T::C2Signal,
-          FeedPin<&S::C2Signal, 2>),
-    Entry(Kr4Options, "C3 Signal", "-1", "CBX4", Pinned, Pins, &T::C3Signal,
-          FeedPin<&S::C3Signal, 1>),
-    Entry(Kr4Options, "C4 Signal", "-1", "CBX5", Pinned, PinC4, &T::C4Signal,
-          FeedPin<&S::C4Signal, 5>),
-    Flag(Kr4Options, "Enable Ext Osc", "0", "CB15", IoOptioned, R::Option, 0,
-         &T::ExternalOscillator, FeedFlag<&S::Kr4ExternalOscillator, F4>),
-    Flag(Kr4Options, "High Current I/O", "0", "CB16", IoOptioned, R::Option, 0, &T::HighCurrentIo,
-         FeedFlag<&S::Kr4HighCurrentIo, F4>),
-    Flag(Kr4Options, "Load Pipex Driver", "0", "CB17", IoOptioned, R::Option, 0,
-         &T::LoadPipexDriver, FeedFlag<&S::Kr4LoadPipexDriver, F4>),
-    Entry(Kr4Options, "In EndPoint Size", "0", "CBX6", Unswitched, 5, &T::InEndpointSize,
-          FeedEndpointSize),
-    Flag(SideA, "Side A OPTO Isolate mode", "0", "RB6", Dual, R::Option, SideAMode,
-         &T::SideAOptoIsolate, FeedFlag<&S::SideAOptoIsolate, F3>, FieldStore::WhenSet),
+    Both(Entry(Kr4Options, "C0 Signal", "-1", "CBX1", Pinned, Pins, &T::C0Signal,
+               FeedPin<&S::C0Signal, 0>),
+         TakePin<&S::C0Signal, 13>),
+    Both(Entry(Kr4Options, "C1 Signal", "-1", "CBX2", Pinned, Pins, &T::C1Signal,
+               FeedPin<&S::C1Signal, 3>),
+         TakePin<&S::C1Signal, 13>),
+    Both(Entry(Kr4Options, "C2 Signal", "-1", "CBX3", Pinned, Pins, &T::C2Signal,
+               FeedPin<&S::C2Signal, 2>),
+         TakePin<&S::C2Signal, 13>),
+    Both(Entry(Kr4Options, "C3 Signal", "-1", "CBX4", Pinned, Pins, &T::C3Signal,
+               FeedPin<&S::C3Signal, 1>),
+         TakePin<&S::C3Signal, 13>),
+    Both(Entry(Kr4Options, "C4 Signal", "-1", "CBX5", Pinned, PinC4, &T::C4Signal,
+               FeedPin<&S::C4Signal, 5>),
+         TakePin<&S::C4Signal, 1>),
+    Both(Flag(Kr4Options, "Enable Ext Osc", "0", "CB15", IoOptioned, R::Option, 0,
+              &T::ExternalOscillator, FeedFlag<&S::Kr4ExternalOscillator, F4>),
+         TakeFamilyFlag<&S::Kr4ExternalOscillator, F4>),
+    Both(Flag(Kr4Options, "High Current I/O", "0", "CB16", IoOptioned, R::Option, 0,
+              &T::HighCurrentIo, FeedFlag<&S::Kr4HighCurrentIo, F4>),
+         TakeFamilyFlag<&S::Kr4HighCurrentIo, F4>),
+    Both(Flag(Kr4Options, "Load Pipex Driver", "0", "CB17", IoOptioned, R::Option, 0,
+              &T::LoadPipexDriver, FeedFlag<&S::Kr4LoadPipexDriver, F4>),
+         TakeFamilyFlag<&S::Kr4LoadPipexDriver, F4>),
+    Both(Entry(Kr4Options, "In EndPoint Size", "0", "CBX6", Unswitched, 5, &T::InEndpointSize,
+               FeedEndpointSize),
+         TakeEndpointSize),
+    Both(Flag(SideA, "Side A OPTO Isolate mode", "0", "RB6", Dual, R::Option, SideAMode,
+              &T::SideAOptoIsolate, FeedFlag<&S::SideAOptoIsolate, F3>, FieldStore::WhenSet),
+         TakeMode<&S::SideAOptoIsolate>),
 };
 
+const Field& FieldOfFlag(bool Template::*member) {
+    for (const Field& field : FieldTable)
+        if (field.Flag == member) return field;
+    return FieldTable[0];
+}
+
 } // namespace
+
+std::string Hex4(unsigned value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04X", value & 0xFFFFu);
+    return text;
+}
 
 std::optional<int> ParseTemplateInteger(std::string_view text) {
     bool negative = false;

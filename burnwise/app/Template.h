@@ -101,6 +101,17 @@ struct Gathering {
 
 using FieldFeed = void (*)(const Template&, const Field&, Gathering&);
 
+class FieldSink;
+
+// A device's decoded record on its way back into a template. Taking the prefix, the FIFO
+// model's pins and the FIFO selector changes them as the model shown needs.
+struct Decoding {
+    codec::EepromSettings& Settings;
+    codec::FamilySelectors& Selectors;
+};
+
+using FieldTake = void (*)(FieldSink&, const Field&, Decoding&);
+
 struct Field {
     std::string_view Section;
     std::string_view Key;
@@ -116,6 +127,7 @@ struct Field {
     bool Template::*Flag = nullptr;
     std::string Template::*Text = nullptr;
     FieldFeed Feed = nullptr; // puts the value into the settings of a device
+    FieldTake Take = nullptr; // puts a decoded device's value back, the other way
 };
 
 // Every field, in file order.
@@ -137,6 +149,9 @@ std::optional<bool> FieldEnabled(const Template& t, const Field& field);
 // were: optional sign, then decimal digits or "0x" and hexadecimal digits, within 32 bits.
 // Nothing for anything else.
 std::optional<int> ParseTemplateInteger(std::string_view text);
+
+// Four upper-case hexadecimal digits, as the file holds an identifier.
+std::string Hex4(unsigned value);
 
 // Exactly a decimal integer within 32 bits (optional sign), as the current check needs.
 std::optional<long> ParseStrictDecimal(std::string_view text);

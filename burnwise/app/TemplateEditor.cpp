@@ -14,12 +14,6 @@ namespace {
 
 using codec::ChipType;
 
-std::string Hex4(unsigned value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%04X", value & 0xFFFFu);
-    return text;
-}
-
 template <typename Member>
 const Field& FieldOf(Member member) {
     for (const Field& field : Fields()) {
@@ -43,7 +37,6 @@ int ReadEntry(const std::optional<std::string>& value) {
     return value ? ParseTemplateInteger(*value).value_or(0) : 0;
 }
 
-constexpr std::array<std::string_view, 5> EndpointEntries{"64", "32", "16", "8", "4"};
 
 } // namespace
 
@@ -257,100 +250,9 @@ void ApplyFile(FieldSink& sink, const ProfileFile& file) {
 
 void ApplyDecoded(FieldSink& sink, codec::EepromSettings& settings,
                   codec::FamilySelectors& selectors) {
-    using codec::TextOf;
-    using T = Template;
-    const auto text = [&](std::string T::*member, std::string_view value) {
-        sink.SetText(FieldOf(member), value);
-    };
-    const auto flag = [&](bool T::*member, bool on) { sink.SetFlag(FieldOf(member), on); };
-    const auto entry = [&](int T::*member, int value) { sink.SetIndex(FieldOf(member), value); };
-
-    text(&T::VendorId, Hex4(settings.VendorId));
-    text(&T::ProductId, Hex4(settings.ProductId));
-    text(&T::Manufacturer, TextOf(settings.Manufacturer));
-    text(&T::Product, TextOf(settings.ProductDescription));
-    text(&T::FixedSerial, TextOf(settings.SerialNumber));
-
-    // The prefix shown is the first two characters of the serial number.
-    if (settings.SerialPrefix.size() >= 2 && settings.SerialNumber.size() >= 2) {
-        settings.SerialPrefix[0] = settings.SerialNumber[0];
-        settings.SerialPrefix[1] = settings.SerialNumber[1];
-    }
-    text(&T::SerialPrefix, TextOf(settings.SerialPrefix));
-
-    // The power buttons go first: checking one resets the current, which must end up
-    // holding the device's value.
-    flag(settings.SelfPowered != 0 ? &T::SelfPowered : &T::BusPowered, true);
-    text(&T::MaxBusPower, std::to_string(settings.MaxPowerMilliAmps));
-    flag(&T::RemoteWakeup, settings.RemoteWakeup != 0);
-    flag(&T::PlugAndPlay, settings.PlugAndPlay != 0);
-
-    sink.SetModel(ChipType::KR1S);
-    const auto usbVersionEntry = [](std::uint16_t version) {
-        return Hex4(version) == "0200" ? 1 : 0;
-    };
-
-    if (selectors.Kr2Selected) {
-        flag(&T::PullDownInSuspend, settings.Kr2PullDownInSuspend != 0);
-        flag(&T::DisableSerialNumber, settings.Kr2SerialNumberEnable == 0);
-        sink.SetModel(ChipType::KR2S);
-        entry(&T::UsbVersion, usbVersionEntry(settings.Kr2UsbVersion));
-    }
-    if (selectors.Kr3Selected) {
-        sink.SetModel(ChipType::KR3D);
-        entry(&T::UsbVersion, usbVersionEntry(settings.Kr3UsbVersion));
-        flag(&T::PullDownInSuspend, settings.Kr3PullDownInSuspend != 0);
-        flag(&T::DisableSerialNumber, settings.Kr3SerialNumberEnable == 0);
-        flag(&T::SideAHighCurrent, settings.SideAHighCurrent != 0);
-        flag(&T::SideBHighCurrent, settings.SideBHighCurrent != 0);
-        flag(&T::SideARs232, true);
-        if (settings.SideAFifo) flag(&T::SideAFifo, true);
-        if (settings.SideACpuFifo) flag(&T::SideACpuFifo, true);
-        if (settings.SideAOptoIsolate) flag(&T::SideAOptoIsolate, true);
-        flag(settings.SideAVirtualComPort ? &T::SideAVirtualComPort : &T::SideAPipexDirect, true);
-        flag(&T::SideBRs232, true);
-        if (settings.SideBFifo) flag(&T::SideBFifo, true);
-        if (settings.SideBCpuFifo) flag(&T::SideBCpuFifo, true);
-        if (settings.SideBOptoIsolate) flag(&T::SideBOptoIsolate, true);
-        flag(settings.SideBVirtualComPort ? &T::SideBVirtualComPort : &T::SideBPipexDirect, true);
-    }
-    if (selectors.Kr4Selected) {
-        // Every option follows the device, unset ones included, so nothing of the template
-        // shown before is left behind.
-        const std::pair<bool T::*, codec::Bool8> inverts[] = {
-            {&T::InvertTxd, settings.InvertTxd}, {&T::InvertRxd, settings.InvertRxd},
-            {&T::InvertRts, settings.InvertRts}, {&T::InvertCts, settings.InvertCts},
-            {&T::InvertDtr, settings.InvertDtr}, {&T::InvertDsr, settings.InvertDsr},
-            {&T::InvertDcd, settings.InvertDcd}, {&T::InvertRi, settings.InvertRi}};
-        for (const auto& [member, value] : inverts)
-            flag(member, value != 0);
-        if (settings.Kr4IsFifo) {
-            sink.SetModel(ChipType::KR4F);
-            selectors.Kr4FifoSelected = true;
-            // The FIFO model's pins are fixed: C0 to C3 carry the FIFO signals, C4 PWRON#.
-            for (int T::*pin : {&T::C0Signal, &T::C1Signal, &T::C2Signal, &T::C3Signal})
-                entry(pin, 13);
-            entry(&T::C4Signal, 1);
-            settings.C0Signal = settings.C1Signal = settings.C2Signal = settings.C3Signal =
-                settings.C4Signal = 0;
-        } else {
-            sink.SetModel(ChipType::KR4S);
-            selectors.Kr4FifoSelected = false;
-            entry(&T::C0Signal, settings.C0Signal);
-            entry(&T::C1Signal, settings.C1Signal);
-            entry(&T::C2Signal, settings.C2Signal);
-            entry(&T::C3Signal, settings.C3Signal);
-            entry(&T::C4Signal, settings.C4Signal);
-        }
-        flag(&T::ExternalOscillator, settings.Kr4ExternalOscillator != 0);
-        flag(&T::HighCurrentIo, settings.Kr4HighCurrentIo != 0);
-        flag(&T::LoadPipexDriver, settings.Kr4LoadPipexDriver != 0);
-        const std::string size = std::to_string(settings.InEndpointSize);
-        const auto found = std::find(EndpointEntries.begin(), EndpointEntries.end(), size);
-        entry(&T::InEndpointSize, found == EndpointEntries.end()
-                                      ? -1
-                                      : static_cast<int>(found - EndpointEntries.begin()));
-    }
+    Decoding decoding{settings, selectors};
+    for (const Field& field : Fields())
+        if (field.Take) field.Take(sink, field, decoding);
 }
 
 void ApplyParsedDeviceType(FieldSink& sink, const codec::EepromSettings& settings,

@@ -81,7 +81,7 @@ void TMainForm::BWProgramExecute() {
     if (!HaveStation()) return;
     ClearLines();
     host_.ProcessPendingEvents();
-    // Refreshes the family selectors the run relies on from the chosen model.
+    // The chosen model's rules (its identifiers, its options) hold for the template the run takes.
     ApplyDeviceTypeRules();
     app::ProgramRequest request;
     request.Shown = CurrentTemplate();

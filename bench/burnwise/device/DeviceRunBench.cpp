@@ -93,10 +93,8 @@ public:
 
 // A form with a new template for `model`, programming every device (not only blank ones).
 struct Programmer {
-    codec::CodecState State;
-    device::RunFlags Flags;
     QuietHost Host;
-    ui::TMainForm Form{State, Flags, Host};
+    ui::TMainForm Form{Host};
     int Programmed = 0;
 
     Programmer(device::PipexDriver& driver, std::string_view model, bool fixedSerial) {
@@ -111,7 +109,7 @@ struct Programmer {
             Form.UserTypeText("Edit6", "BN000001");
         }
         Form.AttachDriver(driver);
-        Form.Engine()->DeviceFinished = [this](const device::DeviceOutcome& o) {
+        Form.DeviceStation()->Engine().DeviceFinished = [this](const device::DeviceOutcome& o) {
             if (o.Operation == device::DeviceOperation::Program) Programmed += o.Passed;
         };
     }
