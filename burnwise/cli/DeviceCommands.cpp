@@ -228,6 +228,8 @@ void RunVerify(const Options& options) {
         OpenProduction(options, *console, records::OpenMode::Write);
     app::VerifyRequest request;
     request.Shown = production->Shown();
+    // A database named is the line's own: every serial number must be recorded there.
+    if (!options.Db.empty()) request.Records = &production->Store();
     request.Observe = [&](const app::VerifiedDevice& device) {
         const device::DeviceOutcome& outcome = device.Outcome;
         const std::string number = std::to_string(outcome.DriverIndex);
