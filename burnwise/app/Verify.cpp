@@ -14,6 +14,9 @@
 namespace burnwise::app {
 namespace {
 
+// The name a serial number that does not fit the template's scheme is reported under.
+constexpr const char* SerialNumberField = "Serial Number";
+
 // The clock's code is six base-36 digits.
 constexpr std::size_t ClockCodeLength = 6;
 
@@ -135,12 +138,21 @@ void TakeWords(const Template& shown, const DeviceWords& read, bool valid, Verif
         device.Outcome.Reason = erased ? "blank" : "holds no valid image";
         return;
     }
-    // A difference no field explains: the template's image for this serial number, word
-    // by word.
-    if (!device.Differences.empty()) return;
+    // The template's image for this serial number, word by word.
     const std::string word = FirstDifferingWord(device.Outcome.ImageWritten,
                                                 ImageFor(shown, device.Outcome.SerialNumber, part));
-    if (!word.empty()) Fail(device, word);
+    if (word.empty()) {
+        // The device holds the very image programming writes for its serial number: a field
+        // that reads back otherwise is one the image cannot tell apart (a model's variant, a
+        // switch the model leaves out). Only the serial number's scheme still counts.
+        std::erase_if(device.Differences,
+                      [](const FieldDifference& d) { return d.Field != SerialNumberField; });
+        device.Outcome.Passed = device.Differences.empty();
+        device.Outcome.Reason = DifferenceText(device.Differences);
+    } else if (device.Differences.empty()) {
+        // A difference no field explains.
+        Fail(device, word);
+    }
 }
 
 } // namespace
@@ -212,7 +224,7 @@ std::vector<FieldDifference> CompareWithTemplate(const Template& shown, const Te
     if (!shown.DisableSerialNumber) {
         std::string wants = SerialMismatch(shown, device.FixedSerial);
         if (!wants.empty())
-            differences.push_back({"Serial Number", device.FixedSerial, std::move(wants)});
+            differences.push_back({SerialNumberField, device.FixedSerial, std::move(wants)});
     }
     return differences;
 }
