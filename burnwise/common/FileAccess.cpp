@@ -190,9 +190,12 @@ bool FileLock::AcquireTarget(const fs::path& target, std::string& error) {
     // replace or the creation of the file moved the name while this one waited.
     for (int round = 0; round < MaxLockRounds && fd_ < 0; ++round) {
         fs::path opened = target_;
-        // O_NONBLOCK: a pipe put in the file's place must not hang the open; the reader
-        // refuses it later.
-        int fd = ::open(opened.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+        // Opened for writing where it may be: a network file system takes an exclusive lock
+        // only on such a descriptor. O_NONBLOCK: a pipe put in the file's place must not
+        // hang the open; the reader refuses it later.
+        constexpr int Flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+        int fd = ::open(opened.c_str(), O_RDWR | Flags);
+        if (fd < 0 && errno != ENOENT) fd = ::open(opened.c_str(), O_RDONLY | Flags);
         const bool exists = fd >= 0;
         if (fd < 0 && errno == ENOENT) {
             // Nothing to lock yet: its folder stands for it until the file is made.
