@@ -318,9 +318,8 @@ BenchLock::BenchLock(const std::string& benchPath) {
         Problem = std::move(error);
         return;
     }
-    errno = Lock.FailureCode();
-    Problem = SystemError(Lock.OpenFailed() ? "cannot open the lock file" : "cannot lock",
-                          target + ".lock");
+    Problem =
+        (Lock.OpenFailed() ? "cannot open the bench's lock: " : "cannot lock the bench: ") + error;
 }
 
 TextOutcome ReadBenchText(const std::string& path, int* keepFd) {

@@ -62,8 +62,8 @@ std::string BenchPathFromEnvironment();
 // so a bench file and a link to it are one bench.
 std::string ResolveBenchPath(const std::string& path);
 
-// Holds the lock file beside the resolved bench (TARGET.lock) for its lifetime; every change to the
-// bench is made under it, by this library and by vqbench alike.
+// Holds the lock on the resolved bench file itself (common::FileLock) for its lifetime; every
+// change to the bench is made under it, by this library and by vqbench alike.
 class BenchLock {
 public:
     explicit BenchLock(const std::string& benchPath);

@@ -96,8 +96,8 @@ std::optional<std::uint64_t> SerialCounter::ReadNext(std::string& error) const {
 }
 
 std::optional<std::string> SerialCounter::Reserve(std::string& error) {
-    // Held while a value is reserved; named after the file the replace writes, so a link to
-    // the counter and the counter itself share one lock.
+    // Held while a value is reserved, on the counter file itself, so every name of it takes
+    // the same lock.
     common::FileLock lock;
     if (std::string lockError; !lock.Acquire(file_, lockError)) {
         error = lock.FailureCode() == EMLINK ? "counter " + lockError

@@ -22,7 +22,7 @@ std::unique_ptr<device::ClockSerialRecord> MachineClockRecord();
 
 // The record of the last clock serial number, as a file "clock-serial" in a folder (the
 // state folder): one line "YYYY-MM-DDTHH:MM:SSZ", replaced atomically, under an exclusive
-// lock on "clock-serial.lock" beside the file it finally writes.
+// lock on the file it finally writes (common::FileLock).
 class ClockSerialFile final : public device::ClockSerialRecord {
 public:
     explicit ClockSerialFile(std::filesystem::path folder) : folder_(std::move(folder)) {}

@@ -27,8 +27,15 @@ private:
 // Read and Parse's decoded devices, into a template.
 class TemplateParsedSink final : public device::ParsedDeviceSink {
 public:
-    explicit TemplateParsedSink(FieldSink& editor, std::function<void()> starts = {})
-        : editor_(editor), starts_(std::move(starts)) {}
+    using WordsSink = std::function<bool(const codec::EepromImage&, std::string_view, bool)>;
+    explicit TemplateParsedSink(FieldSink& editor, std::function<void()> starts = {},
+                                WordsSink words = {})
+        : editor_(editor), starts_(std::move(starts)), words_(std::move(words)) {}
+
+    bool WordsRead(const codec::EepromImage& words, std::string_view eepromTypeName,
+                   bool valid) override {
+        return words_ && words_(words, eepromTypeName, valid);
+    }
 
     void PutIntoWindow(codec::EepromSettings& settings,
                        codec::FamilySelectors& selectors) override {
@@ -43,6 +50,7 @@ public:
 private:
     FieldSink& editor_;
     std::function<void()> starts_;
+    WordsSink words_;
 };
 
 // The last clock serial number this station issued, when the machine keeps no record.
@@ -211,19 +219,27 @@ Report Station::ReadAndParse(const Template& shown, FieldSink& into,
     return Run(device::DeviceOperation::ReadAndParse, [&] { return engine_.ReadAndParse(sink); });
 }
 
-Report Station::ParseEach(
-    const Template& shown,
-    const std::function<bool(const device::DeviceOutcome&, const Template& decoded)>& each) {
+Report
+Station::ParseEach(const Template& shown,
+                   const std::function<bool(const device::DeviceOutcome&, const Template& decoded,
+                                            const DeviceWords* words)>& each) {
     Prepare(shown);
     Template decoded = shown;
+    std::optional<DeviceWords> read;
     TemplateEditor editor(decoded, reporter_);
     // Each device is decoded over the template shown, never over the device before it.
-    TemplateParsedSink sink(editor, [&] { decoded = shown; });
+    TemplateParsedSink sink(
+        editor, [&] { decoded = shown; },
+        [&](const codec::EepromImage& words, std::string_view eeprom, bool) {
+            read = DeviceWords{words, std::string(eeprom)};
+            return true;
+        });
     return Run(
         device::DeviceOperation::ReadAndParse, [&] { return engine_.ReadAndParse(sink); },
         [&](const device::DeviceOutcome& outcome) {
-            const bool go = each(outcome, decoded);
+            const bool go = each(outcome, decoded, read ? &*read : nullptr);
             decoded = shown;
+            read.reset();
             return go;
         });
 }

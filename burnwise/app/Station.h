@@ -75,6 +75,13 @@ std::variant<RunPlan, Refusal> PlanProgram(const ProgramRequest& request, device
 
 // Burnwise's device commands over one driver, for any front end: each takes what it works
 // from and returns its report, while its lines and boxes stream to the reporter.
+// What a device holds, read whole: its words, and the part its image names (see
+// device::ParsedDeviceSink::WordsRead).
+struct DeviceWords {
+    codec::EepromImage Words{};
+    std::string Eeprom;
+};
+
 class Station {
 public:
     // The clock and record must outlive the station. Without a record of the machine's
@@ -104,10 +111,12 @@ public:
     Report Cycle(const Template& shown);
     // Read and Parse device by device: `each` is given every device's outcome together with
     // the template decoded from it (the template shown, for a device that could not be
-    // read); false from it ends the run after that device.
-    Report ParseEach(
-        const Template& shown,
-        const std::function<bool(const device::DeviceOutcome&, const Template& decoded)>& each);
+    // read) and the words it holds (null when it could not be read whole); false from it
+    // ends the run after that device. A device read whole that holds no valid image is
+    // left to `each` to report: it fails with no line of its own.
+    Report ParseEach(const Template& shown,
+                     const std::function<bool(const device::DeviceOutcome&, const Template& decoded,
+                                              const DeviceWords* words)>& each);
 
     device::DeviceEngine& Engine() { return engine_; }
     // The codec state and switches of the run in progress or the last one (each run sets

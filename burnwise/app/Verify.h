@@ -2,6 +2,7 @@
 
 #include "burnwise/app/Station.h"
 #include "burnwise/app/Template.h"
+#include "burnwise/records/RecordStore.h"
 
 #include <functional>
 #include <string>
@@ -17,7 +18,9 @@ struct FieldDifference {
 };
 
 // One device of a verify: its outcome (passed only when it reads as the template would have
-// written it, with the reason naming every difference) and the fields that differ.
+// written it and no audit finds fault with it, with the reason naming every finding) and
+// the fields that differ. The outcome's ImageWritten holds the words the device holds, as
+// many as its part takes, so that its record carries their digest.
 struct VerifiedDevice {
     device::DeviceOutcome Outcome;
     std::vector<FieldDifference> Differences;
@@ -25,8 +28,11 @@ struct VerifiedDevice {
 
 struct VerifyRequest {
     Template Shown;
-    // Told of every device as it is judged; false ends the verify after it (its record
-    // could not be kept).
+    // When set, every serial number must have a PASS program record here, of the image the
+    // device holds.
+    records::RecordStore* Records = nullptr;
+    // Told of every device once all are read and judged, in order; false tells no more
+    // (a record could not be kept).
     std::function<bool(const VerifiedDevice&)> Observe;
 };
 
@@ -49,7 +55,15 @@ std::vector<FieldDifference> CompareWithTemplate(const Template& shown, const Te
 // "Max Bus Power is 90, template says 100; ..."
 std::string DifferenceText(const std::vector<FieldDifference>& differences);
 
-// Reads every attached device of the template's model and compares it with the template.
+// Fails every device whose serial number another device of the same verify holds.
+void AuditRepeatedSerials(std::vector<VerifiedDevice>& devices);
+
+// Fails every device whose serial number has no PASS program record in `records`, or whose
+// records are all of another image.
+void AuditRecords(records::RecordStore& records, std::vector<VerifiedDevice>& devices);
+
+// Reads every attached device of the template's model, compares it with the template field
+// by field and word by word, and audits the serial numbers.
 VerifyReport Verify(Station& station, const VerifyRequest& request);
 
 } // namespace burnwise::app

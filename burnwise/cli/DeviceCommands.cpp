@@ -228,6 +228,8 @@ void RunVerify(const Options& options) {
         OpenProduction(options, *console, records::OpenMode::Write);
     app::VerifyRequest request;
     request.Shown = production->Shown();
+    // A database named is the line's own: every serial number must be recorded there.
+    if (!options.Db.empty()) request.Records = &production->Store();
     request.Observe = [&](const app::VerifiedDevice& device) {
         const device::DeviceOutcome& outcome = device.Outcome;
         const std::string number = std::to_string(outcome.DriverIndex);
@@ -339,8 +341,10 @@ void AddDeviceCommands(CLI::App& app) {
     }
 
     CLI::App* verify = app.add_subcommand(
-        "verify", "Compare every device of the template's model with what the template would "
-                  "have written; exit 1 when any differs");
+        "verify", "Compare every device of the template's model, field by field and word by "
+                  "word, with what the template would have written for its serial number; a "
+                  "serial number on two devices, or (with --db) without a PASS program record "
+                  "there of the image the device holds, fails; exit 1 when any fails");
     verify->add_option("--template", options->Template, "Template file to compare with")
         ->required()
         ->check(CLI::ExistingFile);

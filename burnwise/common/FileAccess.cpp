@@ -12,6 +12,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// A name replaced this often while a lock waits on it is being replaced in a loop.
+constexpr int MaxLockRounds = 1000;
+
 std::string Reason(int code) {
     return std::generic_category().message(code);
 }
@@ -183,19 +186,46 @@ bool FileLock::AcquireTarget(const fs::path& target, std::string& error) {
     openFailed_ = false;
     failure_ = 0;
     target_ = target;
-    const fs::path lock = target_.string() + ".lock";
-    fd_ = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd_ < 0) {
-        openFailed_ = true;
-        failure_ = errno;
-        error = lock.string() + ": " + Reason(failure_);
-        return false;
+    // Each round ends with the lock held on what the name gives now, or goes again because a
+    // replace or the creation of the file moved the name while this one waited.
+    for (int round = 0; round < MaxLockRounds && fd_ < 0; ++round) {
+        fs::path opened = target_;
+        // Opened for writing where it may be: a network file system takes an exclusive lock
+        // only on such a descriptor. O_NONBLOCK: a pipe put in the file's place must not
+        // hang the open; the reader refuses it later.
+        constexpr int Flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+        int fd = ::open(opened.c_str(), O_RDWR | Flags);
+        if (fd < 0 && errno != ENOENT) fd = ::open(opened.c_str(), O_RDONLY | Flags);
+        const bool exists = fd >= 0;
+        if (fd < 0 && errno == ENOENT) {
+            // Nothing to lock yet: its folder stands for it until the file is made.
+            opened = target_.has_parent_path() ? target_.parent_path() : fs::path(".");
+            fd = ::open(opened.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        }
+        if (fd < 0) {
+            openFailed_ = true;
+            failure_ = errno;
+            error = opened.string() + ": " + Reason(failure_);
+            return false;
+        }
+        Descriptor held{fd};
+        while (::flock(held.Fd, LOCK_EX) != 0) {
+            if (errno == EINTR) continue;
+            failure_ = errno;
+            error = opened.string() + ": " + Reason(failure_);
+            return false;
+        }
+        struct stat mine {
+        }, named{};
+        const bool namedNow = ::stat(target_.c_str(), &named) == 0;
+        const bool same = exists ? namedNow && ::fstat(held.Fd, &mine) == 0 &&
+                                       mine.st_dev == named.st_dev && mine.st_ino == named.st_ino
+                                 : !namedNow && errno == ENOENT;
+        if (same) std::swap(fd_, held.Fd);
     }
-    while (::flock(fd_, LOCK_EX) != 0) {
-        if (errno == EINTR) continue;
-        failure_ = errno;
-        error = lock.string() + ": " + Reason(failure_);
-        Release();
+    if (fd_ < 0) {
+        failure_ = EAGAIN;
+        error = target_.string() + ": cannot lock it - it keeps being replaced";
         return false;
     }
     if (std::optional<std::string> links = ExtraHardLinks(target_)) {

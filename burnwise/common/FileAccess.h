@@ -37,21 +37,25 @@ bool ReplaceFileAtomically(const std::filesystem::path& path, std::string_view b
 
 // The file that ReplaceFileAtomically(`path`) replaces: the end of its chain of symbolic
 // links, whether or not it exists yet, with its folder made absolute and free of links.
-// Everything that locks such a file names the lock after this path, so two names of one
-// file take one lock. Nothing with `error` set when a link cannot be read or loops.
+// Nothing with `error` set when a link cannot be read or loops.
 std::optional<std::filesystem::path> ResolveFinalTarget(const std::filesystem::path& path,
                                                         std::string& error);
 
 // Nothing when the file at `path` (a symbolic link is followed) has one name, or does not
 // exist; else why it is refused, to follow its path and ": ". A file this system locks and replaces
 // must have one name: the replace gives that name a new file, so a second hard link would go on
-// naming the old one, and a lock taken through it would not exclude a lock taken through the other;
-// two runs would then hand out the same numbers.
+// naming the old one, and a run through it would hand out the same numbers again.
 std::optional<std::string> ExtraHardLinks(const std::filesystem::path& path);
 
-// An exclusive lock on a file that is replaced by rename, whose own inode therefore cannot
-// carry one: the lock is taken on "NAME.lock" beside the file's final target, so a link to
-// the file and the file itself share one lock. Closing releases it.
+// An exclusive lock on a file that is replaced by rename, taken on the file itself (its
+// device and inode), so that every name of it - a symbolic link, another mount of its
+// folder, a name spelled in another case on a file system that ignores case - takes the
+// same lock, and no lock file beside it can be removed or missed. The replace gives the
+// name a new inode: a lock that was waiting on the old one finds, once it holds it, that
+// the name has moved on, and takes the new one instead. So a holder replaces the file at
+// most once, as its last change. A file that does not exist yet has no inode: until it is
+// made, the lock is taken on its folder, so a process holds at most one lock at a time on a
+// missing file of a folder. Closing releases the lock.
 class FileLock {
 public:
     FileLock() = default;
@@ -59,15 +63,16 @@ public:
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
 
-    // Waits until the lock is held. False with `error` set: the link problem, the lock
-    // file's path and the reason, or ExtraHardLinks's line (FailureCode() is then EMLINK).
+    // Waits until the lock is held. False with `error` set: the link problem, the path
+    // opened and the reason, or ExtraHardLinks's line (FailureCode() is then EMLINK).
     bool Acquire(const std::filesystem::path& file, std::string& error);
     // The same for a file whose final target the caller has resolved itself.
     bool AcquireTarget(const std::filesystem::path& target, std::string& error);
     void Release();
     bool Held() const { return fd_ >= 0; }
-    // After a failed acquire past the links: whether the lock file could not even be
-    // opened (else it could not be locked), and the system's error number.
+    // After a failed acquire past the links: whether the file (or, for a missing one, its
+    // folder) could not even be opened (else it could not be locked), and the system's
+    // error number.
     bool OpenFailed() const { return openFailed_; }
     int FailureCode() const { return failure_; }
     // The final target of the file last locked: the one to read and replace.

@@ -75,6 +75,18 @@ public:
                                codec::FamilySelectors& selectors) = 0;
     virtual void ShowParsedDeviceType(const codec::EepromSettings& settings,
                                       const codec::FamilySelectors& selectors) = 0;
+    // Given every device read whole, once its words are judged: the words, the part its
+    // image names (a KR3 image names its part; any other is taken as "93C46") and whether
+    // they hold a valid image. True when the sink reports a device without one itself (an
+    // audit names a blank device as such); false leaves the walk to report it as a failed
+    // read, as the window's Read and Parse does.
+    virtual bool WordsRead(const codec::EepromImage& words, std::string_view eepromTypeName,
+                           bool valid) {
+        (void)words;
+        (void)eepromTypeName;
+        (void)valid;
+        return false;
+    }
 };
 
 // How an operation ended: it went through every device it took and each passed; it found

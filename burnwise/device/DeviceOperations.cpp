@@ -115,7 +115,12 @@ RunEnd DeviceEngine::Read() {
 RunEnd DeviceEngine::ReadAndParse(ParsedDeviceSink& sink) {
     Begin(DeviceOperation::ReadAndParse);
     return WalkCountedDevices([this, &sink](std::int32_t index) -> std::string {
-        if (ReadAndClassify(codec::DecodeFromScratch) != VerdictProgrammed) {
+        const int verdict = ReadAndClassify(codec::DecodeFromScratch);
+        const bool saidBySink =
+            verdict != VerdictUnreadable &&
+            sink.WordsRead(codec_.ReadImage, codec_.EepromTypeName, verdict == VerdictProgrammed);
+        if (verdict != VerdictProgrammed) {
+            if (saidBySink) return "Device " + std::to_string(index) + " holds no valid image";
             const std::string line = "ERROR - Read EEPROM failed Device " + std::to_string(index);
             reporter_.AppendLine(line);
             return line;

@@ -45,7 +45,8 @@ struct DeviceOutcome {
     std::optional<bool> Blank;
     std::string Reason; // why it failed (the line or box that said so); empty on a pass
     // The words a programmed device was written with and read back, as many as its EEPROM
-    // takes; empty for a device that did not pass programming.
+    // takes; empty for a device that did not pass programming. A verify gives the words
+    // the device holds.
     std::vector<std::uint16_t> ImageWritten;
 };
 

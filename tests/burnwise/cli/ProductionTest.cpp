@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <set>
 
 namespace {
@@ -279,6 +280,114 @@ TEST_F(Production, VerifyNamesEveryChangedFieldAndPassesUntouchedDevices) {
     const Ran none = Cli("verify --template " + Template + " --station audit");
     EXPECT_EQ(none.Status, 1);
     EXPECT_NE(none.Out.find("No KR2S device to verify"), std::string::npos) << none.Out;
+}
+
+// Verify audits what each device holds, not only its fields: a blank device, a serial number
+// on two devices, a word no field covers, and, with a database, a serial number the line
+// never recorded as programmed or recorded with another image.
+TEST_F(Production, VerifyAuditsEveryDeviceAgainstTheTemplateAndTheRecords) {
+    namespace fs = std::filesystem;
+    // The image the template gives for `serial` on `eeprom`, with word 0x50 set when asked.
+    const auto image = [&](const std::string& serial, const char* eeprom, bool changed) {
+        std::string text = Kr2Template;
+        text.replace(text.find("E2E00001"), 8, serial);
+        const fs::path ept = Folder.Path / "image.ept", bin = Folder.Path / (serial + ".bin");
+        std::ofstream(ept, std::ios::binary) << text;
+        std::string bytes =
+            Cli("encode --template " + ept.string() + " --eeprom " + eeprom + " --format bin").Out;
+        if (changed) bytes[0xA0] = 0x34, bytes[0xA1] = 0x12;
+        std::ofstream(bin, std::ios::binary) << bytes;
+        return bin.string();
+    };
+    const struct {
+        const char* What;
+        const char* Eeprom;
+        bool Db;
+        std::function<void()> Then;
+        std::vector<std::string> Says; // each the start of a line of the output
+        int Status;
+        const char* Never = nullptr; // nowhere in the output
+        const char* Model = "Device Type=3";
+    } rows[] = {
+        {"untouched", "93C46", true, [] {}, {"PASS device 0 serial E2E00001", "PASS device 1"}, 0},
+        // The image cannot tell a KR2F from a KR2S: the one programming wrote is what counts.
+        {"a model its image cannot tell",
+         "93C46",
+         false,
+         [] {},
+         {"PASS device 0", "PASS device 1"},
+         0,
+         nullptr,
+         "Device Type=4"},
+        {"a blank device",
+         "93C46",
+         false,
+         [&] { Vqbench("add KR2S"); },
+         {"FAIL device 2: blank", "PASS device 1 serial E2E00002"},
+         1,
+         "ERROR"},
+        {"a broken device",
+         "93C46",
+         false,
+         [&] { Vqbench("add KR2S"), Vqbench("fault 2 read --word 5"); },
+         {"FAIL device 2: ERROR - Read EEPROM failed Device 2"},
+         1},
+        {"one serial number twice",
+         "93C46",
+         false,
+         [&] { Vqbench("load 1 " + image("E2E00001", "93C46", false)); },
+         {"FAIL device 0: serial E2E00001 is also on device 1",
+          "FAIL device 1: serial E2E00001 is also on device 0"},
+         1},
+        {"a word no field covers",
+         "93C56",
+         false,
+         [&] { Vqbench("load 0 " + image("E2E00001", "93C56", true)); },
+         {"FAIL device 0: word 0x50 is 0x1234, template gives 0x0000", "PASS device 1"},
+         1},
+        {"a serial number never recorded",
+         "93C46",
+         true,
+         [&] { Vqbench("load 1 " + image("E2E00009", "93C46", false)); },
+         {"FAIL device 1: E2E00009 has no PASS record in DB"},
+         1},
+        {"another image than recorded",
+         "93C56",
+         true,
+         [&] { Vqbench("load 0 " + image("E2E00001", "93C56", true)); },
+         {"FAIL device 0: word 0x50 is 0x1234, template gives 0x0000; E2E00001's PASS record in "
+          "DB is of another image: digest "},
+         1},
+    };
+    int n = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.What);
+        const std::string db =
+            " --db sqlite:" + (Folder.Path / ("line" + std::to_string(++n))).string();
+        ASSERT_EQ(Vqbench("reset").Status, 0);
+        for (int i = 0; i < 2; ++i)
+            ASSERT_EQ(Vqbench(std::string("add KR2S --eeprom ") + row.Eeprom).Status, 0);
+        // Each row starts a series of its own.
+        fs::remove(Folder.Path / "state/burnwise/production.sqlite");
+        std::string text = Kr2Template;
+        text.replace(text.find("Device Type=3"), 13, row.Model);
+        const std::string ept = (Folder.Path / "row.ept").string();
+        std::ofstream(ept, std::ios::binary) << text;
+        ASSERT_EQ(Cli("program --template " + ept + " --series" + (row.Db ? db : "")).Status, 0);
+        row.Then();
+        const Ran verify = Cli("verify --template " + ept + (row.Db ? db : ""));
+        EXPECT_EQ(verify.Status, row.Status) << verify.Out << verify.Err;
+        const std::vector<std::string> lines = verify.Lines();
+        for (const std::string& says : row.Says)
+            EXPECT_TRUE(
+                std::any_of(lines.begin(), lines.end(),
+                            [&](const std::string& line) { return line.starts_with(says); }))
+                << says << "\n"
+                << verify.Out;
+        if (row.Never) {
+            EXPECT_EQ(verify.Out.find(row.Never), std::string::npos) << verify.Out;
+        }
+    }
 }
 
 // Stations on one PostgreSQL server, each on a bench file of its own.

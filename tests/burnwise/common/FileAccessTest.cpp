@@ -5,9 +5,15 @@
 
 #include "support/TempFolder.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <numeric>
+#include <thread>
+#include <vector>
 
 namespace burnwise::common {
 namespace {
@@ -51,6 +57,99 @@ TEST(FileAccess, ReplacingKeepsTheModeAndLeavesNoTemporaryFile) {
         << "no temporary file is left behind";
     EXPECT_FALSE(ReplaceFileAtomically(folder.Path / "missing" / "t.ept", "x", error));
     EXPECT_FALSE(ReplaceFileAtomically(folder.Path, "x", error)) << "a folder is not a file";
+}
+
+// Two runs at once take numbers from one counter file, each through its own name of it, as
+// two stations would; meanwhile the folder is swept of lock files, as a clean-up would.
+TEST(FileLock, RunsThroughAnyNameOfOneFileNeverTakeANumberTwice) {
+    enum class Name { Same, SymbolicLink, LinkedFolder, HardLink };
+    const struct {
+        const char* What;
+        Name Second;
+        bool Exists;
+    } rows[] = {
+        {"the same path", Name::Same, true},
+        {"a file the first run makes", Name::Same, false},
+        {"a symbolic link", Name::SymbolicLink, true},
+        {"a link to its folder", Name::LinkedFolder, false},
+        {"a hard link", Name::HardLink, true},
+    };
+    constexpr int Takes = 60;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.What);
+        TempFolder folder;
+        const fs::path file = folder.Path / "c.counter";
+        if (row.Exists) WriteBytes(file, "0");
+        fs::path second = file;
+        if (row.Second == Name::SymbolicLink) fs::create_symlink(file, second = folder.Path / "s");
+        if (row.Second == Name::LinkedFolder)
+            fs::create_symlink(folder.Path, folder.Path / "f"),
+                second = folder.Path / "f" / "c.counter";
+        if (row.Second == Name::HardLink) fs::create_hard_link(file, second = folder.Path / "h");
+
+        std::atomic<bool> done{false};
+        std::thread sweeper([&] {
+            while (!done) {
+                std::error_code ec;
+                for (const auto& entry : fs::directory_iterator(folder.Path, ec))
+                    if (entry.path().extension() == ".lock") fs::remove(entry.path(), ec);
+                std::this_thread::yield();
+            }
+        });
+        std::vector<int> taken[2];
+        std::string refused[2];
+        auto run = [&](int which, const fs::path& name) {
+            for (int i = 0; i < Takes; ++i) {
+                FileLock lock;
+                if (!lock.Acquire(name, refused[which])) return;
+                const int value = std::atoi(ReadBytes(lock.Target()).c_str());
+                std::error_code ec;
+                if (!ReplaceFileAtomically(lock.Target(), std::to_string(value + 1), ec)) return;
+                taken[which].push_back(value);
+            }
+        };
+        std::thread first(run, 0, file), other(run, 1, second);
+        first.join();
+        other.join();
+        done = true;
+        sweeper.join();
+
+        if (row.Second == Name::HardLink) {
+            for (const std::string& line : refused)
+                EXPECT_NE(line.find(": has 2 hard links - refused"), std::string::npos) << line;
+            EXPECT_TRUE(taken[0].empty() && taken[1].empty());
+            continue;
+        }
+        std::vector<int> all = taken[0];
+        all.insert(all.end(), taken[1].begin(), taken[1].end());
+        std::sort(all.begin(), all.end());
+        std::vector<int> once(2 * Takes);
+        std::iota(once.begin(), once.end(), 0);
+        EXPECT_EQ(all, once) << refused[0] << refused[1];
+    }
+}
+
+// While one run holds the lock, a second one through another name waits for it.
+TEST(FileLock, ASecondHolderWaitsUntilTheFirstLetsGo) {
+    TempFolder folder;
+    const fs::path file = folder.Path / "c.counter";
+    WriteBytes(file, "7");
+    fs::create_symlink(file, folder.Path / "s");
+    FileLock first;
+    std::string error;
+    ASSERT_TRUE(first.Acquire(file, error)) << error;
+    EXPECT_FALSE(fs::exists(folder.Path / "c.counter.lock")) << "no lock file beside the file";
+    std::atomic<bool> taken{false};
+    std::thread second([&] {
+        FileLock lock;
+        std::string secondError;
+        taken = lock.Acquire(folder.Path / "s", secondError);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(taken);
+    first.Release();
+    second.join();
+    EXPECT_TRUE(taken);
 }
 
 } // namespace
