@@ -98,9 +98,9 @@ LabelSettingsBox::LabelSettingsBox(const ui::LabelSettings& settings, WindowHost
         "are listed"));
     auto* layoutLabel = new QLabel(QStringLiteral("La&yout:"), this);
     layoutLabel->setBuddy(layout_);
-    browseLayout_ = new QPushButton(QStringLiteral("Brow&se..."), this);
+    browseLayout_ = new QPushButton(QStringLiteral("Br&owse..."), this);
     browseLayout_->setObjectName("BrowseLayout");
-    browseLayout_->setToolTip(QStringLiteral("Choose a layout file (Alt+S)"));
+    browseLayout_->setToolTip(QStringLiteral("Choose a layout file (Alt+O)"));
     grid->addWidget(layoutLabel, 1, 0);
     grid->addWidget(layout_, 1, 1);
     grid->addWidget(browseLayout_, 1, 2);
@@ -108,7 +108,7 @@ LabelSettingsBox::LabelSettingsBox(const ui::LabelSettings& settings, WindowHost
     printer_ = new QComboBox(this);
     printer_->setObjectName("PrinterList");
     printer_->setToolTip(QStringLiteral("The print queue the labels go to"));
-    auto* printerLabel = new QLabel(QStringLiteral("P&rinter:"), this);
+    auto* printerLabel = new QLabel(QStringLiteral("Pr&inter:"), this);
     printerLabel->setBuddy(printer_);
     grid->addWidget(printerLabel, 2, 0);
     grid->addWidget(printer_, 2, 1, 1, 2);

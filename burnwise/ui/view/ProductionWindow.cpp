@@ -707,9 +707,17 @@ void ProductionWindow::ShowSummary() {
                                                            : FromLatin1(settings_.DatabaseUrl);
     const QString station =
         settings_.StationName.empty() ? HostName() : FromLatin1(settings_.StationName);
-    summary_->setText(QStringLiteral("Template: %1\nSerial numbers: %2    Database: %3    "
-                                     "Station: %4")
-                          .arg(templateName, source, database, station));
+    QString labels = QStringLiteral("none");
+    if (settings_.Labels.Print)
+        labels =
+            PathText(settings_.Labels.Layout.filename()) + QStringLiteral(" to ") +
+            (settings_.Labels.ToFolder ? PathText(settings_.Labels.Folder)
+                                       : (settings_.Labels.Printer.empty()
+                                              ? QStringLiteral("the default printer")
+                                              : QString::fromStdString(settings_.Labels.Printer)));
+    summary_->setText(QStringLiteral("Template: %1    Labels: %5\nSerial numbers: %2    "
+                                     "Database: %3    Station: %4")
+                          .arg(templateName, source, database, station, labels));
 }
 
 QString ProductionWindow::ReadyText() {
