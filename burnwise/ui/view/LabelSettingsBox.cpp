@@ -140,6 +140,7 @@ LabelSettingsBox::LabelSettingsBox(const ui::LabelSettings& settings, WindowHost
     preview_->setFixedSize(PreviewWidth, PreviewHeight);
     preview_->setAlignment(Qt::AlignCenter);
     preview_->setWordWrap(true);
+    preview_->setMargin(6);
     preview_->setFrameShape(QFrame::StyledPanel);
     preview_->setToolTip(QStringLiteral("The next device's label"));
     columns->addWidget(preview_, 0, Qt::AlignTop);
