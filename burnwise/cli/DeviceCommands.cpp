@@ -157,25 +157,9 @@ void CheckRecords(const app::Production& production, std::string_view after = {}
     throw CLI::RuntimeError(StoppedStatus);
 }
 
-// Each PASS device's label is printed once its record is written; what became of it is said
-// on the line and kept with the record. It never changes the device's result or the run.
-void PrintLabelsAfterRecords(app::ProgramRequest& request, app::Production& production,
-                             labels::DeviceLabels& labels, ConsoleReporter& console) {
-    request.Observe = [observe = std::move(request.Observe), &production, &labels,
-                       &console](const device::DeviceOutcome& outcome) {
-        const bool kept = observe(outcome);
-        if (kept && outcome.Passed) {
-            std::string line;
-            labels.Print(production.LastRecord(), production.Store(), line);
-            console.AppendLine(line);
-        }
-        return kept;
-    };
-}
-
 void RunProgram(const Options& options) {
     auto console = std::make_unique<ConsoleStation>();
-    const std::unique_ptr<labels::DeviceLabels> labels = OpenLabels(options.Label);
+    std::shared_ptr<labels::DeviceLabels> labels = OpenLabels(options.Label);
     const std::unique_ptr<app::Production> production =
         OpenProduction(options, *console, records::OpenMode::Create);
     // Where the numbers and records go, when that is more than the default file: on the
@@ -197,7 +181,12 @@ void RunProgram(const Options& options) {
     // its number and carries it. A run whose record can no longer be written stops before
     // the next device.
     app::ProgramRequest request = production->Request("program");
-    if (labels) PrintLabelsAfterRecords(request, *production, *labels, console->Console);
+    // Each PASS device's label is printed once its record is written, and said on its line.
+    if (labels)
+        labels::PrintAfterRecords(
+            request, *production, std::move(labels),
+            [&console = console->Console](const device::DeviceOutcome&, const records::LabelStatus&,
+                                          const std::string& line) { console.AppendLine(line); });
     if (!options.Watch) {
         const app::Report report = console->Station->Program(request);
         CheckRecords(*production);

@@ -23,16 +23,9 @@ void RunReprint(const ReprintOptions& options) {
     const std::unique_ptr<records::RecordStore> store =
         records::OpenRecordStore(options.Db, records::OpenMode::Write, error);
     if (!store) throw CLI::RuntimeError(error, BadInputStatus);
-    const records::RecordFilter filter{options.Serial, options.Station, std::nullopt};
-    const std::optional<std::vector<records::Record>> found = store->List(filter, error);
-    if (!found) throw CLI::RuntimeError(error, store->Lost() ? FailedStatus : BadInputStatus);
-    // The newest PASS: the chip holds what that run wrote.
-    const records::Record* record = nullptr;
-    for (const records::Record& r : *found)
-        if (r.Outcome == records::Result::Pass) record = &r;
-    if (!record)
-        throw CLI::RuntimeError(
-            "no PASS record of serial number " + codec::EscapeText(options.Serial), BadInputStatus);
+    const std::optional<records::Record> record =
+        labels::NewestPassRecord(*store, options.Serial, options.Station, error);
+    if (!record) throw CLI::RuntimeError(error, store->Lost() ? FailedStatus : BadInputStatus);
 
     LabelOptions label = options.Label;
     if (!label.Layout) {
@@ -70,12 +63,10 @@ std::unique_ptr<labels::DeviceLabels> OpenLabels(const LabelOptions& options) {
         return nullptr;
     }
     std::string error;
-    std::optional<labels::LabelLayout> layout = labels::LabelLayout::Load(*options.Layout, error);
-    if (!layout) throw CLI::RuntimeError(error, BadInputStatus);
-    std::unique_ptr<labels::LabelOutput> output =
-        options.Folder ? labels::FolderOutput(*options.Folder)
-                       : labels::PrintQueueOutput(options.Printer.value_or(""));
-    return std::make_unique<labels::DeviceLabels>(std::move(*layout), std::move(output));
+    std::unique_ptr<labels::DeviceLabels> labels = labels::OpenDeviceLabels(
+        *options.Layout, {options.Printer.value_or(""), options.Folder}, error);
+    if (!labels) throw CLI::RuntimeError(error, BadInputStatus);
+    return labels;
 }
 
 void AddLabelCommand(CLI::App& app) {

@@ -49,24 +49,40 @@ struct IppFreer {
     void operator()(ipp_t* ipp) const { ippDelete(ipp); }
 };
 
+using Connection = std::unique_ptr<http_t, HttpCloser>;
+
+// The print service the user's settings name, or nothing with `error` saying why not.
+Connection Connect(std::string& error) {
+    const char* server = cupsServer();
+    Connection http(httpConnect2(server, ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
+                                 ConnectTimeoutMs, nullptr));
+    if (!http) {
+        // errno says why only when the connection itself failed.
+        const int why = errno;
+        const bool told = why == ECONNREFUSED || why == ENOENT || why == ETIMEDOUT ||
+                          why == EHOSTUNREACH || why == ENETUNREACH || why == EACCES;
+        error = std::string("the print service at ") + server + " cannot be reached" +
+                (told ? std::string(": ") + std::strerror(why) : std::string());
+        return nullptr;
+    }
+    httpSetTimeout(
+        http.get(), SilenceTimeoutSeconds, [](http_t*, void*) { return 0; }, nullptr);
+    return http;
+}
+
+std::string LastError() {
+    const char* text = cupsLastErrorString();
+    return text && *text ? text : "no answer";
+}
+
 class QueueLabels final : public LabelOutput {
 public:
     explicit QueueLabels(std::string queue) : queue_(std::move(queue)) {}
 
     HandOver Send(std::string_view serial, std::string_view pdf) override {
-        const char* server = cupsServer();
-        std::unique_ptr<http_t, HttpCloser> http(httpConnect2(
-            server, ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, ConnectTimeoutMs, nullptr));
-        if (!http) {
-            // errno says why only when the connection itself failed.
-            const int why = errno;
-            const bool told = why == ECONNREFUSED || why == ENOENT || why == ETIMEDOUT ||
-                              why == EHOSTUNREACH || why == ENETUNREACH || why == EACCES;
-            return Failed(std::string("the print service at ") + server + " cannot be reached" +
-                          (told ? std::string(": ") + std::strerror(why) : std::string()));
-        }
-        httpSetTimeout(
-            http.get(), SilenceTimeoutSeconds, [](http_t*, void*) { return 0; }, nullptr);
+        std::string unreachable;
+        const Connection http = Connect(unreachable);
+        if (!http) return Failed(unreachable);
 
         // The default destination is the one name that needs asking for.
         std::string name = queue_;
@@ -132,11 +148,6 @@ private:
         return request;
     }
 
-    static std::string LastError() {
-        const char* text = cupsLastErrorString();
-        return text && *text ? text : "no answer";
-    }
-
     std::string queue_;
 };
 
@@ -153,6 +164,33 @@ std::string LabelFileName(std::string_view serial) {
     }
     if (name.empty()) name = "_";
     return name + ".pdf";
+}
+
+std::optional<std::vector<PrintDestination>> PrintDestinations(std::string& error) {
+    const Connection http = Connect(error);
+    if (!http) return std::nullopt;
+    ipp_t* ask = ippNewRequest(IPP_OP_CUPS_GET_PRINTERS);
+    ippAddString(ask, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
+                 "printer-name");
+    const std::unique_ptr<ipp_t, IppFreer> answer(cupsDoRequest(http.get(), ask, "/"));
+    std::vector<PrintDestination> found;
+    // A service without queues answers "not found".
+    if (cupsLastError() == IPP_STATUS_ERROR_NOT_FOUND) return found;
+    if (!answer || cupsLastError() > IPP_STATUS_OK_EVENTS_COMPLETE) {
+        error = "the print service failed: " + LastError();
+        return std::nullopt;
+    }
+    for (ipp_attribute_t* name = ippFindAttribute(answer.get(), "printer-name", IPP_TAG_NAME);
+         name != nullptr; name = ippFindNextAttribute(answer.get(), "printer-name", IPP_TAG_NAME))
+        if (const char* text = ippGetString(name, 0, nullptr)) found.push_back({text, false});
+
+    const std::unique_ptr<ipp_t, IppFreer> fallback(
+        cupsDoRequest(http.get(), ippNewRequest(IPP_OP_CUPS_GET_DEFAULT), "/"));
+    if (const char* name = ippGetString(
+            ippFindAttribute(fallback.get(), "printer-name", IPP_TAG_NAME), 0, nullptr))
+        for (PrintDestination& destination : found)
+            destination.IsDefault = destination.Name == name;
+    return found;
 }
 
 std::unique_ptr<LabelOutput> FolderOutput(std::filesystem::path folder) {

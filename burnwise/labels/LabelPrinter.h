@@ -2,8 +2,10 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace burnwise::labels {
 
@@ -34,6 +36,16 @@ std::unique_ptr<LabelOutput> FolderOutput(std::filesystem::path folder);
 // service's default destination. The service is the one the user's CUPS settings name
 // (CUPS_SERVER, client.conf), reached anew for each label.
 std::unique_ptr<LabelOutput> PrintQueueOutput(std::string queue);
+
+// A print queue of the system's print service.
+struct PrintDestination {
+    std::string Name;
+    bool IsDefault = false;
+};
+
+// The queues the print service has, by name; nothing with `error` set when it cannot be
+// asked (not running, not answering within seconds).
+std::optional<std::vector<PrintDestination>> PrintDestinations(std::string& error);
 
 // The file name a serial number's label gets in a folder.
 std::string LabelFileName(std::string_view serial);

@@ -301,6 +301,11 @@ public:
     std::function<std::unique_ptr<app::Production>(const std::filesystem::path& templateFile,
                                                    std::string& error)>
         OpenRecords;
+    // When set, called once the records of a Program are open: it asks the run to print a
+    // label for each device that passes (the lines say what became of each). False, with
+    // `error` set, when the labels asked for cannot be printed: nothing is programmed.
+    std::function<bool(app::ProgramRequest& request, app::Production& records, std::string& error)>
+        AddLabels;
 
     void BWScanExecute();
     void BWEraseExecute();

@@ -107,6 +107,10 @@ void TMainForm::BWProgramExecute() {
             return;
         }
         request.Observe = records->Request().Observe;
+        if (AddLabels && !AddLabels(request, *records, error)) {
+            ShowError("The labels cannot be printed (" + error + ") - nothing programmed.");
+            return;
+        }
     }
     const app::Report report = station_->Program(request);
     // The template checks have shown their lines and box; the window names its own control.

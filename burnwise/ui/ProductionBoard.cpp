@@ -111,6 +111,20 @@ void ProductionBoard::DevicesAttached(const std::vector<std::string>& serials) {
     }
 }
 
+void ProductionBoard::LabelFinished(std::int32_t driverIndex, const std::string& serial,
+                                    bool printed, const std::string& reason) {
+    ProductionTile* tile = Known(serial);
+    if (tile == nullptr || tile->State != TileState::Passed) {
+        tile = nullptr;
+        for (ProductionTile& other : tiles_)
+            if (!other.Removed && other.State == TileState::Passed &&
+                other.DriverIndex == driverIndex && other.SerialNumber == serial)
+                tile = &other;
+    }
+    if (tile == nullptr) return;
+    tile->LabelFailure = printed ? std::string() : (reason.empty() ? "no reason given" : reason);
+}
+
 void ProductionBoard::RunEnded(const std::string& reason) {
     if (!running_) return;
     running_ = false;
@@ -180,6 +194,11 @@ std::string ProductionBoard::NextStepText(const ProductionTile& tile) {
     for (std::string_view fault : DeviceFaults)
         if (tile.Reason.find(fault) != std::string::npos) return "Put aside";
     return "Unplug and plug in again to retry";
+}
+
+std::string ProductionBoard::LabelText(const ProductionTile& tile) {
+    if (tile.LabelFailure.empty() || tile.State != TileState::Passed) return "";
+    return "label failed: " + tile.LabelFailure;
 }
 
 std::string ProductionBoard::DetailText(const ProductionTile& tile) {

@@ -27,6 +27,8 @@ struct ProductionTile {
     std::vector<std::string> Identities;
     // When the device was last taken in hand or finished, counted through the run.
     std::uint64_t Turn = 0;
+    // Why its label could not be printed; empty when it was, or when none was asked for.
+    std::string LabelFailure;
 };
 
 class ProductionBoard {
@@ -45,6 +47,10 @@ public:
     // none of whose numbers is among them has gone: its tile is removed. A list with a
     // device that did not answer tells nothing of who went, and changes nothing.
     void DevicesAttached(const std::vector<std::string>& serials);
+    // What became of the label of the device given `serial` (a PASS, numbered driverIndex
+    // in the run): printed, or failed with `reason`. Also after the run, for a reprint.
+    void LabelFinished(std::int32_t driverIndex, const std::string& serial, bool printed,
+                       const std::string& reason = {});
     // The run has ended: `reason` is empty when it stopped as asked, else why it stopped.
     // A device still working has no verdict: its tile turns to FAIL "not finished", and it
     // is not counted (the run reported nothing for it).
@@ -78,6 +84,8 @@ public:
     // the failure lay in the connection or the run, "Put aside" when the device itself is
     // at fault. Empty unless the tile shows a FAIL.
     static std::string NextStepText(const ProductionTile& tile);
+    // "label failed: REASON" on a tile whose label could not be printed, else empty.
+    static std::string LabelText(const ProductionTile& tile);
 
 private:
     ProductionTile* InHand(std::int32_t driverIndex);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "burnwise/device/Reporter.h"
+#include "burnwise/records/RecordStore.h"
 #include "burnwise/ui/ProductionSettings.h"
 
 #include <cstdint>
@@ -25,6 +26,12 @@ public:
     // A device is done, passed or failed, and its record is written. A device whose record
     // could not be written comes as a FAIL, and RunEnded follows with the reason.
     virtual void DeviceFinished(const device::DeviceOutcome& outcome) = 0;
+    // The label of a device that passed, printed or not, after its DeviceFinished.
+    // `serial` is the number the device was given; `line` says what became of the label.
+    virtual void LabelFinished(std::int32_t driverIndex, const std::string& serial,
+                               const records::LabelStatus& status, const std::string& line) {
+        (void)driverIndex, (void)serial, (void)status, (void)line;
+    }
     // The run is over: `reason` is empty when it stopped as asked, else the line saying why
     // it stopped ("database unreachable").
     virtual void RunEnded(const std::string& reason) = 0;
@@ -42,6 +49,14 @@ public:
     virtual void Start(const ProductionSettings& settings, ProductionEvents& events) = 0;
     // Asks the run to end after the device in hand; callable at any time, also twice.
     virtual void RequestStop() = 0;
+    // Prints the label of the device given `serial` again, from its record in the
+    // settings' database; callable while a run goes on. `line` says what became of it.
+    virtual bool ReprintLabel(const ProductionSettings& settings, const std::string& serial,
+                              std::string& line) {
+        (void)settings;
+        line = "Label " + serial + " not printed: reprints are not available in this program";
+        return false;
+    }
 };
 
 } // namespace burnwise::ui

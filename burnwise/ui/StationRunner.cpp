@@ -83,6 +83,12 @@ void StationRunner::RequestStop() {
     wake_.notify_all();
 }
 
+bool StationRunner::ReprintLabel(const ProductionSettings& settings, const std::string& serial,
+                                 std::string& line) {
+    // The records keep the chip's 8-bit serial number as UTF-8.
+    return ui::ReprintLabel(settings, records::ChipText(serial), opener_, line);
+}
+
 bool StationRunner::Stopping() {
     const std::lock_guard lock(mutex_);
     return stop_;
@@ -109,6 +115,9 @@ void StationRunner::Run(const ProductionSettings& settings, ProductionEvents& ev
 std::string StationRunner::Watch(const ProductionSettings& settings, ProductionEvents& events,
                                  Notes& notes) {
     std::string error;
+    // A layout that cannot be used ends the run before any device is touched.
+    std::shared_ptr<labels::DeviceLabels> labels = OpenLabels(settings.Labels, error);
+    if (settings.Labels.Print && !labels) return "The label layout cannot be used: " + error;
     const std::unique_ptr<app::Production> production =
         app::Production::Open(SetupOf(settings), opener_, error, &notes);
     if (!production) return error;
@@ -138,6 +147,14 @@ std::string StationRunner::Watch(const ProductionSettings& settings, ProductionE
         events.DeviceFinished(unrecorded);
         return false;
     };
+    // Each PASS device's label is handed over once its tile shows the PASS.
+    if (labels)
+        labels::PrintAfterRecords(
+            watch.Program, *production, std::move(labels),
+            [&events](const device::DeviceOutcome& outcome, const records::LabelStatus& status,
+                      const std::string& line) {
+                events.LabelFinished(outcome.DriverIndex, outcome.SerialNumber, status, line);
+            });
     watch.StopRequested = [this] { return Stopping(); };
     // Between polls the window learns which devices are still there: a tile follows its
     // device by the serial number it reports, whatever the driver numbers it.

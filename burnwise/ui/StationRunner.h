@@ -32,6 +32,8 @@ public:
 
     void Start(const ProductionSettings& settings, ProductionEvents& events) override;
     void RequestStop() override;
+    bool ReprintLabel(const ProductionSettings& settings, const std::string& serial,
+                      std::string& line) override;
 
 private:
     class Notes;

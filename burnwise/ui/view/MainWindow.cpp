@@ -3,6 +3,7 @@
 #include "burnwise/ui/RunSummary.h"
 #include "burnwise/ui/view/HelpWindow.h"
 #include "burnwise/ui/view/Icons.h"
+#include "burnwise/ui/view/LabelSettingsBox.h"
 #include "burnwise/ui/view/ProductionWindow.h"
 #include "burnwise/ui/view/ResultsWindow.h"
 #include "burnwise/ui/view/Texts.h"
@@ -528,6 +529,9 @@ void MainWindow::BuildActions() {
     device->addAction(actions_.at("ToolButton11"));
     device->addSeparator();
     device->addAction(production);
+    AddPrintLabelsAction(
+        *device, *this, host_, [this] { return form_.TemplateFileName(); },
+        [this] { return busy_; });
     QMenu* tools = menuBar()->addMenu(QStringLiteral("&Tools"));
     tools->addAction(actions_.at("Read1"));
     tools->addAction(actions_.at("ReadandParse1"));

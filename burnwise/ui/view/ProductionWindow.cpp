@@ -1,5 +1,6 @@
 #include "burnwise/ui/view/ProductionWindow.h"
 
+#include "burnwise/ui/view/LabelSettingsBox.h"
 #include "burnwise/ui/view/Texts.h"
 #include "burnwise/ui/view/WindowHost.h"
 
@@ -25,6 +26,7 @@
 #include <QSysInfo>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace burnwise::view {
 
@@ -148,6 +150,11 @@ ProductionSettingsDialog::ProductionSettingsDialog(const ui::ProductionSettings&
     stationLabel->setBuddy(station_);
     form->addRow(stationLabel, station_);
 
+    labels_ = new LabelSettingsBox(settings.Labels, host_, this);
+    // The preview shows the next device's label as these settings would number it.
+    labels_->PreviewValues = [this] { return ui::PreviewLabelValues(Settings(), ReadOnlyStore); };
+    form->addRow(labels_);
+
     problem_ = new QLabel(this);
     problem_->setObjectName("SettingsProblem");
     problem_->setWordWrap(true);
@@ -183,6 +190,8 @@ ProductionSettingsDialog::ProductionSettingsDialog(const ui::ProductionSettings&
     });
     connect(template_, &QLineEdit::editingFinished, this, [this] { UpdateSources(); });
     connect(source_, &QComboBox::currentIndexChanged, this, [this] { UpdateSources(); });
+    for (QLineEdit* edit : {counter_, database_, station_})
+        connect(edit, &QLineEdit::editingFinished, labels_, &LabelSettingsBox::UpdatePreview);
     UpdateSources();
 }
 
@@ -209,6 +218,7 @@ void ProductionSettingsDialog::UpdateSources() {
         source_->currentIndex() == static_cast<int>(ui::SerialSourceKind::CounterFile);
     counter_->setEnabled(counter);
     browseCounter_->setEnabled(counter);
+    labels_->UpdatePreview();
 }
 
 ui::ProductionSettings ProductionSettingsDialog::Settings() const {
@@ -218,6 +228,7 @@ ui::ProductionSettings ProductionSettingsDialog::Settings() const {
     settings.CounterFile = PathOf(counter_->text().trimmed());
     settings.DatabaseUrl = ToLatin1(database_->text().trimmed());
     settings.StationName = ToLatin1(station_->text().trimmed());
+    settings.Labels = labels_->Settings();
     return settings;
 }
 
@@ -247,6 +258,13 @@ public:
     }
     void DeviceFinished(const device::DeviceOutcome& outcome) override {
         Post([outcome](ProductionWindow& w) { w.OnDeviceFinished(outcome); });
+    }
+    void LabelFinished(std::int32_t driverIndex, const std::string& serial,
+                       const records::LabelStatus& status, const std::string&) override {
+        const bool printed = status.State == records::LabelState::Printed;
+        Post([driverIndex, serial, printed, reason = status.Detail](ProductionWindow& w) {
+            w.OnLabelFinished(driverIndex, serial, printed, printed ? std::string() : reason);
+        });
     }
     void RunEnded(const std::string& reason) override {
         Post([reason](ProductionWindow& w) { w.OnRunEnded(reason); });
@@ -422,6 +440,7 @@ ui::ProductionSettings LoadProductionSettings(const QString& file) {
     settings.CounterFile = PathOf(store.value(QStringLiteral("CounterFile")).toString());
     settings.DatabaseUrl = ToLatin1(store.value(QStringLiteral("Database")).toString());
     settings.StationName = ToLatin1(store.value(QStringLiteral("Station")).toString());
+    settings.Labels = LoadLabelSettings(store);
     return settings;
 }
 
@@ -440,6 +459,7 @@ void ProductionWindow::SetSettings(const ui::ProductionSettings& settings) {
     store.setValue(QStringLiteral("CounterFile"), PathText(settings.CounterFile));
     store.setValue(QStringLiteral("Database"), FromLatin1(settings.DatabaseUrl));
     store.setValue(QStringLiteral("Station"), FromLatin1(settings.StationName));
+    KeepLabelSettings(store, settings.Labels);
     store.endGroup();
     store.sync();
     // A problem Start showed is answered by the new settings, or said anew.
@@ -521,6 +541,27 @@ void ProductionWindow::OnDeviceFinished(const device::DeviceOutcome& outcome) {
     if (!outcome.Passed && Beep) Beep();
 }
 
+void ProductionWindow::OnLabelFinished(std::int32_t driverIndex, const std::string& serial,
+                                       bool printed, const std::string& reason) {
+    board_.LabelFinished(driverIndex, serial, printed, reason);
+    ShowBoard();
+    if (!printed && Beep) Beep();
+}
+
+void ProductionWindow::Reprint(std::int32_t driverIndex, const std::string& serial) {
+    if (!runner_) return;
+    // Handing a label over takes seconds at most, even with the print service gone.
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    std::string line;
+    const bool printed = runner_->ReprintLabel(settings_, serial, line);
+    QApplication::restoreOverrideCursor();
+    const std::string prefix = "Label " + records::ChipText(serial) + " not printed: ";
+    board_.LabelFinished(driverIndex, serial, printed,
+                         line.starts_with(prefix) ? line.substr(prefix.size()) : line);
+    ShowBoard();
+    if (!running_) ShowStatus(FromLatin1(line), !printed);
+}
+
 void ProductionWindow::OnRunEnded(const std::string& reason) {
     if (!running_) return;
     board_.RunEnded(reason);
@@ -561,6 +602,22 @@ void ProductionWindow::ShowBoard() {
         addLabel("TileSerial", SerialPixels, true);
         addLabel("TileDetail", ReasonPixels, false);
         addLabel("TileNextStep", NextStepPixels, true);
+        // A PASS whose label did not come out: why, and the button that tries again.
+        QLabel* labelLine = addLabel("TileLabel", ReasonPixels, true);
+        labelLine->setStyleSheet(QStringLiteral("background: #fff3cd; color: #5a3d00; "
+                                                "border-radius: 4px; padding: 2px"));
+        auto* reprint = new QPushButton(QStringLiteral("Reprint label"), tile);
+        reprint->setObjectName("TileReprint");
+        reprint->setFont(PixelFont(ReasonPixels, true));
+        reprint->setToolTip(QStringLiteral("Print this device's label again, from its record"));
+        reprint->setAutoFillBackground(false);
+        column->addWidget(reprint);
+        connect(reprint, &QPushButton::clicked, this, [this, tile] {
+            const auto at = std::find(tiles_.begin(), tiles_.end(), tile) - tiles_.begin();
+            if (at >= static_cast<std::ptrdiff_t>(board_.Tiles().size())) return;
+            const ui::ProductionTile state = board_.Tiles()[static_cast<std::size_t>(at)];
+            Reprint(state.DriverIndex, state.SerialNumber);
+        });
         column->addStretch(1);
         tiles_.push_back(tile);
         flowColumns_ = 0; // placed by FlowTiles
@@ -600,6 +657,9 @@ void ProductionWindow::ShowBoard() {
         show("TileSerial", state.SerialNumber);
         show("TileDetail", state.State == ui::TileState::Failed ? state.Reason : "");
         show("TileNextStep", ui::ProductionBoard::NextStepText(state));
+        const std::string labelText = state.Removed ? "" : ui::ProductionBoard::LabelText(state);
+        show("TileLabel", labelText);
+        tile->findChild<QPushButton*>("TileReprint")->setHidden(labelText.empty());
         tile->setToolTip(FromLatin1(state.Reason));
         // As tall as its wrapped lines need: a long reason is never cut.
         tile->setFixedHeight(std::max(TileMinHeight, tile->layout()->heightForWidth(TileWidth)));
@@ -647,9 +707,17 @@ void ProductionWindow::ShowSummary() {
                                                            : FromLatin1(settings_.DatabaseUrl);
     const QString station =
         settings_.StationName.empty() ? HostName() : FromLatin1(settings_.StationName);
-    summary_->setText(QStringLiteral("Template: %1\nSerial numbers: %2    Database: %3    "
-                                     "Station: %4")
-                          .arg(templateName, source, database, station));
+    QString labels = QStringLiteral("none");
+    if (settings_.Labels.Print)
+        labels =
+            PathText(settings_.Labels.Layout.filename()) + QStringLiteral(" to ") +
+            (settings_.Labels.ToFolder ? PathText(settings_.Labels.Folder)
+                                       : (settings_.Labels.Printer.empty()
+                                              ? QStringLiteral("the default printer")
+                                              : QString::fromStdString(settings_.Labels.Printer)));
+    summary_->setText(QStringLiteral("Template: %1    Labels: %5\nSerial numbers: %2    "
+                                     "Database: %3    Station: %4")
+                          .arg(templateName, source, database, station, labels));
 }
 
 QString ProductionWindow::ReadyText() {

@@ -23,6 +23,7 @@ class QGridLayout;
 
 namespace burnwise::view {
 
+class LabelSettingsBox;
 class WindowHost;
 
 // Where the production settings are kept when no file is named: production.conf in the
@@ -48,6 +49,7 @@ private:
     void UpdateSources();
 
     WindowHost& host_;
+    LabelSettingsBox* labels_ = nullptr;
     QLineEdit* template_ = nullptr;
     QComboBox* source_ = nullptr;
     QLineEdit* counter_ = nullptr;
@@ -106,6 +108,10 @@ private:
     void OnDeviceStarted(std::int32_t driverIndex, const std::string& reportedSerial);
     void OnDevicesAttached(const std::vector<std::string>& serials);
     void OnDeviceFinished(const device::DeviceOutcome& outcome);
+    void OnLabelFinished(std::int32_t driverIndex, const std::string& serial, bool printed,
+                         const std::string& reason);
+    // The label of the tile's device printed again, from its record.
+    void Reprint(std::int32_t driverIndex, const std::string& serial);
     void OnRunEnded(const std::string& reason);
     void ShowBoard();
     void FlowTiles();

@@ -75,6 +75,20 @@ void ConnectProduction(MainWindow& window, ui::TMainForm& form, device::PipexDri
         setup.Station = settings.StationName;
         return app::Production::Open(setup, OpenStore, error);
     };
+    // The labels of the production settings, as the line prints them.
+    form.AddLabels = [&form](app::ProgramRequest& request, app::Production& records,
+                             std::string& error) {
+        const ui::ProductionSettings settings =
+            LoadProductionSettings(DefaultProductionSettingsFile());
+        std::shared_ptr<labels::DeviceLabels> labels = ui::OpenLabels(settings.Labels, error);
+        if (settings.Labels.Print && !labels) return false;
+        if (labels)
+            labels::PrintAfterRecords(request, records, std::move(labels),
+                                      [&form](const device::DeviceOutcome&,
+                                              const records::LabelStatus&,
+                                              const std::string& line) { form.AppendLine(line); });
+        return true;
+    };
 }
 
 int RunProgram(QApplication& app, const std::function<void(MainWindow&)>& shown,
