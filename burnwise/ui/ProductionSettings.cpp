@@ -79,7 +79,10 @@ std::shared_ptr<labels::DeviceLabels> OpenLabels(const LabelSettings& settings,
     if (!settings.Print) return nullptr;
     labels::LabelTarget target{settings.Printer, std::nullopt};
     if (settings.ToFolder) target.Folder = settings.Folder;
-    return labels::OpenDeviceLabels(settings.Layout, target, error);
+    std::shared_ptr<labels::DeviceLabels> opened =
+        labels::OpenDeviceLabels(settings.Layout, target, error);
+    if (!opened) error = "The label layout cannot be used: " + error;
+    return opened;
 }
 
 std::string LabelSettingsProblem(const LabelSettings& settings) {
@@ -87,7 +90,7 @@ std::string LabelSettingsProblem(const LabelSettings& settings) {
     if (settings.Layout.empty()) return "Choose a label layout.";
     if (settings.ToFolder && settings.Folder.empty()) return "Choose a folder for the labels.";
     std::string error;
-    if (!OpenLabels(settings, error)) return "The label layout cannot be used: " + error;
+    if (!OpenLabels(settings, error)) return error;
     return {};
 }
 

@@ -40,7 +40,7 @@ struct LabelSettings {
 };
 
 // The labels the settings ask for; nothing when they ask for none, and nothing with `error`
-// set to the layout's line when it cannot be used.
+// set to "The label layout cannot be used: " and the layout's line when it cannot be used.
 std::shared_ptr<labels::DeviceLabels> OpenLabels(const LabelSettings& settings, std::string& error);
 // Why labels cannot be printed with these settings, or empty when they can (or are not
 // asked for).

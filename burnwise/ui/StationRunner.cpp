@@ -117,7 +117,7 @@ std::string StationRunner::Watch(const ProductionSettings& settings, ProductionE
     std::string error;
     // A layout that cannot be used ends the run before any device is touched.
     std::shared_ptr<labels::DeviceLabels> labels = OpenLabels(settings.Labels, error);
-    if (settings.Labels.Print && !labels) return "The label layout cannot be used: " + error;
+    if (settings.Labels.Print && !labels) return error;
     const std::unique_ptr<app::Production> production =
         app::Production::Open(SetupOf(settings), opener_, error, &notes);
     if (!production) return error;
