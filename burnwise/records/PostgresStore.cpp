@@ -191,6 +191,19 @@ public:
         return number;
     }
 
+    std::optional<bool> PassedWithImage(const std::string& serialNumber,
+                                        const std::string& imageSha256,
+                                        std::string& error) override {
+        const char* values[] = {serialNumber.c_str(), imageSha256.c_str()};
+        const QueryResult result(
+            PQexecParams(conn_, PassedImageStatement, 2, nullptr, values, nullptr, nullptr, 0));
+        if (!result.Is(PGRES_TUPLES_OK)) {
+            Fail(ResultError(*result), error);
+            return std::nullopt;
+        }
+        return PQntuples(*result) > 0;
+    }
+
     std::optional<std::uint64_t> PeekSeries(const SeriesKey& series, std::uint64_t start,
                                             std::string& error) override {
         const auto limit = SeriesLimit(series, start, error);

@@ -99,6 +99,14 @@ public:
         error = Where() + ": keeps no series";
         return std::nullopt;
     }
+    // Whether a PASS program record gives `serialNumber` a device written with the image of
+    // digest `imageSha256` (as Record::ImageSha256 keeps it). Nothing when it cannot be
+    // asked.
+    virtual std::optional<bool> PassedWithImage(const std::string&, const std::string&,
+                                                std::string& error) {
+        error = Where() + ": cannot look up records";
+        return std::nullopt;
+    }
     // Gives `visit` the matching records one at a time, oldest first, holding only a few of
     // them at once; stops early when `visit` returns false. A row that cannot be read whole
     // is given as far as it can be, never ends the listing.

@@ -156,6 +156,19 @@ public:
         return next;
     }
 
+    std::optional<bool> PassedWithImage(const std::string& serialNumber,
+                                        const std::string& imageSha256,
+                                        std::string& error) override {
+        Statement query;
+        if (!query.Prepare(db_, PassedImageStatement))
+            return FailNothing(sqlite3_errmsg(db_), error);
+        BindText(*query, 1, serialNumber);
+        BindText(*query, 2, imageSha256);
+        const int rc = sqlite3_step(*query);
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE) return FailNothing(sqlite3_errmsg(db_), error);
+        return rc == SQLITE_ROW;
+    }
+
     bool Each(const RecordFilter& filter, const std::function<bool(const Record&)>& visit,
               std::string& error) override {
         const auto query = ListQuery(filter, version_, error);

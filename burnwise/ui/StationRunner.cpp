@@ -139,15 +139,28 @@ std::string StationRunner::Watch(const ProductionSettings& settings, ProductionE
         return false;
     };
     watch.StopRequested = [this] { return Stopping(); };
-    // Between polls the window learns which devices are still there: a tile follows its
-    // device by the serial number it reports, whatever the driver numbers it.
-    watch.Sleep = [this, &events, &station](std::chrono::nanoseconds duration) {
-        events.DevicesAttached(station.Engine().AttachedSerials());
-        Wait(duration);
+    watch.Sleep = [this](std::chrono::nanoseconds duration) { Wait(duration); };
+    // At each poll the window learns which devices are there, from the count the watch
+    // works from: a tile follows its device by the serial number it reports, whatever the
+    // driver numbers it.
+    watch.Attached = [&events](const std::vector<std::string>& serials) {
+        events.DevicesAttached(serials);
     };
+    app::Production& records = *production;
+    watch.Recorded = [&records](const codec::EepromImage& image, const std::string& serial) {
+        return records.HoldsRecordedImage(image, serial);
+    };
+    watch.RecordsReachable = [&records](std::string& error) { return records.Reachable(error); };
+    watch.RecordsLost = [&records] { return records.Lost(); };
+    watch.Reconnect = [&records](std::string& error) { return records.Reconnect(error); };
+    watch.Waiting = [&events](bool waiting) { events.DatabaseWaiting(waiting); };
     app::Watcher watcher(station, notes);
     const app::WatchResult result = watcher.Run(watch);
-    return result.RecordFailed ? RecordFailure(*production) : std::string();
+    if (result.RecordFailed) return RecordFailure(*production);
+    if (production->Unwritten() != 0)
+        return "the records of " + std::to_string(production->Unwritten()) +
+               " devices programmed could not be written: " + std::string(app::DatabaseUnreachable);
+    return {};
 }
 
 } // namespace burnwise::ui

@@ -1,5 +1,6 @@
 #include "burnwise/ui/view/ProductionWindow.h"
 
+#include "burnwise/app/Watcher.h"
 #include "burnwise/ui/view/Texts.h"
 #include "burnwise/ui/view/WindowHost.h"
 
@@ -250,6 +251,9 @@ public:
     }
     void RunEnded(const std::string& reason) override {
         Post([reason](ProductionWindow& w) { w.OnRunEnded(reason); });
+    }
+    void DatabaseWaiting(bool waiting) override {
+        Post([waiting](ProductionWindow& w) { w.OnDatabaseWaiting(waiting); });
     }
 
 private:
@@ -519,6 +523,17 @@ void ProductionWindow::OnDeviceFinished(const device::DeviceOutcome& outcome) {
     ShowFigures();
     if (OnOutcome) OnOutcome(outcome);
     if (!outcome.Passed && Beep) Beep();
+}
+
+void ProductionWindow::OnDatabaseWaiting(bool waiting) {
+    if (!running_ || stopRequested_) return;
+    if (waiting)
+        ShowStatus(QString::fromLatin1(app::WaitingForDatabaseLine.data(),
+                                       qsizetype(app::WaitingForDatabaseLine.size())),
+                   true);
+    else
+        ShowStatus(
+            QStringLiteral("Running: plug the devices in. Esc stops after the device in hand."));
 }
 
 void ProductionWindow::OnRunEnded(const std::string& reason) {

@@ -107,6 +107,7 @@ private:
     void OnDevicesAttached(const std::vector<std::string>& serials);
     void OnDeviceFinished(const device::DeviceOutcome& outcome);
     void OnRunEnded(const std::string& reason);
+    void OnDatabaseWaiting(bool waiting);
     void ShowBoard();
     void FlowTiles();
     void ShowFigures();
