@@ -319,6 +319,8 @@ void InstallStopSignals() {
     // No restart: a wait on a device or the database is cut short to look at the stop.
     for (const int signal : {SIGINT, SIGTERM, SIGHUP})
         ::sigaction(signal, &action, nullptr);
+    // Nor does a database that stopped answering hold the run up.
+    records::SetStopCheck([] { return StopRequested != 0; });
 }
 
 constexpr const char* DbHelp =

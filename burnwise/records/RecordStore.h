@@ -179,6 +179,13 @@ inline std::unique_ptr<RecordStore> OpenRecordStore(std::string_view url, std::s
     return OpenRecordStore(url, OpenMode::Create, error);
 }
 
+// Asked while a statement waits on a database server: true gives the statement up once it
+// has waited longer than a sound server needs, and the store is lost. A program that ends
+// on a signal sets it, so that a stalled server never holds it up. Signal-safe to ask.
+void SetStopCheck(bool (*stopRequested)());
+// Whether the stop check says stop.
+bool StopRequested();
+
 // The file an empty URL names, for messages and tests.
 std::optional<std::string> DefaultStorePath(std::string& error);
 // `url` with any password in it replaced by "***", for messages.

@@ -236,7 +236,16 @@ private:
                             nullptr) != SQLITE_OK)
             return Fail(db_ ? sqlite3_errmsg(db_) : "out of memory", error);
         sqlite3_extended_result_codes(db_, 1);
-        sqlite3_busy_timeout(db_, BusyTimeoutMs);
+        // Another writer's lock is waited out up to BusyTimeoutMs, or until a stop is asked.
+        sqlite3_busy_handler(
+            db_,
+            [](void*, int tries) {
+                constexpr int StepMs = 20;
+                if (tries * StepMs >= BusyTimeoutMs || StopRequested()) return 0;
+                sqlite3_sleep(StepMs);
+                return 1;
+            },
+            nullptr);
         return true;
     }
 

@@ -10,6 +10,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -153,6 +154,29 @@ public:
         return running_ || Fail("the server did not start again: " + Log("pg_ctl.log"), error);
     }
 
+    // Stops (or continues) the server's processes where they are, as a hung disk or a
+    // stopped machine would: connections stay open and nothing answers. By process id: the
+    // server's own, from its pid file, and its children's.
+    void Pause(bool paused) {
+        std::ifstream pidFile(Data() + "/postmaster.pid");
+        pid_t server = 0;
+        if (!(pidFile >> server) || server <= 0) return;
+        std::vector<pid_t> pids{server};
+        for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+            std::ifstream stat(entry.path() / "stat");
+            std::string line;
+            if (!std::getline(stat, line)) continue;
+            // pid (name) state ppid ...: the name may hold blanks, so read after its ')'.
+            std::istringstream rest(line.substr(line.rfind(')') + 1));
+            char state = 0;
+            pid_t parent = 0;
+            if (rest >> state >> parent && parent == server)
+                pids.push_back(static_cast<pid_t>(std::stoi(entry.path().filename().string())));
+        }
+        for (const pid_t pid : pids)
+            ::kill(pid, paused ? SIGSTOP : SIGCONT);
+    }
+
     bool Running() const { return running_; }
     int Port() const { return port_; }
     std::string Url() const {
@@ -280,8 +304,7 @@ private:
         std::string settings = "-c listen_addresses=127.0.0.1 -p " + std::to_string(port_) +
                                " -k " + folder_.string() +
                                " -c max_connections=40 -c shared_buffers=16MB";
-        if (!options_.Durable)
-            settings += " -c fsync=off -c full_page_writes=off";
+        if (!options_.Durable) settings += " -c fsync=off -c full_page_writes=off";
         if (options_.Tls)
             settings += " -c ssl=on -c ssl_cert_file=" + (folder_ / "server.crt").string() +
                         " -c ssl_key_file=" + (folder_ / "server.key").string();

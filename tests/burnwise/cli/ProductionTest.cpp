@@ -454,4 +454,27 @@ TEST_F(SharedSeries, AStationThatLosesItsDatabaseWritesNothingUntilItIsBack) {
     EXPECT_EQ(records[1][Serial], Numbered(2));
 }
 
+// A server that stops answering (its processes stopped) holds a station only until it is
+// asked to stop: within a second, with nothing written meanwhile.
+TEST_F(SharedSeries, AStalledServerHoldsAStationOnlyUntilASignal) {
+    for (const int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(strsignal(signal));
+        ASSERT_EQ(Vqbench("reset").Status, 0);
+        const std::string out = (Folder.Path / ("stall-" + std::to_string(signal))).string();
+        Watch watch(Bench, "program --template " + Template + " --watch --series" + Db(), out);
+        ASSERT_TRUE(watch.WaitFor("Waiting for KR2S devices"));
+        Server.Pause(true);
+        ASSERT_EQ(Vqbench("add KR2S").Status, 0);
+        // The watch is now waiting on the server for the device.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        const auto asked = std::chrono::steady_clock::now();
+        const int status = watch.Stop(signal);
+        const auto took = std::chrono::steady_clock::now() - asked;
+        Server.Pause(false);
+        EXPECT_NE(status, -1) << watch.Output();
+        EXPECT_LT(took, std::chrono::seconds(1)) << watch.Output();
+        EXPECT_TRUE(Blank(0)) << "written while the server did not answer";
+    }
+}
+
 } // namespace
