@@ -373,7 +373,9 @@ void AddDeviceCommands(CLI::App& app) {
     CLI::App* program = app.add_subcommand(
         "program", "Program every device of the template's model (the Program action). Serial "
                    "numbers from the clock differ from those of every run with the same state "
-                   "folder (this user on this machine), not from other users' or stations'");
+                   "folder (this user on this machine), not from other users' or stations'. "
+                   "Ctrl+C, SIGTERM or SIGHUP finish and record the devices in hand, then end "
+                   "the run with exit status 1 (every device command alike)");
     program->add_option("--template", options->Template, "Template file to program from")
         ->required()
         ->check(CLI::ExistingFile);
@@ -398,7 +400,9 @@ void AddDeviceCommands(CLI::App& app) {
     }
     program->add_flag("--watch", options->Watch,
                       "Wait for devices and program each one as it is plugged in, until "
-                      "Ctrl+C; exit 1 when any failed");
+                      "Ctrl+C, SIGTERM or SIGHUP; exit 1 when any failed. A chip holding the "
+                      "image a PASS record gave it is not written again; while the database "
+                      "is unreachable nothing is written and the watch waits for it");
     program->add_flag("--parallel", options->Parallel,
                       "Program every device found at once (with --watch, those plugged in "
                       "during one poll); needs a fixed serial number, not the clock");
