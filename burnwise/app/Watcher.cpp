@@ -53,9 +53,8 @@ WatchResult Watcher::Run(const WatchRequest& request) {
     std::map<std::int32_t, int> unanswered; // driver index: polls in a row it did not answer
     std::set<std::int32_t> unopenable;      // reported as such, until it answers or goes
     std::set<std::int32_t> finished;        // driver indexes the last pass finished with
-    // Reported serial numbers the last pass found holding their recorded image, and those
-    // it could not ask the records about.
-    std::set<std::string> alreadyWritten, unasked;
+    // Reported serial numbers the last pass could not ask the records about.
+    std::set<std::string> unasked;
     std::mutex asking; // a pass that programs every device at once asks on many threads
     bool tooMany = false;
     bool waiting = false; // for the records: nothing is written meanwhile
@@ -102,7 +101,6 @@ WatchResult Watcher::Run(const WatchRequest& request) {
                 return "records unreachable - nothing written to the device holding " + serial;
             }
             if (!*recorded) return std::nullopt;
-            alreadyWritten.insert(reported);
             return "already programmed " + serial + " - not written again";
         };
 
@@ -170,7 +168,6 @@ WatchResult Watcher::Run(const WatchRequest& request) {
 
         pass.ScanFilter = [&fresh](const std::string& serial) { return fresh.contains(serial); };
         finished.clear();
-        alreadyWritten.clear();
         unasked.clear();
         const Report report = station_.Program(pass);
 
@@ -184,7 +181,7 @@ WatchResult Watcher::Run(const WatchRequest& request) {
             // Gone before the pass looked, or not asked about: it comes again while attached.
             if (at == scanned.end() || unasked.contains(serial)) continue;
             const std::int32_t index = at->second;
-            if (finished.contains(index) || alreadyWritten.contains(serial) ||
+            if (finished.contains(index) || engine.FoundAlreadyWritten(index) ||
                 engine.ReportedSecondChannel(index)) {
                 // Channel B of a KR3 chip goes with channel A: nothing of its own to do.
                 judged.insert(serial);

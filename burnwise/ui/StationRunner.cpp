@@ -130,6 +130,12 @@ std::string StationRunner::Watch(const ProductionSettings& settings, ProductionE
             events.DeviceFinished(outcome);
             return true;
         }
+        // A record kept for a database that is away is written once it is back: the device
+        // shows as it ended, and the watch waits.
+        if (production->Lost() && outcome.Passed) {
+            events.DeviceFinished(outcome);
+            return false;
+        }
         // Without its record the device cannot be traced: it does not pass. One that failed
         // already (no number could be reserved for it) keeps its reason.
         device::DeviceOutcome unrecorded = outcome;
