@@ -101,7 +101,44 @@ std::unique_ptr<Production> Production::Open(const ProductionSetup& setup,
     }
     p->store_ = opener(setup.DatabaseUrl, error);
     if (!p->store_) return nullptr;
+    p->opener_ = opener;
     return p;
+}
+
+std::optional<bool> Production::HoldsRecordedImage(const codec::EepromImage& image,
+                                                   const std::string& serial) {
+    if (serial.empty()) return false;
+    // The record keeps the words written, as many as the part takes: a 64-word part reads
+    // its words twice over in the 128 read.
+    std::vector<std::string> digests;
+    for (const std::size_t words : {std::size_t{64}, std::size_t{128}})
+        digests.push_back(ImageSha256({image.begin(), image.begin() + words}));
+    for (const std::string& digest : digests) {
+        std::string error;
+        const std::optional<bool> held =
+            store_->PassedWithImage(records::ChipText(serial), digest, error);
+        if (!held) return std::nullopt;
+        if (*held) return true;
+    }
+    return false;
+}
+
+bool Production::Reachable(std::string& error) {
+    // The cheapest statement that reads the records table.
+    return store_->PassedWithImage({}, {}, error).has_value() || !store_->Lost();
+}
+
+bool Production::Reconnect(std::string& error) {
+    std::unique_ptr<records::RecordStore> store = opener_(setup_.DatabaseUrl, error);
+    if (!store) return false;
+    store_ = std::move(store);
+    while (!unwritten_.empty()) {
+        if (!store_->Append(unwritten_.front(), error)) return false;
+        ++recorded_;
+        unwritten_.erase(unwritten_.begin());
+    }
+    stopReason_.clear();
+    return true;
 }
 
 Production::~Production() = default;
@@ -191,6 +228,8 @@ bool Production::Record(const device::DeviceOutcome& outcome, std::string_view o
     if (!store_->Append(record, error)) {
         failed(StoreFailure("cannot write the record: " + error));
         kept = false;
+        // Written once the database is back, should the run wait for it.
+        if (store_->Lost()) unwritten_.push_back(record);
     }
     if (log_) {
         const DeviceRecord line{record.Time,

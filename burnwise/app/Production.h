@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace burnwise::app {
 
@@ -77,6 +78,21 @@ public:
     // StopReason() set, when either cannot be written: the run must stop.
     bool Record(const device::DeviceOutcome& outcome, std::string_view operation);
 
+    // Whether a device holding `image`, whose image holds the serial number `serial` (the
+    // chip's text), holds what a PASS program record gave it: that image, whole, with that
+    // number. Nothing when the records cannot be asked.
+    std::optional<bool> HoldsRecordedImage(const codec::EepromImage& image,
+                                           const std::string& serial);
+    // Whether the database answers now; false with `error` set when it does not.
+    bool Reachable(std::string& error);
+    // Whether the connection to the database is gone (a server stopped or stalled).
+    bool Lost() const { return store_->Lost(); }
+    // Opens the database again after it was lost and writes the records that could not be
+    // written meanwhile. False with `error` set while it cannot be reached; nothing is lost.
+    bool Reconnect(std::string& error);
+    // Records of devices written that wait for the database to come back.
+    std::size_t Unwritten() const { return unwritten_.size(); }
+
     // Why the last run stopped early because of the records (the database unreachable, a
     // record or a log line that cannot be written), or empty.
     const std::string& StopReason() const { return stopReason_; }
@@ -96,6 +112,8 @@ private:
     std::string templateName_;
     std::string templateSha256_;
     std::unique_ptr<records::RecordStore> store_;
+    StoreOpener opener_;
+    std::vector<records::Record> unwritten_; // kept while the database was lost
     std::optional<SerialPattern> pattern_;
     std::optional<SerialCounter> counter_;
     std::optional<ProductionLog> log_;

@@ -156,6 +156,7 @@ Report Station::Program(const ProgramRequest& request) {
         device::DeviceEngine& Engine;
         ~Hooks() {
             Engine.ScanFilter = nullptr;
+            Engine.AlreadyWritten = nullptr;
             Engine.SerialSource = nullptr;
             Engine.SerialSourceFailure.clear();
         }
@@ -169,6 +170,7 @@ Report Station::Program(const ProgramRequest& request) {
         };
     }
     engine_.ScanFilter = request.ScanFilter;
+    engine_.AlreadyWritten = request.AlreadyWritten;
     // Every programming run goes through here, whichever front end asks for it.
     TemplateSettings settings(t, state_, flags_, reporter_);
     return Run(

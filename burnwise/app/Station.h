@@ -46,8 +46,11 @@ struct ProgramRequest {
     // Told of each outcome as it happens; false ends the run before the next device (the
     // record of the outcome could not be kept).
     std::function<bool(const device::DeviceOutcome&)> Observe;
-    // When set, the scan passes over every driver index it refuses.
-    std::function<bool(std::int32_t driverIndex)> ScanFilter;
+    // When set, the scan passes over every device whose reported serial number it refuses.
+    std::function<bool(const std::string& reportedSerial)> ScanFilter;
+    // When set, asked of every programmed device the scan finds (see the engine's
+    // AlreadyWritten): a line leaves the device alone.
+    decltype(device::DeviceEngine::AlreadyWritten) AlreadyWritten;
     // Every selected device at once, each on a thread and handle of its own, with the same
     // serial numbers, contents, lines and outcomes as one by one. Refused (before anything
     // is opened) when the serial numbers come from the clock.

@@ -29,6 +29,13 @@ namespace fs = std::filesystem;
 constexpr int StoppedStatus = 1;
 constexpr int BadInputStatus = 2;
 
+// Set by SIGINT, SIGTERM or SIGHUP: the run ends after the devices in hand.
+volatile std::sig_atomic_t StopRequested = 0;
+
+extern "C" void RequestStop(int) {
+    StopRequested = 1;
+}
+
 // The station on the linked driver, printing every line the moment it comes. Serial
 // numbers from the clock are kept in the user's state folder, so that no later run on this
 // machine, in this process or another, repeats one.
@@ -40,6 +47,12 @@ struct ConsoleStation {
     std::unique_ptr<app::Station> Station =
         std::make_unique<app::Station>(Driver, Console, Clock, ClockRecord.get());
     app::Template Shown = app::Template::Start();
+
+    // A signal ends every operation as a stop asked for: before the next device, the
+    // devices in hand finished and recorded.
+    ConsoleStation() {
+        Station->Engine().StopWanted = [] { return StopRequested != 0; };
+    }
 
     // Opens the template, reading it once (it may be a pipe). One that cannot be read has
     // shown its box, and the command fails with 2.
@@ -65,13 +78,6 @@ struct Options {
     bool Parallel = false;
     LabelOptions Label;
 };
-
-// Set by SIGINT or SIGTERM: the watch ends after the devices in hand.
-volatile std::sig_atomic_t StopRequested = 0;
-
-extern "C" void RequestStop(int) {
-    StopRequested = 1;
-}
 
 // Sleeps `duration`, or less when a stop is requested (the signal cuts the sleep short).
 void SleepUnlessStopped(std::chrono::nanoseconds duration) {
@@ -194,19 +200,26 @@ void RunProgram(const Options& options) {
         return;
     }
 
-    struct sigaction action {};
-    action.sa_handler = RequestStop;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
-
     app::WatchRequest watch;
     watch.Program = request;
     watch.StopRequested = [] { return StopRequested != 0; };
     watch.Sleep = SleepUnlessStopped;
+    app::Production& records = *production;
+    watch.Recorded = [&records](const codec::EepromImage& image, const std::string& serial) {
+        return records.HoldsRecordedImage(image, serial);
+    };
+    watch.RecordsReachable = [&records](std::string& error) { return records.Reachable(error); };
+    watch.RecordsLost = [&records] { return records.Lost(); };
+    watch.Reconnect = [&records](std::string& error) { return records.Reconnect(error); };
     app::Watcher watcher(*console->Station, console->Console);
     const app::WatchResult result = watcher.Run(watch);
     if (result.TemplateRefused) throw CLI::RuntimeError(StoppedStatus);
+    if (production->Unwritten() != 0) {
+        std::cerr << "burnwise-cli: the records of " << production->Unwritten()
+                  << " devices programmed could not be written: the database is unreachable"
+                  << std::endl;
+        throw CLI::RuntimeError(StoppedStatus);
+    }
     CheckRecords(*production, " - the watch has stopped");
     if (result.AnyFailed) throw CLI::RuntimeError(StoppedStatus);
 }
@@ -290,6 +303,17 @@ void RunHistory(HistoryOptions options) {
 
 } // namespace
 
+void InstallStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = RequestStop;
+    sigemptyset(&action.sa_mask);
+    // No restart: a wait on a device or the database is cut short to look at the stop.
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
+    // Nor does a database that stopped answering hold the run up.
+    records::SetStopCheck([] { return StopRequested != 0; });
+}
+
 constexpr const char* DbHelp =
     "Database of the records: sqlite:PATH (made when program finds none), the path of an "
     "existing SQLite file, a PostgreSQL URI (postgresql://line@db1/production?sslmode=verify-full)"
@@ -342,7 +366,9 @@ void AddDeviceCommands(CLI::App& app) {
     CLI::App* program = app.add_subcommand(
         "program", "Program every device of the template's model (the Program action). Serial "
                    "numbers from the clock differ from those of every run with the same state "
-                   "folder (this user on this machine), not from other users' or stations'");
+                   "folder (this user on this machine), not from other users' or stations'. "
+                   "Ctrl+C, SIGTERM or SIGHUP finish and record the devices in hand, then end "
+                   "the run with exit status 1 (every device command alike)");
     program->add_option("--template", options->Template, "Template file to program from")
         ->required()
         ->check(CLI::ExistingFile);
@@ -367,7 +393,9 @@ void AddDeviceCommands(CLI::App& app) {
     }
     program->add_flag("--watch", options->Watch,
                       "Wait for devices and program each one as it is plugged in, until "
-                      "Ctrl+C; exit 1 when any failed");
+                      "Ctrl+C, SIGTERM or SIGHUP; exit 1 when any failed. A chip holding the "
+                      "image a PASS record gave it is not written again; while the database "
+                      "is unreachable nothing is written and the watch waits for it");
     program->add_flag("--parallel", options->Parallel,
                       "Program every device found at once (with --watch, those plugged in "
                       "during one poll); needs a fixed serial number, not the clock");

@@ -13,4 +13,9 @@ namespace burnwise::cli {
 // bad arguments or an unreadable template.
 void AddDeviceCommands(CLI::App& app);
 
+// SIGINT, SIGTERM and SIGHUP (a closed terminal or SSH session) end every device command
+// as Ctrl+C ends the watch: the devices in hand are finished and recorded, then the run
+// stops. Installed once, before any command runs.
+void InstallStopSignals();
+
 } // namespace burnwise::cli

@@ -20,6 +20,7 @@ int main(int argc, char** argv) {
     burnwise::cli::AddCodecCommands(app);
     burnwise::cli::AddTemplateCommands(app);
     burnwise::cli::AddDeviceCommands(app);
+    burnwise::cli::InstallStopSignals();
     try {
         app.parse(argc, argv);
     } catch (const CLI::RuntimeError& e) {

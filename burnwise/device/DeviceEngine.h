@@ -138,10 +138,20 @@ public:
     // When set, told of each device a programming run takes in hand, by its driver index,
     // before its serial number is taken and before anything is asked of or written to it.
     std::function<void(std::int32_t driverIndex)> DeviceTaken;
-    // When set, a scan passes over (does not even open) every driver index it refuses, as
-    // if nothing were attached there. A production line's watch uses it to work on the
-    // devices just plugged in only.
-    std::function<bool(std::int32_t driverIndex)> ScanFilter;
+    // When set, a scan passes over every device whose reported serial number it refuses (a
+    // device that cannot be opened or asked reports none), as if nothing were attached
+    // there. A production line's watch uses it to work on the devices just plugged in only,
+    // known by what they are, whatever index the driver gives them at this count.
+    std::function<bool(const std::string& reportedSerial)> ScanFilter;
+    // When set, a programming scan asks it of every device it counts as programmed, with
+    // the serial number the device reports, the image the scan read from it and the serial
+    // number that image holds: a line means the device already holds what this run would
+    // give it. The line is said and the device is left alone. May be called on several
+    // threads at once by a run that programs every device at once.
+    std::function<std::optional<std::string>(const std::string& reportedSerial,
+                                             const codec::EepromImage& image,
+                                             const std::string& imageSerial)>
+        AlreadyWritten;
     // When set, Erase asks it with the driver indexes its scan selected, before it erases
     // any; false cancels the erase with nothing erased.
     std::function<bool(std::span<const std::int32_t> driverIndexes)> ConfirmErase;
@@ -170,8 +180,10 @@ public:
     std::optional<bool> Kr4FifoBit();
 
     // The serial number each attached device reports, by driver index (at most
-    // MaxScanDevices; empty where a device cannot be opened or asked). Reads no EEPROM.
-    std::vector<std::string> AttachedSerials();
+    // MaxScanDevices; empty where a device cannot be opened or asked), from one count of
+    // the devices, which Unit.DeviceCount then holds. Nothing when the count fails. Reads no
+    // EEPROM.
+    std::optional<std::vector<std::string>> AttachedSerials();
 
     // The model the last scan found the device at `driverIndex` reporting (see
     // codec::ReportedModelName); empty when it did not examine it.
@@ -184,6 +196,19 @@ public:
     std::string ReportedSerial(std::int32_t driverIndex) const {
         const DeviceNote* note = NoteOf(driverIndex);
         return note ? note->Serial : std::string();
+    }
+
+    // Whether the last scan found the second channel of a KR3 chip at `driverIndex` (it
+    // shares channel A's EEPROM and is never worked on by itself).
+    bool ReportedSecondChannel(std::int32_t driverIndex) const {
+        const DeviceNote* note = NoteOf(driverIndex);
+        return note && note->SecondChannel;
+    }
+    // Whether the last programming scan left the device at `driverIndex` alone because it
+    // already holds what the run would give it (see AlreadyWritten).
+    bool FoundAlreadyWritten(std::int32_t driverIndex) const {
+        const DeviceNote* note = NoteOf(driverIndex);
+        return note && note->AlreadyWritten;
     }
 
     int SurveyScan();
@@ -229,10 +254,12 @@ private:
         bool Taken = false; // counted (survey) or selected (erase, program)
         std::string Model;  // as codec::ReportedModelName gives it
         codec::ChipFamily Family = codec::ChipFamily::None; // by its type code
-        std::string Serial;        // the serial number it reports (not the one its EEPROM holds)
-        std::string Fault;         // the first failed call on it, as its box or line said
-        int Position = 0;          // its step in the scan
-        std::optional<bool> Blank; // the verdict of the scan that counted it
+        std::string Serial;          // the serial number it reports (not the one its EEPROM holds)
+        std::string Fault;           // the first failed call on it, as its box or line said
+        int Position = 0;            // its step in the scan
+        std::optional<bool> Blank;   // the verdict of the scan that counted it
+        bool SecondChannel = false;  // channel B of a KR3 chip
+        bool AlreadyWritten = false; // holds what the run would give it: left alone
     };
     enum class Variant { Survey, Erase, Program };
     // Starts an operation's bookkeeping of outcomes.
@@ -311,6 +338,8 @@ private:
     // leave the judgement stale. The scan keeps the unit's open device here; the work on it
     // takes it back instead of opening it again.
     void HoldCurrentDevice();
+    // Closes the device in hand and forgets it: the scan's filter refused it.
+    void PassOver(DeviceNote& note);
     // Makes the device at `driverIndex` the unit's open device: the one held for it, or a
     // fresh open (with its boxes on failure).
     bool OpenForWork(std::int32_t driverIndex);

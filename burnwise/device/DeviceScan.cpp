@@ -127,7 +127,7 @@ int DeviceEngine::RunScan(Variant variant) {
         if (variant != Variant::Survey && StopBeforeDevice(Unit.CurrentDeviceIndex)) break;
         Progress(n + 1, examined);
         Unit.DeviceIsOpen = false;
-        if (!ScanFilter || ScanFilter(Unit.CurrentDeviceIndex)) ScanIndex(variant, n);
+        ScanIndex(variant, n);
         ++Unit.CurrentDeviceIndex;
         if (n + 1 == Unit.DeviceCount || Unit.CurrentDeviceIndex >= MaxScanDevices) break;
     }
@@ -140,12 +140,23 @@ void DeviceEngine::ScanIndex(Variant variant, int n) {
     note.Examined = true;
     note.Position = n;
     Unit.Fault.clear();
-    if (Unit.PipexOpen() == VQ_OK) {
+    const bool opened = Unit.PipexOpen() == VQ_OK;
+    // A device that cannot say what it is cannot pass a filter of serial numbers.
+    if (!opened && ScanFilter) {
+        PassOver(note);
+        return;
+    }
+    if (opened) {
         Unit.DeviceIsOpen = true;
         Scan.OpenedDevices[static_cast<std::size_t>(Scan.OpenedCount++)] = Unit.CurrentDeviceIndex;
         // What the device says it is, asked once: the model of its outcome, and what every
         // examination below tests.
         GetDeviceInfo();
+        if (ScanFilter && !ScanFilter(reportedSerial_)) {
+            --Scan.OpenedCount;
+            PassOver(note);
+            return;
+        }
         kr4Fifo_.reset();
         if (codec::FirstModelOf(Family()).Has(codec::IdentityTest)) kr4Fifo_ = Kr4FifoBit();
         note.Model = infoOk_ ? std::string(codec::ReportedModelName(typeCode_, kr4Fifo_)) : "";
@@ -159,6 +170,20 @@ void DeviceEngine::ScanIndex(Variant variant, int n) {
         Examine(variant);
         note.Taken = taken != (variant == Variant::Survey ? Scan.BlankCount + Scan.ProgrammedCount
                                                           : Scan.SelectedCount);
+        note.SecondChannel =
+            infoOk_ && typeCode_ == codec::DeviceTypeCodeKr3 && IsChannelB(description_);
+        if (variant == Variant::Program && note.Blank == false && AlreadyWritten &&
+            Unit.Fault.empty()) {
+            const std::optional<std::string> line =
+                AlreadyWritten(reportedSerial_, codec_.ReadImage,
+                               std::string(codec::TextOf(codec_.Settings.SerialNumber)));
+            if (line) {
+                reporter_.AppendLine(*line);
+                note.AlreadyWritten = true;
+                if (note.Taken) Scan = *before;
+                note.Taken = false;
+            }
+        }
     }
     // A device taken for writing stays held until it is written; any other is closed.
     if (variant != Variant::Survey && note.Taken && Unit.Fault.empty())
@@ -170,6 +195,12 @@ void DeviceEngine::ScanIndex(Variant variant, int n) {
         Scan = *before;
         note.Taken = false;
     }
+}
+
+void DeviceEngine::PassOver(DeviceNote& note) {
+    Unit.CloseCurrentDevice();
+    Unit.Fault.clear();
+    note = DeviceNote{};
 }
 
 void DeviceEngine::HoldCurrentDevice() {
@@ -215,9 +246,10 @@ DeviceEngine::~DeviceEngine() {
     }
 }
 
-std::vector<std::string> DeviceEngine::AttachedSerials() {
+std::optional<std::vector<std::string>> DeviceEngine::AttachedSerials() {
     std::vector<std::string> serials;
-    if (Unit.GetVQDeviceCount() != VQ_OK || Unit.DeviceCount <= 0) return serials;
+    if (Unit.GetVQDeviceCount() != VQ_OK) return std::nullopt;
+    if (Unit.DeviceCount <= 0) return serials;
     const int examined = std::min(Unit.DeviceCount, MaxScanDevices);
     for (int index = 0; index < examined; ++index) {
         std::array<char, VQ_TEXT_SIZE> serial{};

@@ -148,9 +148,12 @@ int GangRun::ProgramScan(DeviceEngine& run) {
     run.leftOut_ = unit.DeviceCount - examined;
     if (run.StopBeforeDevice(0)) return 0;
     std::vector<std::unique_ptr<Worker>> workers(static_cast<std::size_t>(examined));
-    for (int index = 0; index < examined; ++index)
-        if (!run.ScanFilter || run.ScanFilter(index))
-            workers[static_cast<std::size_t>(index)] = std::make_unique<Worker>(run);
+    for (int index = 0; index < examined; ++index) {
+        auto& worker = workers[static_cast<std::size_t>(index)];
+        worker = std::make_unique<Worker>(run);
+        worker->Engine.ScanFilter = run.ScanFilter;
+        worker->Engine.AlreadyWritten = run.AlreadyWritten;
+    }
     RunAtOnce(
         workers.size(),
         [&](std::size_t index) {

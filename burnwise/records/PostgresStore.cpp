@@ -1,8 +1,10 @@
 #include "burnwise/records/StoreInternals.h"
 
 #include <charconv>
+#include <chrono>
 #include <cstring>
 #include <libpq-fe.h>
+#include <poll.h>
 
 namespace burnwise::records::internal {
 
@@ -13,6 +15,12 @@ constexpr const char* MigrationLock = "SELECT pg_advisory_xact_lock(7310541)";
 // A listing is fetched this many rows at a time, so that a million records never sit in
 // memory at once.
 constexpr int FetchRows = 5000;
+// A statement's answer is waited for this long, past the server's own statement_timeout,
+// so that a server that still runs says why first.
+constexpr std::chrono::milliseconds ClientTimeout{20000};
+// A sound server answers well within this; a stop asked for while a statement waits longer
+// gives the statement up.
+constexpr std::chrono::milliseconds StopGrace{300};
 
 // libpq's messages end in a newline and may run over lines.
 std::string OneLine(const char* message) {
@@ -141,8 +149,8 @@ public:
         std::array<const char*, std::tuple_size_v<decltype(texts)>> values{};
         for (std::size_t i = 0; i < texts.size(); ++i)
             values[i] = texts[i].c_str();
-        const QueryResult result(PQexecPrepared(conn_, "append", int(values.size()), values.data(),
-                                                nullptr, nullptr, 0));
+        const QueryResult result(Await(PQsendQueryPrepared(conn_, "append", int(values.size()),
+                                                           values.data(), nullptr, nullptr, 0)));
         if (!result.Is(PGRES_COMMAND_OK)) return Fail(ResultError(*result), error);
         return true;
     }
@@ -154,7 +162,7 @@ public:
                                 label.Layout.c_str(),   record.SerialNumber.c_str(),
                                 record.Station.c_str(), record.Time.c_str()};
         const QueryResult result(
-            PQexecPrepared(conn_, "set_label", 6, values, nullptr, nullptr, 0));
+            Await(PQsendQueryPrepared(conn_, "set_label", 6, values, nullptr, nullptr, 0)));
         if (!result.Is(PGRES_COMMAND_OK)) return Fail(ResultError(*result), error);
         if (std::string_view(PQcmdTuples(*result)) == "1") return true;
         return Fail("no PASS record of " + record.SerialNumber + " at " + record.Time, error);
@@ -173,7 +181,8 @@ public:
         const std::string first = std::to_string(start);
         const std::string last = std::to_string(*limit);
         const char* values[] = {prefix.c_str(), digits.c_str(), first.c_str(), last.c_str()};
-        const QueryResult result(PQexecPrepared(conn_, "reserve", 4, values, nullptr, nullptr, 0));
+        const QueryResult result(
+            Await(PQsendQueryPrepared(conn_, "reserve", 4, values, nullptr, nullptr, 0)));
         if (!result.Is(PGRES_TUPLES_OK)) {
             Fail(ResultError(*result), error);
             return std::nullopt;
@@ -191,6 +200,19 @@ public:
         return number;
     }
 
+    std::optional<bool> PassedWithImage(const std::string& serialNumber,
+                                        const std::string& imageSha256,
+                                        std::string& error) override {
+        const char* values[] = {serialNumber.c_str(), imageSha256.c_str()};
+        const QueryResult result(Await(PQsendQueryParams(conn_, PassedImageStatement, 2, nullptr,
+                                                         values, nullptr, nullptr, 0)));
+        if (!result.Is(PGRES_TUPLES_OK)) {
+            Fail(ResultError(*result), error);
+            return std::nullopt;
+        }
+        return PQntuples(*result) > 0;
+    }
+
     std::optional<std::uint64_t> PeekSeries(const SeriesKey& series, std::uint64_t start,
                                             std::string& error) override {
         const auto limit = SeriesLimit(series, start, error);
@@ -198,8 +220,8 @@ public:
         const std::string prefix = Latin1ToUtf8(series.Prefix);
         const std::string digits = std::to_string(series.Digits);
         const char* values[] = {prefix.c_str(), digits.c_str()};
-        const QueryResult result(
-            PQexecParams(conn_, PeekStatement, 2, nullptr, values, nullptr, nullptr, 0));
+        const QueryResult result(Await(
+            PQsendQueryParams(conn_, PeekStatement, 2, nullptr, values, nullptr, nullptr, 0)));
         if (!result.Is(PGRES_TUPLES_OK)) {
             Fail(ResultError(*result), error);
             return std::nullopt;
@@ -259,20 +281,20 @@ public:
     }
 
     std::string Where() const override { return where_; }
-    bool Lost() const override { return PQstatus(conn_) != CONNECTION_OK; }
+    bool Lost() const override { return !abandoned_.empty() || PQstatus(conn_) != CONNECTION_OK; }
 
     bool BeginMigration(std::string& error) override {
         return Execute("BEGIN", error) && Execute(MigrationLock, error);
     }
 
     bool Execute(const std::string& sql, std::string& error) override {
-        const QueryResult result(PQexec(conn_, sql.c_str()));
+        const QueryResult result(Await(PQsendQuery(conn_, sql.c_str())));
         if (result.Is(PGRES_COMMAND_OK) || result.Is(PGRES_TUPLES_OK)) return true;
         return Fail(ResultError(*result), error);
     }
 
     std::optional<std::int64_t> QueryNumber(const std::string& sql, std::string& error) override {
-        const QueryResult result(PQexec(conn_, sql.c_str()));
+        const QueryResult result(Await(PQsendQuery(conn_, sql.c_str())));
         if (!result.Is(PGRES_TUPLES_OK)) {
             Fail(ResultError(*result), error);
             return std::nullopt;
@@ -287,9 +309,9 @@ public:
     }
 
     std::optional<std::vector<std::string>> TableNames(std::string& error) override {
-        const QueryResult result(
-            PQexec(conn_, "SELECT table_name FROM information_schema.tables WHERE "
-                          "table_schema = current_schema() AND table_type = 'BASE TABLE'"));
+        const QueryResult result(Await(
+            PQsendQuery(conn_, "SELECT table_name FROM information_schema.tables WHERE "
+                               "table_schema = current_schema() AND table_type = 'BASE TABLE'")));
         if (!result.Is(PGRES_TUPLES_OK)) {
             Fail(ResultError(*result), error);
             return std::nullopt;
@@ -314,19 +336,21 @@ private:
         std::vector<const char*> pointers;
         for (const auto& value : values)
             pointers.push_back(value.c_str());
-        const QueryResult result(PQexecParams(conn_, sql.c_str(), int(values.size()), nullptr,
-                                              pointers.data(), nullptr, nullptr, 0));
+        const QueryResult result(
+            Await(PQsendQueryParams(conn_, sql.c_str(), int(values.size()), nullptr,
+                                    pointers.data(), nullptr, nullptr, 0)));
         if (!result.Is(status)) return Fail(ResultError(*result), error);
         return take(*result);
     }
 
     bool Prepare(const char* name, const char* sql, std::string& error) {
-        const QueryResult result(PQprepare(conn_, name, sql, 0, nullptr));
+        const QueryResult result(Await(PQsendPrepare(conn_, name, sql, 0, nullptr)));
         if (!result.Is(PGRES_COMMAND_OK)) return Fail(ResultError(*result), error);
         return true;
     }
 
     std::string ResultError(PGresult* result) const {
+        if (!result && !abandoned_.empty()) return abandoned_;
         const char* message = result ? PQresultErrorMessage(result) : "";
         return OneLine(message && *message ? message : PQerrorMessage(conn_));
     }
@@ -336,7 +360,48 @@ private:
         return false;
     }
 
+    // libpq's own calls wait for an answer however long it takes, and a stalled server (a
+    // stopped process, a hung disk) still has its socket answered by the system, so no
+    // keepalive notices. Each statement is sent and its answer awaited here instead: given
+    // up after ClientTimeout (past the server's own statement time-out), or once a stop is
+    // asked for after StopGrace, leaving the connection lost. The result as PQexec gives
+    // it: the last one, or the first error.
+    PGresult* Await(int sent) {
+        if (!sent) return nullptr;
+        const auto start = std::chrono::steady_clock::now();
+        PGresult* kept = nullptr;
+        for (;;) {
+            const int flushed = PQflush(conn_);
+            if (flushed < 0) break;
+            if (flushed == 0 && !PQconsumeInput(conn_)) break;
+            if (flushed == 0 && !PQisBusy(conn_)) {
+                PGresult* next = PQgetResult(conn_);
+                if (!next) return kept;
+                if (kept && PQresultStatus(kept) == PGRES_FATAL_ERROR) {
+                    PQclear(next);
+                } else {
+                    PQclear(kept);
+                    kept = next;
+                }
+                continue;
+            }
+            const auto waited = std::chrono::steady_clock::now() - start;
+            const bool stop = waited >= StopGrace && StopRequested();
+            if (waited >= ClientTimeout || stop) {
+                abandoned_ = stop ? "given up waiting for the server: the run is stopping"
+                                  : "no answer from the server within " +
+                                        std::to_string(ClientTimeout.count() / 1000) + " s";
+                break;
+            }
+            pollfd socket{PQsocket(conn_), short(POLLIN | (flushed == 1 ? POLLOUT : 0)), 0};
+            ::poll(&socket, 1, 100);
+        }
+        PQclear(kept);
+        return nullptr;
+    }
+
     std::string where_;
+    std::string abandoned_; // why a statement was given up: the connection is lost
     PGconn* conn_ = nullptr;
     int version_ = 0;
     bool writable_ = false;

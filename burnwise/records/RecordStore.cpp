@@ -2,6 +2,7 @@
 
 #include "burnwise/records/StoreInternals.h"
 
+#include <atomic>
 #include <cctype>
 #include <cstdlib>
 #include <ctime>
@@ -9,6 +10,19 @@
 #include <system_error>
 
 namespace burnwise::records {
+
+namespace {
+std::atomic<bool (*)()> stopCheck{nullptr};
+} // namespace
+
+void SetStopCheck(bool (*stopRequested)()) {
+    stopCheck = stopRequested;
+}
+
+bool StopRequested() {
+    bool (*check)() = stopCheck;
+    return check != nullptr && check();
+}
 
 namespace {
 

@@ -99,6 +99,14 @@ public:
         error = Where() + ": keeps no series";
         return std::nullopt;
     }
+    // Whether a PASS program record gives `serialNumber` a device written with the image of
+    // digest `imageSha256` (as Record::ImageSha256 keeps it). Nothing when it cannot be
+    // asked.
+    virtual std::optional<bool> PassedWithImage(const std::string&, const std::string&,
+                                                std::string& error) {
+        error = Where() + ": cannot look up records";
+        return std::nullopt;
+    }
     // Gives `visit` the matching records one at a time, oldest first, holding only a few of
     // them at once; stops early when `visit` returns false. A row that cannot be read whole
     // is given as far as it can be, never ends the listing.
@@ -170,6 +178,13 @@ std::unique_ptr<RecordStore> OpenRecordStore(std::string_view url, OpenMode mode
 inline std::unique_ptr<RecordStore> OpenRecordStore(std::string_view url, std::string& error) {
     return OpenRecordStore(url, OpenMode::Create, error);
 }
+
+// Asked while a statement waits on a database server: true gives the statement up once it
+// has waited longer than a sound server needs, and the store is lost. A program that ends
+// on a signal sets it, so that a stalled server never holds it up. Signal-safe to ask.
+void SetStopCheck(bool (*stopRequested)());
+// Whether the stop check says stop.
+bool StopRequested();
 
 // The file an empty URL names, for messages and tests.
 std::optional<std::string> DefaultStorePath(std::string& error);

@@ -156,6 +156,19 @@ public:
         return next;
     }
 
+    std::optional<bool> PassedWithImage(const std::string& serialNumber,
+                                        const std::string& imageSha256,
+                                        std::string& error) override {
+        Statement query;
+        if (!query.Prepare(db_, PassedImageStatement))
+            return FailNothing(sqlite3_errmsg(db_), error);
+        BindText(*query, 1, serialNumber);
+        BindText(*query, 2, imageSha256);
+        const int rc = sqlite3_step(*query);
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE) return FailNothing(sqlite3_errmsg(db_), error);
+        return rc == SQLITE_ROW;
+    }
+
     bool Each(const RecordFilter& filter, const std::function<bool(const Record&)>& visit,
               std::string& error) override {
         const auto query = ListQuery(filter, version_, error);
@@ -223,7 +236,16 @@ private:
                             nullptr) != SQLITE_OK)
             return Fail(db_ ? sqlite3_errmsg(db_) : "out of memory", error);
         sqlite3_extended_result_codes(db_, 1);
-        sqlite3_busy_timeout(db_, BusyTimeoutMs);
+        // Another writer's lock is waited out up to BusyTimeoutMs, or until a stop is asked.
+        sqlite3_busy_handler(
+            db_,
+            [](void*, int tries) {
+                constexpr int StepMs = 20;
+                if (tries * StepMs >= BusyTimeoutMs || StopRequested()) return 0;
+                sqlite3_sleep(StepMs);
+                return 1;
+            },
+            nullptr);
         return true;
     }
 

@@ -48,6 +48,10 @@ const char* const ReserveStatement =
 const char* const PeekStatement =
     "SELECT next_number FROM serial_series WHERE prefix = $1 AND digits = CAST($2 AS INTEGER)";
 
+const char* const PassedImageStatement =
+    "SELECT 1 FROM production_record WHERE serial_number = $1 AND image_sha256 = $2 AND "
+    "result = 'PASS' AND operation = 'program' LIMIT 1";
+
 const char* const AppendStatement =
     "INSERT INTO production_record (time, station, operation, driver_index, model, eeprom, "
     "serial_number, result, reason, template_file, template_sha256, image_sha256, "

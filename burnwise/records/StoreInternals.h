@@ -36,6 +36,8 @@ std::vector<SchemaStep> SchemaSteps(const std::string& recordKeyColumn);
 extern const char* const ReserveStatement;
 // Peek: $1 prefix, $2 digits; the series' next number, or no row for a new series.
 extern const char* const PeekStatement;
+// Any PASS program record of serial number $1 with image digest $2.
+extern const char* const PassedImageStatement;
 // Append: the record's columns in the order of RecordColumns.
 extern const char* const AppendStatement;
 // SetLabel: $1 label state, $2 detail, $3 layout, $4 serial number, $5 station, $6 time.

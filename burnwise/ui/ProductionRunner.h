@@ -35,6 +35,9 @@ public:
     // The run is over: `reason` is empty when it stopped as asked, else the line saying why
     // it stopped ("database unreachable").
     virtual void RunEnded(const std::string& reason) = 0;
+    // The run's database cannot be reached: nothing is written until it can (false), and the
+    // run goes on by itself then.
+    virtual void DatabaseWaiting(bool /*waiting*/) {}
 };
 
 // A production run: the watcher taking each device plugged in through the Program command,

@@ -139,6 +139,12 @@ std::string StationRunner::Watch(const ProductionSettings& settings, ProductionE
             events.DeviceFinished(outcome);
             return true;
         }
+        // A record kept for a database that is away is written once it is back: the device
+        // shows as it ended, and the watch waits.
+        if (production->Lost() && outcome.Passed) {
+            events.DeviceFinished(outcome);
+            return false;
+        }
         // Without its record the device cannot be traced: it does not pass. One that failed
         // already (no number could be reserved for it) keeps its reason.
         device::DeviceOutcome unrecorded = outcome;
@@ -156,15 +162,28 @@ std::string StationRunner::Watch(const ProductionSettings& settings, ProductionE
                 events.LabelFinished(outcome.DriverIndex, outcome.SerialNumber, status, line);
             });
     watch.StopRequested = [this] { return Stopping(); };
-    // Between polls the window learns which devices are still there: a tile follows its
-    // device by the serial number it reports, whatever the driver numbers it.
-    watch.Sleep = [this, &events, &station](std::chrono::nanoseconds duration) {
-        events.DevicesAttached(station.Engine().AttachedSerials());
-        Wait(duration);
+    watch.Sleep = [this](std::chrono::nanoseconds duration) { Wait(duration); };
+    // At each poll the window learns which devices are there, from the count the watch
+    // works from: a tile follows its device by the serial number it reports, whatever the
+    // driver numbers it.
+    watch.Attached = [&events](const std::vector<std::string>& serials) {
+        events.DevicesAttached(serials);
     };
+    app::Production& records = *production;
+    watch.Recorded = [&records](const codec::EepromImage& image, const std::string& serial) {
+        return records.HoldsRecordedImage(image, serial);
+    };
+    watch.RecordsReachable = [&records](std::string& error) { return records.Reachable(error); };
+    watch.RecordsLost = [&records] { return records.Lost(); };
+    watch.Reconnect = [&records](std::string& error) { return records.Reconnect(error); };
+    watch.Waiting = [&events](bool waiting) { events.DatabaseWaiting(waiting); };
     app::Watcher watcher(station, notes);
     const app::WatchResult result = watcher.Run(watch);
-    return result.RecordFailed ? RecordFailure(*production) : std::string();
+    if (result.RecordFailed) return RecordFailure(*production);
+    if (production->Unwritten() != 0)
+        return "the records of " + std::to_string(production->Unwritten()) +
+               " devices programmed could not be written: " + std::string(app::DatabaseUnreachable);
+    return {};
 }
 
 } // namespace burnwise::ui

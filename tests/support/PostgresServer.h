@@ -10,6 +10,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -67,7 +68,9 @@ public:
 
     struct Options {
         // Off: the server skips flushing to disk, which only a crash of the machine could
-        // notice. On: a real server's settings, for measuring.
+        // notice (a commit still reaches the system before it is answered, so a server
+        // stopped at once and started again keeps it). On: a real server's settings, for
+        // measuring.
         bool Durable = false;
         bool Tls = false;
     };
@@ -107,17 +110,7 @@ public:
         // A port found free may be taken before the server binds it: try a few.
         for (int attempt = 0; attempt < 5 && !running_; ++attempt) {
             port_ = FreePort();
-            std::string settings = "-c listen_addresses=127.0.0.1 -p " + std::to_string(port_) +
-                                   " -k " + folder_.string() +
-                                   " -c max_connections=40 -c shared_buffers=16MB";
-            if (!options_.Durable)
-                settings += " -c fsync=off -c synchronous_commit=off -c full_page_writes=off";
-            if (options_.Tls)
-                settings += " -c ssl=on -c ssl_cert_file=" + (folder_ / "server.crt").string() +
-                            " -c ssl_key_file=" + (folder_ / "server.key").string();
-            running_ = Run({"pg_ctl", "-D", Data(), "-l", (folder_ / "server.log").string(), "-w",
-                            "-t", "60", "-o", settings, "start"},
-                           "pg_ctl.log") == 0;
+            running_ = Launch();
         }
         if (!running_)
             return Fail("the server did not start: " + Log("pg_ctl.log") + Log("server.log"),
@@ -151,6 +144,37 @@ public:
         if (!running_) return;
         Run({"pg_ctl", "-D", Data(), "-m", "immediate", "-w", "-t", "60", "stop"}, "stop.log");
         running_ = false;
+    }
+
+    // Starts the server Stop ended again, on the same port with the same data: a restart
+    // as its clients see it.
+    bool Restart(std::string& error) {
+        if (running_) return true;
+        running_ = Launch();
+        return running_ || Fail("the server did not start again: " + Log("pg_ctl.log"), error);
+    }
+
+    // Stops (or continues) the server's processes where they are, as a hung disk or a
+    // stopped machine would: connections stay open and nothing answers. By process id: the
+    // server's own, from its pid file, and its children's.
+    void Pause(bool paused) {
+        std::ifstream pidFile(Data() + "/postmaster.pid");
+        pid_t server = 0;
+        if (!(pidFile >> server) || server <= 0) return;
+        std::vector<pid_t> pids{server};
+        for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+            std::ifstream stat(entry.path() / "stat");
+            std::string line;
+            if (!std::getline(stat, line)) continue;
+            // pid (name) state ppid ...: the name may hold blanks, so read after its ')'.
+            std::istringstream rest(line.substr(line.rfind(')') + 1));
+            char state = 0;
+            pid_t parent = 0;
+            if (rest >> state >> parent && parent == server)
+                pids.push_back(static_cast<pid_t>(std::stoi(entry.path().filename().string())));
+        }
+        for (const pid_t pid : pids)
+            ::kill(pid, paused ? SIGSTOP : SIGCONT);
     }
 
     bool Running() const { return running_; }
@@ -275,6 +299,19 @@ private:
     uid_t uid_ = 0;
     gid_t gid_ = 0;
     int port_ = 0;
+
+    bool Launch() {
+        std::string settings = "-c listen_addresses=127.0.0.1 -p " + std::to_string(port_) +
+                               " -k " + folder_.string() +
+                               " -c max_connections=40 -c shared_buffers=16MB";
+        if (!options_.Durable) settings += " -c fsync=off -c full_page_writes=off";
+        if (options_.Tls)
+            settings += " -c ssl=on -c ssl_cert_file=" + (folder_ / "server.crt").string() +
+                        " -c ssl_key_file=" + (folder_ / "server.key").string();
+        return Run({"pg_ctl", "-D", Data(), "-l", (folder_ / "server.log").string(), "-w", "-t",
+                    "60", "-o", settings, "start"},
+                   "pg_ctl.log") == 0;
+    }
     bool running_ = false;
 };
 

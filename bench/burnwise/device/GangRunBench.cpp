@@ -7,12 +7,15 @@
 #include "burnwise/device/DeviceEngine.h"
 #include "burnwise/device/LinkedDriver.h"
 
+#include <algorithm>
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -69,7 +72,13 @@ void ProgramRun(benchmark::State& state) {
         Silent silent;
         const codec::FixedUtcClock clock({2026, 12, 9, 10, 0, 0});
         device::DeviceEngine engine(library, codec, flags, silent, clock);
-        engine.ScanFilter = [devices](std::int32_t index) { return index < devices; };
+        // The first `devices` of the bench, known by the serial numbers they report.
+        const std::vector<std::string> attached =
+            engine.AttachedSerials().value_or(std::vector<std::string>{});
+        const std::set<std::string> taken(
+            attached.begin(),
+            attached.begin() + std::min<std::ptrdiff_t>(devices, std::ssize(attached)));
+        engine.ScanFilter = [taken](const std::string& serial) { return taken.contains(serial); };
         programmed = 0;
         engine.DeviceFinished = [&](const device::DeviceOutcome& o) { programmed += o.Passed; };
         Kr2Template settings(codec);

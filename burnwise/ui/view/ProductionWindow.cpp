@@ -1,5 +1,6 @@
 #include "burnwise/ui/view/ProductionWindow.h"
 
+#include "burnwise/app/Watcher.h"
 #include "burnwise/ui/view/LabelSettingsBox.h"
 #include "burnwise/ui/view/Texts.h"
 #include "burnwise/ui/view/WindowHost.h"
@@ -268,6 +269,9 @@ public:
     }
     void RunEnded(const std::string& reason) override {
         Post([reason](ProductionWindow& w) { w.OnRunEnded(reason); });
+    }
+    void DatabaseWaiting(bool waiting) override {
+        Post([waiting](ProductionWindow& w) { w.OnDatabaseWaiting(waiting); });
     }
 
 private:
@@ -560,6 +564,17 @@ void ProductionWindow::Reprint(std::int32_t driverIndex, const std::string& seri
                          line.starts_with(prefix) ? line.substr(prefix.size()) : line);
     ShowBoard();
     if (!running_) ShowStatus(FromLatin1(line), !printed);
+}
+
+void ProductionWindow::OnDatabaseWaiting(bool waiting) {
+    if (!running_ || stopRequested_) return;
+    if (waiting)
+        ShowStatus(QString::fromLatin1(app::WaitingForDatabaseLine.data(),
+                                       qsizetype(app::WaitingForDatabaseLine.size())),
+                   true);
+    else
+        ShowStatus(
+            QStringLiteral("Running: plug the devices in. Esc stops after the device in hand."));
 }
 
 void ProductionWindow::OnRunEnded(const std::string& reason) {

@@ -113,6 +113,7 @@ private:
     // The label of the tile's device printed again, from its record.
     void Reprint(std::int32_t driverIndex, const std::string& serial);
     void OnRunEnded(const std::string& reason);
+    void OnDatabaseWaiting(bool waiting);
     void ShowBoard();
     void FlowTiles();
     void ShowFigures();

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <random>
+#include <utility>
 
 namespace burnwise::app {
 namespace {
@@ -189,6 +190,100 @@ TEST(Watcher, ATemplateThatCannotBeProgrammedNeverStartsTheWatch) {
               1);
     EXPECT_EQ(b.Reported.Boxes.size(), 1u);
     EXPECT_TRUE(Blank(b.Devices, 0));
+}
+
+// The watch knows a device by the serial number it reports, never by an index of another
+// count; the second channel of a KR3 chip is channel A's; a chip that holds what the records
+// gave it is not written again; and while the records cannot be reached nothing is written.
+TEST(Watcher, KnowsEachDeviceByWhatItIsAndWaitsForItsRecords) {
+    struct Case {
+        const char* Name;
+        std::vector<const char*> Models; // attached from the start
+        ChipType Model;
+        std::function<void(Bench&, WatchRequest&, const int& polls)> Arrange;
+        std::vector<std::string> Lines;
+        std::size_t Outcomes;
+    } const cases[] = {
+        {"a device unplugged between the walk and the pass",
+         {"KR2S", "KR2S"},
+         ChipType::KR2S,
+         [](Bench& b, WatchRequest& w, const int&) {
+             w.Attached = [&b, once = true](const std::vector<std::string>&) mutable {
+                 if (std::exchange(once, false)) b.Devices.RemoveDevice(0);
+             };
+         },
+         {"PASS device 0 serial WA000001"},
+         1},
+        {"the second channel of a KR3 chip",
+         {"KR3D"},
+         ChipType::KR3D,
+         {},
+         {"PASS device 0 serial WA000001"},
+         1},
+        {"a chip holding the image the records gave it",
+         {"KR4S"},
+         ChipType::KR4S,
+         [](Bench& b, WatchRequest& w, const int&) {
+             std::vector<std::uint16_t> written;
+             ProgramRequest first = b.Request(ChipType::KR4S);
+             first.Observe = [&](const device::DeviceOutcome& o) {
+                 written = o.ImageWritten;
+                 return true;
+             };
+             b.Line.Program(first);
+             w.Recorded = [written](const codec::EepromImage& image, const std::string& serial) {
+                 return serial == "WA000001" &&
+                        std::equal(written.begin(), written.end(), image.begin());
+             };
+         },
+         {"already programmed WA000001 - not written again"},
+         0},
+        {"a database away for two polls",
+         {"KR2S"},
+         ChipType::KR2S,
+         [](Bench& b, WatchRequest& w, const int& polls) {
+             w.RecordsReachable = [&polls](std::string& error) {
+                 error = "server gone";
+                 return polls >= 3;
+             };
+             w.RecordsLost = [&polls] { return polls < 3; };
+             w.Reconnect = [&b, &polls](std::string&) {
+                 EXPECT_TRUE(Blank(b.Devices, 0)) << "written while the records were away";
+                 return polls >= 3;
+             };
+         },
+         {"database unreachable - waiting: server gone", "database reachable again - watching",
+          "PASS device 0 serial WA000001"},
+         1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Bench b;
+        for (const char* model : c.Models)
+            b.Devices.AddDevice(model, "93C56");
+        int polls = 0;
+        std::size_t outcomes = 0;
+        WatchRequest watch;
+        watch.StopRequested = [&] { return polls >= 6; };
+        watch.Sleep = [&](std::chrono::nanoseconds) { ++polls; };
+        if (c.Arrange) c.Arrange(b, watch, polls);
+        b.Reported.Lines.clear();
+        watch.Program = b.Request(c.Model);
+        watch.Program.Observe = [&](const device::DeviceOutcome&) { return ++outcomes, true; };
+        Watcher watcher(b.Line, b.Reported);
+        const WatchResult result = watcher.Run(watch);
+        EXPECT_FALSE(result.AnyFailed);
+        std::vector<std::string> lines = c.Lines;
+        lines.insert(lines.begin(), "Waiting for " +
+                                        std::string(codec::ChipModelOf(c.Model).ListText) +
+                                        " devices (Ctrl+C stops)");
+        lines.push_back("Stopped");
+        EXPECT_EQ(
+            b.LinesStartingWith({"Waiting", "PASS", "FAIL", "Stopped", "already", "database"}),
+            lines);
+        EXPECT_EQ(outcomes, c.Outcomes);
+        EXPECT_FALSE(Blank(b.Devices, 0));
+    }
 }
 
 // Random mixed benches (every model, every part, faults between them), programmed one by one

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <set>
 
@@ -391,6 +392,83 @@ TEST_F(Production, VerifyAuditsEveryDeviceAgainstTheTemplateAndTheRecords) {
 }
 
 // Stations on one PostgreSQL server, each on a bench file of its own.
+// A signal ends a one-shot run as Ctrl+C ends the watch: the devices in hand are finished
+// and recorded, then the run stops with 1. Every chip that holds an image has its record.
+TEST_F(Production, SignalsFinishAndRecordTheDevicesInHand) {
+    const struct {
+        int Signal;
+        const char* Args;
+    } cases[] = {{SIGTERM, ""}, {SIGHUP, ""}, {SIGINT, " --parallel"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(strsignal(c.Signal)) + c.Args);
+        Attach(8);
+        const std::string out =
+            (Folder.Path / ("signalled-" + std::to_string(c.Signal) + ".out")).string();
+        ::setenv("VQPIPEX_DELAY_US", "1500", 1);
+        Watch run(Bench, "program --template " + Template + " --series" + c.Args, out);
+        ::unsetenv("VQPIPEX_DELAY_US");
+        // At once, the devices are all in hand while they are written: each is finished.
+        const bool atOnce = c.Args[0] != '\0';
+        ASSERT_TRUE(run.WaitFor(atOnce ? "The series of" : "Programmed Serial Number"));
+        if (atOnce) std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_EQ(run.Stop(c.Signal), 1) << run.Output();
+        int written = 0;
+        for (int i = 0; i < 8; ++i)
+            written += Blank(i) ? 0 : 1;
+        if (!atOnce) {
+            EXPECT_LT(written, 8) << "the run ended before the signal";
+        }
+        std::set<std::string> recorded;
+        for (const auto& r : Records(Cli("history --format csv")))
+            if (r[Result] == "PASS") recorded.insert(r[Serial]);
+        std::set<std::string> held;
+        for (const std::string& line : Cli("verify --template " + Template).Lines())
+            if (line.starts_with("PASS device")) held.insert(line.substr(line.rfind(' ') + 1));
+        EXPECT_EQ(held.size(), static_cast<std::size_t>(written)) << run.Output();
+        for (const std::string& serial : held)
+            EXPECT_TRUE(recorded.contains(serial)) << serial << " has no record";
+    }
+}
+
+// A watch started again over chips it programmed, or over a KR3 chip's two channels, gives
+// no chip a second number and fails no channel.
+TEST_F(Production, AWatchStartedAgainWritesNoChipTwice) {
+    const struct {
+        const char* Model;
+        const char* DeviceType;
+    } cases[] = {{"KR4S", "6"}, {"KR3D", "5"}, {"KR2S", "3"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Model);
+        std::string text = Kr2Template;
+        text.replace(text.find("Device Type=3"), 13, std::string("Device Type=") + c.DeviceType);
+        // A KR4 chip is never judged blank: only the records can tell it is done.
+        text.replace(text.find("Only Program Blank Devices=1"), 28, "Only Program Blank Devices=0");
+        const std::string path = (Folder.Path / (std::string(c.Model) + ".ept")).string();
+        std::ofstream(path, std::ios::binary) << text;
+        ASSERT_EQ(Vqbench("reset").Status, 0);
+        ASSERT_EQ(Vqbench(std::string("add ") + c.Model).Status, 0);
+        ASSERT_EQ(Vqbench(std::string("add ") + c.Model).Status, 0);
+        const std::string db = " --db sqlite:" + (Folder.Path / c.Model).string() + ".sqlite";
+        for (int start = 0; start < 2; ++start) {
+            const std::string out =
+                (Folder.Path / (std::string(c.Model) + std::to_string(start) + ".out")).string();
+            Watch watch(Bench, "program --watch --series --template " + path + db, out);
+            ASSERT_TRUE(watch.WaitFor("Waiting for"));
+            for (int n = 1; n <= 2; ++n)
+                ASSERT_TRUE(watch.WaitFor(start == 0 ? "PASS device"
+                                                     : "already programmed " + Numbered(n) +
+                                                           " - not written again"));
+            std::this_thread::sleep_for(std::chrono::milliseconds(600));
+            EXPECT_EQ(watch.Stop(), 0) << watch.Output();
+            EXPECT_EQ(watch.Output().find("FAIL"), std::string::npos) << watch.Output();
+        }
+        const auto records = Records(Cli("history --format csv" + db));
+        ASSERT_EQ(records.size(), 2u);
+        for (const auto& r : records)
+            EXPECT_EQ(r[Result], "PASS");
+    }
+}
+
 class SharedSeries : public Production {
 protected:
     bwtest::PostgresServer Server;
@@ -462,7 +540,7 @@ TEST_F(SharedSeries, AStationKilledMidRunLeavesNoNumberToBeUsedAgain) {
     }
 }
 
-TEST_F(SharedSeries, AStationThatLosesItsDatabaseWritesNothingMore) {
+TEST_F(SharedSeries, AStationThatLosesItsDatabaseWritesNothingUntilItIsBack) {
     ASSERT_EQ(Vqbench("reset").Status, 0);
     const std::string out = (Folder.Path / "watch.out").string();
     Watch watch(Bench, "program --template " + Template + " --watch --series" + Db(), out);
@@ -472,13 +550,40 @@ TEST_F(SharedSeries, AStationThatLosesItsDatabaseWritesNothingMore) {
 
     Server.Stop();
     ASSERT_EQ(Vqbench("add KR2S").Status, 0);
-    ASSERT_TRUE(watch.WaitFor("FAIL device 1"));
-    ASSERT_TRUE(watch.WaitFor("burnwise-cli: database unreachable"));
-    EXPECT_EQ(watch.Stop(), 1);
-    EXPECT_NE(watch.Output().find("FAIL device 1: database unreachable"), std::string::npos)
-        << watch.Output();
-    EXPECT_NE(watch.Output().find("the watch has stopped"), std::string::npos);
-    EXPECT_TRUE(Blank(1)) << "written without a number";
+    ASSERT_TRUE(watch.WaitFor("database unreachable - waiting"));
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    EXPECT_TRUE(Blank(1)) << "written while the database was away";
+    std::string error;
+    ASSERT_TRUE(Server.Restart(error)) << error;
+    ASSERT_TRUE(watch.WaitFor("PASS device 1 serial " + Numbered(2)));
+    EXPECT_EQ(watch.Stop(), 0) << watch.Output();
+    EXPECT_EQ(watch.Output().find("FAIL"), std::string::npos) << watch.Output();
+    const auto records = Records(Cli("history --format csv" + Db()));
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[1][Serial], Numbered(2));
+}
+
+// A server that stops answering (its processes stopped) holds a station only until it is
+// asked to stop: within a second, with nothing written meanwhile.
+TEST_F(SharedSeries, AStalledServerHoldsAStationOnlyUntilASignal) {
+    for (const int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(strsignal(signal));
+        ASSERT_EQ(Vqbench("reset").Status, 0);
+        const std::string out = (Folder.Path / ("stall-" + std::to_string(signal))).string();
+        Watch watch(Bench, "program --template " + Template + " --watch --series" + Db(), out);
+        ASSERT_TRUE(watch.WaitFor("Waiting for KR2S devices"));
+        Server.Pause(true);
+        ASSERT_EQ(Vqbench("add KR2S").Status, 0);
+        // The watch is now waiting on the server for the device.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        const auto asked = std::chrono::steady_clock::now();
+        const int status = watch.Stop(signal);
+        const auto took = std::chrono::steady_clock::now() - asked;
+        Server.Pause(false);
+        EXPECT_NE(status, -1) << watch.Output();
+        EXPECT_LT(took, std::chrono::seconds(1)) << watch.Output();
+        EXPECT_TRUE(Blank(0)) << "written while the server did not answer";
+    }
 }
 
 } // namespace

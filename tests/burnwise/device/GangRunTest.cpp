@@ -189,7 +189,14 @@ TEST(GangRun, GivesWhatTheRunOneByOneGivesDeviceForDevice) {
         {"a source that runs dry", ChipType::KR2S, "", 5, 5, RunEnd::Stopped, {}},
         {"the KR3 template", ChipType::KR3D, "KR3AB001", -1, 1, RunEnd::Completed, {}},
         {"a scan filter", ChipType::KR2S, "ODD00001", -1, 7, RunEnd::Completed,
-         [](Station& s) { s.Engine.ScanFilter = [](std::int32_t index) { return index % 2; }; }},
+         [](Station& s) {
+             std::set<std::string> odd;
+             for (int i = 1; i < s.Bench.DeviceCount(); i += 2)
+                 odd.insert(s.Bench.SerialOf(i));
+             s.Engine.ScanFilter = [odd](const std::string& serial) {
+                 return odd.contains(serial);
+             };
+         }},
         {"a device the scan cannot examine", ChipType::KR2S, "SKIP0001", -1, 13, RunEnd::Failed,
          [](Station& s) {
              s.Bench.AddFault(6, Fault{FaultKind::Info, {}, VQ_IO_ERROR, -1});
