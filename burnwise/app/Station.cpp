@@ -156,6 +156,7 @@ Report Station::Program(const ProgramRequest& request) {
         device::DeviceEngine& Engine;
         ~Hooks() {
             Engine.ScanFilter = nullptr;
+            Engine.DeviceTaken = nullptr;
             Engine.AlreadyWritten = nullptr;
             Engine.SerialSource = nullptr;
             Engine.SerialSourceFailure.clear();
@@ -170,6 +171,10 @@ Report Station::Program(const ProgramRequest& request) {
         };
     }
     engine_.ScanFilter = request.ScanFilter;
+    if (request.Started)
+        engine_.DeviceTaken = [this, started = request.Started](std::int32_t index) {
+            started(index, engine_.ReportedSerial(index));
+        };
     engine_.AlreadyWritten = request.AlreadyWritten;
     // Every programming run goes through here, whichever front end asks for it.
     TemplateSettings settings(t, state_, flags_, reporter_);

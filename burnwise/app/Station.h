@@ -48,6 +48,8 @@ struct ProgramRequest {
     std::function<bool(const device::DeviceOutcome&)> Observe;
     // When set, the scan passes over every device whose reported serial number it refuses.
     std::function<bool(const std::string& reportedSerial)> ScanFilter;
+    // Told when the run takes a device in hand, with the serial number the device reports.
+    std::function<void(std::int32_t driverIndex, const std::string& reportedSerial)> Started;
     // When set, asked of every programmed device the scan finds (see the engine's
     // AlreadyWritten): a line leaves the device alone.
     decltype(device::DeviceEngine::AlreadyWritten) AlreadyWritten;

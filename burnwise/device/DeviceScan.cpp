@@ -170,8 +170,7 @@ void DeviceEngine::ScanIndex(Variant variant, int n) {
         Examine(variant);
         note.Taken = taken != (variant == Variant::Survey ? Scan.BlankCount + Scan.ProgrammedCount
                                                           : Scan.SelectedCount);
-        note.SecondChannel =
-            infoOk_ && typeCode_ == codec::DeviceTypeCodeKr3 && IsChannelB(description_);
+        note.SecondChannel = Family() == codec::ChipFamily::KR3 && IsChannelB(description_);
         if (variant == Variant::Program && note.Blank == false && AlreadyWritten &&
             Unit.Fault.empty()) {
             const std::optional<std::string> line =

@@ -127,12 +127,11 @@ std::string StationRunner::Watch(const ProductionSettings& settings, ProductionE
     const codec::SystemUtcClock clock;
     const std::unique_ptr<device::ClockSerialRecord> clockRecord = app::MachineClockRecord();
     app::Station station(driver_, notes, clock, clockRecord.get());
-    station.Engine().DeviceTaken = [&events, &station](std::int32_t index) {
-        events.DeviceStarted(index, station.Engine().ReportedSerial(index));
-    };
-
     app::WatchRequest watch;
     watch.Program = production->Request("program");
+    watch.Program.Started = [&events](std::int32_t index, const std::string& serial) {
+        events.DeviceStarted(index, serial);
+    };
     const auto record = std::move(watch.Program.Observe);
     watch.Program.Observe = [&](const device::DeviceOutcome& outcome) {
         if (!record || record(outcome)) {
