@@ -155,6 +155,7 @@ Report Station::Program(const ProgramRequest& request) {
         device::DeviceEngine& Engine;
         ~Hooks() {
             Engine.ScanFilter = nullptr;
+            Engine.AttemptStarts = nullptr;
             Engine.SerialSource = nullptr;
             Engine.SerialSourceFailure.clear();
         }
@@ -168,6 +169,7 @@ Report Station::Program(const ProgramRequest& request) {
         };
     }
     engine_.ScanFilter = request.ScanFilter;
+    engine_.AttemptStarts = request.Attempt;
     // Every programming run goes through here, whichever front end asks for it.
     TemplateSettings settings(t, state_, flags_, reporter_);
     return Run(
