@@ -113,7 +113,19 @@ void TMainForm::BWProgramExecute() {
                       " has changed since it was opened: open or save it again.");
             return;
         }
-        request.Observe = records->Request().Observe;
+        // Devices written in an earlier run that stopped under them are said first.
+        std::string said;
+        for (const std::string& line : records->InterruptedAttempts()) {
+            AppendLine(line);
+            said += (said.empty() ? "" : "\n") + line;
+        }
+        if (!said.empty()) host_.ShowInformationBox(said);
+        records->SetAskReuse([this](std::string_view question) {
+            return host_.AskGoOnOrCancel(question, "Write Again");
+        });
+        const app::ProgramRequest recorded = records->Request();
+        request.Observe = recorded.Observe;
+        request.Attempt = recorded.Attempt;
     }
     const app::Report report = station_->Program(request);
     // The template checks have shown their lines and box; the window names its own control.

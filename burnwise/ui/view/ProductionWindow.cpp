@@ -251,6 +251,12 @@ public:
     void RunEnded(const std::string& reason) override {
         Post([reason](ProductionWindow& w) { w.OnRunEnded(reason); });
     }
+    void StationSaid(const std::string& lines) override {
+        Post([lines](ProductionWindow& w) { w.OnStationSaid(lines); });
+    }
+    void AskReuse(const std::string& question, std::function<void(bool)> answer) override {
+        Post([question, answer](ProductionWindow& w) { answer(w.host_.AskYesOrNo(question)); });
+    }
 
 private:
     template <typename Call>
@@ -519,6 +525,11 @@ void ProductionWindow::OnDeviceFinished(const device::DeviceOutcome& outcome) {
     ShowFigures();
     if (OnOutcome) OnOutcome(outcome);
     if (!outcome.Passed && Beep) Beep();
+}
+
+void ProductionWindow::OnStationSaid(const std::string& lines) {
+    ShowStatus(FromLatin1(lines.substr(0, lines.find('\n'))), true);
+    host_.ShowInformationBox(lines);
 }
 
 void ProductionWindow::OnRunEnded(const std::string& reason) {

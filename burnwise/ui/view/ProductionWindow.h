@@ -107,6 +107,8 @@ private:
     void OnDevicesAttached(const std::vector<std::string>& serials);
     void OnDeviceFinished(const device::DeviceOutcome& outcome);
     void OnRunEnded(const std::string& reason);
+    // Devices the station was writing when it last stopped: on the status line and in a box.
+    void OnStationSaid(const std::string& lines);
     void ShowBoard();
     void FlowTiles();
     void ShowFigures();
