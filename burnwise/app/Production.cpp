@@ -165,8 +165,9 @@ std::optional<std::string> Production::NextSerial(std::string& error) {
     if (counter_) return counter_->Reserve(error);
     const records::SeriesKey series{pattern_->Prefix, pattern_->Digits};
     std::string storeError;
+    // Held open, so that the device's attempt record commits the number with it.
     const std::optional<std::uint64_t> number =
-        store_->Reserve(series, pattern_->Value, storeError);
+        store_->ReserveForAttempt(series, pattern_->Value, storeError);
     if (number) {
         // The series writes its numbers as the template's serial number does.
         if (std::optional<std::string> serial = pattern_->Format(*number)) return serial;
@@ -182,6 +183,8 @@ std::optional<std::string> Production::NextSerial(std::string& error) {
 
 ProgramRequest Production::Request(std::string operation) {
     stopReason_.clear();
+    attempts_.clear();
+    reuseAnswer_.reset();
     ProgramRequest request;
     request.Shown = plan_.Checked;
     request.Parallel = plan_.AtOnce;
@@ -191,6 +194,9 @@ ProgramRequest Production::Request(std::string operation) {
         // up its number and no later run repeats it.
         request.Serials = [this](int, std::string& error) { return NextSerial(error); };
     }
+    request.Attempt = [this](const device::DeviceOutcome& attempt, std::string_view reported) {
+        return Attempt(attempt, reported);
+    };
     request.Observe = [this,
                        operation = std::move(operation)](const device::DeviceOutcome& outcome) {
         return Record(outcome, operation);
@@ -198,7 +204,18 @@ ProgramRequest Production::Request(std::string operation) {
     return request;
 }
 
-bool Production::Record(const device::DeviceOutcome& outcome, std::string_view operation) {
+namespace {
+
+// "2026-12-09T12:01:07Z" as "2026-12-09 at 12:01".
+std::string DayAndMinute(const std::string& time) {
+    if (time.size() < 16) return time;
+    return time.substr(0, 10) + " at " + time.substr(11, 5);
+}
+
+} // namespace
+
+records::Record Production::RecordOf(const device::DeviceOutcome& outcome,
+                                     std::string_view operation) const {
     records::Record record;
     record.Time = UtcTimestamp();
     record.Station = station_;
@@ -215,17 +232,89 @@ bool Production::Record(const device::DeviceOutcome& outcome, std::string_view o
     record.ImageSha256 = ImageSha256(outcome.ImageWritten);
     // Kept with the record, so that a label printed from it later shows the same.
     record.LabelFields = WriteLabelValues(LabelValuesOf(plan_.Checked, record));
+    return record;
+}
+
+std::optional<std::string> Production::Attempt(const device::DeviceOutcome& attempt,
+                                               std::string_view reportedSerial) {
+    const std::string nothing =
+        " - nothing written to device " + std::to_string(attempt.DriverIndex);
+    records::Record record = RecordOf(attempt, "program");
+    record.Outcome = records::Result::Interrupted;
+    record.Reason = "interrupted while being written";
+    std::string error;
+    const std::optional<records::AttemptStart> started = store_->StartAttempt(record, error);
+    if (!started) {
+        // Without its attempt on record, a device that the station dies on could not be
+        // traced: it is not written, and the run stops once it is recorded.
+        if (stopReason_.empty()) stopReason_ = StoreFailure("cannot write the record: " + error);
+        return (store_->Lost() ? std::string(DatabaseUnreachable) : error) + nothing;
+    }
+    attempts_[attempt.DriverIndex] = started->Id;
+    // A device that already reports the number holds it: it is the one the record names.
+    if (!started->PassedAt || reportedSerial == attempt.SerialNumber || setup_.AllowReuse)
+        return std::nullopt;
+    const std::string given = records::ChipText(attempt.SerialNumber) +
+                              " was already given to a device on " +
+                              DayAndMinute(*started->PassedAt);
+    if (!reuseAnswer_)
+        reuseAnswer_ = setup_.AskReuse && setup_.AskReuse(given + " - write it again?");
+    if (*reuseAnswer_) return std::nullopt;
+    return given + nothing;
+}
+
+std::vector<std::string> Production::InterruptedAttempts() {
+    std::vector<std::string> lines;
+    records::RecordFilter filter;
+    filter.Station = station_;
+    filter.Outcome = records::Result::Interrupted;
+    // The newest of them: a station that kept dying must still start.
+    constexpr std::uint64_t MaxShown = 100;
+    filter.Limit = MaxShown;
+    std::string error;
+    store_->Each(
+        filter,
+        [&](const records::Record& r) {
+            const std::string clock = r.Time.size() >= 19 ? r.Time.substr(11, 8) : r.Time;
+            lines.push_back(r.SerialNumber + " on device " + std::to_string(r.DriverIndex) +
+                            " was being programmed when this station stopped at " + clock +
+                            " - check it with verify");
+            return true;
+        },
+        error);
+    return lines;
+}
+
+bool Production::CompleteFromVerify(const device::DeviceOutcome& verified) {
+    if (verified.SerialNumber.empty()) return true;
+    records::Record record = RecordOf(verified, "program");
+    record.Reason = verified.Passed ? "checked by verify"
+                                    : "checked by verify: " + records::ChipText(verified.Reason);
+    std::string error;
+    if (store_->CompleteInterrupted(record, error)) return true;
+    stopReason_ = StoreFailure("cannot complete the record: " + error);
+    return false;
+}
+
+bool Production::Record(const device::DeviceOutcome& outcome, std::string_view operation) {
+    records::Record record = RecordOf(outcome, operation);
 
     // Both are tried, so the reason names every one that failed.
     const auto failed = [this](const std::string& why) {
-        // A database that is gone is said once.
+        // A database that is gone is said once, as is a failure the attempt has said.
         if (why.starts_with(DatabaseUnreachable) && stopReason_.starts_with(DatabaseUnreachable))
             return;
+        if (stopReason_.find(why) != std::string::npos) return;
         stopReason_ += (stopReason_.empty() ? "" : "; ") + why;
     };
     bool kept = true;
     std::string error;
-    if (!store_->Append(record, error)) {
+    const auto attempt = attempts_.find(outcome.DriverIndex);
+    const std::optional<std::int64_t> attemptId =
+        attempt != attempts_.end() ? std::optional(attempt->second) : std::nullopt;
+    if (attempt != attempts_.end()) attempts_.erase(attempt);
+    if (attemptId ? !store_->CompleteAttempt(*attemptId, record, error)
+                  : !store_->Append(record, error)) {
         failed(StoreFailure("cannot write the record: " + error));
         kept = false;
         // Written once the database is back, should the run wait for it.

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,6 +32,12 @@ struct ProductionSetup {
     // How a refusal of the plan is said to this front end's users; its neutral text when
     // not set.
     std::function<std::string(const Refusal&)> Words;
+    // A serial number the records hold as PASS on another device may be written again.
+    bool AllowReuse = false;
+    // Asked, once per run, whether a serial number the records hold as PASS may be written
+    // again (the question says which and when); without it, or on false, the device is
+    // refused.
+    std::function<bool(std::string_view question)> AskReuse;
 };
 
 // Opens the record store a URL names (records::OpenRecordStore in the programs); nothing
@@ -58,6 +65,11 @@ public:
     ~Production();
 
     const ProductionSetup& Setup() const { return setup_; }
+    // Who is asked whether a number already passed may be written again (see
+    // ProductionSetup::AskReuse).
+    void SetAskReuse(std::function<bool(std::string_view question)> ask) {
+        setup_.AskReuse = std::move(ask);
+    }
     // The template as it is programmed.
     const Template& Shown() const { return plan_.Checked; }
     const RunPlan& Plan() const { return plan_; }
@@ -75,7 +87,8 @@ public:
     ProgramRequest Request(std::string operation = "program");
 
     // Records one outcome of `operation` and appends it to the log. False, with
-    // StopReason() set, when either cannot be written: the run must stop.
+    // StopReason() set, when either cannot be written: the run must stop. The outcome of a
+    // device whose attempt was recorded completes that record.
     bool Record(const device::DeviceOutcome& outcome, std::string_view operation);
 
     // Whether a device holding `image`, whose image holds the serial number `serial` (the
@@ -93,6 +106,21 @@ public:
     // Records of devices written that wait for the database to come back.
     std::size_t Unwritten() const { return unwritten_.size(); }
 
+    // Records the attempt of a device about to be written (its number's reservation
+    // committed with it) and refuses a serial number the records hold as PASS on another
+    // device unless reuse is allowed. The refusal, or nothing when the device may be written.
+    std::optional<std::string> Attempt(const device::DeviceOutcome& attempt,
+                                       std::string_view reportedSerial);
+
+    // One line for each attempt of this station that was never completed: the device was
+    // being written when the station stopped. Empty when the records cannot say.
+    std::vector<std::string> InterruptedAttempts();
+
+    // Completes this station's interrupted attempts of the verified device's serial number
+    // with what verify found on it. False, with StopReason() set, when that cannot be
+    // written.
+    bool CompleteFromVerify(const device::DeviceOutcome& verified);
+
     // Why the last run stopped early because of the records (the database unreachable, a
     // record or a log line that cannot be written), or empty.
     const std::string& StopReason() const { return stopReason_; }
@@ -104,6 +132,8 @@ public:
 private:
     Production() = default;
     std::optional<std::string> NextSerial(std::string& error);
+    records::Record RecordOf(const device::DeviceOutcome& outcome,
+                             std::string_view operation) const;
     std::string StoreFailure(const std::string& error) const;
 
     ProductionSetup setup_;
@@ -120,6 +150,10 @@ private:
     std::string stopReason_;
     int recorded_ = 0;
     records::Record lastRecord_;
+    // Attempts recorded and not yet completed, by driver index.
+    std::map<std::int32_t, std::int64_t> attempts_;
+    // The answer of this run to the question of reuse, once asked.
+    std::optional<bool> reuseAnswer_;
 };
 
 // The image a device was written with, by its SHA-256 as a record keeps it: the words in

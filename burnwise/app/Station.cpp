@@ -158,6 +158,7 @@ Report Station::Program(const ProgramRequest& request) {
             Engine.ScanFilter = nullptr;
             Engine.DeviceTaken = nullptr;
             Engine.AlreadyWritten = nullptr;
+            Engine.AttemptStarts = nullptr;
             Engine.SerialSource = nullptr;
             Engine.SerialSourceFailure.clear();
         }
@@ -176,6 +177,7 @@ Report Station::Program(const ProgramRequest& request) {
             started(index, engine_.ReportedSerial(index));
         };
     engine_.AlreadyWritten = request.AlreadyWritten;
+    engine_.AttemptStarts = request.Attempt;
     // Every programming run goes through here, whichever front end asks for it.
     TemplateSettings settings(t, state_, flags_, reporter_);
     return Run(

@@ -53,6 +53,12 @@ struct ProgramRequest {
     // When set, asked of every programmed device the scan finds (see the engine's
     // AlreadyWritten): a line leaves the device alone.
     decltype(device::DeviceEngine::AlreadyWritten) AlreadyWritten;
+    // When set, told of each device before anything is written to it (with Parallel, of
+    // every device before any is written): see DeviceEngine::AttemptStarts. A reason refuses
+    // the device, which ends FAIL with it.
+    std::function<std::optional<std::string>(const device::DeviceOutcome& attempt,
+                                             std::string_view reportedSerial)>
+        Attempt;
     // Every selected device at once, each on a thread and handle of its own, with the same
     // serial numbers, contents, lines and outcomes as one by one. Refused (before anything
     // is opened) when the serial numbers come from the clock.

@@ -76,6 +76,7 @@ struct Options {
     bool Series = false;
     bool Watch = false;
     bool Parallel = false;
+    bool AllowReuse = false;
     LabelOptions Label;
 };
 
@@ -133,6 +134,7 @@ std::unique_ptr<app::Production> OpenProduction(const Options& options, ConsoleS
     if (options.Log) setup.LogFile = *options.Log;
     setup.Parallel = options.Parallel;
     setup.Watch = options.Watch;
+    setup.AllowReuse = options.AllowReuse;
     // A template the checks refuse has shown its lines; its box ends the run as a run that
     // stopped, as it always did.
     bool checksFailed = false;
@@ -172,6 +174,9 @@ void RunProgram(const Options& options) {
     // error stream, as the run's other lines about itself, so the output stays one line per
     // device.
     if (options.Series || !options.Db.empty()) std::cerr << production->StartLine() << std::endl;
+    // Devices this station was writing when it last stopped are said before it writes more.
+    for (const std::string& line : production->InterruptedAttempts())
+        std::cerr << line << std::endl;
 
     // A series in the state folder's file is unique only among this user's runs here.
     if (options.Series && options.Db.empty()) {
@@ -240,7 +245,8 @@ void RunVerify(const Options& options) {
                                         outcome.SerialNumber);
         else
             console->Console.AppendLine("FAIL device " + number + ": " + outcome.Reason);
-        return production->Record(outcome, "verify");
+        // A device the station stopped on while writing it is judged now.
+        return production->CompleteFromVerify(outcome) && production->Record(outcome, "verify");
     };
     const app::VerifyReport report = app::Verify(*console->Station, request);
     const app::Template& shown = production->Shown();
@@ -273,11 +279,13 @@ void RunHistory(HistoryOptions options) {
         throw CLI::RuntimeError("--format is text, csv or json, not " + options.Format,
                                 BadInputStatus);
     if (options.Result) {
-        if (*options.Result != "PASS" && *options.Result != "FAIL")
-            throw CLI::RuntimeError("--result is PASS or FAIL, not " + *options.Result,
+        const std::string& name = *options.Result;
+        if (name == "PASS") options.Filter.Outcome = records::Result::Pass;
+        if (name == "FAIL") options.Filter.Outcome = records::Result::Fail;
+        if (name == "INTERRUPTED") options.Filter.Outcome = records::Result::Interrupted;
+        if (!options.Filter.Outcome)
+            throw CLI::RuntimeError("--result is PASS, FAIL or INTERRUPTED, not " + *options.Result,
                                     BadInputStatus);
-        options.Filter.Outcome =
-            *options.Result == "PASS" ? records::Result::Pass : records::Result::Fail;
     }
     std::string error;
     const std::unique_ptr<records::RecordStore> store =
@@ -399,6 +407,9 @@ void AddDeviceCommands(CLI::App& app) {
     program->add_flag("--parallel", options->Parallel,
                       "Program every device found at once (with --watch, those plugged in "
                       "during one poll); needs a fixed serial number, not the clock");
+    program->add_flag("--allow-reuse", options->AllowReuse,
+                      "Write a serial number the records already hold as PASS on another "
+                      "device; without it such a device is refused with nothing written");
     program->add_option("--label", options->Label.Layout,
                         "Label layout (SVG) to print for each device that passes");
     AddLabelOptions(*program, options->Label);
@@ -418,7 +429,8 @@ void AddDeviceCommands(CLI::App& app) {
                      "Only the records up to this UTC time or to the end of this date");
     list->add_option("--model", filter.Model, "Only the records of this model (KR2C, ...)");
     list->add_option("--result", history->Result,
-                     "Only the records with this result: PASS or FAIL");
+                     "Only the records with this result: PASS, FAIL or INTERRUPTED (a device "
+                     "whose station stopped while writing it)");
     list->add_option("--template", filter.TemplateFile,
                      "Only the records of this template file name");
     list->add_option("--limit", filter.Limit, "Only the newest N records (still newest last)")

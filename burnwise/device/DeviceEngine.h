@@ -152,6 +152,15 @@ public:
                                              const codec::EepromImage& image,
                                              const std::string& imageSerial)>
         AlreadyWritten;
+    // When set, told of each device of a programming run once its serial number is fixed and
+    // before anything is written to it; a run at once tells of every position before it
+    // writes any device. `attempt` names the position, the driver index, the model and the
+    // serial number the device is to get (for one from the clock, the one it will get);
+    // `reportedSerial` is the serial number the device reports now. A reason refuses the
+    // device: nothing is written to it, it ends FAIL with that line and the run goes on.
+    std::function<std::optional<std::string>(const DeviceOutcome& attempt,
+                                             std::string_view reportedSerial)>
+        AttemptStarts;
     // When set, Erase asks it with the driver indexes its scan selected, before it erases
     // any; false cancels the erase with nothing erased.
     std::function<bool(std::span<const std::int32_t> driverIndexes)> ConfirmErase;
@@ -327,6 +336,9 @@ private:
     // clock has passed the last one issued and records the new one. The failure's text
     // when that cannot be done.
     std::optional<std::string> IssueClockTime(std::int32_t driverIndex);
+    // Tells AttemptStarts of the device at `position`, which is to get `serial`: its
+    // refusal, or nothing when the device may be written.
+    std::optional<std::string> StartAttempt(int position, const std::string& serial);
     void Progress(int position, int count);
     // Reports the end of an operation and keeps its result: Completed becomes Failed when a
     // device failed, or when a program or erase run left attached devices out, and anything

@@ -111,6 +111,8 @@ private:
         HeldReports Reports;
         DeviceEngine Engine;
         std::int32_t DriverIndex = 0;
+        // Why AttemptStarts refused the device: nothing is written to it.
+        std::optional<std::string> Refused;
         PassEnd End;
         std::exception_ptr Error;
 
@@ -235,6 +237,8 @@ RunEnd GangRun::Program(DeviceEngine& run, SettingsSource& settings) {
         }
         auto& worker = workers.emplace_back(std::make_unique<Worker>(run));
         worker->DriverIndex = run.Scan.SelectedDevices[static_cast<std::size_t>(k)];
+        // Every position's attempt is on record before the first device is written.
+        worker->Refused = run.StartAttempt(k, serial);
         const auto held = static_cast<std::size_t>(worker->DriverIndex);
         if (held < run.held_.size())
             worker->Engine.held_[held] = std::exchange(run.held_[held], nullptr);
@@ -245,6 +249,7 @@ RunEnd GangRun::Program(DeviceEngine& run, SettingsSource& settings) {
         workers.size(),
         [&](std::size_t k) {
             Worker& worker = *workers[k];
+            if (worker.Refused) return;
             try {
                 // The repeat guard's view: the numbers of the positions before this one.
                 const std::set<std::string> before(
@@ -263,6 +268,12 @@ RunEnd GangRun::Program(DeviceEngine& run, SettingsSource& settings) {
         [&](std::size_t k) {
             Worker& worker = *workers[k];
             const int position = static_cast<int>(k);
+            if (worker.Refused) {
+                run.Progress(position + 1, count);
+                reporter.AppendLine(*worker.Refused);
+                run.FinishProgram(position, *worker.Refused, false, reserved[k]);
+                return;
+            }
             worker.Reports.Replay(reporter, [&] {
                 run.Progress(position + 1, count);
                 settings.CheckStringTotal();

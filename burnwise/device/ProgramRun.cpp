@@ -107,6 +107,24 @@ std::optional<std::string> DeviceEngine::IssueClockTime(std::int32_t driverIndex
     return failure;
 }
 
+std::optional<std::string> DeviceEngine::StartAttempt(int position, const std::string& serial) {
+    if (!AttemptStarts) return std::nullopt;
+    const std::int32_t index = Scan.SelectedDevices[static_cast<std::size_t>(position)];
+    DeviceOutcome attempt = Outcome(position, index, false, {});
+    attempt.SerialNumber = serial;
+    if (serial.empty()) {
+        // The number the encoder will generate from the clock for this device.
+        const FixedClock issued(issuedTime_.value_or(codec::UtcTime{}));
+        codec::EepromImage scratch{};
+        attempt.SerialNumber =
+            codec::EncodeImage(codec_.Settings, codec_.Selectors, codec::Eeprom93C46,
+                               issuedTime_ ? static_cast<const codec::UtcClock&>(issued) : clock_,
+                               scratch)
+                .Serial;
+    }
+    return AttemptStarts(attempt, ReportedSerial(index));
+}
+
 void DeviceEngine::WaitForNewSerial(const std::string& serial) {
     // A generated serial number ends in the clock's code, which steps once a second; until
     // it has moved on, programming the device again would only wear the EEPROM.
@@ -266,6 +284,17 @@ RunEnd DeviceEngine::ProgramRun(SettingsSource& settings) {
                     IssueClockTime(Scan.SelectedDevices[static_cast<std::size_t>(k)])) {
                 FinishProgram(k, *failure, true, reservedSerial);
                 return End(RunEnd::Stopped);
+            }
+        }
+        // The attempt is on record before the device is written, so that a station that dies
+        // while writing it leaves a record of it behind.
+        if (passes == 0) {
+            if (const std::optional<std::string> refused = StartAttempt(k, reservedSerial)) {
+                reporter_.AppendLine(*refused);
+                const bool stop = FinishProgram(k, *refused, false, reservedSerial);
+                ++k;
+                if (stop) return End(k == count ? RunEnd::Completed : RunEnd::Stopped);
+                continue;
             }
         }
         const PassEnd pass =

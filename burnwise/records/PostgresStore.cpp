@@ -74,7 +74,13 @@ private:
 
 class PostgresStore final : public RecordStore, public SchemaConnection {
 public:
-    ~PostgresStore() override { PQfinish(conn_); }
+    ~PostgresStore() override {
+        if (held_) {
+            std::string ignored;
+            Execute("ROLLBACK", ignored);
+        }
+        PQfinish(conn_);
+    }
 
     bool Open(const std::string& conninfo, OpenMode mode, std::string& error) {
         char* parseError = nullptr;
@@ -138,25 +144,76 @@ public:
         // Prepared once, so that each operation is a single round trip.
         writable_ = Prepare("reserve", ReserveStatement, error) &&
                     Prepare("append", AppendStatement, error) &&
-                    Prepare("set_label", SetLabelStatement, error);
+                    Prepare("set_label", SetLabelStatement, error) &&
+                    Prepare("attempt", AttemptStatement, error) &&
+                    Prepare("complete", CompleteStatement, error) &&
+                    Prepare("complete_interrupted", CompleteInterruptedStatement, error);
         return writable_;
     }
 
+    std::optional<std::uint64_t> ReserveForAttempt(const SeriesKey& series, std::uint64_t start,
+                                                   std::string& error) override {
+        if (!writable_) {
+            Fail("opened for reading only", error);
+            return std::nullopt;
+        }
+        if (!held_ && !Execute("BEGIN", error)) return std::nullopt;
+        held_ = true;
+        std::optional<std::uint64_t> number = Reserve(series, start, error);
+        if (!number) {
+            held_ = false;
+            std::string ignored;
+            Execute("ROLLBACK", ignored);
+        }
+        return number;
+    }
+
+    std::optional<AttemptStart> StartAttempt(const Record& attempt, std::string& error) override {
+        AttemptStart start;
+        const bool ok = WriteRecord("attempt", attempt, {}, error, [&](PGresult* rows) {
+            if (PQntuples(rows) != 1 || !ParseNumber(PQgetvalue(rows, 0, 0), start.Id))
+                return Fail("the attempt returned no row", error);
+            if (!PQgetisnull(rows, 0, 1)) start.PassedAt = PQgetvalue(rows, 0, 1);
+            return true;
+        });
+        if (!ok) return std::nullopt;
+        return start;
+    }
+
+    bool CompleteAttempt(std::int64_t id, const Record& record, std::string& error) override {
+        return WriteRecord("complete", record, std::to_string(id), error, [&](PGresult* result) {
+            if (std::string_view(PQcmdTuples(result)) == "1") return true;
+            return Fail("no attempt " + std::to_string(id) + " to complete", error);
+        });
+    }
+
+    std::optional<int> CompleteInterrupted(const Record& outcome, std::string& error) override {
+        if (!writable_) {
+            Fail("opened for reading only", error);
+            return std::nullopt;
+        }
+        Settle();
+        const char* values[] = {outcome.Outcome == Result::Pass ? "PASS" : "FAIL",
+                                outcome.Reason.c_str(), outcome.ImageSha256.c_str(),
+                                outcome.SerialNumber.c_str(), outcome.Station.c_str()};
+        const QueryResult result(Await(
+            PQsendQueryPrepared(conn_, "complete_interrupted", 5, values, nullptr, nullptr, 0)));
+        if (!result.Is(PGRES_COMMAND_OK)) {
+            Fail(ResultError(*result), error);
+            return std::nullopt;
+        }
+        int count = 0;
+        ParseNumber(PQcmdTuples(*result), count);
+        return count;
+    }
+
     bool Append(const Record& record, std::string& error) override {
-        if (!writable_) return Fail("opened for reading only", error);
-        if (!IsUtcTime(record.Time)) return Fail("a record needs a UTC time", error);
-        const auto texts = RecordColumns(record);
-        std::array<const char*, std::tuple_size_v<decltype(texts)>> values{};
-        for (std::size_t i = 0; i < texts.size(); ++i)
-            values[i] = texts[i].c_str();
-        const QueryResult result(Await(PQsendQueryPrepared(conn_, "append", int(values.size()),
-                                                           values.data(), nullptr, nullptr, 0)));
-        if (!result.Is(PGRES_COMMAND_OK)) return Fail(ResultError(*result), error);
-        return true;
+        return WriteRecord("append", record, {}, error, [](PGresult*) { return true; });
     }
 
     bool SetLabel(const Record& record, const LabelStatus& label, std::string& error) override {
         if (!writable_) return Fail("opened for reading only", error);
+        Settle();
         const std::string state = LabelStateColumn(label.State);
         const char* values[] = {state.c_str(),          label.Detail.c_str(),
                                 label.Layout.c_str(),   record.SerialNumber.c_str(),
@@ -323,6 +380,41 @@ public:
     }
 
 private:
+    // Runs the prepared statement `name` on the record's columns (and `id` after them when
+    // given), committing a number held for it; `take` judges its result.
+    template <typename Take>
+    bool WriteRecord(const char* name, const Record& record, const std::string& id,
+                     std::string& error, Take take) {
+        if (!writable_) return Fail("opened for reading only", error);
+        if (!IsUtcTime(record.Time)) return Fail("a record needs a UTC time", error);
+        const auto texts = RecordColumns(record);
+        std::vector<const char*> values;
+        for (const std::string& text : texts)
+            values.push_back(text.c_str());
+        if (!id.empty()) values.push_back(id.c_str());
+        const QueryResult result(Await(PQsendQueryPrepared(conn_, name, int(values.size()),
+                                                           values.data(), nullptr, nullptr, 0)));
+        const bool ran = result.Is(PGRES_COMMAND_OK) || result.Is(PGRES_TUPLES_OK);
+        if (!ran) Fail(ResultError(*result), error);
+        const bool ok = ran && take(*result);
+        if (!held_) return ok;
+        held_ = false;
+        std::string commitError;
+        if (ok && Execute("COMMIT", commitError)) return true;
+        std::string ignored;
+        Execute("ROLLBACK", ignored);
+        if (ok) error = commitError;
+        return false;
+    }
+
+    // A write other than a record's commits a number held for an attempt first.
+    void Settle() {
+        if (!held_) return;
+        held_ = false;
+        std::string ignored;
+        Execute("COMMIT", ignored);
+    }
+
     static std::optional<std::string_view> Column(PGresult* rows, int row, int column) {
         if (PQgetisnull(rows, row, column)) return std::nullopt;
         return std::string_view(PQgetvalue(rows, row, column),
@@ -405,6 +497,7 @@ private:
     PGconn* conn_ = nullptr;
     int version_ = 0;
     bool writable_ = false;
+    bool held_ = false; // a transaction is open for the attempt of a reserved number
 };
 
 } // namespace

@@ -27,6 +27,7 @@ std::array<std::string, ColumnCount> HistoryColumns(const Record& record) {
     const auto columns = internal::RecordColumns(record);
     std::array<std::string, ColumnCount> row;
     std::copy(columns.begin(), columns.begin() + 12, row.begin());
+    row[7] = internal::ResultName(record.Outcome); // the stored column says FAIL for an attempt
     row[12] = LabelStateName(record.Label.State);
     row[13] = record.Label.Detail;
     return row;

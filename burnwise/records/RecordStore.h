@@ -12,7 +12,10 @@
 
 namespace burnwise::records {
 
-enum class Result { Pass, Fail };
+// Interrupted: a device was about to be written (its attempt recorded) and no outcome
+// followed, because the station stopped. The database keeps such a row as FAIL, so that
+// stations older than attempts never read it as a pass.
+enum class Result { Pass, Fail, Interrupted };
 
 // What became of a device's label: none was asked for (also every record of a station that
 // does not print labels), printed (Detail: the print job, or the file written), or failed
@@ -80,6 +83,13 @@ struct SeriesKey {
     int Digits = 0;
 };
 
+// What StartAttempt found: the attempt's row, and the time of a PASS program record of the
+// same serial number written before it, if there is one.
+struct AttemptStart {
+    std::int64_t Id = 0;
+    std::optional<std::string> PassedAt = {};
+};
+
 // Where records and serial series are kept. Every operation is one statement in the
 // database, committed when it returns true; a failure returns false (or nothing) with
 // `error` set to a line for the operator. Nothing here throws. A store is used by one
@@ -93,6 +103,31 @@ public:
     // the same database ever gets it. Nothing when the series' digits have run out.
     virtual std::optional<std::uint64_t> Reserve(const SeriesKey& series, std::uint64_t start,
                                                  std::string& error) = 0;
+    // As Reserve, in a transaction left open for the attempt of the device that gets the
+    // number: the next write (StartAttempt) commits both at once; the store's end without
+    // one gives the number back.
+    virtual std::optional<std::uint64_t>
+    ReserveForAttempt(const SeriesKey& series, std::uint64_t start, std::string& error) {
+        return Reserve(series, start, error);
+    }
+    // Appends `attempt` (its outcome Interrupted) before its device is written, committed
+    // together with a number ReserveForAttempt holds, and looks up a PASS program record of
+    // its serial number in the same statement.
+    virtual std::optional<AttemptStart> StartAttempt(const Record&, std::string& error) {
+        error = Where() + ": keeps no attempts";
+        return std::nullopt;
+    }
+    // Replaces the attempt `id` by the record of its outcome.
+    virtual bool CompleteAttempt(std::int64_t, const Record&, std::string& error) {
+        error = Where() + ": keeps no attempts";
+        return false;
+    }
+    // Completes every Interrupted program record of `outcome`'s serial number and station
+    // with its outcome, reason and image; how many it completed.
+    virtual std::optional<int> CompleteInterrupted(const Record&, std::string& error) {
+        error = Where() + ": keeps no attempts";
+        return std::nullopt;
+    }
     // The number Reserve would hand out now, without taking it.
     virtual std::optional<std::uint64_t> PeekSeries(const SeriesKey&, std::uint64_t,
                                                     std::string& error) {
@@ -154,7 +189,7 @@ public:
 
 // The schema this build writes; an older database is brought up to it when opened for
 // writing. A newer one is written while its oldest writer is no newer than this.
-inline constexpr int SchemaVersion = 3;
+inline constexpr int SchemaVersion = 4;
 
 enum class OpenMode {
     Create, // may start a new database: a new SQLite file named sqlite:PATH or the default

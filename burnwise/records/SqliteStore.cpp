@@ -52,7 +52,10 @@ class SqliteStore final : public RecordStore, public SchemaConnection {
 public:
     explicit SqliteStore(std::string path) : path_(std::move(path)) {}
     // Closed once the statements below are finalized, which close_v2 waits for.
-    ~SqliteStore() override { sqlite3_close_v2(db_); }
+    ~SqliteStore() override {
+        GiveBackHeld();
+        sqlite3_close_v2(db_);
+    }
 
     bool Open(OpenMode mode, bool create, std::string& error) {
         // A link as the file could lead the records anywhere, and a folder or a device is
@@ -86,8 +89,12 @@ public:
         version_ = *version;
         if (!QuickCheck(error)) return false;
         if (!reserve_.Prepare(db_, ReserveStatement) || !append_.Prepare(db_, AppendStatement) ||
-            !setLabel_.Prepare(db_, SetLabelStatement) || !begin_.Prepare(db_, "BEGIN IMMEDIATE") ||
-            !commit_.Prepare(db_, "COMMIT") || !rollback_.Prepare(db_, "ROLLBACK"))
+            !setLabel_.Prepare(db_, SetLabelStatement) ||
+            !attempt_.Prepare(db_, AttemptStatement) ||
+            !complete_.Prepare(db_, CompleteStatement) ||
+            !completeInterrupted_.Prepare(db_, CompleteInterruptedStatement) ||
+            !begin_.Prepare(db_, "BEGIN IMMEDIATE") || !commit_.Prepare(db_, "COMMIT") ||
+            !rollback_.Prepare(db_, "ROLLBACK"))
             return Fail(sqlite3_errmsg(db_), error);
         return true;
     }
@@ -118,6 +125,58 @@ public:
 
     std::optional<std::uint64_t> Reserve(const SeriesKey& series, std::uint64_t start,
                                          std::string& error) override {
+        return ReserveNumber(series, start, false, error);
+    }
+
+    std::optional<std::uint64_t> ReserveForAttempt(const SeriesKey& series, std::uint64_t start,
+                                                   std::string& error) override {
+        return ReserveNumber(series, start, true, error);
+    }
+
+    std::optional<AttemptStart> StartAttempt(const Record& attempt, std::string& error) override {
+        if (!attempt_.Prepared()) return FailNothing("opened for reading only", error);
+        if (!IsUtcTime(attempt.Time)) return FailNothing("a record needs a UTC time", error);
+        sqlite3_stmt* s = *attempt_;
+        const auto values = RecordColumns(attempt);
+        for (std::size_t i = 0; i < values.size(); ++i)
+            BindText(s, int(i + 1), values[i]);
+        AttemptStart start;
+        const bool ok = WriteOne(s, error, [&](sqlite3_stmt* row) {
+            start.Id = sqlite3_column_int64(row, 0);
+            if (const auto passed = ColumnText(row, 1)) start.PassedAt = std::string(*passed);
+        });
+        if (!ok) return std::nullopt;
+        return start;
+    }
+
+    bool CompleteAttempt(std::int64_t id, const Record& record, std::string& error) override {
+        if (!complete_.Prepared()) return Fail("opened for reading only", error);
+        if (!IsUtcTime(record.Time)) return Fail("a record needs a UTC time", error);
+        sqlite3_stmt* s = *complete_;
+        const auto values = RecordColumns(record);
+        for (std::size_t i = 0; i < values.size(); ++i)
+            BindText(s, int(i + 1), values[i]);
+        sqlite3_bind_int64(s, int(values.size() + 1), id);
+        if (!WriteOne(s, nullptr, error)) return false;
+        if (sqlite3_changes(db_) == 1) return true;
+        return Fail("no attempt " + std::to_string(id) + " to complete", error);
+    }
+
+    std::optional<int> CompleteInterrupted(const Record& outcome, std::string& error) override {
+        if (!completeInterrupted_.Prepared()) return FailNothing("opened for reading only", error);
+        sqlite3_stmt* s = *completeInterrupted_;
+        BindText(s, 1, outcome.Outcome == Result::Pass ? "PASS" : "FAIL");
+        BindText(s, 2, outcome.Reason);
+        BindText(s, 3, outcome.ImageSha256);
+        BindText(s, 4, outcome.SerialNumber);
+        BindText(s, 5, outcome.Station);
+        if (!WriteOne(s, nullptr, error)) return std::nullopt;
+        return sqlite3_changes(db_);
+    }
+
+private:
+    std::optional<std::uint64_t> ReserveNumber(const SeriesKey& series, std::uint64_t start,
+                                               bool hold, std::string& error) {
         if (!reserve_.Prepared()) return FailNothing("opened for reading only", error);
         const auto limit = SeriesLimit(series, start, error);
         if (!limit) return std::nullopt;
@@ -127,7 +186,9 @@ public:
         sqlite3_bind_int64(s, 3, sqlite3_int64(start));
         sqlite3_bind_int64(s, 4, sqlite3_int64(*limit));
         std::optional<std::int64_t> number;
-        if (!WriteOne(s, &number, error)) return std::nullopt;
+        if (!WriteOne(
+                s, error, [&](sqlite3_stmt* row) { number = sqlite3_column_int64(row, 0); }, hold))
+            return std::nullopt;
         if (!number) {
             error = "serial series " + series.Prefix + " with " + std::to_string(series.Digits) +
                     " digits has run out";
@@ -136,6 +197,7 @@ public:
         return std::uint64_t(*number);
     }
 
+public:
     std::optional<std::uint64_t> PeekSeries(const SeriesKey& series, std::uint64_t start,
                                             std::string& error) override {
         const auto limit = SeriesLimit(series, start, error);
@@ -337,23 +399,33 @@ private:
     }
 
     // Runs a writing statement alone in an immediate transaction, so it waits its turn
-    // behind other processes' writers instead of failing busy half-way. `number` takes the
-    // first column of the row it returns, if any.
-    bool WriteOne(sqlite3_stmt* s, std::optional<std::int64_t>* number, std::string& error) {
-        bool ok = sqlite3_step(*begin_) == SQLITE_DONE;
-        sqlite3_reset(*begin_);
+    // behind other processes' writers instead of failing busy half-way. `row` is given the
+    // first row it returns, if any. With `hold` the transaction is left open for the next
+    // write, which commits both; a failure rolls back whatever is open.
+    template <typename Row>
+    bool WriteOne(sqlite3_stmt* s, std::string& error, Row row, bool hold = false) {
+        bool ok = true;
+        if (!held_) {
+            ok = sqlite3_step(*begin_) == SQLITE_DONE;
+            sqlite3_reset(*begin_);
+        }
+        held_ = false;
         if (!ok) {
             sqlite3_clear_bindings(s);
             return Fail(sqlite3_errmsg(db_), error);
         }
         int rc = sqlite3_step(s);
-        if (rc == SQLITE_ROW && number) *number = sqlite3_column_int64(s, 0);
+        if (rc == SQLITE_ROW) row(s);
         while (rc == SQLITE_ROW)
             rc = sqlite3_step(s);
         ok = rc == SQLITE_DONE;
         if (!ok) Fail(sqlite3_errmsg(db_), error);
         sqlite3_reset(s);
         sqlite3_clear_bindings(s);
+        if (ok && hold) {
+            held_ = true;
+            return true;
+        }
         if (ok && sqlite3_step(*commit_) != SQLITE_DONE) {
             ok = false;
             Fail(sqlite3_errmsg(db_), error);
@@ -365,11 +437,24 @@ private:
         }
         return ok;
     }
+    bool WriteOne(sqlite3_stmt* s, std::nullptr_t, std::string& error) {
+        return WriteOne(s, error, [](sqlite3_stmt*) {});
+    }
+
+    // A number held for an attempt that never came is given back.
+    void GiveBackHeld() {
+        if (!held_) return;
+        held_ = false;
+        sqlite3_step(*rollback_);
+        sqlite3_reset(*rollback_);
+    }
 
     std::string path_;
     sqlite3* db_ = nullptr;
     int version_ = 0;
-    Statement reserve_, append_, setLabel_, begin_, commit_, rollback_;
+    Statement reserve_, append_, setLabel_, attempt_, complete_, completeInterrupted_, begin_,
+        commit_, rollback_;
+    bool held_ = false; // a transaction is open for the attempt of a reserved number
 };
 
 } // namespace

@@ -35,6 +35,10 @@ std::vector<SchemaStep> SchemaSteps(const std::string& recordKeyColumn) {
           "ALTER TABLE production_record ADD COLUMN label_detail TEXT",
           "ALTER TABLE production_record ADD COLUMN label_fields TEXT",
           "ALTER TABLE production_record ADD COLUMN label_layout TEXT"}},
+        // A device's attempt is recorded before it is written and completed afterwards; a
+        // row still marked is a device the station stopped on. Older stations read it as
+        // the FAIL it is stored as, and go on writing their rows unmarked.
+        {4, 1, {"ALTER TABLE production_record ADD COLUMN in_progress INTEGER"}},
     };
 }
 
@@ -55,9 +59,35 @@ const char* const PassedImageStatement =
 const char* const AppendStatement =
     "INSERT INTO production_record (time, station, operation, driver_index, model, eeprom, "
     "serial_number, result, reason, template_file, template_sha256, image_sha256, "
-    "label_status, label_detail, label_fields, label_layout, texts_utf8) "
+    "label_status, label_detail, label_fields, label_layout, in_progress, texts_utf8) "
     "VALUES ($1, $2, $3, CAST($4 AS INTEGER), $5, $6, $7, $8, $9, $10, $11, $12, "
-    "NULLIF($13, ''), NULLIF($14, ''), NULLIF($15, ''), NULLIF($16, ''), 1)";
+    "NULLIF($13, ''), NULLIF($14, ''), NULLIF($15, ''), NULLIF($16, ''), "
+    "CAST(NULLIF($17, '') AS INTEGER), 1)";
+
+// The serial number's first PASS program record is looked up by the insert itself, so the
+// check costs no round trip of its own.
+const char* const AttemptStatement =
+    "INSERT INTO production_record (time, station, operation, driver_index, model, eeprom, "
+    "serial_number, result, reason, template_file, template_sha256, image_sha256, "
+    "label_status, label_detail, label_fields, label_layout, in_progress, texts_utf8) "
+    "VALUES ($1, $2, $3, CAST($4 AS INTEGER), $5, $6, $7, $8, $9, $10, $11, $12, "
+    "NULLIF($13, ''), NULLIF($14, ''), NULLIF($15, ''), NULLIF($16, ''), "
+    "CAST(NULLIF($17, '') AS INTEGER), 1) "
+    "RETURNING id, (SELECT p.time FROM production_record AS p WHERE p.serial_number = $7 "
+    "AND p.result = 'PASS' AND p.operation = 'program' ORDER BY p.id LIMIT 1)";
+
+const char* const CompleteStatement =
+    "UPDATE production_record SET time = $1, station = $2, operation = $3, "
+    "driver_index = CAST($4 AS INTEGER), model = $5, eeprom = $6, serial_number = $7, "
+    "result = $8, reason = $9, template_file = $10, template_sha256 = $11, "
+    "image_sha256 = $12, label_status = NULLIF($13, ''), label_detail = NULLIF($14, ''), "
+    "label_fields = NULLIF($15, ''), label_layout = NULLIF($16, ''), "
+    "in_progress = CAST(NULLIF($17, '') AS INTEGER) WHERE id = CAST($18 AS BIGINT)";
+
+const char* const CompleteInterruptedStatement =
+    "UPDATE production_record SET result = $1, reason = $2, image_sha256 = $3, "
+    "in_progress = NULL WHERE in_progress = 1 AND operation = 'program' AND "
+    "serial_number = $4 AND station = $5";
 
 // The newest PASS record of the serial number at that station and time: a record is
 // appended before its label is printed, and a reprint names the record it printed from.
@@ -67,22 +97,13 @@ const char* const SetLabelStatement =
     "serial_number = $4 AND station = $5 AND time = $6 AND result = 'PASS')";
 
 std::array<std::string, RecordColumnCount> RecordColumns(const Record& record) {
-    return {record.Time,
-            record.Station,
-            record.Operation,
-            std::to_string(record.DriverIndex),
-            record.Model,
-            record.Eeprom,
-            record.SerialNumber,
-            ResultName(record.Outcome),
-            record.Reason,
-            record.TemplateFile,
-            record.TemplateSha256,
-            record.ImageSha256,
-            LabelStateColumn(record.Label.State),
-            record.Label.Detail,
-            record.LabelFields,
-            record.Label.Layout};
+    return {record.Time, record.Station, record.Operation, std::to_string(record.DriverIndex),
+            record.Model, record.Eeprom, record.SerialNumber,
+            // An attempt is stored as the failure it is until its outcome replaces it.
+            record.Outcome == Result::Pass ? "PASS" : "FAIL", record.Reason, record.TemplateFile,
+            record.TemplateSha256, record.ImageSha256, LabelStateColumn(record.Label.State),
+            record.Label.Detail, record.LabelFields, record.Label.Layout,
+            record.Outcome == Result::Interrupted ? "1" : ""};
 }
 
 std::string LabelStateColumn(LabelState state) {
@@ -134,7 +155,12 @@ bool AddConditions(const RecordFilter& filter, Query& query, std::string& error)
     if (filter.SerialNumber) add("serial_number = $", *filter.SerialNumber);
     if (filter.Station) addName("station", *filter.Station);
     if (filter.Model) add("model = $", *filter.Model);
-    if (filter.Outcome) add("result = $", ResultName(*filter.Outcome));
+    if (filter.Outcome == Result::Interrupted)
+        query.Sql += " AND in_progress = 1";
+    else if (filter.Outcome) {
+        add("result = $", ResultName(*filter.Outcome));
+        query.Sql += " AND in_progress IS NULL";
+    }
     if (filter.TemplateFile) addName("template_file", *filter.TemplateFile);
     if (filter.Since) {
         const auto since = SinceBound(*filter.Since, error);
@@ -154,7 +180,8 @@ constexpr const char* Columns = "time, station, operation, driver_index, model, 
                                 "template_sha256, image_sha256";
 
 std::string Mark(int schemaVersion) {
-    return schemaVersion >= 2 ? "texts_utf8" : "NULL AS texts_utf8";
+    return std::string(schemaVersion >= 2 ? "texts_utf8" : "NULL AS texts_utf8") +
+           (schemaVersion >= 4 ? ", in_progress" : ", NULL AS in_progress");
 }
 
 // The label's columns, NULL from a database older than them.
@@ -245,16 +272,17 @@ std::optional<Query> ListQuery(const RecordFilter& filter, int schemaVersion, st
         return query;
     }
     // The newest that many, still oldest first.
-    query.Sql = std::string("SELECT ") + Columns + ", " + LabelColumns + ", texts_utf8 FROM (" +
-                query.Sql + " ORDER BY id DESC LIMIT " + std::to_string(*filter.Limit) +
-                ") AS newest ORDER BY id";
+    query.Sql = std::string("SELECT ") + Columns + ", " + LabelColumns +
+                ", texts_utf8, in_progress FROM (" + query.Sql + " ORDER BY id DESC LIMIT " +
+                std::to_string(*filter.Limit) + ") AS newest ORDER BY id";
     return query;
 }
 
 std::optional<Query> SummaryQuery(const RecordFilter& filter, int schemaVersion,
                                   std::string& error) {
     Query query;
-    query.Sql = "SELECT substr(time, 1, 10), station, " + Mark(schemaVersion) +
+    query.Sql = "SELECT substr(time, 1, 10), station, " +
+                std::string(schemaVersion >= 2 ? "texts_utf8" : "NULL AS texts_utf8") +
                 ", sum(CASE WHEN result = 'PASS' THEN 1 ELSE 0 END), "
                 "sum(CASE WHEN result = 'FAIL' THEN 1 ELSE 0 END), min(time), max(time) "
                 "FROM production_record";
@@ -264,7 +292,9 @@ std::optional<Query> SummaryQuery(const RecordFilter& filter, int schemaVersion,
 }
 
 Record RecordFromRow(const RowColumn& column) {
-    const bool older = !column(int(RecordColumnCount)).has_value();
+    // The 16 columns listed, then the texts' mark and the attempt's.
+    constexpr int TextsMark = 16, AttemptMark = 17;
+    const bool older = !column(TextsMark).has_value();
     auto text = [&](int i) { return StoredText(column(i).value_or(""), older); };
     Record record;
     record.Time = text(0);
@@ -274,7 +304,9 @@ Record RecordFromRow(const RowColumn& column) {
     record.Model = text(4);
     record.Eeprom = text(5);
     record.SerialNumber = text(6);
-    record.Outcome = ParseResult(column(7).value_or("")).value_or(Result::Fail);
+    record.Outcome = column(AttemptMark).value_or("").empty()
+                         ? ParseResult(column(7).value_or("")).value_or(Result::Fail)
+                         : Result::Interrupted;
     record.Reason = text(8);
     record.TemplateFile = text(9);
     record.TemplateSha256 = text(10);
@@ -321,12 +353,21 @@ std::string StoredText(std::string_view stored, bool olderStation) {
 }
 
 const char* ResultName(Result result) {
-    return result == Result::Pass ? "PASS" : "FAIL";
+    switch (result) {
+    case Result::Pass:
+        return "PASS";
+    case Result::Interrupted:
+        return "INTERRUPTED";
+    case Result::Fail:
+        break;
+    }
+    return "FAIL";
 }
 
 std::optional<Result> ParseResult(std::string_view name) {
     if (name == "PASS") return Result::Pass;
     if (name == "FAIL") return Result::Fail;
+    if (name == "INTERRUPTED") return Result::Interrupted;
     return std::nullopt;
 }
 

@@ -40,11 +40,18 @@ extern const char* const PeekStatement;
 extern const char* const PassedImageStatement;
 // Append: the record's columns in the order of RecordColumns.
 extern const char* const AppendStatement;
+// StartAttempt: as Append; returns the row's id and the time of the first PASS program
+// record of the serial number, or NULL.
+extern const char* const AttemptStatement;
+// CompleteAttempt: as Append, and $18 the row's id.
+extern const char* const CompleteStatement;
+// CompleteInterrupted: $1 result, $2 reason, $3 image digest, $4 serial number, $5 station.
+extern const char* const CompleteInterruptedStatement;
 // SetLabel: $1 label state, $2 detail, $3 layout, $4 serial number, $5 station, $6 time.
 extern const char* const SetLabelStatement;
 // A record's columns as texts, in the order the statements and the list use: the 12 of
-// every schema, then the label's state, detail, fields and layout.
-inline constexpr std::size_t RecordColumnCount = 16;
+// every schema, then the label's state, detail, fields and layout, and "1" for an attempt.
+inline constexpr std::size_t RecordColumnCount = 17;
 std::array<std::string, RecordColumnCount> RecordColumns(const Record& record);
 // A label's state as the label_status column holds it: "PRINTED", "FAILED", or empty (NULL).
 std::string LabelStateColumn(LabelState state);
@@ -56,8 +63,9 @@ struct Query {
     std::vector<std::string> Values;
 };
 // The query for `filter` on a database at `schemaVersion`; nothing with `error` set for a
-// bad filter. Its rows are the record's columns and then the column that says the texts
-// were stored as typed (NULL for rows of older stations), read back by RecordFromRow.
+// bad filter. Its rows are the record's first 16 columns, the column that says the texts
+// were stored as typed (NULL for rows of older stations) and the attempt's mark, read back
+// by RecordFromRow.
 std::optional<Query> ListQuery(const RecordFilter& filter, int schemaVersion, std::string& error);
 // The query for a summary of `filter`: day, station, the texts' column, passed, failed,
 // first and last time.

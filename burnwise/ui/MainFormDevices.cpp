@@ -106,7 +106,19 @@ void TMainForm::BWProgramExecute() {
                       " has changed since it was opened: open or save it again.");
             return;
         }
-        request.Observe = records->Request().Observe;
+        // Devices written in an earlier run that stopped under them are said first.
+        std::string said;
+        for (const std::string& line : records->InterruptedAttempts()) {
+            AppendLine(line);
+            said += (said.empty() ? "" : "\n") + line;
+        }
+        if (!said.empty()) host_.ShowInformationBox(said);
+        records->SetAskReuse([this](std::string_view question) {
+            return host_.AskGoOnOrCancel(question, "Write Again");
+        });
+        const app::ProgramRequest recorded = records->Request();
+        request.Observe = recorded.Observe;
+        request.Attempt = recorded.Attempt;
         if (AddLabels && !AddLabels(request, *records, error)) {
             ShowError("The labels cannot be printed (" + error + ") - nothing programmed.");
             return;

@@ -5,6 +5,7 @@
 #include "burnwise/ui/ProductionSettings.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,14 @@ public:
                                const records::LabelStatus& status, const std::string& line) {
         (void)driverIndex, (void)serial, (void)status, (void)line;
     }
+    // What the station says of itself as a run starts, before it takes any device: the
+    // devices it was writing when it last stopped, one line each. For the log and a box.
+    virtual void StationSaid(const std::string& lines) = 0;
+    // Asks whether a serial number the records hold as PASS for another device may be
+    // written again (`question` says which and when), at most once per run. The answer is
+    // given to `answer`, on any thread; an answer never given counts as No once the run is
+    // asked to stop.
+    virtual void AskReuse(const std::string& question, std::function<void(bool)> answer) = 0;
     // The run is over: `reason` is empty when it stopped as asked, else the line saying why
     // it stopped ("database unreachable").
     virtual void RunEnded(const std::string& reason) = 0;

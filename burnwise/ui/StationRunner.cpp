@@ -7,6 +7,7 @@
 
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <system_error>
 #include <utility>
@@ -99,6 +100,28 @@ void StationRunner::Wait(std::chrono::nanoseconds duration) {
     wake_.wait_for(lock, duration, [this] { return stop_; });
 }
 
+bool StationRunner::AskReuse(ProductionEvents& events, const std::string& question) {
+    // The window answers on its own thread, maybe after this run is gone: the answer is
+    // kept where both can reach it. The run waits for it, or for a stop.
+    struct Answer {
+        std::mutex Mutex;
+        std::condition_variable Given;
+        std::optional<bool> Yes;
+    };
+    const auto answer = std::make_shared<Answer>();
+    events.AskReuse(question, [answer](bool yes) {
+        const std::lock_guard lock(answer->Mutex);
+        answer->Yes = yes;
+        answer->Given.notify_all();
+    });
+    std::unique_lock lock(answer->Mutex);
+    while (!answer->Yes) {
+        if (Stopping()) return false;
+        answer->Given.wait_for(lock, std::chrono::milliseconds(100));
+    }
+    return *answer->Yes;
+}
+
 void StationRunner::Run(const ProductionSettings& settings, ProductionEvents& events) {
     Notes notes(*this);
     std::string reason;
@@ -118,9 +141,17 @@ std::string StationRunner::Watch(const ProductionSettings& settings, ProductionE
     // A layout that cannot be used ends the run before any device is touched.
     std::shared_ptr<labels::DeviceLabels> labels = OpenLabels(settings.Labels, error);
     if (settings.Labels.Print && !labels) return error;
+    app::ProductionSetup setup = SetupOf(settings);
+    setup.AskReuse = [this, &events](std::string_view question) {
+        return AskReuse(events, std::string(question));
+    };
     const std::unique_ptr<app::Production> production =
-        app::Production::Open(SetupOf(settings), opener_, error, &notes);
+        app::Production::Open(setup, opener_, error, &notes);
     if (!production) return error;
+    std::string said;
+    for (const std::string& line : production->InterruptedAttempts())
+        said += (said.empty() ? "" : "\n") + line;
+    if (!said.empty()) events.StationSaid(said);
 
     // Serial numbers from the clock are kept in the user's state folder, as the window's and
     // the command line's are, so that no run on this machine repeats one.

@@ -42,6 +42,8 @@ private:
     // The watch itself; returns why it ended by itself, or empty when it stopped as asked.
     std::string Watch(const ProductionSettings& settings, ProductionEvents& events, Notes& notes);
     bool Stopping();
+    // Asks the window whether a number already passed may be written again; No on a stop.
+    bool AskReuse(ProductionEvents& events, const std::string& question);
     // Waits `duration`, or less once a stop is asked for.
     void Wait(std::chrono::nanoseconds duration);
 

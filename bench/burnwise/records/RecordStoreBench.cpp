@@ -2,7 +2,10 @@
 //
 //   Reserve/*         reserving the next number of a serial series
 //   Append/*          writing one device's record
-//   Device/*          both, as a station does for every device
+//   Device/*          both, one commit each
+//   Attempt/*         as a station does for every device: the number reserved and the
+//                     attempt recorded (with the look-up of a PASS of that number) in one
+//                     commit, the outcome replacing the attempt in the second
 //
 // on an SQLite file in the temporary folder (write-ahead log, full sync) and on a local
 // PostgreSQL server the benchmark starts itself (disk flushes on, as a real server runs).
@@ -61,7 +64,7 @@ Databases& Stores() {
 }
 
 enum Backend { Sqlite, Postgres };
-enum Work { ReserveOnly, AppendOnly, Both };
+enum Work { ReserveOnly, AppendOnly, Both, Attempt };
 
 void Run(benchmark::State& state, Backend backend, Work work) {
     auto& databases = Stores();
@@ -74,6 +77,18 @@ void Run(benchmark::State& state, Backend backend, Work work) {
     std::string error;
     std::uint64_t number = 1;
     for (auto _ : state) {
+        if (work == Attempt) {
+            const auto reserved = store->ReserveForAttempt(Series, 1, error);
+            Record record = reserved ? DeviceRecord(*reserved) : Record{};
+            record.Outcome = Result::Interrupted;
+            const auto started = reserved ? store->StartAttempt(record, error) : std::nullopt;
+            record.Outcome = Result::Pass;
+            if (!started || !store->CompleteAttempt(started->Id, record, error)) {
+                state.SkipWithError(error.c_str());
+                return;
+            }
+            continue;
+        }
         if (work != AppendOnly) {
             const auto reserved = store->Reserve(Series, 1, error);
             if (!reserved) {
@@ -94,8 +109,10 @@ void Run(benchmark::State& state, Backend backend, Work work) {
 const bool Registered = [] {
     for (const auto& [backend, backendName] :
          {std::pair{Sqlite, "SQLite"}, {Postgres, "PostgreSQL"}})
-        for (const auto& [work, workName] :
-             {std::pair{ReserveOnly, "Reserve"}, {AppendOnly, "Append"}, {Both, "Device"}})
+        for (const auto& [work, workName] : {std::pair{ReserveOnly, "Reserve"},
+                                             {AppendOnly, "Append"},
+                                             {Both, "Device"},
+                                             {Attempt, "Attempt"}})
             benchmark::RegisterBenchmark(
                 (std::string(workName) + "/" + backendName).c_str(),
                 [backend, work](benchmark::State& state) { Run(state, backend, work); })

@@ -273,6 +273,12 @@ public:
     void DatabaseWaiting(bool waiting) override {
         Post([waiting](ProductionWindow& w) { w.OnDatabaseWaiting(waiting); });
     }
+    void StationSaid(const std::string& lines) override {
+        Post([lines](ProductionWindow& w) { w.OnStationSaid(lines); });
+    }
+    void AskReuse(const std::string& question, std::function<void(bool)> answer) override {
+        Post([question, answer](ProductionWindow& w) { answer(w.host_.AskYesOrNo(question)); });
+    }
 
 private:
     template <typename Call>
@@ -575,6 +581,11 @@ void ProductionWindow::OnDatabaseWaiting(bool waiting) {
     else
         ShowStatus(
             QStringLiteral("Running: plug the devices in. Esc stops after the device in hand."));
+}
+
+void ProductionWindow::OnStationSaid(const std::string& lines) {
+    ShowStatus(FromLatin1(lines.substr(0, lines.find('\n'))), true);
+    host_.ShowInformationBox(lines);
 }
 
 void ProductionWindow::OnRunEnded(const std::string& reason) {

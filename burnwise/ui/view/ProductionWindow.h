@@ -114,6 +114,8 @@ private:
     void Reprint(std::int32_t driverIndex, const std::string& serial);
     void OnRunEnded(const std::string& reason);
     void OnDatabaseWaiting(bool waiting);
+    // Devices the station was writing when it last stopped: on the status line and in a box.
+    void OnStationSaid(const std::string& lines);
     void ShowBoard();
     void FlowTiles();
     void ShowFigures();

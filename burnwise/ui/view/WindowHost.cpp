@@ -131,6 +131,13 @@ bool WindowHost::AskGoOnOrCancel(std::string_view question, std::string_view goO
     return box.clickedButton() == go;
 }
 
+bool WindowHost::AskYesOrNo(std::string_view question) {
+    const BoxCursor cursor(busy_);
+    return QMessageBox::question(window_, FromLatin1(ApplicationTitle), FromLatin1(question),
+                                 QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+}
+
 void WindowHost::ShowExceptionBox(std::string_view text) {
     QMessageBox::critical(window_, FromLatin1(ApplicationTitle), FromLatin1(text), QMessageBox::Ok);
 }

@@ -31,6 +31,8 @@ public:
     void ShowErrorBox(std::string_view text) override;
     void ShowInformationBox(std::string_view text) override;
     bool AskGoOnOrCancel(std::string_view question, std::string_view goOn) override;
+    // A question answered Yes or No, No the default.
+    virtual bool AskYesOrNo(std::string_view question);
     void ProcessPendingEvents() override;
     void OpenHelpFile(const std::filesystem::path& file) override;
     void ShowAboutBox() override;

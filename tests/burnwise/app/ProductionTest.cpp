@@ -6,6 +6,7 @@
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
+#include <set>
 
 namespace burnwise::app {
 namespace {
@@ -13,15 +14,28 @@ namespace {
 // A store that keeps its records in memory and fails as told.
 struct FakeStore final : records::RecordStore {
     std::uint64_t Next = 0;
-    int AppendsLeft = 1000; // appends that succeed before they fail
+    int AppendsLeft = 1000; // writes of records that succeed before they fail
     bool ServerGone = false;
+    std::set<std::string> Passed; // serial numbers recorded PASS
+    std::int64_t Attempts = 0;
 
-    bool Append(const records::Record&, std::string& error) override {
+    bool Append(const records::Record& record, std::string& error) override {
         if (ServerGone || AppendsLeft-- <= 0) {
             error = "the disk is full";
             return false;
         }
+        if (record.Outcome == records::Result::Pass) Passed.insert(record.SerialNumber);
         return true;
+    }
+    std::optional<records::AttemptStart> StartAttempt(const records::Record& attempt,
+                                                      std::string& error) override {
+        if (!Append({}, error)) return std::nullopt;
+        records::AttemptStart start{++Attempts, std::nullopt};
+        if (Passed.contains(attempt.SerialNumber)) start.PassedAt = "2026-12-09T12:01:07Z";
+        return start;
+    }
+    bool CompleteAttempt(std::int64_t, const records::Record& record, std::string& error) override {
+        return Append(record, error);
     }
     std::optional<std::uint64_t> Reserve(const records::SeriesKey&, std::uint64_t start,
                                          std::string& error) override {
@@ -51,15 +65,20 @@ struct Line {
     FixedClock Clock;
     Station Bench{Devices, Reported, Clock};
     FakeStore* Store = nullptr;
+    bool AllowReuse = false;
+    std::function<bool(std::string_view)> AskReuse;
 
     std::unique_ptr<Production> Open(SerialSource serials, int appends = 1000) {
         Template t = Template::Start();
         t.Model = codec::ChipType::KR2S;
         t.UseFixedSerial = true;
         t.FixedSerial = "QA000041";
+        t.OnlyBlankDevices = true;
         const auto file = Folder.Path / "line.ept";
         EXPECT_TRUE(WriteTemplateFile(file, t));
-        ProductionSetup setup{file, "", "bench-7", serials, {}, {}, false, false, {}};
+        ProductionSetup setup{file, "", "bench-7", serials, {}, {}, false, false, {}, false, {}};
+        setup.AllowReuse = AllowReuse;
+        setup.AskReuse = AskReuse;
         std::string error;
         auto p = Production::Open(
             setup,
@@ -88,7 +107,9 @@ TEST(Production, ARunStopsWhereItsRecordsCanNoLongerBeKept) {
         int Written;     // devices written
         std::string Reason;
     } cases[] = {
-        {"a record fails", 0, false, 1, "cannot write the record: the disk is full"},
+        // A device whose attempt cannot be put on record is not written.
+        {"the attempt fails", 0, false, 0, "cannot write the record: the disk is full"},
+        {"the outcome fails", 1, false, 1, "cannot write the record: the disk is full"},
         {"the server is gone", 1000, true, 0, "database unreachable: server closed the connection"},
     };
     for (const Case& c : cases) {
@@ -106,8 +127,63 @@ TEST(Production, ARunStopsWhereItsRecordsCanNoLongerBeKept) {
         if (c.ServerGone) {
             EXPECT_EQ(report.Devices[0].Reason, DatabaseUnreachable);
         }
+        if (c.Appends == 0) {
+            EXPECT_EQ(report.Devices[0].Reason, "the disk is full - nothing written to device 0");
+        }
         EXPECT_EQ(Blank(line.Devices, 0), c.Written == 0);
         EXPECT_TRUE(Blank(line.Devices, 1));
+    }
+}
+
+// A number the records hold as PASS is written again only when reuse is meant: said once for
+// the run, or asked once per run.
+TEST(Production, ANumberAlreadyPassedIsWrittenAgainOnlyWhenReuseIsMeant) {
+    struct Case {
+        const char* Name;
+        bool Allow;
+        std::optional<bool> Answer; // the user's answer, when asked
+        int Asked;
+        bool Written;
+    } cases[] = {
+        {"nobody to ask", false, std::nullopt, 0, false},
+        {"answered no", false, false, 1, false},
+        {"answered yes", false, true, 1, true},
+        {"allowed", true, false, 0, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Line line;
+        int asked = 0;
+        std::string question;
+        line.AllowReuse = c.Allow;
+        if (c.Answer)
+            line.AskReuse = [&](std::string_view text) {
+                ++asked;
+                question = text;
+                return *c.Answer;
+            };
+        line.Devices.AddDevice("KR2S");
+        auto production = line.Open(SerialSource::Template);
+        ASSERT_TRUE(line.Bench.Program(production->Request()).Completed());
+        // A stopped run's rerun starts from the template's number again, on new chips.
+        line.Devices.AddDevice("KR2S");
+        line.Devices.AddDevice("KR2S");
+        const Report rerun = line.Bench.Program(production->Request());
+        ASSERT_EQ(rerun.Devices.size(), 2u);
+        EXPECT_EQ(asked, c.Asked);
+        if (asked) {
+            EXPECT_EQ(question,
+                      "QA000041 was already given to a device on 2026-12-09 at 12:01 - write it "
+                      "again?");
+        }
+        EXPECT_EQ(rerun.Devices[0].Passed, c.Written);
+        EXPECT_EQ(Blank(line.Devices, 1), !c.Written);
+        if (!c.Written) {
+            EXPECT_EQ(rerun.Devices[0].Reason, "QA000041 was already given to a device on "
+                                               "2026-12-09 at 12:01 - nothing written to device 1");
+        }
+        // Only the number passed before is refused.
+        EXPECT_TRUE(rerun.Devices[1].Passed) << rerun.Devices[1].Reason;
     }
 }
 

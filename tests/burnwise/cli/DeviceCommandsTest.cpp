@@ -537,14 +537,15 @@ TEST_F(DeviceCommands, EveryFailureEndsInExitOneAndALine) {
         const std::string command = c.Command;
         ASSERT_EQ(Vqbench("reset").Status, 0);
         ASSERT_EQ(Vqbench("add KR2S").Status, 0);
-        ASSERT_EQ(Cli("program --template " + Template).Status, 0);
+        // Every case starts from the template's number again.
+        ASSERT_EQ(Cli("program --allow-reuse --template " + Template).Status, 0);
         ASSERT_EQ(Vqbench("add KR2S").Status, 0);
         ASSERT_EQ(Vqbench(c.Fault).Status, 0);
         const std::string log = (Folder.Path / "fail.csv").string();
         std::filesystem::remove(log);
         const Ran run = Cli(command + " --template " +
                             (command == "erase" || command == "cycle" ? all : Template) +
-                            (command == "program" ? " --log " + log : std::string()));
+                            (command == "program" ? " --allow-reuse --log " + log : std::string()));
         EXPECT_EQ(run.Status, 1) << run.Out << run.Err;
         if (*c.Says) {
             EXPECT_NE(run.Out.find(c.Says), std::string::npos) << run.Out;

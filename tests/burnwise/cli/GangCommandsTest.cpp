@@ -118,13 +118,14 @@ TEST_F(GangCommands, AtOnceGivesWhatOneByOneGivesDeviceForDevice) {
     MakeBench("one.txt");
     // The same chips, serial numbers included.
     fs::copy_file(In("one.txt"), In("all.txt"));
+    // Both runs give the same numbers to the same chips of two copies of the bench.
     for (const std::string with : {"", " --counter "}) {
         SCOPED_TRACE(with);
         const auto program = [&](const std::string& bench, const std::string& more) {
             const std::string counter = with.empty() ? "" : with + In(bench + ".counter");
             return Run(bench, BURNWISE_CLI,
                        "program --template " + Template + " --log " + In(bench + ".csv") + counter +
-                           more);
+                           more + " --allow-reuse");
         };
         const Ran one = program("one.txt", "");
         const Ran all = program("all.txt", " --parallel");

@@ -114,8 +114,8 @@ TEST_F(LabelCommands, APrintServiceThatIsGoneLeavesTheDevicesPassWithTheReasonRe
 
     server.Stop();
     AddDevices(2);
-    const Ran gone =
-        Cli("program --template " + Template + Db + " --label " + Layout + " --printer labels");
+    const Ran gone = Cli("program --allow-reuse --template " + Template + Db + " --label " +
+                         Layout + " --printer labels");
     EXPECT_EQ(gone.Status, 0) << gone.Out << gone.Err;
     const std::string reason = "the print service at " + server.Socket() + " cannot be reached";
     // The fixed serial number starts again with each run: these are the two new devices.

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <random>
 #include <set>
 
 namespace {
@@ -70,6 +71,7 @@ std::string Numbered(int n) {
 
 class Production : public DeviceCommands {
 protected:
+    void KillAtRandomMoments(const std::string& db);
     void Attach(int devices) {
         ASSERT_EQ(Vqbench("reset").Status, 0);
         for (int i = 0; i < devices; ++i)
@@ -391,6 +393,109 @@ TEST_F(Production, VerifyAuditsEveryDeviceAgainstTheTemplateAndTheRecords) {
     }
 }
 
+TEST_F(Production, ANumberAlreadyPassedIsRefusedUnlessReuseIsMeant) {
+    Attach(1);
+    ASSERT_EQ(Cli("program --template " + Template).Status, 0);
+    const std::string day = Records(Cli("history --format csv"))[0][Time];
+    // A rerun starts from the template's number again, on a new chip.
+    struct Case {
+        const char* Args;
+        int Status;
+        bool Written;
+    } cases[] = {{"", 1, false}, {" --allow-reuse", 0, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Args);
+        Attach(1);
+        const Ran rerun = Cli("program --template " + Template + c.Args);
+        EXPECT_EQ(rerun.Status, c.Status) << rerun.Out << rerun.Err;
+        EXPECT_EQ(Blank(0), !c.Written);
+        const std::string refusal = "E2E00001 was already given to a device on " +
+                                    day.substr(0, 10) + " at " + day.substr(11, 5) +
+                                    " - nothing written to device 0";
+        const std::vector<std::string> lines = rerun.Lines();
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), refusal), c.Written ? 0 : 1) << rerun.Out;
+        const auto last = Records(Cli("history --format csv --limit 1"));
+        ASSERT_EQ(last.size(), 1u);
+        EXPECT_EQ(last[0][Result], c.Written ? "PASS" : "FAIL");
+        EXPECT_EQ(last[0][Reason], c.Written ? "" : refusal);
+    }
+    EXPECT_NE(Cli("program --help").Out.find("--allow-reuse"), std::string::npos);
+}
+
+// burnwise-cli killed at seeded random moments while it writes devices, one by one, at once
+// and under the watch: every chip holding an image has a record, the next start names each
+// device the station stopped on, and verify completes those records from the chips.
+void Production::KillAtRandomMoments(const std::string& db) {
+    struct Mode {
+        const char* Name;
+        const char* Args;
+        int EarliestKillMs, LatestKillMs; // about while its devices are written
+    } modes[] = {
+        {"one-by-one", "", 300, 2500},
+        {"parallel", " --parallel", 100, 900},
+        {"watch", " --watch", 1200, 2800},
+    };
+    std::mt19937 moments(24);
+    for (const Mode& mode : modes) {
+        for (int trial = 0; trial < 3; ++trial) {
+            const std::string station = std::string(mode.Name) + "-" + std::to_string(trial);
+            SCOPED_TRACE(station);
+            Attach(4);
+            {
+                ::setenv("VQPIPEX_DELAY_US", "2000", 1);
+                Watch killed(Bench,
+                             "program --template " + Template + " --series --station " + station +
+                                 mode.Args + db,
+                             (Folder.Path / "killed.out").string());
+                ::unsetenv("VQPIPEX_DELAY_US");
+                std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution(
+                    mode.EarliestKillMs, mode.LatestKillMs)(moments)));
+                killed.Stop(SIGKILL);
+            }
+            const auto records = Records(Cli("history --format csv --station " + station + db));
+            for (int device = 0; device < 4; ++device) {
+                if (Blank(device)) continue;
+                EXPECT_TRUE(std::any_of(
+                    records.begin(), records.end(),
+                    [&](const auto& r) { return r[DriverIndex] == std::to_string(device); }))
+                    << "device " << device << " holds an image and has no record";
+            }
+
+            // The next start says what it stopped on, before it looks at any device (here on
+            // a bench of none, so that the chips stay as the kill left them).
+            const std::string kept = Bench + ".kept";
+            std::filesystem::copy_file(Bench, kept,
+                                       std::filesystem::copy_options::overwrite_existing);
+            Attach(0);
+            const Ran next =
+                Cli("program --template " + Template + " --series --station " + station + db);
+            std::filesystem::copy_file(kept, Bench,
+                                       std::filesystem::copy_options::overwrite_existing);
+            for (const auto& r : records) {
+                if (r[Result] != "INTERRUPTED") continue;
+                EXPECT_NE(next.Err.find(r[Serial] + " on device " + r[DriverIndex] +
+                                        " was being programmed when this station stopped at " +
+                                        r[Time].substr(11, 8) + " - check it with verify"),
+                          std::string::npos)
+                    << next.Err;
+            }
+            // Verify judges them from what the chips hold.
+            std::set<std::string> held;
+            for (const std::string& line :
+                 Cli("verify --template " + Template + " --station " + station + db).Lines())
+                if (line.starts_with("PASS device")) held.insert(line.substr(line.rfind(' ') + 1));
+            for (const auto& r : Records(Cli("history --format csv --result INTERRUPTED "
+                                             "--station " +
+                                             station + db)))
+                EXPECT_FALSE(held.contains(r[Serial])) << r[Serial] << " left interrupted";
+        }
+    }
+}
+
+TEST_F(Production, AKilledStationLeavesNoChipWithoutARecord) {
+    KillAtRandomMoments("");
+}
+
 // Stations on one PostgreSQL server, each on a bench file of its own.
 // A signal ends a one-shot run as Ctrl+C ends the watch: the devices in hand are finished
 // and recorded, then the run stops with 1. Every chip that holds an image has its record.
@@ -538,6 +643,10 @@ TEST_F(SharedSeries, AStationKilledMidRunLeavesNoNumberToBeUsedAgain) {
         EXPECT_FALSE(used.contains(serial)) << serial;
         EXPECT_GT(serial, *used.rbegin());
     }
+}
+
+TEST_F(SharedSeries, AKilledStationLeavesNoChipWithoutARecord) {
+    KillAtRandomMoments(Db());
 }
 
 TEST_F(SharedSeries, AStationThatLosesItsDatabaseWritesNothingUntilItIsBack) {

@@ -15,6 +15,9 @@ namespace {
 
 using namespace burnwise::records;
 
+#define SCHEMA_TEXT "4"
+static_assert(SchemaVersion == 4, "SCHEMA_TEXT names the schema version");
+
 Record MakeRecord(std::string time, std::string station, std::string serial, Result outcome,
                   std::string model = "KR2C") {
     Record record;
@@ -43,7 +46,7 @@ protected:
         return store;
     }
     // Takes the database back to schema 1 as the stations of the release before the mark of
-    // typed texts, the schema window and the labels left it.
+    // typed texts, the schema window, the labels and the attempts left it.
     void BackToSchema1() {
         std::string error;
         ASSERT_TRUE(this->backend_.Sql("ALTER TABLE production_record DROP COLUMN texts_utf8; "
@@ -51,6 +54,7 @@ protected:
                                        "ALTER TABLE production_record DROP COLUMN label_detail; "
                                        "ALTER TABLE production_record DROP COLUMN label_fields; "
                                        "ALTER TABLE production_record DROP COLUMN label_layout; "
+                                       "ALTER TABLE production_record DROP COLUMN in_progress; "
                                        "ALTER TABLE schema_version DROP COLUMN oldest_writer; "
                                        "UPDATE schema_version SET version = 1",
                                        error))
@@ -218,8 +222,8 @@ TYPED_TEST(StoreTest, SchemaWindowLetsOlderStationsWriteAdditiveChanges) {
          nullptr},
         {"UPDATE schema_version SET version = 7, oldest_writer = 5",
          "has schema version 7, which only Burnwise writing schema version 5 or newer may "
-         "write; this Burnwise writes schema version 3 - install a newer Burnwise on this "
-         "station"},
+         "write; this Burnwise writes schema version " SCHEMA_TEXT
+         " - install a newer Burnwise on this station"},
     };
     for (const auto& c : cases) {
         ASSERT_TRUE(this->backend_.Sql(c.Change, error)) << error;
@@ -319,7 +323,8 @@ TYPED_TEST(StoreTest, LabelsComeAsAnAdditiveStepThatStationsWithoutThemKeepWriti
         "SELECT 'oldest', oldest_writer, 1 FROM schema_version",
         error))
         << error;
-    EXPECT_EQ(store->Reserve({"version", 3}, 5, error), 1u) << "the schema is not at version 3";
+    EXPECT_EQ(store->Reserve({"version", SchemaVersion}, 5, error), 1u)
+        << "the schema is not at version " << SchemaVersion;
     EXPECT_EQ(store->Reserve({"oldest", 1}, 5, error), 1u) << "its oldest writer is not 1";
 
     const LabelStatus printed{LabelState::Printed, "labels-7", "/srv/cable-50x25.svg"};
@@ -584,6 +589,82 @@ TEST(PostgresStore, ConnectionStringsAsLibpqReadsThem) {
             EXPECT_TRUE(store->Reserve({"QA", 6}, 1, error)) << error;
         }
     }
+}
+
+// A device's attempt is on record before it is written, committed with the number it takes,
+// and its outcome replaces it; the look-up of a number already passed comes with it.
+TYPED_TEST(StoreTest, AnAttemptIsOnRecordUntilItsOutcomeReplacesIt) {
+    std::string error;
+    auto store = this->Open();
+    ASSERT_TRUE(store);
+    const SeriesKey qa{"QA", 6};
+    auto attemptOf = [](std::uint64_t number, std::string time) {
+        Record attempt = MakeRecord(std::move(time), "bench-1", SeriesSerial({"QA", 6}, number),
+                                    Result::Interrupted);
+        attempt.ImageSha256.clear();
+        return attempt;
+    };
+
+    // A number held for an attempt that never came is given back with the store.
+    ASSERT_EQ(store->ReserveForAttempt(qa, 1, error), 1u) << error;
+    store = this->Open();
+    ASSERT_EQ(store->ReserveForAttempt(qa, 1, error), 1u) << error;
+    const Record first = attemptOf(1, "2026-12-09T12:01:07Z");
+    const auto started = store->StartAttempt(first, error);
+    ASSERT_TRUE(started) << error;
+    EXPECT_FALSE(started->PassedAt);
+    // Committed: a station that dies now has left both the number and the attempt behind.
+    store = this->Open();
+    ASSERT_EQ(store->Reserve(qa, 1, error), 2u) << error;
+
+    struct Case {
+        const char* Name;
+        RecordFilter Filter;
+        std::vector<Result> Listed;
+    };
+    auto check = [&](const char* when, const std::vector<Case>& cases) {
+        for (const Case& c : cases) {
+            const auto listed = store->List(c.Filter, error);
+            ASSERT_TRUE(listed) << error;
+            std::vector<Result> results;
+            for (const Record& r : *listed)
+                results.push_back(r.Outcome);
+            EXPECT_EQ(results, c.Listed) << when << ": " << c.Name;
+        }
+    };
+    check("attempted", {{"all", {}, {Result::Interrupted}},
+                        {"failed", {.Outcome = Result::Fail}, {}},
+                        {"interrupted", {.Outcome = Result::Interrupted}, {Result::Interrupted}}});
+    EXPECT_EQ(store->List({}, error)->at(0), first) << error;
+
+    Record passed = MakeRecord("2026-12-09T12:01:09Z", "bench-1", first.SerialNumber, Result::Pass);
+    ASSERT_TRUE(store->CompleteAttempt(started->Id, passed, error)) << error;
+    EXPECT_FALSE(store->CompleteAttempt(started->Id + 100, passed, error));
+    check("completed", {{"all", {}, {Result::Pass}},
+                        {"interrupted", {.Outcome = Result::Interrupted}, {}},
+                        {"passed", {.Outcome = Result::Pass}, {Result::Pass}}});
+    EXPECT_EQ(store->List({}, error)->at(0), passed) << error;
+
+    // The same number again, at another station: the insert names the pass before it.
+    Record again = attemptOf(1, "2026-12-09T13:00:00Z");
+    again.Station = "bench-2";
+    const auto second = store->StartAttempt(again, error);
+    ASSERT_TRUE(second) << error;
+    EXPECT_EQ(second->PassedAt, "2026-12-09T12:01:09Z");
+    EXPECT_NE(second->Id, started->Id);
+
+    // Verify completes a station's interrupted attempts of a serial number, and only those.
+    Record verified = again;
+    verified.Outcome = Result::Fail;
+    verified.Reason = "checked by verify: Max Bus Power is 90, template says 100";
+    verified.Station = "bench-1";
+    EXPECT_EQ(store->CompleteInterrupted(verified, error), 0) << error;
+    verified.Station = "bench-2";
+    EXPECT_EQ(store->CompleteInterrupted(verified, error), 1) << error;
+    const auto listed = store->List({.Station = "bench-2"}, error);
+    ASSERT_TRUE(listed && listed->size() == 1u) << error;
+    EXPECT_EQ(listed->at(0).Outcome, Result::Fail);
+    EXPECT_EQ(listed->at(0).Reason, verified.Reason);
 }
 
 } // namespace

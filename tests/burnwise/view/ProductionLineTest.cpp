@@ -55,6 +55,13 @@ public:
     }
     void ShowErrorBox(std::string_view text) override { Boxes.emplace_back(text); }
     void ShowInformationBox(std::string_view text) override { Boxes.emplace_back(text); }
+    // Answers of the Yes/No questions, in turn; No once they run out.
+    std::vector<bool> Answers;
+    std::vector<std::string> Questions;
+    bool AskYesOrNo(std::string_view question) override {
+        Questions.emplace_back(question);
+        return Questions.size() <= Answers.size() && Answers[Questions.size() - 1];
+    }
 };
 
 // What vqbench printed.
@@ -214,6 +221,64 @@ TEST_F(LineOnTheBench, TheWatchNumbersEachDevicePluggedInFromTheSeriesAndRecords
         EXPECT_EQ(kept[i].ImageSha256.empty(), expected[i].Outcome == records::Result::Fail);
     }
     EXPECT_EQ(kept[1].Reason, "Error reading device");
+}
+
+// A run starts by saying which devices the station stopped on, and asks once whether a
+// number the records already hold as PASS is written again.
+TEST_F(LineOnTheBench, TheLineSaysWhatItStoppedOnAndAsksBeforeANumberIsUsedAgain) {
+    const std::string said = "QA000002 on device 3 was being programmed when this station "
+                             "stopped at 12:01:07 - check it with verify";
+    const std::string question =
+        "QA000001 was already given to a device on 2026-12-09 at 12:01 - write it again?";
+    struct Case {
+        bool Answer;
+        const char* First; // the tile of the chip that gets QA000001
+    } cases[] = {
+        {false, "FAIL|QA000001|QA000001 was already given to a device on 2026-12-09 at 12:01 - "
+                "nothing written to device 0"},
+        {true, "PASS|QA000001|"},
+    };
+    const std::string database = Database;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Answer);
+        // A database whose series is new, where another tool already wrote QA000001 and
+        // this station stopped while writing QA000002.
+        Database = database + (c.Answer ? "-yes" : "-no");
+        {
+            std::string error;
+            const auto store = records::OpenRecordStore(Database, error);
+            ASSERT_TRUE(store) << error;
+            records::Record before;
+            before.Time = "2026-12-09T12:01:07Z";
+            before.Station = "bench-7";
+            before.Operation = "program";
+            before.DriverIndex = 3;
+            before.SerialNumber = "QA000001";
+            before.Outcome = records::Result::Pass;
+            ASSERT_TRUE(store->Append(before, error)) << error;
+            before.SerialNumber = "QA000002";
+            before.Outcome = records::Result::Interrupted;
+            ASSERT_TRUE(store->Append(before, error)) << error;
+        }
+        Vqbench("reset");
+        Vqbench("add KR2S");
+        Vqbench("add KR2S");
+        Host.Boxes.clear();
+        Host.Questions.clear();
+        Host.Answers = {c.Answer};
+        view::ProductionWindow* line = OpenLine();
+        ASSERT_NE(line, nullptr);
+        line->StartRun();
+        ASSERT_TRUE(WaitFor([&] { return TileText(*line, 1) == "PASS|QA000002|"; }))
+            << TileText(*line, 1);
+        EXPECT_EQ(TileText(*line, 0), c.First);
+        EXPECT_EQ(Host.Questions, std::vector<std::string>{question});
+        EXPECT_EQ(Host.Boxes, std::vector<std::string>{said});
+        QTest::keyClick(line, Qt::Key_Escape);
+        ASSERT_TRUE(WaitFor([&] { return !line->IsRunning(); }));
+        line->close();
+        delete line;
+    }
 }
 
 TEST_F(LineOnTheBench, TheWindowsProgramLeavesARecordInTheLinesDatabase) {
