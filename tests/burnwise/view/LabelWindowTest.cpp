@@ -57,6 +57,16 @@ public:
     }
     void ShowErrorBox(std::string_view text) override { Boxes.emplace_back(text); }
     void ShowInformationBox(std::string_view text) override { Boxes.emplace_back(text); }
+    // Questions are answered Yes, and kept.
+    std::vector<std::string> Asked;
+    bool AskGoOnOrCancel(std::string_view question, std::string_view) override {
+        Asked.emplace_back(question);
+        return true;
+    }
+    bool AskYesOrNo(std::string_view question) override {
+        Asked.emplace_back(question);
+        return true;
+    }
 };
 
 void Vqbench(const std::string& args) {
@@ -205,7 +215,8 @@ TEST_F(LabelWindows, ARunIntoAFolderGivesOnePdfPerPassAndProgramPrintsToo) {
     line->close();
 
     // The main window's Program prints with the same settings, one line per label; its
-    // serial number is the template's own.
+    // serial number is the template's own, which the line gave already: written again only
+    // once the user says so.
     fs::remove_all(LabelFolder);
     fs::create_directories(LabelFolder);
     Vqbench("reset");
@@ -216,6 +227,9 @@ TEST_F(LabelWindows, ARunIntoAFolderGivesOnePdfPerPassAndProgramPrintsToo) {
     Window->ActionOf("BWProgram")->trigger();
     ASSERT_TRUE(WaitFor([&] { return !Window->IsBusy(); }));
     EXPECT_EQ(Host.Boxes, std::vector<std::string>{});
+    ASSERT_EQ(Host.Asked.size(), 1u);
+    EXPECT_TRUE(Host.Asked[0].starts_with("QA000001 was already given to a device on "))
+        << Host.Asked[0];
     EXPECT_EQ(FilesIn(LabelFolder), std::set<std::string>{"QA000001.pdf"});
     const QString lines = Window->findChild<QPlainTextEdit*>("Memo1")->toPlainText();
     EXPECT_TRUE(lines.contains(QString::fromStdString("Label QA000001 printed: " +
