@@ -37,7 +37,6 @@ int ReadEntry(const std::optional<std::string>& value) {
     return value ? ParseTemplateInteger(*value).value_or(0) : 0;
 }
 
-
 } // namespace
 
 // ---- TemplateEditor ----------------------------------------------------------------------------

@@ -191,11 +191,25 @@ void AuditRecords(records::RecordStore& store, std::vector<VerifiedDevice>& devi
                 return !found;
             },
             error);
+        // A device the line was writing when it stopped has only its attempt on record:
+        // what it holds, judged above, completes that record (PASS when it is the image
+        // the template gives its number).
+        bool attempted = false;
+        if (listed && !found && !other) {
+            filter.Outcome = records::Result::Interrupted;
+            store.Each(
+                filter,
+                [&](const records::Record& record) {
+                    attempted = record.Operation == "program";
+                    return !attempted;
+                },
+                error);
+        }
         if (!listed)
             Fail(device, "cannot look up " + serial + " in DB: " + error);
-        else if (!found && !other)
+        else if (!found && !other && !attempted)
             Fail(device, serial + " has no PASS record in DB");
-        else if (!found)
+        else if (!found && other)
             Fail(device, serial + "'s PASS record in DB is of another image: digest " +
                              other->substr(0, DigestShown) + "..., the device's " +
                              digest.substr(0, DigestShown) + "...");
