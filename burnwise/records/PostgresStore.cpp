@@ -2,9 +2,14 @@
 
 #include <charconv>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <libpq-fe.h>
+#include <memory>
+#include <mutex>
 #include <poll.h>
+#include <thread>
+#include <vector>
 
 namespace burnwise::records::internal {
 
@@ -21,6 +26,52 @@ constexpr std::chrono::milliseconds ClientTimeout{20000};
 // A sound server answers well within this; a stop asked for while a statement waits longer
 // gives the statement up.
 constexpr std::chrono::milliseconds StopGrace{300};
+
+// Connects as PQconnectdbParams does (each host tried in turn within its connect_timeout),
+// on a thread of its own, so that a stop is taken while a stalled server holds the
+// connection: the caller then gets nothing, and the thread closes whatever it gets later.
+PGconn* Connect(const char* const* keys, const char* const* values) {
+    struct Attempt {
+        std::vector<std::string> Keys, Values;
+        std::mutex Lock;
+        PGconn* Conn = nullptr;
+        bool Done = false, Abandoned = false;
+        std::condition_variable Ended;
+    };
+    auto attempt = std::make_shared<Attempt>();
+    for (int i = 0; keys[i]; ++i) {
+        attempt->Keys.emplace_back(keys[i]);
+        attempt->Values.emplace_back(values[i]);
+    }
+    std::thread([attempt] {
+        std::vector<const char*> k, v;
+        for (std::size_t i = 0; i < attempt->Keys.size(); ++i) {
+            k.push_back(attempt->Keys[i].c_str());
+            v.push_back(attempt->Values[i].c_str());
+        }
+        k.push_back(nullptr);
+        v.push_back(nullptr);
+        PGconn* conn = PQconnectdbParams(k.data(), v.data(), 1);
+        const std::lock_guard<std::mutex> lock(attempt->Lock);
+        if (attempt->Abandoned) {
+            PQfinish(conn);
+            return;
+        }
+        attempt->Conn = conn;
+        attempt->Done = true;
+        attempt->Ended.notify_all();
+    }).detach();
+    std::unique_lock<std::mutex> lock(attempt->Lock);
+    const auto start = std::chrono::steady_clock::now();
+    while (!attempt->Ended.wait_for(lock, std::chrono::milliseconds(50),
+                                    [&] { return attempt->Done; })) {
+        if (std::chrono::steady_clock::now() - start >= StopGrace && StopRequested()) {
+            attempt->Abandoned = true;
+            return nullptr;
+        }
+    }
+    return attempt->Conn;
+}
 
 // libpq's messages end in a newline and may run over lines.
 std::string OneLine(const char* message) {
@@ -128,8 +179,9 @@ public:
                                 conninfo.c_str(),
                                 "UTF8",
                                 nullptr};
-        conn_ = PQconnectdbParams(keys, values, 1);
-        if (!conn_) return Fail("out of memory", error);
+        conn_ = Connect(keys, values);
+        if (!conn_)
+            return Fail(StopRequested() ? "cannot connect: stopped" : "out of memory", error);
         if (PQstatus(conn_) != CONNECTION_OK)
             return Fail("cannot connect: " + OneLine(PQerrorMessage(conn_)), error);
         where_ = Label(PQuser(conn_), PQhost(conn_), PQport(conn_), PQdb(conn_));

@@ -715,18 +715,28 @@ TEST_F(SharedSeries, AStationThatLosesItsDatabaseWritesNothingUntilItIsBack) {
 // A server that stops answering (its processes stopped) holds a station only until it is
 // asked to stop: within a second, with nothing written meanwhile.
 TEST_F(SharedSeries, AStalledServerHoldsAStationOnlyUntilASignal) {
-    for (const int signal : {SIGINT, SIGTERM}) {
-        SCOPED_TRACE(strsignal(signal));
+    // Stalled while the watch waits on it for a device, or already while the station
+    // connects.
+    const struct {
+        int Signal;
+        bool AtStart;
+    } cases[] = {{SIGINT, false}, {SIGTERM, false}, {SIGINT, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(strsignal(c.Signal)) + (c.AtStart ? " at start" : ""));
         ASSERT_EQ(Vqbench("reset").Status, 0);
-        const std::string out = (Folder.Path / ("stall-" + std::to_string(signal))).string();
+        const std::string out =
+            (Folder.Path / ("stall-" + std::to_string(c.Signal) + (c.AtStart ? "s" : ""))).string();
+        if (c.AtStart) Server.Pause(true);
         Watch watch(Bench, "program --template " + Template + " --watch --series" + Db(), out);
-        ASSERT_TRUE(watch.WaitFor("Waiting for KR2S devices"));
-        Server.Pause(true);
+        if (!c.AtStart) {
+            ASSERT_TRUE(watch.WaitFor("Waiting for KR2S devices"));
+            Server.Pause(true);
+        }
         ASSERT_EQ(Vqbench("add KR2S").Status, 0);
-        // The watch is now waiting on the server for the device.
+        // The watch is now waiting on the server for the device, or for its connection.
         std::this_thread::sleep_for(std::chrono::milliseconds(1500));
         const auto asked = std::chrono::steady_clock::now();
-        const int status = watch.Stop(signal);
+        const int status = watch.Stop(c.Signal);
         const auto took = std::chrono::steady_clock::now() - asked;
         Server.Pause(false);
         EXPECT_NE(status, -1) << watch.Output();
