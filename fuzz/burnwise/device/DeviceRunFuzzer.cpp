@@ -99,14 +99,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 2) return 0;
     Answers answers(data + 2, size - 2);
     InputDriver driver(answers);
-    codec::CodecState state;
-    device::RunFlags flags;
     NullHost host;
-    ui::TMainForm form(state, flags, host);
+    ui::TMainForm form(host);
     const codec::FixedUtcClock clock({2026, 12, 9, 10, 0, 0});
     form.FormShow();
     form.AttachDriver(driver, clock);
-    form.Engine()->Sleep = [](std::chrono::milliseconds) {};
+    form.DeviceStation()->Engine().Sleep = [](std::chrono::milliseconds) {};
 
     form.BWNewExecute();
     form.UserChooseEntry("CB1", 1 + data[0] % 8);
@@ -132,6 +130,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         form.BWScanExecute();
         break;
     }
-    if (driver.Opened != 0 || form.Engine()->Unit.DeviceIsOpen) std::abort(); // left open
+    if (driver.Opened != 0 || form.DeviceStation()->Engine().Unit.DeviceIsOpen)
+        std::abort(); // left open
     return 0;
 }

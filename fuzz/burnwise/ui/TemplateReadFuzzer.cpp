@@ -2,6 +2,8 @@
 // form (running every change rule the values trigger), gathered for a device, then saved
 // back in place and read again.
 
+#include "burnwise/app/Station.h"
+#include "burnwise/app/TemplateEditor.h"
 #include "burnwise/ui/MainForm.h"
 
 #include <cstddef>
@@ -35,16 +37,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     ui::ProfileFile file = ui::ProfileFile::Parse(bytes);
 
-    codec::CodecState state;
-    device::RunFlags flags;
     SilentHost host;
-    ui::TMainForm form(state, flags, host);
+    ui::TMainForm form(host);
     form.FormShow();
     form.ReadTemplate(file);
     form.ApplyDeviceTypeRules();
+    // What a run of the template shown starts from, and the settings of one of its devices.
+    const app::Template shown = form.CurrentTemplate();
+    codec::CodecState state;
+    device::RunFlags flags;
+    app::PrepareRun(shown, state, flags);
     const int deviceNumber = size > 0 ? data[0] : 0;
-    form.GatherSettings(deviceNumber);
-    form.CheckStringTotal();
+    app::GatherSettings(shown, deviceNumber, state, flags);
+    app::CheckStringTotal(shown, form);
     form.ValidateTemplate();
 
     // The record never holds more than its buffers: every text stays zero-terminated.
