@@ -285,6 +285,15 @@ std::vector<std::string> Production::InterruptedAttempts() {
     return lines;
 }
 
+void Production::Serve(WatchRequest& watch) {
+    watch.Recorded = [this](const codec::EepromImage& image, const std::string& serial) {
+        return HoldsRecordedImage(image, serial);
+    };
+    watch.RecordsReachable = [this](std::string& error) { return Reachable(error); };
+    watch.RecordsLost = [this] { return Lost(); };
+    watch.Reconnect = [this](std::string& error) { return Reconnect(error); };
+}
+
 bool Production::CompleteFromVerify(const device::DeviceOutcome& verified) {
     if (verified.SerialNumber.empty()) return true;
     records::Record record = RecordOf(verified, "program");

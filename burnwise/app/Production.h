@@ -5,6 +5,7 @@
 #include "burnwise/app/SerialCounter.h"
 #include "burnwise/app/Station.h"
 #include "burnwise/app/Template.h"
+#include "burnwise/app/Watcher.h"
 #include "burnwise/device/Reporter.h"
 #include "burnwise/records/RecordStore.h"
 
@@ -103,6 +104,9 @@ public:
     // Opens the database again after it was lost and writes the records that could not be
     // written meanwhile. False with `error` set while it cannot be reached; nothing is lost.
     bool Reconnect(std::string& error);
+    // Gives a watch these records: whether a chip holds what a PASS record gave it, whether
+    // the database answers, and the way back to it once it is lost.
+    void Serve(WatchRequest& watch);
     // Records of devices written that wait for the database to come back.
     std::size_t Unwritten() const { return unwritten_.size(); }
 

@@ -209,13 +209,7 @@ void RunProgram(const Options& options) {
     watch.Program = request;
     watch.StopRequested = [] { return StopRequested != 0; };
     watch.Sleep = SleepUnlessStopped;
-    app::Production& records = *production;
-    watch.Recorded = [&records](const codec::EepromImage& image, const std::string& serial) {
-        return records.HoldsRecordedImage(image, serial);
-    };
-    watch.RecordsReachable = [&records](std::string& error) { return records.Reachable(error); };
-    watch.RecordsLost = [&records] { return records.Lost(); };
-    watch.Reconnect = [&records](std::string& error) { return records.Reconnect(error); };
+    production->Serve(watch);
     app::Watcher watcher(*console->Station, console->Console);
     const app::WatchResult result = watcher.Run(watch);
     if (result.TemplateRefused) throw CLI::RuntimeError(StoppedStatus);

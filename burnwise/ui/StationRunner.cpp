@@ -199,13 +199,7 @@ std::string StationRunner::Watch(const ProductionSettings& settings, ProductionE
     watch.Attached = [&events](const std::vector<std::string>& serials) {
         events.DevicesAttached(serials);
     };
-    app::Production& records = *production;
-    watch.Recorded = [&records](const codec::EepromImage& image, const std::string& serial) {
-        return records.HoldsRecordedImage(image, serial);
-    };
-    watch.RecordsReachable = [&records](std::string& error) { return records.Reachable(error); };
-    watch.RecordsLost = [&records] { return records.Lost(); };
-    watch.Reconnect = [&records](std::string& error) { return records.Reconnect(error); };
+    production->Serve(watch);
     watch.Waiting = [&events](bool waiting) { events.DatabaseWaiting(waiting); };
     app::Watcher watcher(station, notes);
     const app::WatchResult result = watcher.Run(watch);
