@@ -40,19 +40,15 @@ extern "C" void RequestStop(int) {
 // numbers from the clock are kept in the user's state folder, so that no later run on this
 // machine, in this process or another, repeats one.
 struct ConsoleStation {
-    ConsoleReporter Console{ConsoleReporter::LineMode::Stream};
+    // A signal ends every operation as a stop asked for: before the next device, the
+    // devices in hand finished and recorded.
+    ConsoleReporter Console{ConsoleReporter::LineMode::Stream, &StopRequested};
     device::LinkedDriver Driver;
     codec::SystemUtcClock Clock;
     std::unique_ptr<device::ClockSerialRecord> ClockRecord = app::MachineClockRecord();
     std::unique_ptr<app::Station> Station =
         std::make_unique<app::Station>(Driver, Console, Clock, ClockRecord.get());
     app::Template Shown = app::Template::Start();
-
-    // A signal ends every operation as a stop asked for: before the next device, the
-    // devices in hand finished and recorded.
-    ConsoleStation() {
-        Station->Engine().StopWanted = [] { return StopRequested != 0; };
-    }
 
     // Opens the template, reading it once (it may be a pipe). One that cannot be read has
     // shown its box, and the command fails with 2.
