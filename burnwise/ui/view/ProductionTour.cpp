@@ -116,7 +116,7 @@ int main(int argc, char** argv) {
     line->Beep = [] {};
     ui::ProductionSettings settings;
     settings.TemplateFile = templateFile;
-    settings.SerialSource = ui::SerialSourceKind::Series;
+    settings.SerialSource = app::SerialSource::Series;
     settings.StationName = "bench-2";
     line->SetSettings(settings);
 

@@ -80,6 +80,18 @@ QLabel* FigureLabel(const char* name, QWidget* parent) {
     return label;
 }
 
+// The serial number list shows ui::SerialSourceChoices, in their order.
+app::SerialSource SourceAtRow(int row) {
+    constexpr int rows = static_cast<int>(std::size(ui::SerialSourceChoices));
+    return ui::SerialSourceChoices[static_cast<std::size_t>(std::clamp(row, 0, rows - 1))].Source;
+}
+
+int RowOfSource(app::SerialSource source) {
+    for (std::size_t row = 0; row < std::size(ui::SerialSourceChoices); ++row)
+        if (ui::SerialSourceChoices[row].Source == source) return static_cast<int>(row);
+    return 0;
+}
+
 } // namespace
 
 // ---- Settings dialog ----------------------------------------------------------------------
@@ -111,9 +123,9 @@ ProductionSettingsDialog::ProductionSettingsDialog(const ui::ProductionSettings&
 
     source_ = new QComboBox(this);
     source_->setObjectName("SerialSourceList");
-    for (std::string_view name : ui::SerialSourceNames)
-        source_->addItem(FromLatin1(name));
-    source_->setCurrentIndex(static_cast<int>(settings.SerialSource));
+    for (const ui::SerialSourceChoice& choice : ui::SerialSourceChoices)
+        source_->addItem(FromLatin1(choice.Name));
+    source_->setCurrentIndex(RowOfSource(settings.SerialSource));
     source_->setToolTip(QStringLiteral(
         "Where each device's serial number comes from: a series shared by every station on "
         "the database, a counter file on this machine, or the template's own scheme"));
@@ -204,7 +216,7 @@ void ProductionSettingsDialog::UpdateSources() {
         ui::ReadTemplateFacts(PathOf(template_->text()), error);
     auto* model = static_cast<QStandardItemModel*>(source_->model());
     for (int i = 0; i < source_->count(); ++i) {
-        const bool fromTemplate = i == static_cast<int>(ui::SerialSourceKind::Template);
+        const bool fromTemplate = SourceAtRow(i) == app::SerialSource::Template;
         const bool allowed = !facts || (facts->FixedSerialNumber != fromTemplate);
         model->item(i)->setEnabled(allowed);
     }
@@ -215,8 +227,7 @@ void ProductionSettingsDialog::UpdateSources() {
                 break;
             }
     }
-    const bool counter =
-        source_->currentIndex() == static_cast<int>(ui::SerialSourceKind::CounterFile);
+    const bool counter = SourceAtRow(source_->currentIndex()) == app::SerialSource::Counter;
     counter_->setEnabled(counter);
     browseCounter_->setEnabled(counter);
     labels_->UpdatePreview();
@@ -225,7 +236,7 @@ void ProductionSettingsDialog::UpdateSources() {
 ui::ProductionSettings ProductionSettingsDialog::Settings() const {
     ui::ProductionSettings settings;
     settings.TemplateFile = PathOf(template_->text().trimmed());
-    settings.SerialSource = static_cast<ui::SerialSourceKind>(source_->currentIndex());
+    settings.SerialSource = SourceAtRow(source_->currentIndex());
     settings.CounterFile = PathOf(counter_->text().trimmed());
     settings.DatabaseUrl = ToLatin1(database_->text().trimmed());
     settings.StationName = ToLatin1(station_->text().trimmed());
@@ -446,7 +457,7 @@ ui::ProductionSettings LoadProductionSettings(const QString& file) {
     settings.TemplateFile = PathOf(store.value(QStringLiteral("Template")).toString());
     settings.SerialSource =
         ui::SerialSourceFromKey(ToLatin1(store.value(QStringLiteral("SerialSource")).toString()))
-            .value_or(ui::SerialSourceKind::Series);
+            .value_or(app::SerialSource::Series);
     settings.CounterFile = PathOf(store.value(QStringLiteral("CounterFile")).toString());
     settings.DatabaseUrl = ToLatin1(store.value(QStringLiteral("Database")).toString());
     settings.StationName = ToLatin1(store.value(QStringLiteral("Station")).toString());
@@ -726,8 +737,8 @@ void ProductionWindow::ShowSummary() {
     const QString templateName = settings_.TemplateFile.empty()
                                      ? QStringLiteral("none chosen")
                                      : PathText(settings_.TemplateFile.filename());
-    QString source = FromLatin1(ui::SerialSourceNames[static_cast<int>(settings_.SerialSource)]);
-    if (settings_.SerialSource == ui::SerialSourceKind::CounterFile)
+    QString source = FromLatin1(ui::SerialSourceName(settings_.SerialSource));
+    if (settings_.SerialSource == app::SerialSource::Counter)
         source += QStringLiteral(" ") + PathText(settings_.CounterFile);
     const QString database = settings_.DatabaseUrl.empty() ? QStringLiteral("default")
                                                            : FromLatin1(settings_.DatabaseUrl);

@@ -118,7 +118,7 @@ struct LabelWindows : ::testing::Test {
     ui::ProductionSettings Settings(const ui::LabelSettings& labels) const {
         ui::ProductionSettings settings;
         settings.TemplateFile = Template;
-        settings.SerialSource = ui::SerialSourceKind::Series;
+        settings.SerialSource = app::SerialSource::Series;
         settings.DatabaseUrl = Database;
         settings.StationName = "bench-9";
         settings.Labels = labels;

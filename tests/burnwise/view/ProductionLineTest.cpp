@@ -110,7 +110,7 @@ struct LineOnTheBench : ::testing::Test {
         line->Beep = [] {};
         ui::ProductionSettings settings;
         settings.TemplateFile = Template;
-        settings.SerialSource = ui::SerialSourceKind::Series;
+        settings.SerialSource = app::SerialSource::Series;
         settings.DatabaseUrl = Database;
         settings.StationName = "bench-7";
         line->SetSettings(settings);
