@@ -80,6 +80,44 @@ QLabel* FigureLabel(const char* name, QWidget* parent) {
     return label;
 }
 
+// The tile's colours, texts and height for the device's state.
+void ShowTile(QFrame& tile, const ui::ProductionTile& state) {
+    tile.setObjectName(QStringLiteral("Tile%1").arg(state.DriverIndex));
+    QPalette palette = tile.palette();
+    QColor background = WorkingColour;
+    QColor text = Qt::black;
+    if (state.Removed) {
+        background = RemovedColour;
+        text = RemovedText;
+    } else if (state.State == ui::TileState::Passed) {
+        background = PassColour;
+        text = Qt::white;
+    } else if (state.State == ui::TileState::Failed) {
+        background = FailColour;
+        text = Qt::white;
+    }
+    palette.setColor(QPalette::Window, background);
+    palette.setColor(QPalette::WindowText, text);
+    tile.setPalette(palette);
+    const auto show = [&tile](const char* name, const std::string& value) {
+        auto* label = tile.findChild<QLabel*>(name);
+        label->setText(FromLatin1(value));
+        label->setHidden(value.empty());
+    };
+    show("TileDevice", ui::ProductionBoard::DeviceText(state));
+    show("TileState", state.Removed ? "removed" : ui::ProductionBoard::StateText(state.State));
+    // A failure shows the serial number it used up as well as why, and what to do.
+    show("TileSerial", state.SerialNumber);
+    show("TileDetail", state.State == ui::TileState::Failed ? state.Reason : "");
+    show("TileNextStep", ui::ProductionBoard::NextStepText(state));
+    const std::string labelText = state.Removed ? "" : ui::ProductionBoard::LabelText(state);
+    show("TileLabel", labelText);
+    tile.findChild<QPushButton*>("TileReprint")->setHidden(labelText.empty());
+    tile.setToolTip(FromLatin1(state.Reason));
+    // As tall as its wrapped lines need: a long reason is never cut.
+    tile.setFixedHeight(std::max(TileMinHeight, tile.layout()->heightForWidth(TileWidth)));
+}
+
 // The serial number list shows ui::SerialSourceChoices, in their order.
 app::SerialSource SourceAtRow(int row) {
     constexpr int rows = static_cast<int>(std::size(ui::SerialSourceChoices));
@@ -616,91 +654,59 @@ void ProductionWindow::OnRunEnded(const std::string& reason) {
     }
 }
 
+QFrame* ProductionWindow::MakeTile() {
+    auto* tile = new QFrame(tilesPanel_);
+    tile->setFixedWidth(TileWidth);
+    tile->setMinimumHeight(TileMinHeight);
+    tile->setAutoFillBackground(true);
+    auto* column = new QVBoxLayout(tile);
+    column->setSpacing(2);
+    const auto addLabel = [&](const char* name, int pixels, bool bold) {
+        auto* label = new QLabel(tile);
+        label->setObjectName(name);
+        label->setFont(PixelFont(pixels, bold));
+        label->setAlignment(Qt::AlignCenter);
+        label->setWordWrap(true);
+        column->addWidget(label);
+        return label;
+    };
+    addLabel("TileDevice", DevicePixels, true);
+    addLabel("TileState", StatePixels, true);
+    addLabel("TileSerial", SerialPixels, true);
+    addLabel("TileDetail", ReasonPixels, false);
+    addLabel("TileNextStep", NextStepPixels, true);
+    // A PASS whose label did not come out: why, and the button that tries again.
+    QLabel* labelLine = addLabel("TileLabel", ReasonPixels, true);
+    labelLine->setStyleSheet(QStringLiteral("background: #fff3cd; color: #5a3d00; "
+                                            "border-radius: 4px; padding: 2px"));
+    auto* reprint = new QPushButton(QStringLiteral("Reprint label"), tile);
+    reprint->setObjectName("TileReprint");
+    reprint->setFont(PixelFont(ReasonPixels, true));
+    reprint->setToolTip(QStringLiteral("Print this device's label again, from its record"));
+    reprint->setAutoFillBackground(false);
+    column->addWidget(reprint);
+    connect(reprint, &QPushButton::clicked, this, [this, tile] {
+        const auto at = std::find(tiles_.begin(), tiles_.end(), tile) - tiles_.begin();
+        if (at >= static_cast<std::ptrdiff_t>(board_.Tiles().size())) return;
+        const ui::ProductionTile state = board_.Tiles()[static_cast<std::size_t>(at)];
+        Reprint(state.DriverIndex, state.SerialNumber);
+    });
+    column->addStretch(1);
+    return tile;
+}
+
 void ProductionWindow::ShowBoard() {
     const std::vector<ui::ProductionTile>& tiles = board_.Tiles();
     while (tiles_.size() < tiles.size()) {
-        auto* tile = new QFrame(tilesPanel_);
-        tile->setFixedWidth(TileWidth);
-        tile->setMinimumHeight(TileMinHeight);
-        tile->setAutoFillBackground(true);
-        auto* column = new QVBoxLayout(tile);
-        column->setSpacing(2);
-        const auto addLabel = [&](const char* name, int pixels, bool bold) {
-            auto* label = new QLabel(tile);
-            label->setObjectName(name);
-            label->setFont(PixelFont(pixels, bold));
-            label->setAlignment(Qt::AlignCenter);
-            label->setWordWrap(true);
-            column->addWidget(label);
-            return label;
-        };
-        addLabel("TileDevice", DevicePixels, true);
-        addLabel("TileState", StatePixels, true);
-        addLabel("TileSerial", SerialPixels, true);
-        addLabel("TileDetail", ReasonPixels, false);
-        addLabel("TileNextStep", NextStepPixels, true);
-        // A PASS whose label did not come out: why, and the button that tries again.
-        QLabel* labelLine = addLabel("TileLabel", ReasonPixels, true);
-        labelLine->setStyleSheet(QStringLiteral("background: #fff3cd; color: #5a3d00; "
-                                                "border-radius: 4px; padding: 2px"));
-        auto* reprint = new QPushButton(QStringLiteral("Reprint label"), tile);
-        reprint->setObjectName("TileReprint");
-        reprint->setFont(PixelFont(ReasonPixels, true));
-        reprint->setToolTip(QStringLiteral("Print this device's label again, from its record"));
-        reprint->setAutoFillBackground(false);
-        column->addWidget(reprint);
-        connect(reprint, &QPushButton::clicked, this, [this, tile] {
-            const auto at = std::find(tiles_.begin(), tiles_.end(), tile) - tiles_.begin();
-            if (at >= static_cast<std::ptrdiff_t>(board_.Tiles().size())) return;
-            const ui::ProductionTile state = board_.Tiles()[static_cast<std::size_t>(at)];
-            Reprint(state.DriverIndex, state.SerialNumber);
-        });
-        column->addStretch(1);
-        tiles_.push_back(tile);
+        tiles_.push_back(MakeTile());
         flowColumns_ = 0; // placed by FlowTiles
     }
     while (tiles_.size() > tiles.size()) {
         delete tiles_.back();
         tiles_.pop_back();
     }
-    for (std::size_t i = 0; i < tiles.size(); ++i) {
-        const ui::ProductionTile& state = tiles[i];
-        QFrame* tile = tiles_[i];
-        tile->setObjectName(QStringLiteral("Tile%1").arg(state.DriverIndex));
-        QPalette palette = tile->palette();
-        QColor background = WorkingColour;
-        QColor text = Qt::black;
-        if (state.Removed) {
-            background = RemovedColour;
-            text = RemovedText;
-        } else if (state.State == ui::TileState::Passed) {
-            background = PassColour;
-            text = Qt::white;
-        } else if (state.State == ui::TileState::Failed) {
-            background = FailColour;
-            text = Qt::white;
-        }
-        palette.setColor(QPalette::Window, background);
-        palette.setColor(QPalette::WindowText, text);
-        tile->setPalette(palette);
-        const auto show = [tile](const char* name, const std::string& value) {
-            auto* label = tile->findChild<QLabel*>(name);
-            label->setText(FromLatin1(value));
-            label->setHidden(value.empty());
-        };
-        show("TileDevice", ui::ProductionBoard::DeviceText(state));
-        show("TileState", state.Removed ? "removed" : ui::ProductionBoard::StateText(state.State));
-        // A failure shows the serial number it used up as well as why, and what to do.
-        show("TileSerial", state.SerialNumber);
-        show("TileDetail", state.State == ui::TileState::Failed ? state.Reason : "");
-        show("TileNextStep", ui::ProductionBoard::NextStepText(state));
-        const std::string labelText = state.Removed ? "" : ui::ProductionBoard::LabelText(state);
-        show("TileLabel", labelText);
-        tile->findChild<QPushButton*>("TileReprint")->setHidden(labelText.empty());
-        tile->setToolTip(FromLatin1(state.Reason));
-        // As tall as its wrapped lines need: a long reason is never cut.
-        tile->setFixedHeight(std::max(TileMinHeight, tile->layout()->heightForWidth(TileWidth)));
-    }
+    for (std::size_t i = 0; i < tiles.size(); ++i)
+        ShowTile(*tiles_[i], tiles[i]);
     FlowTiles();
 }
 

@@ -117,6 +117,8 @@ private:
     // Devices the station was writing when it last stopped: on the status line and in a box.
     void OnStationSaid(const std::string& lines);
     void ShowBoard();
+    // A new, empty tile whose Reprint asks for the label of the device it shows.
+    QFrame* MakeTile();
     void FlowTiles();
     void ShowFigures();
     void ShowSummary();
