@@ -118,6 +118,14 @@ void ShowTile(QFrame& tile, const ui::ProductionTile& state) {
     tile.setFixedHeight(std::max(TileMinHeight, tile.layout()->heightForWidth(TileWidth)));
 }
 
+// An edit with its Browse button beside it.
+QHBoxLayout* RowWithBrowse(QLineEdit* edit, QPushButton* browse) {
+    auto* row = new QHBoxLayout;
+    row->addWidget(edit, 1);
+    row->addWidget(browse);
+    return row;
+}
+
 // The serial number list shows ui::SerialSourceChoices, in their order.
 app::SerialSource SourceAtRow(int row) {
     constexpr int rows = static_cast<int>(std::size(ui::SerialSourceChoices));
@@ -141,65 +149,8 @@ ProductionSettingsDialog::ProductionSettingsDialog(const ui::ProductionSettings&
     setWindowTitle(QStringLiteral("Production Settings"));
     auto* form = new QFormLayout(this);
 
-    const auto withBrowse = [this](QLineEdit* edit, QPushButton* browse) {
-        auto* row = new QHBoxLayout;
-        row->addWidget(edit, 1);
-        row->addWidget(browse);
-        return row;
-    };
-
-    template_ = new QLineEdit(PathText(settings.TemplateFile), this);
-    template_->setObjectName("TemplateEdit");
-    template_->setMinimumWidth(320);
-    template_->setToolTip(QStringLiteral("The template every device is programmed from"));
-    auto* browseTemplate = new QPushButton(QStringLiteral("B&rowse..."), this);
-    browseTemplate->setObjectName("BrowseTemplate");
-    browseTemplate->setToolTip(QStringLiteral("Choose the template file (Alt+R)"));
-    auto* templateLabel = new QLabel(QStringLiteral("&Template:"), this);
-    templateLabel->setBuddy(template_);
-    form->addRow(templateLabel, withBrowse(template_, browseTemplate));
-
-    source_ = new QComboBox(this);
-    source_->setObjectName("SerialSourceList");
-    for (const ui::SerialSourceChoice& choice : ui::SerialSourceChoices)
-        source_->addItem(FromLatin1(choice.Name));
-    source_->setCurrentIndex(RowOfSource(settings.SerialSource));
-    source_->setToolTip(QStringLiteral(
-        "Where each device's serial number comes from: a series shared by every station on "
-        "the database, a counter file on this machine, or the template's own scheme"));
-    auto* sourceLabel = new QLabel(QStringLiteral("&Serial numbers:"), this);
-    sourceLabel->setBuddy(source_);
-    form->addRow(sourceLabel, source_);
-
-    counter_ = new QLineEdit(PathText(settings.CounterFile), this);
-    counter_->setObjectName("CounterEdit");
-    counter_->setToolTip(QStringLiteral("The file holding the next serial number's value"));
-    browseCounter_ = new QPushButton(QStringLiteral("Bro&wse..."), this);
-    browseCounter_->setObjectName("BrowseCounter");
-    browseCounter_->setToolTip(QStringLiteral("Choose the counter file (Alt+W)"));
-    auto* counterLabel = new QLabel(QStringLiteral("&Counter file:"), this);
-    counterLabel->setBuddy(counter_);
-    form->addRow(counterLabel, withBrowse(counter_, browseCounter_));
-
-    database_ = new QLineEdit(FromLatin1(settings.DatabaseUrl), this);
-    database_->setObjectName("DatabaseEdit");
-    const std::optional<std::filesystem::path> defaultFile = ui::DefaultDatabaseFile();
-    database_->setPlaceholderText(defaultFile ? PathText(*defaultFile) : QString());
-    database_->setToolTip(QStringLiteral(
-        "Where the records go: empty for the SQLite file shown, a file path, or "
-        "postgresql://USER@HOST:PORT/NAME for a database shared by several stations"));
-    auto* databaseLabel = new QLabel(QStringLiteral("&Database:"), this);
-    databaseLabel->setBuddy(database_);
-    form->addRow(databaseLabel, database_);
-
-    station_ = new QLineEdit(FromLatin1(settings.StationName), this);
-    station_->setObjectName("StationEdit");
-    station_->setPlaceholderText(HostName());
-    station_->setToolTip(
-        QStringLiteral("The name this station's records carry; empty for the host name"));
-    auto* stationLabel = new QLabel(QStringLiteral("Statio&n:"), this);
-    stationLabel->setBuddy(station_);
-    form->addRow(stationLabel, station_);
+    AddSerialRows(*form, settings);
+    AddRecordRows(*form, settings);
 
     labels_ = new LabelSettingsBox(settings.Labels, host_, this);
     // The preview shows the next device's label as these settings would number it.
@@ -221,6 +172,49 @@ ProductionSettingsDialog::ProductionSettingsDialog(const ui::ProductionSettings&
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
+    connect(template_, &QLineEdit::editingFinished, this, [this] { UpdateSources(); });
+    connect(source_, &QComboBox::currentIndexChanged, this, [this] { UpdateSources(); });
+    for (QLineEdit* edit : {counter_, database_, station_})
+        connect(edit, &QLineEdit::editingFinished, labels_, &LabelSettingsBox::UpdatePreview);
+    UpdateSources();
+}
+
+// The template and where its devices' serial numbers come from.
+void ProductionSettingsDialog::AddSerialRows(QFormLayout& form,
+                                             const ui::ProductionSettings& settings) {
+    template_ = new QLineEdit(PathText(settings.TemplateFile), this);
+    template_->setObjectName("TemplateEdit");
+    template_->setMinimumWidth(320);
+    template_->setToolTip(QStringLiteral("The template every device is programmed from"));
+    auto* browseTemplate = new QPushButton(QStringLiteral("B&rowse..."), this);
+    browseTemplate->setObjectName("BrowseTemplate");
+    browseTemplate->setToolTip(QStringLiteral("Choose the template file (Alt+R)"));
+    auto* templateLabel = new QLabel(QStringLiteral("&Template:"), this);
+    templateLabel->setBuddy(template_);
+    form.addRow(templateLabel, RowWithBrowse(template_, browseTemplate));
+
+    source_ = new QComboBox(this);
+    source_->setObjectName("SerialSourceList");
+    for (const ui::SerialSourceChoice& choice : ui::SerialSourceChoices)
+        source_->addItem(FromLatin1(choice.Name));
+    source_->setCurrentIndex(RowOfSource(settings.SerialSource));
+    source_->setToolTip(QStringLiteral(
+        "Where each device's serial number comes from: a series shared by every station on "
+        "the database, a counter file on this machine, or the template's own scheme"));
+    auto* sourceLabel = new QLabel(QStringLiteral("&Serial numbers:"), this);
+    sourceLabel->setBuddy(source_);
+    form.addRow(sourceLabel, source_);
+
+    counter_ = new QLineEdit(PathText(settings.CounterFile), this);
+    counter_->setObjectName("CounterEdit");
+    counter_->setToolTip(QStringLiteral("The file holding the next serial number's value"));
+    browseCounter_ = new QPushButton(QStringLiteral("Bro&wse..."), this);
+    browseCounter_->setObjectName("BrowseCounter");
+    browseCounter_->setToolTip(QStringLiteral("Choose the counter file (Alt+W)"));
+    auto* counterLabel = new QLabel(QStringLiteral("&Counter file:"), this);
+    counterLabel->setBuddy(counter_);
+    form.addRow(counterLabel, RowWithBrowse(counter_, browseCounter_));
+
     connect(browseTemplate, &QPushButton::clicked, this, [this] {
         ui::FileDialogOptions options;
         options.Filter = "EEPROM Program Templates|*.ept";
@@ -239,11 +233,30 @@ ProductionSettingsDialog::ProductionSettingsDialog(const ui::ProductionSettings&
         options.FileName = PathOf(counter_->text());
         if (const auto file = host_.RunSaveDialog(options)) counter_->setText(PathText(*file));
     });
-    connect(template_, &QLineEdit::editingFinished, this, [this] { UpdateSources(); });
-    connect(source_, &QComboBox::currentIndexChanged, this, [this] { UpdateSources(); });
-    for (QLineEdit* edit : {counter_, database_, station_})
-        connect(edit, &QLineEdit::editingFinished, labels_, &LabelSettingsBox::UpdatePreview);
-    UpdateSources();
+}
+
+// Where the records go and the station they name.
+void ProductionSettingsDialog::AddRecordRows(QFormLayout& form,
+                                             const ui::ProductionSettings& settings) {
+    database_ = new QLineEdit(FromLatin1(settings.DatabaseUrl), this);
+    database_->setObjectName("DatabaseEdit");
+    const std::optional<std::filesystem::path> defaultFile = ui::DefaultDatabaseFile();
+    database_->setPlaceholderText(defaultFile ? PathText(*defaultFile) : QString());
+    database_->setToolTip(QStringLiteral(
+        "Where the records go: empty for the SQLite file shown, a file path, or "
+        "postgresql://USER@HOST:PORT/NAME for a database shared by several stations"));
+    auto* databaseLabel = new QLabel(QStringLiteral("&Database:"), this);
+    databaseLabel->setBuddy(database_);
+    form.addRow(databaseLabel, database_);
+
+    station_ = new QLineEdit(FromLatin1(settings.StationName), this);
+    station_->setObjectName("StationEdit");
+    station_->setPlaceholderText(HostName());
+    station_->setToolTip(
+        QStringLiteral("The name this station's records carry; empty for the host name"));
+    auto* stationLabel = new QLabel(QStringLiteral("Statio&n:"), this);
+    stationLabel->setBuddy(station_);
+    form.addRow(stationLabel, station_);
 }
 
 void ProductionSettingsDialog::UpdateSources() {
@@ -366,74 +379,12 @@ ProductionWindow::ProductionWindow(std::unique_ptr<ui::ProductionRunner> runner,
     auto* layout = new QVBoxLayout(this);
 
     // The run's settings and the commands.
-    auto* top = new QHBoxLayout;
-    summary_ = new QLabel(this);
-    summary_->setObjectName("RunSummary");
-    summary_->setFont(PixelFont(15, false));
-    summary_->setWordWrap(true);
-    summary_->setToolTip(QStringLiteral("The settings the next run starts with"));
-    top->addWidget(summary_, 1);
-    settingsButton_ = new QPushButton(QStringLiteral("Se&ttings..."), this);
-    settingsButton_->setObjectName("SettingsButton");
-    settingsButton_->setToolTip(QStringLiteral(
-        "Choose the template, the serial numbers, the database and the station (Alt+T)"));
-    startButton_ = new QPushButton(QStringLiteral("&Start"), this);
-    startButton_->setObjectName("StartButton");
-    stopButton_ = new QPushButton(QStringLiteral("St&op"), this);
-    stopButton_->setObjectName("StopButton");
-    stopButton_->setToolTip(QStringLiteral("End the run after the device in hand (Esc)"));
-    for (QPushButton* button : {settingsButton_, startButton_, stopButton_}) {
-        button->setFont(PixelFont(18, true));
-        button->setMinimumSize(120, 44);
-        top->addWidget(button);
-    }
-    layout->addLayout(top);
+    layout->addLayout(MakeCommandRow());
 
     // The tiles, and the figures beside them.
     auto* middle = new QHBoxLayout;
-    tileArea_ = new QScrollArea(this);
-    tileArea_->setObjectName("TileArea");
-    tileArea_->setWidgetResizable(true);
-    tileArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    tilesPanel_ = new QWidget;
-    tilesGrid_ = new QGridLayout(tilesPanel_);
-    tilesGrid_->setSpacing(TileSpacing);
-    tilesGrid_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    tileArea_->setWidget(tilesPanel_);
-    // One column at least; as many as the window's width holds (see FlowTiles).
-    tileArea_->setMinimumWidth(TileWidth + 2 * TileSpacing + 24);
-    tileArea_->viewport()->installEventFilter(this);
-    middle->addWidget(tileArea_, 1);
-
-    auto* figures = new QFrame(this);
-    figures->setObjectName("Figures");
-    figures->setFrameShape(QFrame::StyledPanel);
-    figures->setMinimumWidth(200);
-    auto* grid = new QGridLayout(figures);
-    grid->setVerticalSpacing(2);
-    const auto addFigure = [&](const char* caption, QLabel* value, const char* tip) {
-        auto* label = new QLabel(QString::fromLatin1(caption), figures);
-        label->setFont(PixelFont(15, false));
-        const int row = grid->rowCount();
-        grid->addWidget(label, row, 0);
-        grid->addWidget(value, row + 1, 0);
-        value->setToolTip(QString::fromLatin1(tip));
-        label->setToolTip(value->toolTip());
-    };
-    passed_ = FigureLabel("PassedCount", figures);
-    failed_ = FigureLabel("FailedCount", figures);
-    yield_ = FigureLabel("YieldValue", figures);
-    perHour_ = FigureLabel("PerHourValue", figures);
-    lastSerial_ = FigureLabel("LastSerialValue", figures);
-    lastSerial_->setFont(PixelFont(24, true));
-    addFigure("Passed", passed_, "Devices programmed and checked in this run");
-    addFigure("Failed", failed_, "Devices that failed in this run");
-    addFigure("Yield", yield_, "Passed devices out of all devices of this run");
-    addFigure("Devices per hour", perHour_, "Devices finished per hour since Start");
-    addFigure("Last serial number", lastSerial_,
-              "The serial number of the last device that passed");
-    grid->setRowStretch(grid->rowCount(), 1);
-    middle->addWidget(figures);
+    middle->addWidget(MakeTileArea(), 1);
+    middle->addWidget(MakeFigures());
     layout->addLayout(middle, 1);
 
     status_ = new QLabel(this);
@@ -462,6 +413,79 @@ ProductionWindow::ProductionWindow(std::unique_ptr<ui::ProductionRunner> runner,
     ShowStatus(runner_ ? ReadyText()
                        : QStringLiteral("Production runs are not available in this program."));
     UpdateControls();
+}
+
+QHBoxLayout* ProductionWindow::MakeCommandRow() {
+    auto* top = new QHBoxLayout;
+    summary_ = new QLabel(this);
+    summary_->setObjectName("RunSummary");
+    summary_->setFont(PixelFont(15, false));
+    summary_->setWordWrap(true);
+    summary_->setToolTip(QStringLiteral("The settings the next run starts with"));
+    top->addWidget(summary_, 1);
+    settingsButton_ = new QPushButton(QStringLiteral("Se&ttings..."), this);
+    settingsButton_->setObjectName("SettingsButton");
+    settingsButton_->setToolTip(QStringLiteral(
+        "Choose the template, the serial numbers, the database and the station (Alt+T)"));
+    startButton_ = new QPushButton(QStringLiteral("&Start"), this);
+    startButton_->setObjectName("StartButton");
+    stopButton_ = new QPushButton(QStringLiteral("St&op"), this);
+    stopButton_->setObjectName("StopButton");
+    stopButton_->setToolTip(QStringLiteral("End the run after the device in hand (Esc)"));
+    for (QPushButton* button : {settingsButton_, startButton_, stopButton_}) {
+        button->setFont(PixelFont(18, true));
+        button->setMinimumSize(120, 44);
+        top->addWidget(button);
+    }
+    return top;
+}
+
+QScrollArea* ProductionWindow::MakeTileArea() {
+    tileArea_ = new QScrollArea(this);
+    tileArea_->setObjectName("TileArea");
+    tileArea_->setWidgetResizable(true);
+    tileArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    tilesPanel_ = new QWidget;
+    tilesGrid_ = new QGridLayout(tilesPanel_);
+    tilesGrid_->setSpacing(TileSpacing);
+    tilesGrid_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    tileArea_->setWidget(tilesPanel_);
+    // One column at least; as many as the window's width holds (see FlowTiles).
+    tileArea_->setMinimumWidth(TileWidth + 2 * TileSpacing + 24);
+    tileArea_->viewport()->installEventFilter(this);
+    return tileArea_;
+}
+
+QFrame* ProductionWindow::MakeFigures() {
+    auto* figures = new QFrame(this);
+    figures->setObjectName("Figures");
+    figures->setFrameShape(QFrame::StyledPanel);
+    figures->setMinimumWidth(200);
+    auto* grid = new QGridLayout(figures);
+    grid->setVerticalSpacing(2);
+    const auto addFigure = [&](const char* caption, QLabel* value, const char* tip) {
+        auto* label = new QLabel(QString::fromLatin1(caption), figures);
+        label->setFont(PixelFont(15, false));
+        const int row = grid->rowCount();
+        grid->addWidget(label, row, 0);
+        grid->addWidget(value, row + 1, 0);
+        value->setToolTip(QString::fromLatin1(tip));
+        label->setToolTip(value->toolTip());
+    };
+    passed_ = FigureLabel("PassedCount", figures);
+    failed_ = FigureLabel("FailedCount", figures);
+    yield_ = FigureLabel("YieldValue", figures);
+    perHour_ = FigureLabel("PerHourValue", figures);
+    lastSerial_ = FigureLabel("LastSerialValue", figures);
+    lastSerial_->setFont(PixelFont(24, true));
+    addFigure("Passed", passed_, "Devices programmed and checked in this run");
+    addFigure("Failed", failed_, "Devices that failed in this run");
+    addFigure("Yield", yield_, "Passed devices out of all devices of this run");
+    addFigure("Devices per hour", perHour_, "Devices finished per hour since Start");
+    addFigure("Last serial number", lastSerial_,
+              "The serial number of the last device that passed");
+    grid->setRowStretch(grid->rowCount(), 1);
+    return figures;
 }
 
 ProductionWindow::~ProductionWindow() {
