@@ -34,14 +34,7 @@ using namespace burnwise;
 fs::path Scratch;
 const fs::path Layouts = fs::path(BW_SOURCE_DIR) / "examples" / "labels";
 
-constexpr const char* Kr2Template = "[Basic Details]\r\nDevice Type=3\r\nVID PID Type=0\r\n"
-                                    "USB VID=3C5A\r\nUSB PID=71A0\r\n"
-                                    "[USB Power Options]\r\nBus Powered=1\r\nMax Bus Power=100\r\n"
-                                    "[USB Serial Number Control]\r\nPrefix=QA\r\n"
-                                    "Use Fixed Serial Number=1\r\nFixed Serial Number=QA000001\r\n"
-                                    "[USB String Descriptors]\r\nManufacturer=Bench Maker\r\n"
-                                    "Product=Label Test\r\n"
-                                    "[Programming Options]\r\nOnly Program Blank Devices=1\r\n";
+const std::string Kr2Template = bwtest::FixedSerialCableTemplate("Label Test");
 
 void Vqbench(const std::string& args) {
     const std::string command = std::string(VQBENCH) + " " + args + " >/dev/null";

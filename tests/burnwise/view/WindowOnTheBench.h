@@ -16,9 +16,21 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace bwtest {
+
+// A template for KR2S cables with one fixed serial number, QA000001, that programs blank
+// devices only.
+inline std::string FixedSerialCableTemplate(std::string_view product) {
+    return "[Basic Details]\r\nDevice Type=3\r\nVID PID Type=0\r\nUSB VID=3C5A\r\nUSB PID=71A0\r\n"
+           "[USB Power Options]\r\nBus Powered=1\r\nMax Bus Power=100\r\n"
+           "[USB Serial Number Control]\r\nPrefix=QA\r\nUse Fixed Serial Number=1\r\n"
+           "Fixed Serial Number=QA000001\r\n"
+           "[USB String Descriptors]\r\nManufacturer=Bench Maker\r\nProduct=" +
+           std::string(product) + "\r\n[Programming Options]\r\nOnly Program Blank Devices=1\r\n";
+}
 
 // Opens the file it is given and keeps the boxes; keeps the questions and answers them from
 // Answers in turn, then with LaterAnswer.
