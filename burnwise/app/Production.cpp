@@ -3,8 +3,8 @@
 #include "burnwise/app/LabelFields.h"
 #include "burnwise/app/TemplateEditor.h"
 #include "burnwise/app/TemplateFile.h"
-#include "burnwise/common/FileAccess.h"
-#include "burnwise/common/Sha256.h"
+#include "common/FileAccess.h"
+#include "common/Sha256.h"
 
 #include <array>
 #include <unistd.h>

@@ -1,5 +1,5 @@
-#include "burnwise/common/FileAccess.h"
 #include "burnwise/records/StoreInternals.h"
+#include "common/FileAccess.h"
 
 #include <chrono>
 #include <csignal>

@@ -5,9 +5,9 @@
 #include "burnwise/app/SerialCounter.h"
 #include "burnwise/app/TemplateFile.h"
 #include "burnwise/codec/SerialNumber.h"
-#include "burnwise/common/FileAccess.h"
 #include "burnwise/ui/FileAccess.h"
 #include "burnwise/ui/TemplatesFolder.h"
+#include "common/FileAccess.h"
 
 #include <algorithm>
 #include <charconv>

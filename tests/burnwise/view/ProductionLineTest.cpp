@@ -3,7 +3,6 @@
 // watch runs, the tiles read off the window and the records read back from the database.
 // The window's Program records into the same database.
 
-#include "burnwise/common/Sha256.h"
 #include "burnwise/device/LinkedDriver.h"
 #include "burnwise/records/RecordStore.h"
 #include "burnwise/ui/MainForm.h"
@@ -12,6 +11,7 @@
 #include "burnwise/ui/view/Program.h"
 #include "burnwise/ui/view/ResultsWindow.h"
 #include "burnwise/ui/view/WindowHost.h"
+#include "common/Sha256.h"
 #include "support/PostgresServer.h"
 #include "support/TempFolder.h"
 

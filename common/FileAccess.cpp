@@ -1,4 +1,4 @@
-#include "burnwise/common/FileAccess.h"
+#include "common/FileAccess.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace burnwise::common {
+namespace common {
 namespace {
 
 namespace fs = std::filesystem;
@@ -242,4 +242,4 @@ void FileLock::Release() {
     fd_ = -1;
 }
 
-} // namespace burnwise::common
+} // namespace common

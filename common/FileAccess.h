@@ -7,7 +7,7 @@
 #include <string_view>
 #include <system_error>
 
-namespace burnwise::common {
+namespace common {
 
 // The largest template or settings file we read. A full template is about 1.5 KiB; even
 // every one of its values at the longest length a read keeps stays far below this.
@@ -85,4 +85,4 @@ private:
     int failure_ = 0;
 };
 
-} // namespace burnwise::common
+} // namespace common

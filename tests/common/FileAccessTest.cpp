@@ -1,7 +1,7 @@
 // The file library on its own: the bounded reader and the atomic replace, at the paths a
 // user may give them.
 
-#include "burnwise/common/FileAccess.h"
+#include "common/FileAccess.h"
 
 #include "support/TempFolder.h"
 
@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-namespace burnwise::common {
+namespace common {
 namespace {
 
 namespace fs = std::filesystem;
@@ -153,4 +153,4 @@ TEST(FileLock, ASecondHolderWaitsUntilTheFirstLetsGo) {
 }
 
 } // namespace
-} // namespace burnwise::common
+} // namespace common
