@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <poll.h>
 #include <random>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -27,8 +28,9 @@ struct Descriptor {
     }
 };
 
-// The file a chain of symbolic links ends at, whether or not it exists yet.
-std::optional<fs::path> FollowLinks(const fs::path& path, std::string& error) {
+// The file a chain of symbolic links ends at, whether or not it exists yet. On failure
+// `at` is the link that could not be followed and `code` the reason.
+std::optional<fs::path> FollowLinks(const fs::path& path, fs::path& at, int& code) {
     fs::path target = path;
     for (int hops = 0; hops < 40; ++hops) {
         struct stat info {};
@@ -36,13 +38,23 @@ std::optional<fs::path> FollowLinks(const fs::path& path, std::string& error) {
         std::error_code ec;
         const fs::path next = fs::read_symlink(target, ec);
         if (ec) {
-            error = ec.message();
+            at = target;
+            code = ec.value();
             return std::nullopt;
         }
         target = next.is_absolute() ? next : target.parent_path() / next;
     }
-    error = Reason(ELOOP);
+    at = target;
+    code = ELOOP;
     return std::nullopt;
+}
+
+std::optional<fs::path> FollowLinks(const fs::path& path, std::string& error) {
+    fs::path at;
+    int code = 0;
+    std::optional<fs::path> target = FollowLinks(path, at, code);
+    if (!target) error = Reason(code);
+    return target;
 }
 
 bool WriteAll(int fd, std::string_view bytes, int& failure) {
@@ -50,9 +62,9 @@ bool WriteAll(int fd, std::string_view bytes, int& failure) {
     std::size_t left = bytes.size();
     while (left > 0) {
         const ssize_t written = ::write(fd, data, left);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            failure = errno;
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) {
+            failure = written < 0 ? errno : EIO;
             return false;
         }
         data += written;
@@ -63,67 +75,110 @@ bool WriteAll(int fd, std::string_view bytes, int& failure) {
 
 } // namespace
 
-std::optional<std::string> ReadFileBounded(const fs::path& path, std::size_t maxBytes,
-                                           std::string& error) {
-    Descriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY)};
-    if (file.Fd < 0) {
-        error = Reason(errno);
-        return std::nullopt;
-    }
+BoundedRead ReadBounded(const fs::path& path, std::size_t maxBytes,
+                        std::chrono::milliseconds streamLimit) {
+    BoundedRead read;
+    const auto fail = [&read](ReadFailure failure, int code = 0) {
+        read.Failure = failure;
+        read.Code = code;
+        return read;
+    };
+    // With a limit, opened without blocking, so neither a named pipe without a writer nor a
+    // serial line's carrier can hang the open. The kind is checked on what was opened, not
+    // on the name.
+    const bool limited = streamLimit.count() > 0;
+    Descriptor file{
+        ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | (limited ? O_NONBLOCK : 0))};
+    if (file.Fd < 0) return fail(ReadFailure::Open, errno);
     struct stat info {};
-    if (::fstat(file.Fd, &info) != 0) {
-        error = Reason(errno);
-        return std::nullopt;
-    }
-    if (S_ISDIR(info.st_mode)) {
-        error = "is a folder, not a file";
-        return std::nullopt;
-    }
-    if (!S_ISREG(info.st_mode) && !S_ISFIFO(info.st_mode) && !S_ISCHR(info.st_mode)) {
-        error = "is not a regular file, a pipe or a character device";
-        return std::nullopt;
-    }
+    if (::fstat(file.Fd, &info) != 0) return fail(ReadFailure::Inspect, errno);
+    if (S_ISDIR(info.st_mode)) return fail(ReadFailure::Folder);
+    if (!S_ISREG(info.st_mode) && !S_ISFIFO(info.st_mode) && !S_ISCHR(info.st_mode))
+        return fail(ReadFailure::NotAStream);
+    // A regular file always has its bytes; a pipe or a device is waited on, up to the limit.
+    const bool waited = limited && !S_ISREG(info.st_mode);
+    if (limited && !waited) ::fcntl(file.Fd, F_SETFL, ::fcntl(file.Fd, F_GETFL) & ~O_NONBLOCK);
+    const auto deadline = std::chrono::steady_clock::now() + streamLimit;
 
     std::string bytes;
     char buffer[16 * 1024];
     for (;;) {
+        if (waited) {
+            // A pipe opened without blocking reads as ended while no writer has come yet;
+            // only what poll reports ready is read.
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            pollfd ready{file.Fd, POLLIN, 0};
+            const int polled =
+                left.count() > 0 ? ::poll(&ready, 1, static_cast<int>(left.count())) : 0;
+            if (polled < 0 && errno == EINTR) continue;
+            if (polled <= 0) return fail(ReadFailure::TimedOut);
+        }
         const ssize_t got = ::read(file.Fd, buffer, sizeof buffer);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            error = Reason(errno);
-            return std::nullopt;
+        if (got < 0 && (errno == EINTR || (waited && errno == EAGAIN))) continue;
+        if (got < 0) return fail(ReadFailure::Read, errno);
+        if (got == 0) {
+            read.Bytes = std::move(bytes);
+            return read;
         }
-        if (got == 0) return bytes;
-        if (bytes.size() + static_cast<std::size_t>(got) > maxBytes) {
-            error = "is longer than " + std::to_string(maxBytes) +
-                    " bytes, more than such a "
-                    "file ever holds";
-            return std::nullopt;
-        }
+        if (bytes.size() + static_cast<std::size_t>(got) > maxBytes)
+            return fail(ReadFailure::TooLong);
         bytes.append(buffer, static_cast<std::size_t>(got));
     }
 }
 
-bool ReplaceFileAtomically(const fs::path& path, std::string_view bytes, std::error_code& error) {
-    const auto fail = [&error](int code) {
-        error = std::error_code(code, std::generic_category());
-        return false;
+std::optional<std::string> ReadFileBounded(const fs::path& path, std::size_t maxBytes,
+                                           std::string& error) {
+    BoundedRead read = ReadBounded(path, maxBytes);
+    switch (read.Failure) {
+    case ReadFailure::None:
+        return std::move(read.Bytes);
+    case ReadFailure::Folder:
+        error = "is a folder, not a file";
+        break;
+    case ReadFailure::NotAStream:
+        error = "is not a regular file, a pipe or a character device";
+        break;
+    case ReadFailure::TooLong:
+        error = "is longer than " + std::to_string(maxBytes) +
+                " bytes, more than such a file ever holds";
+        break;
+    case ReadFailure::TimedOut:
+        error = "did not end in time";
+        break;
+    case ReadFailure::Open:
+    case ReadFailure::Inspect:
+    case ReadFailure::Read:
+        error = Reason(read.Code);
+        break;
+    }
+    return std::nullopt;
+}
+
+ReplaceResult ReplaceAtomically(const fs::path& path, std::string_view bytes, ReplaceMode mode) {
+    ReplaceResult result;
+    const auto fail = [&result](ReplaceFailure failure, int code = 0) {
+        result.Failure = failure;
+        result.Code = code;
+        return result;
     };
 
-    std::string linkError;
-    const std::optional<fs::path> resolved = FollowLinks(path, linkError);
-    if (!resolved) return fail(ELOOP);
-    const fs::path& target = *resolved;
+    int linkCode = 0;
+    const std::optional<fs::path> resolved = FollowLinks(path, result.Target, linkCode);
+    if (!resolved) return fail(ReplaceFailure::FollowLink, linkCode);
+    result.Target = *resolved;
+    const fs::path& target = result.Target;
 
     struct stat old {};
     const bool exists = ::stat(target.c_str(), &old) == 0;
-    if (!exists && errno != ENOENT) return fail(errno);
-    if (exists && S_ISDIR(old.st_mode)) return fail(EISDIR);
-    if (exists && !S_ISREG(old.st_mode)) return fail(EINVAL);
+    if (!exists && errno != ENOENT) return fail(ReplaceFailure::Inspect, errno);
+    if (exists && S_ISDIR(old.st_mode)) return fail(ReplaceFailure::Folder);
+    if (exists && !S_ISREG(old.st_mode)) return fail(ReplaceFailure::NotRegular);
     // rename() replaces a read-only file in a writable folder, and root may write any file:
     // the owner's write bit is what says the file may change.
-    if (exists && (old.st_mode & S_IWUSR) == 0) return fail(EACCES);
-    if (exists && ::access(target.c_str(), W_OK) != 0) return fail(errno);
+    if (exists && (old.st_mode & S_IWUSR) == 0) return fail(ReplaceFailure::WriteProtected);
+    if (exists && ::access(target.c_str(), W_OK) != 0)
+        return fail(ReplaceFailure::NotWritable, errno);
 
     const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
     std::random_device seed;
@@ -135,26 +190,62 @@ bool ReplaceFileAtomically(const fs::path& path, std::string_view bytes, std::er
                               std::to_string(random() % 1000000000u) + ".tmp");
         // 0666: the kernel takes the umask off a new file's mode.
         file.Fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (file.Fd < 0 && errno != EEXIST) return fail(errno);
+        if (file.Fd < 0 && errno != EEXIST) return fail(ReplaceFailure::Create, errno);
     }
-    if (file.Fd < 0) return fail(EEXIST);
-
-    int failure = 0;
-    if (WriteAll(file.Fd, bytes, failure) && exists && ::fchmod(file.Fd, old.st_mode & 07777) != 0)
-        failure = errno;
-    if (failure == 0 && ::fsync(file.Fd) != 0) failure = errno;
-    if (::close(file.Fd) != 0 && failure == 0) failure = errno;
-    file.Fd = -1;
-    if (failure == 0 && ::rename(temporary.c_str(), target.c_str()) != 0) failure = errno;
-    if (failure != 0) {
+    if (file.Fd < 0) return fail(ReplaceFailure::Create, EEXIST);
+    if (mode == ReplaceMode::CheckOnly) {
         ::unlink(temporary.c_str());
-        return fail(failure);
+        return result;
     }
+
+    const auto failWritten = [&](ReplaceFailure failure, int code) {
+        ::unlink(temporary.c_str());
+        return fail(failure, code);
+    };
+    int failure = 0;
+    if (!WriteAll(file.Fd, bytes, failure)) return failWritten(ReplaceFailure::Write, failure);
+    if (exists) {
+        if (::fchmod(file.Fd, old.st_mode & 07777) != 0)
+            return failWritten(ReplaceFailure::KeepMode, errno);
+        // Only root can give the file back to its owner; anyone else's file is theirs anyway.
+        if (::geteuid() == 0) (void)::fchown(file.Fd, old.st_uid, old.st_gid);
+    }
+    if (::fsync(file.Fd) != 0) return failWritten(ReplaceFailure::Flush, errno);
+    const int closed = ::close(file.Fd);
+    file.Fd = -1;
+    if (closed != 0) return failWritten(ReplaceFailure::Close, errno);
+    if (::rename(temporary.c_str(), target.c_str()) != 0)
+        return failWritten(ReplaceFailure::Rename, errno);
 
     // Make the rename itself durable.
     if (Descriptor dir{::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)}; dir.Fd >= 0)
         ::fsync(dir.Fd);
-    return true;
+    return result;
+}
+
+bool ReplaceFileAtomically(const fs::path& path, std::string_view bytes, std::error_code& error) {
+    const ReplaceResult result = ReplaceAtomically(path, bytes);
+    int code = result.Code;
+    switch (result.Failure) {
+    case ReplaceFailure::None:
+        return true;
+    case ReplaceFailure::FollowLink:
+        code = ELOOP;
+        break;
+    case ReplaceFailure::Folder:
+        code = EISDIR;
+        break;
+    case ReplaceFailure::NotRegular:
+        code = EINVAL;
+        break;
+    case ReplaceFailure::WriteProtected:
+        code = EACCES;
+        break;
+    default:
+        break;
+    }
+    error = std::error_code(code, std::generic_category());
+    return false;
 }
 
 std::optional<fs::path> ResolveFinalTarget(const fs::path& path, std::string& error) {
