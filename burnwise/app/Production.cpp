@@ -5,6 +5,7 @@
 #include "burnwise/app/TemplateFile.h"
 #include "common/FileAccess.h"
 #include "common/Sha256.h"
+#include "common/UtcTime.h"
 
 #include <array>
 #include <unistd.h>
@@ -217,7 +218,7 @@ std::string DayAndMinute(const std::string& time) {
 records::Record Production::RecordOf(const device::DeviceOutcome& outcome,
                                      std::string_view operation) const {
     records::Record record;
-    record.Time = UtcTimestamp();
+    record.Time = common::UtcTimeStamp();
     record.Station = station_;
     record.Operation = operation;
     record.DriverIndex = outcome.DriverIndex;
