@@ -8,27 +8,29 @@ set -uo pipefail
 root="${1:-$(dirname "$0")/..}"
 cd "$root" || exit 2
 
-# folder : what its files may include besides the system's headers (prefixes)
+# folder : what its files may include besides the system's headers (prefixes). `common` is
+# below everything and includes nothing of ours; its Qt half, `common/qt`, only `common`.
 rules=(
-  "burnwise/common:burnwise/common/"
-  "burnwise/codec:burnwise/codec/ burnwise/common/ vqpipex/vqpipex.h"
-  "burnwise/device/testing:burnwise/device/ burnwise/codec/ burnwise/common/ vqpipex/"
-  "burnwise/device:burnwise/device/ burnwise/codec/ burnwise/common/ vqpipex/vqpipex.h"
-  "burnwise/records:burnwise/records/ burnwise/common/"
-  "burnwise/app:burnwise/app/ burnwise/device/ burnwise/codec/ burnwise/common/ burnwise/records/RecordStore.h burnwise/records/RecordText.h"
-  "burnwise/labels:burnwise/labels/ burnwise/app/ burnwise/codec/ burnwise/common/ burnwise/records/RecordStore.h burnwise/records/RecordText.h"
-  "burnwise/ui:burnwise/ui/ burnwise/app/ burnwise/device/ burnwise/codec/ burnwise/common/ burnwise/labels/ burnwise/records/RecordStore.h burnwise/records/RecordText.h"
-  "burnwise/cli:burnwise/cli/ burnwise/app/ burnwise/device/ burnwise/codec/ burnwise/common/ burnwise/labels/ burnwise/records/RecordStore.h burnwise/records/RecordText.h"
-  "vqpipex:vqpipex/ burnwise/common/"
-  "dl2mgr/link:dl2mgr/link/"
-  "dl2mgr/editor:dl2mgr/editor/ dl2mgr/link/"
-  "dl2mgr/keyersim:dl2mgr/keyersim/ dl2mgr/editor/ dl2mgr/link/"
-  "dl2mgr/cli:dl2mgr/cli/ dl2mgr/editor/ dl2mgr/link/"
+  "common:common/"
+  "common/qt:common/"
+  "burnwise/codec:burnwise/codec/ common/ vqpipex/vqpipex.h"
+  "burnwise/device/testing:burnwise/device/ burnwise/codec/ common/ vqpipex/"
+  "burnwise/device:burnwise/device/ burnwise/codec/ common/ vqpipex/vqpipex.h"
+  "burnwise/records:burnwise/records/ common/"
+  "burnwise/app:burnwise/app/ burnwise/device/ burnwise/codec/ common/ burnwise/records/RecordStore.h burnwise/records/RecordText.h"
+  "burnwise/labels:burnwise/labels/ burnwise/app/ burnwise/codec/ common/ burnwise/records/RecordStore.h burnwise/records/RecordText.h"
+  "burnwise/ui:burnwise/ui/ burnwise/app/ burnwise/device/ burnwise/codec/ common/ burnwise/labels/ burnwise/records/RecordStore.h burnwise/records/RecordText.h"
+  "burnwise/cli:burnwise/cli/ burnwise/app/ burnwise/device/ burnwise/codec/ common/ burnwise/labels/ burnwise/records/RecordStore.h burnwise/records/RecordText.h"
+  "vqpipex:vqpipex/ common/ burnwise/codec/WordDump.h"
+  "dl2mgr/link:dl2mgr/link/ common/"
+  "dl2mgr/editor:dl2mgr/editor/ dl2mgr/link/ common/"
+  "dl2mgr/keyersim:dl2mgr/keyersim/ dl2mgr/editor/ dl2mgr/link/ common/"
+  "dl2mgr/cli:dl2mgr/cli/ dl2mgr/editor/ dl2mgr/link/ common/"
 )
 # Within a folder, the files that may include the driver's header.
 driver_header_users='^burnwise/device/(PipexDriver\.h|PipexUnit\.(h|cpp)|LinkedDriver\.(h|cpp)|testing/)'
-# The files that may include Qt.
-qt_users='^(burnwise/ui/view/|dl2mgr/editor/(EditorWindow|AboutDialog|main)\.|dl2mgr/link/(QtSerialPort|SystemPorts)\.|dl2mgr/cli/main\.cpp$)'
+# The files that may include Qt, and so the shared Qt helpers of common/qt.
+qt_users='^(common/qt/|burnwise/ui/view/|dl2mgr/editor/(EditorWindow|AboutDialog|main)\.|dl2mgr/link/(QtSerialPort|SystemPorts)\.|dl2mgr/cli/main\.cpp$)'
 
 failures=0
 fail() {
@@ -67,11 +69,14 @@ while IFS= read -r record; do
           ! "$file" =~ $driver_header_users ]]; then
       fail "$file" "includes the driver's header: reach the driver through PipexDriver.h"
     fi
+    if [[ "$target" == common/qt/* && ! "$file" =~ $qt_users ]]; then
+      fail "$file" "includes $target, a Qt helper, which only the windows' Qt files may use"
+    fi
   elif [[ "$line" =~ ^[[:space:]]*#[[:space:]]*include[[:space:]]*\<(Q[A-Za-z]*|Qt[A-Za-z]*/) ]]; then
     [[ "$file" =~ $qt_users ]] || fail "$file" "includes Qt, which only the windows' view files may"
   fi
 done < <(grep -rHE --include='*.h' --include='*.cpp' '^[[:space:]]*#[[:space:]]*include' \
-           burnwise vqpipex dl2mgr | sort)
+           common burnwise vqpipex dl2mgr | sort)
 
 if ((failures > 0)); then
   echo "layer-check: $failures forbidden include(s)" >&2

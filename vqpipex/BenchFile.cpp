@@ -198,22 +198,6 @@ std::string SystemError(const std::string& what, const std::string& path) {
     return what + " " + path + ": " + std::strerror(errno);
 }
 
-// The process's umask, read without changing it.
-mode_t CurrentUmask() {
-    if (std::FILE* f = std::fopen("/proc/self/status", "re")) {
-        char line[256];
-        while (std::fgets(line, sizeof line, f)) {
-            unsigned mask = 0;
-            if (std::sscanf(line, "Umask: %o", &mask) == 1) {
-                std::fclose(f);
-                return static_cast<mode_t>(mask);
-            }
-        }
-        std::fclose(f);
-    }
-    return 022;
-}
-
 // How many links a path may pass through before it counts as a loop, as the kernel counts.
 constexpr int MaxLinkHops = 40;
 
@@ -385,34 +369,26 @@ std::string WriteBenchFile(const std::string& path, const Bench& bench) {
 }
 
 std::string WriteBenchText(const std::string& target, const std::string& text) {
-    mode_t mode = 0666 & ~CurrentUmask();
-    struct stat st {};
-    if (::stat(target.c_str(), &st) == 0) {
-        // Permission bits, not access(): root may write anything, but a file its owner
-        // made read-only is left alone.
-        if ((st.st_mode & S_IWUSR) == 0) return "the bench file " + target + " is read-only";
-        if (!S_ISREG(st.st_mode)) return "the bench file " + target + " is not a regular file";
-        mode = st.st_mode & 07777;
+    const common::ReplaceResult replaced = common::ReplaceAtomically(target, text);
+    errno = replaced.Code;
+    switch (replaced.Failure) {
+    case common::ReplaceFailure::None:
+        return {};
+    // The owner's write bit, not access(): root may write anything, but a file its owner
+    // made read-only is left alone.
+    case common::ReplaceFailure::WriteProtected:
+        return "the bench file " + target + " is read-only";
+    case common::ReplaceFailure::Folder:
+    case common::ReplaceFailure::NotRegular:
+        return "the bench file " + target + " is not a regular file";
+    case common::ReplaceFailure::Inspect:
+    case common::ReplaceFailure::Create:
+        return SystemError("cannot write beside", target);
+    case common::ReplaceFailure::Rename:
+        return SystemError("cannot replace", target);
+    default:
+        return SystemError("cannot write", target);
     }
-    std::string temp = target + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) return SystemError("cannot write beside", target);
-    std::size_t done = 0;
-    bool ok = true;
-    while (ok && done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        ok = n > 0;
-        if (ok) done += static_cast<std::size_t>(n);
-    }
-    std::string error;
-    if (!ok || ::fchmod(fd, mode) != 0 || ::fsync(fd) != 0)
-        error = SystemError("cannot write", temp);
-    if (::close(fd) != 0 && error.empty()) error = SystemError("cannot write", temp);
-    if (error.empty() && ::rename(temp.c_str(), target.c_str()) != 0)
-        error = SystemError("cannot replace", target);
-    if (!error.empty()) ::unlink(temp.c_str());
-    return error;
 }
 
 std::string UpdateBench(const std::string& path, const BenchChange& change) {

@@ -17,7 +17,7 @@
 //
 // Every word must be there: a file cut short is refused, not taken as a blank part.
 
-#include "burnwise/common/FileAccess.h"
+#include "common/FileAccess.h"
 #include "vqpipex/BenchModel.h"
 
 #include <cstddef>
@@ -72,7 +72,7 @@ public:
     const std::string& Error() const { return Problem; }
 
 private:
-    burnwise::common::FileLock Lock; // released with it
+    common::FileLock Lock; // released with it
     std::string Problem;
 };
 

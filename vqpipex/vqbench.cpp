@@ -1,6 +1,7 @@
 // vqbench: looks at and changes the simulated bench the driver library works on.
 #include "ProjectVersion.h"
-#include "burnwise/common/WordDump.h"
+#include "burnwise/codec/WordDump.h"
+#include "common/FileAccess.h"
 #include "vqpipex/BenchFile.h"
 
 #include <algorithm>
@@ -107,31 +108,23 @@ std::vector<std::string> DumpLines(const Chip& chip) {
         std::vector<std::uint16_t> block(shown, 0);
         for (std::size_t i = 0; i < shown && base + i < chip.Words.size(); ++i)
             block[i] = chip.Words[base + i];
-        for (std::string& line : burnwise::common::DumpWords(block, 2 * base))
+        for (std::string& line : burnwise::codec::DumpWords(block, 2 * base))
             lines.push_back(std::move(line));
     }
     return lines;
 }
 
 std::vector<std::uint16_t> ReadImageFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw Failure{"cannot open " + path + ": " + std::strerror(errno)};
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        ::close(fd);
+    const common::BoundedRead read = common::ReadBounded(path, ImageFileBytes);
+    if (read.Failure == common::ReadFailure::Open)
+        throw Failure{"cannot open " + path + ": " + std::strerror(read.Code)};
+    if (read.Failure == common::ReadFailure::Inspect ||
+        read.Failure == common::ReadFailure::Folder ||
+        read.Failure == common::ReadFailure::NotAStream)
         throw Failure{path + " is not a file"};
-    }
-    // One byte more than an image tells a longer file from an image.
-    std::string bytes(ImageFileBytes + 1, '\0');
-    std::size_t got = 0;
-    while (got < bytes.size()) {
-        const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        got += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
-    if (got != ImageFileBytes) throw Failure{path + " is not a 256-byte image"};
+    if (!read.Bytes || read.Bytes->size() != ImageFileBytes)
+        throw Failure{path + " is not a 256-byte image"};
+    const std::string& bytes = *read.Bytes;
     std::vector<std::uint16_t> words(ImageFileBytes / 2);
     for (std::size_t i = 0; i < words.size(); ++i)
         words[i] = static_cast<std::uint16_t>(static_cast<unsigned char>(bytes[2 * i]) |

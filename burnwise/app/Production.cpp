@@ -3,8 +3,9 @@
 #include "burnwise/app/LabelFields.h"
 #include "burnwise/app/TemplateEditor.h"
 #include "burnwise/app/TemplateFile.h"
-#include "burnwise/common/FileAccess.h"
-#include "burnwise/common/Sha256.h"
+#include "common/FileAccess.h"
+#include "common/Sha256.h"
+#include "common/UtcTime.h"
 
 #include <array>
 #include <unistd.h>
@@ -217,7 +218,7 @@ std::string DayAndMinute(const std::string& time) {
 records::Record Production::RecordOf(const device::DeviceOutcome& outcome,
                                      std::string_view operation) const {
     records::Record record;
-    record.Time = UtcTimestamp();
+    record.Time = common::UtcTimeStamp();
     record.Station = station_;
     record.Operation = operation;
     record.DriverIndex = outcome.DriverIndex;

@@ -2,9 +2,7 @@
 
 #include "burnwise/codec/TextEscape.h"
 
-#include <chrono>
 #include <cstdio>
-#include <ctime>
 
 namespace burnwise::app {
 
@@ -83,15 +81,6 @@ void ProductionLog::WriteLine(const std::vector<std::string>& fields) {
     line += "\r\n";
     out_ << line;
     out_.flush();
-}
-
-std::string UtcTimestamp() {
-    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    std::tm utc{};
-    gmtime_r(&now, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
 }
 
 } // namespace burnwise::app

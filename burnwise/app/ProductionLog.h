@@ -45,7 +45,4 @@ private:
     std::filesystem::path path_;
 };
 
-// The present UTC time as the log writes it.
-std::string UtcTimestamp();
-
 } // namespace burnwise::app

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "burnwise/common/FileAccess.h"
+#include "common/FileAccess.h"
 
 #include <cstddef>
 #include <filesystem>

@@ -1,6 +1,6 @@
 #include "burnwise/app/SerialCounter.h"
 
-#include "burnwise/common/FileAccess.h"
+#include "common/FileAccess.h"
 
 #include <cerrno>
 #include <charconv>

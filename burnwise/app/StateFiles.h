@@ -1,7 +1,7 @@
 #pragma once
 
-#include "burnwise/common/FileAccess.h"
 #include "burnwise/device/DeviceEngine.h"
+#include "common/FileAccess.h"
 
 #include <filesystem>
 #include <memory>

@@ -1,7 +1,7 @@
 #include "burnwise/app/TemplateFile.h"
 
 #include "burnwise/app/TemplateEditor.h"
-#include "burnwise/common/FileAccess.h"
+#include "common/FileAccess.h"
 
 namespace burnwise::app {
 namespace {

@@ -1,7 +1,7 @@
 #include "ImageFile.h"
 
 #include "burnwise/cli/SettingsFile.h"
-#include "burnwise/common/FileAccess.h"
+#include "common/FileAccess.h"
 
 #include <charconv>
 #include <cstdint>

@@ -2,7 +2,7 @@
 
 #include "burnwise/codec/EepromGeometry.h"
 #include "burnwise/codec/TextEscape.h"
-#include "burnwise/common/FileAccess.h"
+#include "common/FileAccess.h"
 
 #include <array>
 #include <charconv>

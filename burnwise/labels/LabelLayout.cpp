@@ -1,7 +1,7 @@
 #include "burnwise/labels/LabelLayout.h"
 
-#include "burnwise/common/FileAccess.h"
 #include "burnwise/labels/LayoutDocument.h"
+#include "common/FileAccess.h"
 
 namespace burnwise::labels {
 

@@ -1,6 +1,6 @@
 #include "burnwise/labels/LabelPrinter.h"
 
-#include "burnwise/common/FileAccess.h"
+#include "common/FileAccess.h"
 
 #include <cerrno>
 #include <cstring>

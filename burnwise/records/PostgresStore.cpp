@@ -1,4 +1,5 @@
 #include "burnwise/records/StoreInternals.h"
+#include "common/UtcTime.h"
 
 #include <charconv>
 #include <chrono>
@@ -438,7 +439,7 @@ private:
     bool WriteRecord(const char* name, const Record& record, const std::string& id,
                      std::string& error, Take take) {
         if (!writable_) return Fail("opened for reading only", error);
-        if (!IsUtcTime(record.Time)) return Fail("a record needs a UTC time", error);
+        if (!common::IsUtcTimeStamp(record.Time)) return Fail("a record needs a UTC time", error);
         const auto texts = RecordColumns(record);
         std::vector<const char*> values;
         for (const std::string& text : texts)

@@ -1,5 +1,6 @@
 #include "burnwise/records/RecordStore.h"
 #include "burnwise/records/StoreInternals.h"
+#include "common/UtcTime.h"
 
 #include <algorithm>
 #include <array>
@@ -293,7 +294,7 @@ namespace {
 
 std::time_t Seconds(const std::string& time) {
     std::tm parts{};
-    if (!IsUtcTime(time) ||
+    if (!common::IsUtcTimeStamp(time) ||
         std::sscanf(time.c_str(), "%4d-%2d-%2dT%2d:%2d:%2dZ", &parts.tm_year, &parts.tm_mon,
                     &parts.tm_mday, &parts.tm_hour, &parts.tm_min, &parts.tm_sec) != 6)
         return 0;

@@ -173,29 +173,6 @@ std::unique_ptr<RecordStore> OpenRecordStore(std::string_view url, OpenMode mode
     }
 }
 
-std::string UtcNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    gmtime_r(&now, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
-}
-
-bool IsUtcTime(std::string_view text) {
-    static constexpr std::string_view Shape = "DDDD-DD-DDTDD:DD:DDZ";
-    if (text.size() != Shape.size()) return false;
-    for (std::size_t i = 0; i < Shape.size(); ++i) {
-        const bool digit = std::isdigit(static_cast<unsigned char>(text[i]));
-        if (Shape[i] == 'D' ? !digit : text[i] != Shape[i]) return false;
-    }
-    auto number = [&](std::size_t at) { return (text[at] - '0') * 10 + (text[at + 1] - '0'); };
-    const int month = number(5), day = number(8), hour = number(11), minute = number(14),
-              second = number(17);
-    return month >= 1 && month <= 12 && day >= 1 && day <= 31 && hour <= 23 && minute <= 59 &&
-           second <= 60;
-}
-
 std::string SeriesSerial(const SeriesKey& series, std::uint64_t number) {
     std::string digits = std::to_string(number);
     if (digits.size() < std::size_t(series.Digits))

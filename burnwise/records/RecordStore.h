@@ -226,10 +226,6 @@ std::optional<std::string> DefaultStorePath(std::string& error);
 // `url` with any password in it replaced by "***", for messages.
 std::string MaskPassword(std::string_view url);
 
-// The current time as Record::Time writes it.
-std::string UtcNow();
-// Whether `text` is a UTC time as Record::Time writes it.
-bool IsUtcTime(std::string_view text);
 // A serial number as the series writes it: the prefix and the number in `Digits` digits.
 std::string SeriesSerial(const SeriesKey& series, std::uint64_t number);
 

@@ -1,5 +1,6 @@
-#include "burnwise/common/FileAccess.h"
 #include "burnwise/records/StoreInternals.h"
+#include "common/FileAccess.h"
+#include "common/UtcTime.h"
 
 #include <chrono>
 #include <csignal>
@@ -101,7 +102,7 @@ public:
 
     bool Append(const Record& record, std::string& error) override {
         if (!append_.Prepared()) return Fail("opened for reading only", error);
-        if (!IsUtcTime(record.Time)) return Fail("a record needs a UTC time", error);
+        if (!common::IsUtcTimeStamp(record.Time)) return Fail("a record needs a UTC time", error);
         sqlite3_stmt* s = *append_;
         const auto values = RecordColumns(record);
         for (std::size_t i = 0; i < values.size(); ++i)
@@ -135,7 +136,8 @@ public:
 
     std::optional<AttemptStart> StartAttempt(const Record& attempt, std::string& error) override {
         if (!attempt_.Prepared()) return FailNothing("opened for reading only", error);
-        if (!IsUtcTime(attempt.Time)) return FailNothing("a record needs a UTC time", error);
+        if (!common::IsUtcTimeStamp(attempt.Time))
+            return FailNothing("a record needs a UTC time", error);
         sqlite3_stmt* s = *attempt_;
         const auto values = RecordColumns(attempt);
         for (std::size_t i = 0; i < values.size(); ++i)
@@ -151,7 +153,7 @@ public:
 
     bool CompleteAttempt(std::int64_t id, const Record& record, std::string& error) override {
         if (!complete_.Prepared()) return Fail("opened for reading only", error);
-        if (!IsUtcTime(record.Time)) return Fail("a record needs a UTC time", error);
+        if (!common::IsUtcTimeStamp(record.Time)) return Fail("a record needs a UTC time", error);
         sqlite3_stmt* s = *complete_;
         const auto values = RecordColumns(record);
         for (std::size_t i = 0; i < values.size(); ++i)

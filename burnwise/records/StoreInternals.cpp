@@ -1,5 +1,7 @@
 #include "burnwise/records/StoreInternals.h"
 
+#include "common/UtcTime.h"
+
 #include <algorithm>
 #include <charconv>
 #include <map>
@@ -129,9 +131,9 @@ namespace {
 // The "until" of a filter: a UTC time, or a date meaning up to its last second (a leap
 // second included).
 std::optional<std::string> UntilBound(std::string_view until, std::string& error) {
-    if (IsUtcTime(until)) return std::string(until);
+    if (common::IsUtcTimeStamp(until)) return std::string(until);
     const std::string last = std::string(until) + "T23:59:60Z";
-    if (until.size() == 10 && IsUtcTime(last)) return last;
+    if (until.size() == 10 && common::IsUtcTimeStamp(last)) return last;
     error = "\"" + std::string(until) +
             "\" is not a UTC time (YYYY-MM-DDTHH:MM:SSZ) or a date (YYYY-MM-DD)";
     return std::nullopt;
@@ -400,9 +402,9 @@ std::optional<std::uint64_t> SeriesLimit(const SeriesKey& series, std::uint64_t 
 }
 
 std::optional<std::string> SinceBound(std::string_view since, std::string& error) {
-    if (IsUtcTime(since)) return std::string(since);
+    if (common::IsUtcTimeStamp(since)) return std::string(since);
     const std::string midnight = std::string(since) + "T00:00:00Z";
-    if (since.size() == 10 && IsUtcTime(midnight)) return midnight;
+    if (since.size() == 10 && common::IsUtcTimeStamp(midnight)) return midnight;
     error = "\"" + std::string(since) +
             "\" is not a UTC time (YYYY-MM-DDTHH:MM:SSZ) or a date (YYYY-MM-DD)";
     return std::nullopt;

@@ -1,13 +1,13 @@
 #include "burnwise/ui/ProductionSettings.h"
 
 #include "burnwise/app/LabelFields.h"
-#include "burnwise/app/ProductionLog.h"
 #include "burnwise/app/SerialCounter.h"
 #include "burnwise/app/TemplateFile.h"
 #include "burnwise/codec/SerialNumber.h"
-#include "burnwise/common/FileAccess.h"
 #include "burnwise/ui/FileAccess.h"
 #include "burnwise/ui/TemplatesFolder.h"
+#include "common/FileAccess.h"
+#include "common/UtcTime.h"
 
 #include <algorithm>
 #include <charconv>
@@ -158,7 +158,7 @@ labels::FieldValues PreviewLabelValues(const ProductionSettings& settings,
     }
     records::Record record;
     record.SerialNumber = records::ChipText(*serial);
-    record.Time = app::UtcTimestamp();
+    record.Time = common::UtcTimeStamp();
     record.Station = settings.StationName.empty() ? app::HostName() : settings.StationName;
     record.TemplateFile = records::SystemText(settings.TemplateFile.filename().string());
     if (facts && facts->Model) record.Model = codec::ChipModelOf(*facts->Model).ListText;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "dl2mgr/editor/OutsideFile.h"
+#include "dl2mgr/editor/FileResults.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -1,5 +1,6 @@
 #include "dl2mgr/editor/EditorWindow.h"
 
+#include "common/qt/Latin1.h"
 #include "dl2mgr/editor/AboutDialog.h"
 
 #include <QApplication>
@@ -33,13 +34,9 @@ namespace dl2mgr::editor {
 
 namespace {
 
-QString Latin1(const std::string& text) {
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-std::string Bytes(const QString& text) {
-    const QByteArray bytes = text.toLatin1();
-    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-}
+using common::qt::FromLatin1;
+using common::qt::ToLatin1;
+
 // A message box's text as 8-bit characters. A character beyond Latin-1 (pasted) becomes
 // code 127, which has no Morse form, so storing refuses it as it refuses any other such
 // character instead of sending "?" in its place.
@@ -54,33 +51,6 @@ std::string MessageBytes(const QString& text) {
 bool IsKeyerCommand(int commandId) {
     return commandId == id::ReadDL || commandId == id::WriteDL || commandId == id::TestDL ||
            (commandId >= id::TestMessage1 && commandId < id::TestMessage1 + 6);
-}
-
-bool IsUserInput(QEvent::Type type) {
-    switch (type) {
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonRelease:
-    case QEvent::MouseButtonDblClick:
-    case QEvent::NonClientAreaMouseButtonPress:
-    case QEvent::NonClientAreaMouseButtonRelease:
-    case QEvent::NonClientAreaMouseButtonDblClick:
-    case QEvent::Wheel:
-    case QEvent::KeyPress:
-    case QEvent::KeyRelease:
-    case QEvent::ShortcutOverride:
-    case QEvent::Shortcut:
-    case QEvent::ContextMenu:
-    case QEvent::TouchBegin:
-    case QEvent::TouchUpdate:
-    case QEvent::TouchEnd:
-    case QEvent::TabletPress:
-    case QEvent::TabletRelease:
-    case QEvent::InputMethod:
-    case QEvent::Drop:
-        return true;
-    default:
-        return false;
-    }
 }
 
 // A message box: several lines, upper case, and only what the keyer can send goes in by
@@ -305,7 +275,7 @@ void EditorWindow::BuildDialog() {
             auto* edit = new QLineEdit(dialog);
             edit->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), edit));
             connect(edit, &QLineEdit::textEdited, this, [this, controlId](const QString& text) {
-                editor_->Dialog.UserEditedText(controlId, Bytes(text));
+                editor_->Dialog.UserEditedText(controlId, ToLatin1(text));
             });
             widget = edit;
             break;
@@ -355,21 +325,21 @@ void EditorWindow::Mirror(int controlId) {
     const Control& c = editor_->Dialog.At(controlId);
     const QSignalBlocker blocker(widget);
     if (auto* edit = qobject_cast<QPlainTextEdit*>(widget)) {
-        edit->setPlainText(Latin1(c.Text));
+        edit->setPlainText(FromLatin1(c.Text));
     } else if (auto* line = qobject_cast<QLineEdit*>(widget)) {
-        line->setText(Latin1(c.Text));
+        line->setText(FromLatin1(c.Text));
     } else if (auto* box = qobject_cast<QCheckBox*>(widget)) {
         box->setChecked(c.Checked);
     } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
         if (combo->count() != static_cast<int>(c.Items.size())) {
             combo->clear();
             for (const auto& item : c.Items)
-                combo->addItem(Latin1(item));
+                combo->addItem(FromLatin1(item));
         }
         combo->setCurrentIndex(c.Selection);
-        if (combo->isEditable()) combo->setEditText(Latin1(c.Text));
+        if (combo->isEditable()) combo->setEditText(FromLatin1(c.Text));
     } else if (auto* label = qobject_cast<QLabel*>(widget)) {
-        label->setText(Latin1(c.Text));
+        label->setText(FromLatin1(c.Text));
         // The operation status had room for "Done" and "Reading"; a longer text ("Sent - not
         // verified", a note) reaches over the file name's place rather than being cut.
         if (controlId == id::OperationStatus) {
@@ -382,7 +352,7 @@ void EditorWindow::Mirror(int controlId) {
             label->raise();
         }
     } else if (auto* button = qobject_cast<QPushButton*>(widget)) {
-        button->setText(Latin1(c.Text));
+        button->setText(FromLatin1(c.Text));
     }
 }
 
@@ -470,16 +440,13 @@ void EditorWindow::BeginBusy() {
         if (auto* action = qobject_cast<QAction*>(object)) action->setEnabled(false);
     }
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    qApp->installEventFilter(this);
-    discarding_ = true;
+    inputGuard_.Engage();
 }
 
 void EditorWindow::EndBusy() {
     // Input that came while the line was being waited on may still be queued: take it in
     // and drop it before the window listens again.
-    DiscardPendingInput();
-    qApp->removeEventFilter(this);
-    discarding_ = false;
+    inputGuard_.Release();
     QGuiApplication::restoreOverrideCursor();
     for (QObject* object : CommandsBlockedWhileBusy()) {
         if (auto* widget = qobject_cast<QWidget*>(object)) widget->setEnabled(true);
@@ -493,11 +460,6 @@ void EditorWindow::EndBusy() {
     busy_ = false;
 }
 
-void EditorWindow::DiscardPendingInput() {
-    QCoreApplication::sendPostedEvents();
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-}
-
 bool EditorWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == centralWidget() && event->type() == QEvent::Resize && dialog_) {
         const QWidget* client = centralWidget();
@@ -508,7 +470,6 @@ bool EditorWindow::eventFilter(QObject* watched, QEvent* event) {
                              std::max(place.width(), client->width() - 2 * margin),
                              std::max(place.height(), client->height() - place.y() - margin));
     }
-    if (discarding_ && IsUserInput(event->type())) return true;
     return QMainWindow::eventFilter(watched, event);
 }
 
@@ -519,23 +480,18 @@ void EditorWindow::ShowBox(const MessageBox& box) {
     const QMessageBox::Icon icon = box.Icon == BoxIcon::Warning       ? QMessageBox::Warning
                                    : box.Icon == BoxIcon::Information ? QMessageBox::Information
                                                                       : QMessageBox::NoIcon;
-    QMessageBox message(icon, Latin1(box.Caption), Latin1(box.Text), QMessageBox::Ok, owner);
+    QMessageBox message(icon, FromLatin1(box.Caption), FromLatin1(box.Text), QMessageBox::Ok,
+                        owner);
     // A box shown by a running command needs the user's OK: let input through while it is
     // up, but not what was clicked or typed before it appeared.
-    const bool wasDiscarding = discarding_;
-    if (wasDiscarding) {
-        DiscardPendingInput();
-        discarding_ = false;
-    }
+    const bool wasBusy = inputGuard_.Engaged();
+    if (wasBusy) inputGuard_.Release();
     message.exec();
-    if (wasDiscarding) {
-        DiscardPendingInput();
-        discarding_ = true;
-    }
+    if (wasBusy) inputGuard_.Engage();
 }
 
 Answer EditorWindow::Ask(const Question& question) {
-    QMessageBox box(QMessageBox::Question, Latin1(question.Caption), Latin1(question.Text),
+    QMessageBox box(QMessageBox::Question, FromLatin1(question.Caption), FromLatin1(question.Text),
                     QMessageBox::NoButton, this);
     if (question.Kind == QuestionKind::UnsavedChanges) {
         box.setStandardButtons(QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/qt/BusyInputGuard.h"
 #include "dl2mgr/editor/EditorUi.h"
 #include "dl2mgr/editor/KeyerEditor.h"
 
@@ -81,7 +82,6 @@ private:
     // made meanwhile are thrown away, not kept for later.
     void BeginBusy();
     void EndBusy();
-    void DiscardPendingInput();
     QList<QObject*> CommandsBlockedWhileBusy() const;
     void BuildDialog();
     void Mirror(int controlId);
@@ -107,7 +107,7 @@ private:
     QAction* systemPortsEnd_ = nullptr;
     QList<QAction*> systemPortActions_;
     bool busy_ = false;
-    bool discarding_ = false; // the input filter is installed
+    common::qt::BusyInputGuard inputGuard_;
 };
 
 } // namespace dl2mgr::editor

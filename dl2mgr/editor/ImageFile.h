@@ -1,7 +1,7 @@
 #pragma once
 
+#include "dl2mgr/editor/FileResults.h"
 #include "dl2mgr/editor/KeyerImage.h"
-#include "dl2mgr/editor/OutsideFile.h"
 
 #include <filesystem>
 #include <string>

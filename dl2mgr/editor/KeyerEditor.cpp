@@ -1,7 +1,7 @@
 #include "dl2mgr/editor/KeyerEditor.h"
 
 #include "dl2mgr/editor/ConfigFile.h"
-#include "dl2mgr/editor/OutsideFile.h"
+#include "dl2mgr/editor/FileResults.h"
 
 #include <algorithm>
 #include <functional>

@@ -1,6 +1,7 @@
 // dl2mgr: the Dahlo2 keyer's parameter editor. An image file named on the command line (as
 // a file manager passes it) is opened as File > Open would open it.
 #include "ProjectVersion.h"
+#include "common/qt/WindowCommandLine.h"
 #include "dl2mgr/editor/ConfigFile.h"
 #include "dl2mgr/editor/EditorLayout.h"
 #include "dl2mgr/editor/EditorWindow.h"
@@ -9,16 +10,14 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QStringList>
 #include <QSysInfo>
 #include <QTimer>
-#include <cstdio>
 #include <string_view>
 #include <utility>
 
 namespace {
 
-constexpr const char* Usage =
+constexpr std::string_view Usage =
     "Usage: dl2mgr [FILE.eep]\n"
     "Reads, edits and writes the parameter EEPROM of a Dahlo2 Morse keyer over a serial\n"
     "port, in a window. FILE.eep, when given, is the keyer image file to open.\n"
@@ -57,25 +56,11 @@ std::filesystem::path HelpFilePath(const std::filesystem::path& programFolder) {
 } // namespace
 
 int main(int argc, char** argv) {
-    // Answered before the application object exists, so they need no display.
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        if (arg == "--help") {
-            std::fputs(Usage, stdout);
-            return 0;
-        }
-        if (arg == "--version") {
-            std::printf("dl2mgr %s\n", ProjectVersion);
-            return 0;
-        }
-    }
+    const common::qt::WindowCommandLine line{"dl2mgr", ProjectVersion, Usage};
+    if (const auto answered = common::qt::AnswerHelpOrVersion(line, argc, argv)) return *answered;
     QApplication app(argc, argv);
-    // Qt has taken its own options (-platform, -style...) out of the list by now.
-    const QStringList args = QCoreApplication::arguments();
-    if (args.size() > 2 || (args.size() == 2 && args[1].startsWith('-'))) {
-        std::fputs(Usage, stderr);
-        return 2;
-    }
+    std::string startFile;
+    if (const auto wrong = common::qt::TakeFileArgument(line, startFile)) return *wrong;
     QApplication::setStyle("Fusion");
     QApplication::setApplicationName("dl2mgr");
     QApplication::setDesktopFileName("dl2mgr");
@@ -93,8 +78,8 @@ int main(int argc, char** argv) {
     window.Editor().OsText = QSysInfo::prettyProductName().toLocal8Bit().toStdString();
     window.StartUp();
     window.show();
-    if (args.size() == 2) {
-        window.StartFile = args[1].toLocal8Bit().toStdString();
+    if (!startFile.empty()) {
+        window.StartFile = startFile;
         // Once the loop runs, so an error box has a shown window to sit on.
         QTimer::singleShot(0, &window, [&window] {
             if (QAction* open = window.MenuAction(dl2mgr::editor::id::MenuOpen)) open->trigger();

@@ -1,8 +1,8 @@
 #include "dl2mgr/keyersim/KeyerSim.h"
 
+#include "dl2mgr/editor/FileResults.h"
 #include "dl2mgr/editor/ImageFile.h"
 #include "dl2mgr/editor/MessageCoding.h"
-#include "dl2mgr/editor/OutsideFile.h"
 #include "dl2mgr/link/PortNames.h"
 
 #include <algorithm>

@@ -22,11 +22,21 @@ cases=(
   'burnwise/ui/view/K.cpp|#include <QLabel>|allow'
   'burnwise/device/PipexUnit.cpp|#include "vqpipex/vqpipex.h"|allow'
   'burnwise/codec/L.h|#include "burnwise/codec/ChipModels.h"|allow'
+  'common/M.cpp|#include "burnwise/codec/ChipModels.h"|refuse'
+  'common/N.cpp|#include "common/qt/Latin1.h"|refuse'
+  'common/O.cpp|#include <QString>|refuse'
+  'common/qt/P.cpp|#include "dl2mgr/editor/KeyerImage.h"|refuse'
+  'burnwise/device/Q.cpp|#include "common/qt/Latin1.h"|refuse'
+  'burnwise/app/R.cpp|#include "common/qt/Latin1.h"|refuse'
+  'common/qt/S.cpp|#include "common/FileAccess.h"|allow'
+  'common/qt/T.cpp|#include <QString>|allow'
+  'dl2mgr/editor/EditorWindow.cpp|#include "common/qt/Latin1.h"|allow'
+  'dl2mgr/editor/U.cpp|#include "common/FileAccess.h"|allow'
 )
 for entry in "${cases[@]}"; do
   IFS='|' read -r file include verdict <<<"$entry"
   rm -rf "${tree:?}"/*
-  mkdir -p "$tree/$(dirname "$file")" "$tree/vqpipex" "$tree/dl2mgr" "$tree/burnwise"
+  mkdir -p "$tree/$(dirname "$file")" "$tree/common" "$tree/vqpipex" "$tree/dl2mgr" "$tree/burnwise"
   printf '%s\n' "$include" >"$tree/$file"
   output="$(bash "$check" "$tree" 2>&1)"
   status=$?

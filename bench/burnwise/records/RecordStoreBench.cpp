@@ -11,6 +11,7 @@
 // PostgreSQL server the benchmark starts itself (disk flushes on, as a real server runs).
 // Under 5 ms per device each is the goal.
 #include "burnwise/records/RecordStore.h"
+#include "common/UtcTime.h"
 #include "support/PostgresServer.h"
 #include "support/TempFolder.h"
 
@@ -27,7 +28,7 @@ const SeriesKey Series{"QA", 12};
 
 Record DeviceRecord(std::uint64_t number) {
     Record record;
-    record.Time = UtcNow();
+    record.Time = common::UtcTimeStamp();
     record.Station = "bench-1";
     record.Operation = "program";
     record.DriverIndex = 0;

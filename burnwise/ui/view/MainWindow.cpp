@@ -209,27 +209,6 @@ const DeviceCommand* DeviceCommandOf(std::string_view action) {
     return nullptr;
 }
 
-bool IsUserInput(QEvent::Type type) {
-    switch (type) {
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonRelease:
-    case QEvent::MouseButtonDblClick:
-    case QEvent::Wheel:
-    case QEvent::KeyPress:
-    case QEvent::KeyRelease:
-    case QEvent::ContextMenu:
-    case QEvent::TouchBegin:
-    case QEvent::TouchUpdate:
-    case QEvent::TouchEnd:
-    case QEvent::TabletPress:
-    case QEvent::TabletRelease:
-    case QEvent::Drop:
-        return true;
-    default:
-        return false;
-    }
-}
-
 // The keys a text field keeps for its own editing, whatever the window's shortcuts say.
 bool IsEditingKey(const QKeyEvent& key) {
     if ((key.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier |
@@ -262,10 +241,6 @@ constexpr MenuCaption MenuCaptions[] = {
 QString WithShortcut(const QString& tip, const QKeySequence& key) {
     if (key.isEmpty()) return tip;
     return QStringLiteral("%1 (%2)").arg(tip, key.toString(QKeySequence::NativeText));
-}
-
-bool IsLatin1(const QString& text) {
-    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() <= 0xFF; });
 }
 
 } // namespace
@@ -416,7 +391,7 @@ void MainWindow::ConnectInput(const ui::Control& control, QWidget* widget) {
     case ui::ControlKind::Text:
         connect(static_cast<QLineEdit*>(widget), &QLineEdit::textEdited, this,
                 [this, name](const QString& text) {
-                    if (!IsLatin1(text)) {
+                    if (!common::qt::IsLatin1(text)) {
                         host_.ShowErrorBox("The device's strings hold only Latin-1 "
                                            "characters - the text was not changed");
                     } else {
@@ -833,15 +808,14 @@ void MainWindow::EnterBusy(const std::string& verb) {
     ShowResultsWindow();
     QApplication::setOverrideCursor(Qt::BusyCursor);
     // Input is taken as it comes and thrown away, for the whole application while busy.
-    qApp->installEventFilter(this);
+    inputGuard_.Engage();
     if (isVisible()) repaint();
 }
 
 void MainWindow::LeaveBusy() {
     if (!busy_) return;
     // Input still queued from the run is taken now, while it is still thrown away.
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-    qApp->removeEventFilter(this);
+    inputGuard_.Release();
     busy_ = false;
     stopRequested_ = false; // a request ends with its run
     host_.SetBusy(false);
@@ -882,7 +856,7 @@ void MainWindow::RequestStop() {
 }
 
 bool MainWindow::DiscardsInput(QObject* watched, QEvent* event) {
-    if (!IsUserInput(event->type()) || !watched->isWidgetType()) return false;
+    if (!watched->isWidgetType()) return false;
     auto* widget = static_cast<QWidget*>(watched);
     // A box or dialog the run raised takes its input as usual.
     if (widget->window() != this && widget->window() != results_) return false;
@@ -1107,7 +1081,6 @@ void MainWindow::ShowDeviceProgress(int position, int count) {
 // ---- Window events ------------------------------------------------------------------------
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
-    if (busy_ && DiscardsInput(watched, event)) return true;
     // In a text field the editing keys edit the text (cut, copy, paste, select all, undo);
     // in the message list they copy and select as in any read-only text.
     const bool textField = qobject_cast<QLineEdit*>(watched) != nullptr || watched == memo_;

@@ -3,6 +3,7 @@
 #include "burnwise/ui/MainForm.h"
 #include "burnwise/ui/ProductionRunner.h"
 #include "burnwise/ui/view/WindowHost.h"
+#include "common/qt/BusyInputGuard.h"
 
 #include <QMainWindow>
 #include <QPoint>
@@ -90,6 +91,8 @@ private:
     void RunAction(const std::string& name);
     void EnterBusy(const std::string& operation);
     void LeaveBusy();
+    // Whether the busy window swallows this input: all of it but a box the run raised and
+    // Stop; Esc asks to stop.
     bool DiscardsInput(QObject* watched, QEvent* event);
     void RequestStop();
     void AddResult(const device::DeviceOutcome& outcome);
@@ -124,6 +127,8 @@ private:
     QToolButton* stopButton_ = nullptr;
     ResultsWindow* results_ = nullptr;
     bool busy_ = false;
+    common::qt::BusyInputGuard inputGuard_{
+        [this](QObject* watched, QEvent* event) { return DiscardsInput(watched, event); }};
     bool stopRequested_ = false;
     QString phaseVerb_;    // "Programming": what the operation does with each device
     int phase_ = 0;        // 0 while the operation's scan runs, then 1

@@ -3,7 +3,7 @@
 // file or from a PostgreSQL server several stations share.
 
 #include "burnwise/cli/CliBench.h"
-#include "burnwise/common/Sha256.h"
+#include "common/Sha256.h"
 #include "support/PostgresServer.h"
 
 #include <algorithm>
@@ -117,7 +117,7 @@ TEST_F(Production, ARunWithoutADatabaseKeepsItsRecordsInTheStateFolder) {
     EXPECT_EQ(r[Result], "PASS");
     EXPECT_EQ(r[Eeprom], "93C46");
     EXPECT_EQ(r[TemplateFile], "kr2.ept");
-    EXPECT_EQ(r[TemplateSha], burnwise::common::Sha256Hex(Kr2Template));
+    EXPECT_EQ(r[TemplateSha], common::Sha256Hex(Kr2Template));
     EXPECT_EQ(r[ImageSha].size(), 64u);
     EXPECT_EQ(r[Label], "not asked");
     const auto all = Records(Cli("history --format csv"));

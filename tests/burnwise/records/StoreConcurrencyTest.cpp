@@ -1,5 +1,6 @@
 #include "StoreBackends.h"
 #include "burnwise/records/RecordStore.h"
+#include "common/UtcTime.h"
 
 #include <algorithm>
 #include <csignal>
@@ -26,7 +27,7 @@ constexpr std::uint64_t SeriesStart = 1000;
         if (!number) break;
         if (write(pipe, &*number, sizeof *number) != sizeof *number) _exit(1);
         Record record;
-        record.Time = UtcNow();
+        record.Time = common::UtcTimeStamp();
         record.Station = "bench-" + std::to_string(station);
         record.Operation = "program";
         record.SerialNumber = SeriesSerial(Series, *number);

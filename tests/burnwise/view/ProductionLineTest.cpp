@@ -4,9 +4,9 @@
 // The window's Program records into the same database.
 
 #include "WindowOnTheBench.h"
-#include "burnwise/common/Sha256.h"
 #include "burnwise/records/RecordStore.h"
 #include "burnwise/ui/view/ResultsWindow.h"
+#include "common/Sha256.h"
 #include "support/PostgresServer.h"
 #include "support/TempFolder.h"
 

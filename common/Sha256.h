@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace burnwise::common {
+namespace common {
 
 // SHA-256 over bytes fed in any number of pieces; a record names a template file and the
 // image written by this digest.
@@ -29,4 +29,4 @@ private:
 // The digest of `bytes` as 64 lower-case hexadecimal digits.
 std::string Sha256Hex(std::string_view bytes);
 
-} // namespace burnwise::common
+} // namespace common

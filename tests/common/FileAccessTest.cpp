@@ -1,7 +1,7 @@
 // The file library on its own: the bounded reader and the atomic replace, at the paths a
 // user may give them.
 
-#include "burnwise/common/FileAccess.h"
+#include "common/FileAccess.h"
 
 #include "support/TempFolder.h"
 
@@ -12,10 +12,12 @@
 #include <gtest/gtest.h>
 #include <iterator>
 #include <numeric>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
-namespace burnwise::common {
+namespace common {
 namespace {
 
 namespace fs = std::filesystem;
@@ -57,6 +59,42 @@ TEST(FileAccess, ReplacingKeepsTheModeAndLeavesNoTemporaryFile) {
         << "no temporary file is left behind";
     EXPECT_FALSE(ReplaceFileAtomically(folder.Path / "missing" / "t.ept", "x", error));
     EXPECT_FALSE(ReplaceFileAtomically(folder.Path, "x", error)) << "a folder is not a file";
+}
+
+// Each refusal names its step, for the wording of each program; a check writes nothing; a
+// file root replaces stays its owner's.
+TEST(FileAccess, ReplaceNamesTheStepThatRefusedAndKeepsTheOwner) {
+    TempFolder folder;
+    const fs::path file = folder.Path / "t.eep";
+    WriteBytes(file, "old");
+    const fs::path readOnly = folder.Path / "ro.eep";
+    WriteBytes(readOnly, "old");
+    fs::permissions(readOnly, fs::perms::owner_read);
+    fs::create_symlink("loop", folder.Path / "loop");
+    const struct {
+        fs::path Path;
+        ReplaceMode Mode;
+        ReplaceFailure Failure;
+    } rows[] = {
+        {folder.Path, ReplaceMode::Replace, ReplaceFailure::Folder},
+        {readOnly, ReplaceMode::Replace, ReplaceFailure::WriteProtected},
+        {folder.Path / "loop", ReplaceMode::Replace, ReplaceFailure::FollowLink},
+        {folder.Path / "missing" / "t.eep", ReplaceMode::Replace, ReplaceFailure::Create},
+        {file, ReplaceMode::CheckOnly, ReplaceFailure::None},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(ReplaceAtomically(row.Path, "new", row.Mode).Failure, row.Failure) << row.Path;
+    EXPECT_EQ(ReadBytes(file), "old");
+    EXPECT_EQ(ReadBytes(readOnly), "old");
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder.Path), fs::directory_iterator()), 3);
+
+    if (::geteuid() != 0) return;
+    ASSERT_EQ(::chown(file.c_str(), 4242, 4343), 0);
+    ASSERT_TRUE(ReplaceAtomically(file, "new").Ok());
+    struct stat info {};
+    ASSERT_EQ(::stat(file.c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 4242u);
+    EXPECT_EQ(info.st_gid, 4343u);
 }
 
 // Two runs at once take numbers from one counter file, each through its own name of it, as
@@ -153,4 +191,4 @@ TEST(FileLock, ASecondHolderWaitsUntilTheFirstLetsGo) {
 }
 
 } // namespace
-} // namespace burnwise::common
+} // namespace common

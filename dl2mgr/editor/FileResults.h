@@ -17,6 +17,8 @@ inline constexpr std::size_t ConfigFileCap = 4 * 1024;
 // no writer or a terminal that sends nothing cannot hold the window.
 inline constexpr int StreamReadLimitMs = 2000;
 
+// The editor's files are read and replaced by the shared file helpers; these are their
+// outcomes as the editor tells them, each a line that names the path.
 struct FileRead {
     enum class Outcome {
         Read,
@@ -29,10 +31,8 @@ struct FileRead {
     std::string Error; // one line, naming the path, unless Result is Read
 };
 
-// Opens `path` once and reads it to its end as a stream: a regular file, a pipe or a
-// process substitution, or a character device. A folder or anything else is refused, and
-// so is more than `cap` bytes, and a pipe or device that has not ended within
-// StreamReadLimitMs. Never throws.
+// Reads `path` to its end as a stream (a regular file, a pipe or a process substitution, or
+// a character device), up to `cap` bytes, a pipe or device within StreamReadLimitMs.
 FileRead ReadOutsideFile(const std::filesystem::path& path, std::size_t cap);
 
 struct FileReplace {
@@ -46,11 +46,7 @@ struct FileReplace {
     bool Ok() const { return Result == Outcome::Replaced; }
 };
 
-// Replaces the file at `path` by `bytes` so that a reader sees either the old or the new
-// file, never a part: a temporary file in the target's folder is written, synced and
-// renamed over it. A symbolic link is followed and its target replaced, so the link stays.
-// A target without owner write permission is refused, also for root. A new file gets the
-// mode the umask leaves of 0666, an existing one keeps its mode. Never throws.
+// Replaces the file at `path` by `bytes` atomically: a reader sees the old or the new file.
 FileReplace ReplaceFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
 
 // What ReplaceFile would say before it writes anything: the same checks, and a file made

@@ -1,6 +1,6 @@
-#include "burnwise/common/WordDump.h"
+#include "burnwise/codec/WordDump.h"
 
-namespace burnwise::common {
+namespace burnwise::codec {
 namespace {
 
 constexpr std::size_t WordsPerLine = 8;
@@ -41,4 +41,4 @@ std::vector<std::string> DumpWords(std::span<const std::uint16_t> words,
     return lines;
 }
 
-} // namespace burnwise::common
+} // namespace burnwise::codec

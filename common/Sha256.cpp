@@ -1,9 +1,9 @@
-#include "burnwise/common/Sha256.h"
+#include "common/Sha256.h"
 
 #include <algorithm>
 #include <cstring>
 
-namespace burnwise::common {
+namespace common {
 
 namespace {
 
@@ -103,4 +103,4 @@ std::string Sha256Hex(std::string_view bytes) {
     return text;
 }
 
-} // namespace burnwise::common
+} // namespace common

@@ -1,10 +1,10 @@
-#include "burnwise/common/Sha256.h"
+#include "common/Sha256.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-using burnwise::common::Sha256Hex;
+using common::Sha256Hex;
 
 TEST(Sha256, StandardVectorsAtEveryPaddingBoundary) {
     const std::pair<std::string, const char*> cases[] = {
@@ -23,7 +23,7 @@ TEST(Sha256, StandardVectorsAtEveryPaddingBoundary) {
         EXPECT_EQ(Sha256Hex(message), digest) << message.size() << " bytes";
 
     // Fed in uneven pieces, the digest is the same.
-    burnwise::common::Sha256 pieces;
+    common::Sha256 pieces;
     const std::string million(1000000, 'a');
     for (std::size_t at = 0, step = 1; at < million.size(); at += step, step = step * 3 % 97 + 1)
         pieces.Update(std::string_view(million).substr(at, step));

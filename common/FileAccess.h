@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cerrno>
+#include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <optional>
@@ -7,7 +9,7 @@
 #include <string_view>
 #include <system_error>
 
-namespace burnwise::common {
+namespace common {
 
 // The largest template or settings file we read. A full template is about 1.5 KiB; even
 // every one of its values at the longest length a read keeps stays far below this.
@@ -15,13 +17,71 @@ inline constexpr std::size_t MaxTemplateFileBytes = 256 * 1024;
 // The largest image file: 256 bytes, or about 700 bytes of hexadecimal words.
 inline constexpr std::size_t MaxImageFileBytes = 64 * 1024;
 
+// Why a bounded read gave no bytes.
+enum class ReadFailure {
+    None,
+    Open,       // the path could not be opened (Code says why)
+    Inspect,    // what was opened could not be examined (Code)
+    Folder,     // a folder, not a file
+    NotAStream, // neither a regular file, a pipe nor a character device
+    Read,       // a read failed (Code)
+    TooLong,    // more bytes than the reader takes
+    TimedOut,   // a pipe or device did not end in the time it was given
+};
+
+struct BoundedRead {
+    std::optional<std::string> Bytes; // the whole content, when it was read
+    ReadFailure Failure = ReadFailure::None;
+    int Code = 0; // the system's error number, for Open, Inspect and Read
+    bool Missing() const { return Failure == ReadFailure::Open && Code == ENOENT; }
+};
+
 // Reads a file a user named, once and to its end, as a stream: a regular file, a pipe
 // (a process substitution is one) or a character device. A folder or any other kind of
 // file is refused, and so is anything longer than `maxBytes`, so /dev/zero cannot exhaust
-// memory. Nothing with `error` set to a short reason (without the path) on failure. Never
-// throws for a bad file.
+// memory. With a `streamLimit`, a pipe or device has that long in all to deliver what it
+// holds, and the open does not wait for a writer, so a named pipe nobody writes to or a
+// silent terminal cannot hold the reader; without one the reader waits as a shell would.
+// Never throws for a bad file.
+BoundedRead ReadBounded(const std::filesystem::path& path, std::size_t maxBytes,
+                        std::chrono::milliseconds streamLimit = {});
+
+// The same without a time limit; on failure nothing, with `error` set to a short reason to
+// follow the path: "is a folder, not a file", "is longer than N bytes...", or the system's.
 std::optional<std::string> ReadFileBounded(const std::filesystem::path& path, std::size_t maxBytes,
                                            std::string& error);
+
+// The step at which a replace stopped.
+enum class ReplaceFailure {
+    None,
+    FollowLink,     // a link on the way could not be read, or links loop (Code)
+    Inspect,        // the target could not be examined (Code)
+    Folder,         // the target is a folder
+    NotRegular,     // the target is not a regular file
+    WriteProtected, // the target has no owner write permission
+    NotWritable,    // the caller may not write the target (Code)
+    Create,         // no file could be made beside the target (Code)
+    Write,          // writing the new file failed (Code), and the steps after it:
+    KeepMode,
+    Flush,
+    Close,
+    Rename,
+};
+
+struct ReplaceResult {
+    ReplaceFailure Failure = ReplaceFailure::None;
+    int Code = 0; // the system's error number, where the step has one
+    // The file replaced, at the end of its links; where following them stopped on FollowLink.
+    std::filesystem::path Target;
+    bool Ok() const { return Failure == ReplaceFailure::None; }
+};
+
+enum class ReplaceMode {
+    Replace,
+    // Only the checks and the making (and removing) of the file beside the target, so a
+    // command can learn that its target cannot be written before it does the work.
+    CheckOnly,
+};
 
 // Replaces the regular file `path` with `bytes`: a temporary file in the same folder is
 // written, flushed to disk and renamed over the target, so a reader sees the old file or
@@ -29,9 +89,14 @@ std::optional<std::string> ReadFileBounded(const std::filesystem::path& path, st
 //
 // A symbolic link is followed and its target replaced, so the link stays. A target without
 // owner write permission is refused, also for root, and so is one the caller may not write.
-// An existing file keeps its mode; a new one gets 0666 less the process's umask, applied
-// by the kernel (the umask is never read or changed, as other threads depend on it).
-// False with `error` set on failure (permission_denied for a read-only target).
+// An existing file keeps its mode, and its owner when root replaces it; a new one gets 0666
+// less the process's umask, applied by the kernel (the umask is never read or changed, as
+// other threads depend on it).
+ReplaceResult ReplaceAtomically(const std::filesystem::path& path, std::string_view bytes,
+                                ReplaceMode mode = ReplaceMode::Replace);
+
+// The same, false with `error` set on failure (permission_denied for a read-only target,
+// too_many_symbolic_link_levels for links that cannot be followed).
 bool ReplaceFileAtomically(const std::filesystem::path& path, std::string_view bytes,
                            std::error_code& error);
 
@@ -85,4 +150,4 @@ private:
     int failure_ = 0;
 };
 
-} // namespace burnwise::common
+} // namespace common

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace burnwise::common {
+namespace burnwise::codec {
 
 // 16-bit EEPROM words as hexadecimal lines of 8 words each, as the programmer and the bench
 // tool show a chip. A line is the byte address (the first word's at `firstByteAddress`),
@@ -17,4 +17,4 @@ namespace burnwise::common {
 std::vector<std::string> DumpWords(std::span<const std::uint16_t> words,
                                    std::size_t firstByteAddress = 0);
 
-} // namespace burnwise::common
+} // namespace burnwise::codec
