@@ -10,6 +10,7 @@
 #include <QRect>
 #include <QStringList>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -74,6 +75,11 @@ protected:
 private:
     void BuildControls(QWidget* panel);
     void BuildActions();
+    void BuildMenus();
+    void BuildToolBar();
+    void AddActions(QWidget& place, std::initializer_list<const char*> names);
+    QAction* MakeProductionAction();
+    QAction* MakeStopAction();
     void BuildStatusBar(const std::optional<std::string>& simulatedBench);
     void ConnectInput(const ui::Control& control, QWidget* widget);
 
