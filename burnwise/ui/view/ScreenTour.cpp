@@ -66,6 +66,26 @@ int ModelIndex(const burnwise::ui::TMainForm& form, std::string_view model) {
     return 0;
 }
 
+// The window with the results table below it, in one picture.
+bool SaveWithResults(MainWindow& window, const QString& folder) {
+    burnwise::view::ResultsWindow& results = *window.Results();
+    results.resize(window.width(), 200);
+    results.show();
+    Settle();
+    const QPixmap top = window.grab();
+    const QPixmap bottom = results.grab();
+    QPixmap both(std::max(top.width(), bottom.width()), top.height() + 6 + bottom.height());
+    both.fill(Qt::white);
+    QPainter painter(&both);
+    painter.drawPixmap(0, 0, top);
+    painter.drawPixmap(0, top.height() + 6, bottom);
+    painter.end();
+    const QString file = folder + "/results.png";
+    const bool saved = both.save(file);
+    std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(file));
+    return saved;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -133,24 +153,7 @@ int main(int argc, char** argv) {
     }
     ok = Save(window, folder, "finished-run") && ok;
     // The same run with the results table below the window.
-    {
-        burnwise::view::ResultsWindow& results = *window.Results();
-        results.resize(window.width(), 200);
-        results.show();
-        Settle();
-        const QPixmap top = window.grab();
-        const QPixmap bottom = results.grab();
-        QPixmap both(std::max(top.width(), bottom.width()), top.height() + 6 + bottom.height());
-        both.fill(Qt::white);
-        QPainter painter(&both);
-        painter.drawPixmap(0, 0, top);
-        painter.drawPixmap(0, top.height() + 6, bottom);
-        painter.end();
-        const QString file = folder + "/results.png";
-        const bool saved = both.save(file);
-        std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(file));
-        ok = saved && ok;
-    }
+    ok = SaveWithResults(window, folder) && ok;
     form.UserExecute("Read1");
     ok = Save(window, folder, "read") && ok;
 
