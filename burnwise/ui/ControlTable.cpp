@@ -1,6 +1,7 @@
 #include "burnwise/ui/ControlTable.h"
 
 #include "burnwise/codec/ChipModels.h"
+#include "burnwise/ui/MainForm.h"
 
 namespace burnwise::ui {
 namespace {
@@ -187,10 +188,35 @@ const ControlRow Rows[] = {
            P::Fixed),
 };
 
+using F = TMainForm;
+
+const ActionRow Actions[] = {
+    {"BWNew", "&New", "Ctrl+N", "Create New Programming Template", true, &F::BWNewExecute},
+    {"BWOpen", "&Open", "Ctrl+O", "Open Existing Programming Template", true, &F::BWOpenExecute},
+    {"BWEdit", "E&dit", "Ctrl+D", "Edit Mode", false, &F::BWEditExecute},
+    {"BWSave", "&Save", "Ctrl+S", "Save Template", false, &F::BWSaveExecute},
+    {"BWSaveAs", "Sa&ve As ...", "Ctrl+V", "Save Template As...", false, &F::BWSaveAsExecute},
+    {"BWExit", "E&xit", "Ctrl+X", "Quit Application Program", true, &F::BWExitExecute},
+    {"BWScan", "S&can", "Ctrl+C", "Scan for Available Devices", true, &F::BWScanExecute},
+    {"BWErase", "&Erase", "Ctrl+E", "Erase All Existing Devices", false, &F::BWEraseExecute},
+    {"BWProgram", "&Program", "Ctrl+P", "Program All Existing Devices", false,
+     &F::BWProgramExecute},
+    {"BWHelp", "&Help", "Ctrl+H", "HTML Help", true, &F::BWHelpExecute},
+    {"BWAbout", "Help &About ..", "Ctrl+A", "Help - About", true, &F::BWAboutExecute},
+    // Commands outside the action list.
+    {"Read1", "Read", "", "", true, &F::Read1Click, "&Read"},
+    {"ReadandParse1", "Read and Parse", "", "", true, &F::ReadandParse1Click, "Read and &Parse"},
+    {"ToolButton11", "", "", "Cycle Device", true, &F::ToolButton11Click, "C&ycle Device"},
+};
+
 } // namespace
 
 std::span<const ControlRow> ControlRows() {
     return Rows;
+}
+
+std::span<const ActionRow> ActionRows() {
+    return Actions;
 }
 
 } // namespace burnwise::ui

@@ -31,4 +31,20 @@ struct ControlRow {
 // Every control of the window, each after the group that holds it, in window (tab) order.
 std::span<const ControlRow> ControlRows();
 
+class TMainForm;
+
+// One command of the window's menus and toolbar, and the handler it runs.
+struct ActionRow {
+    std::string_view Name;
+    std::string_view Caption; // "&" marks the access letter
+    std::string_view Shortcut;
+    std::string_view Hint;
+    bool Enabled; // at creation
+    void (TMainForm::*Run)();
+    std::string_view MenuCaption = {}; // where the menu names it otherwise
+};
+
+// Every command, the menu and toolbar actions first.
+std::span<const ActionRow> ActionRows();
+
 } // namespace burnwise::ui

@@ -122,6 +122,7 @@ struct Action {
     std::string Shortcut; // "Ctrl+N"; empty for none
     std::string Hint;
     bool Enabled = true;
+    std::string MenuCaption; // the menu item's caption where it differs from Caption
 };
 
 } // namespace burnwise::ui

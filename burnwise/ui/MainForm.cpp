@@ -2,6 +2,7 @@
 #include "burnwise/ui/ControlSink.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 namespace burnwise::ui {
 namespace {
@@ -11,25 +12,13 @@ using codec::ChipType;
 } // namespace
 
 TMainForm::TMainForm(FormHost& host, FormPaths paths)
-    : ControlPanel(ControlRows()), BWNew{"BWNew", "&New", "Ctrl+N",
-                                         "Create New Programming Template", true},
-      BWOpen{"BWOpen", "&Open", "Ctrl+O", "Open Existing Programming Template", true},
-      BWEdit{"BWEdit", "E&dit", "Ctrl+D", "Edit Mode", false}, BWSave{"BWSave", "&Save", "Ctrl+S",
-                                                                      "Save Template", false},
-      BWSaveAs{"BWSaveAs", "Sa&ve As ...", "Ctrl+V", "Save Template As...", false},
-      BWExit{"BWExit", "E&xit", "Ctrl+X", "Quit Application Program", true},
-      BWScan{"BWScan", "S&can", "Ctrl+C", "Scan for Available Devices", true},
-      BWErase{"BWErase", "&Erase", "Ctrl+E", "Erase All Existing Devices", false},
-      BWProgram{"BWProgram", "&Program", "Ctrl+P", "Program All Existing Devices", false},
-      BWHelp{"BWHelp", "&Help", "Ctrl+H", "HTML Help", true}, BWAbout{"BWAbout", "Help &About ..",
-                                                                      "Ctrl+A", "Help - About",
-                                                                      true},
-      Read1{"Read1", "Read", "", "", true}, ReadandParse1{"ReadandParse1", "Read and Parse", "", "",
-                                                          true},
-      ToolButton11{"ToolButton11", "", "", "Cycle Device", true}, host_(host),
-      paths_(std::move(paths)) {
-    actions_ = {&BWNew,   &BWOpen,    &BWEdit, &BWSave,  &BWSaveAs, &BWExit,        &BWScan,
-                &BWErase, &BWProgram, &BWHelp, &BWAbout, &Read1,    &ReadandParse1, &ToolButton11};
+    : ControlPanel(ControlRows()), host_(host), paths_(std::move(paths)) {
+    for (const ActionRow& row : ActionRows())
+        actionStore_.push_back({std::string(row.Name), std::string(row.Caption),
+                                std::string(row.Shortcut), std::string(row.Hint), row.Enabled,
+                                std::string(row.MenuCaption)});
+    for (Action& action : actionStore_)
+        actions_.push_back(&action);
 
     // Each field's change rule on the control that shows it.
     for (const app::Field& field : app::Fields())
@@ -45,12 +34,22 @@ Action* TMainForm::FindAction(std::string_view name) const {
     return found == actions_.end() ? nullptr : *found;
 }
 
+Action& TMainForm::ActionNamed(std::string_view name) const {
+    Action* action = FindAction(name);
+    if (action == nullptr) throw std::logic_error("no action " + std::string(name));
+    return *action;
+}
+
 // ---- Changes made by code -----------------------------------------------------------------
 
 void TMainForm::SetActionEnabled(Action& action, bool enabled) {
     if (action.Enabled == enabled) return;
     action.Enabled = enabled;
     Notify(action.Name);
+}
+
+void TMainForm::SetActionEnabled(std::string_view name, bool enabled) {
+    SetActionEnabled(ActionNamed(name), enabled);
 }
 
 void TMainForm::SetCaption(std::string_view caption) {
@@ -60,38 +59,10 @@ void TMainForm::SetCaption(std::string_view caption) {
 }
 
 bool TMainForm::UserExecute(std::string_view actionName) {
-    Action* action = FindAction(actionName);
+    const Action* action = FindAction(actionName);
     if (action == nullptr || !action->Enabled) return false;
-    if (action == &BWNew)
-        BWNewExecute();
-    else if (action == &BWOpen)
-        BWOpenExecute();
-    else if (action == &BWSave)
-        BWSaveExecute();
-    else if (action == &BWSaveAs)
-        BWSaveAsExecute();
-    else if (action == &BWEdit)
-        BWEditExecute();
-    else if (action == &BWExit)
-        BWExitExecute();
-    else if (action == &BWHelp)
-        BWHelpExecute();
-    else if (action == &BWAbout)
-        BWAboutExecute();
-    else if (action == &BWScan)
-        BWScanExecute();
-    else if (action == &BWErase)
-        BWEraseExecute();
-    else if (action == &BWProgram)
-        BWProgramExecute();
-    else if (action == &Read1)
-        Read1Click();
-    else if (action == &ReadandParse1)
-        ReadandParse1Click();
-    else if (action == &ToolButton11)
-        ToolButton11Click();
-    else
-        return false;
+    for (const ActionRow& row : ActionRows())
+        if (row.Name == actionName) (this->*row.Run)();
     return true;
 }
 
@@ -177,8 +148,8 @@ void TMainForm::BWNewExecute() {
     saveFolder_ = paths_.TemplatesFolder;
 
     SetTemplateGroupsEnabled(true);
-    for (Action* action : {&BWSave, &BWSaveAs, &BWEdit, &BWProgram, &BWErase})
-        SetActionEnabled(*action, false);
+    for (const char* action : {"BWSave", "BWSaveAs", "BWEdit", "BWProgram", "BWErase"})
+        SetActionEnabled(action, false);
     SetCaption(EditModeCaption);
     RememberSavedTemplate();
 }
@@ -198,20 +169,20 @@ void TMainForm::BWOpenExecute() {
     RememberSavedTemplate();
     host_.ProcessPendingEvents();
     SetTemplateGroupsEnabled(false);
-    SetActionEnabled(BWEdit, true);
-    SetActionEnabled(BWProgram, true);
+    SetActionEnabled("BWEdit", true);
+    SetActionEnabled("BWProgram", true);
     UpdateEraseAvailability();
     SetCaption(ProgramModeCaption);
-    SetActionEnabled(BWSave, false);
-    SetActionEnabled(BWSaveAs, false);
+    SetActionEnabled("BWSave", false);
+    SetActionEnabled("BWSaveAs", false);
 }
 
 void TMainForm::EnterProgramMode() {
-    SetActionEnabled(BWSave, false);
-    SetActionEnabled(BWSaveAs, false);
-    SetActionEnabled(BWProgram, true);
+    SetActionEnabled("BWSave", false);
+    SetActionEnabled("BWSaveAs", false);
+    SetActionEnabled("BWProgram", true);
     UpdateEraseAvailability();
-    SetActionEnabled(BWEdit, true);
+    SetActionEnabled("BWEdit", true);
     SetCaption(ProgramModeCaption);
     SetTemplateGroupsEnabled(false);
     ClearLines();
@@ -242,10 +213,10 @@ void TMainForm::BWSaveAsExecute() {
 
 void TMainForm::BWEditExecute() {
     SetTemplateGroupsEnabled(true);
-    SetActionEnabled(BWSaveAs, true);
-    SetActionEnabled(BWProgram, false);
-    SetActionEnabled(BWErase, false);
-    SetActionEnabled(BWEdit, false);
+    SetActionEnabled("BWSaveAs", true);
+    SetActionEnabled("BWProgram", false);
+    SetActionEnabled("BWErase", false);
+    SetActionEnabled("BWEdit", false);
     SetCaption(EditModeCaption);
 }
 
@@ -269,7 +240,7 @@ void TMainForm::SetTemplateGroupsEnabled(bool enabled) {
 void TMainForm::UpdateEraseAvailability() {
     const codec::ChipModel& model =
         codec::ChipModelOf(CurrentTemplate().Model.value_or(codec::ChipType::None));
-    SetActionEnabled(BWErase, model.Has(codec::Erasable));
+    SetActionEnabled("BWErase", model.Has(codec::Erasable));
 }
 
 } // namespace burnwise::ui

@@ -55,14 +55,11 @@ public:
 
     std::string Caption{StartCaption};
 
-    Action BWNew, BWOpen, BWEdit, BWSave, BWSaveAs, BWExit, BWScan, BWErase, BWProgram, BWHelp,
-        BWAbout;
-    // Commands outside the action list.
-    Action Read1, ReadandParse1, ToolButton11;
-
-    // Every action and command.
+    // Every action and command, made from the action table.
     const std::vector<Action*>& Actions() const { return actions_; }
     Action* FindAction(std::string_view name) const;
+    // A name the table does not hold is a fault of the caller (std::logic_error).
+    Action& ActionNamed(std::string_view name) const;
 
     // StateChanged is also called with an action's name after its state changed, and with
     // "Caption" after the window caption changed.
@@ -70,6 +67,7 @@ public:
     std::function<void(int position, int count)> DeviceProgressChanged;
 
     void SetActionEnabled(Action& action, bool enabled);
+    void SetActionEnabled(std::string_view name, bool enabled);
     void SetCaption(std::string_view caption);
     // Runs the action's handler when the action is enabled (user input, as the controls'
     // User* entry points).
@@ -189,6 +187,7 @@ private:
     FormPaths paths_;
     std::filesystem::path fileName_;   // the save dialog's file name
     std::filesystem::path saveFolder_; // the save dialog's initial folder
+    std::vector<Action> actionStore_;
     std::vector<Action*> actions_;
     codec::SystemUtcClock systemClock_;
     // The machine's record of clock serial numbers, for the system clock only.

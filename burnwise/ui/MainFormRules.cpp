@@ -8,10 +8,10 @@ using codec::ChipType;
 // ---- Field rules --------------------------------------------------------------------------
 
 void TMainForm::CommonChange(bool saveAsOn, bool eraseOff, bool editCaption) {
-    if (!fileName_.empty()) SetActionEnabled(BWSave, true);
-    if (saveAsOn) SetActionEnabled(BWSaveAs, true);
-    SetActionEnabled(BWProgram, false);
-    if (eraseOff) SetActionEnabled(BWErase, false);
+    if (!fileName_.empty()) SetActionEnabled("BWSave", true);
+    if (saveAsOn) SetActionEnabled("BWSaveAs", true);
+    SetActionEnabled("BWProgram", false);
+    if (eraseOff) SetActionEnabled("BWErase", false);
     if (editCaption) SetCaption(EditModeCaption);
 }
 
@@ -63,7 +63,7 @@ void TMainForm::SetFieldRule(Control& control, const app::Field& field) {
         break;
     case FieldRule::BlankOnly:
         control.Changed = [this] {
-            if (!fileName_.empty()) SetActionEnabled(BWSave, true);
+            if (!fileName_.empty()) SetActionEnabled("BWSave", true);
         };
         break;
     case FieldRule::None:

@@ -167,17 +167,6 @@ bool IsEditingKey(const QKeyEvent& key) {
     }
 }
 
-// The menu captions of the commands whose form caption has no access letter.
-struct MenuCaption {
-    std::string_view Action;
-    const char* Caption;
-};
-constexpr MenuCaption MenuCaptions[] = {
-    {"Read1", "&Read"},
-    {"ReadandParse1", "Read and &Parse"},
-    {"ToolButton11", "C&ycle Device"},
-};
-
 // "Scan for Available Devices (Ctrl+C)": a tooltip names the key that does the same.
 QString WithShortcut(const QString& tip, const QKeySequence& key) {
     if (key.isEmpty()) return tip;
@@ -378,8 +367,7 @@ void MainWindow::BuildActions() {
             qa->setToolTip(WithShortcut(FromLatin1(action->Hint), qa->shortcut()));
             qa->setStatusTip({});
         }
-        for (const MenuCaption& caption : MenuCaptions)
-            if (caption.Action == action->Name) qa->setText(QString::fromLatin1(caption.Caption));
+        if (!action->MenuCaption.empty()) qa->setText(FromLatin1(action->MenuCaption));
         qa->setIcon(ActionIcon(action->Name));
         qa->setIconVisibleInMenu(true);
         const std::string name = action->Name;

@@ -9,7 +9,7 @@ TEST(Operations, WithNoDeviceEachEndsWithOneLine) {
     for (const std::string_view command : {"BWErase", "Read1", "ReadandParse1", "ToolButton11"}) {
         DeviceBench p;
         p.Template("KR2S");
-        p.Form.SetActionEnabled(p.Form.BWErase, true);
+        p.Form.SetActionEnabled(p.Form.ActionNamed("BWErase"), true);
         ASSERT_TRUE(p.Form.UserExecute(command));
         EXPECT_EQ(p.Form.Messages().Lines, std::vector<std::string>{"No Devices found ..."})
             << command;
@@ -39,8 +39,8 @@ TEST(Operations, ReadAndParsePutsTheLastGoodDeviceIntoTheWindow) {
     EXPECT_EQ(p.Form.List("CB1").Text, "KR2S");
     EXPECT_EQ(p.Form.List("CB2").Text, "Velquor Default");
     EXPECT_FALSE(p.Form.IsUsable(p.Form.List("CB1"))) << "the template groups stay locked";
-    EXPECT_FALSE(p.Form.BWProgram.Enabled);
-    EXPECT_TRUE(p.Form.BWSaveAs.Enabled);
+    EXPECT_FALSE(p.Form.ActionNamed("BWProgram").Enabled);
+    EXPECT_TRUE(p.Form.ActionNamed("BWSaveAs").Enabled);
     EXPECT_EQ(p.Form.CurrentTemplate().Model, codec::ChipType::KR2S)
         << "the rules ran for the shown type";
     EXPECT_EQ(p.Bench.OpenHandles(), 0);
@@ -54,7 +54,8 @@ TEST(Operations, CycleLogsOpenFailuresAndBoxesDriverFailures) {
     p.Bench.AddFault(1, {FaultKind::Cycle, std::nullopt, VQ_IO_ERROR});
     std::vector<bool> buttonDuringRun;
     p.Form.StateChanged = [&](std::string_view name) {
-        if (name == "ToolButton11") buttonDuringRun.push_back(p.Form.ToolButton11.Enabled);
+        if (name == "ToolButton11")
+            buttonDuringRun.push_back(p.Form.ActionNamed("ToolButton11").Enabled);
     };
     ASSERT_TRUE(p.Form.UserExecute("ToolButton11"));
     EXPECT_EQ(p.Form.Messages().Lines, (std::vector<std::string>{"CyclePort successful Device 0",
@@ -71,7 +72,7 @@ TEST(Operations, EveryOperationSaysWhenDevicesWereLeftOut) {
         for (int i = 0; i < 17; ++i)
             p.Bench.AddDevice("KR2S");
         p.Template("KR2S");
-        p.Form.SetActionEnabled(p.Form.BWErase, true);
+        p.Form.SetActionEnabled(p.Form.ActionNamed("BWErase"), true);
         ASSERT_TRUE(p.Form.UserExecute(command)) << command;
         ASSERT_FALSE(p.Form.Messages().Lines.empty()) << command;
         EXPECT_EQ(p.Form.Messages().Lines.back(), "only the first 16 devices are examined")
@@ -89,7 +90,7 @@ TEST(Operations, EraseAsksOnceListingWhatItTakesAndCancelErasesNothing) {
         p.Bench.SetWords(0, image);
         p.Template("KR2S", [](ui::TMainForm& f) { f.SetChecked(f.Check("CheckBox6"), false); });
         p.Host.GoOn = goOn;
-        p.Form.SetActionEnabled(p.Form.BWErase, true);
+        p.Form.SetActionEnabled(p.Form.ActionNamed("BWErase"), true);
         ASSERT_TRUE(p.Form.UserExecute("BWErase"));
         std::vector<std::string> asked;
         for (const std::string& call : p.Host.Calls)

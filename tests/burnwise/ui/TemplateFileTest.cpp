@@ -364,7 +364,7 @@ TEST(TemplateFile, UnwritableFolderLeavesTheOldFileWholeAndStaysInEditMode) {
         p.Form.BWSaveAsExecute();
         const std::vector<std::string> boxes = {"error: Unable to write to " + file.string()};
         return p.Form.Caption == EditModeCaption && p.Host.Boxes() == boxes &&
-               !p.Form.BWProgram.Enabled && p.Form.BWSaveAs.Enabled;
+               !p.Form.ActionNamed("BWProgram").Enabled && p.Form.ActionNamed("BWSaveAs").Enabled;
     });
     EXPECT_TRUE(asExpected) << "the save must fail with the box and leave Edit mode on";
     EXPECT_EQ(ReadBytes(file), old);
