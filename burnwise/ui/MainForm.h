@@ -61,11 +61,11 @@ public:
     // A name the table does not hold is a fault of the caller (std::logic_error).
     Action& ActionNamed(std::string_view name) const;
 
-    // StateChanged is also called with an action's name after its state changed, and with
-    // "Caption" after the window caption changed.
     // Called as a device operation moves from device to device (see Reporter).
     std::function<void(int position, int count)> DeviceProgressChanged;
 
+    // Each announces the change through StateChanged: an action by its name, the caption as
+    // "Caption".
     void SetActionEnabled(Action& action, bool enabled);
     void SetActionEnabled(std::string_view name, bool enabled);
     void SetCaption(std::string_view caption);
