@@ -80,18 +80,10 @@ std::variant<RunPlan, Refusal> PlanProgram(const ProgramRequest& request, device
 
 Station::Station(device::PipexDriver& driver, device::Reporter& reporter,
                  const codec::UtcClock& clock, device::ClockSerialRecord* clockRecord)
-    : reporter_(reporter), engine_(driver, state_, flags_, reporter, clock) {
-    KeepClockSerials(clockRecord);
-}
-
-void Station::KeepClockSerials(device::ClockSerialRecord* clockRecord) {
     // Two passes within one second would otherwise hand out one clock serial number twice.
-    if (!clockRecord) {
-        ownClockRecord_ = std::make_unique<RememberedClockSerial>();
-        clockRecord = ownClockRecord_.get();
-    }
-    engine_.ClockRecord = clockRecord;
-}
+    : ownClockRecord_(clockRecord ? nullptr : std::make_unique<RememberedClockSerial>()),
+      reporter_(reporter), engine_(driver, state_, flags_, reporter, clock,
+                                   clockRecord ? clockRecord : ownClockRecord_.get()) {}
 
 Station::~Station() {
     engine_.Unit.CloseCurrentDevice();
@@ -108,35 +100,24 @@ void Station::Prepare(const Template& shown) {
     PrepareRun(shown, state_, flags_);
 }
 
-Report Station::Run(device::DeviceOperation operation, const std::function<device::RunEnd()>& run,
+Report Station::Run(device::DeviceOperation operation, device::RunContext context,
+                    const std::function<device::RunEnd(const device::RunContext&)>& run,
                     const std::function<bool(const device::DeviceOutcome&)>& observe) {
     std::vector<device::DeviceOutcome> outcomes;
     bool stop = false;
-    const auto listener = engine_.DeviceFinished;
-    const auto stopWanted = engine_.StopWanted;
-    engine_.DeviceFinished = [&](const device::DeviceOutcome& outcome) {
+    context.DeviceFinished = [&](const device::DeviceOutcome& outcome) {
         outcomes.push_back(outcome);
-        if (listener) listener(outcome);
         if (observe && !observe(outcome)) stop = true;
     };
-    engine_.StopWanted = [&] { return stop || (stopWanted && stopWanted()); };
-    // The engine's listeners are given back also when an error ends the run.
-    struct Restore {
-        device::DeviceEngine& Engine;
-        const std::function<void(const device::DeviceOutcome&)>& Listener;
-        const std::function<bool()>& StopWanted;
-        ~Restore() {
-            Engine.DeviceFinished = Listener;
-            Engine.StopWanted = StopWanted;
-        }
-    } restore{engine_, listener, stopWanted};
-    const device::RunEnd end = run();
+    context.StopWanted = [&] { return stop; };
+    const device::RunEnd end = run(context);
     return Report{operation, std::move(outcomes), end, std::nullopt};
 }
 
 Report Station::Scan(const Template& shown) {
     Prepare(shown);
-    return Run(device::DeviceOperation::Scan, [&] { return engine_.ScanDevices(); });
+    return Run(device::DeviceOperation::Scan, {},
+               [&](const device::RunContext& context) { return engine_.ScanDevices(context); });
 }
 
 Report Station::Program(const ProgramRequest& request) {
@@ -151,48 +132,31 @@ Report Station::Program(const ProgramRequest& request) {
     const Template& t = plan.Checked;
     Prepare(t);
 
-    // The run's hooks are the engine's only for this run, also when an error ends it.
-    struct Hooks {
-        device::DeviceEngine& Engine;
-        ~Hooks() {
-            Engine.ScanFilter = nullptr;
-            Engine.DeviceTaken = nullptr;
-            Engine.AlreadyWritten = nullptr;
-            Engine.AttemptStarts = nullptr;
-            Engine.SerialSource = nullptr;
-            Engine.SerialSourceFailure.clear();
-        }
-    } hooks{engine_};
-    if (request.Serials) {
-        engine_.SerialSource = [this, serials = request.Serials](int position) {
-            std::string error;
-            std::optional<std::string> serial = serials(position, error);
-            if (!serial) engine_.SerialSourceFailure = error;
-            return serial;
-        };
-    }
-    engine_.ScanFilter = request.ScanFilter;
+    device::RunContext context;
+    context.SerialSource = request.Serials;
+    context.ScanFilter = request.ScanFilter;
     if (request.Started)
-        engine_.DeviceTaken = [this, started = request.Started](std::int32_t index) {
-            started(index, engine_.ReportedSerial(index));
+        context.DeviceTaken = [this, &request](std::int32_t index) {
+            request.Started(index, engine_.ReportedSerial(index));
         };
-    engine_.AlreadyWritten = request.AlreadyWritten;
-    engine_.AttemptStarts = request.Attempt;
+    context.AlreadyWritten = request.AlreadyWritten;
+    context.AttemptStarts = request.Attempt;
     // Every programming run goes through here, whichever front end asks for it.
     TemplateSettings settings(t, state_, flags_, reporter_);
     return Run(
-        device::DeviceOperation::Program,
-        [&] {
-            return plan.AtOnce ? engine_.ProgramRunParallel(settings)
-                               : engine_.ProgramRun(settings);
+        device::DeviceOperation::Program, std::move(context),
+        [&](const device::RunContext& run) {
+            return plan.AtOnce ? engine_.ProgramRunParallel(settings, run)
+                               : engine_.ProgramRun(settings, run);
         },
         request.Observe);
 }
 
 Report Station::Erase(const Template& shown, const EraseConfirmation& confirm) {
     Prepare(shown);
+    device::RunContext context;
     if (confirm) {
-        engine_.ConfirmErase = [this, &confirm](std::span<const std::int32_t> driverIndexes) {
+        context.ConfirmErase = [this, &confirm](std::span<const std::int32_t> driverIndexes) {
             std::vector<EraseCandidate> devices;
             for (const std::int32_t index : driverIndexes)
                 devices.push_back(
@@ -200,16 +164,14 @@ Report Station::Erase(const Template& shown, const EraseConfirmation& confirm) {
             return confirm(devices);
         };
     }
-    struct Forget {
-        device::DeviceEngine& Engine;
-        ~Forget() { Engine.ConfirmErase = nullptr; }
-    } forget{engine_};
-    return Run(device::DeviceOperation::Erase, [&] { return engine_.Erase(); });
+    return Run(device::DeviceOperation::Erase, std::move(context),
+               [&](const device::RunContext& run) { return engine_.Erase(run); });
 }
 
 Report Station::Read(const Template& shown) {
     Prepare(shown);
-    return Run(device::DeviceOperation::Read, [&] { return engine_.Read(); });
+    return Run(device::DeviceOperation::Read, {},
+               [&](const device::RunContext& run) { return engine_.Read(run); });
 }
 
 Report Station::ReadAndParse(const Template& shown, Template& decoded) {
@@ -225,7 +187,8 @@ Report Station::ReadAndParse(const Template& shown, FieldSink& into,
                              const std::function<void()>& decoding) {
     Prepare(shown);
     TemplateParsedSink sink(into, decoding);
-    return Run(device::DeviceOperation::ReadAndParse, [&] { return engine_.ReadAndParse(sink); });
+    return Run(device::DeviceOperation::ReadAndParse, {},
+               [&](const device::RunContext& run) { return engine_.ReadAndParse(sink, run); });
 }
 
 Report
@@ -244,7 +207,8 @@ Station::ParseEach(const Template& shown,
             return true;
         });
     return Run(
-        device::DeviceOperation::ReadAndParse, [&] { return engine_.ReadAndParse(sink); },
+        device::DeviceOperation::ReadAndParse, {},
+        [&](const device::RunContext& run) { return engine_.ReadAndParse(sink, run); },
         [&](const device::DeviceOutcome& outcome) {
             const bool go = each(outcome, decoded, read ? &*read : nullptr);
             decoded = shown;
@@ -259,7 +223,8 @@ Report Station::Cycle(const Template& shown) {
     TemplateEditor editor(t, reporter_);
     ApplyModelValues(editor);
     Prepare(t);
-    return Run(device::DeviceOperation::Cycle, [&] { return engine_.Cycle(); });
+    return Run(device::DeviceOperation::Cycle, {},
+               [&](const device::RunContext& run) { return engine_.Cycle(run); });
 }
 
 } // namespace burnwise::app

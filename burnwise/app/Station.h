@@ -50,11 +50,11 @@ struct ProgramRequest {
     std::function<bool(const std::string& reportedSerial)> ScanFilter;
     // Told when the run takes a device in hand, with the serial number the device reports.
     std::function<void(std::int32_t driverIndex, const std::string& reportedSerial)> Started;
-    // When set, asked of every programmed device the scan finds (see the engine's
+    // When set, asked of every programmed device the scan finds (see the run context's
     // AlreadyWritten): a line leaves the device alone.
-    decltype(device::DeviceEngine::AlreadyWritten) AlreadyWritten;
+    decltype(device::RunContext::AlreadyWritten) AlreadyWritten;
     // When set, told of each device before anything is written to it (with Parallel, of
-    // every device before any is written): see DeviceEngine::AttemptStarts. A reason refuses
+    // every device before any is written): see RunContext::AttemptStarts. A reason refuses
     // the device, which ends FAIL with it.
     std::function<std::optional<std::string>(const device::DeviceOutcome& attempt,
                                              std::string_view reportedSerial)>
@@ -143,10 +143,10 @@ public:
 
 private:
     void Prepare(const Template& shown);
-    void KeepClockSerials(device::ClockSerialRecord* clockRecord);
-    // Runs one engine operation, keeping its outcomes (and passing them to whatever else
-    // listens to the engine).
-    Report Run(device::DeviceOperation operation, const std::function<device::RunEnd()>& run,
+    // Runs one engine operation with `context`, keeping its outcomes; false from `observe`
+    // ends it before the next device.
+    Report Run(device::DeviceOperation operation, device::RunContext context,
+               const std::function<device::RunEnd(const device::RunContext&)>& run,
                const std::function<bool(const device::DeviceOutcome&)>& observe = {});
 
     std::unique_ptr<device::ClockSerialRecord> ownClockRecord_;

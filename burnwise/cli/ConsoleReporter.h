@@ -3,6 +3,7 @@
 #include "burnwise/codec/TextEscape.h"
 #include "burnwise/device/Reporter.h"
 
+#include <csignal>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -15,7 +16,10 @@ namespace burnwise::cli {
 class ConsoleReporter : public device::Reporter {
 public:
     enum class LineMode { Stream, Keep };
-    explicit ConsoleReporter(LineMode mode) : mode_(mode) {}
+    // A run asks `stop` (when given) after each device: set, it ends after the devices in
+    // hand (a signal sets it).
+    explicit ConsoleReporter(LineMode mode, const volatile std::sig_atomic_t* stop = nullptr)
+        : mode_(mode), stop_(stop) {}
 
     // Error boxes shown so far: a command that showed one has failed.
     int ErrorBoxes = 0;
@@ -42,8 +46,11 @@ public:
             std::cout << codec::EscapeText(Lines[i]) << '\n';
     }
 
+    bool StopRequested() override { return stop_ && *stop_ != 0; }
+
 private:
     LineMode mode_;
+    const volatile std::sig_atomic_t* stop_;
 };
 
 } // namespace burnwise::cli

@@ -40,19 +40,15 @@ extern "C" void RequestStop(int) {
 // numbers from the clock are kept in the user's state folder, so that no later run on this
 // machine, in this process or another, repeats one.
 struct ConsoleStation {
-    ConsoleReporter Console{ConsoleReporter::LineMode::Stream};
+    // A signal ends every operation as a stop asked for: before the next device, the
+    // devices in hand finished and recorded.
+    ConsoleReporter Console{ConsoleReporter::LineMode::Stream, &StopRequested};
     device::LinkedDriver Driver;
     codec::SystemUtcClock Clock;
     std::unique_ptr<device::ClockSerialRecord> ClockRecord = app::MachineClockRecord();
     std::unique_ptr<app::Station> Station =
         std::make_unique<app::Station>(Driver, Console, Clock, ClockRecord.get());
     app::Template Shown = app::Template::Start();
-
-    // A signal ends every operation as a stop asked for: before the next device, the
-    // devices in hand finished and recorded.
-    ConsoleStation() {
-        Station->Engine().StopWanted = [] { return StopRequested != 0; };
-    }
 
     // Opens the template, reading it once (it may be a pipe). One that cannot be read has
     // shown its box, and the command fails with 2.
@@ -322,9 +318,10 @@ constexpr const char* DbHelp =
     " or keyword string (\"host=db1 dbname=production sslmode=verify-full\"); passwords from "
     "PGPASSWORD, ~/.pgpass or a service file. Default the SQLite file in the state folder";
 
-void AddDeviceCommands(CLI::App& app) {
-    const auto options = std::make_shared<Options>();
+namespace {
 
+// scan, erase, read, parse and cycle: a template and nothing else.
+void AddOperationCommands(CLI::App& app, const std::shared_ptr<Options>& options) {
     struct Entry {
         const char* Name;
         const char* Description;
@@ -354,7 +351,10 @@ void AddDeviceCommands(CLI::App& app) {
             ->check(CLI::ExistingFile);
         sub->callback([options, run = command.Run] { RunOperation(*options, run); });
     }
+}
 
+// program and verify, which keep records.
+void AddRecordedCommands(CLI::App& app, const std::shared_ptr<Options>& options) {
     CLI::App* verify = app.add_subcommand(
         "verify", "Compare every device of the template's model, field by field and word by "
                   "word, with what the template would have written for its serial number; a "
@@ -408,7 +408,9 @@ void AddDeviceCommands(CLI::App& app) {
                         "Label layout (SVG) to print for each device that passes");
     AddLabelOptions(*program, options->Label);
     program->callback([options] { RunProgram(*options); });
+}
 
+void AddHistoryCommand(CLI::App& app) {
     const auto history = std::make_shared<HistoryOptions>();
     CLI::App* list = app.add_subcommand("history", "List the production records, newest last");
     list->add_option("--db", history->Db,
@@ -434,7 +436,15 @@ void AddDeviceCommands(CLI::App& app) {
                    "devices per hour (over the time from the day's first to its last device)");
     list->add_option("--format", history->Format, "text, csv or json");
     list->callback([history] { RunHistory(*history); });
+}
 
+} // namespace
+
+void AddDeviceCommands(CLI::App& app) {
+    const auto options = std::make_shared<Options>();
+    AddOperationCommands(app, options);
+    AddRecordedCommands(app, options);
+    AddHistoryCommand(app);
     AddLabelCommand(app);
 }
 

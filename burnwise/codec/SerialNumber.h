@@ -1,7 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace burnwise::codec {
 
@@ -19,6 +21,9 @@ class UtcClock {
 public:
     virtual ~UtcClock() = default;
     virtual UtcTime Now() const = 0;
+    // Lets `pause` pass while a run waits for the clock to move on; a clock that moves only
+    // when told to (in tests) moves instead.
+    virtual void Wait(std::chrono::milliseconds pause) const { std::this_thread::sleep_for(pause); }
 };
 
 class SystemUtcClock final : public UtcClock {
@@ -30,6 +35,8 @@ class FixedUtcClock final : public UtcClock {
 public:
     explicit FixedUtcClock(const UtcTime& time) : time_(time) {}
     UtcTime Now() const override { return time_; }
+    // Time does not pass on it: a wait returns at once.
+    void Wait(std::chrono::milliseconds) const override {}
 
 private:
     UtcTime time_;

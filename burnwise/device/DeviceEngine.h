@@ -109,66 +109,67 @@ public:
     virtual void Unlock() = 0;
 };
 
+// What one operation tells and asks its caller besides the Reporter, for that call only.
+// Every member may be left empty.
+struct RunContext {
+    // Told of every device outcome, right after the Reporter's DeviceFinished (e.g. for a
+    // production log).
+    std::function<void(const DeviceOutcome&)> DeviceFinished;
+    // Asked after each device besides the Reporter's StopRequested: true ends the operation
+    // the same way (e.g. when its production log can no longer be written).
+    std::function<bool()> StopWanted;
+    // A programming run: gives the fixed serial number of the device at each position in
+    // place of the settings' (e.g. from a production line's counter). Called once per
+    // device, before it is opened; nothing (with `error` said) ends the run there, with
+    // `error` as its box and nothing written to that device.
+    std::function<std::optional<std::string>(int position, std::string& error)> SerialSource;
+    // A programming run: told of each device it takes in hand, by its driver index, before
+    // its serial number is taken and before anything is asked of or written to it.
+    std::function<void(std::int32_t driverIndex)> DeviceTaken;
+    // A scan passes over every device whose reported serial number this refuses (a device
+    // that cannot be opened or asked reports none), as if nothing were attached there. A
+    // production line's watch uses it to work on the devices just plugged in only, known by
+    // what they are, whatever index the driver gives them at this count.
+    std::function<bool(const std::string& reportedSerial)> ScanFilter;
+    // A programming scan asks it of every device it counts as programmed, with the serial
+    // number the device reports, the image the scan read from it and the serial number that
+    // image holds: a line means the device already holds what this run would give it. The
+    // line is said and the device is left alone. May be called on several threads at once by
+    // a run that programs every device at once.
+    std::function<std::optional<std::string>(const std::string& reportedSerial,
+                                             const codec::EepromImage& image,
+                                             const std::string& imageSerial)>
+        AlreadyWritten;
+    // A programming run: told of each device once its serial number is fixed and before
+    // anything is written to it; a run at once tells of every position before it writes any
+    // device. `attempt` names the position, the driver index, the model and the serial number
+    // the device is to get (for one from the clock, the one it will get); `reportedSerial` is
+    // the serial number the device reports now. A reason refuses the device: nothing is
+    // written to it, it ends FAIL with that line and the run goes on.
+    std::function<std::optional<std::string>(const DeviceOutcome& attempt,
+                                             std::string_view reportedSerial)>
+        AttemptStarts;
+    // Erase asks it with the driver indexes its scan selected, before it erases any; false
+    // cancels the erase with nothing erased.
+    std::function<bool(std::span<const std::int32_t> driverIndexes)> ConfirmErase;
+};
+
 // Burnwise's device operations over one driver: the scans, the programming run, erase,
 // read, read and parse and cycle. Reports go to the Reporter; nothing is left open when an
 // operation ends.
 class DeviceEngine {
 public:
+    // Every serial number generated from the clock is first recorded in `clockRecord` (when
+    // there is one), after waiting until the clock has moved past the last one this machine
+    // issued. The clock and record must outlive the engine.
     DeviceEngine(PipexDriver& driver, codec::CodecState& codec, RunFlags& flags, Reporter& reporter,
-                 const codec::UtcClock& clock);
+                 const codec::UtcClock& clock, ClockSerialRecord* clockRecord = nullptr);
     ~DeviceEngine();
     DeviceEngine(const DeviceEngine&) = delete;
     DeviceEngine& operator=(const DeviceEngine&) = delete;
 
     PipexUnit Unit;
     ScanResults Scan;
-
-    // Called for every device outcome of every operation, right after the Reporter's
-    // DeviceFinished (e.g. for a production log).
-    std::function<void(const DeviceOutcome&)> DeviceFinished;
-    // Asked after each device besides the Reporter's StopRequested: true ends the operation
-    // the same way (e.g. when its production log can no longer be written).
-    std::function<bool()> StopWanted;
-    // When set, gives the fixed serial number of the device at each position of a
-    // programming run in place of the window's (e.g. from a production line's counter).
-    // Called once per device, before it is opened; an empty result ends the run with
-    // `SerialSourceFailure` as its box and nothing written to that device.
-    std::function<std::optional<std::string>(int position)> SerialSource;
-    std::string SerialSourceFailure;
-    // When set, told of each device a programming run takes in hand, by its driver index,
-    // before its serial number is taken and before anything is asked of or written to it.
-    std::function<void(std::int32_t driverIndex)> DeviceTaken;
-    // When set, a scan passes over every device whose reported serial number it refuses (a
-    // device that cannot be opened or asked reports none), as if nothing were attached
-    // there. A production line's watch uses it to work on the devices just plugged in only,
-    // known by what they are, whatever index the driver gives them at this count.
-    std::function<bool(const std::string& reportedSerial)> ScanFilter;
-    // When set, a programming scan asks it of every device it counts as programmed, with
-    // the serial number the device reports, the image the scan read from it and the serial
-    // number that image holds: a line means the device already holds what this run would
-    // give it. The line is said and the device is left alone. May be called on several
-    // threads at once by a run that programs every device at once.
-    std::function<std::optional<std::string>(const std::string& reportedSerial,
-                                             const codec::EepromImage& image,
-                                             const std::string& imageSerial)>
-        AlreadyWritten;
-    // When set, told of each device of a programming run once its serial number is fixed and
-    // before anything is written to it; a run at once tells of every position before it
-    // writes any device. `attempt` names the position, the driver index, the model and the
-    // serial number the device is to get (for one from the clock, the one it will get);
-    // `reportedSerial` is the serial number the device reports now. A reason refuses the
-    // device: nothing is written to it, it ends FAIL with that line and the run goes on.
-    std::function<std::optional<std::string>(const DeviceOutcome& attempt,
-                                             std::string_view reportedSerial)>
-        AttemptStarts;
-    // When set, Erase asks it with the driver indexes its scan selected, before it erases
-    // any; false cancels the erase with nothing erased.
-    std::function<bool(std::span<const std::int32_t> driverIndexes)> ConfirmErase;
-    // Waits between two looks at the clock while a generated serial number repeats.
-    std::function<void(std::chrono::milliseconds)> Sleep;
-    // When set, every serial number generated from the clock is recorded here first, after
-    // waiting until the clock has moved past the last one this machine issued.
-    ClockSerialRecord* ClockRecord = nullptr;
 
     // ---- Classification and scans ------------------------------------------------------
 
@@ -227,9 +228,9 @@ public:
     // ---- Operations (each reports as it goes and ends with nothing open) ------------
 
     // Survey and report the blank and programmed counts.
-    RunEnd ScanDevices();
+    RunEnd ScanDevices(const RunContext& context = {});
     // Programs every device ProgramScan selects, from `settings`.
-    RunEnd ProgramRun(SettingsSource& settings);
+    RunEnd ProgramRun(SettingsSource& settings, const RunContext& context = {});
     // The same run with every device at once: the scan examines the devices and the run
     // programs those it selects, each device on a thread of its own with a handle of its
     // own. Settings and serial numbers are taken on this thread, in position order, before
@@ -239,12 +240,12 @@ public:
     // lets the devices already running finish. A position that would take its serial number
     // from the clock is never written: the run ends there with ClockSerialsNotAtOnce (the
     // plan refuses such a run before it comes here).
-    RunEnd ProgramRunParallel(SettingsSource& settings);
-    RunEnd Erase();
-    RunEnd Read();
-    RunEnd ReadAndParse(ParsedDeviceSink& sink);
+    RunEnd ProgramRunParallel(SettingsSource& settings, const RunContext& context = {});
+    RunEnd Erase(const RunContext& context = {});
+    RunEnd Read(const RunContext& context = {});
+    RunEnd ReadAndParse(ParsedDeviceSink& sink, const RunContext& context = {});
     // Cycles every device ProgramScan selects (the caller refreshes the selectors first).
-    RunEnd Cycle();
+    RunEnd Cycle(const RunContext& context = {});
     // How the last operation ended.
     RunEnd LastEnd = RunEnd::Completed;
 
@@ -256,6 +257,20 @@ public:
 
 private:
     friend class GangRun;
+
+    // The context of the operation in progress, its own for the length of the call (an
+    // empty one between operations).
+    class InContext {
+    public:
+        InContext(DeviceEngine& engine, const RunContext& context);
+        ~InContext();
+        InContext(const InContext&) = delete;
+        InContext& operator=(const InContext&) = delete;
+
+    private:
+        DeviceEngine& engine_;
+        const RunContext* outer_;
+    };
 
     // What the last scan learnt of each driver index it examined.
     struct DeviceNote {
@@ -328,15 +343,17 @@ private:
     // Reports how the device at `position` of a programming run ended, from the codec
     // state; `reserved` is the serial number it was to get. True when the run must end.
     bool FinishProgram(int position, std::string failure, bool box, const std::string& reserved);
-    std::string NoSerialFor(int position) const;
+    // The box of a device the context's SerialSource gave no number for: its `error`, or
+    // a line naming the device when it said none.
+    std::string SerialSourceFailed(int position, const std::string& error) const;
     // After the programming scan: fails the devices it could not examine and says when it
     // found none. The run's end when it ends there.
     std::optional<RunEnd> AfterProgramScan(int count);
-    // Takes the time for a clock serial number from the machine's record: waits until the
-    // clock has passed the last one issued and records the new one. The failure's text
-    // when that cannot be done.
+    // Takes the time for a clock serial number from the machine's record (when the engine
+    // has one): waits until the clock has passed the last one issued and records the new
+    // one. The failure's text when that cannot be done.
     std::optional<std::string> IssueClockTime(std::int32_t driverIndex);
-    // Tells AttemptStarts of the device at `position`, which is to get `serial`: its
+    // Tells the context's AttemptStarts of the device at `position`, which is to get `serial`: its
     // refusal, or nothing when the device may be written.
     std::optional<std::string> StartAttempt(int position, const std::string& serial);
     void Progress(int position, int count);
@@ -361,6 +378,8 @@ private:
     RunFlags& flags_;
     Reporter& reporter_;
     const codec::UtcClock& clock_;
+    ClockSerialRecord* clockRecord_;
+    const RunContext* context_;
     std::uint32_t typeCode_ = 0;
     bool infoOk_ = false;
     std::optional<bool> kr4Fifo_;

@@ -24,7 +24,8 @@ bool DeviceEngine::ReadsBlank(std::int32_t driverIndex) {
                        [](std::uint16_t word) { return word == 0xFFFF; });
 }
 
-RunEnd DeviceEngine::Erase() {
+RunEnd DeviceEngine::Erase(const RunContext& context) {
+    const InContext in(*this, context);
     Begin(DeviceOperation::Erase);
     reporter_.ClearLines();
     EraseScan();
@@ -36,8 +37,8 @@ RunEnd DeviceEngine::Erase() {
         reporter_.AppendLine(NoDevicesLine);
         return End(anyFailed_ ? RunEnd::Stopped : RunEnd::NoDevices);
     }
-    if (ConfirmErase &&
-        !ConfirmErase({Scan.SelectedDevices.begin(), Scan.SelectedDevices.begin() + count})) {
+    if (context.ConfirmErase && !context.ConfirmErase({Scan.SelectedDevices.begin(),
+                                                       Scan.SelectedDevices.begin() + count})) {
         reporter_.AppendLine(EraseCancelledLine);
         cancelled_ = true;
         return End(RunEnd::Cancelled);
@@ -97,7 +98,8 @@ RunEnd DeviceEngine::WalkCountedDevices(
     return End(RunEnd::Completed);
 }
 
-RunEnd DeviceEngine::Read() {
+RunEnd DeviceEngine::Read(const RunContext& context) {
+    const InContext in(*this, context);
     Begin(DeviceOperation::Read);
     return WalkCountedDevices([this](std::int32_t index) -> std::string {
         if (Unit.ReadWholeImage(codec_.ReadImage)) {
@@ -112,7 +114,8 @@ RunEnd DeviceEngine::Read() {
     });
 }
 
-RunEnd DeviceEngine::ReadAndParse(ParsedDeviceSink& sink) {
+RunEnd DeviceEngine::ReadAndParse(ParsedDeviceSink& sink, const RunContext& context) {
+    const InContext in(*this, context);
     Begin(DeviceOperation::ReadAndParse);
     return WalkCountedDevices([this, &sink](std::int32_t index) -> std::string {
         const int verdict = ReadAndClassify(codec::DecodeFromScratch);
@@ -132,7 +135,8 @@ RunEnd DeviceEngine::ReadAndParse(ParsedDeviceSink& sink) {
     });
 }
 
-RunEnd DeviceEngine::Cycle() {
+RunEnd DeviceEngine::Cycle(const RunContext& context) {
+    const InContext in(*this, context);
     Begin(DeviceOperation::Cycle);
     const int count = ProgramScan();
     if (stoppedBefore_) return End(RunEnd::Cancelled);

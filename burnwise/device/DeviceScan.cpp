@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <thread>
 #include <utility>
 
 namespace burnwise::device {
@@ -41,11 +40,25 @@ bool IsSingleChannelCode(std::uint32_t code) {
 
 } // namespace
 
+namespace {
+// The context of an engine between operations: nothing to tell, nothing to ask.
+const RunContext NoContext;
+} // namespace
+
 DeviceEngine::DeviceEngine(PipexDriver& driver, codec::CodecState& codec, RunFlags& flags,
-                           Reporter& reporter, const codec::UtcClock& clock)
-    : Unit(driver, reporter),
-      Sleep([](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); }),
-      codec_(codec), flags_(flags), reporter_(reporter), clock_(clock) {}
+                           Reporter& reporter, const codec::UtcClock& clock,
+                           ClockSerialRecord* clockRecord)
+    : Unit(driver, reporter), codec_(codec), flags_(flags), reporter_(reporter), clock_(clock),
+      clockRecord_(clockRecord), context_(&NoContext) {}
+
+DeviceEngine::InContext::InContext(DeviceEngine& engine, const RunContext& context)
+    : engine_(engine), outer_(engine.context_) {
+    engine_.context_ = &context;
+}
+
+DeviceEngine::InContext::~InContext() {
+    engine_.context_ = outer_;
+}
 
 void DeviceEngine::Progress(int position, int count) {
     reporter_.DeviceProgress(position, count);
@@ -142,7 +155,7 @@ void DeviceEngine::ScanIndex(Variant variant, int n) {
     Unit.Fault.clear();
     const bool opened = Unit.PipexOpen() == VQ_OK;
     // A device that cannot say what it is cannot pass a filter of serial numbers.
-    if (!opened && ScanFilter) {
+    if (!opened && context_->ScanFilter) {
         PassOver(note);
         return;
     }
@@ -152,7 +165,7 @@ void DeviceEngine::ScanIndex(Variant variant, int n) {
         // What the device says it is, asked once: the model of its outcome, and what every
         // examination below tests.
         GetDeviceInfo();
-        if (ScanFilter && !ScanFilter(reportedSerial_)) {
+        if (context_->ScanFilter && !context_->ScanFilter(reportedSerial_)) {
             --Scan.OpenedCount;
             PassOver(note);
             return;
@@ -171,11 +184,11 @@ void DeviceEngine::ScanIndex(Variant variant, int n) {
         note.Taken = taken != (variant == Variant::Survey ? Scan.BlankCount + Scan.ProgrammedCount
                                                           : Scan.SelectedCount);
         note.SecondChannel = Family() == codec::ChipFamily::KR3 && IsChannelB(description_);
-        if (variant == Variant::Program && note.Blank == false && AlreadyWritten &&
+        if (variant == Variant::Program && note.Blank == false && context_->AlreadyWritten &&
             Unit.Fault.empty()) {
             const std::optional<std::string> line =
-                AlreadyWritten(reportedSerial_, codec_.ReadImage,
-                               std::string(codec::TextOf(codec_.Settings.SerialNumber)));
+                context_->AlreadyWritten(reportedSerial_, codec_.ReadImage,
+                                         std::string(codec::TextOf(codec_.Settings.SerialNumber)));
             if (line) {
                 reporter_.AppendLine(*line);
                 note.AlreadyWritten = true;
@@ -430,7 +443,9 @@ DeviceOutcome DeviceEngine::Outcome(int position, std::int32_t driverIndex, bool
 }
 
 bool DeviceEngine::StopBeforeDevice(std::int32_t driverIndex) {
-    if (!cancelled_ && !reporter_.StopRequested() && !(StopWanted && StopWanted())) return false;
+    if (!cancelled_ && !reporter_.StopRequested() &&
+        !(context_->StopWanted && context_->StopWanted()))
+        return false;
     if (!stoppedBefore_) {
         cancelled_ = true;
         stoppedBefore_ = driverIndex;
@@ -443,9 +458,9 @@ bool DeviceEngine::Finish(DeviceOutcome outcome) {
     outcome.Operation = operation_;
     if (!outcome.Passed) anyFailed_ = true;
     reporter_.DeviceFinished(outcome);
-    if (DeviceFinished) DeviceFinished(outcome);
+    if (context_->DeviceFinished) context_->DeviceFinished(outcome);
     if (cancelled_) return true;
-    const bool stop = reporter_.StopRequested() || (StopWanted && StopWanted());
+    const bool stop = reporter_.StopRequested() || (context_->StopWanted && context_->StopWanted());
     if (!stop) return false;
     cancelled_ = true;
     reporter_.AppendLine("Stopped after device " + std::to_string(outcome.DriverIndex));
@@ -472,7 +487,7 @@ RunEnd DeviceEngine::End(RunEnd end) {
     if (end == RunEnd::Completed && anyFailed_) end = RunEnd::Failed;
     // Said last, so no clearing of the lines takes it away. A watch picks its devices by a
     // filter and says this itself, once.
-    if (leftOut_ > 0 && !ScanFilter) {
+    if (leftOut_ > 0 && !context_->ScanFilter) {
         reporter_.AppendLine(FirstDevicesOnlyLine);
         const bool writes =
             operation_ == DeviceOperation::Program || operation_ == DeviceOperation::Erase;
@@ -483,7 +498,8 @@ RunEnd DeviceEngine::End(RunEnd end) {
     return end;
 }
 
-RunEnd DeviceEngine::ScanDevices() {
+RunEnd DeviceEngine::ScanDevices(const RunContext& context) {
+    const InContext in(*this, context);
     Begin(DeviceOperation::Scan);
     reporter_.ClearLines();
     SurveyScan();

@@ -102,6 +102,8 @@ public:
 
 private:
     using PassEnd = DeviceEngine::PassEnd;
+    struct Worker;
+    using Workers = std::vector<std::unique_ptr<Worker>>;
 
     // One device's share of the run.
     struct Worker {
@@ -116,10 +118,15 @@ private:
         PassEnd End;
         std::exception_ptr Error;
 
+        // Its scan asks what the run's scan would (its filter, whether a device is already
+        // written); everything else of the run's context is the run's to tell and ask.
+        RunContext Context;
         explicit Worker(DeviceEngine& run)
             : Flags(run.flags_), Engine(run.Unit.Driver(), Codec, Flags, Reports, run.clock_) {
             Codec.CopyFrom(run.codec_);
             Gathered.CopyFrom(run.codec_);
+            Context.ScanFilter = run.context_->ScanFilter;
+            Context.AlreadyWritten = run.context_->AlreadyWritten;
         }
 
         // Ends the work after an exception with nothing left open.
@@ -136,6 +143,17 @@ private:
     static int ProgramScan(DeviceEngine& run);
     // Adds what the device's own scan found to the run's.
     static void Merge(DeviceEngine& run, Worker& worker, std::int32_t index);
+    // Gives each of the first `count` selected positions its settings and serial number, in
+    // order, and puts its attempt on record: a worker each. A position that gets no serial
+    // number ends the list there, with the reason in `refused`.
+    static Workers Gather(DeviceEngine& run, SettingsSource& settings, int count,
+                          std::vector<std::string>& reserved, std::optional<std::string>& refused);
+    // Programs the worker's device on its own thread, again while it reads back the serial
+    // number of a device before it.
+    static void Work(Worker& worker, const std::vector<std::string>& reserved, std::size_t k);
+    // Passes the worker's lines, boxes and outcome on to the run, in its turn.
+    static void Report(DeviceEngine& run, SettingsSource& settings, Worker& worker,
+                       const std::string& reserved, int position, int count);
 };
 
 int GangRun::ProgramScan(DeviceEngine& run) {
@@ -153,8 +171,6 @@ int GangRun::ProgramScan(DeviceEngine& run) {
     for (int index = 0; index < examined; ++index) {
         auto& worker = workers[static_cast<std::size_t>(index)];
         worker = std::make_unique<Worker>(run);
-        worker->Engine.ScanFilter = run.ScanFilter;
-        worker->Engine.AlreadyWritten = run.AlreadyWritten;
     }
     RunAtOnce(
         workers.size(),
@@ -163,6 +179,7 @@ int GangRun::ProgramScan(DeviceEngine& run) {
             if (!worker) return;
             try {
                 worker->Engine.Unit.CurrentDeviceIndex = static_cast<std::int32_t>(index);
+                const DeviceEngine::InContext in(worker->Engine, worker->Context);
                 worker->Engine.ScanIndex(DeviceEngine::Variant::Program, static_cast<int>(index));
             } catch (...) {
                 worker->Failed();
@@ -205,93 +222,19 @@ void GangRun::Merge(DeviceEngine& run, Worker& worker, std::int32_t index) {
 }
 
 RunEnd GangRun::Program(DeviceEngine& run, SettingsSource& settings) {
-    Reporter& reporter = run.reporter_;
     run.Begin(DeviceOperation::Program);
     const int count = ProgramScan(run);
     if (const std::optional<RunEnd> end = run.AfterProgramScan(count)) return *end;
     // Once they start, the devices are not stopped halfway: the scan's end was the last
     // moment a stop left every one as it is.
-
-    // The settings and serial number of each position, in order, before any device is
-    // written. A position that gets no serial number ends the run there, as it would one by
-    // one: the devices before it are programmed, those after it left alone.
-    std::vector<std::unique_ptr<Worker>> workers;
     std::vector<std::string> reserved;
     std::optional<std::string> refused; // why the position after the last worker has none
-    for (int k = 0; k < count; ++k) {
-        if (run.DeviceTaken) run.DeviceTaken(run.Scan.SelectedDevices[static_cast<std::size_t>(k)]);
-        settings.GatherSettings(k);
-        const codec::TextBuffer serialNumber = run.codec_.Settings.SerialNumber;
-        if (run.SerialSource) {
-            const std::optional<std::string> serial = run.SerialSource(k);
-            if (!serial) {
-                refused = run.NoSerialFor(k);
-                break;
-            }
-            codec::SetText(serialNumber, *serial);
-        }
-        std::string serial(codec::TextOf(serialNumber));
-        if (serial.empty()) {
-            refused = std::string(ClockSerialsNotAtOnce);
-            break;
-        }
-        auto& worker = workers.emplace_back(std::make_unique<Worker>(run));
-        worker->DriverIndex = run.Scan.SelectedDevices[static_cast<std::size_t>(k)];
-        // Every position's attempt is on record before the first device is written.
-        worker->Refused = run.StartAttempt(k, serial);
-        const auto held = static_cast<std::size_t>(worker->DriverIndex);
-        if (held < run.held_.size())
-            worker->Engine.held_[held] = std::exchange(run.held_[held], nullptr);
-        reserved.push_back(std::move(serial));
-    }
-
+    const Workers workers = Gather(run, settings, count, reserved, refused);
     RunAtOnce(
-        workers.size(),
+        workers.size(), [&](std::size_t k) { Work(*workers[k], reserved, k); },
         [&](std::size_t k) {
-            Worker& worker = *workers[k];
-            if (worker.Refused) return;
-            try {
-                // The repeat guard's view: the numbers of the positions before this one.
-                const std::set<std::string> before(
-                    reserved.begin(), reserved.begin() + static_cast<std::ptrdiff_t>(k));
-                for (int passes = 0;; ++passes) {
-                    worker.Reports.PassStarts();
-                    worker.Codec.CopyFrom(worker.Gathered);
-                    worker.Codec.EepromTypeName.clear();
-                    worker.End = worker.Engine.ProgramPass(worker.DriverIndex, before, passes);
-                    if (worker.End.What != PassEnd::Kind::Again) break;
-                }
-            } catch (...) {
-                worker.Failed();
-            }
-        },
-        [&](std::size_t k) {
-            Worker& worker = *workers[k];
-            const int position = static_cast<int>(k);
-            if (worker.Refused) {
-                run.Progress(position + 1, count);
-                reporter.AppendLine(*worker.Refused);
-                run.FinishProgram(position, *worker.Refused, false, reserved[k]);
-                return;
-            }
-            worker.Reports.Replay(reporter, [&] {
-                run.Progress(position + 1, count);
-                settings.CheckStringTotal();
-            });
-            run.codec_.CopyFrom(worker.Codec);
-            if (worker.Error) {
-                const std::string line = "ERROR - Device " + std::to_string(worker.DriverIndex) +
-                                         " failed: " + WhatOf(worker.Error);
-                reporter.AppendLine(line);
-                worker.End = PassEnd{PassEnd::Kind::Failed, line, false, {}};
-            }
-            const bool passed = worker.End.What == PassEnd::Kind::Passed;
-            // A stop asked for after a device cannot stop the others, which run already:
-            // they are reported all the same, and the run ends Cancelled.
-            run.FinishProgram(position, passed ? std::string() : worker.End.Failure, worker.End.Box,
-                              reserved[k]);
+            Report(run, settings, *workers[k], reserved[k], static_cast<int>(k), count);
         });
-
     if (refused) {
         const int position = static_cast<int>(workers.size());
         run.Progress(position + 1, count);
@@ -302,7 +245,90 @@ RunEnd GangRun::Program(DeviceEngine& run, SettingsSource& settings) {
     return run.End(RunEnd::Completed);
 }
 
-RunEnd DeviceEngine::ProgramRunParallel(SettingsSource& settings) {
+GangRun::Workers GangRun::Gather(DeviceEngine& run, SettingsSource& settings, int count,
+                                 std::vector<std::string>& reserved,
+                                 std::optional<std::string>& refused) {
+    // As one by one: the devices before a position without a number are programmed, those
+    // after it left alone.
+    const RunContext& context = *run.context_;
+    Workers workers;
+    for (int k = 0; k < count; ++k) {
+        const std::int32_t index = run.Scan.SelectedDevices[static_cast<std::size_t>(k)];
+        if (context.DeviceTaken) context.DeviceTaken(index);
+        settings.GatherSettings(k);
+        const codec::TextBuffer serialNumber = run.codec_.Settings.SerialNumber;
+        if (context.SerialSource) {
+            std::string error;
+            const std::optional<std::string> serial = context.SerialSource(k, error);
+            if (!serial) {
+                refused = run.SerialSourceFailed(k, error);
+                break;
+            }
+            codec::SetText(serialNumber, *serial);
+        }
+        std::string serial(codec::TextOf(serialNumber));
+        if (serial.empty()) {
+            refused = std::string(ClockSerialsNotAtOnce);
+            break;
+        }
+        auto& worker = workers.emplace_back(std::make_unique<Worker>(run));
+        worker->DriverIndex = index;
+        // Every position's attempt is on record before the first device is written.
+        worker->Refused = run.StartAttempt(k, serial);
+        const auto held = static_cast<std::size_t>(index);
+        if (held < run.held_.size())
+            worker->Engine.held_[held] = std::exchange(run.held_[held], nullptr);
+        reserved.push_back(std::move(serial));
+    }
+    return workers;
+}
+
+void GangRun::Work(Worker& worker, const std::vector<std::string>& reserved, std::size_t k) {
+    if (worker.Refused) return;
+    try {
+        // The repeat guard's view: the numbers of the positions before this one.
+        const std::set<std::string> before(reserved.begin(),
+                                           reserved.begin() + static_cast<std::ptrdiff_t>(k));
+        for (int passes = 0;; ++passes) {
+            worker.Reports.PassStarts();
+            worker.Codec.CopyFrom(worker.Gathered);
+            worker.Codec.EepromTypeName.clear();
+            worker.End = worker.Engine.ProgramPass(worker.DriverIndex, before, passes);
+            if (worker.End.What != PassEnd::Kind::Again) break;
+        }
+    } catch (...) {
+        worker.Failed();
+    }
+}
+
+void GangRun::Report(DeviceEngine& run, SettingsSource& settings, Worker& worker,
+                     const std::string& reserved, int position, int count) {
+    if (worker.Refused) {
+        run.Progress(position + 1, count);
+        run.reporter_.AppendLine(*worker.Refused);
+        run.FinishProgram(position, *worker.Refused, false, reserved);
+        return;
+    }
+    worker.Reports.Replay(run.reporter_, [&] {
+        run.Progress(position + 1, count);
+        settings.CheckStringTotal();
+    });
+    run.codec_.CopyFrom(worker.Codec);
+    if (worker.Error) {
+        const std::string line = "ERROR - Device " + std::to_string(worker.DriverIndex) +
+                                 " failed: " + WhatOf(worker.Error);
+        run.reporter_.AppendLine(line);
+        worker.End = PassEnd{PassEnd::Kind::Failed, line, false, {}};
+    }
+    const bool passed = worker.End.What == PassEnd::Kind::Passed;
+    // A stop asked for after a device cannot stop the others, which run already: they are
+    // reported all the same, and the run ends Cancelled.
+    run.FinishProgram(position, passed ? std::string() : worker.End.Failure, worker.End.Box,
+                      reserved);
+}
+
+RunEnd DeviceEngine::ProgramRunParallel(SettingsSource& settings, const RunContext& context) {
+    const InContext in(*this, context);
     return GangRun::Program(*this, settings);
 }
 

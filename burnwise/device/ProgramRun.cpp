@@ -81,10 +81,11 @@ DeviceEngine::ProgramStep DeviceEngine::ProgramOneDevice() {
 }
 
 std::optional<std::string> DeviceEngine::IssueClockTime(std::int32_t driverIndex) {
+    if (!clockRecord_) return std::nullopt;
     const std::string nothing = " - nothing written to device " + Named(driverIndex);
     std::optional<codec::UtcTime> last;
     std::string error;
-    if (!ClockRecord->Lock(last, error))
+    if (!clockRecord_->Lock(last, error))
         return "Cannot read the record of clock serial numbers: " + error + nothing;
     codec::UtcTime now = clock_.Now();
     // The clock steps once a second; a record further ahead means the clock was set back,
@@ -92,23 +93,23 @@ std::optional<std::string> DeviceEngine::IssueClockTime(std::int32_t driverIndex
     for (auto waited = std::chrono::milliseconds::zero();
          last && TimeKey(now) <= TimeKey(*last) && waited < 2 * SerialClockStep;
          waited += SerialClockPoll) {
-        Sleep(SerialClockPoll);
+        clock_.Wait(SerialClockPoll);
         now = clock_.Now();
     }
     std::optional<std::string> failure;
     if (last && TimeKey(now) <= TimeKey(*last))
         failure =
             "The clock has not passed the last serial number issued on this machine" + nothing;
-    else if (!ClockRecord->Store(now, error))
+    else if (!clockRecord_->Store(now, error))
         failure = "Cannot write the record of clock serial numbers: " + error + nothing;
     else
         issuedTime_ = now;
-    ClockRecord->Unlock();
+    clockRecord_->Unlock();
     return failure;
 }
 
 std::optional<std::string> DeviceEngine::StartAttempt(int position, const std::string& serial) {
-    if (!AttemptStarts) return std::nullopt;
+    if (!context_->AttemptStarts) return std::nullopt;
     const std::int32_t index = Scan.SelectedDevices[static_cast<std::size_t>(position)];
     DeviceOutcome attempt = Outcome(position, index, false, {});
     attempt.SerialNumber = serial;
@@ -122,7 +123,7 @@ std::optional<std::string> DeviceEngine::StartAttempt(int position, const std::s
                                scratch)
                 .Serial;
     }
-    return AttemptStarts(attempt, ReportedSerial(index));
+    return context_->AttemptStarts(attempt, ReportedSerial(index));
 }
 
 void DeviceEngine::WaitForNewSerial(const std::string& serial) {
@@ -134,15 +135,14 @@ void DeviceEngine::WaitForNewSerial(const std::string& serial) {
     for (auto waited = std::chrono::milliseconds::zero(); waited < SerialClockStep;
          waited += SerialClockPoll) {
         if (codec::SerialCode(clock_.Now()) != code) return;
-        Sleep(SerialClockPoll);
+        clock_.Wait(SerialClockPoll);
     }
 }
 
-std::string DeviceEngine::NoSerialFor(int position) const {
-    return SerialSourceFailure.empty()
-               ? "No serial number for device " +
-                     Named(Scan.SelectedDevices[static_cast<std::size_t>(position)])
-               : SerialSourceFailure;
+std::string DeviceEngine::SerialSourceFailed(int position, const std::string& error) const {
+    return error.empty() ? "No serial number for device " +
+                               Named(Scan.SelectedDevices[static_cast<std::size_t>(position)])
+                         : error;
 }
 
 std::optional<RunEnd> DeviceEngine::AfterProgramScan(int count) {
@@ -241,7 +241,8 @@ DeviceEngine::PassEnd DeviceEngine::ProgramPass(std::int32_t driverIndex,
     return PassEnd{PassEnd::Kind::Again, {}, true, {}};
 }
 
-RunEnd DeviceEngine::ProgramRun(SettingsSource& settings) {
+RunEnd DeviceEngine::ProgramRun(SettingsSource& settings, const RunContext& context) {
+    const InContext in(*this, context);
     codec::CodecState& c = codec_;
     Begin(DeviceOperation::Program);
     const int count = ProgramScan();
@@ -259,32 +260,31 @@ RunEnd DeviceEngine::ProgramRun(SettingsSource& settings) {
     std::string sourcedSerial;
     while (k < count) {
         Progress(k + 1, count);
-        if (DeviceTaken && passes == 0)
-            DeviceTaken(Scan.SelectedDevices[static_cast<std::size_t>(k)]);
+        const std::int32_t index = Scan.SelectedDevices[static_cast<std::size_t>(k)];
+        if (context.DeviceTaken && passes == 0) context.DeviceTaken(index);
         settings.CheckStringTotal();
         settings.GatherSettings(k);
         // A repeated pass on the same device keeps the number it was given.
-        if (SerialSource && passes == 0) {
-            std::optional<std::string> serial = SerialSource(k);
+        if (context.SerialSource && passes == 0) {
+            std::string error;
+            std::optional<std::string> serial = context.SerialSource(k, error);
             if (!serial) {
-                FinishProgram(k, NoSerialFor(k), true, {});
+                FinishProgram(k, SerialSourceFailed(k, error), true, {});
                 return End(RunEnd::Stopped);
             }
             sourcedSerial = std::move(*serial);
         }
-        if (SerialSource) codec::SetText(c.Settings.SerialNumber, sourcedSerial);
+        if (context.SerialSource) codec::SetText(c.Settings.SerialNumber, sourcedSerial);
         reservedSerial = std::string(codec::TextOf(c.Settings.SerialNumber));
         c.Selectors = runSelectors;
         c.EepromTypeName.clear();
         // With no serial number of its own the encoder takes one from the clock.
         const bool serialFromClock = reservedSerial.empty();
         issuedTime_.reset();
-        if (serialFromClock && ClockRecord) {
-            if (const std::optional<std::string> failure =
-                    IssueClockTime(Scan.SelectedDevices[static_cast<std::size_t>(k)])) {
-                FinishProgram(k, *failure, true, reservedSerial);
-                return End(RunEnd::Stopped);
-            }
+        if (const std::optional<std::string> failure =
+                serialFromClock ? IssueClockTime(index) : std::nullopt) {
+            FinishProgram(k, *failure, true, reservedSerial);
+            return End(RunEnd::Stopped);
         }
         // The attempt is on record before the device is written, so that a station that dies
         // while writing it leaves a record of it behind.
@@ -297,8 +297,7 @@ RunEnd DeviceEngine::ProgramRun(SettingsSource& settings) {
                 continue;
             }
         }
-        const PassEnd pass =
-            ProgramPass(Scan.SelectedDevices[static_cast<std::size_t>(k)], runSerials, passes);
+        const PassEnd pass = ProgramPass(index, runSerials, passes);
         ++passes;
         if (serialFromClock) reservedSerial = lastEncodedSerial_;
         switch (pass.What) {

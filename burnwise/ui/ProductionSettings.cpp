@@ -31,27 +31,23 @@ struct BoxKeeper final : device::Reporter {
     void ShowInformation(std::string_view) override {}
 };
 
-struct SourceRow {
-    SerialSourceKind Kind;
-    std::string_view Key;
-};
-constexpr SourceRow SourceRows[] = {
-    {SerialSourceKind::Series, "series"},
-    {SerialSourceKind::CounterFile, "counter"},
-    {SerialSourceKind::Template, "template"},
-};
-
 } // namespace
 
-std::string_view SerialSourceKey(SerialSourceKind kind) {
-    for (const SourceRow& row : SourceRows)
-        if (row.Kind == kind) return row.Key;
+std::string_view SerialSourceName(app::SerialSource source) {
+    for (const SerialSourceChoice& choice : SerialSourceChoices)
+        if (choice.Source == source) return choice.Name;
     return {};
 }
 
-std::optional<SerialSourceKind> SerialSourceFromKey(std::string_view key) {
-    for (const SourceRow& row : SourceRows)
-        if (row.Key == key) return row.Kind;
+std::string_view SerialSourceKey(app::SerialSource source) {
+    for (const SerialSourceChoice& choice : SerialSourceChoices)
+        if (choice.Source == source) return choice.Key;
+    return {};
+}
+
+std::optional<app::SerialSource> SerialSourceFromKey(std::string_view key) {
+    for (const SerialSourceChoice& choice : SerialSourceChoices)
+        if (choice.Key == key) return choice.Source;
     return std::nullopt;
 }
 
@@ -152,9 +148,9 @@ labels::FieldValues PreviewLabelValues(const ProductionSettings& settings,
     if (shown.Scheme() == app::SerialScheme::Fixed) {
         const std::optional<app::SerialPattern> pattern =
             app::SplitSerial(shown.FixedSerial, error);
-        if (pattern && settings.SerialSource == SerialSourceKind::Series)
+        if (pattern && settings.SerialSource == app::SerialSource::Series)
             serial = NextOfSeries(settings, *pattern, reader);
-        else if (pattern && settings.SerialSource == SerialSourceKind::CounterFile)
+        else if (pattern && settings.SerialSource == app::SerialSource::Counter)
             serial = NextOfCounter(settings, *pattern);
         if (!serial) serial = shown.FixedSerial;
     } else {
@@ -188,23 +184,11 @@ bool ReprintLabel(const ProductionSettings& settings, const std::string& serial,
     return labels->Print(*record, *store, line).State == records::LabelState::Printed;
 }
 
-app::SerialSource SourceOf(SerialSourceKind kind) {
-    switch (kind) {
-    case SerialSourceKind::Series:
-        return app::SerialSource::Series;
-    case SerialSourceKind::CounterFile:
-        return app::SerialSource::Counter;
-    case SerialSourceKind::Template:
-        break;
-    }
-    return app::SerialSource::Template;
-}
-
-std::string Worded(const app::Refusal& refused, SerialSourceKind source) {
+std::string Worded(const app::Refusal& refused, app::SerialSource source) {
     using K = app::RefusalKind;
     switch (refused.Kind) {
     case K::SourceNeedsFixedSerial:
-        return source == SerialSourceKind::Series
+        return source == app::SerialSource::Series
                    ? "A series needs a template with a fixed serial number: the series is named "
                      "by its prefix and digits."
                    : "A counter file needs a template with a fixed serial number.";
@@ -228,13 +212,13 @@ std::string ProductionSettingsProblem(const ProductionSettings& settings) {
     // The run's own plan: the production line takes devices pass after pass.
     BoxKeeper notes;
     const std::variant<app::RunPlan, app::Refusal> planned =
-        app::PlanRun({facts->Shown, SourceOf(settings.SerialSource), false, true}, notes);
+        app::PlanRun({facts->Shown, settings.SerialSource, false, true}, notes);
     if (const app::Refusal* refused = std::get_if<app::Refusal>(&planned)) {
         if (refused->Kind == app::RefusalKind::TemplateChecks && !notes.FirstLine.empty())
             return "The template cannot be programmed: " + notes.FirstLine;
         return Worded(*refused, settings.SerialSource);
     }
-    if (settings.SerialSource == SerialSourceKind::CounterFile && settings.CounterFile.empty())
+    if (settings.SerialSource == app::SerialSource::Counter && settings.CounterFile.empty())
         return "Choose a counter file.";
     if (settings.DatabaseUrl.empty() && !DefaultDatabaseFile())
         return "There is no state folder for the default database: name a database.";

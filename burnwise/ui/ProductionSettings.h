@@ -14,19 +14,24 @@
 
 namespace burnwise::ui {
 
-// Where a production run takes the serial numbers of its devices.
-enum class SerialSourceKind {
-    Series,      // a series kept in the records database, shared by every station on it
-    CounterFile, // a counter file on this machine
-    Template,    // the template's own scheme (prefix and position, or the clock)
+// Each serial number source a production run can take, in the order the settings dialog
+// lists them: how the settings file keeps it and the dialog's text for it.
+struct SerialSourceChoice {
+    app::SerialSource Source;
+    std::string_view Key;
+    std::string_view Name;
 };
-
-// The names the settings dialog lists, in its order.
-inline constexpr std::string_view SerialSourceNames[] = {"Series (database)", "Counter file",
-                                                         "From the template"};
-// How the settings file keeps a source.
-std::string_view SerialSourceKey(SerialSourceKind kind);
-std::optional<SerialSourceKind> SerialSourceFromKey(std::string_view key);
+inline constexpr SerialSourceChoice SerialSourceChoices[] = {
+    // a series kept in the records database, shared by every station on it
+    {app::SerialSource::Series, "series", "Series (database)"},
+    // a counter file on this machine
+    {app::SerialSource::Counter, "counter", "Counter file"},
+    // the template's own scheme (prefix and position, or the clock)
+    {app::SerialSource::Template, "template", "From the template"},
+};
+std::string_view SerialSourceName(app::SerialSource source);
+std::string_view SerialSourceKey(app::SerialSource source);
+std::optional<app::SerialSource> SerialSourceFromKey(std::string_view key);
 
 // The label each device that passes gets: from a layout, to a print queue of the system's
 // print service (empty: its default destination) or, when ToFolder, as SERIAL.pdf files in
@@ -53,8 +58,8 @@ std::vector<std::filesystem::path> ShippedLabelLayouts();
 // What a production run is started with.
 struct ProductionSettings {
     std::filesystem::path TemplateFile;
-    SerialSourceKind SerialSource = SerialSourceKind::Series;
-    std::filesystem::path CounterFile; // for SerialSourceKind::CounterFile
+    app::SerialSource SerialSource = app::SerialSource::Series;
+    std::filesystem::path CounterFile; // for app::SerialSource::Counter
     std::string DatabaseUrl;           // empty: the default SQLite file in the state folder
     std::string StationName;           // empty: the host name
     LabelSettings Labels;
@@ -91,8 +96,7 @@ labels::FieldValues PreviewLabelValues(const ProductionSettings& settings,
 bool ReprintLabel(const ProductionSettings& settings, const std::string& serial,
                   const app::StoreOpener& opener, std::string& line);
 
-// The serial number source of the run, and a refusal of its plan in the window's words.
-app::SerialSource SourceOf(SerialSourceKind kind);
-std::string Worded(const app::Refusal& refused, SerialSourceKind source);
+// A refusal of the run's plan in the window's words.
+std::string Worded(const app::Refusal& refused, app::SerialSource source);
 
 } // namespace burnwise::ui

@@ -29,7 +29,7 @@ app::ProductionSetup SetupOf(const ProductionSettings& settings) {
     setup.TemplateFile = settings.TemplateFile;
     setup.DatabaseUrl = settings.DatabaseUrl;
     setup.Station = settings.StationName;
-    setup.Serials = SourceOf(settings.SerialSource);
+    setup.Serials = settings.SerialSource;
     if (setup.Serials == app::SerialSource::Counter) setup.CounterFile = settings.CounterFile;
     setup.Watch = true;
     setup.Words = [source = settings.SerialSource](const app::Refusal& refused) {

@@ -89,13 +89,17 @@ public:
     void OpenHelpFile(const std::filesystem::path&) override {}
     void ShowAboutBox() override {}
     void CloseWindow() override {}
+    void DeviceFinished(const device::DeviceOutcome& o) override {
+        if (o.Operation == device::DeviceOperation::Program) Programmed += o.Passed;
+    }
+    int Programmed = 0;
 };
 
 // A form with a new template for `model`, programming every device (not only blank ones).
 struct Programmer {
     QuietHost Host;
     ui::TMainForm Form{Host};
-    int Programmed = 0;
+    int& Programmed = Host.Programmed;
 
     Programmer(device::PipexDriver& driver, std::string_view model, bool fixedSerial) {
         Form.FormShow();
@@ -109,9 +113,6 @@ struct Programmer {
             Form.UserTypeText("Edit6", "BN000001");
         }
         Form.AttachDriver(driver);
-        Form.DeviceStation()->Engine().DeviceFinished = [this](const device::DeviceOutcome& o) {
-            if (o.Operation == device::DeviceOperation::Program) Programmed += o.Passed;
-        };
     }
 };
 

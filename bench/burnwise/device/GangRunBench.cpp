@@ -78,13 +78,14 @@ void ProgramRun(benchmark::State& state) {
         const std::set<std::string> taken(
             attached.begin(),
             attached.begin() + std::min<std::ptrdiff_t>(devices, std::ssize(attached)));
-        engine.ScanFilter = [taken](const std::string& serial) { return taken.contains(serial); };
+        device::RunContext context;
+        context.ScanFilter = [taken](const std::string& serial) { return taken.contains(serial); };
         programmed = 0;
-        engine.DeviceFinished = [&](const device::DeviceOutcome& o) { programmed += o.Passed; };
+        context.DeviceFinished = [&](const device::DeviceOutcome& o) { programmed += o.Passed; };
         Kr2Template settings(codec);
         const auto start = Clock::now();
-        const device::RunEnd end =
-            atOnce ? engine.ProgramRunParallel(settings) : engine.ProgramRun(settings);
+        const device::RunEnd end = atOnce ? engine.ProgramRunParallel(settings, context)
+                                          : engine.ProgramRun(settings, context);
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
         if (end != device::RunEnd::Completed || programmed != devices)
             return state.SkipWithError("a device was not programmed");

@@ -70,14 +70,23 @@ LabelSettingsBox::LabelSettingsBox(const ui::LabelSettings& settings, WindowHost
     auto* columns = new QHBoxLayout(this);
     auto* grid = new QGridLayout;
     columns->addLayout(grid, 1);
+    AddPrintRows(*grid, settings);
+    AddFolderRows(*grid, settings);
+    grid->setColumnStretch(1, 1);
+    grid->setRowStretch(6, 1);
+    columns->addWidget(MakePreview(), 0, Qt::AlignTop);
+    Connect();
+    UpdateControls();
+}
 
+void LabelSettingsBox::AddPrintRows(QGridLayout& grid, const ui::LabelSettings& settings) {
     print_ = new QCheckBox(QStringLiteral("&Print a label for each device that passes"), this);
     print_->setObjectName("PrintLabelsCheck");
     print_->setChecked(settings.Print);
     print_->setToolTip(QStringLiteral(
         "After a device's record is written, its label (serial number as text and barcode) "
         "goes to the printer or the folder below; a label that fails never fails the device"));
-    grid->addWidget(print_, 0, 0, 1, 3);
+    grid.addWidget(print_, 0, 0, 1, 3);
 
     layout_ = new QComboBox(this);
     layout_->setObjectName("LabelLayoutList");
@@ -101,40 +110,42 @@ LabelSettingsBox::LabelSettingsBox(const ui::LabelSettings& settings, WindowHost
     browseLayout_ = new QPushButton(QStringLiteral("Br&owse..."), this);
     browseLayout_->setObjectName("BrowseLayout");
     browseLayout_->setToolTip(QStringLiteral("Choose a layout file (Alt+O)"));
-    grid->addWidget(layoutLabel, 1, 0);
-    grid->addWidget(layout_, 1, 1);
-    grid->addWidget(browseLayout_, 1, 2);
+    grid.addWidget(layoutLabel, 1, 0);
+    grid.addWidget(layout_, 1, 1);
+    grid.addWidget(browseLayout_, 1, 2);
 
     printer_ = new QComboBox(this);
     printer_->setObjectName("PrinterList");
     printer_->setToolTip(QStringLiteral("The print queue the labels go to"));
     auto* printerLabel = new QLabel(QStringLiteral("Pr&inter:"), this);
     printerLabel->setBuddy(printer_);
-    grid->addWidget(printerLabel, 2, 0);
-    grid->addWidget(printer_, 2, 1, 1, 2);
+    grid.addWidget(printerLabel, 2, 0);
+    grid.addWidget(printer_, 2, 1, 1, 2);
     printerNote_ = new QLabel(this);
     printerNote_->setObjectName("PrinterNote");
     printerNote_->setWordWrap(true);
-    grid->addWidget(printerNote_, 3, 1, 1, 2);
+    grid.addWidget(printerNote_, 3, 1, 1, 2);
     ListPrinters(settings.Printer);
+}
 
+void LabelSettingsBox::AddFolderRows(QGridLayout& grid, const ui::LabelSettings& settings) {
     toFolder_ = new QCheckBox(QStringLiteral("Write PDF &files to a folder"), this);
     toFolder_->setObjectName("LabelsToFolderCheck");
     toFolder_->setChecked(settings.ToFolder);
     toFolder_->setToolTip(
         QStringLiteral("Instead of printing, write each label as SERIAL.pdf into the folder"));
-    grid->addWidget(toFolder_, 4, 0, 1, 3);
+    grid.addWidget(toFolder_, 4, 0, 1, 3);
     folder_ = new QLineEdit(PathText(settings.Folder), this);
     folder_->setObjectName("LabelFolderEdit");
     folder_->setToolTip(QStringLiteral("The folder the label files go to; it must exist"));
     browseFolder_ = new QPushButton(QStringLiteral("Brows&e..."), this);
     browseFolder_->setObjectName("BrowseLabelFolder");
     browseFolder_->setToolTip(QStringLiteral("Choose the folder (Alt+E)"));
-    grid->addWidget(folder_, 5, 1);
-    grid->addWidget(browseFolder_, 5, 2);
-    grid->setColumnStretch(1, 1);
-    grid->setRowStretch(6, 1);
+    grid.addWidget(folder_, 5, 1);
+    grid.addWidget(browseFolder_, 5, 2);
+}
 
+QLabel* LabelSettingsBox::MakePreview() {
     preview_ = new QLabel(this);
     preview_->setObjectName("LabelPreview");
     preview_->setFixedSize(PreviewWidth, PreviewHeight);
@@ -143,8 +154,10 @@ LabelSettingsBox::LabelSettingsBox(const ui::LabelSettings& settings, WindowHost
     preview_->setMargin(6);
     preview_->setFrameShape(QFrame::StyledPanel);
     preview_->setToolTip(QStringLiteral("The next device's label"));
-    columns->addWidget(preview_, 0, Qt::AlignTop);
+    return preview_;
+}
 
+void LabelSettingsBox::Connect() {
     connect(print_, &QCheckBox::toggled, this, [this] {
         UpdateControls();
         UpdatePreview();
@@ -169,7 +182,6 @@ LabelSettingsBox::LabelSettingsBox(const ui::LabelSettings& settings, WindowHost
             this, QStringLiteral("Folder for the label files"), folder_->text());
         if (!folder.isEmpty()) folder_->setText(folder);
     });
-    UpdateControls();
 }
 
 void LabelSettingsBox::ListPrinters(const std::string& chosen) {

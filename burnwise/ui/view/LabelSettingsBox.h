@@ -9,6 +9,7 @@
 class QAction;
 class QCheckBox;
 class QComboBox;
+class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -43,6 +44,11 @@ public:
     void UpdatePreview();
 
 private:
+    // The rows of the settings' grid, top to bottom, and the preview beside it.
+    void AddPrintRows(QGridLayout& grid, const ui::LabelSettings& settings);
+    void AddFolderRows(QGridLayout& grid, const ui::LabelSettings& settings);
+    QLabel* MakePreview();
+    void Connect();
     void UpdateControls();
     void ListPrinters(const std::string& chosen);
 

@@ -4,6 +4,7 @@
 // with a bench and a records database of its own in a scratch folder, and cables plugged in
 // with vqbench as it goes. Run it under a display (tools/screenshot.sh).
 
+#include "burnwise/codec/ChipModels.h"
 #include "burnwise/device/LinkedDriver.h"
 #include "burnwise/ui/MainForm.h"
 #include "burnwise/ui/view/MainWindow.h"
@@ -29,13 +30,20 @@ namespace {
 namespace fs = std::filesystem;
 using namespace burnwise;
 
-constexpr const char* CableTemplate =
-    "[Basic Details]\r\nDevice Type=3\r\nVID PID Type=0\r\nUSB VID=3C5A\r\nUSB PID=71A0\r\n"
-    "[USB Power Options]\r\nBus Powered=1\r\nMax Bus Power=100\r\n"
-    "[USB Serial Number Control]\r\nPrefix=QA\r\nUse Fixed Serial Number=1\r\n"
-    "Fixed Serial Number=QA000101\r\n"
-    "[USB String Descriptors]\r\nManufacturer=Bench Maker\r\nProduct=Serial Cable\r\n"
-    "[Programming Options]\r\nOnly Program Blank Devices=1\r\n";
+// A serial cable numbered by a series from its fixed serial number, with the maker's IDs of
+// its model.
+std::string CableTemplate() {
+    const codec::ChipModel& cable = codec::ChipModelOf(codec::ChipType::KR2S);
+    return "[Basic Details]\r\nDevice Type=" + std::to_string(static_cast<int>(cable.Type)) +
+           "\r\nVID PID Type=0\r\nUSB VID=" + std::string(cable.DefaultVid) +
+           "\r\nUSB PID=" + std::string(cable.DefaultPid) +
+           "\r\n"
+           "[USB Power Options]\r\nBus Powered=1\r\nMax Bus Power=100\r\n"
+           "[USB Serial Number Control]\r\nPrefix=QA\r\nUse Fixed Serial Number=1\r\n"
+           "Fixed Serial Number=QA000101\r\n"
+           "[USB String Descriptors]\r\nManufacturer=Bench Maker\r\nProduct=Serial Cable\r\n"
+           "[Programming Options]\r\nOnly Program Blank Devices=1\r\n";
+}
 
 bool Vqbench(const std::string& args) {
     const std::string command = std::string(VQBENCH) + " " + args + " >/dev/null";
@@ -94,7 +102,7 @@ int main(int argc, char** argv) {
     const QString folder = QString::fromLocal8Bit(argv[1]);
     QDir().mkpath(folder);
     const fs::path templateFile = scratch / "KR2S-Serial-Cable.ept";
-    std::ofstream(templateFile, std::ios::binary) << CableTemplate;
+    std::ofstream(templateFile, std::ios::binary) << CableTemplate();
 
     // Four cables on the bench at Start, the third one a bad part that ignores a write.
     bool ok = Vqbench("reset");
@@ -116,7 +124,7 @@ int main(int argc, char** argv) {
     line->Beep = [] {};
     ui::ProductionSettings settings;
     settings.TemplateFile = templateFile;
-    settings.SerialSource = ui::SerialSourceKind::Series;
+    settings.SerialSource = app::SerialSource::Series;
     settings.StationName = "bench-2";
     line->SetSettings(settings);
 

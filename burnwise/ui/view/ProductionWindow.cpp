@@ -80,6 +80,64 @@ QLabel* FigureLabel(const char* name, QWidget* parent) {
     return label;
 }
 
+// The tile's colours, texts and height for the device's state.
+void ShowTile(QFrame& tile, const ui::ProductionTile& state) {
+    tile.setObjectName(QStringLiteral("Tile%1").arg(state.DriverIndex));
+    QPalette palette = tile.palette();
+    QColor background = WorkingColour;
+    QColor text = Qt::black;
+    if (state.Removed) {
+        background = RemovedColour;
+        text = RemovedText;
+    } else if (state.State == ui::TileState::Passed) {
+        background = PassColour;
+        text = Qt::white;
+    } else if (state.State == ui::TileState::Failed) {
+        background = FailColour;
+        text = Qt::white;
+    }
+    palette.setColor(QPalette::Window, background);
+    palette.setColor(QPalette::WindowText, text);
+    tile.setPalette(palette);
+    const auto show = [&tile](const char* name, const std::string& value) {
+        auto* label = tile.findChild<QLabel*>(name);
+        label->setText(FromLatin1(value));
+        label->setHidden(value.empty());
+    };
+    show("TileDevice", ui::ProductionBoard::DeviceText(state));
+    show("TileState", state.Removed ? "removed" : ui::ProductionBoard::StateText(state.State));
+    // A failure shows the serial number it used up as well as why, and what to do.
+    show("TileSerial", state.SerialNumber);
+    show("TileDetail", state.State == ui::TileState::Failed ? state.Reason : "");
+    show("TileNextStep", ui::ProductionBoard::NextStepText(state));
+    const std::string labelText = state.Removed ? "" : ui::ProductionBoard::LabelText(state);
+    show("TileLabel", labelText);
+    tile.findChild<QPushButton*>("TileReprint")->setHidden(labelText.empty());
+    tile.setToolTip(FromLatin1(state.Reason));
+    // As tall as its wrapped lines need: a long reason is never cut.
+    tile.setFixedHeight(std::max(TileMinHeight, tile.layout()->heightForWidth(TileWidth)));
+}
+
+// An edit with its Browse button beside it.
+QHBoxLayout* RowWithBrowse(QLineEdit* edit, QPushButton* browse) {
+    auto* row = new QHBoxLayout;
+    row->addWidget(edit, 1);
+    row->addWidget(browse);
+    return row;
+}
+
+// The serial number list shows ui::SerialSourceChoices, in their order.
+app::SerialSource SourceAtRow(int row) {
+    constexpr int rows = static_cast<int>(std::size(ui::SerialSourceChoices));
+    return ui::SerialSourceChoices[static_cast<std::size_t>(std::clamp(row, 0, rows - 1))].Source;
+}
+
+int RowOfSource(app::SerialSource source) {
+    for (std::size_t row = 0; row < std::size(ui::SerialSourceChoices); ++row)
+        if (ui::SerialSourceChoices[row].Source == source) return static_cast<int>(row);
+    return 0;
+}
+
 } // namespace
 
 // ---- Settings dialog ----------------------------------------------------------------------
@@ -91,65 +149,8 @@ ProductionSettingsDialog::ProductionSettingsDialog(const ui::ProductionSettings&
     setWindowTitle(QStringLiteral("Production Settings"));
     auto* form = new QFormLayout(this);
 
-    const auto withBrowse = [this](QLineEdit* edit, QPushButton* browse) {
-        auto* row = new QHBoxLayout;
-        row->addWidget(edit, 1);
-        row->addWidget(browse);
-        return row;
-    };
-
-    template_ = new QLineEdit(PathText(settings.TemplateFile), this);
-    template_->setObjectName("TemplateEdit");
-    template_->setMinimumWidth(320);
-    template_->setToolTip(QStringLiteral("The template every device is programmed from"));
-    auto* browseTemplate = new QPushButton(QStringLiteral("B&rowse..."), this);
-    browseTemplate->setObjectName("BrowseTemplate");
-    browseTemplate->setToolTip(QStringLiteral("Choose the template file (Alt+R)"));
-    auto* templateLabel = new QLabel(QStringLiteral("&Template:"), this);
-    templateLabel->setBuddy(template_);
-    form->addRow(templateLabel, withBrowse(template_, browseTemplate));
-
-    source_ = new QComboBox(this);
-    source_->setObjectName("SerialSourceList");
-    for (std::string_view name : ui::SerialSourceNames)
-        source_->addItem(FromLatin1(name));
-    source_->setCurrentIndex(static_cast<int>(settings.SerialSource));
-    source_->setToolTip(QStringLiteral(
-        "Where each device's serial number comes from: a series shared by every station on "
-        "the database, a counter file on this machine, or the template's own scheme"));
-    auto* sourceLabel = new QLabel(QStringLiteral("&Serial numbers:"), this);
-    sourceLabel->setBuddy(source_);
-    form->addRow(sourceLabel, source_);
-
-    counter_ = new QLineEdit(PathText(settings.CounterFile), this);
-    counter_->setObjectName("CounterEdit");
-    counter_->setToolTip(QStringLiteral("The file holding the next serial number's value"));
-    browseCounter_ = new QPushButton(QStringLiteral("Bro&wse..."), this);
-    browseCounter_->setObjectName("BrowseCounter");
-    browseCounter_->setToolTip(QStringLiteral("Choose the counter file (Alt+W)"));
-    auto* counterLabel = new QLabel(QStringLiteral("&Counter file:"), this);
-    counterLabel->setBuddy(counter_);
-    form->addRow(counterLabel, withBrowse(counter_, browseCounter_));
-
-    database_ = new QLineEdit(FromLatin1(settings.DatabaseUrl), this);
-    database_->setObjectName("DatabaseEdit");
-    const std::optional<std::filesystem::path> defaultFile = ui::DefaultDatabaseFile();
-    database_->setPlaceholderText(defaultFile ? PathText(*defaultFile) : QString());
-    database_->setToolTip(QStringLiteral(
-        "Where the records go: empty for the SQLite file shown, a file path, or "
-        "postgresql://USER@HOST:PORT/NAME for a database shared by several stations"));
-    auto* databaseLabel = new QLabel(QStringLiteral("&Database:"), this);
-    databaseLabel->setBuddy(database_);
-    form->addRow(databaseLabel, database_);
-
-    station_ = new QLineEdit(FromLatin1(settings.StationName), this);
-    station_->setObjectName("StationEdit");
-    station_->setPlaceholderText(HostName());
-    station_->setToolTip(
-        QStringLiteral("The name this station's records carry; empty for the host name"));
-    auto* stationLabel = new QLabel(QStringLiteral("Statio&n:"), this);
-    stationLabel->setBuddy(station_);
-    form->addRow(stationLabel, station_);
+    AddSerialRows(*form, settings);
+    AddRecordRows(*form, settings);
 
     labels_ = new LabelSettingsBox(settings.Labels, host_, this);
     // The preview shows the next device's label as these settings would number it.
@@ -171,6 +172,49 @@ ProductionSettingsDialog::ProductionSettingsDialog(const ui::ProductionSettings&
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
+    connect(template_, &QLineEdit::editingFinished, this, [this] { UpdateSources(); });
+    connect(source_, &QComboBox::currentIndexChanged, this, [this] { UpdateSources(); });
+    for (QLineEdit* edit : {counter_, database_, station_})
+        connect(edit, &QLineEdit::editingFinished, labels_, &LabelSettingsBox::UpdatePreview);
+    UpdateSources();
+}
+
+// The template and where its devices' serial numbers come from.
+void ProductionSettingsDialog::AddSerialRows(QFormLayout& form,
+                                             const ui::ProductionSettings& settings) {
+    template_ = new QLineEdit(PathText(settings.TemplateFile), this);
+    template_->setObjectName("TemplateEdit");
+    template_->setMinimumWidth(320);
+    template_->setToolTip(QStringLiteral("The template every device is programmed from"));
+    auto* browseTemplate = new QPushButton(QStringLiteral("B&rowse..."), this);
+    browseTemplate->setObjectName("BrowseTemplate");
+    browseTemplate->setToolTip(QStringLiteral("Choose the template file (Alt+R)"));
+    auto* templateLabel = new QLabel(QStringLiteral("&Template:"), this);
+    templateLabel->setBuddy(template_);
+    form.addRow(templateLabel, RowWithBrowse(template_, browseTemplate));
+
+    source_ = new QComboBox(this);
+    source_->setObjectName("SerialSourceList");
+    for (const ui::SerialSourceChoice& choice : ui::SerialSourceChoices)
+        source_->addItem(FromLatin1(choice.Name));
+    source_->setCurrentIndex(RowOfSource(settings.SerialSource));
+    source_->setToolTip(QStringLiteral(
+        "Where each device's serial number comes from: a series shared by every station on "
+        "the database, a counter file on this machine, or the template's own scheme"));
+    auto* sourceLabel = new QLabel(QStringLiteral("&Serial numbers:"), this);
+    sourceLabel->setBuddy(source_);
+    form.addRow(sourceLabel, source_);
+
+    counter_ = new QLineEdit(PathText(settings.CounterFile), this);
+    counter_->setObjectName("CounterEdit");
+    counter_->setToolTip(QStringLiteral("The file holding the next serial number's value"));
+    browseCounter_ = new QPushButton(QStringLiteral("Bro&wse..."), this);
+    browseCounter_->setObjectName("BrowseCounter");
+    browseCounter_->setToolTip(QStringLiteral("Choose the counter file (Alt+W)"));
+    auto* counterLabel = new QLabel(QStringLiteral("&Counter file:"), this);
+    counterLabel->setBuddy(counter_);
+    form.addRow(counterLabel, RowWithBrowse(counter_, browseCounter_));
+
     connect(browseTemplate, &QPushButton::clicked, this, [this] {
         ui::FileDialogOptions options;
         options.Filter = "EEPROM Program Templates|*.ept";
@@ -189,11 +233,30 @@ ProductionSettingsDialog::ProductionSettingsDialog(const ui::ProductionSettings&
         options.FileName = PathOf(counter_->text());
         if (const auto file = host_.RunSaveDialog(options)) counter_->setText(PathText(*file));
     });
-    connect(template_, &QLineEdit::editingFinished, this, [this] { UpdateSources(); });
-    connect(source_, &QComboBox::currentIndexChanged, this, [this] { UpdateSources(); });
-    for (QLineEdit* edit : {counter_, database_, station_})
-        connect(edit, &QLineEdit::editingFinished, labels_, &LabelSettingsBox::UpdatePreview);
-    UpdateSources();
+}
+
+// Where the records go and the station they name.
+void ProductionSettingsDialog::AddRecordRows(QFormLayout& form,
+                                             const ui::ProductionSettings& settings) {
+    database_ = new QLineEdit(FromLatin1(settings.DatabaseUrl), this);
+    database_->setObjectName("DatabaseEdit");
+    const std::optional<std::filesystem::path> defaultFile = ui::DefaultDatabaseFile();
+    database_->setPlaceholderText(defaultFile ? PathText(*defaultFile) : QString());
+    database_->setToolTip(QStringLiteral(
+        "Where the records go: empty for the SQLite file shown, a file path, or "
+        "postgresql://USER@HOST:PORT/NAME for a database shared by several stations"));
+    auto* databaseLabel = new QLabel(QStringLiteral("&Database:"), this);
+    databaseLabel->setBuddy(database_);
+    form.addRow(databaseLabel, database_);
+
+    station_ = new QLineEdit(FromLatin1(settings.StationName), this);
+    station_->setObjectName("StationEdit");
+    station_->setPlaceholderText(HostName());
+    station_->setToolTip(
+        QStringLiteral("The name this station's records carry; empty for the host name"));
+    auto* stationLabel = new QLabel(QStringLiteral("Statio&n:"), this);
+    stationLabel->setBuddy(station_);
+    form.addRow(stationLabel, station_);
 }
 
 void ProductionSettingsDialog::UpdateSources() {
@@ -204,7 +267,7 @@ void ProductionSettingsDialog::UpdateSources() {
         ui::ReadTemplateFacts(PathOf(template_->text()), error);
     auto* model = static_cast<QStandardItemModel*>(source_->model());
     for (int i = 0; i < source_->count(); ++i) {
-        const bool fromTemplate = i == static_cast<int>(ui::SerialSourceKind::Template);
+        const bool fromTemplate = SourceAtRow(i) == app::SerialSource::Template;
         const bool allowed = !facts || (facts->FixedSerialNumber != fromTemplate);
         model->item(i)->setEnabled(allowed);
     }
@@ -215,8 +278,7 @@ void ProductionSettingsDialog::UpdateSources() {
                 break;
             }
     }
-    const bool counter =
-        source_->currentIndex() == static_cast<int>(ui::SerialSourceKind::CounterFile);
+    const bool counter = SourceAtRow(source_->currentIndex()) == app::SerialSource::Counter;
     counter_->setEnabled(counter);
     browseCounter_->setEnabled(counter);
     labels_->UpdatePreview();
@@ -225,7 +287,7 @@ void ProductionSettingsDialog::UpdateSources() {
 ui::ProductionSettings ProductionSettingsDialog::Settings() const {
     ui::ProductionSettings settings;
     settings.TemplateFile = PathOf(template_->text().trimmed());
-    settings.SerialSource = static_cast<ui::SerialSourceKind>(source_->currentIndex());
+    settings.SerialSource = SourceAtRow(source_->currentIndex());
     settings.CounterFile = PathOf(counter_->text().trimmed());
     settings.DatabaseUrl = ToLatin1(database_->text().trimmed());
     settings.StationName = ToLatin1(station_->text().trimmed());
@@ -317,74 +379,12 @@ ProductionWindow::ProductionWindow(std::unique_ptr<ui::ProductionRunner> runner,
     auto* layout = new QVBoxLayout(this);
 
     // The run's settings and the commands.
-    auto* top = new QHBoxLayout;
-    summary_ = new QLabel(this);
-    summary_->setObjectName("RunSummary");
-    summary_->setFont(PixelFont(15, false));
-    summary_->setWordWrap(true);
-    summary_->setToolTip(QStringLiteral("The settings the next run starts with"));
-    top->addWidget(summary_, 1);
-    settingsButton_ = new QPushButton(QStringLiteral("Se&ttings..."), this);
-    settingsButton_->setObjectName("SettingsButton");
-    settingsButton_->setToolTip(QStringLiteral(
-        "Choose the template, the serial numbers, the database and the station (Alt+T)"));
-    startButton_ = new QPushButton(QStringLiteral("&Start"), this);
-    startButton_->setObjectName("StartButton");
-    stopButton_ = new QPushButton(QStringLiteral("St&op"), this);
-    stopButton_->setObjectName("StopButton");
-    stopButton_->setToolTip(QStringLiteral("End the run after the device in hand (Esc)"));
-    for (QPushButton* button : {settingsButton_, startButton_, stopButton_}) {
-        button->setFont(PixelFont(18, true));
-        button->setMinimumSize(120, 44);
-        top->addWidget(button);
-    }
-    layout->addLayout(top);
+    layout->addLayout(MakeCommandRow());
 
     // The tiles, and the figures beside them.
     auto* middle = new QHBoxLayout;
-    tileArea_ = new QScrollArea(this);
-    tileArea_->setObjectName("TileArea");
-    tileArea_->setWidgetResizable(true);
-    tileArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    tilesPanel_ = new QWidget;
-    tilesGrid_ = new QGridLayout(tilesPanel_);
-    tilesGrid_->setSpacing(TileSpacing);
-    tilesGrid_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    tileArea_->setWidget(tilesPanel_);
-    // One column at least; as many as the window's width holds (see FlowTiles).
-    tileArea_->setMinimumWidth(TileWidth + 2 * TileSpacing + 24);
-    tileArea_->viewport()->installEventFilter(this);
-    middle->addWidget(tileArea_, 1);
-
-    auto* figures = new QFrame(this);
-    figures->setObjectName("Figures");
-    figures->setFrameShape(QFrame::StyledPanel);
-    figures->setMinimumWidth(200);
-    auto* grid = new QGridLayout(figures);
-    grid->setVerticalSpacing(2);
-    const auto addFigure = [&](const char* caption, QLabel* value, const char* tip) {
-        auto* label = new QLabel(QString::fromLatin1(caption), figures);
-        label->setFont(PixelFont(15, false));
-        const int row = grid->rowCount();
-        grid->addWidget(label, row, 0);
-        grid->addWidget(value, row + 1, 0);
-        value->setToolTip(QString::fromLatin1(tip));
-        label->setToolTip(value->toolTip());
-    };
-    passed_ = FigureLabel("PassedCount", figures);
-    failed_ = FigureLabel("FailedCount", figures);
-    yield_ = FigureLabel("YieldValue", figures);
-    perHour_ = FigureLabel("PerHourValue", figures);
-    lastSerial_ = FigureLabel("LastSerialValue", figures);
-    lastSerial_->setFont(PixelFont(24, true));
-    addFigure("Passed", passed_, "Devices programmed and checked in this run");
-    addFigure("Failed", failed_, "Devices that failed in this run");
-    addFigure("Yield", yield_, "Passed devices out of all devices of this run");
-    addFigure("Devices per hour", perHour_, "Devices finished per hour since Start");
-    addFigure("Last serial number", lastSerial_,
-              "The serial number of the last device that passed");
-    grid->setRowStretch(grid->rowCount(), 1);
-    middle->addWidget(figures);
+    middle->addWidget(MakeTileArea(), 1);
+    middle->addWidget(MakeFigures());
     layout->addLayout(middle, 1);
 
     status_ = new QLabel(this);
@@ -413,6 +413,79 @@ ProductionWindow::ProductionWindow(std::unique_ptr<ui::ProductionRunner> runner,
     ShowStatus(runner_ ? ReadyText()
                        : QStringLiteral("Production runs are not available in this program."));
     UpdateControls();
+}
+
+QHBoxLayout* ProductionWindow::MakeCommandRow() {
+    auto* top = new QHBoxLayout;
+    summary_ = new QLabel(this);
+    summary_->setObjectName("RunSummary");
+    summary_->setFont(PixelFont(15, false));
+    summary_->setWordWrap(true);
+    summary_->setToolTip(QStringLiteral("The settings the next run starts with"));
+    top->addWidget(summary_, 1);
+    settingsButton_ = new QPushButton(QStringLiteral("Se&ttings..."), this);
+    settingsButton_->setObjectName("SettingsButton");
+    settingsButton_->setToolTip(QStringLiteral(
+        "Choose the template, the serial numbers, the database and the station (Alt+T)"));
+    startButton_ = new QPushButton(QStringLiteral("&Start"), this);
+    startButton_->setObjectName("StartButton");
+    stopButton_ = new QPushButton(QStringLiteral("St&op"), this);
+    stopButton_->setObjectName("StopButton");
+    stopButton_->setToolTip(QStringLiteral("End the run after the device in hand (Esc)"));
+    for (QPushButton* button : {settingsButton_, startButton_, stopButton_}) {
+        button->setFont(PixelFont(18, true));
+        button->setMinimumSize(120, 44);
+        top->addWidget(button);
+    }
+    return top;
+}
+
+QScrollArea* ProductionWindow::MakeTileArea() {
+    tileArea_ = new QScrollArea(this);
+    tileArea_->setObjectName("TileArea");
+    tileArea_->setWidgetResizable(true);
+    tileArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    tilesPanel_ = new QWidget;
+    tilesGrid_ = new QGridLayout(tilesPanel_);
+    tilesGrid_->setSpacing(TileSpacing);
+    tilesGrid_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    tileArea_->setWidget(tilesPanel_);
+    // One column at least; as many as the window's width holds (see FlowTiles).
+    tileArea_->setMinimumWidth(TileWidth + 2 * TileSpacing + 24);
+    tileArea_->viewport()->installEventFilter(this);
+    return tileArea_;
+}
+
+QFrame* ProductionWindow::MakeFigures() {
+    auto* figures = new QFrame(this);
+    figures->setObjectName("Figures");
+    figures->setFrameShape(QFrame::StyledPanel);
+    figures->setMinimumWidth(200);
+    auto* grid = new QGridLayout(figures);
+    grid->setVerticalSpacing(2);
+    const auto addFigure = [&](const char* caption, QLabel* value, const char* tip) {
+        auto* label = new QLabel(QString::fromLatin1(caption), figures);
+        label->setFont(PixelFont(15, false));
+        const int row = grid->rowCount();
+        grid->addWidget(label, row, 0);
+        grid->addWidget(value, row + 1, 0);
+        value->setToolTip(QString::fromLatin1(tip));
+        label->setToolTip(value->toolTip());
+    };
+    passed_ = FigureLabel("PassedCount", figures);
+    failed_ = FigureLabel("FailedCount", figures);
+    yield_ = FigureLabel("YieldValue", figures);
+    perHour_ = FigureLabel("PerHourValue", figures);
+    lastSerial_ = FigureLabel("LastSerialValue", figures);
+    lastSerial_->setFont(PixelFont(24, true));
+    addFigure("Passed", passed_, "Devices programmed and checked in this run");
+    addFigure("Failed", failed_, "Devices that failed in this run");
+    addFigure("Yield", yield_, "Passed devices out of all devices of this run");
+    addFigure("Devices per hour", perHour_, "Devices finished per hour since Start");
+    addFigure("Last serial number", lastSerial_,
+              "The serial number of the last device that passed");
+    grid->setRowStretch(grid->rowCount(), 1);
+    return figures;
 }
 
 ProductionWindow::~ProductionWindow() {
@@ -446,7 +519,7 @@ ui::ProductionSettings LoadProductionSettings(const QString& file) {
     settings.TemplateFile = PathOf(store.value(QStringLiteral("Template")).toString());
     settings.SerialSource =
         ui::SerialSourceFromKey(ToLatin1(store.value(QStringLiteral("SerialSource")).toString()))
-            .value_or(ui::SerialSourceKind::Series);
+            .value_or(app::SerialSource::Series);
     settings.CounterFile = PathOf(store.value(QStringLiteral("CounterFile")).toString());
     settings.DatabaseUrl = ToLatin1(store.value(QStringLiteral("Database")).toString());
     settings.StationName = ToLatin1(store.value(QStringLiteral("Station")).toString());
@@ -605,91 +678,59 @@ void ProductionWindow::OnRunEnded(const std::string& reason) {
     }
 }
 
+QFrame* ProductionWindow::MakeTile() {
+    auto* tile = new QFrame(tilesPanel_);
+    tile->setFixedWidth(TileWidth);
+    tile->setMinimumHeight(TileMinHeight);
+    tile->setAutoFillBackground(true);
+    auto* column = new QVBoxLayout(tile);
+    column->setSpacing(2);
+    const auto addLabel = [&](const char* name, int pixels, bool bold) {
+        auto* label = new QLabel(tile);
+        label->setObjectName(name);
+        label->setFont(PixelFont(pixels, bold));
+        label->setAlignment(Qt::AlignCenter);
+        label->setWordWrap(true);
+        column->addWidget(label);
+        return label;
+    };
+    addLabel("TileDevice", DevicePixels, true);
+    addLabel("TileState", StatePixels, true);
+    addLabel("TileSerial", SerialPixels, true);
+    addLabel("TileDetail", ReasonPixels, false);
+    addLabel("TileNextStep", NextStepPixels, true);
+    // A PASS whose label did not come out: why, and the button that tries again.
+    QLabel* labelLine = addLabel("TileLabel", ReasonPixels, true);
+    labelLine->setStyleSheet(QStringLiteral("background: #fff3cd; color: #5a3d00; "
+                                            "border-radius: 4px; padding: 2px"));
+    auto* reprint = new QPushButton(QStringLiteral("Reprint label"), tile);
+    reprint->setObjectName("TileReprint");
+    reprint->setFont(PixelFont(ReasonPixels, true));
+    reprint->setToolTip(QStringLiteral("Print this device's label again, from its record"));
+    reprint->setAutoFillBackground(false);
+    column->addWidget(reprint);
+    connect(reprint, &QPushButton::clicked, this, [this, tile] {
+        const auto at = std::find(tiles_.begin(), tiles_.end(), tile) - tiles_.begin();
+        if (at >= static_cast<std::ptrdiff_t>(board_.Tiles().size())) return;
+        const ui::ProductionTile state = board_.Tiles()[static_cast<std::size_t>(at)];
+        Reprint(state.DriverIndex, state.SerialNumber);
+    });
+    column->addStretch(1);
+    return tile;
+}
+
 void ProductionWindow::ShowBoard() {
     const std::vector<ui::ProductionTile>& tiles = board_.Tiles();
     while (tiles_.size() < tiles.size()) {
-        auto* tile = new QFrame(tilesPanel_);
-        tile->setFixedWidth(TileWidth);
-        tile->setMinimumHeight(TileMinHeight);
-        tile->setAutoFillBackground(true);
-        auto* column = new QVBoxLayout(tile);
-        column->setSpacing(2);
-        const auto addLabel = [&](const char* name, int pixels, bool bold) {
-            auto* label = new QLabel(tile);
-            label->setObjectName(name);
-            label->setFont(PixelFont(pixels, bold));
-            label->setAlignment(Qt::AlignCenter);
-            label->setWordWrap(true);
-            column->addWidget(label);
-            return label;
-        };
-        addLabel("TileDevice", DevicePixels, true);
-        addLabel("TileState", StatePixels, true);
-        addLabel("TileSerial", SerialPixels, true);
-        addLabel("TileDetail", ReasonPixels, false);
-        addLabel("TileNextStep", NextStepPixels, true);
-        // A PASS whose label did not come out: why, and the button that tries again.
-        QLabel* labelLine = addLabel("TileLabel", ReasonPixels, true);
-        labelLine->setStyleSheet(QStringLiteral("background: #fff3cd; color: #5a3d00; "
-                                                "border-radius: 4px; padding: 2px"));
-        auto* reprint = new QPushButton(QStringLiteral("Reprint label"), tile);
-        reprint->setObjectName("TileReprint");
-        reprint->setFont(PixelFont(ReasonPixels, true));
-        reprint->setToolTip(QStringLiteral("Print this device's label again, from its record"));
-        reprint->setAutoFillBackground(false);
-        column->addWidget(reprint);
-        connect(reprint, &QPushButton::clicked, this, [this, tile] {
-            const auto at = std::find(tiles_.begin(), tiles_.end(), tile) - tiles_.begin();
-            if (at >= static_cast<std::ptrdiff_t>(board_.Tiles().size())) return;
-            const ui::ProductionTile state = board_.Tiles()[static_cast<std::size_t>(at)];
-            Reprint(state.DriverIndex, state.SerialNumber);
-        });
-        column->addStretch(1);
-        tiles_.push_back(tile);
+        tiles_.push_back(MakeTile());
         flowColumns_ = 0; // placed by FlowTiles
     }
     while (tiles_.size() > tiles.size()) {
         delete tiles_.back();
         tiles_.pop_back();
     }
-    for (std::size_t i = 0; i < tiles.size(); ++i) {
-        const ui::ProductionTile& state = tiles[i];
-        QFrame* tile = tiles_[i];
-        tile->setObjectName(QStringLiteral("Tile%1").arg(state.DriverIndex));
-        QPalette palette = tile->palette();
-        QColor background = WorkingColour;
-        QColor text = Qt::black;
-        if (state.Removed) {
-            background = RemovedColour;
-            text = RemovedText;
-        } else if (state.State == ui::TileState::Passed) {
-            background = PassColour;
-            text = Qt::white;
-        } else if (state.State == ui::TileState::Failed) {
-            background = FailColour;
-            text = Qt::white;
-        }
-        palette.setColor(QPalette::Window, background);
-        palette.setColor(QPalette::WindowText, text);
-        tile->setPalette(palette);
-        const auto show = [tile](const char* name, const std::string& value) {
-            auto* label = tile->findChild<QLabel*>(name);
-            label->setText(FromLatin1(value));
-            label->setHidden(value.empty());
-        };
-        show("TileDevice", ui::ProductionBoard::DeviceText(state));
-        show("TileState", state.Removed ? "removed" : ui::ProductionBoard::StateText(state.State));
-        // A failure shows the serial number it used up as well as why, and what to do.
-        show("TileSerial", state.SerialNumber);
-        show("TileDetail", state.State == ui::TileState::Failed ? state.Reason : "");
-        show("TileNextStep", ui::ProductionBoard::NextStepText(state));
-        const std::string labelText = state.Removed ? "" : ui::ProductionBoard::LabelText(state);
-        show("TileLabel", labelText);
-        tile->findChild<QPushButton*>("TileReprint")->setHidden(labelText.empty());
-        tile->setToolTip(FromLatin1(state.Reason));
-        // As tall as its wrapped lines need: a long reason is never cut.
-        tile->setFixedHeight(std::max(TileMinHeight, tile->layout()->heightForWidth(TileWidth)));
-    }
+    for (std::size_t i = 0; i < tiles.size(); ++i)
+        ShowTile(*tiles_[i], tiles[i]);
     FlowTiles();
 }
 
@@ -726,8 +767,8 @@ void ProductionWindow::ShowSummary() {
     const QString templateName = settings_.TemplateFile.empty()
                                      ? QStringLiteral("none chosen")
                                      : PathText(settings_.TemplateFile.filename());
-    QString source = FromLatin1(ui::SerialSourceNames[static_cast<int>(settings_.SerialSource)]);
-    if (settings_.SerialSource == ui::SerialSourceKind::CounterFile)
+    QString source = FromLatin1(ui::SerialSourceName(settings_.SerialSource));
+    if (settings_.SerialSource == app::SerialSource::Counter)
         source += QStringLiteral(" ") + PathText(settings_.CounterFile);
     const QString database = settings_.DatabaseUrl.empty() ? QStringLiteral("default")
                                                            : FromLatin1(settings_.DatabaseUrl);

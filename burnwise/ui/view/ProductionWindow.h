@@ -13,6 +13,7 @@
 #include <vector>
 
 class QComboBox;
+class QFormLayout;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -20,6 +21,7 @@ class QPushButton;
 class QScrollArea;
 class QTimer;
 class QGridLayout;
+class QHBoxLayout;
 
 namespace burnwise::view {
 
@@ -46,6 +48,8 @@ public:
     void accept() override;
 
 private:
+    void AddSerialRows(QFormLayout& form, const ui::ProductionSettings& settings);
+    void AddRecordRows(QFormLayout& form, const ui::ProductionSettings& settings);
     void UpdateSources();
 
     WindowHost& host_;
@@ -116,7 +120,13 @@ private:
     void OnDatabaseWaiting(bool waiting);
     // Devices the station was writing when it last stopped: on the status line and in a box.
     void OnStationSaid(const std::string& lines);
+    // The parts of the window, made once.
+    QHBoxLayout* MakeCommandRow();
+    QScrollArea* MakeTileArea();
+    QFrame* MakeFigures();
     void ShowBoard();
+    // A new, empty tile whose Reprint asks for the label of the device it shows.
+    QFrame* MakeTile();
     void FlowTiles();
     void ShowFigures();
     void ShowSummary();

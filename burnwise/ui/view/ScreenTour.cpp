@@ -66,8 +66,48 @@ int ModelIndex(const burnwise::ui::TMainForm& form, std::string_view model) {
     return 0;
 }
 
-// The window with the results table below it, in one picture.
-bool SaveWithResults(MainWindow& window, const QString& folder) {
+// Edit mode of a new template for a model of each family.
+bool SaveModels(burnwise::ui::TMainForm& form, MainWindow& window, const QString& folder) {
+    bool ok = true;
+    const struct {
+        const char* Model;
+        const char* Shot;
+    } models[] = {{"KR1S", "edit-kr1s"},
+                  {"KR2S", "edit-kr2s"},
+                  {"KR3E", "edit-kr3e"},
+                  {"KR4S", "edit-kr4s"},
+                  {"KR4F", "edit-kr4f"}};
+    for (const auto& model : models) {
+        form.UserExecute("BWNew");
+        form.UserChooseEntry("CB1", ModelIndex(form, model.Model));
+        ok = Save(window, folder, model.Shot) && ok;
+    }
+    return ok;
+}
+
+// A scan and a finished programming run on the bench the driver library offers, run as the
+// user's commands (busy mode, the results table).
+bool SaveRun(burnwise::ui::TMainForm& form, MainWindow& window, const QString& folder) {
+    window.ActionOf("BWScan")->trigger();
+    bool ok = Save(window, folder, "scan");
+    // The window busy while the run goes on: grabbed as the last device is programmed.
+    auto previous = form.DeviceProgressChanged;
+    bool grabbed = false;
+    form.DeviceProgressChanged = [&](int position, int count) {
+        previous(position, count);
+        if (!grabbed && window.IsBusy() && position == count && count > 0 &&
+            form.Messages().Lines.empty()) {
+            grabbed = true;
+            ok = Save(window, folder, "busy") && ok;
+        }
+    };
+    window.ActionOf("BWProgram")->trigger();
+    form.DeviceProgressChanged = previous;
+    return Save(window, folder, "finished-run") && ok;
+}
+
+// The run with the results table below the window, in one picture.
+bool SaveResults(MainWindow& window, const QString& folder) {
     burnwise::view::ResultsWindow& results = *window.Results();
     results.resize(window.width(), 200);
     results.show();
@@ -110,19 +150,7 @@ int main(int argc, char** argv) {
     window.ShowFirstTime();
 
     bool ok = Save(window, folder, "start");
-    const struct {
-        const char* Model;
-        const char* Shot;
-    } models[] = {{"KR1S", "edit-kr1s"},
-                  {"KR2S", "edit-kr2s"},
-                  {"KR3E", "edit-kr3e"},
-                  {"KR4S", "edit-kr4s"},
-                  {"KR4F", "edit-kr4f"}};
-    for (const auto& model : models) {
-        form.UserExecute("BWNew");
-        form.UserChooseEntry("CB1", ModelIndex(form, model.Model));
-        ok = Save(window, folder, model.Shot) && ok;
-    }
+    ok = SaveModels(form, window, folder) && ok;
 
     // Program mode: the KR2S template, with a fixed serial number, saved under a name.
     form.UserExecute("BWNew");
@@ -132,28 +160,8 @@ int main(int argc, char** argv) {
     form.UserExecute("BWSaveAs");
     ok = Save(window, folder, "program-mode") && ok;
 
-    // A scan and a finished programming run on the bench the driver library offers, run
-    // as the user's commands (busy mode, the results table).
-    window.ActionOf("BWScan")->trigger();
-    ok = Save(window, folder, "scan") && ok;
-    // The window busy while the run goes on: grabbed as the last device is programmed.
-    {
-        auto previous = form.DeviceProgressChanged;
-        bool grabbed = false;
-        form.DeviceProgressChanged = [&](int position, int count) {
-            previous(position, count);
-            if (!grabbed && window.IsBusy() && position == count && count > 0 &&
-                form.Messages().Lines.empty()) {
-                grabbed = true;
-                ok = Save(window, folder, "busy") && ok;
-            }
-        };
-        window.ActionOf("BWProgram")->trigger();
-        form.DeviceProgressChanged = previous;
-    }
-    ok = Save(window, folder, "finished-run") && ok;
-    // The same run with the results table below the window.
-    ok = SaveWithResults(window, folder) && ok;
+    ok = SaveRun(form, window, folder) && ok;
+    ok = SaveResults(window, folder) && ok;
     form.UserExecute("Read1");
     ok = Save(window, folder, "read") && ok;
 

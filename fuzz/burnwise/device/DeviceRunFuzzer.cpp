@@ -104,7 +104,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const codec::FixedUtcClock clock({2026, 12, 9, 10, 0, 0});
     form.FormShow();
     form.AttachDriver(driver, clock);
-    form.DeviceStation()->Engine().Sleep = [](std::chrono::milliseconds) {};
 
     form.BWNewExecute();
     form.UserChooseEntry("CB1", 1 + data[0] % 8);

@@ -18,6 +18,7 @@ using testing::Notes;
 
 struct FixedClock : codec::UtcClock {
     codec::UtcTime Now() const override { return {2026, 12, 9, 10, 0, 0}; }
+    void Wait(std::chrono::milliseconds) const override {}
 };
 
 // A station on an in-process bench, and a KR2S template numbering its devices from a
@@ -28,10 +29,6 @@ struct Bench {
     FixedClock Clock;
     Station Line{Devices, Reported, Clock};
     int NextSerial = 1;
-
-    Bench() {
-        Line.Engine().Sleep = [](std::chrono::milliseconds) {};
-    }
 
     ProgramRequest Request(ChipType model = ChipType::KR2S) {
         ProgramRequest request;
@@ -384,14 +381,13 @@ TEST(Station, ADeviceIsHeldFromItsJudgementToItsWrite) {
         first.Shown.OnlyBlankDevices = true;
         first.Parallel = atOnce;
         std::optional<Report> second;
-        b.Line.Engine().DeviceTaken = [&](std::int32_t) {
-            if (second) return;
-            ProgramRequest late = first;
-            late.Parallel = false;
-            late.Serials = [](int position, std::string&) {
-                return std::optional<std::string>("LT00000" + std::to_string(position + 1));
-            };
-            second = other.Program(late);
+        ProgramRequest late = first;
+        late.Parallel = false;
+        late.Serials = [](int position, std::string&) {
+            return std::optional<std::string>("LT00000" + std::to_string(position + 1));
+        };
+        first.Started = [&](std::int32_t, const std::string&) {
+            if (!second) second = other.Program(late);
         };
         const Report report = b.Line.Program(first);
         ASSERT_TRUE(second);

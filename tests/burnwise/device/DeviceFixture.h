@@ -35,6 +35,8 @@ struct BenchReporter : Reporter {
     void DeviceProgress(int position, int count) override {
         ProgressSeen.emplace_back(position, count);
     }
+    void DeviceFinished(const DeviceOutcome& outcome) override { Outcomes.push_back(outcome); }
+    std::vector<DeviceOutcome> Outcomes;
 };
 
 // The station on an in-process bench: bench ← trace ← fault wrapper ← engine, over a
@@ -51,15 +53,11 @@ struct DeviceBench {
     RunFlags& Flags = Line.Flags();
     app::Template Shown = app::Template::Start();
     bwtest::TempFolder Folder{"burnwise-device-test-"};
-    std::vector<DeviceOutcome> Outcomes;
+    std::vector<DeviceOutcome>& Outcomes = Reported.Outcomes;
     std::vector<std::string>& Log = Reported.Log;
     std::vector<std::pair<int, int>>& ProgressSeen = Reported.ProgressSeen;
 
-    DeviceBench() {
-        Flags.OnlyBlankDevices = Shown.OnlyBlankDevices;
-        Engine().Sleep = [this](std::chrono::milliseconds step) { Clock.Advance(step); };
-        Engine().DeviceFinished = [this](const DeviceOutcome& o) { Outcomes.push_back(o); };
-    }
+    DeviceBench() { Flags.OnlyBlankDevices = Shown.OnlyBlankDevices; }
 
     DeviceEngine& Engine() { return Line.Engine(); }
 
@@ -103,9 +101,12 @@ struct DeviceBench {
         t.OnlyBlankDevices = Flags.OnlyBlankDevices;
         return t;
     }
-    app::Report Program() {
+    // With `serials`, the numbers come from a counter that gives them.
+    app::Report Program(decltype(app::ProgramRequest::Serials) serials = {}) {
         app::ProgramRequest request;
         request.Shown = Current();
+        if (serials) request.Source = app::SerialSource::Counter;
+        request.Serials = std::move(serials);
         return Line.Program(request);
     }
     app::Report Scan() { return Line.Scan(Current()); }

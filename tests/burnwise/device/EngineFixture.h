@@ -70,13 +70,14 @@ private:
 // A UTC clock that moves only when told to: the run's waits advance it.
 class SteppingClock : public codec::UtcClock {
 public:
-    std::chrono::sys_time<std::chrono::milliseconds> Time{
+    mutable std::chrono::sys_time<std::chrono::milliseconds> Time{
         std::chrono::sys_days{std::chrono::year{2026} / 12 / 9} + std::chrono::hours{10}};
     bool Frozen = false; // waits do not move it
 
-    void Advance(std::chrono::milliseconds step) {
+    void Advance(std::chrono::milliseconds step) const {
         if (!Frozen) Time += step;
     }
+    void Wait(std::chrono::milliseconds pause) const override { Advance(pause); }
     codec::UtcTime Now() const override {
         using namespace std::chrono;
         const auto day = floor<days>(Time);

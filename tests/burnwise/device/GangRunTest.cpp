@@ -156,6 +156,7 @@ struct Station {
     Recorder Reports;
     codec::FixedUtcClock Clock{{2026, 12, 9, 10, 0, 0}};
     DeviceEngine Engine{Faults, State, Flags, Reports, Clock};
+    RunContext Context;
 
     Station() {
         for (const char* eeprom : {"93C46", "93C56", "93C66"})
@@ -164,7 +165,7 @@ struct Station {
         Bench.AddDevice("KR1S", "93C46");
         Bench.AddDevice("KR1S", "93C56");
         Bench.AddDevice("KR3D", "93C56");
-        Engine.DeviceFinished = [this](const DeviceOutcome&) { Reports.Add("callback", ""); };
+        Context.DeviceFinished = [this](const DeviceOutcome&) { Reports.Add("callback", ""); };
     }
     std::vector<std::vector<std::uint16_t>> Words() const {
         std::vector<std::vector<std::uint16_t>> words;
@@ -193,7 +194,7 @@ TEST(GangRun, GivesWhatTheRunOneByOneGivesDeviceForDevice) {
              std::set<std::string> odd;
              for (int i = 1; i < s.Bench.DeviceCount(); i += 2)
                  odd.insert(s.Bench.SerialOf(i));
-             s.Engine.ScanFilter = [odd](const std::string& serial) {
+             s.Context.ScanFilter = [odd](const std::string& serial) {
                  return odd.contains(serial);
              };
          }},
@@ -209,7 +210,8 @@ TEST(GangRun, GivesWhatTheRunOneByOneGivesDeviceForDevice) {
         for (Station* s : {&one, &all}) {
             if (c.prepare) c.prepare(*s);
             if (c.sourceDry >= 0)
-                s->Engine.SerialSource = [&, s](int position) -> std::optional<std::string> {
+                s->Context.SerialSource = [&, s](int position,
+                                                 std::string&) -> std::optional<std::string> {
                     if (s == &all) writesBefore += all.Faults.Calls("VQ_WriteEE");
                     if (position >= c.sourceDry) return std::nullopt;
                     return "SRC000" + std::to_string(position + 1);
@@ -220,8 +222,8 @@ TEST(GangRun, GivesWhatTheRunOneByOneGivesDeviceForDevice) {
         Template allSettings(all.State, all.Reports, c.type, c.serial);
         allSettings.OnGather = [&] { writesBefore += all.Faults.Calls("VQ_WriteEE"); };
 
-        EXPECT_EQ(one.Engine.ProgramRun(oneSettings), c.end);
-        EXPECT_EQ(all.Engine.ProgramRunParallel(allSettings), c.end);
+        EXPECT_EQ(one.Engine.ProgramRun(oneSettings, one.Context), c.end);
+        EXPECT_EQ(all.Engine.ProgramRunParallel(allSettings, all.Context), c.end);
         EXPECT_EQ(all.Reports.Events, one.Reports.Events);
         EXPECT_EQ(all.Words(), one.Words());
         EXPECT_EQ(all.State.WriteImage, one.State.WriteImage);
@@ -244,7 +246,7 @@ TEST(GangRun, AFailingDeviceFailsAloneAndTheOthersPass) {
     for (int i = 0; i < s.Bench.DeviceCount(); ++i)
         serials.push_back(s.Bench.SerialOf(i));
     Template settings(s.State, s.Reports, ChipType::KR2S, "FLT00001");
-    EXPECT_EQ(s.Engine.ProgramRunParallel(settings), RunEnd::Failed);
+    EXPECT_EQ(s.Engine.ProgramRunParallel(settings, s.Context), RunEnd::Failed);
 
     const std::map<int, std::string> reasons{
         {3, "Error reading device"},
@@ -268,7 +270,7 @@ TEST(GangRun, AFailingDeviceFailsAloneAndTheOthersPass) {
     // faults; the one that failed its open is still blank.
     clean.Bench.FailOpen = 11;
     Template cleanSettings(clean.State, clean.Reports, ChipType::KR2S, "FLT00001");
-    ASSERT_EQ(clean.Engine.ProgramRun(cleanSettings), RunEnd::Failed);
+    ASSERT_EQ(clean.Engine.ProgramRun(cleanSettings, clean.Context), RunEnd::Failed);
     ASSERT_EQ(s.Bench.DeviceCount(), 15);
     for (int i = 0; i < s.Bench.DeviceCount(); ++i) {
         const auto index =
@@ -283,10 +285,10 @@ TEST(GangRun, AFailingDeviceFailsAloneAndTheOthersPass) {
 TEST(GangRun, AStopLetsTheDevicesRunningFinishAndOneBeforeTheStartWritesNothing) {
     Station late, early;
     late.Reports.Stop = [&] { return late.Reports.Outcomes.size() == 2; };
-    early.Engine.StopWanted = [] { return true; };
+    early.Context.StopWanted = [] { return true; };
     for (Station* s : {&late, &early}) {
         Template settings(s->State, s->Reports, ChipType::KR2S, "STP00001");
-        EXPECT_EQ(s->Engine.ProgramRunParallel(settings), RunEnd::Cancelled);
+        EXPECT_EQ(s->Engine.ProgramRunParallel(settings, s->Context), RunEnd::Cancelled);
     }
     EXPECT_EQ(late.Reports.Starting("line: Programmed").size(), 14u);
     EXPECT_EQ(late.Reports.Starting("line: Stopped"),
@@ -301,10 +303,10 @@ TEST(GangRun, APositionWithoutASerialNumberIsNeverWrittenAtOnce) {
     // asked, which cannot number devices written at once.
     Station noSerial, emptySource;
     Template settings(noSerial.State, noSerial.Reports, ChipType::KR2S, "");
-    emptySource.Engine.SerialSource = [](int) { return std::string(); };
+    emptySource.Context.SerialSource = [](int, std::string&) { return std::string(); };
     Template sourced(emptySource.State, emptySource.Reports, ChipType::KR2S, "");
     for (auto [station, source] : {std::pair{&noSerial, &settings}, {&emptySource, &sourced}}) {
-        EXPECT_EQ(station->Engine.ProgramRunParallel(*source), RunEnd::Stopped);
+        EXPECT_EQ(station->Engine.ProgramRunParallel(*source, station->Context), RunEnd::Stopped);
         EXPECT_EQ(station->Faults.Calls("VQ_WriteEE"), 0);
         ASSERT_EQ(station->Reports.Outcomes.size(), 1u);
         EXPECT_EQ(station->Reports.Outcomes[0].Reason, ClockSerialsNotAtOnce);

@@ -59,7 +59,6 @@ TEST(Outcomes, EveryOperationReportsEachDeviceOnceAndStopsWhenAsked) {
             RecordingReporter r;
             r.StopAfter = stopAfter;
             DeviceEngine engine(p.Faults, p.State, p.Flags, r, p.Clock);
-            engine.Sleep = [&](std::chrono::milliseconds step) { p.Clock.Advance(step); };
             TemplateSettings settings(p);
             const RunEnd end = c.Run(engine, settings);
             EXPECT_EQ(p.Bench.OpenHandles(), 0);
@@ -103,7 +102,6 @@ TEST(Outcomes, ADeviceTheScanCouldNotOpenFailsWithItsReason) {
         p.Bench.AddFault(1, {FaultKind::Open, std::nullopt, VQ_DEVICE_NOT_OPENED, 1});
         RecordingReporter r;
         DeviceEngine engine(p.Faults, p.State, p.Flags, r, p.Clock);
-        engine.Sleep = [&](std::chrono::milliseconds step) { p.Clock.Advance(step); };
         TemplateSettings settings(p);
         EXPECT_NE(c.Run(engine, settings), RunEnd::Completed);
         ASSERT_EQ(r.Outcomes.size(), 3u);

@@ -145,8 +145,7 @@ TEST(ProgramRun, SerialNumberDisabledMakesEveryDeviceNew) {
         t.UseFixedSerial = true;
         t.FixedSerial = "SAME0001";
     });
-    p.Engine().SerialSource = [](int) { return std::optional<std::string>("SAME0001"); };
-    p.Program();
+    p.Program([](int, std::string&) { return std::optional<std::string>("SAME0001"); });
     EXPECT_EQ(p.LinesStartingWith("Programmed Serial Number : "),
               std::vector<std::string>(2, "Programmed Serial Number : Disabled"));
     EXPECT_TRUE(p.Boxes().empty());

@@ -20,13 +20,11 @@ struct DeviceBench : StartedForm {
     FaultDriver Faults{Trace};
     SteppingClock Clock;
     std::vector<std::string> Log;
-    std::vector<DeviceOutcome> Outcomes;
+    std::vector<DeviceOutcome>& Outcomes = Host.Finished;
     std::vector<std::pair<int, int>> ProgressSeen;
 
     DeviceBench() {
         Form.AttachDriver(Faults, Clock);
-        Engine().Sleep = [this](std::chrono::milliseconds step) { Clock.Advance(step); };
-        Engine().DeviceFinished = [this](const DeviceOutcome& o) { Outcomes.push_back(o); };
         Form.DeviceProgressChanged = [this](int position, int count) {
             ProgressSeen.emplace_back(position, count);
         };

@@ -53,6 +53,10 @@ public:
     void OpenHelpFile(const fs::path& file) override { Calls.push_back("help " + file.string()); }
     void ShowAboutBox() override { Calls.push_back("about"); }
     void CloseWindow() override { Calls.push_back("close"); }
+    void DeviceFinished(const device::DeviceOutcome& outcome) override {
+        Finished.push_back(outcome);
+    }
+    std::vector<device::DeviceOutcome> Finished;
 
     std::vector<std::string> Boxes() const {
         std::vector<std::string> boxes;

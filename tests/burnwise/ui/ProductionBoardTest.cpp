@@ -203,7 +203,7 @@ TEST(ProductionSettings, TheSettingsAndTheRunAgreeOnEverySpellingOfAFixedSerialN
         ui::ProductionSettings settings;
         settings.TemplateFile = folder.Path / "line.ept";
         std::ofstream(settings.TemplateFile, std::ios::binary) << ValidTemplateText(spelling);
-        settings.SerialSource = ui::SerialSourceKind::Template;
+        settings.SerialSource = app::SerialSource::Template;
         settings.DatabaseUrl = "sqlite:" + (folder.Path / "records.sqlite").string();
         const bool settingsRefuse = !ui::ProductionSettingsProblem(settings).empty();
         std::string error;
@@ -231,7 +231,7 @@ TEST(ProductionSettings, StartNeedsATemplateThatFitsTheSerialSource) {
     const auto fixed = templateFile("fixed.ept", "1");
     const auto scheme = templateFile("scheme.ept", "0");
     const auto odd = templateFile("odd.ept", "1x"); // not a number: read as 0
-    using K = ui::SerialSourceKind;
+    using K = app::SerialSource;
     const struct {
         std::filesystem::path Template;
         K Source;
@@ -239,13 +239,13 @@ TEST(ProductionSettings, StartNeedsATemplateThatFitsTheSerialSource) {
         const char* Problem; // a part of the line, or "" for none
     } rows[] = {
         {fixed, K::Series, "", ""},
-        {fixed, K::CounterFile, "/tmp/next-serial", ""},
-        {fixed, K::CounterFile, "", "Choose a counter file."},
+        {fixed, K::Counter, "/tmp/next-serial", ""},
+        {fixed, K::Counter, "", "Choose a counter file."},
         {fixed, K::Template, "", "every device would get the same one"},
         {scheme, K::Template, "", ""},
         {odd, K::Template, "", ""},
         {scheme, K::Series, "", "A series needs a template with a fixed serial number"},
-        {scheme, K::CounterFile, "/tmp/next-serial", "needs a template with a fixed serial"},
+        {scheme, K::Counter, "/tmp/next-serial", "needs a template with a fixed serial"},
         {{}, K::Series, "", "Choose a template first."},
         {folder / "missing.ept", K::Series, "", "Cannot open the template"},
         {folder, K::Series, "", "Cannot open the template"},
@@ -261,8 +261,13 @@ TEST(ProductionSettings, StartNeedsATemplateThatFitsTheSerialSource) {
         else
             EXPECT_NE(problem.find(row.Problem), std::string::npos) << problem;
     }
-    for (K kind : {K::Series, K::CounterFile, K::Template})
-        EXPECT_EQ(ui::SerialSourceFromKey(ui::SerialSourceKey(kind)), kind);
+    // Settings files saved before keep reading as they were written.
+    for (const auto& [key, kind] :
+         {std::pair{"series", K::Series}, std::pair{"counter", K::Counter},
+          std::pair{"template", K::Template}}) {
+        EXPECT_EQ(ui::SerialSourceFromKey(key), kind);
+        EXPECT_EQ(ui::SerialSourceKey(kind), key);
+    }
     EXPECT_EQ(ui::SerialSourceFromKey("sequence"), std::nullopt);
     std::filesystem::remove_all(folder);
 }

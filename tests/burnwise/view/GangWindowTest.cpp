@@ -1,6 +1,7 @@
 // Device > Program All Devices At Once: the item, kept in the window's settings, and Program
 // going at once, or one by one with a line when the serial numbers come from the clock.
 
+#include "WindowOnTheBench.h"
 #include "burnwise/app/Station.h"
 #include "burnwise/device/testing/InProcessBench.h"
 #include "burnwise/ui/MainForm.h"
@@ -21,19 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace burnwise;
-
-// Opens the template it is given; records the boxes.
-class AnsweringHost final : public view::WindowHost {
-public:
-    std::optional<fs::path> OpenAnswer;
-    std::vector<std::string> Boxes;
-
-    std::optional<fs::path> RunOpenDialog(const ui::FileDialogOptions&) override {
-        return OpenAnswer;
-    }
-    void ShowErrorBox(std::string_view text) override { Boxes.emplace_back(text); }
-    void ShowInformationBox(std::string_view text) override { Boxes.emplace_back(text); }
-};
 
 // Holds each device's programming open (its second) until MeetAt devices have come that far
 // or two seconds have passed, and keeps the most handles open at once.
@@ -86,7 +74,7 @@ std::string Kr2Template(bool fixedSerial) {
 
 struct GangWindowTest : ::testing::Test {
     bwtest::TempFolder Scratch{"bw-gang-window-"};
-    AnsweringHost Host;
+    bwtest::AnsweringHost Host;
     MeetingBench Bench;
     SteppingClock Clock;
     std::unique_ptr<ui::TMainForm> Form;

@@ -4,15 +4,10 @@
 // service of the test's own, where a queue that does not exist fails the label and never the
 // device, and the tile's button prints it again from the record.
 
-#include "burnwise/device/LinkedDriver.h"
+#include "WindowOnTheBench.h"
 #include "burnwise/labels/LabelLayout.h"
 #include "burnwise/records/RecordStore.h"
-#include "burnwise/ui/MainForm.h"
 #include "burnwise/ui/view/LabelSettingsBox.h"
-#include "burnwise/ui/view/MainWindow.h"
-#include "burnwise/ui/view/ProductionWindow.h"
-#include "burnwise/ui/view/Program.h"
-#include "burnwise/ui/view/WindowHost.h"
 #include "support/PrintServer.h"
 #include "support/TempFolder.h"
 
@@ -39,35 +34,7 @@ using namespace burnwise;
 fs::path Scratch;
 const fs::path Layouts = fs::path(BW_SOURCE_DIR) / "examples" / "labels";
 
-constexpr const char* Kr2Template = "[Basic Details]\r\nDevice Type=3\r\nVID PID Type=0\r\n"
-                                    "USB VID=3C5A\r\nUSB PID=71A0\r\n"
-                                    "[USB Power Options]\r\nBus Powered=1\r\nMax Bus Power=100\r\n"
-                                    "[USB Serial Number Control]\r\nPrefix=QA\r\n"
-                                    "Use Fixed Serial Number=1\r\nFixed Serial Number=QA000001\r\n"
-                                    "[USB String Descriptors]\r\nManufacturer=Bench Maker\r\n"
-                                    "Product=Label Test\r\n"
-                                    "[Programming Options]\r\nOnly Program Blank Devices=1\r\n";
-
-class LabelHost : public view::WindowHost {
-public:
-    std::optional<fs::path> OpenAnswer;
-    std::vector<std::string> Boxes;
-    std::optional<fs::path> RunOpenDialog(const ui::FileDialogOptions&) override {
-        return OpenAnswer;
-    }
-    void ShowErrorBox(std::string_view text) override { Boxes.emplace_back(text); }
-    void ShowInformationBox(std::string_view text) override { Boxes.emplace_back(text); }
-    // Questions are answered Yes, and kept.
-    std::vector<std::string> Asked;
-    bool AskGoOnOrCancel(std::string_view question, std::string_view) override {
-        Asked.emplace_back(question);
-        return true;
-    }
-    bool AskYesOrNo(std::string_view question) override {
-        Asked.emplace_back(question);
-        return true;
-    }
-};
+const std::string Kr2Template = bwtest::FixedSerialCableTemplate("Label Test");
 
 void Vqbench(const std::string& args) {
     const std::string command = std::string(VQBENCH) + " " + args + " >/dev/null";
@@ -94,43 +61,38 @@ std::string TileLine(const QFrame* tile, const char* name) {
     return label->isHidden() ? "" : label->text().toStdString();
 }
 
-struct LabelWindows : ::testing::Test {
-    fs::path Folder = Scratch / testing::UnitTest::GetInstance()->current_test_info()->name();
+// This test's own folder in the scratch folder.
+fs::path TestFolder() {
+    return Scratch / testing::UnitTest::GetInstance()->current_test_info()->name();
+}
+
+struct LabelWindows : bwtest::WindowOnTheBench {
+    // Questions are answered Yes.
+    LabelWindows() : WindowOnTheBench(TestFolder()) { Host.LaterAnswer = true; }
+
+    fs::path Folder = TestFolder();
     fs::path Template = Folder / "kr2.ept";
     fs::path LabelFolder = Folder / "labels";
     std::string Database = "sqlite:" + (Folder / "records.sqlite").string();
-    LabelHost Host;
-    device::LinkedDriver Driver;
-    ui::TMainForm Form{Host, {Folder / "Templates", Folder / "Help.html"}};
-    std::unique_ptr<view::MainWindow> Window;
 
     void SetUp() override {
         fs::create_directories(LabelFolder);
         std::ofstream(Template, std::ios::binary) << Kr2Template;
         Vqbench("reset");
-        Form.AttachDriver(Driver);
-        Window = std::make_unique<view::MainWindow>(Form, Host, Driver.SimulatedBench());
-        view::ConnectProduction(*Window, Form, Driver);
-        Window->ShowFirstTime();
+        WindowOnTheBench::SetUp();
     }
-    void TearDown() override { Window.reset(); }
 
     ui::ProductionSettings Settings(const ui::LabelSettings& labels) const {
         ui::ProductionSettings settings;
         settings.TemplateFile = Template;
-        settings.SerialSource = ui::SerialSourceKind::Series;
+        settings.SerialSource = app::SerialSource::Series;
         settings.DatabaseUrl = Database;
         settings.StationName = "bench-9";
         settings.Labels = labels;
         return settings;
     }
     view::ProductionWindow* OpenLine(const ui::LabelSettings& labels) {
-        Window->findChild<QAction*>("BWProduction")->trigger();
-        auto* line = Window->findChild<view::ProductionWindow*>();
-        if (line == nullptr) return nullptr;
-        line->Beep = [] {};
-        line->SetSettings(Settings(labels));
-        return line;
+        return OpenProductionLine(Settings(labels));
     }
     // The records as a reader sees them while the run writes: none while the database
     // cannot be read (the checks on what they hold then fail).
@@ -227,9 +189,9 @@ TEST_F(LabelWindows, ARunIntoAFolderGivesOnePdfPerPassAndProgramPrintsToo) {
     Window->ActionOf("BWProgram")->trigger();
     ASSERT_TRUE(WaitFor([&] { return !Window->IsBusy(); }));
     EXPECT_EQ(Host.Boxes, std::vector<std::string>{});
-    ASSERT_EQ(Host.Asked.size(), 1u);
-    EXPECT_TRUE(Host.Asked[0].starts_with("QA000001 was already given to a device on "))
-        << Host.Asked[0];
+    ASSERT_EQ(Host.Questions.size(), 1u);
+    EXPECT_TRUE(Host.Questions[0].starts_with("QA000001 was already given to a device on "))
+        << Host.Questions[0];
     EXPECT_EQ(FilesIn(LabelFolder), std::set<std::string>{"QA000001.pdf"});
     const QString lines = Window->findChild<QPlainTextEdit*>("Memo1")->toPlainText();
     EXPECT_TRUE(lines.contains(QString::fromStdString("Label QA000001 printed: " +

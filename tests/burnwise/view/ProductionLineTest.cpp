@@ -3,15 +3,10 @@
 // watch runs, the tiles read off the window and the records read back from the database.
 // The window's Program records into the same database.
 
+#include "WindowOnTheBench.h"
 #include "burnwise/common/Sha256.h"
-#include "burnwise/device/LinkedDriver.h"
 #include "burnwise/records/RecordStore.h"
-#include "burnwise/ui/MainForm.h"
-#include "burnwise/ui/view/MainWindow.h"
-#include "burnwise/ui/view/ProductionWindow.h"
-#include "burnwise/ui/view/Program.h"
 #include "burnwise/ui/view/ResultsWindow.h"
-#include "burnwise/ui/view/WindowHost.h"
 #include "support/PostgresServer.h"
 #include "support/TempFolder.h"
 
@@ -35,34 +30,7 @@ using namespace burnwise;
 // The folder of this process: its bench file, state and configuration folders.
 fs::path Scratch;
 
-constexpr const char* Kr2Template = "[Basic Details]\r\nDevice Type=3\r\nVID PID Type=0\r\n"
-                                    "USB VID=3C5A\r\nUSB PID=71A0\r\n"
-                                    "[USB Power Options]\r\nBus Powered=1\r\nMax Bus Power=100\r\n"
-                                    "[USB Serial Number Control]\r\nPrefix=QA\r\n"
-                                    "Use Fixed Serial Number=1\r\nFixed Serial Number=QA000001\r\n"
-                                    "[USB String Descriptors]\r\nManufacturer=Bench Maker\r\n"
-                                    "Product=Line Test\r\n"
-                                    "[Programming Options]\r\nOnly Program Blank Devices=1\r\n";
-
-// The window's services with the open dialog answered and the boxes recorded.
-class LineHost : public view::WindowHost {
-public:
-    std::optional<fs::path> OpenAnswer;
-    std::vector<std::string> Boxes;
-
-    std::optional<fs::path> RunOpenDialog(const ui::FileDialogOptions&) override {
-        return OpenAnswer;
-    }
-    void ShowErrorBox(std::string_view text) override { Boxes.emplace_back(text); }
-    void ShowInformationBox(std::string_view text) override { Boxes.emplace_back(text); }
-    // Answers of the Yes/No questions, in turn; No once they run out.
-    std::vector<bool> Answers;
-    std::vector<std::string> Questions;
-    bool AskYesOrNo(std::string_view question) override {
-        Questions.emplace_back(question);
-        return Questions.size() <= Answers.size() && Answers[Questions.size() - 1];
-    }
-};
+const std::string Kr2Template = bwtest::FixedSerialCableTemplate("Line Test");
 
 // What vqbench printed.
 std::string Vqbench(const std::string& args) {
@@ -80,40 +48,31 @@ bool WaitFor(const std::function<bool()>& done) {
     return done();
 }
 
-struct LineOnTheBench : ::testing::Test {
+struct LineOnTheBench : bwtest::WindowOnTheBench {
+    LineOnTheBench() : WindowOnTheBench(Scratch) {}
+
     fs::path Template = Scratch / "kr2.ept";
     std::string Database =
         "sqlite:" +
         (Scratch /
          (std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) + ".sqlite"))
             .string();
-    LineHost Host;
-    device::LinkedDriver Driver;
-    ui::TMainForm Form{Host, {Scratch / "Templates", Scratch / "Help.html"}};
-    std::unique_ptr<view::MainWindow> Window;
 
     void SetUp() override {
         std::ofstream(Template, std::ios::binary) << Kr2Template;
         Vqbench("reset");
-        Form.AttachDriver(Driver);
-        Window = std::make_unique<view::MainWindow>(Form, Host, Driver.SimulatedBench());
-        view::ConnectProduction(*Window, Form, Driver);
-        Window->ShowFirstTime();
+        WindowOnTheBench::SetUp();
     }
-    void TearDown() override { Window.reset(); }
 
     // The production line as the Device menu opens it, with this test's settings.
     view::ProductionWindow* OpenLine() {
-        Window->findChild<QAction*>("BWProduction")->trigger();
-        auto* line = Window->findChild<view::ProductionWindow*>();
-        if (line == nullptr) return nullptr;
-        line->Beep = [] {};
         ui::ProductionSettings settings;
         settings.TemplateFile = Template;
-        settings.SerialSource = ui::SerialSourceKind::Series;
+        settings.SerialSource = app::SerialSource::Series;
         settings.DatabaseUrl = Database;
         settings.StationName = "bench-7";
-        line->SetSettings(settings);
+        view::ProductionWindow* line = OpenProductionLine(settings);
+        if (line == nullptr) return nullptr;
         line->activateWindow();
         EXPECT_TRUE(QTest::qWaitForWindowActive(line));
         return line;

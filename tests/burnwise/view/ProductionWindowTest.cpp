@@ -169,7 +169,7 @@ struct ProductionWindowTest : ::testing::Test {
     QColor TileColour(std::int32_t index) const {
         return Window->TileWidget(index)->palette().color(QPalette::Window);
     }
-    void UseSettings(ui::SerialSourceKind source) {
+    void UseSettings(app::SerialSource source) {
         ui::ProductionSettings settings;
         settings.TemplateFile = Folder / "fixed.ept";
         settings.SerialSource = source;
@@ -186,12 +186,12 @@ TEST_F(ProductionWindowTest, TilesFollowEachDeviceAndEscStopsAfterTheDeviceInHan
     auto* settings = Find<QPushButton>("SettingsButton");
 
     // Settings that could not number the devices never reach the runner.
-    UseSettings(ui::SerialSourceKind::Template);
+    UseSettings(app::SerialSource::Template);
     QTest::mouseClick(start, Qt::LeftButton);
     EXPECT_EQ(Runner->Starts, 0);
     EXPECT_TRUE(Figure("StatusLine").contains("every device would get the same one"));
 
-    UseSettings(ui::SerialSourceKind::Series);
+    UseSettings(app::SerialSource::Series);
     QTest::mouseClick(start, Qt::LeftButton);
     ASSERT_EQ(Runner->Starts, 1);
     EXPECT_EQ(Runner->Given.StationName, QSysInfo::machineHostName().toStdString());
@@ -249,7 +249,7 @@ TEST_F(ProductionWindowTest, TilesFollowEachDeviceAndEscStopsAfterTheDeviceInHan
     // The settings are kept for the next window.
     view::ProductionWindow again(nullptr, Host, nullptr, SettingsFile);
     EXPECT_EQ(again.Settings().TemplateFile, Folder / "fixed.ept");
-    EXPECT_EQ(again.Settings().SerialSource, ui::SerialSourceKind::Series);
+    EXPECT_EQ(again.Settings().SerialSource, app::SerialSource::Series);
     EXPECT_EQ(again.Settings().DatabaseUrl, Window->Settings().DatabaseUrl);
 }
 
@@ -257,7 +257,7 @@ TEST_F(ProductionWindowTest, ALostDatabaseFailsTheDeviceInHandAndStopsTheRun) {
     Runner->Script = {Outcome(0, "QA000001"), Outcome(1, "QA000002", "database unreachable")};
     Runner->EndReason = "database unreachable";
     Runner->Finish(2);
-    UseSettings(ui::SerialSourceKind::Series);
+    UseSettings(app::SerialSource::Series);
     QTest::keyClick(Window.get(), Qt::Key_F5);
     ASSERT_TRUE(WaitFor([&] { return Runner->Starts == 1 && !Window->IsRunning(); }));
     EXPECT_EQ(TileText(0), "Device 0|PASS|QA000001|");
@@ -279,7 +279,7 @@ TEST_F(ProductionWindowTest, AGoneDeviceGreysItsTileAndAFailureSaysWhatToDoFromA
         shown.push_back(outcome.DriverIndex);
     };
     Runner->Finish(3);
-    UseSettings(ui::SerialSourceKind::Series);
+    UseSettings(app::SerialSource::Series);
     Window->StartRun();
     ASSERT_TRUE(WaitFor([&] { return TextOf(Window->TileAt(0)).contains("removed"); }))
         << TextOf(Window->TileAt(0)).toStdString();
@@ -318,7 +318,7 @@ TEST_F(ProductionWindowTest, TheWindowFitsSmallScreensAndAChosenTemplateAnswersT
     Runner->Script = {Outcome(0, "QA000001"), Outcome(1, "QA000002"), Outcome(2, "QA000003")};
     Runner->Finish(3);
     Window->resize(1400, 640);
-    UseSettings(ui::SerialSourceKind::Series);
+    UseSettings(app::SerialSource::Series);
     Window->StartRun();
     ASSERT_TRUE(WaitFor([&] { return !TileText(2).isEmpty() && TileText(2).contains("PASS"); }));
     QTest::qWait(20);
@@ -346,7 +346,7 @@ TEST_F(ProductionWindowTest, TheWindowFitsSmallScreensAndAChosenTemplateAnswersT
     Window->SetSettings({});
     Find<QPushButton>("StartButton")->click();
     EXPECT_EQ(Figure("StatusLine"), "Choose a template first.");
-    UseSettings(ui::SerialSourceKind::Series);
+    UseSettings(app::SerialSource::Series);
     EXPECT_NE(Figure("StatusLine"), "Choose a template first.");
     EXPECT_TRUE(Figure("StatusLine").startsWith("Ready"));
 }
