@@ -268,29 +268,29 @@ constexpr Field Both(Field field, FieldTake take) {
 
 // The rows' shapes, by kind.
 constexpr Field Model(std::string_view section, std::string_view key, std::string_view value,
-                      std::string_view control, int entries) {
-    return {section, key, K::Model, value, control, Unswitched, R::None, entries};
+                      std::string_view name, int entries) {
+    return {section, key, K::Model, value, name, Unswitched, R::None, entries};
 }
 
 constexpr Field Entry(std::string_view section, std::string_view key, std::string_view value,
-                      std::string_view control, ModelSet models, int entries, int T::*member,
+                      std::string_view name, ModelSet models, int entries, int T::*member,
                       FieldFeed feed = nullptr, FieldRule rule = R::Option) {
-    return {section, key, K::Index,           value,  control, models,  rule,
+    return {section, key, K::Index,           value,  name,    models,  rule,
             entries, 0,   FieldStore::Always, member, nullptr, nullptr, feed};
 }
 
 constexpr Field Flag(std::string_view section, std::string_view key, std::string_view value,
-                     std::string_view control, ModelSet models, FieldRule rule, int radioGroup,
+                     std::string_view name, ModelSet models, FieldRule rule, int radioGroup,
                      bool T::*member, FieldFeed feed = nullptr,
                      FieldStore store = FieldStore::Always) {
-    return {section, key,        K::Flag, value,   control, models,  rule,
-            0,       radioGroup, store,   nullptr, member,  nullptr, feed};
+    return {section, key,        K::Flag, value,   name,   models,  rule,
+            0,       radioGroup, store,   nullptr, member, nullptr, feed};
 }
 
 constexpr Field Text(std::string_view section, std::string_view key, std::string_view value,
-                     std::string_view control, FieldRule rule, std::string T::*member,
+                     std::string_view name, FieldRule rule, std::string T::*member,
                      FieldFeed feed) {
-    return {section, key,     K::Text, value, control, Every, rule, 0, 0, FieldStore::Always,
+    return {section, key,     K::Text, value, name, Every, rule, 0, 0, FieldStore::Always,
             nullptr, nullptr, member,  feed};
 }
 
@@ -302,142 +302,147 @@ constexpr int PinC4 = 10; // entries of the C4 list
 
 // One row per value of a template file, in file order.
 const Field FieldTable[] = {
-    Both(Model(Basic, "Device Type", "0", "CB1", 9), TakeModel),
-    Entry(Basic, "VID PID Type", "0", "CB2", Every, 3, &T::VidPidType, nullptr, R::None),
-    Both(Text(Basic, "USB VID", codec::NoModel.DefaultVid, "Edit1", R::VendorId, &T::VendorId,
+    Both(Model(Basic, "Device Type", "0", "Model", 9), TakeModel),
+    Entry(Basic, "VID PID Type", "0", "VidPidType", Every, 3, &T::VidPidType, nullptr, R::None),
+    Both(Text(Basic, "USB VID", codec::NoModel.DefaultVid, "VendorId", R::VendorId, &T::VendorId,
               FeedHex<&S::VendorId>),
          TakeHex<&S::VendorId>),
-    Both(Text(Basic, "USB PID", codec::NoModel.DefaultPid, "Edit2", R::ProductId, &T::ProductId,
+    Both(Text(Basic, "USB PID", codec::NoModel.DefaultPid, "ProductId", R::ProductId, &T::ProductId,
               FeedHex<&S::ProductId>),
          TakeHex<&S::ProductId>),
-    Flag(Power, "Bus Powered", "1", "RB1", Every, R::BusPower, PowerGroup, &T::BusPowered),
-    Both(Flag(Power, "Self Powered", "0", "RB2", Every, R::SelfPower, PowerGroup, &T::SelfPowered,
-              FeedSelfPowered),
+    Flag(Power, "Bus Powered", "1", "BusPowered", Every, R::BusPower, PowerGroup, &T::BusPowered),
+    Both(Flag(Power, "Self Powered", "0", "SelfPowered", Every, R::SelfPower, PowerGroup,
+              &T::SelfPowered, FeedSelfPowered),
          TakePower),
-    Both(Text(Power, "Max Bus Power", "100", "Edit9", R::Current, &T::MaxBusPower, FeedCurrent),
+    Both(Text(Power, "Max Bus Power", "100", "MaxBusPower", R::Current, &T::MaxBusPower,
+              FeedCurrent),
          TakeCurrent),
-    Both(Text(Serial, "Prefix", "VQ", "Edit5", R::StringText, &T::SerialPrefix,
+    Both(Text(Serial, "Prefix", "VQ", "SerialPrefix", R::StringText, &T::SerialPrefix,
               FeedText<&S::SerialPrefix>),
          TakePrefix),
-    Flag(Serial, "Use Fixed Serial Number", "0", "CheckBox5", Every, R::SerialChoice, 0,
+    Flag(Serial, "Use Fixed Serial Number", "0", "UseFixedSerial", Every, R::SerialChoice, 0,
          &T::UseFixedSerial),
-    Both(Text(Serial, "Fixed Serial Number", "00000001", "Edit6", R::StringText, &T::FixedSerial,
-              FeedFixedSerial),
+    Both(Text(Serial, "Fixed Serial Number", "00000001", "FixedSerial", R::StringText,
+              &T::FixedSerial, FeedFixedSerial),
          TakeText<&S::SerialNumber>),
-    Both(Flag("USB Remote WakeUp", "Enable Remote WakeUp", "0", "CheckBox1", Wakeup, R::Option, 0,
-              &T::RemoteWakeup, FeedFlagWhileEnabled<&S::RemoteWakeup>),
+    Both(Flag("USB Remote WakeUp", "Enable Remote WakeUp", "0", "RemoteWakeup", Wakeup, R::Option,
+              0, &T::RemoteWakeup, FeedFlagWhileEnabled<&S::RemoteWakeup>),
          TakeFlag<&S::RemoteWakeup>),
-    Both(Flag("Windows Plug and Play", "Enable Plug and Play", "1", "CheckBox3", PlugAndPlayModels,
-              R::Option, 0, &T::PlugAndPlay, FeedFlagWhileEnabled<&S::PlugAndPlay>),
+    Both(Flag("Windows Plug and Play", "Enable Plug and Play", "1", "PlugAndPlay",
+              PlugAndPlayModels, R::Option, 0, &T::PlugAndPlay,
+              FeedFlagWhileEnabled<&S::PlugAndPlay>),
          TakeFlag<&S::PlugAndPlay>),
-    Both(Text(Strings, "Manufacturer", "Velquor", "Edit10", R::StringText, &T::Manufacturer,
+    Both(Text(Strings, "Manufacturer", "Velquor", "Manufacturer", R::StringText, &T::Manufacturer,
               FeedText<&S::Manufacturer>),
          TakeText<&S::Manufacturer>),
-    Both(Text(Strings, "Product", "USB <-> Serial cable", "Edit11", R::StringText, &T::Product,
+    Both(Text(Strings, "Product", "USB <-> Serial cable", "Product", R::StringText, &T::Product,
               FeedText<&S::ProductDescription>),
          TakeText<&S::ProductDescription>),
-    Flag("Programming Options", "Only Program Blank Devices", "1", "CheckBox6", Unswitched,
+    Flag("Programming Options", "Only Program Blank Devices", "1", "OnlyBlankDevices", Unswitched,
          R::BlankOnly, 0, &T::OnlyBlankDevices),
-    Both(Entry(Kr2Options, "USB Version Number", "1", "CB3", Optioned, 2, &T::UsbVersion,
+    Both(Entry(Kr2Options, "USB Version Number", "1", "UsbVersion", Optioned, 2, &T::UsbVersion,
                FeedUsbVersion),
          TakeUsbVersion),
-    Both(Flag(Kr2Options, "Disable Serial Number", "0", "CheckBox8", Optioned, R::Option, 0,
-              &T::DisableSerialNumber, FeedSerialEnable),
+    Both(Flag(Kr2Options, "Disable Serial Number", "0", "DisableSerialNumber", Optioned, R::Option,
+              0, &T::DisableSerialNumber, FeedSerialEnable),
          TakeSerialDisabled),
-    Both(Flag(Kr2Options, "IO Pin Pull Down in Suspend", "0", "CheckBox11", Optioned, R::Option, 0,
-              &T::PullDownInSuspend, FeedPullDown),
+    Both(Flag(Kr2Options, "IO Pin Pull Down in Suspend", "0", "PullDownInSuspend", Optioned,
+              R::Option, 0, &T::PullDownInSuspend, FeedPullDown),
          TakePullDown),
-    Both(Flag(SideA, "RS 232 mode", "1", "RB3", Dual, R::Option, SideAMode, &T::SideARs232),
+    Both(Flag(SideA, "RS 232 mode", "1", "SideARs232", Dual, R::Option, SideAMode, &T::SideARs232),
          TakeRs232),
-    Both(Flag(SideA, "KRF FIFO mode", "0", "RB4", Dual, R::Option, SideAMode, &T::SideAFifo,
+    Both(Flag(SideA, "KRF FIFO mode", "0", "SideAFifo", Dual, R::Option, SideAMode, &T::SideAFifo,
               FeedFlag<&S::SideAFifo, F3>),
          TakeMode<&S::SideAFifo>),
-    Both(Flag(SideA, "KRF CPU FIFO mode", "0", "RB5", Dual, R::Option, SideAMode, &T::SideACpuFifo,
-              FeedFlag<&S::SideACpuFifo, F3>),
+    Both(Flag(SideA, "KRF CPU FIFO mode", "0", "SideACpuFifo", Dual, R::Option, SideAMode,
+              &T::SideACpuFifo, FeedFlag<&S::SideACpuFifo, F3>),
          TakeMode<&S::SideACpuFifo>),
     // Templates have always kept side A's driver choice under this key; side A's OPTO
     // Isolate choice has a key of its own (the last row).
-    Flag(SideA, "OPTO Isolate mode", "1", "RB7", Dual, R::Option, SideADriver,
+    Flag(SideA, "OPTO Isolate mode", "1", "SideAVirtualComPort", Dual, R::Option, SideADriver,
          &T::SideAVirtualComPort),
-    Both(Flag(SideA, "High Current Drive", "0", "CB4", Dual, R::Option, 0, &T::SideAHighCurrent,
-              FeedFlag<&S::SideAHighCurrent, F3>),
+    Both(Flag(SideA, "High Current Drive", "0", "SideAHighCurrent", Dual, R::Option, 0,
+              &T::SideAHighCurrent, FeedFlag<&S::SideAHighCurrent, F3>),
          TakeFamilyFlag<&S::SideAHighCurrent, F3>),
-    Both(Flag(SideB, "RS 232 mode", "1", "RB9", Dual, R::Option, SideBMode, &T::SideBRs232),
+    Both(Flag(SideB, "RS 232 mode", "1", "SideBRs232", Dual, R::Option, SideBMode, &T::SideBRs232),
          TakeRs232),
-    Both(Flag(SideB, "KRF FIFO mode", "0", "RB10", Dual, R::Option, SideBMode, &T::SideBFifo,
+    Both(Flag(SideB, "KRF FIFO mode", "0", "SideBFifo", Dual, R::Option, SideBMode, &T::SideBFifo,
               FeedFlag<&S::SideBFifo, F3>),
          TakeMode<&S::SideBFifo>),
-    Both(Flag(SideB, "KRF CPU FIFO mode", "0", "RB11", Dual, R::Option, SideBMode, &T::SideBCpuFifo,
-              FeedFlag<&S::SideBCpuFifo, F3>),
+    Both(Flag(SideB, "KRF CPU FIFO mode", "0", "SideBCpuFifo", Dual, R::Option, SideBMode,
+              &T::SideBCpuFifo, FeedFlag<&S::SideBCpuFifo, F3>),
          TakeMode<&S::SideBCpuFifo>),
-    Both(Flag(SideB, "OPTO Isolate mode", "0", "RB12", Dual, R::Option, SideBMode,
+    Both(Flag(SideB, "OPTO Isolate mode", "0", "SideBOptoIsolate", Dual, R::Option, SideBMode,
               &T::SideBOptoIsolate, FeedFlag<&S::SideBOptoIsolate, F3>),
          TakeMode<&S::SideBOptoIsolate>),
-    Both(Flag(SideB, "High Current Drive", "0", "CB5", Dual, R::Option, 0, &T::SideBHighCurrent,
-              FeedFlag<&S::SideBHighCurrent, F3>),
+    Both(Flag(SideB, "High Current Drive", "0", "SideBHighCurrent", Dual, R::Option, 0,
+              &T::SideBHighCurrent, FeedFlag<&S::SideBHighCurrent, F3>),
          TakeFamilyFlag<&S::SideBHighCurrent, F3>),
-    Both(Flag(DriverA, "Virtual Com Port Driver", "1", "RB7", Dual, R::Option, SideADriver,
-              &T::SideAVirtualComPort, FeedFlag<&S::SideAVirtualComPort, F3>),
+    Both(Flag(DriverA, "Virtual Com Port Driver", "1", "SideAVirtualComPort", Dual, R::Option,
+              SideADriver, &T::SideAVirtualComPort, FeedFlag<&S::SideAVirtualComPort, F3>),
          TakeDriver<&S::SideAVirtualComPort, &T::SideAPipexDirect>),
-    Flag(DriverA, "Pipex Driver", "0", "RB8", Dual, R::Option, SideADriver, &T::SideAPipexDirect),
-    Both(Flag(DriverB, "Virtual Com Port Driver", "1", "RB13", Dual, R::Option, SideBDriver,
-              &T::SideBVirtualComPort, FeedFlag<&S::SideBVirtualComPort, F3>),
+    Flag(DriverA, "Pipex Driver", "0", "SideAPipexDirect", Dual, R::Option, SideADriver,
+         &T::SideAPipexDirect),
+    Both(Flag(DriverB, "Virtual Com Port Driver", "1", "SideBVirtualComPort", Dual, R::Option,
+              SideBDriver, &T::SideBVirtualComPort, FeedFlag<&S::SideBVirtualComPort, F3>),
          TakeDriver<&S::SideBVirtualComPort, &T::SideBPipexDirect>),
-    Flag(DriverB, "Pipex Driver", "0", "RB14", Dual, R::Option, SideBDriver, &T::SideBPipexDirect),
-    Both(Flag(Kr4Options, "Invert TXD", "0", "CB6", IoOptioned, R::Option, 0, &T::InvertTxd,
+    Flag(DriverB, "Pipex Driver", "0", "SideBPipexDirect", Dual, R::Option, SideBDriver,
+         &T::SideBPipexDirect),
+    Both(Flag(Kr4Options, "Invert TXD", "0", "InvertTxd", IoOptioned, R::Option, 0, &T::InvertTxd,
               FeedFlag<&S::InvertTxd, F4>),
          TakeFamilyFlag<&S::InvertTxd, F4>),
-    Both(Flag(Kr4Options, "Invert RXD", "0", "CB7", IoOptioned, R::Option, 0, &T::InvertRxd,
+    Both(Flag(Kr4Options, "Invert RXD", "0", "InvertRxd", IoOptioned, R::Option, 0, &T::InvertRxd,
               FeedFlag<&S::InvertRxd, F4>),
          TakeFamilyFlag<&S::InvertRxd, F4>),
-    Both(Flag(Kr4Options, "Invert RTS#", "0", "CB8", IoOptioned, R::Option, 0, &T::InvertRts,
+    Both(Flag(Kr4Options, "Invert RTS#", "0", "InvertRts", IoOptioned, R::Option, 0, &T::InvertRts,
               FeedFlag<&S::InvertRts, F4>),
          TakeFamilyFlag<&S::InvertRts, F4>),
-    Both(Flag(Kr4Options, "Invert CTS#", "0", "CB9", IoOptioned, R::Option, 0, &T::InvertCts,
+    Both(Flag(Kr4Options, "Invert CTS#", "0", "InvertCts", IoOptioned, R::Option, 0, &T::InvertCts,
               FeedFlag<&S::InvertCts, F4>),
          TakeFamilyFlag<&S::InvertCts, F4>),
-    Both(Flag(Kr4Options, "Invert DTR#", "0", "CB10", IoOptioned, R::Option, 0, &T::InvertDtr,
+    Both(Flag(Kr4Options, "Invert DTR#", "0", "InvertDtr", IoOptioned, R::Option, 0, &T::InvertDtr,
               FeedFlag<&S::InvertDtr, F4>),
          TakeFamilyFlag<&S::InvertDtr, F4>),
-    Both(Flag(Kr4Options, "Invert DSR#", "0", "CB11", IoOptioned, R::Option, 0, &T::InvertDsr,
+    Both(Flag(Kr4Options, "Invert DSR#", "0", "InvertDsr", IoOptioned, R::Option, 0, &T::InvertDsr,
               FeedFlag<&S::InvertDsr, F4>),
          TakeFamilyFlag<&S::InvertDsr, F4>),
-    Both(Flag(Kr4Options, "Invert DCD#", "0", "CB12", IoOptioned, R::Option, 0, &T::InvertDcd,
+    Both(Flag(Kr4Options, "Invert DCD#", "0", "InvertDcd", IoOptioned, R::Option, 0, &T::InvertDcd,
               FeedFlag<&S::InvertDcd, F4>),
          TakeFamilyFlag<&S::InvertDcd, F4>),
-    Both(Flag(Kr4Options, "Invert RI#", "0", "CB13", IoOptioned, R::Option, 0, &T::InvertRi,
+    Both(Flag(Kr4Options, "Invert RI#", "0", "InvertRi", IoOptioned, R::Option, 0, &T::InvertRi,
               FeedFlag<&S::InvertRi, F4>),
          TakeFamilyFlag<&S::InvertRi, F4>),
     // A pin list without an entry shows, and programs, its pin's default signal.
-    Both(Entry(Kr4Options, "C0 Signal", "-1", "CBX1", Pinned, Pins, &T::C0Signal,
+    Both(Entry(Kr4Options, "C0 Signal", "-1", "C0Signal", Pinned, Pins, &T::C0Signal,
                FeedPin<&S::C0Signal, 0>),
          TakePin<&S::C0Signal, 13>),
-    Both(Entry(Kr4Options, "C1 Signal", "-1", "CBX2", Pinned, Pins, &T::C1Signal,
+    Both(Entry(Kr4Options, "C1 Signal", "-1", "C1Signal", Pinned, Pins, &T::C1Signal,
                FeedPin<&S::C1Signal, 3>),
          TakePin<&S::C1Signal, 13>),
-    Both(Entry(Kr4Options, "C2 Signal", "-1", "CBX3", Pinned, Pins, &T::C2Signal,
+    Both(Entry(Kr4Options, "C2 Signal", "-1", "C2Signal", Pinned, Pins, &T::C2Signal,
                FeedPin<&S::C2Signal, 2>),
          TakePin<&S::C2Signal, 13>),
-    Both(Entry(Kr4Options, "C3 Signal", "-1", "CBX4", Pinned, Pins, &T::C3Signal,
+    Both(Entry(Kr4Options, "C3 Signal", "-1", "C3Signal", Pinned, Pins, &T::C3Signal,
                FeedPin<&S::C3Signal, 1>),
          TakePin<&S::C3Signal, 13>),
-    Both(Entry(Kr4Options, "C4 Signal", "-1", "CBX5", Pinned, PinC4, &T::C4Signal,
+    Both(Entry(Kr4Options, "C4 Signal", "-1", "C4Signal", Pinned, PinC4, &T::C4Signal,
                FeedPin<&S::C4Signal, 5>),
          TakePin<&S::C4Signal, 1>),
-    Both(Flag(Kr4Options, "Enable Ext Osc", "0", "CB15", IoOptioned, R::Option, 0,
+    Both(Flag(Kr4Options, "Enable Ext Osc", "0", "ExternalOscillator", IoOptioned, R::Option, 0,
               &T::ExternalOscillator, FeedFlag<&S::Kr4ExternalOscillator, F4>),
          TakeFamilyFlag<&S::Kr4ExternalOscillator, F4>),
-    Both(Flag(Kr4Options, "High Current I/O", "0", "CB16", IoOptioned, R::Option, 0,
+    Both(Flag(Kr4Options, "High Current I/O", "0", "HighCurrentIo", IoOptioned, R::Option, 0,
               &T::HighCurrentIo, FeedFlag<&S::Kr4HighCurrentIo, F4>),
          TakeFamilyFlag<&S::Kr4HighCurrentIo, F4>),
-    Both(Flag(Kr4Options, "Load Pipex Driver", "0", "CB17", IoOptioned, R::Option, 0,
+    Both(Flag(Kr4Options, "Load Pipex Driver", "0", "LoadPipexDriver", IoOptioned, R::Option, 0,
               &T::LoadPipexDriver, FeedFlag<&S::Kr4LoadPipexDriver, F4>),
          TakeFamilyFlag<&S::Kr4LoadPipexDriver, F4>),
-    Both(Entry(Kr4Options, "In EndPoint Size", "0", "CBX6", Unswitched, 5, &T::InEndpointSize,
-               FeedEndpointSize),
+    Both(Entry(Kr4Options, "In EndPoint Size", "0", "InEndpointSize", Unswitched, 5,
+               &T::InEndpointSize, FeedEndpointSize),
          TakeEndpointSize),
-    Both(Flag(SideA, "Side A OPTO Isolate mode", "0", "RB6", Dual, R::Option, SideAMode,
-              &T::SideAOptoIsolate, FeedFlag<&S::SideAOptoIsolate, F3>, FieldStore::WhenSet),
+    Both(Flag(SideA, "Side A OPTO Isolate mode", "0", "SideAOptoIsolate", Dual, R::Option,
+              SideAMode, &T::SideAOptoIsolate, FeedFlag<&S::SideAOptoIsolate, F3>,
+              FieldStore::WhenSet),
          TakeMode<&S::SideAOptoIsolate>),
 };
 
@@ -546,10 +551,23 @@ const Field* FindField(std::string_view section, std::string_view key) {
     return nullptr;
 }
 
-const Field* FieldOfControl(std::string_view control) {
+const Field* FieldNamed(std::string_view name) {
     for (const Field& field : Fields())
-        if (field.Control == control) return &field;
+        if (field.Name == name) return &field;
     return nullptr;
+}
+
+FieldInput InputOf(const Field& field) {
+    switch (field.Rule) {
+    case FieldRule::VendorId:
+    case FieldRule::ProductId:
+        return {FieldCharacters::Hexadecimal, 4};
+    case FieldRule::Current:
+        // Nine digits stay within the 32 bits the current check reads.
+        return {FieldCharacters::Decimal, 9};
+    default:
+        return {};
+    }
 }
 
 std::string FieldText(const Template& t, const Field& field) {

@@ -117,7 +117,7 @@ struct Field {
     std::string_view Key;
     FieldKind Kind;
     std::string_view Default; // as the file holds it
-    std::string_view Control; // the window control that shows it
+    std::string_view Name;    // the template value it holds, as `Template` names it
     ModelSet Models;          // where the window lets it be used; see FieldEnabled
     FieldRule Rule = FieldRule::None;
     int Entries = 0;    // Index: the list's number of entries
@@ -135,8 +135,18 @@ std::span<const Field> Fields();
 
 // The field stored under `section` and `key` (exactly as the file writes them), or null.
 const Field* FindField(std::string_view section, std::string_view key);
-// The field shown in the window control `control`, or null.
-const Field* FieldOfControl(std::string_view control);
+// The first field named `name`, or null. Two rows name one value where a key of older
+// files is kept beside the current one.
+const Field* FieldNamed(std::string_view name);
+
+// What a typed field can take at all: input that could never make a valid value is not
+// taken (no error box to swallow the keys that follow).
+enum class FieldCharacters { Any, Decimal, Hexadecimal };
+struct FieldInput {
+    FieldCharacters Characters = FieldCharacters::Any;
+    int MaxLength = 0; // 0: no limit
+};
+FieldInput InputOf(const Field& field);
 
 // The value of a field as a template file holds it.
 std::string FieldText(const Template& t, const Field& field);

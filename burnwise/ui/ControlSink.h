@@ -24,7 +24,7 @@ public:
         form_.ChooseEntry(static_cast<ListControl&>(form_.ControlOf(field)), entry);
     }
     void SetModel(std::optional<codec::ChipType> model) override {
-        form_.ChooseEntry(form_.CB1, model ? static_cast<int>(*model) : -1);
+        form_.ChooseEntry(form_.List("CB1"), model ? static_cast<int>(*model) : -1);
     }
     device::Reporter& Notes() override { return form_; }
 

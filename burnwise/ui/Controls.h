@@ -1,5 +1,7 @@
 #pragma once
 
+#include "burnwise/app/Template.h"
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -7,6 +9,16 @@
 namespace burnwise::ui {
 
 enum class ControlKind { Group, Label, Text, Check, Radio, List, Tabs, Messages };
+
+// What a control of the window is for.
+enum class ControlPurpose {
+    Field,         // shows the template value it names
+    Caption,       // names the value shown beside it; enabled with it
+    Fixed,         // a value or caption no rule switches (kept in templates, never shown)
+    TemplateGroup, // holds template fields: disabled while a template is programmed
+    Layout,        // a group, page or the page control that only arranges others
+    Messages,      // the message list
+};
 
 // Position inside the parent, in pixels; all zero where the view may place the control
 // as it likes.
@@ -35,6 +47,9 @@ struct Control {
     bool Enabled = true;
     bool Visible = true;
     Bounds Place;
+    ControlPurpose Purpose = ControlPurpose::Layout;
+    // The template field shown; for a caption, the field it names.
+    const app::Field* Field = nullptr;
     // The control's change rule, run on every change of its value (see the form).
     std::function<void()> Changed;
 };
@@ -107,6 +122,7 @@ struct Action {
     std::string Shortcut; // "Ctrl+N"; empty for none
     std::string Hint;
     bool Enabled = true;
+    std::string MenuCaption; // the menu item's caption where it differs from Caption
 };
 
 } // namespace burnwise::ui

@@ -154,8 +154,8 @@ void TMainForm::ReadandParse1Click() {
     // a device's settings, which may be saved but not programmed as they stand.
     ControlSink sink(*this);
     station_->ReadAndParse(CurrentTemplate(), sink, [this] {
-        SetActionEnabled(BWSaveAs, true);
-        SetActionEnabled(BWProgram, false);
+        SetActionEnabled("BWSaveAs", true);
+        SetActionEnabled("BWProgram", false);
     });
     // The chip type now shown in CB1 takes effect.
     ApplyDeviceTypeRules();
@@ -163,11 +163,11 @@ void TMainForm::ReadandParse1Click() {
 
 void TMainForm::ToolButton11Click() {
     if (!HaveStation()) return;
-    SetActionEnabled(ToolButton11, false);
+    SetActionEnabled("ToolButton11", false);
     // The button comes back even when an error inside the run ends this handler.
     struct Reenable {
         TMainForm& Form;
-        ~Reenable() { Form.SetActionEnabled(Form.ToolButton11, true); }
+        ~Reenable() { Form.SetActionEnabled("ToolButton11", true); }
     } reenable{*this};
     ApplyDeviceTypeRules();
     station_->Cycle(CurrentTemplate());

@@ -8,10 +8,10 @@ using codec::ChipType;
 // ---- Field rules --------------------------------------------------------------------------
 
 void TMainForm::CommonChange(bool saveAsOn, bool eraseOff, bool editCaption) {
-    if (!fileName_.empty()) SetActionEnabled(BWSave, true);
-    if (saveAsOn) SetActionEnabled(BWSaveAs, true);
-    SetActionEnabled(BWProgram, false);
-    if (eraseOff) SetActionEnabled(BWErase, false);
+    if (!fileName_.empty()) SetActionEnabled("BWSave", true);
+    if (saveAsOn) SetActionEnabled("BWSaveAs", true);
+    SetActionEnabled("BWProgram", false);
+    if (eraseOff) SetActionEnabled("BWErase", false);
     if (editCaption) SetCaption(EditModeCaption);
 }
 
@@ -63,7 +63,7 @@ void TMainForm::SetFieldRule(Control& control, const app::Field& field) {
         break;
     case FieldRule::BlankOnly:
         control.Changed = [this] {
-            if (!fileName_.empty()) SetActionEnabled(BWSave, true);
+            if (!fileName_.empty()) SetActionEnabled("BWSave", true);
         };
         break;
     case FieldRule::None:
@@ -77,18 +77,20 @@ void TMainForm::SetFieldRule(Control& control, const app::Field& field) {
 }
 
 void TMainForm::DisableAllFields() {
-    for (const ControlRole& role : ControlRoles)
-        if (role.Purpose == ControlPurpose::Field || role.Purpose == ControlPurpose::Caption)
-            SetEnabled(*FindControl(role.Control), false);
+    for (Control* control : Controls())
+        if (control->Purpose == ControlPurpose::Field ||
+            control->Purpose == ControlPurpose::Caption)
+            SetEnabled(*control, false);
     // Shown only for the models that use them.
-    SetVisible(GB10, false);
-    SetVisible(GB11, false);
+    SetVisible(ControlNamed("GB10"), false);
+    SetVisible(ControlNamed("GB11"), false);
     SelectPage(0);
 }
 
 void TMainForm::ApplyDeviceTypeRules() {
     DisableAllFields();
-    EnableAll({&Label13, &CB1, &CheckBox6}, true);
+    for (const char* name : {"Label13", "CB1", "CheckBox6"})
+        SetEnabled(ControlNamed(name), true);
 
     const std::optional<ChipType> type = CurrentTemplate().ChosenModel();
     if (!type) return;
@@ -99,30 +101,29 @@ void TMainForm::ApplyDeviceTypeRules() {
     host_.ProcessPendingEvents();
 
     const app::Template shown = CurrentTemplate();
-    for (const ControlRole& role : ControlRoles) {
-        if (role.Purpose != ControlPurpose::Field && role.Purpose != ControlPurpose::Caption)
+    for (Control* control : Controls()) {
+        if (control->Purpose != ControlPurpose::Field &&
+            control->Purpose != ControlPurpose::Caption)
             continue;
-        const app::Field* field =
-            app::FieldOfControl(role.Purpose == ControlPurpose::Field ? role.Control : role.Of);
-        if (field == nullptr) continue;
-        if (const std::optional<bool> enabled = app::FieldEnabled(shown, *field))
-            SetEnabled(*FindControl(role.Control), *enabled);
+        if (control->Field == nullptr) continue;
+        if (const std::optional<bool> enabled = app::FieldEnabled(shown, *control->Field))
+            SetEnabled(*control, *enabled);
     }
-    SetEnabled(CheckBox6, model.Has(codec::BlankCheck));
+    SetEnabled(ControlNamed("CheckBox6"), model.Has(codec::BlankCheck));
 
     if (model.Has(codec::TwoChannels)) {
-        SetVisible(GB10, true);
-        SetVisible(RB5, model.Has(codec::CpuFifo));
-        SetVisible(RB11, model.Has(codec::CpuFifo));
+        SetVisible(ControlNamed("GB10"), true);
+        SetVisible(ControlNamed("RB5"), model.Has(codec::CpuFifo));
+        SetVisible(ControlNamed("RB11"), model.Has(codec::CpuFifo));
         SelectPage(0);
     }
     if (model.Family == codec::ChipFamily::KR4) {
-        SetVisible(GB11, true);
+        SetVisible(ControlNamed("GB11"), true);
         // The FIFO model has fixed pins and no RS232 signals to invert.
-        SetVisible(GB12, model.Has(codec::ConfigurablePins));
-        if (TabSheet2.Caption != model.ListText) {
-            TabSheet2.Caption = std::string(model.ListText);
-            Notify(TabSheet2.Name);
+        SetVisible(ControlNamed("GB12"), model.Has(codec::ConfigurablePins));
+        if (Control& page = ControlNamed("TabSheet2"); page.Caption != model.ListText) {
+            page.Caption = std::string(model.ListText);
+            Notify(page.Name);
         }
         SelectPage(1);
     }

@@ -3,10 +3,6 @@
 
 namespace burnwise::ui {
 
-Control& TMainForm::ControlOf(const app::Field& field) const {
-    return *fieldControls_[static_cast<std::size_t>(&field - app::Fields().data())];
-}
-
 app::Template TMainForm::CurrentTemplate() const {
     app::Template t;
     for (const app::Field& field : app::Fields()) {

@@ -104,10 +104,10 @@ struct Programmer {
     Programmer(device::PipexDriver& driver, std::string_view model, bool fixedSerial) {
         Form.FormShow();
         Form.BWNewExecute();
-        const auto& items = Form.CB1.Items;
+        const auto& items = Form.List("CB1").Items;
         Form.UserChooseEntry(
             "CB1", static_cast<int>(std::find(items.begin(), items.end(), model) - items.begin()));
-        if (Form.CheckBox6.Checked) Form.UserClick("CheckBox6");
+        if (Form.Check("CheckBox6").Checked) Form.UserClick("CheckBox6");
         if (fixedSerial) {
             Form.UserClick("CheckBox5");
             Form.UserTypeText("Edit6", "BN000001");

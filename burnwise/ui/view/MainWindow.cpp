@@ -47,103 +47,6 @@
 namespace burnwise::view {
 namespace {
 
-// Where the controls sit inside their groups (the groups' own bounds come from the form).
-// Rows are 21 pixels high, labels left and their fields right-aligned to one edge.
-struct Placement {
-    std::string_view Name;
-    int Left, Top, Width, Height;
-};
-
-constexpr Placement Placements[] = {
-    // GB1 "Basic Details"
-    {"Label13", 8, 19, 74, 21},
-    {"CB1", 84, 19, 133, 21},
-    {"Label14", 8, 43, 74, 21},
-    {"CB2", 84, 43, 133, 21},
-    {"Label1", 8, 67, 74, 21},
-    {"Edit1", 84, 67, 64, 21},
-    {"Label2", 8, 91, 74, 21},
-    {"Edit2", 84, 91, 64, 21},
-    // GB4 "KR2 / KR3 Device Specific Options"
-    {"Label3", 8, 30, 110, 21},
-    {"CB3", 122, 30, 95, 21},
-    {"CheckBox8", 10, 68, 205, 19},
-    {"CheckBox11", 10, 98, 205, 19},
-    // GB2 "USB Power Options"
-    {"RB1", 10, 19, 100, 19},
-    {"RB2", 118, 19, 100, 19},
-    {"Label8", 8, 39, 78, 20},
-    {"Edit9", 88, 39, 48, 20},
-    {"Label9", 142, 39, 70, 20},
-    // GB3 "USB Serial Number Control": the long labels sit above their fields; the
-    // switch between prefix and fixed number beside the short prefix field.
-    {"Label5", 8, 19, 205, 15},
-    {"Edit5", 8, 34, 44, 21},
-    {"CheckBox5", 62, 35, 155, 19},
-    {"Label6", 8, 62, 205, 15},
-    {"Edit6", 8, 77, 72, 21},
-    // GB9, GB8, GB6
-    {"CheckBox1", 10, 19, 205, 19},
-    {"CheckBox3", 10, 19, 205, 19},
-    {"CheckBox6", 10, 19, 300, 19},
-    // GB5 "Product and Manufacturer Descriptor Strings"
-    {"Label12", 8, 25, 66, 21},
-    {"Edit10", 76, 25, 130, 21},
-    {"Label11", 216, 25, 100, 21},
-    {"Edit11", 318, 25, 131, 21},
-    // KR3D tab
-    {"GB10", 2, 2, 167, 424},
-    {"GroupBox2", 6, 20, 155, 196},
-    {"GroupBox3", 6, 18, 143, 92},
-    {"RB3", 8, 19, 128, 17},
-    {"RB4", 8, 36, 128, 17},
-    {"RB5", 8, 53, 128, 17},
-    {"RB6", 8, 70, 128, 17},
-    {"CB4", 12, 114, 135, 19},
-    {"GroupBox4", 6, 136, 143, 56},
-    {"RB7", 8, 19, 128, 17},
-    {"RB8", 8, 36, 128, 17},
-    {"GroupBox5", 6, 222, 155, 196},
-    {"GroupBox6", 6, 18, 143, 92},
-    {"RB9", 8, 19, 128, 17},
-    {"RB10", 8, 36, 128, 17},
-    {"RB11", 8, 53, 128, 17},
-    {"RB12", 8, 70, 128, 17},
-    {"CB5", 12, 114, 135, 19},
-    {"GroupBox7", 6, 136, 143, 56},
-    {"RB13", 8, 19, 128, 17},
-    {"RB14", 8, 36, 128, 17},
-    // KR4 tab
-    {"GB11", 2, 2, 167, 424},
-    {"GB12", 6, 8, 155, 170},
-    {"CB6", 10, 19, 135, 18},
-    {"CB7", 10, 37, 135, 18},
-    {"CB8", 10, 55, 135, 18},
-    {"CB9", 10, 73, 135, 18},
-    {"CB10", 10, 91, 135, 18},
-    {"CB11", 10, 109, 135, 18},
-    {"CB12", 10, 127, 135, 18},
-    {"CB13", 10, 145, 135, 18},
-    {"GB13", 6, 184, 155, 154},
-    {"Label18", 10, 20, 22, 21},
-    {"CBX1", 34, 20, 113, 21},
-    {"Label19", 10, 46, 22, 21},
-    {"CBX2", 34, 46, 113, 21},
-    {"Label20", 10, 72, 22, 21},
-    {"CBX3", 34, 72, 113, 21},
-    {"Label21", 10, 98, 22, 21},
-    {"CBX4", 34, 98, 113, 21},
-    {"Label22", 10, 124, 22, 21},
-    {"CBX5", 34, 124, 113, 21},
-    {"GB14", 6, 346, 155, 54},
-    {"CB16", 10, 8, 135, 19},
-    {"CB17", 10, 28, 135, 19},
-    // Kept in templates, never shown.
-    {"CB15", 10, 48, 135, 19},
-    {"Label17", 10, 48, 60, 21},
-    {"CBX6", 72, 48, 60, 21},
-};
-
 // A drop-down list that, with no entry chosen, still shows a text of its own in the
 // ordinary colour (the pin lists start that way).
 class ListBox : public QComboBox {
@@ -170,11 +73,28 @@ private:
 };
 
 QRect PlaceOf(const ui::Control& control) {
-    if (control.Place.Width > 0 && control.Place.Height > 0)
-        return {control.Place.Left, control.Place.Top, control.Place.Width, control.Place.Height};
-    for (const Placement& p : Placements)
-        if (p.Name == control.Name) return {p.Left, p.Top, p.Width, p.Height};
-    return {};
+    return {control.Place.Left, control.Place.Top, control.Place.Width, control.Place.Height};
+}
+
+// Keys that could never make a valid value are not taken at all (no box to swallow the
+// keys that follow).
+void LimitInput(QLineEdit& edit, const app::Field& field) {
+    const app::FieldInput input = app::InputOf(field);
+    QString characters;
+    switch (input.Characters) {
+    case app::FieldCharacters::Any:
+        return;
+    case app::FieldCharacters::Decimal:
+        characters = QStringLiteral("0-9");
+        break;
+    case app::FieldCharacters::Hexadecimal:
+        characters = QStringLiteral("0-9A-Fa-f");
+        break;
+    }
+    const QString count =
+        input.MaxLength > 0 ? QStringLiteral("{0,%1}").arg(input.MaxLength) : QStringLiteral("*");
+    edit.setValidator(new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral("[%1]%2").arg(characters, count)), &edit));
 }
 
 // The window's action for a Ctrl key, if it has one.
@@ -225,17 +145,6 @@ bool IsEditingKey(const QKeyEvent& key) {
         return false;
     }
 }
-
-// The menu captions of the commands whose form caption has no access letter.
-struct MenuCaption {
-    std::string_view Action;
-    const char* Caption;
-};
-constexpr MenuCaption MenuCaptions[] = {
-    {"Read1", "&Read"},
-    {"ReadandParse1", "Read and &Parse"},
-    {"ToolButton11", "C&ycle Device"},
-};
 
 // "Scan for Available Devices (Ctrl+C)": a tooltip names the key that does the same.
 QString WithShortcut(const QString& tip, const QKeySequence& key) {
@@ -319,7 +228,7 @@ void MainWindow::BuildControls(QWidget* panel) {
         QWidget* widget = nullptr;
         switch (control->Kind) {
         case ui::ControlKind::Group:
-            if (control->Parent == form_.PageControl1.Name) {
+            if (control->Parent == form_.Pages().Name) {
                 widget = new QWidget;
                 auto* tabs = static_cast<QTabWidget*>(parent);
                 tabs->addTab(widget, FromLatin1(control->Caption));
@@ -335,14 +244,7 @@ void MainWindow::BuildControls(QWidget* panel) {
         }
         case ui::ControlKind::Text: {
             auto* edit = new QLineEdit(parent);
-            // Keys that could never make a valid value are not taken at all (no box to
-            // swallow the keys that follow).
-            if (control->Name == "Edit9")
-                edit->setValidator(new QRegularExpressionValidator(
-                    QRegularExpression(QStringLiteral("[0-9]{0,9}")), edit));
-            else if (control->Name == "Edit1" || control->Name == "Edit2")
-                edit->setValidator(new QRegularExpressionValidator(
-                    QRegularExpression(QStringLiteral("[0-9A-Fa-f]{0,4}")), edit));
+            if (control->Field != nullptr) LimitInput(*edit, *control->Field);
             widget = edit;
             break;
         }
@@ -379,7 +281,7 @@ void MainWindow::BuildControls(QWidget* panel) {
         }
         }
         widget->setObjectName(QString::fromStdString(control->Name));
-        if (control->Parent != form_.PageControl1.Name) widget->setGeometry(PlaceOf(*control));
+        if (control->Parent != form_.Pages().Name) widget->setGeometry(PlaceOf(*control));
         widgets_.emplace(control->Name, widget);
         ConnectInput(*control, widget);
     }
@@ -420,7 +322,7 @@ void MainWindow::ConnectInput(const ui::Control& control, QWidget* widget) {
         connect(static_cast<QTabWidget*>(widget), &QTabWidget::currentChanged, this,
                 [this](int page) {
                     Guarded([&] { form_.UserSelectPage(page); });
-                    SyncControl(form_.PageControl1);
+                    SyncControl(form_.Pages());
                 });
         break;
     default:
@@ -440,8 +342,7 @@ void MainWindow::BuildActions() {
             qa->setToolTip(WithShortcut(FromLatin1(action->Hint), qa->shortcut()));
             qa->setStatusTip({});
         }
-        for (const MenuCaption& caption : MenuCaptions)
-            if (caption.Action == action->Name) qa->setText(QString::fromLatin1(caption.Caption));
+        if (!action->MenuCaption.empty()) qa->setText(FromLatin1(action->MenuCaption));
         qa->setIcon(ActionIcon(action->Name));
         qa->setIconVisibleInMenu(true);
         const std::string name = action->Name;
@@ -449,10 +350,21 @@ void MainWindow::BuildActions() {
         actions_.emplace(name, qa);
         addAction(qa); // the shortcuts work wherever the focus is in the window
     }
+    BuildMenus();
+    BuildToolBar();
+    // Every widget that takes keys lets the window's Ctrl shortcuts through.
+    for (QWidget* widget : findChildren<QWidget*>())
+        widget->installEventFilter(this);
+}
 
+void MainWindow::AddActions(QWidget& place, std::initializer_list<const char*> names) {
+    for (const char* name : names)
+        place.addAction(actions_.at(name));
+}
+
+void MainWindow::BuildMenus() {
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
-    for (const char* name : {"BWNew", "BWOpen", "BWEdit", "BWSave", "BWSaveAs"})
-        file->addAction(actions_.at(name));
+    AddActions(*file, {"BWNew", "BWOpen", "BWEdit", "BWSave", "BWSaveAs"});
     // The last templates opened or saved, newest first; one that is gone is greyed.
     recentMenu_ = file->addMenu(QStringLiteral("&Recent Templates"));
     recentMenu_->setObjectName("RecentTemplates");
@@ -460,8 +372,7 @@ void MainWindow::BuildActions() {
     file->addSeparator();
     file->addAction(actions_.at("BWExit"));
     QMenu* device = menuBar()->addMenu(QStringLiteral("&Device"));
-    for (const char* name : {"BWScan", "BWErase", "BWProgram"})
-        device->addAction(actions_.at(name));
+    AddActions(*device, {"BWScan", "BWErase", "BWProgram"});
     // How Program takes the devices, kept across runs of the program.
     allAtOnce_ = device->addAction(QStringLiteral("Program &All Devices At Once"));
     allAtOnce_->setObjectName("ProgramAllAtOnce");
@@ -474,9 +385,36 @@ void MainWindow::BuildActions() {
         form_.ProgramAllAtOnce = on;
         SaveSettings();
     });
-    // Production mode: a window of its own that takes each device plugged in.
+    productionAction_ = MakeProductionAction();
+    device->addAction(actions_.at("ToolButton11"));
+    device->addSeparator();
+    device->addAction(productionAction_);
+    AddPrintLabelsAction(
+        *device, *this, host_, [this] { return form_.TemplateFileName(); },
+        [this] { return busy_; });
+    QMenu* tools = menuBar()->addMenu(QStringLiteral("&Tools"));
+    AddActions(*tools, {"Read1", "ReadandParse1"});
+    // The session's results, also after their window was closed.
+    tools->addSeparator();
+    QAction* showResults = tools->addAction(QStringLiteral("Results &Table"));
+    showResults->setObjectName("ShowResults");
+    connect(showResults, &QAction::triggered, this, [this] {
+        ShowResultsWindow();
+        results_->raise();
+        results_->activateWindow();
+    });
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    help->addAction(actions_.at("BWHelp"));
+    help->addSeparator();
+    help->addAction(actions_.at("BWAbout"));
+    // The two Tools items have no icon of their own.
+    actions_.at("Read1")->setIcon({});
+    actions_.at("ReadandParse1")->setIcon({});
+}
+
+// Production mode: a window of its own that takes each device plugged in.
+QAction* MainWindow::MakeProductionAction() {
     auto* production = new QAction(QStringLiteral("Production &Line..."), this);
-    productionAction_ = production;
     production->setObjectName("BWProduction");
     production->setShortcut(QKeySequence(QStringLiteral("Ctrl+L")));
     production->setShortcutContext(Qt::WindowShortcut);
@@ -501,32 +439,25 @@ void MainWindow::BuildActions() {
         window->show();
     });
     addAction(production);
-    device->addAction(actions_.at("ToolButton11"));
-    device->addSeparator();
-    device->addAction(production);
-    AddPrintLabelsAction(
-        *device, *this, host_, [this] { return form_.TemplateFileName(); },
-        [this] { return busy_; });
-    QMenu* tools = menuBar()->addMenu(QStringLiteral("&Tools"));
-    tools->addAction(actions_.at("Read1"));
-    tools->addAction(actions_.at("ReadandParse1"));
-    // The session's results, also after their window was closed.
-    tools->addSeparator();
-    QAction* showResults = tools->addAction(QStringLiteral("Results &Table"));
-    showResults->setObjectName("ShowResults");
-    connect(showResults, &QAction::triggered, this, [this] {
-        ShowResultsWindow();
-        results_->raise();
-        results_->activateWindow();
-    });
-    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
-    help->addAction(actions_.at("BWHelp"));
-    help->addSeparator();
-    help->addAction(actions_.at("BWAbout"));
-    // The two Tools items have no icon of their own.
-    actions_.at("Read1")->setIcon({});
-    actions_.at("ReadandParse1")->setIcon({});
+    return production;
+}
 
+// Stop: the one command that works while a device operation runs.
+QAction* MainWindow::MakeStopAction() {
+    auto* stop = new QAction(QStringLiteral("&Stop"), this);
+    stop->setObjectName("BWStop");
+    stop->setShortcut(QKeySequence(Qt::Key_Escape));
+    stop->setShortcutContext(Qt::WindowShortcut);
+    stop->setToolTip(
+        WithShortcut(QStringLiteral("Stop after the device in hand"), stop->shortcut()));
+    stop->setIcon(ActionIcon("BWStop"));
+    stop->setEnabled(false);
+    connect(stop, &QAction::triggered, this, [this] { RequestStop(); });
+    addAction(stop);
+    return stop;
+}
+
+void MainWindow::BuildToolBar() {
     toolBar_ = addToolBar(QStringLiteral("ToolBar2"));
     toolBar_->setObjectName("ToolBar2");
     toolBar_->setMovable(false);
@@ -534,34 +465,18 @@ void MainWindow::BuildActions() {
     toolBar_->setFixedHeight(ToolBarHeight);
     toolBar_->setIconSize(QSize(16, 16));
     toolBar_->setToolButtonStyle(Qt::ToolButtonIconOnly);
-    const auto smallGap = [this] {
-        auto* gap = new QWidget(toolBar_);
-        gap->setFixedSize(4, 25);
-        toolBar_->addWidget(gap);
-    };
-    for (const char* name : {"BWNew", "BWOpen", "BWEdit", "BWSave", "BWSaveAs"})
-        toolBar_->addAction(actions_.at(name));
+    AddActions(*toolBar_, {"BWNew", "BWOpen", "BWEdit", "BWSave", "BWSaveAs"});
     toolBar_->addSeparator();
-    for (const char* name : {"BWScan", "BWErase", "BWProgram"})
-        toolBar_->addAction(actions_.at(name));
-    toolBar_->addAction(production);
-    smallGap();
-    toolBar_->addAction(actions_.at("BWAbout"));
-    toolBar_->addAction(actions_.at("BWHelp"));
+    AddActions(*toolBar_, {"BWScan", "BWErase", "BWProgram"});
+    toolBar_->addAction(productionAction_);
+    auto* gap = new QWidget(toolBar_);
+    gap->setFixedSize(4, 25);
+    toolBar_->addWidget(gap);
+    AddActions(*toolBar_, {"BWAbout", "BWHelp"});
     toolBar_->addSeparator();
     toolBar_->addAction(actions_.at("ToolButton11"));
     toolBar_->addSeparator();
-    // Stop: the one command that works while a device operation runs.
-    stopAction_ = new QAction(QStringLiteral("&Stop"), this);
-    stopAction_->setObjectName("BWStop");
-    stopAction_->setShortcut(QKeySequence(Qt::Key_Escape));
-    stopAction_->setShortcutContext(Qt::WindowShortcut);
-    stopAction_->setToolTip(
-        WithShortcut(QStringLiteral("Stop after the device in hand"), stopAction_->shortcut()));
-    stopAction_->setIcon(ActionIcon("BWStop"));
-    stopAction_->setEnabled(false);
-    connect(stopAction_, &QAction::triggered, this, [this] { RequestStop(); });
-    addAction(stopAction_);
+    stopAction_ = MakeStopAction();
     toolBar_->addAction(stopAction_);
     for (QAction* action : toolBar_->actions()) {
         if (auto* button = qobject_cast<QToolButton*>(toolBar_->widgetForAction(action))) {
@@ -573,10 +488,6 @@ void MainWindow::BuildActions() {
             }
         }
     }
-
-    // Every widget that takes keys lets the window's Ctrl shortcuts through.
-    for (QWidget* widget : findChildren<QWidget*>())
-        widget->installEventFilter(this);
 }
 
 void MainWindow::BuildStatusBar(const std::optional<std::string>& simulatedBench) {
@@ -962,8 +873,8 @@ void MainWindow::SyncControl(const ui::Control& control) {
     const QSignalBlocker blocker(widget);
     switch (control.Kind) {
     case ui::ControlKind::Group:
-        if (control.Parent == form_.PageControl1.Name) {
-            auto* tabs = static_cast<QTabWidget*>(ControlWidget(form_.PageControl1.Name));
+        if (control.Parent == form_.Pages().Name) {
+            auto* tabs = static_cast<QTabWidget*>(ControlWidget(form_.Pages().Name));
             const QSignalBlocker tabsBlocker(tabs);
             const int page = tabs->indexOf(widget);
             tabs->setTabText(page, FromLatin1(control.Caption));
@@ -1008,7 +919,7 @@ void MainWindow::SyncControl(const ui::Control& control) {
         break;
     }
     case ui::ControlKind::Tabs:
-        static_cast<QTabWidget*>(widget)->setCurrentIndex(form_.PageControl1.ActivePage);
+        static_cast<QTabWidget*>(widget)->setCurrentIndex(form_.Pages().ActivePage);
         break;
     case ui::ControlKind::Messages:
         SyncMessages();
@@ -1019,7 +930,7 @@ void MainWindow::SyncControl(const ui::Control& control) {
 }
 
 void MainWindow::SyncMessages() {
-    const auto& lines = form_.Memo1.Lines;
+    const auto& lines = form_.Messages().Lines;
     const QSignalBlocker blocker(memo_);
     if (lines.size() == shownLines_ + 1 && shownLines_ + 1 > 0) {
         memo_->appendPlainText(FromLatin1(lines.back()));

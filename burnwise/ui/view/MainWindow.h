@@ -11,6 +11,7 @@
 #include <QRect>
 #include <QStringList>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -75,6 +76,11 @@ protected:
 private:
     void BuildControls(QWidget* panel);
     void BuildActions();
+    void BuildMenus();
+    void BuildToolBar();
+    void AddActions(QWidget& place, std::initializer_list<const char*> names);
+    QAction* MakeProductionAction();
+    QAction* MakeStopAction();
     void BuildStatusBar(const std::optional<std::string>& simulatedBench);
     void ConnectInput(const ui::Control& control, QWidget* widget);
 

@@ -61,8 +61,8 @@ bool Save(QWidget& widget, const QString& folder, const char* name) {
 }
 
 int ModelIndex(const burnwise::ui::TMainForm& form, std::string_view model) {
-    for (std::size_t i = 0; i < form.CB1.Items.size(); ++i)
-        if (form.CB1.Items[i] == model) return static_cast<int>(i);
+    for (std::size_t i = 0; i < form.List("CB1").Items.size(); ++i)
+        if (form.List("CB1").Items[i] == model) return static_cast<int>(i);
     return 0;
 }
 
@@ -96,7 +96,7 @@ bool SaveRun(burnwise::ui::TMainForm& form, MainWindow& window, const QString& f
     form.DeviceProgressChanged = [&](int position, int count) {
         previous(position, count);
         if (!grabbed && window.IsBusy() && position == count && count > 0 &&
-            form.Memo1.Lines.empty()) {
+            form.Messages().Lines.empty()) {
             grabbed = true;
             ok = Save(window, folder, "busy") && ok;
         }

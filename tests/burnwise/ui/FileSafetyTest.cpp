@@ -59,8 +59,8 @@ TEST(FileSafety, APipeIsReadLikeAFile) {
     writer.join();
     EXPECT_TRUE(p.Host.Boxes().empty());
     EXPECT_EQ(p.Form.Caption, ProgramModeCaption);
-    EXPECT_EQ(p.Form.Edit10.Text, "Pipe Works");
-    EXPECT_EQ(p.Form.CB1.ItemIndex, 3);
+    EXPECT_EQ(p.Form.Text("Edit10").Text, "Pipe Works");
+    EXPECT_EQ(p.Form.List("CB1").ItemIndex, 3);
 }
 
 TEST(FileSafety, SavingOverOddTargetsIsRefusedWithNothingChanged) {

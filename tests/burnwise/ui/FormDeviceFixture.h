@@ -29,9 +29,9 @@ struct DeviceBench : StartedForm {
             ProgressSeen.emplace_back(position, count);
         };
         Form.StateChanged = [this](std::string_view name) {
-            if (name == "Memo1" && Form.Memo1.Lines.size() > seenLines_)
-                Log.push_back(Form.Memo1.Lines.back());
-            if (name == "Memo1") seenLines_ = Form.Memo1.Lines.size();
+            if (name == "Memo1" && Form.Messages().Lines.size() > seenLines_)
+                Log.push_back(Form.Messages().Lines.back());
+            if (name == "Memo1") seenLines_ = Form.Messages().Lines.size();
         };
     }
 
@@ -42,7 +42,8 @@ struct DeviceBench : StartedForm {
     void Template(std::string_view model, const std::function<void(ui::TMainForm&)>& edit = {}) {
         NewWithModel(model);
         if (edit) edit(Form);
-        ASSERT_TRUE(SaveAs(Folder.Path / "run.ept")) << ::testing::PrintToString(Form.Memo1.Lines);
+        ASSERT_TRUE(SaveAs(Folder.Path / "run.ept"))
+            << ::testing::PrintToString(Form.Messages().Lines);
         Log.clear();
     }
 

@@ -153,7 +153,7 @@ struct StartedForm {
     // New, then the model chosen as the user does.
     void NewWithModel(std::string_view model) {
         Form.BWNewExecute();
-        const auto& items = Form.CB1.Items;
+        const auto& items = Form.List("CB1").Items;
         const auto found = std::find(items.begin(), items.end(), model);
         ASSERT_NE(found, items.end()) << model;
         ASSERT_TRUE(Form.UserChooseEntry("CB1", static_cast<int>(found - items.begin())));

@@ -9,9 +9,10 @@ TEST(Operations, WithNoDeviceEachEndsWithOneLine) {
     for (const std::string_view command : {"BWErase", "Read1", "ReadandParse1", "ToolButton11"}) {
         DeviceBench p;
         p.Template("KR2S");
-        p.Form.SetActionEnabled(p.Form.BWErase, true);
+        p.Form.SetActionEnabled(p.Form.ActionNamed("BWErase"), true);
         ASSERT_TRUE(p.Form.UserExecute(command));
-        EXPECT_EQ(p.Form.Memo1.Lines, std::vector<std::string>{"No Devices found ..."}) << command;
+        EXPECT_EQ(p.Form.Messages().Lines, std::vector<std::string>{"No Devices found ..."})
+            << command;
         EXPECT_TRUE(p.Boxes().empty());
     }
 }
@@ -26,20 +27,20 @@ TEST(Operations, ReadAndParsePutsTheLastGoodDeviceIntoTheWindow) {
         ASSERT_TRUE(f.UserTypeText("Edit10", "Parse Maker"));
     });
     p.Form.BWProgramExecute();
-    p.Form.SetText(p.Form.Edit10, "Someone Else");
+    p.Form.SetText(p.Form.Text("Edit10"), "Someone Else");
     p.Log.clear();
     p.Form.ReadandParse1Click();
     // Putting the texts into the fields runs their length check, which clears the list.
     EXPECT_EQ(p.Log, (std::vector<std::string>{"Read EEPROM successful Device 0",
                                                "ERROR - Read EEPROM failed Device 1"}))
         << "a blank device fails the parse";
-    EXPECT_EQ(p.Form.Edit10.Text, "Parse Maker");
-    EXPECT_EQ(p.Form.Edit6.Text, "PA000001");
-    EXPECT_EQ(p.Form.CB1.Text, "KR2S");
-    EXPECT_EQ(p.Form.CB2.Text, "Velquor Default");
-    EXPECT_FALSE(p.Form.IsUsable(p.Form.CB1)) << "the template groups stay locked";
-    EXPECT_FALSE(p.Form.BWProgram.Enabled);
-    EXPECT_TRUE(p.Form.BWSaveAs.Enabled);
+    EXPECT_EQ(p.Form.Text("Edit10").Text, "Parse Maker");
+    EXPECT_EQ(p.Form.Text("Edit6").Text, "PA000001");
+    EXPECT_EQ(p.Form.List("CB1").Text, "KR2S");
+    EXPECT_EQ(p.Form.List("CB2").Text, "Velquor Default");
+    EXPECT_FALSE(p.Form.IsUsable(p.Form.List("CB1"))) << "the template groups stay locked";
+    EXPECT_FALSE(p.Form.ActionNamed("BWProgram").Enabled);
+    EXPECT_TRUE(p.Form.ActionNamed("BWSaveAs").Enabled);
     EXPECT_EQ(p.Form.CurrentTemplate().Model, codec::ChipType::KR2S)
         << "the rules ran for the shown type";
     EXPECT_EQ(p.Bench.OpenHandles(), 0);
@@ -49,15 +50,16 @@ TEST(Operations, CycleLogsOpenFailuresAndBoxesDriverFailures) {
     DeviceBench p;
     for (int i = 0; i < 3; ++i)
         p.Bench.AddDevice("KR2S");
-    p.Template("KR2S", [](ui::TMainForm& f) { f.SetChecked(f.CheckBox6, false); });
+    p.Template("KR2S", [](ui::TMainForm& f) { f.SetChecked(f.Check("CheckBox6"), false); });
     p.Bench.AddFault(1, {FaultKind::Cycle, std::nullopt, VQ_IO_ERROR});
     std::vector<bool> buttonDuringRun;
     p.Form.StateChanged = [&](std::string_view name) {
-        if (name == "ToolButton11") buttonDuringRun.push_back(p.Form.ToolButton11.Enabled);
+        if (name == "ToolButton11")
+            buttonDuringRun.push_back(p.Form.ActionNamed("ToolButton11").Enabled);
     };
     ASSERT_TRUE(p.Form.UserExecute("ToolButton11"));
-    EXPECT_EQ(p.Form.Memo1.Lines, (std::vector<std::string>{"CyclePort successful Device 0",
-                                                            "CyclePort successful Device 2"}));
+    EXPECT_EQ(p.Form.Messages().Lines, (std::vector<std::string>{"CyclePort successful Device 0",
+                                                                 "CyclePort successful Device 2"}));
     EXPECT_EQ(p.Boxes(), std::vector<std::string>{"info: No Valid Devices Found"});
     EXPECT_EQ(buttonDuringRun, (std::vector<bool>{false, true}));
     EXPECT_EQ(p.Bench.OpenHandles(), 0);
@@ -70,10 +72,11 @@ TEST(Operations, EveryOperationSaysWhenDevicesWereLeftOut) {
         for (int i = 0; i < 17; ++i)
             p.Bench.AddDevice("KR2S");
         p.Template("KR2S");
-        p.Form.SetActionEnabled(p.Form.BWErase, true);
+        p.Form.SetActionEnabled(p.Form.ActionNamed("BWErase"), true);
         ASSERT_TRUE(p.Form.UserExecute(command)) << command;
-        ASSERT_FALSE(p.Form.Memo1.Lines.empty()) << command;
-        EXPECT_EQ(p.Form.Memo1.Lines.back(), "only the first 16 devices are examined") << command;
+        ASSERT_FALSE(p.Form.Messages().Lines.empty()) << command;
+        EXPECT_EQ(p.Form.Messages().Lines.back(), "only the first 16 devices are examined")
+            << command;
     }
 }
 
@@ -85,9 +88,9 @@ TEST(Operations, EraseAsksOnceListingWhatItTakesAndCancelErasesNothing) {
             p.Bench.AddDevice(model);
         const std::vector<std::uint16_t> image(64, 0x1234);
         p.Bench.SetWords(0, image);
-        p.Template("KR2S", [](ui::TMainForm& f) { f.SetChecked(f.CheckBox6, false); });
+        p.Template("KR2S", [](ui::TMainForm& f) { f.SetChecked(f.Check("CheckBox6"), false); });
         p.Host.GoOn = goOn;
-        p.Form.SetActionEnabled(p.Form.BWErase, true);
+        p.Form.SetActionEnabled(p.Form.ActionNamed("BWErase"), true);
         ASSERT_TRUE(p.Form.UserExecute("BWErase"));
         std::vector<std::string> asked;
         for (const std::string& call : p.Host.Calls)
@@ -101,10 +104,10 @@ TEST(Operations, EraseAsksOnceListingWhatItTakesAndCancelErasesNothing) {
                              p.Bench.SerialOf(2) + ")"});
         EXPECT_EQ(p.Bench.Words(0)[0], goOn ? 0xFFFF : 0x1234);
         if (!goOn)
-            EXPECT_EQ(p.Form.Memo1.Lines,
+            EXPECT_EQ(p.Form.Messages().Lines,
                       std::vector<std::string>{"Erase cancelled - nothing erased"});
         else
-            EXPECT_EQ(p.Form.Memo1.Lines.size(), 4u);
+            EXPECT_EQ(p.Form.Messages().Lines.size(), 4u);
     }
 }
 

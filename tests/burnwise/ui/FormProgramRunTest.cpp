@@ -10,7 +10,7 @@ constexpr std::uint16_t DefaultC4Word = 0x0005;
 TEST(ProgramRun, PinListsWithNoEntryChosenProgramTheirDefaultSignalAfterReopening) {
     DeviceBench p;
     p.Bench.AddDevice("KR4S");
-    p.Template("KR4S", [](ui::TMainForm& f) { EXPECT_EQ(f.CBX1.ItemIndex, -1); });
+    p.Template("KR4S", [](ui::TMainForm& f) { EXPECT_EQ(f.List("CBX1").ItemIndex, -1); });
     p.Form.BWProgramExecute();
     ASSERT_EQ(p.Outcomes.size(), 1u);
     EXPECT_EQ(p.Bench.Words(0)[10], DefaultPinWord) << "freshly saved";
@@ -21,11 +21,11 @@ TEST(ProgramRun, PinListsWithNoEntryChosenProgramTheirDefaultSignalAfterReopenin
     p.Bench.SetWords(0, std::vector<std::uint16_t>(64, 0xFFFF));
     p.Outcomes.clear();
     p.Open(p.Folder.Path / "run.ept");
-    EXPECT_EQ(p.Form.CBX1.Text, "TXDEN");
-    EXPECT_EQ(p.Form.CBX2.Text, "TXLED#");
-    EXPECT_EQ(p.Form.CBX3.Text, "RXLED#");
-    EXPECT_EQ(p.Form.CBX4.Text, "PWRON#");
-    EXPECT_EQ(p.Form.CBX5.Text, "SLEEP#");
+    EXPECT_EQ(p.Form.List("CBX1").Text, "TXDEN");
+    EXPECT_EQ(p.Form.List("CBX2").Text, "TXLED#");
+    EXPECT_EQ(p.Form.List("CBX3").Text, "RXLED#");
+    EXPECT_EQ(p.Form.List("CBX4").Text, "PWRON#");
+    EXPECT_EQ(p.Form.List("CBX5").Text, "SLEEP#");
     p.Form.BWProgramExecute();
     ASSERT_EQ(p.Outcomes.size(), 2u);
     for (int device = 0; device < 2; ++device) {

@@ -12,13 +12,13 @@ struct ActionStates {
 
 void ExpectActions(const TMainForm& form, ActionStates expected, const std::string& where) {
     SCOPED_TRACE(where);
-    EXPECT_TRUE(form.BWNew.Enabled);
-    EXPECT_TRUE(form.BWOpen.Enabled);
-    EXPECT_EQ(form.BWEdit.Enabled, expected.Edit);
-    EXPECT_EQ(form.BWSave.Enabled, expected.Save);
-    EXPECT_EQ(form.BWSaveAs.Enabled, expected.SaveAs);
-    EXPECT_EQ(form.BWProgram.Enabled, expected.Program);
-    EXPECT_EQ(form.BWErase.Enabled, expected.Erase);
+    EXPECT_TRUE(form.ActionNamed("BWNew").Enabled);
+    EXPECT_TRUE(form.ActionNamed("BWOpen").Enabled);
+    EXPECT_EQ(form.ActionNamed("BWEdit").Enabled, expected.Edit);
+    EXPECT_EQ(form.ActionNamed("BWSave").Enabled, expected.Save);
+    EXPECT_EQ(form.ActionNamed("BWSaveAs").Enabled, expected.SaveAs);
+    EXPECT_EQ(form.ActionNamed("BWProgram").Enabled, expected.Program);
+    EXPECT_EQ(form.ActionNamed("BWErase").Enabled, expected.Erase);
 }
 
 TEST(MainForm, StartsWithEveryFieldDisabledAndOnlyTheFileCommandsOn) {
@@ -26,75 +26,51 @@ TEST(MainForm, StartsWithEveryFieldDisabledAndOnlyTheFileCommandsOn) {
     const TMainForm& f = p.Form;
     EXPECT_EQ(f.Caption, StartCaption);
     ExpectActions(f, {false, false, false, false, false}, "start");
-    EXPECT_EQ(f.CB1.Text, "None");
-    EXPECT_EQ(f.CB2.ItemIndex, 0);
-    EXPECT_EQ(f.CB3.Text, "USB 2.0");
-    EXPECT_EQ(f.CBX1.ItemIndex, -1);
-    EXPECT_EQ(f.CBX2.Text, "TXLED#") << "pin lists show a text with no entry chosen";
+    EXPECT_EQ(f.List("CB1").Text, "None");
+    EXPECT_EQ(f.List("CB2").ItemIndex, 0);
+    EXPECT_EQ(f.List("CB3").Text, "USB 2.0");
+    EXPECT_EQ(f.List("CBX1").ItemIndex, -1);
+    EXPECT_EQ(f.List("CBX2").Text, "TXLED#") << "pin lists show a text with no entry chosen";
     p.Gather();
     EXPECT_TRUE(p.Flags.OnlyBlankDevices);
-    EXPECT_TRUE(f.Memo1.Lines.empty());
-    EXPECT_FALSE(f.GB10.Visible);
-    EXPECT_FALSE(f.GB11.Visible);
-    EXPECT_EQ(f.PageControl1.ActivePage, 0);
+    EXPECT_TRUE(f.Messages().Lines.empty());
+    EXPECT_FALSE(f.ControlNamed("GB10").Visible);
+    EXPECT_FALSE(f.ControlNamed("GB11").Visible);
+    EXPECT_EQ(f.Pages().ActivePage, 0);
     for (const Control* c : f.Controls()) {
         if (c->Kind == ControlKind::Group || c->Kind == ControlKind::Tabs ||
             c->Kind == ControlKind::Messages)
             continue;
         EXPECT_FALSE(f.IsUsable(*c)) << c->Name << " should be locked at start";
     }
-    EXPECT_TRUE(f.GB1.Enabled) << "the groups themselves stay enabled";
+    EXPECT_TRUE(f.ControlNamed("GB1").Enabled) << "the groups themselves stay enabled";
 }
 
-// Every control and action the form declares is in its lists, so the view builds a widget
-// for each and lookups by name find it.
-TEST(MainForm, EveryControlAndActionMemberIsListed) {
+// The controls are the table's rows, one each, every group before what it holds (the view
+// makes each widget inside its group's); every field is shown by a control of its own name.
+TEST(MainForm, ControlsAreTheTableRowsAndChangesAreAnnounced) {
     StartedForm p;
     TMainForm& f = p.Form;
-    const Control* const controls[] = {
-        &f.GB1,       &f.GB2,       &f.GB3,          &f.GB4,       &f.GB5,       &f.GB6,
-        &f.GB8,       &f.GB9,       &f.Label1,       &f.Label2,    &f.Label3,    &f.Label5,
-        &f.Label6,    &f.Label8,    &f.Label9,       &f.Label11,   &f.Label12,   &f.Label13,
-        &f.Label14,   &f.CB1,       &f.CB2,          &f.CB3,       &f.Edit1,     &f.Edit2,
-        &f.Edit9,     &f.Edit5,     &f.Edit6,        &f.Edit10,    &f.Edit11,    &f.RB1,
-        &f.RB2,       &f.CheckBox5, &f.CheckBox1,    &f.CheckBox3, &f.CheckBox8, &f.CheckBox11,
-        &f.CheckBox6, &f.Memo1,     &f.PageControl1, &f.TabSheet1, &f.TabSheet2, &f.GB10,
-        &f.GroupBox2, &f.GroupBox3, &f.GroupBox4,    &f.GroupBox5, &f.GroupBox6, &f.GroupBox7,
-        &f.RB3,       &f.RB4,       &f.RB5,          &f.RB6,       &f.RB7,       &f.RB8,
-        &f.RB9,       &f.RB10,      &f.RB11,         &f.RB12,      &f.RB13,      &f.RB14,
-        &f.CB4,       &f.CB5,       &f.GB11,         &f.GB12,      &f.GB13,      &f.GB14,
-        &f.CB6,       &f.CB7,       &f.CB8,          &f.CB9,       &f.CB10,      &f.CB11,
-        &f.CB12,      &f.CB13,      &f.Label18,      &f.Label19,   &f.Label20,   &f.Label21,
-        &f.Label22,   &f.CBX1,      &f.CBX2,         &f.CBX3,      &f.CBX4,      &f.CBX5,
-        &f.CB15,      &f.CB16,      &f.CB17,         &f.Label17,   &f.CBX6};
-    const Action* const actions[] = {&f.BWNew,         &f.BWOpen,      &f.BWEdit,  &f.BWSave,
-                                     &f.BWSaveAs,      &f.BWExit,      &f.BWScan,  &f.BWErase,
-                                     &f.BWProgram,     &f.BWHelp,      &f.BWAbout, &f.Read1,
-                                     &f.ReadandParse1, &f.ToolButton11};
-    const std::set<const Control*> listed(f.Controls().begin(), f.Controls().end());
-    for (const Control* c : controls)
-        EXPECT_TRUE(listed.contains(c)) << c->Name << " is missing from Controls()";
-    EXPECT_EQ(f.Controls().size(), std::size(controls)) << "a control listed twice";
-    const std::set<const Action*> listedActions(f.Actions().begin(), f.Actions().end());
-    for (const Action* a : actions)
-        EXPECT_TRUE(listedActions.contains(a)) << a->Name << " is missing from Actions()";
-    EXPECT_EQ(f.Actions().size(), std::size(actions));
-}
-
-TEST(MainForm, ControlsHangTogetherByNameAndChangesAreAnnounced) {
-    StartedForm p;
+    ASSERT_EQ(f.Controls().size(), ControlRows().size());
     std::set<std::string> names;
-    for (const Control* c : p.Form.Controls()) {
+    for (const Control* c : f.Controls()) {
         EXPECT_TRUE(names.insert(c->Name).second) << "two controls named " << c->Name;
-        EXPECT_EQ(p.Form.FindControl(c->Name), c);
-        EXPECT_TRUE(c->Parent.empty() || p.Form.FindControl(c->Parent) != nullptr) << c->Name;
+        EXPECT_TRUE(c->Parent.empty() || names.contains(c->Parent)) << c->Name;
+        EXPECT_EQ(f.FindControl(c->Name), c);
     }
     for (const app::Field& field : app::Fields())
-        EXPECT_TRUE(names.contains(std::string(field.Control))) << field.Key;
-    for (const ControlRole& role : ControlRoles)
-        EXPECT_TRUE(names.contains(std::string(role.Control))) << role.Control;
-    EXPECT_EQ(std::size(ControlRoles), p.Form.Controls().size());
-    EXPECT_EQ(p.Form.FindAction("BWSaveAs")->Shortcut, "Ctrl+V");
+        EXPECT_EQ(f.ControlOf(field).Field->Name, field.Name) << field.Key;
+    EXPECT_EQ(
+        &f.ControlOf(*app::FindField("Dual Device Driver Options A", "Virtual Com Port Driver")),
+        &f.Check("RB7"))
+        << "a value kept under two keys is one control";
+    EXPECT_THROW(f.List("Edit1"), std::logic_error);
+    std::set<std::string> actionNames;
+    for (const Action* a : f.Actions())
+        EXPECT_TRUE(actionNames.insert(a->Name).second) << "two actions named " << a->Name;
+    EXPECT_FALSE(f.UserExecute("BWSave")) << "a disabled action runs nothing";
+    EXPECT_FALSE(f.UserExecute("BWNothing"));
+    EXPECT_EQ(f.FindAction("BWSaveAs")->Shortcut, "Ctrl+V");
 
     std::vector<std::string> changed;
     p.Form.StateChanged = [&](std::string_view name) { changed.emplace_back(name); };
@@ -125,7 +101,7 @@ TEST(MainForm, ModesFollowNewSaveEditAndOpen) {
     EXPECT_TRUE(p.Host.LastSave.PromptOverwrite);
     EXPECT_EQ(p.Host.LastSave.InitialFolder, p.Folder.Path / "Templates");
     ExpectActions(f, {true, false, false, true, true}, "after Save As");
-    EXPECT_FALSE(f.IsUsable(f.Edit10)) << "groups are locked in Program mode";
+    EXPECT_FALSE(f.IsUsable(f.Text("Edit10"))) << "groups are locked in Program mode";
 
     f.BWEditExecute();
     EXPECT_EQ(f.Caption, EditModeCaption);
@@ -156,7 +132,7 @@ TEST(MainForm, ACancelledOpenChangesNothing) {
     for (const Action* action : p.Form.Actions())
         after.push_back(action->Enabled);
     EXPECT_EQ(after, before);
-    EXPECT_FALSE(p.Form.BWProgram.Enabled);
+    EXPECT_FALSE(p.Form.ActionNamed("BWProgram").Enabled);
     EXPECT_TRUE(p.Host.LastOpen.FileMustExist);
     EXPECT_EQ(p.Host.LastOpen.InitialFolder, p.Folder.Path / "Templates");
 
@@ -165,7 +141,7 @@ TEST(MainForm, ACancelledOpenChangesNothing) {
         StartedForm q;
         q.NewWithModel(model);
         ASSERT_TRUE(q.SaveAs(q.Folder.Path / "k.ept"));
-        EXPECT_FALSE(q.Form.BWErase.Enabled) << model;
+        EXPECT_FALSE(q.Form.ActionNamed("BWErase").Enabled) << model;
         q.Form.BWEditExecute();
         q.Open(q.Folder.Path / "k.ept");
         ExpectActions(q.Form, {true, false, false, true, false}, model);
@@ -201,33 +177,33 @@ TEST(MainForm, DeviceTypeRulesEnableTheFieldsOfEachModel) {
         StartedForm p;
         p.NewWithModel(row.Model);
         const TMainForm& f = p.Form;
-        EXPECT_EQ(f.IsUsable(f.CheckBox1), row.WakeUp);
-        EXPECT_EQ(f.IsUsable(f.CheckBox3), row.PlugAndPlay);
-        EXPECT_EQ(f.IsUsable(f.CB3), row.UsbVersion);
-        EXPECT_EQ(f.IsUsable(f.CheckBox8), row.UsbVersion);
-        EXPECT_EQ(f.IsUsable(f.RB4), row.DualShown);
-        EXPECT_EQ(f.IsUsable(f.RB5), row.CpuFifoShown);
-        EXPECT_EQ(f.IsUsable(f.CB16), row.Kr4Shown);
-        EXPECT_EQ(f.IsUsable(f.CB6), row.InvertsShown);
-        EXPECT_EQ(f.IsUsable(f.CBX1), row.PinsEnabled);
-        EXPECT_EQ(f.IsUsable(f.CheckBox6), row.OnlyBlankEnabled);
-        EXPECT_EQ(f.CheckBox6.Checked, row.OnlyBlankEnabled);
+        EXPECT_EQ(f.IsUsable(f.Check("CheckBox1")), row.WakeUp);
+        EXPECT_EQ(f.IsUsable(f.Check("CheckBox3")), row.PlugAndPlay);
+        EXPECT_EQ(f.IsUsable(f.List("CB3")), row.UsbVersion);
+        EXPECT_EQ(f.IsUsable(f.Check("CheckBox8")), row.UsbVersion);
+        EXPECT_EQ(f.IsUsable(f.Check("RB4")), row.DualShown);
+        EXPECT_EQ(f.IsUsable(f.Check("RB5")), row.CpuFifoShown);
+        EXPECT_EQ(f.IsUsable(f.Check("CB16")), row.Kr4Shown);
+        EXPECT_EQ(f.IsUsable(f.Check("CB6")), row.InvertsShown);
+        EXPECT_EQ(f.IsUsable(f.List("CBX1")), row.PinsEnabled);
+        EXPECT_EQ(f.IsUsable(f.Check("CheckBox6")), row.OnlyBlankEnabled);
+        EXPECT_EQ(f.Check("CheckBox6").Checked, row.OnlyBlankEnabled);
         p.Gather();
         EXPECT_EQ(p.Flags.OnlyBlankDevices, row.OnlyBlankEnabled);
-        EXPECT_EQ(f.PageControl1.ActivePage, row.Page);
+        EXPECT_EQ(f.Pages().ActivePage, row.Page);
         if (row.Kr4Shown) {
-            EXPECT_EQ(f.TabSheet2.Caption, row.Model);
+            EXPECT_EQ(f.ControlNamed("TabSheet2").Caption, row.Model);
         }
-        EXPECT_EQ(f.Edit1.Text, "3C5A");
-        EXPECT_EQ(f.Edit2.Text, row.Pid);
-        EXPECT_FALSE(f.IsUsable(f.Edit1));
-        EXPECT_FALSE(f.IsUsable(f.Edit2));
+        EXPECT_EQ(f.Text("Edit1").Text, "3C5A");
+        EXPECT_EQ(f.Text("Edit2").Text, row.Pid);
+        EXPECT_FALSE(f.IsUsable(f.Text("Edit1")));
+        EXPECT_FALSE(f.IsUsable(f.Text("Edit2")));
         EXPECT_EQ(p.State.Selectors, row.Selectors);
         // Prefix editable, fixed serial not, as long as the fixed serial is off.
-        EXPECT_TRUE(f.IsUsable(f.Edit5));
-        EXPECT_FALSE(f.IsUsable(f.Edit6));
+        EXPECT_TRUE(f.IsUsable(f.Text("Edit5")));
+        EXPECT_FALSE(f.IsUsable(f.Text("Edit6")));
         if (std::string_view(row.Model) == "KR4F") {
-            EXPECT_FALSE(f.CheckBox3.Checked);
+            EXPECT_FALSE(f.Check("CheckBox3").Checked);
         }
     }
 }
@@ -236,30 +212,30 @@ TEST(MainForm, ChoosingAnotherModelKeepsOnlyBlankUncheckedAfterKr4) {
     StartedForm p;
     p.NewWithModel("KR4S");
     ASSERT_TRUE(p.Form.UserChooseEntry("CB1", static_cast<int>(codec::ChipType::KR2S)));
-    EXPECT_TRUE(p.Form.IsUsable(p.Form.CheckBox6));
-    EXPECT_FALSE(p.Form.CheckBox6.Checked);
+    EXPECT_TRUE(p.Form.IsUsable(p.Form.Check("CheckBox6")));
+    EXPECT_FALSE(p.Form.Check("CheckBox6").Checked);
     p.Gather();
     EXPECT_FALSE(p.Flags.OnlyBlankDevices);
     EXPECT_EQ(p.State.Selectors, (codec::FamilySelectors{.Kr2Selected = true}));
-    EXPECT_FALSE(p.Form.GB11.Visible);
+    EXPECT_FALSE(p.Form.ControlNamed("GB11").Visible);
 }
 
 TEST(MainForm, VidPidTypeDecidesWhichIdsAreForcedAndEditable) {
     StartedForm p;
     p.NewWithModel("KR3D");
-    EXPECT_EQ(p.Form.Edit2.Text, "71B0");
+    EXPECT_EQ(p.Form.Text("Edit2").Text, "71B0");
     ASSERT_TRUE(p.Form.UserChooseEntry("CB2", 2));
     ASSERT_TRUE(p.Form.UserTypeText("Edit1", "1234"));
     ASSERT_TRUE(p.Form.UserTypeText("Edit2", "ABCD"));
     ASSERT_TRUE(p.Form.UserChooseEntry("CB2", 1));
-    EXPECT_EQ(p.Form.Edit1.Text, "3C5A");
-    EXPECT_EQ(p.Form.Edit2.Text, "ABCD");
-    EXPECT_FALSE(p.Form.IsUsable(p.Form.Edit1));
-    EXPECT_TRUE(p.Form.IsUsable(p.Form.Edit2));
+    EXPECT_EQ(p.Form.Text("Edit1").Text, "3C5A");
+    EXPECT_EQ(p.Form.Text("Edit2").Text, "ABCD");
+    EXPECT_FALSE(p.Form.IsUsable(p.Form.Text("Edit1")));
+    EXPECT_TRUE(p.Form.IsUsable(p.Form.Text("Edit2")));
     ASSERT_TRUE(p.Form.UserChooseEntry("CB2", 0));
-    EXPECT_EQ(p.Form.Edit2.Text, "71B0");
+    EXPECT_EQ(p.Form.Text("Edit2").Text, "71B0");
     ASSERT_TRUE(p.Form.UserChooseEntry("CB1", static_cast<int>(codec::ChipType::KR2S)));
-    EXPECT_EQ(p.Form.Edit2.Text, "71A0");
+    EXPECT_EQ(p.Form.Text("Edit2").Text, "71A0");
 }
 
 TEST(MainForm, TypingCorrectsVendorIdAndCurrent) {
@@ -268,19 +244,19 @@ TEST(MainForm, TypingCorrectsVendorIdAndCurrent) {
     ASSERT_TRUE(p.Form.UserChooseEntry("CB2", 2));
     for (const char* typed : {"0", "00", "000", "0000"})
         p.Form.UserTypeText("Edit1", typed);
-    EXPECT_EQ(p.Form.Edit1.Text, "3C5A");
+    EXPECT_EQ(p.Form.Text("Edit1").Text, "3C5A");
     p.Form.UserTypeText("Edit1", "00000");
-    EXPECT_EQ(p.Form.Edit1.Text, "00000") << "five zeros pasted at once are accepted";
+    EXPECT_EQ(p.Form.Text("Edit1").Text, "00000") << "five zeros pasted at once are accepted";
 
     for (const char* typed : {"5", "50", "500"})
         p.Form.UserTypeText("Edit9", typed);
     EXPECT_EQ(p.Host.Boxes(), (std::vector<std::string>{"info: All zeros is an invalid VID"}));
     p.Form.UserTypeText("Edit9", "5000");
-    EXPECT_EQ(p.Form.Edit9.Text, "500");
+    EXPECT_EQ(p.Form.Text("Edit9").Text, "500");
     p.Form.UserTypeText("Edit9", "-5");
     p.Form.UserTypeText("Edit9", "");
     p.Form.UserTypeText("Edit9", "1x");
-    EXPECT_EQ(p.Form.Edit9.Text, "1x") << "a text that is not a number stays";
+    EXPECT_EQ(p.Form.Text("Edit9").Text, "1x") << "a text that is not a number stays";
     const std::vector<std::string> expected = {"info: All zeros is an invalid VID",
                                                "info: Max current exceeded - setting to 500mA",
                                                "error: '1x' is not a valid integer value"};
@@ -292,21 +268,21 @@ TEST(MainForm, FixedSerialSwapsFieldsAndLocksProgramWithoutCaption) {
     p.NewWithModel("KR2S");
     ASSERT_TRUE(p.SaveAs(p.Folder.Path / "f.ept"));
     // In Program mode a change from code (as a device parse makes) still runs the rule.
-    p.Form.SetChecked(p.Form.CheckBox5, true);
-    EXPECT_FALSE(p.Form.BWProgram.Enabled);
-    EXPECT_TRUE(p.Form.BWSave.Enabled);
+    p.Form.SetChecked(p.Form.Check("CheckBox5"), true);
+    EXPECT_FALSE(p.Form.ActionNamed("BWProgram").Enabled);
+    EXPECT_TRUE(p.Form.ActionNamed("BWSave").Enabled);
     EXPECT_EQ(p.Form.Caption, ProgramModeCaption);
-    EXPECT_TRUE(p.Form.Edit6.Enabled);
-    EXPECT_FALSE(p.Form.Edit5.Enabled);
+    EXPECT_TRUE(p.Form.Text("Edit6").Enabled);
+    EXPECT_FALSE(p.Form.Text("Edit5").Enabled);
 }
 
 TEST(MainForm, ValidateTemplateListsEveryMissingField) {
     for (const bool fixedSerial : {false, true}) {
         StartedForm p;
         p.Form.BWNewExecute();
-        p.Form.SetChecked(p.Form.CheckBox5, fixedSerial);
-        for (TextField* text :
-             {&p.Form.Edit5, &p.Form.Edit6, &p.Form.Edit9, &p.Form.Edit10, &p.Form.Edit11})
+        p.Form.SetChecked(p.Form.Check("CheckBox5"), fixedSerial);
+        for (TextField* text : {&p.Form.Text("Edit5"), &p.Form.Text("Edit6"), &p.Form.Text("Edit9"),
+                                &p.Form.Text("Edit10"), &p.Form.Text("Edit11")})
             p.Form.SetText(*text, "");
         p.Form.ClearLines();
         EXPECT_FALSE(p.Form.ValidateTemplate());
@@ -318,11 +294,11 @@ TEST(MainForm, ValidateTemplateListsEveryMissingField) {
             "ERROR : You must fill in Product Description",
             "ERROR : You must fill in current used from USB (0-500mA)",
             "ERROR : You must select a valid device type"};
-        EXPECT_EQ(p.Form.Memo1.Lines, expected);
+        EXPECT_EQ(p.Form.Messages().Lines, expected);
     }
     StartedForm ok;
     ok.NewWithModel("KR1S");
-    ok.Form.SetText(ok.Form.Edit5, "X");
+    ok.Form.SetText(ok.Form.Text("Edit5"), "X");
     EXPECT_TRUE(ok.Form.ValidateTemplate()) << "only emptiness is checked";
 }
 
@@ -330,16 +306,16 @@ TEST(MainForm, StringTotalAllowsFortyEightCharacters) {
     StartedForm p;
     p.NewWithModel("KR1S");
     // Prefix "VQ" + 8 generated serial characters = 10; the rest fills up to the limit.
-    p.Form.SetText(p.Form.Edit10, std::string(19, 'M'));
-    p.Form.SetText(p.Form.Edit11, std::string(19, 'P'));
-    EXPECT_TRUE(p.Form.Memo1.Lines.empty());
-    p.Form.SetText(p.Form.Edit11, std::string(20, 'P'));
-    ASSERT_EQ(p.Form.Memo1.Lines.size(), 1u);
-    EXPECT_EQ(p.Form.Memo1.Lines[0],
+    p.Form.SetText(p.Form.Text("Edit10"), std::string(19, 'M'));
+    p.Form.SetText(p.Form.Text("Edit11"), std::string(19, 'P'));
+    EXPECT_TRUE(p.Form.Messages().Lines.empty());
+    p.Form.SetText(p.Form.Text("Edit11"), std::string(20, 'P'));
+    ASSERT_EQ(p.Form.Messages().Lines.size(), 1u);
+    EXPECT_EQ(p.Form.Messages().Lines[0],
               "ERROR - Total String Length exceeds maximum. - The total no of characters for "
               "Manufacturer,  - Description and Serial Number has to be less - than 48");
-    p.Form.SetText(p.Form.Edit11, std::string(19, 'P'));
-    EXPECT_TRUE(p.Form.Memo1.Lines.empty()) << "a passing check clears the list";
+    p.Form.SetText(p.Form.Text("Edit11"), std::string(19, 'P'));
+    EXPECT_TRUE(p.Form.Messages().Lines.empty()) << "a passing check clears the list";
 }
 
 } // namespace

@@ -9,15 +9,15 @@ using codec::TextOf;
 TEST(GatherSettings, FixedSerialAdvancesTheLastCharacterPerDevice) {
     StartedForm p;
     p.NewWithModel("KR2S");
-    p.Form.SetChecked(p.Form.CheckBox5, true);
-    p.Form.SetText(p.Form.Edit6, "00000001");
+    p.Form.SetChecked(p.Form.Check("CheckBox5"), true);
+    p.Form.SetText(p.Form.Text("Edit6"), "00000001");
     const std::pair<int, std::string> cases[] = {
         {0, "00000001"}, {1, "00000002"}, {2, "00000003"}, {9, "0000000:"}};
     for (const auto& [device, serial] : cases) {
         p.Gather(device);
         EXPECT_EQ(TextOf(p.State.Settings.SerialNumber), serial) << device;
     }
-    p.Form.SetChecked(p.Form.CheckBox5, false);
+    p.Form.SetChecked(p.Form.Check("CheckBox5"), false);
     p.Gather(3);
     EXPECT_EQ(TextOf(p.State.Settings.SerialNumber), "") << "generated from the clock";
     EXPECT_EQ(TextOf(p.State.Settings.SerialPrefix), "VQ");
@@ -26,9 +26,9 @@ TEST(GatherSettings, FixedSerialAdvancesTheLastCharacterPerDevice) {
 TEST(GatherSettings, LongTextsAreCutTo63Characters) {
     StartedForm p;
     p.NewWithModel("KR1S");
-    p.Form.SetChecked(p.Form.CheckBox5, true);
-    p.Form.SetText(p.Form.Edit10, std::string(2047, 'M'));
-    p.Form.SetText(p.Form.Edit6, std::string(100, '0'));
+    p.Form.SetChecked(p.Form.Check("CheckBox5"), true);
+    p.Form.SetText(p.Form.Text("Edit10"), std::string(2047, 'M'));
+    p.Form.SetText(p.Form.Text("Edit6"), std::string(100, '0'));
     p.Gather(1);
     EXPECT_EQ(TextOf(p.State.Settings.Manufacturer), std::string(63, 'M'));
     EXPECT_EQ(TextOf(p.State.Settings.SerialNumber), std::string(62, '0') + "1")
@@ -41,14 +41,14 @@ TEST(GatherSettings, Kr2TakesTheWindowAndDisabledBoxesCountAsOff) {
     p.NewWithModel("KR2F"); // Plug and Play is disabled for the FIFO model
     TMainForm& f = p.Form;
     ASSERT_TRUE(f.UserChooseEntry("CB2", 2));
-    f.SetText(f.Edit1, "12ab");
-    f.SetText(f.Edit2, "1x5");
-    f.SetText(f.Edit9, "1x5");
-    f.SetChecked(f.CheckBox3, true);
-    f.SetChecked(f.CheckBox1, true);
-    f.SetChecked(f.CheckBox8, true);
-    f.SetChecked(f.CheckBox11, true);
-    f.ChooseEntry(f.CB3, 0);
+    f.SetText(f.Text("Edit1"), "12ab");
+    f.SetText(f.Text("Edit2"), "1x5");
+    f.SetText(f.Text("Edit9"), "1x5");
+    f.SetChecked(f.Check("CheckBox3"), true);
+    f.SetChecked(f.Check("CheckBox1"), true);
+    f.SetChecked(f.Check("CheckBox8"), true);
+    f.SetChecked(f.Check("CheckBox11"), true);
+    f.ChooseEntry(f.List("CB3"), 0);
     p.Gather(0);
     const codec::EepromSettings& s = p.State.Settings;
     EXPECT_EQ(s.VendorId, 0x12AB);
@@ -98,12 +98,12 @@ TEST(GatherSettings, Kr4TakesPinsInvertsAndPacketSize) {
     StartedForm p;
     p.NewWithModel("KR4S");
     TMainForm& f = p.Form;
-    f.ChooseEntry(f.CBX1, 13);
-    f.ChooseEntry(f.CBX5, 9);
-    f.ChooseEntry(f.CBX6, 2);
-    f.SetChecked(f.CB7, true);
-    f.SetChecked(f.CB13, true);
-    f.SetChecked(f.CB16, true);
+    f.ChooseEntry(f.List("CBX1"), 13);
+    f.ChooseEntry(f.List("CBX5"), 9);
+    f.ChooseEntry(f.List("CBX6"), 2);
+    f.SetChecked(f.Check("CB7"), true);
+    f.SetChecked(f.Check("CB13"), true);
+    f.SetChecked(f.Check("CB16"), true);
     p.Gather(0);
     const codec::EepromSettings& s = p.State.Settings;
     EXPECT_EQ(s.Kr4Present, 1);
@@ -166,7 +166,7 @@ TEST(ShowDecoded, ShowsAKr2RecordAndKeepsItsCurrent) {
 TEST(ShowDecoded, ShowsKr3ModesAndKr4Options) {
     StartedForm p;
     p.NewWithModel("KR4S");
-    p.Form.SetChecked(p.Form.CB6, true); // left from the template shown before
+    p.Form.SetChecked(p.Form.Check("CB6"), true); // left from the template shown before
     Decoded kr3;
     kr3.Settings.Kr3Present = 1;
     kr3.Settings.Kr3SerialNumberEnable = 1;
@@ -223,8 +223,9 @@ TEST(ShowDecoded, ParsedIdsChooseTheIdentifierKind) {
         d.Settings.ProductId = c.Pid;
         (c.Kr3 ? d.Settings.Kr3Present : d.Settings.Kr2Present) = 1;
         app::ApplyParsedDeviceType(*p.Form.IntoControls(), d.Settings, d.Selectors);
-        EXPECT_EQ(p.Form.CB2.Text, c.Kind) << std::hex << c.Vid << " " << c.Pid << " " << c.Kr3;
-        EXPECT_EQ(p.Form.CB1.Text, c.Model);
+        EXPECT_EQ(p.Form.List("CB2").Text, c.Kind)
+            << std::hex << c.Vid << " " << c.Pid << " " << c.Kr3;
+        EXPECT_EQ(p.Form.List("CB1").Text, c.Model);
     }
 }
 

@@ -109,9 +109,10 @@ TEST(TemplateFile, EmptyFileReadsAsDefaultsWithOnlyTheModelListUsable) {
     p.Form.BWNewExecute();
     p.Form.ReadTemplate(p.Folder.Path / "empty.ept");
     const TMainForm& f = p.Form;
-    EXPECT_EQ(f.CB1.Text, "None");
-    EXPECT_EQ(f.CB2.Text, "Velquor Default");
-    for (const TextField* text : {&f.Edit1, &f.Edit2, &f.Edit5, &f.Edit6, &f.Edit9, &f.Edit10})
+    EXPECT_EQ(f.List("CB1").Text, "None");
+    EXPECT_EQ(f.List("CB2").Text, "Velquor Default");
+    for (const TextField* text : {&f.Text("Edit1"), &f.Text("Edit2"), &f.Text("Edit5"),
+                                  &f.Text("Edit6"), &f.Text("Edit9"), &f.Text("Edit10")})
         EXPECT_EQ(text->Text, "") << text->Name;
     for (const Control* c : f.Controls()) {
         if (c->Kind == ControlKind::Check || c->Kind == ControlKind::Radio) {
@@ -278,33 +279,35 @@ TEST(TemplateFile, SavingOverAFileKeepsWhatElseItHolds) {
 // model lets the window hold it.
 void FillEverything(StartedForm& p, int seed) {
     TMainForm& f = p.Form;
-    f.SetChecked(f.CheckBox5, seed % 2 == 0);
+    f.SetChecked(f.Check("CheckBox5"), seed % 2 == 0);
     ASSERT_TRUE(f.UserChooseEntry("CB2", 2));
-    f.SetText(f.Edit1, "12A" + std::to_string(seed % 10));
-    f.SetText(f.Edit2, "B0" + std::to_string(10 + seed));
-    f.SetChecked(f.RB2, true);
-    f.SetText(f.Edit9, std::to_string(90 + seed));
-    f.SetText(f.Edit5, "P" + std::to_string(seed));
-    f.SetText(f.Edit6, "SN" + std::to_string(1000 + seed));
-    f.SetText(f.Edit10, "Maker \"" + std::to_string(seed) + "\" & Co");
-    f.SetText(f.Edit11, "Product=" + std::to_string(seed));
-    f.SetChecked(f.CheckBox1, true);
-    if (f.CheckBox3.Enabled) f.SetChecked(f.CheckBox3, false);
-    f.ChooseEntry(f.CB3, 0);
-    f.SetChecked(f.CheckBox8, true);
-    f.SetChecked(f.CheckBox11, true);
-    f.SetChecked(f.RB4, true);
-    f.SetChecked(f.CB4, true);
-    f.SetChecked(f.RB12, true);
-    f.SetChecked(f.CB5, true);
-    f.SetChecked(f.RB8, true);
-    f.SetChecked(f.RB14, true);
-    for (CheckControl* box : {&f.CB6, &f.CB8, &f.CB10, &f.CB12, &f.CB15, &f.CB17})
+    f.SetText(f.Text("Edit1"), "12A" + std::to_string(seed % 10));
+    f.SetText(f.Text("Edit2"), "B0" + std::to_string(10 + seed));
+    f.SetChecked(f.Check("RB2"), true);
+    f.SetText(f.Text("Edit9"), std::to_string(90 + seed));
+    f.SetText(f.Text("Edit5"), "P" + std::to_string(seed));
+    f.SetText(f.Text("Edit6"), "SN" + std::to_string(1000 + seed));
+    f.SetText(f.Text("Edit10"), "Maker \"" + std::to_string(seed) + "\" & Co");
+    f.SetText(f.Text("Edit11"), "Product=" + std::to_string(seed));
+    f.SetChecked(f.Check("CheckBox1"), true);
+    if (f.Check("CheckBox3").Enabled) f.SetChecked(f.Check("CheckBox3"), false);
+    f.ChooseEntry(f.List("CB3"), 0);
+    f.SetChecked(f.Check("CheckBox8"), true);
+    f.SetChecked(f.Check("CheckBox11"), true);
+    f.SetChecked(f.Check("RB4"), true);
+    f.SetChecked(f.Check("CB4"), true);
+    f.SetChecked(f.Check("RB12"), true);
+    f.SetChecked(f.Check("CB5"), true);
+    f.SetChecked(f.Check("RB8"), true);
+    f.SetChecked(f.Check("RB14"), true);
+    for (CheckControl* box : {&f.Check("CB6"), &f.Check("CB8"), &f.Check("CB10"), &f.Check("CB12"),
+                              &f.Check("CB15"), &f.Check("CB17")})
         f.SetChecked(*box, true);
-    ListControl* pins[] = {&f.CBX1, &f.CBX2, &f.CBX3, &f.CBX4, &f.CBX5};
+    ListControl* pins[] = {&f.List("CBX1"), &f.List("CBX2"), &f.List("CBX3"), &f.List("CBX4"),
+                           &f.List("CBX5")};
     for (int i = 0; i < 5; ++i)
         f.ChooseEntry(*pins[i], (seed + i) % 10);
-    f.ChooseEntry(f.CBX6, 3);
+    f.ChooseEntry(f.List("CBX6"), 3);
 }
 
 TEST(TemplateFile, EveryValueSurvivesSaveAndOpenForEveryModel) {
@@ -315,7 +318,7 @@ TEST(TemplateFile, EveryValueSurvivesSaveAndOpenForEveryModel) {
         p.NewWithModel(model.ListText);
         FillEverything(p, static_cast<int>(model.Type));
         const fs::path file = p.Folder.Path / "all.ept";
-        ASSERT_TRUE(p.SaveAs(file)) << ::testing::PrintToString(p.Form.Memo1.Lines);
+        ASSERT_TRUE(p.SaveAs(file)) << ::testing::PrintToString(p.Form.Messages().Lines);
         const std::vector<TemplateValue> saved = p.Form.TemplateValues();
 
         StartedForm q;
@@ -361,7 +364,7 @@ TEST(TemplateFile, UnwritableFolderLeavesTheOldFileWholeAndStaysInEditMode) {
         p.Form.BWSaveAsExecute();
         const std::vector<std::string> boxes = {"error: Unable to write to " + file.string()};
         return p.Form.Caption == EditModeCaption && p.Host.Boxes() == boxes &&
-               !p.Form.BWProgram.Enabled && p.Form.BWSaveAs.Enabled;
+               !p.Form.ActionNamed("BWProgram").Enabled && p.Form.ActionNamed("BWSaveAs").Enabled;
     });
     EXPECT_TRUE(asExpected) << "the save must fail with the box and leave Edit mode on";
     EXPECT_EQ(ReadBytes(file), old);

@@ -45,8 +45,8 @@ TEST(TemplatesFolder, ShippedExamplesAreValidTemplates) {
         SCOPED_TRACE(example.FileName);
         StartedForm p;
         p.Form.ReadTemplate(ProfileFile::Parse(example.Contents));
-        EXPECT_NE(p.Form.CB1.ItemIndex, 0);
-        EXPECT_TRUE(p.Form.ValidateTemplate()) << ::testing::PrintToString(p.Form.Memo1.Lines);
+        EXPECT_NE(p.Form.List("CB1").ItemIndex, 0);
+        EXPECT_TRUE(p.Form.ValidateTemplate()) << ::testing::PrintToString(p.Form.Messages().Lines);
         EXPECT_TRUE(p.Host.Boxes().empty());
         EXPECT_EQ(OpenWithoutWindow(ProfileFile::Parse(example.Contents)).first,
                   p.Form.CurrentTemplate());

@@ -144,8 +144,8 @@ TEST_F(GangWindowTest, ProgramGoesAtOnceAndRefusesClockSerials) {
         const bool written = row.FixedSerial;
         if (written) {
             EXPECT_EQ(Host.Boxes, std::vector<std::string>{});
-            ASSERT_FALSE(Form->Memo1.Lines.empty());
-            EXPECT_EQ(Form->Memo1.Lines.back(), row.LastLine);
+            ASSERT_FALSE(Form->Messages().Lines.empty());
+            EXPECT_EQ(Form->Messages().Lines.back(), row.LastLine);
         } else {
             // Refused before anything is opened, in the window's own words.
             ASSERT_EQ(Host.Boxes.size(), 1u);

@@ -252,8 +252,8 @@ TEST_F(ViewTest, ModelRulesShowAndHideTheOptionGroups) {
     EXPECT_EQ(pin->currentIndex(), -1);
     NewWithModel("KR4S");
     emit pin->activated(3);
-    EXPECT_EQ(Form.CBX2.ItemIndex, 3);
-    EXPECT_EQ(pin->currentText().toStdString(), Form.CBX2.Items[3]);
+    EXPECT_EQ(Form.List("CBX2").ItemIndex, 3);
+    EXPECT_EQ(pin->currentText().toStdString(), Form.List("CBX2").Items[3]);
 }
 
 TEST_F(ViewTest, TypingRunsTheFieldRulesAndTheirBoxes) {
@@ -293,14 +293,14 @@ TEST_F(ViewTest, TypingRunsTheFieldRulesAndTheirBoxes) {
     auto* vendor = Find<QLineEdit>("Edit1");
     EXPECT_FALSE(vendor->isEnabled());
     QTest::keyClicks(vendor, "12");
-    EXPECT_EQ(Form.Edit1.Text, "3C5A");
+    EXPECT_EQ(Form.Text("Edit1").Text, "3C5A");
 }
 
 TEST_F(ViewTest, ClicksReachTheFormAndRadioGroupsStayExclusive) {
     NewWithModel("KR2S");
     auto* self = Find<QRadioButton>("RB2");
     self->click();
-    EXPECT_TRUE(Form.RB2.Checked);
+    EXPECT_TRUE(Form.Check("RB2").Checked);
     EXPECT_FALSE(Find<QRadioButton>("RB1")->isChecked());
     EXPECT_EQ(Find<QLineEdit>("Edit9")->text(), "0");
     self->click(); // a checked radio button stays checked
@@ -323,12 +323,12 @@ TEST_F(ViewTest, TextFieldsKeepTheirEditingKeysAndShortcutsWorkElsewhere) {
     key(Qt::Key_C); // copy
     EXPECT_EQ(QApplication::clipboard()->text(), "Velquor");
     key(Qt::Key_X); // cut: the form sees the empty field
-    EXPECT_EQ(Form.Edit10.Text, "");
+    EXPECT_EQ(Form.Text("Edit10").Text, "");
     key(Qt::Key_V);
     key(Qt::Key_V);
-    EXPECT_EQ(Form.Edit10.Text, "VelquorVelquor");
+    EXPECT_EQ(Form.Text("Edit10").Text, "VelquorVelquor");
     key(Qt::Key_Z); // undo the last paste
-    EXPECT_EQ(Form.Edit10.Text, "Velquor");
+    EXPECT_EQ(Form.Text("Edit10").Text, "Velquor");
     for (QSignalSpy* spy : spies) {
         EXPECT_EQ(spy->count(), 0);
         delete spy;
@@ -338,7 +338,7 @@ TEST_F(ViewTest, TextFieldsKeepTheirEditingKeysAndShortcutsWorkElsewhere) {
     QApplication::clipboard()->setText(QString::fromUtf8("\u03a9hm"));
     Host.Calls.clear();
     key(Qt::Key_V);
-    EXPECT_EQ(Form.Edit10.Text, "Velquor");
+    EXPECT_EQ(Form.Text("Edit10").Text, "Velquor");
     EXPECT_EQ(field->text(), "Velquor");
     ASSERT_EQ(Host.Calls.size(), 1u);
     EXPECT_NE(Host.Calls[0].find("Latin-1"), std::string::npos);
@@ -380,7 +380,7 @@ TEST_F(ViewTest, TheKeyboardStaysWhereTheUserIsAndTheMessageListCopies) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return list->hasFocus(); }, 1000));
     for (const char* model : {"KR1S", "KR1F", "KR2S"}) {
         QTest::keyClick(list, Qt::Key_Down);
-        EXPECT_EQ(Form.CB1.Text, model);
+        EXPECT_EQ(Form.List("CB1").Text, model);
         EXPECT_TRUE(list->hasFocus())
             << model << ": focus on " << QApplication::focusWidget()->objectName().toStdString();
     }
@@ -467,7 +467,7 @@ TEST_F(ViewTest, ClosingWithUnsavedChangesAsksSaveDiscardOrCancel) {
     QTest::keyClick(Find("CheckBox3"), Qt::Key_X, Qt::ControlModifier);
     EXPECT_EQ(Host.Calls, std::vector<std::string>{"save changes?"});
     EXPECT_TRUE(Window.isVisible());
-    EXPECT_EQ(Form.CB1.Text, "KR2S");
+    EXPECT_EQ(Form.List("CB1").Text, "KR2S");
     // Save: Save As runs (no file name yet); a cancelled dialog keeps the window open.
     Host.CloseAnswer = view::CloseAnswer::Save;
     Host.Calls.clear();
@@ -605,7 +605,7 @@ TEST_F(FlowTest, NewModelSaveAsProgramThenReadAndParse) {
     // Each device's pass empties the list first, so the last device's line is what stays.
     EXPECT_EQ(MemoLines(), (std::vector<std::string>{"Programmed Serial Number : 12345679"}))
         << ::testing::PrintToString(Host.Calls);
-    EXPECT_EQ(MemoLines().size(), Form.Memo1.Lines.size());
+    EXPECT_EQ(MemoLines().size(), Form.Messages().Lines.size());
     EXPECT_FALSE(Find<QProgressBar>("ProgressBar")->isVisible()); // the run has ended
     for (int device : {0, 1}) {
         const std::vector<std::uint16_t> words = Bench.Words(device);
@@ -721,8 +721,8 @@ TEST_F(BusyTest, InputDuringARunIsThrownAwayNotReplayed) {
     EXPECT_EQ(fresh.count(), 0);
     for (int device = 0; device < 3; ++device)
         EXPECT_FALSE(Blank(device)) << device;
-    EXPECT_EQ(Form.Edit10.Text, "Velquor");
-    EXPECT_TRUE(Form.CheckBox6.Checked);
+    EXPECT_EQ(Form.Text("Edit10").Text, "Velquor");
+    EXPECT_TRUE(Form.Check("CheckBox6").Checked);
     EXPECT_EQ(phases,
               (std::vector<std::string>{"Scanning device 1 of 3", "Scanning device 2 of 3",
                                         "Scanning device 3 of 3", "Programming device 1 of 3",
@@ -797,11 +797,12 @@ TEST_F(BusyTest, StopEndsTheRunAfterTheDeviceInHandAndTheTableKeepsEveryRun) {
     EXPECT_TRUE(Blank(2));
     EXPECT_EQ(saidAtStop, "Stopping after device 0 ...");
     // The list ends with what became of every device the run selected.
-    ASSERT_GE(Form.Memo1.Lines.size(), 3u);
-    EXPECT_EQ(std::vector<std::string>(Form.Memo1.Lines.end() - 3, Form.Memo1.Lines.end()),
-              (std::vector<std::string>{
-                  "Stopped after device 0", "Run summary: 1 passed, 0 failed, 2 not reached",
-                  "Stopped as asked after device 0; devices 1 and 2 were not started"}));
+    ASSERT_GE(Form.Messages().Lines.size(), 3u);
+    EXPECT_EQ(
+        std::vector<std::string>(Form.Messages().Lines.end() - 3, Form.Messages().Lines.end()),
+        (std::vector<std::string>{
+            "Stopped after device 0", "Run summary: 1 passed, 0 failed, 2 not reached",
+            "Stopped as asked after device 0; devices 1 and 2 were not started"}));
     EXPECT_EQ(Bench.OpenHandles(), 0);
     EXPECT_FALSE(Window.IsBusy());
     EXPECT_TRUE(Window.ActionOf("BWProgram")->isEnabled());
