@@ -76,66 +76,73 @@ Bool8 BitOf(std::uint16_t word, unsigned bit) {
     return static_cast<Bool8>((word >> bit) & 1u);
 }
 
+void DecodeKr3Options(const EepromImage& image, EepromSettings& s) {
+    const std::uint16_t optionB = image[5];
+    const std::uint16_t a = image[0];
+    s.Kr3Present = 1;
+    s.Kr3PullDownInSuspend = BitOf(optionB, 2);
+    s.Kr3SerialNumberEnable = BitOf(optionB, 3);
+    s.Kr3UsbVersionEnable = BitOf(optionB, 4);
+    s.Kr3UsbVersion = image[6];
+    s.SideAFifo = BitOf(a, 0);
+    s.SideACpuFifo = BitOf(a, 1);
+    s.SideAOptoIsolate = BitOf(a, 2);
+    s.SideAVirtualComPort = BitOf(a, 3);
+    s.SideAHighCurrent = BitOf(a, 4);
+    s.SideBFifo = BitOf(a, 8);
+    s.SideBCpuFifo = BitOf(a, 9);
+    s.SideBOptoIsolate = BitOf(a, 10);
+    s.SideBVirtualComPort = BitOf(a, 11);
+    s.SideBHighCurrent = BitOf(a, 12);
+}
+
+void DecodeKr2Options(const EepromImage& image, EepromSettings& s) {
+    const std::uint16_t optionB = image[5];
+    s.Kr2Present = 1;
+    s.Kr2PullDownInSuspend = BitOf(optionB, 2);
+    s.Kr2SerialNumberEnable = BitOf(optionB, 3);
+    s.Kr2UsbVersionEnable = BitOf(optionB, 4);
+    s.Kr2UsbVersion = image[6];
+}
+
+void DecodeKr4Options(const EepromImage& image, FamilySelectors& selectors, EepromSettings& s) {
+    const std::uint16_t optionB = image[5];
+    // The chip model is a factory bit outside the user words; an erased model word
+    // reads as the serial model.
+    std::uint16_t a = image[0] & 0xFFFEu;
+    const std::uint16_t model = image[Kr4ModelWordIndex];
+    selectors.Kr4FifoSelected = model != ErasedWord && (model & 1u);
+    if (selectors.Kr4FifoSelected) a |= 1u;
+    s.Kr4Present = 1;
+    s.C4Signal = image[11] & 0xF;
+    s.C3Signal = (image[10] >> 12) & 0xF;
+    s.C2Signal = (image[10] >> 8) & 0xF;
+    s.C1Signal = (image[10] >> 4) & 0xF;
+    s.C0Signal = image[10] & 0xF;
+    s.Kr4PullDownInSuspend = BitOf(optionB, 2);
+    s.Kr4SerialNumberEnable = BitOf(optionB, 3);
+    s.InvertTxd = BitOf(optionB, 8);
+    s.InvertRxd = BitOf(optionB, 9);
+    s.InvertRts = BitOf(optionB, 10);
+    s.InvertCts = BitOf(optionB, 11);
+    s.InvertDtr = BitOf(optionB, 12);
+    s.InvertDsr = BitOf(optionB, 13);
+    s.InvertDcd = BitOf(optionB, 14);
+    s.InvertRi = BitOf(optionB, 15);
+    s.Kr4IsFifo = BitOf(a, 0);
+    s.Kr4ExternalOscillator = BitOf(a, 1);
+    s.Kr4HighCurrentIo = BitOf(a, 2);
+    s.Kr4LoadPipexDriver = BitOf(a, 3);
+    s.InEndpointSize = (a >> 8) & 0x7F;
+}
+
 void DecodeFields(const EepromImage& image, FamilySelectors& selectors,
                   std::string_view eepromTypeName, EepromSettings& s) {
     s.VendorId = image[1];
     s.ProductId = image[2];
-    const std::uint16_t optionB = image[5];
-
-    if (selectors.Kr3Selected) {
-        const std::uint16_t a = image[0];
-        s.Kr3Present = 1;
-        s.Kr3PullDownInSuspend = BitOf(optionB, 2);
-        s.Kr3SerialNumberEnable = BitOf(optionB, 3);
-        s.Kr3UsbVersionEnable = BitOf(optionB, 4);
-        s.Kr3UsbVersion = image[6];
-        s.SideAFifo = BitOf(a, 0);
-        s.SideACpuFifo = BitOf(a, 1);
-        s.SideAOptoIsolate = BitOf(a, 2);
-        s.SideAVirtualComPort = BitOf(a, 3);
-        s.SideAHighCurrent = BitOf(a, 4);
-        s.SideBFifo = BitOf(a, 8);
-        s.SideBCpuFifo = BitOf(a, 9);
-        s.SideBOptoIsolate = BitOf(a, 10);
-        s.SideBVirtualComPort = BitOf(a, 11);
-        s.SideBHighCurrent = BitOf(a, 12);
-    }
-    if (selectors.Kr2Selected) {
-        s.Kr2Present = 1;
-        s.Kr2PullDownInSuspend = BitOf(optionB, 2);
-        s.Kr2SerialNumberEnable = BitOf(optionB, 3);
-        s.Kr2UsbVersionEnable = BitOf(optionB, 4);
-        s.Kr2UsbVersion = image[6];
-    }
-    if (selectors.Kr4Selected) {
-        // The chip model is a factory bit outside the user words; an erased model word
-        // reads as the serial model.
-        std::uint16_t a = image[0] & 0xFFFEu;
-        const std::uint16_t model = image[Kr4ModelWordIndex];
-        selectors.Kr4FifoSelected = model != ErasedWord && (model & 1u);
-        if (selectors.Kr4FifoSelected) a |= 1u;
-        s.Kr4Present = 1;
-        s.C4Signal = image[11] & 0xF;
-        s.C3Signal = (image[10] >> 12) & 0xF;
-        s.C2Signal = (image[10] >> 8) & 0xF;
-        s.C1Signal = (image[10] >> 4) & 0xF;
-        s.C0Signal = image[10] & 0xF;
-        s.Kr4PullDownInSuspend = BitOf(optionB, 2);
-        s.Kr4SerialNumberEnable = BitOf(optionB, 3);
-        s.InvertTxd = BitOf(optionB, 8);
-        s.InvertRxd = BitOf(optionB, 9);
-        s.InvertRts = BitOf(optionB, 10);
-        s.InvertCts = BitOf(optionB, 11);
-        s.InvertDtr = BitOf(optionB, 12);
-        s.InvertDsr = BitOf(optionB, 13);
-        s.InvertDcd = BitOf(optionB, 14);
-        s.InvertRi = BitOf(optionB, 15);
-        s.Kr4IsFifo = BitOf(a, 0);
-        s.Kr4ExternalOscillator = BitOf(a, 1);
-        s.Kr4HighCurrentIo = BitOf(a, 2);
-        s.Kr4LoadPipexDriver = BitOf(a, 3);
-        s.InEndpointSize = (a >> 8) & 0x7F;
-    }
+    if (selectors.Kr3Selected) DecodeKr3Options(image, s);
+    if (selectors.Kr2Selected) DecodeKr2Options(image, s);
+    if (selectors.Kr4Selected) DecodeKr4Options(image, selectors, s);
 
     // word 4: power
     s.MaxPowerMilliAmps = static_cast<std::uint16_t>((image[4] >> 8) * 2);
@@ -149,12 +156,7 @@ void DecodeFields(const EepromImage& image, FamilySelectors& selectors,
     ReadText(image, DescriptorOf(image[7], lowerHalf), s.Manufacturer);
     ReadText(image, DescriptorOf(image[8], lowerHalf), s.ProductDescription);
     const Descriptor serial = DescriptorOf(image[9], lowerHalf);
-    const bool serialShown =
-        (selectors.Kr3Selected && s.Kr3SerialNumberEnable) ||
-        (selectors.Kr2Selected && s.Kr2SerialNumberEnable) ||
-        (selectors.Kr4Selected && s.Kr4SerialNumberEnable) ||
-        (!selectors.Kr2Selected && !selectors.Kr3Selected && !selectors.Kr4Selected);
-    if (serialShown) {
+    if (CarriesSerialNumber(s, selectors)) {
         ReadText(image, serial, s.SerialNumber);
     } else {
         SetText(s.SerialNumber, "Disabled");
@@ -168,6 +170,13 @@ void DecodeFields(const EepromImage& image, FamilySelectors& selectors,
 }
 
 } // namespace
+
+bool CarriesSerialNumber(const EepromSettings& s, const FamilySelectors& selectors) {
+    return (selectors.Kr3Selected && s.Kr3SerialNumberEnable) ||
+           (selectors.Kr2Selected && s.Kr2SerialNumberEnable) ||
+           (selectors.Kr4Selected && s.Kr4SerialNumberEnable) ||
+           (!selectors.Kr2Selected && !selectors.Kr3Selected && !selectors.Kr4Selected);
+}
 
 int DecodeImage(int mode, const EepromImage& image, FamilySelectors& selectors,
                 std::string& eepromTypeName, EepromSettings& s, DeviceTypeSource& types) {

@@ -32,4 +32,8 @@ inline constexpr int DecodeFromScratch = 1;
 int DecodeImage(int mode, const EepromImage& image, FamilySelectors& selectors,
                 std::string& eepromTypeName, EepromSettings& settings, DeviceTypeSource& types);
 
+// Whether decoded settings hold a serial number of the device's own: the serial switch of
+// its family (a KR1 image always holds one). Otherwise the decoder shows "Disabled".
+bool CarriesSerialNumber(const EepromSettings& settings, const FamilySelectors& selectors);
+
 } // namespace burnwise::codec

@@ -36,14 +36,6 @@ auto TimeKey(const codec::UtcTime& t) {
     return std::tie(t.Year, t.Month, t.Day, t.Hour, t.Minute, t.Second);
 }
 
-// Whether a decoded image holds a serial number of its own, as the decoder shows it.
-bool CarriesSerialNumber(const codec::EepromSettings& s, const codec::FamilySelectors& f) {
-    return (f.Kr3Selected && s.Kr3SerialNumberEnable) ||
-           (f.Kr2Selected && s.Kr2SerialNumberEnable) ||
-           (f.Kr4Selected && s.Kr4SerialNumberEnable) ||
-           (!f.Kr2Selected && !f.Kr3Selected && !f.Kr4Selected);
-}
-
 } // namespace
 
 bool DeviceEngine::SetProgramTime() {
@@ -221,7 +213,7 @@ DeviceEngine::PassEnd DeviceEngine::ProgramPass(std::int32_t driverIndex,
     // device is new unless it holds a serial number a device of this run got.
     std::string readSerial(codec::TextOf(c.Settings.SerialNumber));
     const bool isNew =
-        !CarriesSerialNumber(c.Settings, c.Selectors) || !runSerials.contains(readSerial);
+        !codec::CarriesSerialNumber(c.Settings, c.Selectors) || !runSerials.contains(readSerial);
     Unit.CloseCurrentDevice();
     // Any call the driver refused on the way (an erase, a word, the close) leaves the device
     // in doubt, whatever it read back.
