@@ -21,7 +21,7 @@ rules=(
   "burnwise/labels:burnwise/labels/ burnwise/app/ burnwise/codec/ common/ burnwise/records/RecordStore.h burnwise/records/RecordText.h"
   "burnwise/ui:burnwise/ui/ burnwise/app/ burnwise/device/ burnwise/codec/ common/ burnwise/labels/ burnwise/records/RecordStore.h burnwise/records/RecordText.h"
   "burnwise/cli:burnwise/cli/ burnwise/app/ burnwise/device/ burnwise/codec/ common/ burnwise/labels/ burnwise/records/RecordStore.h burnwise/records/RecordText.h"
-  "vqpipex:vqpipex/ common/ burnwise/codec/WordDump.h"
+  "vqpipex:vqpipex/ common/"
   "dl2mgr/link:dl2mgr/link/ common/"
   "dl2mgr/editor:dl2mgr/editor/ dl2mgr/link/ common/"
   "dl2mgr/keyersim:dl2mgr/keyersim/ dl2mgr/editor/ dl2mgr/link/ common/"

@@ -1,7 +1,7 @@
 // vqbench: looks at and changes the simulated bench the driver library works on.
 #include "ProjectVersion.h"
-#include "burnwise/codec/WordDump.h"
 #include "common/FileAccess.h"
+#include "common/WordDump.h"
 #include "vqpipex/BenchFile.h"
 
 #include <algorithm>
@@ -108,7 +108,7 @@ std::vector<std::string> DumpLines(const Chip& chip) {
         std::vector<std::uint16_t> block(shown, 0);
         for (std::size_t i = 0; i < shown && base + i < chip.Words.size(); ++i)
             block[i] = chip.Words[base + i];
-        for (std::string& line : burnwise::codec::DumpWords(block, 2 * base))
+        for (std::string& line : common::DumpWords(block, 2 * base))
             lines.push_back(std::move(line));
     }
     return lines;

@@ -1,6 +1,6 @@
-#include "burnwise/codec/WordDump.h"
+#include "common/WordDump.h"
 
-namespace burnwise::codec {
+namespace common {
 namespace {
 
 constexpr std::size_t WordsPerLine = 8;
@@ -41,4 +41,4 @@ std::vector<std::string> DumpWords(std::span<const std::uint16_t> words,
     return lines;
 }
 
-} // namespace burnwise::codec
+} // namespace common
