@@ -5,6 +5,7 @@
 #include "burnwise/app/Watcher.h"
 #include "burnwise/codec/SerialNumber.h"
 
+#include <atomic>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -56,6 +57,17 @@ private:
     StationRunner& runner_;
 };
 
+namespace {
+
+// Runs asked to stop that have not ended yet.
+std::atomic<int> stoppingRuns{0};
+
+} // namespace
+
+bool StationRunner::AnyStopping() {
+    return stoppingRuns.load() > 0;
+}
+
 StationRunner::StationRunner(device::PipexDriver& driver, app::StoreOpener opener)
     : driver_(driver), opener_(std::move(opener)) {}
 
@@ -70,10 +82,12 @@ void StationRunner::Start(const ProductionSettings& settings, ProductionEvents& 
     {
         const std::lock_guard lock(mutex_);
         stop_ = false;
+        running_ = true;
     }
     try {
         thread_ = std::thread([this, settings, &events] { Run(settings, events); });
     } catch (const std::system_error& error) {
+        Ended();
         events.RunEnded(std::string("the run could not start: ") + error.what());
     }
 }
@@ -81,7 +95,18 @@ void StationRunner::Start(const ProductionSettings& settings, ProductionEvents& 
 void StationRunner::RequestStop() {
     const std::lock_guard lock(mutex_);
     stop_ = true;
+    if (running_ && !countedStopping_) {
+        countedStopping_ = true;
+        ++stoppingRuns;
+    }
     wake_.notify_all();
+}
+
+void StationRunner::Ended() {
+    const std::lock_guard lock(mutex_);
+    running_ = false;
+    if (countedStopping_) --stoppingRuns;
+    countedStopping_ = false;
 }
 
 bool StationRunner::ReprintLabel(const ProductionSettings& settings, const std::string& serial,
@@ -132,6 +157,7 @@ void StationRunner::Run(const ProductionSettings& settings, ProductionEvents& ev
     } catch (...) {
         reason = "the run stopped on an error";
     }
+    Ended();
     events.RunEnded(reason);
 }
 

@@ -32,6 +32,10 @@ public:
 
     void Start(const ProductionSettings& settings, ProductionEvents& events) override;
     void RequestStop() override;
+    // Whether a run of this process was asked to stop and has not ended yet: the records'
+    // stop check, so that a statement stalled on the database server is given up then, as
+    // a signal gives it up for the command line. Safe to ask from any thread.
+    static bool AnyStopping();
     bool ReprintLabel(const ProductionSettings& settings, const std::string& serial,
                       std::string& line) override;
 
@@ -42,6 +46,8 @@ private:
     // The watch itself; returns why it ended by itself, or empty when it stopped as asked.
     std::string Watch(const ProductionSettings& settings, ProductionEvents& events, Notes& notes);
     bool Stopping();
+    // The run is over: a stop asked of it no longer gives up stalled statements.
+    void Ended();
     // Asks the window whether a number already passed may be written again; No on a stop.
     bool AskReuse(ProductionEvents& events, const std::string& question);
     // Waits `duration`, or less once a stop is asked for.
@@ -52,6 +58,9 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     bool stop_ = false;
+    bool running_ = false;
+    // This run's stop is counted among the runs stopping.
+    bool countedStopping_ = false;
     std::thread thread_;
 };
 

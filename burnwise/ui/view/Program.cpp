@@ -62,6 +62,7 @@ std::unique_ptr<records::RecordStore> OpenStore(const std::string& url, std::str
 } // namespace
 
 void ConnectProduction(MainWindow& window, ui::TMainForm& form, device::PipexDriver& driver) {
+    records::SetStopCheck(&ui::StationRunner::AnyStopping);
     window.MakeProductionRunner = [&driver] {
         return std::make_unique<ui::StationRunner>(driver, OpenStore);
     };

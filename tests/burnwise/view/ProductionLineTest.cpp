@@ -330,6 +330,36 @@ TEST_F(LineOnTheBench, ALostDatabaseHoldsTheRunWithNothingWrittenUntilItIsBack) 
     EXPECT_EQ(line->findChild<QLabel*>("FailedCount")->text(), "0");
 }
 
+// A server that stops answering (a hung disk, a stalled network) holds a stopped run only
+// until its statement has waited longer than a sound server needs: the window's Stop gives
+// it up, as a signal does for the command line, and nothing is written meanwhile.
+TEST_F(LineOnTheBench, AStopEndsARunStalledOnItsDatabaseAtOnce) {
+    BW_SKIP_WITHOUT_POSTGRES();
+    bwtest::PostgresServer server;
+    std::string error;
+    ASSERT_TRUE(server.Start(error)) << error;
+    Database = server.Url();
+    Vqbench("add KR2S");
+    view::ProductionWindow* line = OpenLine();
+    ASSERT_NE(line, nullptr);
+    line->StartRun();
+    ASSERT_TRUE(WaitFor([&] { return TileText(*line, 0) == "PASS|QA000001|"; }));
+    server.Pause(true);
+    Vqbench("add KR2S");
+    // The run is now waiting on the server for the device's number.
+    QTest::qWait(1500);
+    const auto asked = std::chrono::steady_clock::now();
+    line->RequestStop();
+    const bool ended = WaitFor([&] { return !line->IsRunning(); });
+    const auto took = std::chrono::steady_clock::now() - asked;
+    server.Pause(false);
+    const QString status = line->findChild<QLabel*>("StatusLine")->text();
+    ASSERT_TRUE(ended) << status.toStdString();
+    EXPECT_LT(took, std::chrono::seconds(2)) << status.toStdString();
+    EXPECT_EQ(Vqbench("dump 1").substr(0, 13), "0000 : FF FF ")
+        << "written while the server did not answer: " << TileText(*line, 1);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
