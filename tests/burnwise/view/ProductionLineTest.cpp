@@ -106,6 +106,26 @@ std::string TileText(const view::ProductionWindow& line, std::int32_t index) {
     return TextOf(line.TileWidget(index));
 }
 
+// The production line running on `server`, started, with the first device plugged in
+// programmed and recorded there (so the run holds its connection); null after a failure.
+view::ProductionWindow* RunFirstDeviceOn(LineOnTheBench& test, bwtest::PostgresServer& server) {
+    std::string error;
+    if (!server.Start(error)) {
+        ADD_FAILURE() << error;
+        return nullptr;
+    }
+    test.Database = server.Url();
+    Vqbench("add KR2S");
+    view::ProductionWindow* line = test.OpenLine();
+    if (line == nullptr) return nullptr;
+    line->StartRun();
+    if (!WaitFor([&] { return TileText(*line, 0) == "PASS|QA000001|"; })) {
+        ADD_FAILURE() << "the first device did not pass: " << TileText(*line, 0);
+        return nullptr;
+    }
+    return line;
+}
+
 std::string Sha256Of(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
     return common::Sha256Hex(
@@ -306,14 +326,8 @@ TEST_F(LineOnTheBench, ARunWhoseDatabaseCannotBeOpenedEndsAtOnceAndTouchesNoDevi
 TEST_F(LineOnTheBench, ALostDatabaseHoldsTheRunWithNothingWrittenUntilItIsBack) {
     BW_SKIP_WITHOUT_POSTGRES();
     bwtest::PostgresServer server;
-    std::string error;
-    ASSERT_TRUE(server.Start(error)) << error;
-    Database = server.Url();
-    Vqbench("add KR2S");
-    view::ProductionWindow* line = OpenLine();
+    view::ProductionWindow* line = RunFirstDeviceOn(*this, server);
     ASSERT_NE(line, nullptr);
-    line->StartRun();
-    ASSERT_TRUE(WaitFor([&] { return TileText(*line, 0) == "PASS|QA000001|"; }));
 
     server.Stop();
     Vqbench("add KR2S");
@@ -324,6 +338,7 @@ TEST_F(LineOnTheBench, ALostDatabaseHoldsTheRunWithNothingWrittenUntilItIsBack) 
     // Without a number reserved, nothing is written to it.
     EXPECT_EQ(Vqbench("dump 1").substr(0, 13), "0000 : FF FF ");
 
+    std::string error;
     ASSERT_TRUE(server.Restart(error)) << error;
     ASSERT_TRUE(WaitFor([&] { return TileText(*line, 1) == "PASS|QA000002|"; }));
     EXPECT_TRUE(status().startsWith("Running")) << status().toStdString();
@@ -336,14 +351,8 @@ TEST_F(LineOnTheBench, ALostDatabaseHoldsTheRunWithNothingWrittenUntilItIsBack) 
 TEST_F(LineOnTheBench, AStopEndsARunStalledOnItsDatabaseAtOnce) {
     BW_SKIP_WITHOUT_POSTGRES();
     bwtest::PostgresServer server;
-    std::string error;
-    ASSERT_TRUE(server.Start(error)) << error;
-    Database = server.Url();
-    Vqbench("add KR2S");
-    view::ProductionWindow* line = OpenLine();
+    view::ProductionWindow* line = RunFirstDeviceOn(*this, server);
     ASSERT_NE(line, nullptr);
-    line->StartRun();
-    ASSERT_TRUE(WaitFor([&] { return TileText(*line, 0) == "PASS|QA000001|"; }));
     server.Pause(true);
     Vqbench("add KR2S");
     // The run is now waiting on the server for the device's number.
